@@ -1,0 +1,29 @@
+#pragma once
+// Calendar helpers of the date values: the OLE date number (days since
+// 1899-12-30 as a double, the time as the fraction of a day whose sign follows
+// the day part) and a last-resort reader of date texts that the fixed forms of
+// ole_date do not cover.
+
+#include <string_view>
+
+#include "platform/pf_value.h"
+
+bool pf_is_leap_year(int year) noexcept;
+// Days of the month (1-12) in that year; 0 for another month.
+int pf_days_in_month(int year, int month) noexcept;
+
+// SYSTEMTIME to date number; false for a field out of range (month, day,
+// hour above 23, minute or second above 59) or a year outside 100-9999.
+bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
+// Date number to SYSTEMTIME (rounded to the millisecond; the day of week is
+// set); false outside the years 100-9999 or for a NaN.
+bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept;
+
+// Adds `days` to the calendar date in st (year, month, day), carrying over
+// months and years.
+void pf_add_days(SYSTEMTIME& st, int days) noexcept;
+
+// Last-resort reading of date texts in English conventions: ISO forms with a
+// 'T' between date and time, and month names ("5 Jan 2023", "January 5, 2023",
+// "Jan 5 2023 10:20:30"). True and the fields set when the text is read.
+bool pf_date_from_str(std::string_view text, SYSTEMTIME& st) noexcept;

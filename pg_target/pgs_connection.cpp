@@ -1,0 +1,19 @@
+#include "pg_target/pgs_connection.h"
+
+pgs_connection::pgs_connection(const std::string& conninfo)
+    : m_conn(std::make_unique<pqxx::connection>(conninfo))
+{
+    m_conn->set_client_encoding("UTF8");
+    // Remembered by the library and sent again should it reconnect.
+    m_conn->set_variable("standard_conforming_strings", "on");
+}
+
+pgs_connection::~pgs_connection() = default;
+
+void pgs_connection::make_room() noexcept
+{
+    if (pgs_batch_owner* owner = m_batch_owner) {
+        m_batch_owner = nullptr;
+        owner->close_batch_for_other_work();
+    }
+}

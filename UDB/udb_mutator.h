@@ -1,0 +1,353 @@
+#pragma once
+// Field and table mutators: the user's per-table and per-field changes (new
+// table and column names, columns left out, a chosen destination type with its
+// length, scale, precision, default and character set), applied during a
+// conversion to the source's index list, its schema and every row.
+//
+// The classes are templates over the destination's native type so that this
+// library stays free of any one destination engine: what only the destination
+// knows (its type texts, the kind its values travel in, its default
+// expressions) comes from udb_native_type_traits<N>, which the destination
+// engine specialises for its native type (the PostgreSQL side does so in
+// pg_target/pgs_mutator.h). N is expected to carry the members type,
+// default_value, character_set (wide texts) and length, scale, precision
+// (integers).
+//
+// Mutator maps compare names exactly (case matters), unlike the lookups of
+// records and schemas.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TK/ole_variant.h"
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "UDB/udb_index.h"
+#include "UDB/udb_properties.h"
+#include "UDB/udb_record.h"
+#include "UDB/udb_schema.h"
+
+// Status of a field mutator (stored as a signed 32-bit value).
+enum class udb_mutators : std::int32_t {
+    changed = 1,  // the column gets its new name and its new type
+    deleted = 2,  // the column is dropped from schemas, rows and indexes
+    created = 3,  // a column to be added; only traced
+};
+
+// What a destination engine tells the mutators about its native type N:
+//   static VARTYPE udb_type(const N&);             kind in which values of N travel
+//   static std::wstring type_text(const N&);       full type text (name with sizes)
+//   static std::wstring name_only_type(const t_ftd&);   default type name of a column
+//   static std::wstring default_expression(const t_ftd&); DEFAULT expression of a column
+// There is no generic definition: each destination engine supplies its own.
+template <class N>
+struct udb_native_type_traits;
+
+// The message with which a row is failed (level 0, the user may go on) when a
+// value cannot take the type its column was mapped to.
+extern const char* const udb_conversion_not_supported_text;
+
+// Converts a value in place into the kind a type mapping asks for. A numeric
+// value that does not fit the target kind (an integer out of its range, a
+// fraction-less narrowing that would wrap, a double beyond a float's range) is
+// refused instead of cut to the target's width. Refusals and failed
+// conversions raise tk_exception with udb_conversion_not_supported_text at
+// level 0; other exceptions pass unchanged.
+void udb_change_value_type(ole_variant& value, VARTYPE target);
+
+// Whether a numeric value fits the target kind without wrapping or overflowing
+// (values that are not numeric, and targets that are not numeric, answer true:
+// the conversion itself decides for them).
+bool udb_value_fits(const ole_variant& value, VARTYPE target);
+
+// Reads a decimal number the way the "Type Mappings" section writes them:
+// optional blanks, an optional sign, digits up to the first other character;
+// no digits give 0; values beyond 32 bits are held at the nearest limit.
+std::int64_t udb_read_decimal(const std::wstring& text);
+
+// ---------------------------------------------------------------------------
+// The change of one column. The source name is not a member: it is the key
+// under which the table mutator holds the field mutator.
+template <class F, class N>
+class udb_field_mutator : public udb_properties {
+public:
+    using field_type = F;
+    using native_type = N;
+    using traits = udb_native_type_traits<N>;
+
+    // The variant type is set by udb_table_mutator::update_field right after.
+    udb_field_mutator(std::wstring new_name, const N& native, udb_mutators status)
+        : m_new_name(std::move(new_name)), m_native_type(native), m_status(status)
+    {
+        tk_write_wlog(1, L"udb_field_mutator::ctor1(%s)", m_new_name.c_str());
+    }
+    udb_field_mutator(const udb_field_mutator&) = delete;
+    udb_field_mutator& operator=(const udb_field_mutator&) = delete;
+    ~udb_field_mutator() override = default;
+
+    // Refills the property map from the members (the status is no property).
+    property_map& get_properties() override
+    {
+        properties.clear();
+        properties[L"new_name"] = m_new_name;
+        properties[L"type"] = m_native_type.type;
+        properties[L"default_value"] = m_native_type.default_value;
+        properties[L"character_set"] = m_native_type.character_set;
+        properties[L"length"] = std::to_wstring(static_cast<long long>(m_native_type.length));
+        properties[L"scale"] = std::to_wstring(static_cast<long long>(m_native_type.scale));
+        properties[L"precision"] = std::to_wstring(static_cast<long long>(m_native_type.precision));
+        return properties;
+    }
+    // A field mutator has no children.
+    udb_properties* get_mutator(const std::wstring&) override { return nullptr; }
+    udb_properties* get_mutator_by_new_name(const std::wstring&) override { return nullptr; }
+
+    // A copy of the column whose native type text is this mutator's type; none
+    // for none (then it only traces). The caller owns the copy.
+    virtual std::unique_ptr<t_ftd> create2(const t_ftd* column) const
+    {
+        tk_write_log(1, "udb_field_mutator::create2");
+        if (!column)
+            return nullptr;
+        auto copy = std::make_unique<t_ftd>(*column);
+        copy->nativetype = traits::type_text(m_native_type);
+        return copy;
+    }
+
+    // The column rule: new name, kind, type text, size, sub-type, default and
+    // (when set) precision and scale. NOT NULL, auto-increment and the comment
+    // stay. The default is the destination's own expression already, so the
+    // column is marked to carry it into DEFAULT as it stands.
+    void modify1(t_ftd& column) const
+    {
+        tk_write_log(2, "udb_field_mutator::modify1");
+        if (!m_new_name.empty()) {
+            tk_write_wlog(2, L"new_name=%s", m_new_name.c_str());
+            column.name = m_new_name;
+        }
+        column.vartype = m_variant_type;
+        column.nativetype = traits::type_text(m_native_type);
+        tk_write_wlog(2, L"\tf.native_type=%s", column.nativetype.c_str());
+        column.size = static_cast<decltype(column.size)>(m_native_type.length);
+        tk_write_log(2, "\tf.size=%d", static_cast<int>(column.size));
+        const auto old_reserved = column.dw_reserved;
+        column.dw_reserved = 0;
+        tk_write_log(2, "\told dw_reserved=%d, new dw_reserved=%d", static_cast<int>(old_reserved),
+                     static_cast<int>(column.dw_reserved));
+        column.default_value = m_native_type.default_value;
+        column.default_is_expression = true;
+        if (m_native_type.precision != 0 || m_native_type.scale != 0) {
+            tk_write_log(2, "Setting new prec/scale: (%d,%d)", static_cast<int>(m_native_type.precision),
+                         static_cast<int>(m_native_type.scale));
+            column.precision = static_cast<decltype(column.precision)>(m_native_type.precision);
+            column.scale = static_cast<decltype(column.scale)>(m_native_type.scale);
+        }
+    }
+
+    // The field rule: new name, value converted to the mapped kind, size.
+    // A value that cannot take the kind (or would not fit it) fails the row
+    // with a level-0 tk_exception.
+    void modify2(F& field) const
+    {
+        tk_write_log(2, "udb_field_mutator::modify2");
+        field.get_name() = m_new_name;
+        udb_change_value_type(field, m_variant_type);
+        field.set_size(static_cast<std::uint32_t>(m_native_type.length));
+    }
+
+    const std::wstring& get_new_name() const noexcept { return m_new_name; }
+    void set_new_name(std::wstring name) { m_new_name = std::move(name); }
+    VARTYPE get_variant_type() const noexcept { return m_variant_type; }
+    void set_variant_type(VARTYPE vt) noexcept { m_variant_type = vt; }
+    const N& get_native_type() const noexcept { return m_native_type; }
+    void set_native_type(const N& native) { m_native_type = native; }
+    udb_mutators get_status() const noexcept { return m_status; }
+    void set_status(udb_mutators status) noexcept { m_status = status; }
+
+private:
+    std::wstring m_new_name;
+    VARTYPE m_variant_type = VT_EMPTY;
+    N m_native_type;
+    udb_mutators m_status;
+};
+
+// ---------------------------------------------------------------------------
+// The change of one table: its new name and one field mutator per source
+// column that changes. FM is the destination's field mutator class.
+template <class FM>
+class udb_table_mutator : public udb_properties {
+public:
+    using field_mutator_type = FM;
+    using native_type = typename FM::native_type;
+    using traits = udb_native_type_traits<native_type>;
+    using field_map = std::map<std::wstring, std::unique_ptr<FM>>;
+
+    explicit udb_table_mutator(std::wstring new_name) : m_new_name(std::move(new_name)) {}
+    udb_table_mutator(const udb_table_mutator&) = delete;
+    udb_table_mutator& operator=(const udb_table_mutator&) = delete;
+    ~udb_table_mutator() override = default;
+
+    // Field mutator by source column name (exact), or nullptr.
+    udb_properties* get_mutator(const std::wstring& name) override { return get_field_mutator(name); }
+    // Field mutator by new column name (exact), or nullptr.
+    udb_properties* get_mutator_by_new_name(const std::wstring& name) override
+    {
+        auto it = m_by_new_name.find(name);
+        return it == m_by_new_name.end() ? nullptr : it->second;
+    }
+
+    FM* get_field_mutator(const std::wstring& source_name) const
+    {
+        auto it = m_by_source.find(source_name);
+        return it == m_by_source.end() ? nullptr : it->second.get();
+    }
+
+    // The field mutator of the source column, created (status changed) when
+    // missing; its new name and native type become the given ones, its status
+    // stays. The map by new name keeps every name the mutator was given.
+    FM* update_field(const std::wstring& source_name, const std::wstring& new_name, const native_type& native)
+    {
+        tk_write_wlog(2, L"udb_table_mutator::update_field(old_name=%s,new_name=%s,native_type=%s,length=%d)",
+                      source_name.c_str(), new_name.c_str(), native.type.c_str(), static_cast<int>(native.length));
+        auto& entry = m_by_source[source_name];
+        if (!entry) {
+            tk_write_wlog(2, L"create_field_mutator(%s)", new_name.c_str());
+            entry = std::make_unique<FM>(new_name, native, udb_mutators::changed);
+        }
+        m_by_new_name.emplace(new_name, entry.get());
+        entry->set_variant_type(traits::udb_type(native));
+        entry->set_new_name(new_name);
+        entry->set_native_type(native);
+        return entry.get();
+    }
+
+    // Rewrites the schema in place and answers the new table name. The schema
+    // keeps its own auto-increment seed and increment; its column list is
+    // replaced by copies that this table mutator owns (valid until the next
+    // modify1 or the mutator's end).
+    virtual std::wstring modify1(udb_schema& schema)
+    {
+        tk_write_log(2, "udb_table_mutator::modify1()");
+        if (!m_by_source.empty()) {
+            tk_write_log(1, "create_modified_copy2");
+            std::vector<std::shared_ptr<t_ftd>> copies;
+            copies.reserve(schema.size());
+            for (std::size_t i = 0; i < schema.size(); ++i) {
+                const t_ftd& column = *schema[i];
+                const FM* fm = get_field_mutator(column.name);
+                if (!fm)
+                    copies.push_back(std::make_shared<t_ftd>(column));
+                else if (fm->get_status() != udb_mutators::deleted)
+                    copies.push_back(std::shared_ptr<t_ftd>(fm->create2(&column)));
+            }
+            tk_write_log(1, "create_modified_copy2 - END");
+            m_working_columns = std::move(copies);
+            schema.clear();
+            for (auto& column : m_working_columns)
+                schema.push_back(column);
+            for (auto& column : m_working_columns) {
+                const FM* fm = get_field_mutator(column->name);
+                if (fm && fm->get_status() == udb_mutators::changed)
+                    fm->modify1(*column);
+            }
+            for (const auto& [name, fm] : m_by_source)
+                if (fm->get_status() == udb_mutators::created)
+                    tk_write_log(1, "udb_field_mutator::create1");
+        }
+        tk_write_wlog(1, L"returning new_name=%s", m_new_name.c_str());
+        return m_new_name;
+    }
+
+    // The record to write: the given one itself when there are no field
+    // mutators, else the working record (owned here, valid until the next
+    // modify2). The given record is not changed.
+    virtual udb_record& modify2(udb_record& record)
+    {
+        tk_write_log(2, "udb_table_mutator::modify2()");
+        if (m_by_source.empty()) {
+            tk_write_log(2, "field_mutators.size == 0, nothing to do");
+            return record;
+        }
+        tk_write_log(1, "create_modified_copy1");
+        m_working_record.reset();
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            const auto& field = record[i];
+            if (!field)
+                continue;
+            tk_write_wlog(1, L"Field name='%s'", field->get_name().c_str());
+            const FM* fm = get_field_mutator(field->get_name());
+            if (!fm) {
+                tk_write_log(1, "Failed to find field");
+                m_working_record.push_back(std::make_unique<udb_field>(*field));
+            } else if (fm->get_status() == udb_mutators::deleted) {
+                tk_write_log(1, "status == udb_mutators::deleted, cotinue");
+            } else {
+                tk_write_log(1, "udb_field_mutator::create1");
+                auto copy = std::make_unique<udb_field>(*field);
+                fm->modify2(*copy);
+                m_working_record.push_back(std::move(copy));
+            }
+        }
+        tk_write_log(1, "create_modified_copy1 - END");
+        for (const auto& [name, fm] : m_by_source)
+            if (fm->get_status() == udb_mutators::created)
+                fm->create2(nullptr);
+        tk_write_log(1, "udb_table_mutator::modify2 - END");
+        return m_working_record;
+    }
+
+    // Rewrites the index list in place: deleted columns leave the column lists,
+    // renamed columns take their new names. An index left without columns is
+    // dropped; so is a primary or unique index that lost a column (with a
+    // level-3 warning), since the narrower key would refuse rows the source
+    // table holds. A plain index keeps its remaining columns.
+    void modify3(udb_indexes& indexes) const
+    {
+        tk_write_log(2, "udb_table_mutator::modify3()");
+        auto& list = indexes.list();
+        for (auto it = list.begin(); it != list.end();) {
+            udb_index& index = *it;
+            const std::size_t before = index.fields.size();
+            std::vector<std::wstring> kept;
+            kept.reserve(before);
+            for (auto& name : index.fields) {
+                const FM* fm = get_field_mutator(name);
+                if (!fm)
+                    kept.push_back(std::move(name));
+                else if (fm->get_status() != udb_mutators::deleted)
+                    kept.push_back(fm->get_new_name());
+            }
+            index.fields = std::move(kept);
+            const bool lost_column = index.fields.size() != before;
+            if (before != 0 && index.fields.empty()) {
+                tk_write_wlog(2, L"Index '%s' has no columns left, dropped", index.name.c_str());
+                it = list.erase(it);
+            } else if (lost_column && (index.primary || index.unique || index.unique_constraint)) {
+                tk_write_wlog(3,
+                              L"Warning: %s '%s' is not created: a column of it is left out, and the "
+                              L"remaining columns would reject rows the source table holds",
+                              index.primary ? L"primary key" : L"unique index", index.name.c_str());
+                it = list.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    const std::wstring& get_new_name() const noexcept { return m_new_name; }
+    void set_new_name(std::wstring name) { m_new_name = std::move(name); }
+    bool has_field_mutators() const noexcept { return !m_by_source.empty(); }
+    // Field mutators by source column name, in name order.
+    const field_map& get_field_mutators() const noexcept { return m_by_source; }
+
+private:
+    field_map m_by_source;
+    std::map<std::wstring, FM*> m_by_new_name;
+    udb_record m_working_record;
+    std::vector<std::shared_ptr<t_ftd>> m_working_columns;
+    std::wstring m_new_name;
+};

@@ -1,0 +1,145 @@
+#include "UDB/udb_database.h"
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+
+udb_database::udb_database(std::wstring name_, std::int32_t mode_, bool case_sensitive_)
+    : mode(mode_), name(std::move(name_)), case_sensitive(case_sensitive_)
+{
+    tk_write_wlog(2, L"udb_database::ctor(%s,%d)", name.c_str(), int(mode));
+}
+
+udb_database::~udb_database()
+{
+    tk_write_log(2, "udb_database::dtor");
+}
+
+void udb_database::create_schema(const std::wstring&) {}
+
+std::unique_ptr<udb_recordset> udb_database::create_table2(const std::wstring&, udb_schema&, udb_indexes&,
+                                                           const udb_partition&)
+{
+    tk_write_log(2, "udb_database::create_table(partition)");
+    throw tk_mail_assertion("udb_db", 50);
+}
+
+void udb_database::create_index(const std::wstring&, const udb_index&) {}
+
+void udb_database::create_indexes(const std::wstring& table, const udb_indexes& indexes)
+{
+    tk_write_wlog(2, L"udb_database::create_indexes(%s)", table.c_str());
+    tk_write_log(1, "idxs.size=%d", int(indexes.size()));
+    for (const auto& index : indexes) create_index(table, index);
+    tk_write_wlog(1, L"udb_database::create_indexes - at the END", table.c_str());
+}
+
+void udb_database::create_sequences(const std::vector<udb_sequence>&) {}
+void udb_database::create_views(const udb_view_list&) {}
+void udb_database::delete_fk(const std::wstring&) {}
+void udb_database::delete_fk(const udb_relationship&) {}
+void udb_database::delete_idx(const std::wstring&, const std::wstring&) {}
+void udb_database::delete_idx(const std::wstring&, const udb_index&) {}
+
+int udb_database::find_table(const std::wstring& table) const
+{
+    for (std::size_t i = 0; i < table_names.size(); ++i) {
+        tk_write_wlog(2, L"Compare with %s", table_names[i].c_str());
+        if (case_sensitive ? table_names[i] == table : tk_equal_no_case(table_names[i], table)) return int(i);
+    }
+    return -1;
+}
+
+bool udb_database::delete_tab(const std::wstring& table)
+{
+    tk_write_wlog(2, L"udb_database::delete_tab(%s)", table.c_str());
+    const int i = find_table(table);
+    if (i < 0) {
+        tk_write_log(2, "Table not found!");
+        return false;
+    }
+    table_names.erase(table_names.begin() + i);
+    return true;
+}
+
+bool udb_database::is_table_exist(const std::wstring& table) const
+{
+    tk_write_wlog(2, L"udb_database::is_table_exist(%s,case_sensitive=%d)", table.c_str(), int(case_sensitive));
+    if (table_names.empty()) tk_write_log(2, "Tables list is EMPTY!");
+    if (find_table(table) >= 0) {
+        tk_write_log(1, "table exists");
+        return true;
+    }
+    tk_write_log(1, "table not found");
+    return false;
+}
+
+std::wstring udb_database::quote_table_name(const std::wstring& table) const
+{
+    std::wstring out;
+    out.reserve(table.size() + 4);
+    std::size_t start = 0;
+    while (true) {
+        std::size_t dot = table.find(L'.', start);
+        // A dot inside a quoted part belongs to the part.
+        if (start < table.size() && table[start] == L'"') {
+            std::size_t close = start + 1;
+            while (close < table.size()) {
+                if (table[close] == L'"' && !(close + 1 < table.size() && table[close + 1] == L'"')) break;
+                close += table[close] == L'"' ? 2 : 1;
+            }
+            dot = table.find(L'.', close);
+        }
+        const std::wstring part = table.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
+        if (part.size() >= 2 && part.front() == L'"' && part.back() == L'"') {
+            out += part;
+        } else {
+            out += L'"';
+            for (wchar_t c : part) {
+                out += c;
+                if (c == L'"') out += c;
+            }
+            out += L'"';
+        }
+        if (dot == std::wstring::npos) break;
+        out += L'.';
+        start = dot + 1;
+    }
+    return out;
+}
+
+void udb_database::empty_table(const std::wstring& table)
+{
+    tk_write_wlog(2, L"udb_database::empty_table(%s)", table.c_str());
+    query(L"delete from " + quote_table_name(table));
+}
+
+std::unique_ptr<udb_recordset> udb_database::query(const std::wstring&)
+{
+    throw tk_mail_assertion("udb_db", 111);
+}
+
+void udb_database::get_schema_info(std::vector<std::wstring>& schemas)
+{
+    schemas.clear();
+}
+
+void udb_database::create_relationships(const std::vector<udb_relationship>&) {}
+
+void udb_database::add_tn_mapping(const std::wstring& old_name, const std::wstring& new_name)
+{
+    tk_write_wlog(2, L"udb_database::add_tn_mapping(%s->%s)", old_name.c_str(), new_name.c_str());
+    names_map.add_tn_mapping(old_name, new_name);
+}
+
+bool udb_database::is_select_query(const std::wstring& text)
+{
+    tk_write_wlog(1, L"udb_database::is_select_query(%s)", text.c_str());
+    static const std::wstring select = L"select";
+    if (tk_wstring::starts_with(text, select, false)) return true;
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'(')) ++i;
+    // More than six characters must remain after the skipped ones.
+    return text.size() - i > select.size() &&
+           tk_equal_no_case(std::wstring_view(text).substr(i, select.size()), select);
+}

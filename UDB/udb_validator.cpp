@@ -1,0 +1,90 @@
+#include "UDB/udb_validator.h"
+
+#include <cstdio>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+
+udb_validator::udb_validator(std::uint32_t max_length_) : max_length(max_length_)
+{
+    tk_write_log(2, "udb_validator::ctor");
+}
+
+udb_validator::~udb_validator() = default;
+
+void release_validator(std::unique_ptr<udb_validator>& validator) noexcept
+{
+    validator.reset();
+}
+
+void udb_validator::add_existing_name(const std::wstring& name)
+{
+    tk_write_wlog(1, L"udb_validator::add_existing_name(%s)", name.c_str());
+    existing_names.push_back(name);
+}
+
+void udb_validator::add_mapped_pair(const std::wstring& old_name, const std::wstring& new_name)
+{
+    tk_write_wlog(1, L"udb_validator::add_mapped_pair(%s,%s)", old_name.c_str(), new_name.c_str());
+    names_map.add(old_name, new_name);
+}
+
+bool udb_validator::is_acceptable(const std::wstring& name)
+{
+    tk_write_wlog(2, L"udb_validator::is_acceptable(%s)", name.c_str());
+    if (max_length != 0 && name.size() > max_length) {
+        tk_write_log(1, "The name is too long");
+        return false;
+    }
+    for (const auto& word : restricted_names) {
+        if (tk_equal_no_case(name, word)) {
+            tk_write_log(2, "The name is restricted");
+            return false;
+        }
+    }
+    for (wchar_t c : illegal_chars) {
+        if (name.find(c) != std::wstring::npos) {
+            tk_write_wlog(2, L"The name contains illegal: %lc", wint_t(c));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool udb_validator::is_duplicated(const std::wstring& name)
+{
+    tk_write_wlog(2, L"udb_validator::is_duplicated(%s)", name.c_str());
+    for (const auto& taken : existing_names) {
+        tk_write_wlog(1, L"Processing %s", taken.c_str());
+        if (tk_equal_no_case(name, taken)) {
+            tk_write_log(2, "Name is duplicated");
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring udb_validator::get_safe_name(const std::wstring& name)
+{
+    tk_write_wlog(1, L"udb_validator::get_safe_name(%s)", name.c_str());
+    const std::size_t m = max_length;
+    std::wstring copy = tk_to_lower(name);
+    if (m != 0 && copy.size() > m) copy.resize(m - 1);
+    for (wchar_t bad : illegal_chars)
+        for (auto& c : copy)
+            if (c == bad) c = L'_';
+
+    if (is_acceptable(copy) && !is_duplicated(copy)) return copy;
+
+    std::wstring stem = copy;
+    // For m below 6 nothing is cut (m - 6 would wrap around).
+    if (m != 0 && m >= 6 && copy.size() > m - 5) stem.resize(m - 6);
+    wchar_t digits[8];
+    for (int n = 0; n <= 99999; ++n) {
+        std::swprintf(digits, 8, L"%05d", n);
+        std::wstring candidate = stem + digits;
+        if (is_acceptable(candidate) && !is_duplicated(candidate)) return candidate;
+    }
+    throw tk_mail_assertion("udb_vali", 55);
+}

@@ -1,0 +1,287 @@
+#include "pg_target/pgs_dmp_recordset.h"
+
+#include <algorithm>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_script_writer.h"
+#include "pg_target/pgs_validators.h"
+
+namespace {
+
+const char* const structure_mismatch =
+    "The structure of data source does not conform to the destination table.";
+
+// Bytes of binary data turned into hexadecimal per write of a large value.
+constexpr std::size_t hex_chunk_bytes = 131072;
+
+bool case_sens()
+{
+    return pgs_engine::get_instance()->is_case_sens;
+}
+
+// A column name as one SQL identifier: a name that is already a quoted identifier stays as it
+// is, any other is folded (unless names are case-sensitive) and quoted whole, dots included.
+std::string column_ident(const std::wstring& name, bool cs)
+{
+    std::string out;
+    if (pgs_is_quoted_name(name) && name.find(L"\".\"") == std::wstring::npos)
+        pgs_append_utf8(out, name);
+    else
+        pgs_append_identifier(out, pgs_fold_name(name, cs));
+    return out;
+}
+
+}  // namespace
+
+pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database,
+                                     const std::wstring& table, const udb_schema& columns)
+    : udb_recordset(database, table, 0), m_out(&out)
+{
+    tk_write_wlog(1, L"pgs_dmp_recordset::pgs_dmp_recordset(%s)", table.c_str());
+    const bool cs = case_sens();
+    // A deep copy: the recordset owns its column descriptors.
+    schema.mode = columns.mode;
+    schema.seed = columns.seed;
+    schema.increment = columns.increment;
+    schema.reserve(columns.size());
+    m_column_idents.reserve(columns.size());
+    m_value_columns.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const t_ftd& c = columns[i];
+        schema.add_column(c);
+        m_column_idents.push_back(column_ident(c.name, cs));
+        m_value_columns.push_back(pgs_make_value_column(c));
+        if (c.auto_increment) m_serial_column = static_cast<int>(i);
+    }
+    pgs_append_utf8(m_table_ident, pgs_engine::get_instance()->make_name3(table, true));
+}
+
+pgs_dmp_recordset::~pgs_dmp_recordset()
+{
+    tk_write_log(2, "pgs_dmp_recordset::dtor");
+    if (m_finished) return;
+    try {
+        finish();
+    } catch (const std::exception& e) {
+        // The writer keeps the failure; the database's next write or close reports it.
+        tk_write_log(3, "%s", e.what());
+    } catch (...) {
+        tk_write_log(3, "UNKNOWN ERROR");
+    }
+}
+
+void pgs_dmp_recordset::finish()
+{
+    if (m_finished) return;
+    m_finished = true;
+    std::string tail;
+    if (m_copy_open) {
+        m_buffer += "\\.\n";
+        m_copy_open = false;
+    }
+    if (m_rows_written && m_serial_column >= 0) {
+        // Continue the serial column after the highest value loaded; a table whose values are
+        // all below 1 leaves the sequence at 1. The sequence is the one the column owns.
+        const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
+        std::string table_text;  // the table name as pg_get_serial_sequence reads it
+        table_text = m_table_ident;
+        std::string column_text;
+        pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
+        m_buffer += "SELECT setval(pg_get_serial_sequence(";
+        pgs_append_literal(m_buffer, std::string_view(table_text));
+        m_buffer += ", ";
+        pgs_append_literal(m_buffer, std::string_view(column_text));
+        m_buffer += "), GREATEST(MAX(" + col + "), 1), MAX(" + col + ") >= 1) FROM " + m_table_ident +
+                    " HAVING MAX(" + col + ") IS NOT NULL;\r\n";
+    }
+    if (!m_buffer.empty()) {
+        std::string pending;
+        pending.swap(m_buffer);
+        m_out->write(pending);
+    }
+}
+
+void pgs_dmp_recordset::append_record(udb_record& record)
+{
+    const bool fast = pgs_engine::get_instance()->fast_insert;
+    tk_write_log(1, "pgs_dmp_recordset::append_record(schema size=%d, record size=%d",
+                 static_cast<int>(schema.size()), static_cast<int>(record.size()));
+    tk_write_log(1, "fast_insert=%d", fast ? 1 : 0);
+    if (record.size() != schema.size()) throw tk_exception(structure_mismatch, 0);
+    for (std::size_t i = 0; i < record.size(); ++i)
+        if (!record.get(i)) throw tk_exception(structure_mismatch, 0);
+    if (m_finished) throw tk_exception("The rows of this table have already been finished.", 1);
+
+    if (fast) {
+        copy_append(record);
+    } else {
+        // INSERT statements must not land inside an open COPY block.
+        if (m_copy_open) end_copy_block();
+        insert_append(record);
+    }
+    m_rows_written = true;
+    ++record_count;
+}
+
+void pgs_dmp_recordset::end_copy_block()
+{
+    m_buffer += "\\.\n";
+    m_copy_open = false;
+    m_out->write(m_buffer);
+    m_buffer.clear();
+}
+
+void pgs_dmp_recordset::copy_append(const udb_record& record)
+{
+    tk_write_log(1, "pgs_dmp_recordset::fast_append");
+    if (!m_copy_open) {
+        m_buffer += "COPY ";
+        m_buffer += m_table_ident;
+        m_buffer += '(';
+        for (std::size_t i = 0; i < m_column_idents.size(); ++i) {
+            if (i) m_buffer += ',';
+            m_buffer += m_column_idents[i];
+        }
+        m_buffer += ") FROM stdin;\n";
+        m_copy_open = true;
+    } else if (m_buffer.size() > flush_size) {
+        tk_write_log(2, "Fushing append_buffer into file");
+        m_out->write(m_buffer);
+        m_buffer.clear();
+    }
+
+    // The line is formed in the buffer first; a value that cannot be written fails the record
+    // before any of it reached the file. Large values are only marked here and go to the file
+    // when the line is emitted.
+    const std::size_t line_start = m_buffer.size();
+    m_large.clear();
+    try {
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            const udb_field& f = record[i];
+            const pgs_value_column& col = m_value_columns[i];
+            if (i) m_buffer += '\t';
+            if (!f.is_empty() && f.get_data_size() > large_value_size) {
+                m_large.push_back({m_buffer.size(), i});
+                continue;
+            }
+            if (f.is_empty() && col.vt == VT_BSTR && schema[i].b_not_null) {
+                // A NOT NULL text column takes the empty text for a missing value.
+                continue;
+            }
+            pgs_append_copy_value(m_buffer, f, col);
+        }
+    } catch (...) {
+        m_buffer.resize(line_start);
+        throw;
+    }
+    m_buffer += '\n';
+    if (!m_large.empty()) emit_with_large_values(m_buffer, record, false);
+}
+
+void pgs_dmp_recordset::emit_with_large_values(std::string& text, const udb_record& record, bool sql)
+{
+    // Everything before a large value goes to the file first, then the value itself (binary
+    // data as hexadecimal in chunks), so the value never enters the buffer. What follows the
+    // last large value stays in the buffer.
+    std::size_t done = 0;
+    for (const auto& [pos, field] : m_large) {
+        m_out->write(std::string_view(text).substr(done, pos - done));
+        done = pos;
+        const udb_field& f = record[field];
+        const pgs_value_column& col = m_value_columns[sql ? static_cast<std::size_t>(m_insert_columns[field]) : field];
+        write_large_value(f, col, sql);
+    }
+    text.erase(0, done);
+}
+
+void pgs_dmp_recordset::write_large_value(const ole_variant& value, const pgs_value_column& col, bool sql)
+{
+    if (!sql && value.is_binary() && col.kind == pgs_value_kind::bytea) {
+        const std::vector<std::uint8_t>& bytes = value.get_byte_vector();
+        m_scratch.clear();
+        pgs_append_copy_bytea(m_scratch, nullptr, 0);  // the field's prefix
+        for (std::size_t pos = 0; pos < bytes.size(); pos += hex_chunk_bytes) {
+            const std::size_t n = std::min(hex_chunk_bytes, bytes.size() - pos);
+            pgs_append_hex(m_scratch, bytes.data() + pos, n);
+            m_out->write(m_scratch);
+            m_scratch.clear();
+        }
+        m_out->write(m_scratch);
+    } else {
+        m_scratch.clear();
+        if (sql)
+            pgs_append_sql_value(m_scratch, value, col);
+        else
+            pgs_append_copy_value(m_scratch, value, col);
+        m_out->write(m_scratch);
+    }
+    // A large value's text is not kept around between rows.
+    std::string().swap(m_scratch);
+}
+
+void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
+{
+    const bool cs = case_sens();
+    pgs_fn_validator validator(record);
+    std::vector<std::wstring> names;
+    std::vector<int> columns;
+    names.reserve(record.size());
+    columns.reserve(record.size());
+    std::string head = "INSERT INTO " + m_table_ident + "(";
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const std::wstring& own = record[i].get_name();
+        std::wstring name = pgs_fold_name(own, cs);
+        if (!validator.is_acceptable(name)) name = validator.get_safe_name(name);
+        tk_write_wlog(1, L"Got safe-name for field#%d: '%s'", static_cast<int>(i), name.c_str());
+        int pos = schema.get_field_idx(name);
+        if (pos < 0 && name != own) pos = schema.get_field_idx(own);
+        if (pos < 0) {
+            tk_write_wlog(1, L"Field %s not found in the schema", own.c_str());
+            throw tk_exception(structure_mismatch, 0);
+        }
+        if (i) head += ", ";
+        head += m_column_idents[static_cast<std::size_t>(pos)];
+        if (name != own) {
+            tk_write_wlog(2, L"Store generated field's safe-name '%s'", name.c_str());
+            validator.add_existing_name(name);
+        }
+        names.push_back(own);
+        columns.push_back(pos);
+    }
+    head += ") VALUES (";
+    m_insert_names = std::move(names);
+    m_insert_columns = std::move(columns);
+    m_insert_head = std::move(head);
+}
+
+void pgs_dmp_recordset::insert_append(const udb_record& record)
+{
+    tk_write_log(1, "pgs_dmp_recordset::slow_append");
+    // The column list is made once per record layout, not per row.
+    bool same = m_insert_names.size() == record.size();
+    for (std::size_t i = 0; same && i < record.size(); ++i)
+        same = m_insert_names[i] == record[i].get_name();
+    if (!same) prepare_insert_columns(record);
+
+    m_statement.clear();
+    m_statement += m_insert_head;
+    m_large.clear();
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const udb_field& f = record[i];
+        if (i) m_statement += ", ";
+        if (!f.is_empty() && f.get_data_size() > large_value_size) {
+            m_large.push_back({m_statement.size(), i});
+            continue;
+        }
+        pgs_append_sql_value(m_statement, f, m_value_columns[static_cast<std::size_t>(m_insert_columns[i])]);
+    }
+    m_statement += ");\r\n";
+    if (tk_log_wants(2)) tk_write_log(2, "Got SQL query: %s", m_statement.c_str());
+    if (!m_large.empty()) emit_with_large_values(m_statement, record, true);
+    m_out->write(m_statement);
+}

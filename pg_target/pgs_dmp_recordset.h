@@ -1,0 +1,78 @@
+#pragma once
+// The rows of one table in a PostgreSQL script file: a COPY block ("COPY t(cols) FROM stdin;",
+// one tab-separated line per record, "\." at the end) or one INSERT statement per record, as
+// the engine's fast_insert switch says for each record. Field texts come from the same value
+// text functions as the live rows (pgs_value_text.h).
+//
+// COPY lines collect in a buffer that goes to the file whenever it holds more than 1,000,000
+// bytes; a value larger than 1,048,576 units never enters the buffer but goes straight to the
+// file (binary data as hexadecimal in chunks), so memory stays bounded.
+//
+// When the rows are done (finish(), or the destructor) an open COPY block is ended and, for a
+// table with an auto-increment column that received rows, its sequence is set to the highest
+// value, so inserting without an id after loading the script never collides.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UDB/udb_recordset.h"
+#include "pg_target/pgs_value_text.h"
+
+class pgs_dmp_database;
+class pgs_script_writer;
+
+class pgs_dmp_recordset : public udb_recordset {
+public:
+    // table: the name as the script database received it (possibly schema-qualified);
+    // columns: the table's columns with their final names (a deep copy is kept).
+    pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database, const std::wstring& table,
+                      const udb_schema& columns);
+    ~pgs_dmp_recordset() override;
+
+    // tk_exception (level 0) "The structure of data source does not conform to the
+    // destination table." when the record does not match the table; nothing of it is
+    // written then. tk_exception (level 1) when the file cannot be written.
+    void append_record(udb_record& record) override;
+
+    // Ends an open COPY block and writes the sequence reset; checked (the destructor does
+    // the same without throwing).
+    void finish();
+
+    // Values larger than this many units (bytes, characters) bypass the row buffer.
+    static constexpr std::uint32_t large_value_size = 1048576;
+    // The row buffer goes to the file when it holds more than this many bytes.
+    static constexpr std::size_t flush_size = 1000000;
+
+private:
+    void copy_append(const udb_record& record);
+    void insert_append(const udb_record& record);
+    void end_copy_block();
+    void emit_with_large_values(std::string& text, const udb_record& record, bool sql);
+    void write_large_value(const ole_variant& value, const pgs_value_column& column, bool sql);
+    void prepare_insert_columns(const udb_record& record);
+
+    pgs_script_writer* m_out;                   // the database's writer; not owned
+    std::string m_table_ident;                  // the table as an SQL name, UTF-8
+    std::vector<std::string> m_column_idents;   // quoted column names, UTF-8, schema order
+    std::vector<pgs_value_column> m_value_columns;
+    int m_serial_column = -1;                   // position of the auto-increment column
+
+    bool m_copy_open = false;     // the COPY head has been put into the buffer
+    bool m_rows_written = false;  // a row reached the script (the sequence needs a reset)
+    bool m_finished = false;
+    std::string m_buffer;         // COPY lines not yet in the file
+    std::string m_statement;      // INSERT statement under construction (reused)
+    std::string m_scratch;        // a large value's text (reused, released after use)
+    struct large_value {
+        std::size_t position;  // where the value belongs in the line or statement
+        std::size_t field;     // the record's field
+    };
+    std::vector<large_value> m_large;  // large values of the record being written
+
+    // INSERT column list of the last record layout: the record's field names and, per field,
+    // the schema column it fills; rebuilt only when the layout changes.
+    std::vector<std::wstring> m_insert_names;
+    std::vector<int> m_insert_columns;
+    std::string m_insert_head;    // "INSERT INTO t(c1, c2) VALUES ("
+};

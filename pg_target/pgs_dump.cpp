@@ -1,0 +1,258 @@
+#include "pg_target/pgs_dump.h"
+
+#include <ctime>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_file_names.h"
+#include "TK/tk_format.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "pg_target/pgs_dmp_recordset.h"
+#include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_validators.h"
+
+namespace {
+
+const char* const line_end = "\r\n";
+
+bool case_sens()
+{
+    return pgs_engine::get_instance()->is_case_sens;
+}
+
+// Text put inside a /* */ comment: a "*/" in a name would end the comment early and turn the
+// rest of the name into SQL, so it is broken up.
+std::string comment_text(std::string text)
+{
+    for (std::size_t pos = text.find("*/"); pos != std::string::npos; pos = text.find("*/", pos + 3))
+        text.insert(pos + 1, 1, ' ');
+    return text;
+}
+
+// One name (schema, database, column, index) as one SQL identifier, dots included.
+std::string one_name(const std::wstring& name)
+{
+    std::string out;
+    pgs_append_identifier(out, pgs_fold_name(name, case_sens()));
+    return out;
+}
+
+std::string table_name(const std::wstring& name)
+{
+    return tk_unicode_to_utf8(pgs_engine::get_instance()->make_name3(name, true));
+}
+
+}  // namespace
+
+pgs_dump_options::pgs_dump_options()
+{
+    tk_write_log(2, "pgs_dump_options::ctor1");
+}
+
+pgs_dmp_database::pgs_dmp_database(const std::wstring& path, const pgs_dump_options& options)
+    : pgs_base_db(path, 2, true), m_options(options), m_out(path)
+{
+    const std::string path8 = tk_unicode_to_utf8(path);
+    tk_write_log(2, "pgs_dmp_database::ctor(%s)", path8.c_str());
+
+    tk_write_log(2, "Step #1");
+    if (m_options.insert_comments) {
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char date[32];
+        std::snprintf(date, sizeof date, "%02d/%02d/%04d", local.tm_mon + 1, local.tm_mday,
+                      local.tm_year + 1900);
+        std::string header = "/*\r\nFile name: " + comment_text(path8) + line_end;
+        header += std::string("Creation date: ") + date + line_end;
+        header += "Created by " + comment_text(m_options.creator) + line_end;
+        header += std::string(50, '-') + line_end;
+        header += std::string("*/") + line_end;
+        m_out.write(header);
+    }
+
+    tk_write_log(2, "Step #2");
+    if (m_options.create_database && m_options.create_tables) {
+        std::wstring db = tk_utf8_to_unicode(m_options.database_name);
+        if (db.empty()) db = tk_file_wname(path).get_name();
+        const std::string quoted = one_name(db);
+        m_out.write(std::string(line_end) + "DROP DATABASE IF EXISTS " + quoted + "; CREATE DATABASE " +
+                    quoted + ";" + line_end);
+    }
+    tk_write_log(2, "pgs_dmp_database::ctor - END");
+}
+
+pgs_dmp_database::~pgs_dmp_database()
+{
+    tk_write_log(2, "pgs_dmp_database::dtor");
+    // m_out closes the file; a failure there can only be traced (close() reports it).
+}
+
+void pgs_dmp_database::close()
+{
+    m_out.close();
+}
+
+void pgs_dmp_database::create_schema(const std::wstring& name)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::create_schema(%s)", name.c_str());
+    if (name.size() == 6 && tk_to_lower(name) == L"public") {
+        tk_write_log(2, "Skip 'public' schema");
+        return;
+    }
+    std::string block = "DO $$\r\nBEGIN\r\nIF NOT EXISTS (SELECT schema_name FROM information_schema.schemata "
+                        "WHERE schema_name = ";
+    pgs_append_literal(block, std::wstring_view(pgs_fold_name(name, case_sens())));
+    block += ")\r\nTHEN\r\nCREATE SCHEMA " + one_name(name) + ";\r\nEND IF;\r\nEND$$;\r\n\r\n";
+    m_out.write(block);
+}
+
+int pgs_dmp_database::find_written(const std::wstring& name) const
+{
+    // Compared as the server will see the names: "orders" is "public.orders", and without
+    // case-sensitive names Orders and orders are one table.
+    const bool cs = case_sens();
+    const std::wstring full = pgs_fold_name(get_full_name(name), cs);
+    for (std::size_t i = 0; i < table_names.size(); ++i)
+        if (pgs_fold_name(table_names[i], cs) == full) return static_cast<int>(i);
+    return -1;
+}
+
+void pgs_dmp_database::write_comment(const char* heading, const std::wstring& table)
+{
+    m_out.write(std::string(line_end) + "/*" + line_end + heading + " '" +
+                comment_text(tk_unicode_to_utf8(table)) + "'\r\n*/\r\n\r\n");
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::create_table1(const std::wstring& name, udb_schema& schema,
+                                                               udb_indexes& indexes)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::create_table1(%s)", name.c_str());
+    return write_table(name, schema, indexes, nullptr);
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::create_table2(const std::wstring& name, udb_schema& schema,
+                                                               udb_indexes& indexes,
+                                                               const udb_partition& partition)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::create_table2(%s)", name.c_str());
+    return write_table(name, schema, indexes, &partition);
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring& name, udb_schema& source,
+                                                             udb_indexes& indexes,
+                                                             const udb_partition* partition)
+{
+    m_out.check();
+    if (find_written(name) >= 0) {
+        // A second table of the same name would drop the first one's rows when the script
+        // runs: refuse this item only.
+        throw tk_exception(L"Table '" + name + L"' has already been written into the script file.", 1);
+    }
+
+    // The table's own columns: copies whose names the field validator accepts.
+    udb_schema own(1);
+    own.reserve(source.size());
+    {
+        pgs_fn_validator validator(source);
+        for (std::size_t i = 0; i < source.size(); ++i) {
+            t_ftd column = source[i];
+            if (!validator.is_acceptable(column.name)) column.name = validator.get_safe_name(column.name);
+            tk_write_wlog(2, L"%s -> %s", source[i].name.c_str(), column.name.c_str());
+            own.add_column(std::move(column));
+        }
+    }
+    own.seed = source.seed;
+    own.increment = source.increment;
+
+    if (m_options.create_tables) {
+        if (m_options.insert_comments) write_comment("Table structure for table", name);
+        delete_tab(name);
+        // CREATE TABLE and index statements: the shared builders (being connected).
+        (void)partition;
+    }
+    if (m_options.insert_comments) write_comment("Dumping data for table", name);
+    add_full_name1(name);
+    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, own);
+}
+
+void pgs_dmp_database::create_index(const std::wstring& table, const udb_index& index)
+{
+    tk_write_wlog(1, L"pgs_dmp_database::create_index1(%s.%s)", table.c_str(), index.name.c_str());
+    tk_write_wlog(2, L"pgs_dmp_database::create_index2(%s,%s)", table.c_str(), index.name.c_str());
+    pgs_engine* engine = pgs_engine::get_instance();
+    std::wstring idx = table + L"_" + index.name;
+    tk_wstring::replace_all(idx, L".", L"_");
+    const std::string idx_name = tk_unicode_to_utf8(engine->make_idx_name(idx));
+    tk_write_log(2, "new_idx_name=%s", idx_name.c_str());
+
+    std::string text = "DROP INDEX IF EXISTS " + idx_name + ";\r\n";
+    if (index.primary)
+        text += "ALTER TABLE " + table_name(table) + " ADD CONSTRAINT " + idx_name + " PRIMARY KEY(";
+    else
+        text += std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " + idx_name + " ON " +
+                table_name(table) + "(";
+    for (std::size_t i = 0; i < index.fields.size(); ++i) {
+        if (i) text += ", ";
+        text += one_name(index.fields[i]);
+    }
+    text += ");\n";
+    m_out.write(text);
+    m_out.flush();
+}
+
+void pgs_dmp_database::delete_idx(const std::wstring& table, const udb_index& index)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::delete_idx(%s.%s)", table.c_str(), index.name.c_str());
+    if (index.primary) {
+        std::wstring text = L"ALTER TABLE " + pgs_engine::get_instance()->make_name3(table, true) +
+                            L" DROP CONSTRAINT ";
+        pgs_append_identifier(text, pgs_fold_name(index.name, case_sens()));
+        query(text);
+    } else {
+        delete_idx(table, index.name);
+    }
+}
+
+void pgs_dmp_database::delete_idx(const std::wstring& table, const std::wstring& index_name)
+{
+    std::wstring text = L"DROP INDEX IF EXISTS ";
+    pgs_append_identifier(text, pgs_fold_name(index_name, case_sens()));
+    query(text);
+}
+
+bool pgs_dmp_database::delete_tab(const std::wstring& name)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::delete_tab(%s)", name.c_str());
+    m_out.write("DROP TABLE IF EXISTS " + table_name(name) + " CASCADE;\r\n");
+    const int pos = find_written(name);
+    if (pos < 0) return false;
+    table_names.erase(table_names.begin() + pos);
+    return true;
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::get_query(const std::wstring&, const std::wstring&, std::int32_t)
+{
+    return nullptr;
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::get_table(const std::wstring&, std::int32_t)
+{
+    throw tk_mail_assertion("pgs_dump", 109);
+}
+
+std::unique_ptr<udb_recordset> pgs_dmp_database::query(const std::wstring& statement)
+{
+    std::string text;
+    text.reserve(statement.size() + 2);
+    pgs_append_utf8(text, statement);
+    text += ";\r\n";
+    m_out.write(text);
+    return nullptr;
+}
+
+bool pgs_dmp_database::test_query(const std::wstring&)
+{
+    return false;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The PostgreSQL script file as a destination: a database object with the interface of the
+// live database that writes every statement it is asked for into a text file (UTF-8), which
+// the user later runs against a server (for example with psql -f). The CREATE TABLE and index
+// builders hand their statements to query(), exactly as for the live database; the rows of a
+// table go through the pgs_dmp_recordset that create_table1 returns.
+//
+// Every write is checked: a file that cannot be opened or written is a level-1 tk_exception.
+// The recordsets write through the database's writer and must be destroyed before it; the
+// run should call close() at the end so that a failure of the last writes is reported (the
+// destructor can only trace it).
+#include <memory>
+#include <string>
+
+#include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dump_options.h"
+#include "pg_target/pgs_script_writer.h"
+
+class pgs_dmp_database : public pgs_base_db {
+public:
+    // Opens (creates or truncates) the file and writes the header comment and, when asked
+    // for, the database line. tk_exception (level 1) when the file cannot be opened.
+    pgs_dmp_database(const std::wstring& path, const pgs_dump_options& options);
+    ~pgs_dmp_database() override;
+
+    // The schema block (CREATE SCHEMA when missing); nothing for "public".
+    void create_schema(const std::wstring& name) override;
+    // Comments, DROP TABLE, CREATE TABLE, indexes; returns the recordset for the rows.
+    // tk_exception (level 1) for a table already written into this script.
+    std::unique_ptr<udb_recordset> create_table1(const std::wstring& name, udb_schema& schema,
+                                                 udb_indexes& indexes) override;
+    std::unique_ptr<udb_recordset> create_table2(const std::wstring& name, udb_schema& schema,
+                                                 udb_indexes& indexes, const udb_partition& partition) override;
+    void create_index(const std::wstring& table, const udb_index& index) override;
+    void delete_idx(const std::wstring& table, const udb_index& index) override;
+    void delete_idx(const std::wstring& table, const std::wstring& index_name) override;
+    // Writes DROP TABLE; true when the table had been written into this script (it is
+    // then forgotten, so create_table1 may write it again).
+    bool delete_tab(const std::wstring& name) override;
+    // A script has no queries to read: nullptr.
+    std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
+                                             std::int32_t mode) override;
+    // Nothing can be read back from a script: internal error.
+    std::unique_ptr<udb_recordset> get_table(const std::wstring& name, std::int32_t mode) override;
+    // Writes the statement followed by ";\r\n"; returns nullptr.
+    std::unique_ptr<udb_recordset> query(const std::wstring& statement) override;
+    bool test_query(const std::wstring& statement) override;  // false
+
+    // Flushes and closes the file; tk_exception (level 1) when a write or the close failed.
+    void close();
+
+    pgs_script_writer& writer() noexcept { return m_out; }
+    const pgs_dump_options& options() const noexcept { return m_options; }
+
+    // Writes text (already UTF-8) unchanged; checked.
+    void write(std::string_view utf8) { m_out.write(utf8); }
+
+private:
+    std::unique_ptr<udb_recordset> write_table(const std::wstring& name, udb_schema& schema,
+                                               udb_indexes& indexes, const udb_partition* partition);
+    void write_comment(const char* heading, const std::wstring& table);
+    // Position of the table in the list of tables written into this script, or -1.
+    int find_written(const std::wstring& name) const;
+
+    pgs_dump_options m_options;
+    pgs_script_writer m_out;
+};

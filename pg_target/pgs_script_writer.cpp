@@ -1,0 +1,131 @@
+#include "pg_target/pgs_script_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+
+namespace {
+
+// Large enough that the file is written in big blocks, small enough to stay cheap.
+constexpr std::size_t buffer_capacity = 256 * 1024;
+
+std::string errno_text(int err)
+{
+    char buf[256];
+    // GNU strerror_r returns the text (which need not be buf).
+    const char* text = strerror_r(err, buf, sizeof buf);
+    return text ? std::string(text) : std::string("error ") + std::to_string(err);
+}
+
+}  // namespace
+
+pgs_script_writer::pgs_script_writer(const std::wstring& path)
+    : m_path(tk_unicode_to_utf8(path))
+{
+    m_buffer.reserve(buffer_capacity);
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        const int err = errno;
+        tk_write_log(2, "Failed to open file");
+        throw tk_exception("Cannot open the script file '" + m_path + "': " + errno_text(err), 1);
+    }
+}
+
+pgs_script_writer::~pgs_script_writer()
+{
+    if (m_fd < 0) return;
+    try {
+        close();
+    } catch (const std::exception& e) {
+        tk_write_log(3, "%s", e.what());
+    }
+}
+
+void pgs_script_writer::fail(const char* what, int err) const
+{
+    throw tk_exception(std::string(what) + " the script file '" + m_path + "': " + errno_text(err), 1);
+}
+
+void pgs_script_writer::check() const
+{
+    if (!m_pending.empty()) throw tk_exception(m_pending, 1);
+}
+
+void pgs_script_writer::write_through(const char* data, std::size_t size)
+{
+    if (m_fd < 0) fail("Cannot write", EBADF);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot write", errno);
+        }
+        if (n == 0) fail("Cannot write", EIO);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void pgs_script_writer::write(std::string_view bytes)
+{
+    check();
+    if (m_buffer.size() + bytes.size() <= buffer_capacity) {
+        m_buffer.append(bytes);
+    } else {
+        flush();
+        if (bytes.size() < buffer_capacity)
+            m_buffer.append(bytes);
+        else
+            write_through(bytes.data(), bytes.size());
+    }
+    m_total += bytes.size();
+}
+
+void pgs_script_writer::write_noexcept(std::string_view bytes) noexcept
+{
+    try {
+        write(bytes);
+    } catch (const std::exception& e) {
+        if (m_pending.empty()) {
+            try {
+                m_pending = e.what();
+            } catch (...) {
+            }
+        }
+        tk_write_log(3, "%s", e.what());
+    } catch (...) {
+        if (m_pending.empty()) m_pending = "Cannot write the script file";
+    }
+}
+
+void pgs_script_writer::flush()
+{
+    check();
+    if (m_buffer.empty()) return;
+    write_through(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+}
+
+void pgs_script_writer::close()
+{
+    if (m_fd < 0) {
+        check();
+        return;
+    }
+    try {
+        flush();
+    } catch (...) {
+        ::close(m_fd);
+        m_fd = -1;
+        m_buffer.clear();
+        throw;
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) fail("Cannot close", errno);
+}

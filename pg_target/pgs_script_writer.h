@@ -1,0 +1,51 @@
+#pragma once
+// The byte sink of a PostgreSQL script file. Every write and the close are checked: a
+// script that lost bytes must never look like a finished one, so a failed open, write or
+// close raises a level-1 tk_exception naming the file and the system's reason.
+//
+// Writes are buffered; a write that does not fit the buffer goes to the file at once, so
+// large values pass straight through without being copied into memory again.
+//
+// A failure met where nothing may throw (a destructor that ends a COPY block) is kept as
+// the writer's pending error: the next checked operation throws it.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class pgs_script_writer {
+public:
+    // Opens (creates or truncates) the file; the wide path is converted to UTF-8 for the
+    // file system. Throws tk_exception (level 1) when the file cannot be opened.
+    explicit pgs_script_writer(const std::wstring& path);
+    ~pgs_script_writer();  // closes without throwing; a failure there is only traced
+
+    pgs_script_writer(const pgs_script_writer&) = delete;
+    pgs_script_writer& operator=(const pgs_script_writer&) = delete;
+
+    // Appends the bytes; throws tk_exception (level 1) when the file refuses them, or
+    // when an earlier non-throwing write had failed.
+    void write(std::string_view bytes);
+    // As write, but never throws: a failure becomes the pending error.
+    void write_noexcept(std::string_view bytes) noexcept;
+    // Hands the buffered bytes to the file; throws as write.
+    void flush();
+    // Flushes and closes; throws as write, also when the close fails. Later writes fail.
+    void close();
+    // Throws the pending error of an earlier non-throwing write, if there is one.
+    void check() const;
+
+    bool is_open() const { return m_fd >= 0; }
+    const std::string& path_utf8() const { return m_path; }
+    // Bytes handed to the writer so far (buffered or written).
+    unsigned long long bytes_written() const { return m_total; }
+
+private:
+    void write_through(const char* data, std::size_t size);  // loops over short writes
+    [[noreturn]] void fail(const char* what, int err) const;
+
+    std::string m_path;        // UTF-8 path, for messages
+    int m_fd = -1;
+    std::string m_buffer;      // capacity kept; flushed when full
+    std::string m_pending;     // message of a failure met by write_noexcept
+    unsigned long long m_total = 0;
+};

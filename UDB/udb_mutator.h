@@ -138,8 +138,21 @@ public:
         column.dw_reserved = 0;
         tk_write_log(2, "\told dw_reserved=%d, new dw_reserved=%d", static_cast<int>(old_reserved),
                      static_cast<int>(column.dw_reserved));
-        column.default_value = m_native_type.default_value;
-        column.default_is_expression = true;
+        // The mapped default is a destination expression already (a quoted text
+        // stays quoted, a boolean is true or false), so it must reach DEFAULT
+        // exactly as it stands. The table builders turn a column's default value
+        // into an expression of their own, which would quote it a second time;
+        // the expression therefore travels with the type text, and the default
+        // value is left empty. An auto-increment column gets no default from the
+        // builders, so it gets none here either.
+        const std::wstring& expression = m_native_type.default_value;
+        if (!expression.empty() && !column.auto_increment) {
+            column.nativetype += L" DEFAULT ";
+            column.nativetype += expression;
+            column.default_value = std::wstring();
+        } else {
+            column.default_value = expression;
+        }
         if (m_native_type.precision != 0 || m_native_type.scale != 0) {
             tk_write_log(2, "Setting new prec/scale: (%d,%d)", static_cast<int>(m_native_type.precision),
                          static_cast<int>(m_native_type.scale));
@@ -214,6 +227,8 @@ public:
         tk_write_wlog(2, L"udb_table_mutator::update_field(old_name=%s,new_name=%s,native_type=%s,length=%d)",
                       source_name.c_str(), new_name.c_str(), native.type.c_str(), static_cast<int>(native.length));
         auto& entry = m_by_source[source_name];
+        m_plan_names.clear();  // the next row looks its field mutators up again
+        m_plan.clear();
         if (!entry) {
             tk_write_wlog(2, L"create_field_mutator(%s)", new_name.c_str());
             entry = std::make_unique<FM>(new_name, native, udb_mutators::changed);
@@ -234,26 +249,32 @@ public:
         tk_write_log(2, "udb_table_mutator::modify1()");
         if (!m_by_source.empty()) {
             tk_write_log(1, "create_modified_copy2");
-            std::vector<std::shared_ptr<t_ftd>> copies;
+            udb_schema::list_type copies;
+            std::vector<const FM*> changed;  // the field mutator of each copy to apply, or nullptr
             copies.reserve(schema.size());
-            for (std::size_t i = 0; i < schema.size(); ++i) {
-                const t_ftd& column = *schema[i];
-                const FM* fm = get_field_mutator(column.name);
-                if (!fm)
-                    copies.push_back(std::make_shared<t_ftd>(column));
-                else if (fm->get_status() != udb_mutators::deleted)
-                    copies.push_back(std::shared_ptr<t_ftd>(fm->create2(&column)));
+            changed.reserve(schema.size());
+            for (const auto& entry : schema.columns()) {
+                if (!entry)
+                    continue;
+                const FM* fm = get_field_mutator(entry->name);
+                if (!fm) {
+                    copies.push_back(std::make_shared<t_ftd>(*entry));
+                } else if (fm->get_status() != udb_mutators::deleted) {
+                    copies.push_back(std::shared_ptr<t_ftd>(fm->create2(entry.get())));
+                } else {
+                    continue;
+                }
+                changed.push_back(fm && fm->get_status() == udb_mutators::changed ? fm : nullptr);
             }
             tk_write_log(1, "create_modified_copy2 - END");
-            m_working_columns = std::move(copies);
-            schema.clear();
-            for (auto& column : m_working_columns)
-                schema.push_back(column);
-            for (auto& column : m_working_columns) {
-                const FM* fm = get_field_mutator(column->name);
-                if (fm && fm->get_status() == udb_mutators::changed)
-                    fm->modify1(*column);
-            }
+            // The schema now lists the copies; its seed and increment stay the
+            // source table's, so its auto-increment column goes on where the
+            // source left off.
+            m_working_columns = copies;
+            schema.columns() = std::move(copies);
+            for (std::size_t i = 0; i < m_working_columns.size(); ++i)
+                if (changed[i])
+                    changed[i]->modify1(*m_working_columns[i]);
             for (const auto& [name, fm] : m_by_source)
                 if (fm->get_status() == udb_mutators::created)
                     tk_write_log(1, "udb_field_mutator::create1");
@@ -273,29 +294,40 @@ public:
             return record;
         }
         tk_write_log(1, "create_modified_copy1");
-        m_working_record.reset();
+        const bool trace = tk_log_wants(1);
+        const row_plan& plan = plan_for(record);
+        // The working record's fields are reused from row to row: once warm, a
+        // row costs no allocation beyond what its values need.
+        std::size_t out = 0;
         for (std::size_t i = 0; i < record.size(); ++i) {
-            const auto& field = record[i];
+            const udb_field* field = record.get(i);
             if (!field)
                 continue;
-            tk_write_wlog(1, L"Field name='%s'", field->get_name().c_str());
-            const FM* fm = get_field_mutator(field->get_name());
+            const FM* fm = plan[i];
+            if (trace)
+                tk_write_wlog(1, L"Field name='%s'", field->get_name().c_str());
+            if (fm && fm->get_status() == udb_mutators::deleted) {
+                if (trace)
+                    tk_write_log(1, "status == udb_mutators::deleted, cotinue");
+                continue;
+            }
+            udb_field& target = working_field(out++);
+            target = *field;
             if (!fm) {
-                tk_write_log(1, "Failed to find field");
-                m_working_record.push_back(std::make_unique<udb_field>(*field));
-            } else if (fm->get_status() == udb_mutators::deleted) {
-                tk_write_log(1, "status == udb_mutators::deleted, cotinue");
+                if (trace)
+                    tk_write_log(1, "Failed to find field");
             } else {
-                tk_write_log(1, "udb_field_mutator::create1");
-                auto copy = std::make_unique<udb_field>(*field);
-                fm->modify2(*copy);
-                m_working_record.push_back(std::move(copy));
+                if (trace)
+                    tk_write_log(1, "udb_field_mutator::create1");
+                fm->modify2(target);
             }
         }
+        m_working_record.resize(out);
         tk_write_log(1, "create_modified_copy1 - END");
-        for (const auto& [name, fm] : m_by_source)
-            if (fm->get_status() == udb_mutators::created)
-                fm->create2(nullptr);
+        if (trace)
+            for (const auto& [name, fm] : m_by_source)
+                if (fm->get_status() == udb_mutators::created)
+                    fm->create2(nullptr);  // only traces
         tk_write_log(1, "udb_table_mutator::modify2 - END");
         return m_working_record;
     }
@@ -345,9 +377,44 @@ public:
     const field_map& get_field_mutators() const noexcept { return m_by_source; }
 
 private:
+    using row_plan = std::vector<const FM*>;
+
+    // The field mutator of each field position, looked up once per table (and
+    // again only when a record comes with other field names).
+    const row_plan& plan_for(const udb_record& record)
+    {
+        bool same = m_plan_names.size() == record.size();
+        for (std::size_t i = 0; same && i < record.size(); ++i) {
+            const udb_field* field = record.get(i);
+            same = field ? field->get_name() == m_plan_names[i] : m_plan_names[i].empty();
+        }
+        if (!same) {
+            m_plan_names.assign(record.size(), std::wstring());
+            m_plan.assign(record.size(), nullptr);
+            for (std::size_t i = 0; i < record.size(); ++i) {
+                if (const udb_field* field = record.get(i)) {
+                    m_plan_names[i] = field->get_name();
+                    m_plan[i] = get_field_mutator(field->get_name());
+                }
+            }
+        }
+        return m_plan;
+    }
+
+    udb_field& working_field(std::size_t i)
+    {
+        if (i >= m_working_record.size())
+            m_working_record.resize(i + 1);
+        if (!m_working_record.get(i))
+            m_working_record.set(i, std::make_unique<udb_field>());
+        return m_working_record[i];
+    }
+
     field_map m_by_source;
     std::map<std::wstring, FM*> m_by_new_name;
     udb_record m_working_record;
-    std::vector<std::shared_ptr<t_ftd>> m_working_columns;
+    row_plan m_plan;
+    std::vector<std::wstring> m_plan_names;
+    udb_schema::list_type m_working_columns;  // the rewritten columns this mutator owns
     std::wstring m_new_name;
 };

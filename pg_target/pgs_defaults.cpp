@@ -1,0 +1,204 @@
+#include "pg_target/pgs_defaults.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "TK/ole_variant.h"
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_schema.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_types.h"
+#include "pg_target/pgs_value_text.h"
+
+namespace {
+
+// ASCII form of a wide text, or empty when it holds anything else (no number or keyword does).
+std::string ascii(std::wstring_view text)
+{
+    std::string r;
+    r.reserve(text.size());
+    for (wchar_t c : text) {
+        if (static_cast<std::uint32_t>(c) >= 0x80) return {};
+        r += static_cast<char>(c);
+    }
+    return r;
+}
+
+// The whole text is the decimal form of an integer within [lo, hi] as it prints back (no sign
+// other than '-', no leading zeros, no blanks).
+template <class Int>
+bool is_integer_in(std::string_view text, Int lo, Int hi)
+{
+    Int v{};
+    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || v < lo || v > hi) return false;
+    char back[24];
+    auto b = std::to_chars(back, back + sizeof back, v);
+    return std::string_view(back, static_cast<std::size_t>(b.ptr - back)) == text;
+}
+
+// [+-] digits [. digits] [e [+-] digits]
+bool is_plain_number(std::string_view s)
+{
+    std::size_t i = 0, n = s.size(), digits = 0;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < n && s[i] == '.') {
+        ++i;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        std::size_t e = 0;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++e;
+        if (e == 0) return false;
+    }
+    return i == n;
+}
+
+// A float default: the whole text is a number that the column's type holds as a finite value.
+template <class Float>
+bool is_finite_number(std::string_view text)
+{
+    if (!is_plain_number(text)) return false;
+    std::string_view t = text.front() == '+' ? text.substr(1) : text;
+    Float v{};
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    return r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
+}
+
+bool is_current_timestamp(std::wstring_view t)
+{
+    // MySQL spells it CURRENT_TIMESTAMP, MariaDB current_timestamp() or current_timestamp(6).
+    for (std::wstring_view kw : {std::wstring_view(L"CURRENT_TIMESTAMP"), std::wstring_view(L"NOW"),
+                                 std::wstring_view(L"LOCALTIMESTAMP")}) {
+        if (t.size() < kw.size() || !tk_equal_no_case(t.substr(0, kw.size()), kw)) continue;
+        std::wstring_view rest = t.substr(kw.size());
+        if (rest.empty() && kw != L"NOW") return true;
+        if (rest.size() >= 2 && rest.front() == L'(' && rest.back() == L')') {
+            bool digits = true;
+            for (wchar_t c : rest.substr(1, rest.size() - 2)) digits = digits && c >= L'0' && c <= L'9';
+            if (digits) return true;
+        }
+    }
+    return false;
+}
+
+std::wstring bool_default(std::wstring_view text)
+{
+    // The texts PostgreSQL reads as a boolean; anything else would make CREATE TABLE fail.
+    static constexpr std::wstring_view words[] = {L"0", L"1", L"t", L"f", L"true", L"false", L"y",
+                                                  L"n", L"yes", L"no", L"on", L"off"};
+    for (auto w : words)
+        if (tk_equal_no_case(text, w)) return pgs_quote_literal(text);
+    // A BIT(1) default as the source prints it.
+    if (tk_equal_no_case(text, L"b'0'")) return L"'0'";
+    if (tk_equal_no_case(text, L"b'1'")) return L"'1'";
+    tk_write_log(2, "Invalid boolean def.value");
+    return {};
+}
+
+}  // namespace
+
+std::wstring make_pgs_def_val(const t_ftd* column)
+{
+    if (!column) throw tk_mail_assertion("pgs_util", 710);
+    const std::wstring text = column->default_value.get_vt() == VT_EMPTY ? std::wstring()
+                                                                         : column->default_value.to_wstring();
+    const VARTYPE vt = column->vartype;
+    const auto subtype = static_cast<std::uint32_t>(column->dw_reserved);
+    tk_write_wlog(2, L"make_pgs_def_val(%s,%d,%d)", text.c_str(), int(vt), int(subtype));
+
+    if (vt == VT_DATE && (subtype & pgs_subtype::current_moment)) {
+        if ((subtype & 0xb) == 0xb) return L"CURRENT_TIME";
+        if ((subtype & 0xa) == 0xa) return L"CURRENT_DATE";
+        if ((subtype & 0x9) == 0x9) return L"CURRENT_TIMESTAMP";
+    }
+    if (text.empty()) {
+        tk_write_log(2, "Got empty def value");
+        return {};
+    }
+    const std::string a = ascii(text);
+
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_I4:
+    case VT_UI2:
+    case VT_INT:
+    case VT_UI4:
+    case VT_UINT: {
+        tk_write_log(2, "Integer def.value");
+        // The range of the PostgreSQL type the column becomes (SMALLINT, INTEGER or BIGINT).
+        std::int64_t lo = std::numeric_limits<std::int32_t>::min(), hi = std::numeric_limits<std::int32_t>::max();
+        if (vt == VT_I1 || vt == VT_UI1 || vt == VT_I2) lo = -32768, hi = 32767;
+        if (vt == VT_UI4 || vt == VT_UINT) lo = 0, hi = std::numeric_limits<std::uint32_t>::max();
+        if (is_integer_in<std::int64_t>(a, lo, hi)) return text;
+        tk_write_log(2, "Invalid int def.value");
+        return {};
+    }
+    case VT_BOOL:
+        tk_write_log(2, "Integer def.value");
+        tk_write_log(2, "Special processing for boolean");
+        return bool_default(text);
+    case VT_R4:
+        return is_finite_number<float>(a) ? text : std::wstring();
+    case VT_R8:
+        return is_finite_number<double>(a) ? text : std::wstring();
+    case VT_CY:
+    case VT_DECIMAL:
+        return is_plain_number(a) ? text : std::wstring();
+    case VT_DATE:
+        tk_write_log(2, "Got DATE def value");
+        if (tk_equal_no_case(text, L"getutcdate()")) {
+            tk_write_log(2, "Special processing for getutcdate()");
+            return L"timezone('UTC'::text, now())";
+        }
+        if (is_current_timestamp(text)) {
+            tk_write_log(2, "Special processing for CURRENT_TIMESTAMP/CURRENT_DATE/etc");
+            return L"CURRENT_TIMESTAMP";
+        }
+        return to_pgs_str2(text, VT_DATE, subtype, true);
+    case VT_BSTR:
+        if ((subtype & ~pgs_subtype::empty_default) == pgs_subtype::uuid) {
+            tk_write_log(2, "Got UUID def value");
+            if (tk_equal_no_case(text, L"newid()") || tk_equal_no_case(text, L"uuid_generate_v4()"))
+                return L"uuid_generate_v4()";
+            return {};
+        }
+        tk_write_wlog(2, L"Got BSTR or DATE def value: %s", text.c_str());
+        if (tk_equal_no_case(text, L"suser_sname()")) {
+            tk_write_log(2, "Special processing for suser_sname()");
+            return L"CURRENT_USER";
+        }
+        if (tk_equal_no_case(text, L"N'") || tk_equal_no_case(text, L"N''")) {
+            tk_write_log(2, "Special processing for N''");
+            return L"''";
+        }
+        if (column->size > 0 && text.size() > column->size)
+            return to_pgs_str2(std::wstring_view(text).substr(0, column->size), VT_BSTR, 1, true);
+        return to_pgs_str2(text, VT_BSTR, 1, true);
+    case VT_I8:
+        tk_write_log(2, "Got VT_I8 def.value");
+        if (is_integer_in<std::int64_t>(a, std::numeric_limits<std::int64_t>::min(),
+                                        std::numeric_limits<std::int64_t>::max()))
+            return text;
+        tk_write_log(2, "Invalid VT_I8 def.value");
+        return {};
+    case VT_UI8:
+        tk_write_log(2, "Got VT_UI8 def.value");
+        if (is_integer_in<std::uint64_t>(a, 0, std::numeric_limits<std::uint64_t>::max())) return text;
+        tk_write_log(2, "Invalid VT_UI8 def.value");
+        return {};
+    default:
+        return {};
+    }
+}

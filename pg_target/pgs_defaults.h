@@ -1,0 +1,12 @@
+#pragma once
+// The DEFAULT expression of a PostgreSQL column made from a source column's default value, or
+// an empty text when the column is to get no default. A default that PostgreSQL would refuse
+// (out of the column type's range, not a number, not a boolean) is dropped rather than written:
+// a table without that default is better than no table.
+#include <string>
+
+struct t_ftd;
+
+// A null column is an internal error (tk_mail_assertion "pgs_util", 710).
+std::wstring make_pgs_def_val(const t_ftd* column);
+inline std::wstring make_pgs_def_val(const t_ftd& column) { return make_pgs_def_val(&column); }

@@ -1,0 +1,143 @@
+#include "pg_target/pgs_index_builder.h"
+
+#include <pqxx/except>
+
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_quote.h"
+
+namespace {
+
+std::string error_text(const std::exception_ptr& e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const pqxx::pqxx_exception& x) {
+        return x.base().what();
+    } catch (const pgs_exception& x) {
+        return x.what();
+    }
+}
+
+}  // namespace
+
+pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_schema& columns,
+                                                 const udb_indexes& indexes, const t_names_map& names)
+    : pgs_indexes_initializer(std::move(table), columns, indexes, names,
+                              *pgs_in_validator::get_instance(), pgs_ddl_settings::from_engine())
+{
+}
+
+pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_schema& columns,
+                                                 const udb_indexes& indexes, const t_names_map& names,
+                                                 pgs_in_validator& validator,
+                                                 const pgs_ddl_settings& settings)
+    : m_table(std::move(table)), m_columns(columns), m_names(names), m_settings(settings)
+{
+    tk_write_wlog(2, L"pgs_indexes_initializer::ctor(%s)", m_table.c_str());
+    validator.add_index_names(indexes);
+    for (const auto& source : indexes) {
+        tk_write_wlog(2, L"Processing index '%s'", source.name.c_str());
+        // Refused are: names over 63 bytes, odd characters, names of earlier indexes of the
+        // run and names already present in the destination schema.
+        const bool acceptable = validator.is_acceptable(source.name);
+        std::wstring final_name = acceptable ? source.name : validator.get_safe_name(source.name);
+        tk_write_wlog(2, L"new_name='%s'", final_name.c_str());
+
+        auto translate = [&](const std::wstring& field, const wchar_t* trace) {
+            std::wstring mapped = m_names.get_mapped_name(field);
+            tk_write_wlog(1, trace, field.c_str(), mapped.c_str());
+            return mapped;
+        };
+        std::vector<std::wstring> fields;
+        for (const auto& f : source.fields) fields.push_back(translate(f, L"Index column: %s->%s"));
+        udb_index converted(final_name, source.unique, source.primary, std::move(fields));
+        for (const auto& f : source.included_fields)
+            converted.included_fields.push_back(translate(f, L"Index included column: %s->%s"));
+        m_indexes.push_back(converted);
+
+        if (!acceptable) {
+            tk_write_wlog(2, L"Store generated index name '%s'", final_name.c_str());
+            validator.add_existing_name(final_name);
+        }
+        validator.restricted_names.push_back(final_name);
+    }
+}
+
+std::wstring pgs_indexes_initializer::make_drop_statement(const udb_index& index) const
+{
+    // Qualified by the table's schema, so only an index of that schema can be dropped.
+    std::wstring schema = L"public";
+    auto dot = m_table.find(L'.');
+    if (dot != std::wstring::npos && dot > 0 && dot + 1 < m_table.size()) schema = m_table.substr(0, dot);
+    return L"DROP INDEX IF EXISTS " +
+           pgs_quote_identifier(std::wstring_view(pgs_fold_name(schema, m_settings.case_sens))) + L"." +
+           pgs_make_idx_name(index.name, m_settings.case_sens);
+}
+
+std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& index) const
+{
+    const std::wstring table_q = pgs_make_name3(m_table, true, m_settings.case_sens);
+    const std::wstring index_q = pgs_make_idx_name(index.name, m_settings.case_sens);
+    std::wstring sql;
+    if (index.primary) {
+        sql = L"ALTER TABLE " + table_q + L" ADD CONSTRAINT " + index_q + L" PRIMARY KEY (";
+    } else {
+        sql = L"CREATE ";
+        if (index.unique) sql += L"UNIQUE ";
+        sql += L"INDEX " + index_q + L" ON " + table_q + L" (";
+    }
+    for (std::size_t i = 0; i < index.fields.size(); ++i) {
+        if (i) sql += L", ";
+        tk_write_wlog(1, L"Process idx.field %s", index.fields[i].c_str());
+        int at = m_columns.get_field_idx(index.fields[i]);
+        if (at < 0) {
+            tk_write_wlog(3, L"Index column %s does not exist in table", index.fields[i].c_str());
+            tk_write_wlog(3, L"Index '%s' cannot be converted", index.name.c_str());
+            return {};
+        }
+        // The column's own (quoted) final name, never the index's spelling of it.
+        sql += m_columns[static_cast<std::size_t>(at)].name;
+    }
+    sql += L")";
+    if (!index.included_fields.empty()) {
+        tk_write_wlog(1, L"Process included fields for indxex '%s'", index.name.c_str());
+        sql += L" INCLUDE (";
+        for (std::size_t i = 0; i < index.included_fields.size(); ++i) {
+            if (i) sql += L", ";
+            const std::wstring& f = index.included_fields[i];
+            int at = m_columns.get_field_idx(f);
+            // A column the table lacks is still named (quoted): the server then refuses the
+            // index and the failure is logged.
+            sql += at >= 0 ? m_columns[static_cast<std::size_t>(at)].name
+                           : pgs_make_name2(pgs_fold_name(f, m_settings.case_sens));
+        }
+        sql += L")";
+    }
+    return sql;
+}
+
+void pgs_indexes_initializer::build_indexes(udb_database& db)
+{
+    tk_write_log(2, "pgs_indexes_initializer::build_indexes(n_indexes=%d)", static_cast<int>(m_indexes.size()));
+    for (const auto& index : m_indexes) {
+        try {
+            db.query(make_drop_statement(index));
+        } catch (const pqxx::pqxx_exception&) {
+        } catch (const pgs_exception&) {
+        }
+        std::wstring sql = make_index_statement(index);
+        if (sql.empty()) continue;
+        tk_write_wlog(3, L"Create index '%s': %s\n", index.name.c_str(), sql.c_str());
+        try {
+            db.query(sql);
+        } catch (const pqxx::pqxx_exception&) {
+            tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
+                                   error_text(std::current_exception())).c_str());
+        } catch (const pgs_exception&) {
+            tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
+                                   error_text(std::current_exception())).c_str());
+        }
+    }
+}

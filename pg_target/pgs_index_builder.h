@@ -1,0 +1,49 @@
+#pragma once
+// The indexes of one table, once the table exists: the primary key becomes ALTER TABLE ... ADD
+// CONSTRAINT ... PRIMARY KEY, every other index CREATE [UNIQUE] INDEX, each preceded by a
+// schema-qualified DROP INDEX IF EXISTS of its name. Index names are made unique across the
+// destination through the index-name validator (which also knows the names already in the
+// destination schema); column names follow the CREATE TABLE builder's renames. An index that
+// names a column the table lacks is skipped and logged; a failed index is logged and the next
+// one is built.
+#include <string>
+
+#include "UDB/udb_database.h"
+#include "UDB/udb_index.h"
+#include "UDB/udb_names_map.h"
+#include "UDB/udb_schema.h"
+#include "pg_target/pgs_table_builder.h"
+#include "pg_target/pgs_validators.h"
+
+class pgs_indexes_initializer {
+public:
+    // columns: the final columns of the CREATE TABLE builder; names: its name map (source name
+    // -> final name). Both must outlive the builder. validator: the destination's index-name
+    // validator (the engine's); the overload without it uses the process-wide instance.
+    pgs_indexes_initializer(std::wstring table, const udb_schema& columns, const udb_indexes& indexes,
+                            const t_names_map& names, pgs_in_validator& validator,
+                            const pgs_ddl_settings& settings);
+    pgs_indexes_initializer(std::wstring table, const udb_schema& columns, const udb_indexes& indexes,
+                            const t_names_map& names);
+
+    pgs_indexes_initializer(const pgs_indexes_initializer&) = delete;
+    pgs_indexes_initializer& operator=(const pgs_indexes_initializer&) = delete;
+
+    // Sends DROP INDEX IF EXISTS and the index statement of every converted index.
+    void build_indexes(udb_database& db);
+
+    // The converted indexes: final names, fields translated to final column names.
+    const udb_indexes& get_indexes() const noexcept { return m_indexes; }
+
+    // The statement of one converted index, or empty when it names a column the table lacks.
+    std::wstring make_index_statement(const udb_index& index) const;
+    // DROP INDEX IF EXISTS "schema"."name" (the table's schema, public when it has none).
+    std::wstring make_drop_statement(const udb_index& index) const;
+
+private:
+    std::wstring m_table;
+    udb_indexes m_indexes;
+    const udb_schema& m_columns;
+    const t_names_map& m_names;
+    pgs_ddl_settings m_settings;
+};

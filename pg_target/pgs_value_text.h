@@ -1,0 +1,62 @@
+#pragma once
+// The text PostgreSQL receives for one field value: a field of a COPY text-format line, or an SQL
+// literal for INSERT, UPDATE, DELETE and DEFAULT clauses. The destination column decides the
+// form (its value kind and sub-type, prepared once per table as a pgs_value_column); the value
+// supplies the data.
+//
+// Rules by column kind (pgs_value_kind):
+//  - a missing value (VT_EMPTY/VT_NULL) is NULL (COPY \N, SQL NULL); an empty text is '' in a
+//    text column and NULL in every other column;
+//  - text: COPY escapes backslash, tab, LF and CR (\\, \t, \n, \r); SQL doubles apostrophes. The
+//    text arrives unchanged, carriage returns included. A text starting with the character
+//    U+0001 (a BIT(1) read as text) is written as 1;
+//  - uuid_text: a GUID in any accepted form is written canonically, other text as text;
+//  - boolean: false for 0 (any numeric zero) and for f/false/n/no/off, true otherwise;
+//  - date: printed in the column's date kind with microseconds; an invalid date and the zero
+//    date 0000-00-00 are NULL;
+//  - bytea: bytes in hexadecimal (COPY \\x4142, SQL DECODE('4142','hex')); a text value is taken
+//    as 0x-prefixed hexadecimal when it is one, else its UTF-8 bytes are stored;
+//  - number: the value's digits unquoted (floats in their shortest exact form, decimals digit
+//    for digit). A text that is not a plain number is written as a quoted literal in SQL, so no
+//    value can change the statement around it; the server then accepts it (NaN, Infinity) or
+//    refuses the row with its own error.
+//
+// The append_* forms are the hot path: they write into the caller's reused buffer and allocate
+// nothing for numbers, texts and bytes; a COPY field comes out complete (the caller only joins
+// fields with tabs and ends the line).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "pg_target/pgs_types.h"
+
+class ole_variant;
+class udb_field;
+struct t_ftd;
+
+// How values of one destination column are written; make it once per table.
+struct pgs_value_column {
+    VARTYPE vt = VT_BSTR;        // the column's value kind
+    std::uint32_t subtype = 0;   // its sub-type code (dw_reserved)
+    pgs_value_kind kind = pgs_value_kind::text;
+};
+
+pgs_value_column pgs_make_value_column(VARTYPE vt, std::uint32_t subtype);
+pgs_value_column pgs_make_value_column(const t_ftd& column);
+
+// One value as a COPY text-format field (NULL included).
+void pgs_append_copy_value(std::string& line, const ole_variant& value, const pgs_value_column& column);
+// One value as an SQL literal (NULL included).
+void pgs_append_sql_value(std::string& statement, const ole_variant& value, const pgs_value_column& column);
+
+// The same from the value's text (the text form of the value kind; a binary value's text is
+// 0x followed by hexadecimal digits). An empty text is the empty text of a text column and
+// NULL otherwise.
+void pgs_append_text_value(std::string& out, std::wstring_view text, const pgs_value_column& column,
+                           bool sql);
+
+// Wide-text forms. sql false: COPY field; true: SQL literal.
+std::wstring to_pgs_str2(std::wstring_view text, VARTYPE vt, std::uint32_t subtype, bool sql);
+// SQL literal of a field, typed by the field's own value kind (sub-type 1: a text is tried as a
+// GUID). A null field is an internal error.
+std::wstring to_pgs_str(const udb_field* field);

@@ -29,7 +29,7 @@ bool case_sens()
 std::string column_ident(const std::wstring& name, bool cs)
 {
     std::string out;
-    if (pgs_is_quoted_name(name) && name.find(L"\".\"") == std::wstring::npos)
+    if (pgs_is_quoted_name(name))
         pgs_append_utf8(out, name);
     else
         pgs_append_identifier(out, pgs_fold_name(name, cs));
@@ -39,8 +39,9 @@ std::string column_ident(const std::wstring& name, bool cs)
 }  // namespace
 
 pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database,
-                                     const std::wstring& table, const udb_schema& columns)
-    : udb_recordset(database, table, 0), m_out(&out)
+                                     const std::wstring& table, const udb_schema& columns,
+                                     std::vector<std::wstring> source_names)
+    : udb_recordset(database, table, 0), m_out(&out), m_source_names(std::move(source_names))
 {
     tk_write_wlog(1, L"pgs_dmp_recordset::pgs_dmp_recordset(%s)", table.c_str());
     const bool cs = case_sens();
@@ -55,6 +56,8 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
         const t_ftd& c = columns[i];
         schema.add_column(c);
         m_column_idents.push_back(column_ident(c.name, cs));
+        m_plain_names.push_back(pgs_unquote_name(c.name));
+        if (m_source_names.size() <= i) m_source_names.push_back(m_plain_names.back());
         m_value_columns.push_back(pgs_make_value_column(c));
         if (c.auto_increment) m_serial_column = static_cast<int>(i);
     }
@@ -238,8 +241,8 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
         std::wstring name = pgs_fold_name(own, cs);
         if (!validator.is_acceptable(name)) name = validator.get_safe_name(name);
         tk_write_wlog(1, L"Got safe-name for field#%d: '%s'", static_cast<int>(i), name.c_str());
-        int pos = schema.get_field_idx(name);
-        if (pos < 0 && name != own) pos = schema.get_field_idx(own);
+        int pos = find_column(own);
+        if (pos < 0) pos = find_column(name);
         if (pos < 0) {
             tk_write_wlog(1, L"Field %s not found in the schema", own.c_str());
             throw tk_exception(structure_mismatch, 0);
@@ -257,6 +260,15 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
     m_insert_names = std::move(names);
     m_insert_columns = std::move(columns);
     m_insert_head = std::move(head);
+}
+
+int pgs_dmp_recordset::find_column(const std::wstring& name) const
+{
+    for (std::size_t j = 0; j < m_source_names.size(); ++j)
+        if (tk_equal_no_case(name, m_source_names[j])) return static_cast<int>(j);
+    for (std::size_t j = 0; j < m_plain_names.size(); ++j)
+        if (tk_equal_no_case(name, m_plain_names[j])) return static_cast<int>(j);
+    return -1;
 }
 
 void pgs_dmp_recordset::insert_append(const udb_record& record)

@@ -25,9 +25,11 @@ class pgs_script_writer;
 class pgs_dmp_recordset : public udb_recordset {
 public:
     // table: the name as the script database received it (possibly schema-qualified);
-    // columns: the table's columns with their final names (a deep copy is kept).
+    // columns: the table's columns with their final names, plain or already quoted (a deep
+    // copy is kept); source_names: per column, the name the source gave it (a record's field
+    // is matched by it first), or empty to use the column names.
     pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database, const std::wstring& table,
-                      const udb_schema& columns);
+                      const udb_schema& columns, std::vector<std::wstring> source_names = {});
     ~pgs_dmp_recordset() override;
 
     // tk_exception (level 0) "The structure of data source does not conform to the
@@ -51,11 +53,14 @@ private:
     void emit_with_large_values(std::string& text, const udb_record& record, bool sql);
     void write_large_value(const ole_variant& value, const pgs_value_column& column, bool sql);
     void prepare_insert_columns(const udb_record& record);
+    int find_column(const std::wstring& name) const;
 
     pgs_script_writer* m_out;                   // the database's writer; not owned
     std::string m_table_ident;                  // the table as an SQL name, UTF-8
     std::vector<std::string> m_column_idents;   // quoted column names, UTF-8, schema order
     std::vector<pgs_value_column> m_value_columns;
+    std::vector<std::wstring> m_plain_names;    // final column names without quotes
+    std::vector<std::wstring> m_source_names;   // the source's names of the columns
     int m_serial_column = -1;                   // position of the auto-increment column
 
     bool m_copy_open = false;     // the COPY head has been put into the buffer

@@ -9,7 +9,9 @@
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_dmp_recordset.h"
 #include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_index_builder.h"
 #include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
 
 namespace {
@@ -154,27 +156,47 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     // The table's own columns: copies whose names the field validator accepts.
     udb_schema own(1);
     own.reserve(source.size());
+    std::vector<std::wstring> source_names;
+    source_names.reserve(source.size());
     {
         pgs_fn_validator validator(source);
         for (std::size_t i = 0; i < source.size(); ++i) {
             t_ftd column = source[i];
             if (!validator.is_acceptable(column.name)) column.name = validator.get_safe_name(column.name);
             tk_write_wlog(2, L"%s -> %s", source[i].name.c_str(), column.name.c_str());
+            source_names.push_back(source[i].name);
             own.add_column(std::move(column));
         }
     }
     own.seed = source.seed;
     own.increment = source.increment;
 
-    if (m_options.create_tables) {
-        if (m_options.insert_comments) write_comment("Table structure for table", name);
-        delete_tab(name);
-        // CREATE TABLE and index statements: the shared builders (being connected).
-        (void)partition;
+    if (!m_options.create_tables) {
+        if (m_options.insert_comments) write_comment("Dumping data for table", name);
+        add_full_name1(name);
+        return std::make_unique<pgs_dmp_recordset>(m_out, this, name, own, source_names);
+    }
+
+    if (m_options.insert_comments) write_comment("Table structure for table", name);
+    delete_tab(name);
+    // The same builders as the live database, so the script creates the same table. The rows
+    // then use the builder's final column names, exactly the ones CREATE TABLE got.
+    const pgs_ddl_settings settings = pgs_ddl_settings::from_engine();
+    const std::wstring table = pgs_fold_name(name, settings.case_sens);
+    std::unique_ptr<pgs_schema_initializer> builder =
+        partition ? std::make_unique<pgs_schema_initializer>(table, own, indexes, *partition, settings, &source_names)
+                  : std::make_unique<pgs_schema_initializer>(table, own, indexes, settings, &source_names);
+    builder->build_schema(*this);
+    if (!indexes.empty()) {
+        if (!partition) tk_write_log(3, "Right before idx_init.build_indexes");
+        pgs_indexes_initializer idx_init(table, builder->get_columns(), indexes, builder->get_names_map());
+        idx_init.build_indexes(*this);
+    } else {
+        tk_write_log(partition ? 2 : 3, "indexes.size()=0");
     }
     if (m_options.insert_comments) write_comment("Dumping data for table", name);
     add_full_name1(name);
-    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, own);
+    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, builder->get_columns(), source_names);
 }
 
 void pgs_dmp_database::create_index(const std::wstring& table, const udb_index& index)

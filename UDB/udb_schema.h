@@ -67,6 +67,10 @@ struct t_ftd {
     ole_variant default_value;
     std::int32_t dw_reserved = 0;  // sub-type code (udb_subtype)
     std::wstring comment;
+    // The default value is already an expression in the destination's terms
+    // (a field mutator set it from the user's type mapping) and is written as
+    // it stands instead of being turned into a literal again.
+    bool default_is_expression = false;
 };
 
 class udb_schema {

@@ -169,11 +169,12 @@ public:
     // Narrow text is UTF-8.
     virtual std::string to_string() const;
     virtual std::wstring to_wstring() const;
-    // The to_string text appended to out (no allocation beyond out's growth).
+    // The to_string text appended to out (no allocation beyond out's
+    // growth). to_wstring is the same text, wide.
     void append_string(std::string& out) const;
-    // The to_wstring text as UTF-8 appended to out (differs from
-    // append_string only for a time-only date, printed without a date part).
-    void append_wstring_utf8(std::string& out) const;
+    // The to_wstring text as UTF-8 appended to out (the same text as
+    // append_string gives).
+    void append_wstring_utf8(std::string& out) const { append_string(out); }
     bool to_bool() const noexcept;
     std::int32_t to_long() const noexcept;
 

@@ -23,7 +23,11 @@ bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept;
 // months and years.
 void pf_add_days(SYSTEMTIME& st, int days) noexcept;
 
-// Last-resort reading of date texts in English conventions: ISO forms with a
-// 'T' between date and time, and month names ("5 Jan 2023", "January 5, 2023",
-// "Jan 5 2023 10:20:30"). True and the fields set when the text is read.
-bool pf_date_from_str(std::string_view text, SYSTEMTIME& st) noexcept;
+// Last-resort reading of date texts in English (United States) conventions:
+// a numeric date (year first, or month first with '/' or '-', or day first
+// with '.'), or one with a month name ("5 Jan 2023", "January 5, 2023",
+// "Jan 5 2023"), optionally followed (after blanks or 'T') by a time
+// "h:mm[:ss[.fraction]]" and a 'Z' or "+hh[:mm]" zone mark, which is not
+// applied. True with the fields set when the whole text is read and valid;
+// the fraction goes to milliseconds and, when given, to *microseconds.
+bool pf_date_from_str(std::string_view text, SYSTEMTIME& st, int* microseconds = nullptr) noexcept;

@@ -1,0 +1,70 @@
+#pragma once
+// One database of the server the engine is connected to. Built by sql_engine::open_db: reads
+// the names of its base tables and (unless mode bit 0x80 is set) its views with their cleaned
+// definitions; hands out recordsets over tables and SQL texts and runs single statements.
+// Table names are compared ignoring case. Every statement runs on the engine's one connection,
+// which the database does not own.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "UDB/udb_database.h"
+
+class sql_tmp_recordset;
+
+class sql_database : public udb_database {
+public:
+    static constexpr std::int32_t mode_read_only = 0x01;
+    static constexpr std::int32_t mode_no_views = 0x80;
+    static constexpr std::int32_t mode_replace = 0x100;
+    static constexpr std::int32_t mode_append = 8;
+
+    sql_database(const std::wstring& name, MYSQL* connection, std::int32_t mode);
+    ~sql_database() override;
+
+    std::unique_ptr<udb_recordset> create_table1(const std::wstring& name, udb_schema& schema,
+                                                 udb_indexes& indexes) override;
+    void create_views(const udb_view_list& views) override;
+    bool delete_tab(const std::wstring& name) override;
+    void empty_table(const std::wstring& name) override;
+    std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
+                                             std::int32_t mode) override;
+    // tk_exception (level 0) naming the table when it is not in the table list.
+    std::unique_ptr<udb_recordset> get_table(const std::wstring& name, std::int32_t mode) override;
+    // A recordset over the statement's result, or nullptr for a statement without one;
+    // sql_exception (with the statement) when the server rejects it.
+    std::unique_ptr<udb_recordset> query(const std::wstring& statement) override;
+    // Whether the server accepts the statement: it is prepared, never run, so a DELETE typed
+    // into a query test changes nothing.
+    bool test_query(const std::wstring& statement) override;
+    void create_relationships(const std::vector<udb_relationship>& keys) override;
+
+    // The same as query(), typed, for the engine's own catalogue reads.
+    std::unique_ptr<sql_tmp_recordset> run_query(const std::string& utf8_statement);
+
+    void init_tables();
+    void init_views();
+    // A view definition read from MySQL without its first comment and the database prefixes.
+    std::wstring refine_view_out(const std::wstring& text) const;
+    // A view text from another dialect made MySQL's.
+    std::wstring refine_view_in(const std::wstring& text) const;
+
+    MYSQL* get_connection() const noexcept { return connection; }
+
+protected:
+    std::wstring quote_table_name(const std::wstring& name) const override;
+
+private:
+    MYSQL* connection;
+};
+
+// Stateless helpers of the view-text rewriting.
+struct sql_view_converter {
+    // Whether the call at `pos` (its name 6 characters long) has exactly two arguments.
+    static bool check_isnull_for_replace(const std::wstring& text, std::int32_t pos);
+    // Runs of blanks, tabs and line ends outside quotes become one blank.
+    static std::wstring collapse_white_space(const std::wstring& text);
+};

@@ -1,0 +1,69 @@
+#include "SQL/sql_limited_query.h"
+
+#include "SQL/sql_database.h"
+#include "SQL/sql_engine.h"
+#include "SQL/sql_exception.h"
+#include "SQL/sql_quote.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+
+sql_limited_query::sql_limited_query(sql_database& database, const std::wstring& source, bool is_query,
+                                     unsigned long long row_limit)
+    : connection(database.get_connection())
+{
+    tk_write_wlog(1, L"sql_limited_query::sql_limited_query(%s)", source.c_str());
+    std::string utf8 = tk_unicode_to_utf8(source);
+    statement_text = "SELECT * FROM ";
+    if (is_query) {
+        tk_write_log(1, "...as query");
+        statement_text += "(" + utf8 + ") as temp___table";
+    } else {
+        tk_write_log(1, "...as table");
+        if (sql_engine::instance()->is_old_version()) statement_text += utf8;
+        else sql_append_quoted_name(statement_text, utf8);
+    }
+    if (row_limit) statement_text += " LIMIT " + std::to_string(row_limit);
+    tk_write_log(1, "sql_database::do_query2(%s)", statement_text.c_str());
+    if (mysql_real_query(connection, statement_text.data(), static_cast<unsigned long>(statement_text.size())) != 0)
+        throw sql_exception(connection, statement_text);
+    result.reset(mysql_use_result(connection));
+    if (!result) {
+        if (mysql_errno(connection) != 0) throw sql_exception(connection, statement_text);
+        throw sql_exception(0u, "The statement returned no result set", statement_text);
+    }
+    n_fields = mysql_num_fields(result.get());
+    field_list = mysql_fetch_fields(result.get());
+    tk_write_log(1, "sql_limited_query - at the end");
+}
+
+sql_limited_query::~sql_limited_query()
+{
+    tk_write_log(2, "sql_limited_query::~sql_limited_query");
+}
+
+std::size_t sql_limited_query::store_to(window& records, const udb_schema* schema)
+{
+    tk_write_log(1, "sql_limited_query::store_to(n_max_records=%d)", static_cast<int>(n_max_records));
+    if (!result) throw tk_mail_assertion("sql_limq", 66);
+    if (end_reached) return 0;
+    if (!plans_made) {
+        plans = sql_make_plans(n_fields, field_list, schema, sql_engine::instance()->is_blob_to_text());
+        plans_made = true;
+    }
+    std::size_t n = 0;
+    while (n < n_max_records) {
+        MYSQL_ROW row = mysql_fetch_row(result.get());
+        if (!row) {
+            // A dropped connection also ends the fetch; it must fail the table, never pass
+            // for its last row.
+            if (mysql_errno(connection) != 0) throw sql_exception(connection, statement_text);
+            end_reached = true;
+            break;
+        }
+        const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        if (!records[n]) records[n] = std::make_unique<sql_record>();
+        records[n]->fill(plans, lengths, row);
+        ++n;
+    }
+    return n;
+}

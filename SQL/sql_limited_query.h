@@ -1,0 +1,48 @@
+#pragma once
+// One streamed SELECT over a table or an SQL text: the result is read row by row
+// (mysql_use_result) into the record window of a recordset, never held whole.
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SQL/sql_handles.h"
+#include "SQL/sql_record.h"
+
+class sql_database;
+class udb_schema;
+
+class sql_limited_query {
+public:
+    static constexpr std::size_t n_max_records = 256;
+    using window = std::array<std::unique_ptr<sql_record>, n_max_records>;
+
+    // Sends "SELECT * FROM `table`" or "SELECT * FROM (text) as temp___table", with
+    // " LIMIT n" when row_limit is not 0; sql_exception when the server rejects it.
+    sql_limited_query(sql_database& database, const std::wstring& source, bool is_query,
+                      unsigned long long row_limit = 0);
+    ~sql_limited_query();
+    sql_limited_query(const sql_limited_query&) = delete;
+    sql_limited_query& operator=(const sql_limited_query&) = delete;
+
+    // Fills the window's first slots with the next rows (records are reused) and answers how
+    // many; with a schema that has columns each value takes its column's kind, otherwise the
+    // kind the result's description gives. A broken stream throws sql_exception.
+    std::size_t store_to(window& records, const udb_schema* schema);
+
+    unsigned field_count() const noexcept { return n_fields; }
+    const MYSQL_FIELD* fields() const noexcept { return field_list; }
+    bool at_end() const noexcept { return end_reached; }
+    const std::string& statement() const noexcept { return statement_text; }
+
+private:
+    MYSQL* connection;
+    sql_result_ptr result;
+    unsigned n_fields = 0;
+    MYSQL_FIELD* field_list = nullptr;
+    std::vector<sql_column_plan> plans;
+    bool plans_made = false;
+    bool end_reached = false;
+    std::string statement_text;
+};

@@ -1,0 +1,58 @@
+#include "SQL/sql_quote.h"
+
+#include <mysql.h>
+
+void sql_append_quoted_name(std::string& out, std::string_view utf8_name)
+{
+    out.reserve(out.size() + utf8_name.size() + 2);
+    out += '`';
+    for (char c : utf8_name) {
+        if (c == '`') out += '`';
+        out += c;
+    }
+    out += '`';
+}
+
+std::string sql_quote_name(std::string_view utf8_name)
+{
+    std::string out;
+    sql_append_quoted_name(out, utf8_name);
+    return out;
+}
+
+std::wstring sql_quote_wname(std::wstring_view name)
+{
+    std::wstring out;
+    out.reserve(name.size() + 2);
+    out += L'`';
+    for (wchar_t c : name) {
+        if (c == L'`') out += L'`';
+        out += c;
+    }
+    out += L'`';
+    return out;
+}
+
+bool sql_is_quoted_name(std::wstring_view name)
+{
+    if (name.size() < 2 || name.front() != L'`' || name.back() != L'`') return false;
+    std::wstring_view inner = name.substr(1, name.size() - 2);
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] != L'`') continue;
+        if (i + 1 >= inner.size() || inner[i + 1] != L'`') return false;
+        ++i;
+    }
+    return true;
+}
+
+std::string sql_quote_literal(st_mysql* connection, std::string_view utf8_text)
+{
+    // The client library needs up to 2n+1 bytes; the apostrophes are added around it.
+    std::string out(utf8_text.size() * 2 + 3, '\0');
+    out[0] = '\'';
+    unsigned long n = mysql_real_escape_string(connection, out.data() + 1, utf8_text.data(),
+                                               static_cast<unsigned long>(utf8_text.size()));
+    out.resize(n + 1);
+    out += '\'';
+    return out;
+}

@@ -1,0 +1,242 @@
+#include "SQL/sql_recordset.h"
+
+#include <charconv>
+#include <limits>
+
+#include "SQL/sql_database.h"
+#include "SQL/sql_engine.h"
+#include "SQL/sql_exception.h"
+#include "SQL/sql_quote.h"
+#include "SQL/sql_tmp_recordset.h"
+#include "SQL/sql_types.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+
+namespace {
+
+// A 64-bit integer from the first field of a statement's first row; false when it is none.
+bool first_field_int64(udb_record* r, std::int64_t& out)
+{
+    if (!r || r->size() == 0) throw std::out_of_range("invalid vector subscript");
+    const udb_field& f = (*r)[0];
+    if (f.get_type() == VT_I8) { out = f.hyper_value; return true; }
+    if (f.get_type() == VT_UI8) {
+        if (f.uhyper_value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+        out = static_cast<std::int64_t>(f.uhyper_value);
+        return true;
+    }
+    if (f.is_empty()) return false;
+    std::string s = f.to_string();
+    auto res = std::from_chars(s.data(), s.data() + s.size(), out);
+    return res.ec == std::errc() && res.ptr == s.data() + s.size();
+}
+
+std::int32_t sub_type_of(const MYSQL_FIELD& f)
+{
+    switch (f.type) {
+    case MYSQL_TYPE_LONGLONG: return (f.flags & UNSIGNED_FLAG) ? 2 : 1;
+    case MYSQL_TYPE_DATETIME: return 1;
+    case MYSQL_TYPE_DATE: return 2;
+    case MYSQL_TYPE_TIME: return 3;
+    case MYSQL_TYPE_GEOMETRY: return 2;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+sql_recordset::sql_recordset(sql_database* database_, const std::wstring& name_,
+                             std::vector<udb_relationship>& relationships_)
+    : udb_recordset(database_, name_), sql_db(database_), relationships(&relationships_)
+{
+    tk_write_log(2, "sql_recordset::sql_recordset1");
+    initialize();
+}
+
+sql_recordset::sql_recordset(sql_database* database_, const std::wstring& name_, const std::wstring& text,
+                             std::vector<udb_relationship>& relationships_)
+    : udb_recordset(database_, name_, text), sql_db(database_), relationships(&relationships_)
+{
+    tk_write_log(2, "sql_recordset::sql_recordset2");
+    initialize();
+}
+
+sql_recordset::~sql_recordset()
+{
+    tk_write_log(1, "sql_recordset::dtor");
+    clean();
+    limited_query.reset();
+}
+
+std::int64_t sql_recordset::get_rec_count()
+{
+    tk_write_log(2, "sql_recordset::get_rec_count");
+    std::string stmt;
+    if (is_query()) {
+        stmt = "SELECT COUNT(*) FROM (" + tk_unicode_to_utf8(sql_text) + ") as query";
+    } else {
+        stmt = "SELECT COUNT(*) FROM ";
+        std::string n = tk_unicode_to_utf8(name);
+        if (sql_engine::instance()->is_old_version()) stmt += n;
+        else sql_append_quoted_name(stmt, n);
+    }
+    auto rs = db().run_query(stmt);
+    if (!rs) throw sql_exception(0u, "The row count statement returned no result set", stmt);
+    std::int64_t count = -1;
+    if (rs->is_eof()) throw std::out_of_range("invalid vector subscript");
+    if (!first_field_int64(rs->get_item(), count)) count = -1;
+    tk_write_log(2, "sql_recordset::get_rec_count - END (result=%lld)", static_cast<long long>(count));
+    return count;
+}
+
+void sql_recordset::initialize()
+{
+    tk_write_log(2, "sql_recordset::initialize");
+    sql_engine* engine = sql_engine::instance();
+    const bool b2t = engine->is_blob_to_text();
+    tk_write_log(2, "is_blob_to_text=%d", b2t ? 1 : 0);
+    clean();
+
+    rec_count = get_rec_count();
+    record_count = rec_count > 0 ? static_cast<std::uint64_t>(rec_count) : 0;
+    tk_write_log(2, "get_rec_count returns %lld", static_cast<long long>(rec_count));
+
+    // Only the first window is wanted here (the columns and a first look at the rows); the
+    // LIMIT keeps the server from sending the whole table a second time.
+    auto stream = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query(),
+                                                      window_size);
+    std::string select_list = "SELECT ";
+    bool has_geometry = false;
+    std::wstring auto_number;
+    const MYSQL_FIELD* fields = stream->fields();
+    for (unsigned i = 0; i < stream->field_count(); ++i) {
+        const MYSQL_FIELD& f = fields[i];
+        tk_write_log(2, "Processing field #%d", static_cast<int>(i + 1));
+        std::wstring col = tk_utf8_to_unicode(std::string_view(f.name, f.name_length));
+        std::string safe = tk_unicode_to_utf8(engine->get_safe_name(col));
+        if (i) select_list += ",";
+        if (f.type == MYSQL_TYPE_GEOMETRY) {
+            tk_write_log(2, "Got MYSQL_TYPE_GEOMETRY");
+            select_list += "ST_AsText(" + safe + ") as ";
+            has_geometry = true;
+        }
+        select_list += safe;
+        tk_write_log(2, "GOT FIELD: name=%s, type=%d, size=%d, flags=%d", f.name, static_cast<int>(f.type),
+                     static_cast<int>(f.length), static_cast<int>(f.flags));
+        // Geometry arrives as its text form (ST_AsText in the select list).
+        VARTYPE vt = f.type == MYSQL_TYPE_GEOMETRY ? VT_BSTR : get_vartype(f);
+        t_ftd column(static_cast<std::uint32_t>(f.length), col, vt, (f.flags & NOT_NULL_FLAG) != 0,
+                     (f.flags & AUTO_INCREMENT_FLAG) != 0, ole_variant(), sub_type_of(f), std::wstring());
+        if (column.auto_increment) {
+            tk_write_wlog(1, L"Got auto_number column: '%s'", col.c_str());
+            auto_number = col;
+        }
+        if ((vt == VT_BLOB || vt == VT_BYTE_ARRAY) && (b2t || !sql_is_binary_column(f))) {
+            tk_write_log(2, "Change type from BLOB to TEXT");
+            column.vartype = VT_BSTR;
+        } else if (f.type == MYSQL_TYPE_DECIMAL || f.type == MYSQL_TYPE_NEWDECIMAL) {
+            tk_write_log(1, "Scale/precision: (%d,%d)", static_cast<int>(f.decimals), static_cast<int>(f.length));
+            // The length counts a decimal point when there are decimals and a sign position
+            // unless the column is unsigned.
+            int precision = static_cast<int>(f.length);
+            if (f.decimals > 0) --precision;
+            if (!(f.flags & UNSIGNED_FLAG)) --precision;
+            column.precision = precision;
+            column.scale = static_cast<std::int32_t>(f.decimals);
+        }
+        schema.add_column(std::move(column));
+    }
+    window_count = stream->store_to(records, &schema);
+    window_pos = 0;
+    stream.reset();
+
+    local_select_qry = tk_utf8_to_unicode(select_list) + L" FROM " + engine->get_safe_name(name);
+    tk_write_wlog(2, L"local_select_qry=%s", local_select_qry.c_str());
+    if (is_query()) {
+        tk_write_log(2, "It's a SQL-query, nothing to do anymore");
+        return;
+    }
+    if (!auto_number.empty()) {
+        tk_write_wlog(2, L"Refining auto_number '%s' (last value)", auto_number.c_str());
+        std::string stmt = "select max( " + tk_unicode_to_utf8(engine->get_safe_name(auto_number)) + ") from " +
+                           tk_unicode_to_utf8(engine->get_safe_name(name));
+        tk_write_log(2, "auto_number query=%s", stmt.c_str());
+        try {
+            auto rs = db().run_query(stmt);
+            std::int64_t v = 0;
+            if (rs && !rs->is_eof() && first_field_int64(rs->get_item(), v)) {
+                auto_increment_seed = v;
+                if (v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+                    schema.seed = static_cast<std::int32_t>(v);
+                else
+                    tk_write_log(3, "The auto_number value %lld does not fit the schema's 32-bit seed",
+                                 static_cast<long long>(v));
+            }
+            tk_write_log(2, "got last value=%lld", static_cast<long long>(auto_increment_seed));
+        } catch (const std::exception& e) {
+            tk_write_log(3, "Failed to extract last value for auto_number column");
+            tk_write_log(2, "ERROR: %s", e.what());
+        }
+    }
+    if (has_geometry) sql_text = local_select_qry;
+    tk_write_log(2, "sql_recordset::initialize - END");
+}
+
+void sql_recordset::append_record(udb_record&)
+{
+    tk_write_log(2, "sql_recordset::append_record");
+    throw tk_mail_assertion("sql_recs", 257);
+}
+
+udb_record* sql_recordset::get_item()
+{
+    return window_pos < window_count ? records[window_pos].get() : nullptr;
+}
+
+bool sql_recordset::is_eof()
+{
+    return window_pos >= window_count;
+}
+
+void sql_recordset::next()
+{
+    tk_write_log(1, "sql_recordset::next");
+    if (!limited_query) throw tk_mail_assertion("sql_recs", 292);
+    if (window_pos + 1 < window_size) {
+        ++window_pos;
+    } else {
+        clean();
+        window_count = limited_query->store_to(records, window_schema());
+        window_pos = 0;
+    }
+    ++pos;
+}
+
+void sql_recordset::prev()
+{
+    tk_write_log(1, "sql_recordset::prev");
+    if (pos == 0) return;
+    if (window_pos > 0) --window_pos;
+    --pos;
+}
+
+void sql_recordset::reset()
+{
+    tk_write_log(2, "sql_recordset::reset");
+    // An earlier stream still occupies the connection: release it before the count.
+    limited_query.reset();
+    clean();
+    pos = 0;
+    window_pos = 0;
+    rec_count = get_rec_count();
+    record_count = rec_count > 0 ? static_cast<std::uint64_t>(rec_count) : 0;
+    limited_query = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query());
+    window_count = limited_query->store_to(records, window_schema());
+}
+
+void sql_recordset::clean() noexcept
+{
+    // The record objects stay for reuse by the next window (no allocation per row); only the
+    // count of valid ones goes back to zero.
+    window_count = 0;
+}

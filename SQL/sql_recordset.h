@@ -1,0 +1,66 @@
+#pragma once
+// A table or named SQL query of a MySQL database read forwards: the columns come from the
+// server's description of a streamed SELECT, the row count from SELECT COUNT(*) (for progress),
+// and the rows through a window of 256 records refilled from the unbuffered result. The end of
+// the rows is the end of the stream; a broken stream is an error, never an early end.
+//
+// Use: reset() once, then while (!is_eof()) { get_item(); next(); }. A record from get_item()
+// belongs to the recordset and stays valid until the window moves.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SQL/sql_limited_query.h"
+#include "SQL/sql_record.h"
+#include "UDB/udb_recordset.h"
+
+class sql_database;
+
+class sql_recordset : public udb_recordset {
+public:
+    static constexpr std::size_t window_size = sql_limited_query::n_max_records;
+
+    // Over a table.
+    sql_recordset(sql_database* database, const std::wstring& name, std::vector<udb_relationship>& relationships);
+    // Over an SQL text.
+    sql_recordset(sql_database* database, const std::wstring& name, const std::wstring& text,
+                  std::vector<udb_relationship>& relationships);
+    ~sql_recordset() override;
+
+    void append_record(udb_record& record) override;  // an internal error: read only
+    udb_record* get_item() override;
+    bool is_eof() override;
+    void next() override;
+    void prev() override;
+    void reset() override;
+
+    // SELECT COUNT(*) of the table or query; -1 when the count cannot be read as a number.
+    std::int64_t get_rec_count();
+    // Releases the records of the window.
+    void clean() noexcept;
+
+    std::int64_t get_row_count() const noexcept { return rec_count; }
+    // The current maximum of the auto-increment column (64-bit; the schema's seed holds it
+    // when it fits 32 bits), 1 when there is none.
+    std::int64_t get_auto_increment_seed() const noexcept { return auto_increment_seed; }
+    // The select list the table is read with ("SELECT `a`, ST_AsText(`g`) as `g` ... FROM `t`").
+    const std::wstring& get_local_select() const noexcept { return local_select_qry; }
+
+protected:
+    void initialize();
+    sql_database& db() const noexcept { return *sql_db; }
+    const udb_schema* window_schema() const noexcept { return is_query() ? nullptr : &schema; }
+
+    std::int64_t rec_count = 0;
+    sql_database* sql_db;
+    std::unique_ptr<sql_limited_query> limited_query;
+    std::vector<udb_relationship>* relationships;
+    std::uint64_t pos = 0;
+    std::uint32_t window_pos = 0;
+    sql_limited_query::window records;
+    std::size_t window_count = 0;  // records of the current window
+    std::wstring local_select_qry;
+    std::int64_t auto_increment_seed = 1;
+};

@@ -22,7 +22,7 @@
 std::set<std::wstring>& udb_types_map_exclusions();
 
 // Name of the profile's plain list that carries the mutators.
-inline constexpr const wchar_t* udb_type_mappings_list = L"Type Mappings";
+inline constexpr const wchar_t* udb_type_mappings_list = udb_profile::type_mappings_name;
 
 template <class TM, const char* Map, const char* Typ>
 class udb_db_mutator : public udb_properties {

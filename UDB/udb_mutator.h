@@ -337,11 +337,15 @@ public:
     // dropped; so is a primary or unique index that lost a column (with a
     // level-3 warning), since the narrower key would refuse rows the source
     // table holds. A plain index keeps its remaining columns.
-    void modify3(udb_indexes& indexes) const
+    // key_pos, when given, is the position of the table's key index in the
+    // list; it follows the index to its new position, or becomes -1 when the
+    // key index is dropped.
+    void modify3(udb_indexes& indexes, std::int32_t* key_pos = nullptr) const
     {
         tk_write_log(2, "udb_table_mutator::modify3()");
         auto& list = indexes.list();
         for (auto it = list.begin(); it != list.end();) {
+            const auto position = static_cast<std::int32_t>(it - list.begin());
             udb_index& index = *it;
             const std::size_t before = index.fields.size();
             std::vector<std::wstring> kept;
@@ -358,12 +362,14 @@ public:
             if (before != 0 && index.fields.empty()) {
                 tk_write_wlog(2, L"Index '%s' has no columns left, dropped", index.name.c_str());
                 it = list.erase(it);
+                follow_key(key_pos, position);
             } else if (lost_column && (index.primary || index.unique || index.unique_constraint)) {
                 tk_write_wlog(3,
                               L"Warning: %s '%s' is not created: a column of it is left out, and the "
                               L"remaining columns would reject rows the source table holds",
                               index.primary ? L"primary key" : L"unique index", index.name.c_str());
                 it = list.erase(it);
+                follow_key(key_pos, position);
             } else {
                 ++it;
             }
@@ -378,6 +384,18 @@ public:
 
 private:
     using row_plan = std::vector<const FM*>;
+
+    // Keeps a key position right after the index at `dropped` was erased from
+    // the list (both positions in the list as it was just before the erase).
+    static void follow_key(std::int32_t* key_pos, std::int32_t dropped)
+    {
+        if (!key_pos || *key_pos < 0)
+            return;
+        if (*key_pos == dropped)
+            *key_pos = -1;
+        else if (*key_pos > dropped)
+            --*key_pos;
+    }
 
     // The field mutator of each field position, looked up once per table (and
     // again only when a record comes with other field names).

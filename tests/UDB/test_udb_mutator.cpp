@@ -507,6 +507,7 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     list.push_back(udb_index(L"pk_ad", true, true, names({L"a", L"d"})));
     list.push_back(udb_index(L"uq_a", true, false, names({L"a"})));
 
+    udb_indexes copy = list;
     tm.modify3(list);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].name, L"pk");
@@ -517,6 +518,14 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     // A unique index that lost nothing is only renamed.
     EXPECT_EQ(list[2].name, L"uq_a");
     EXPECT_EQ(list[2].fields, names({L"a2"}));
+
+    // A key position follows its index, or becomes -1 with it.
+    for (auto [before, after] : {std::pair{0, 0}, {2, 1}, {5, 2}, {1, -1}, {4, -1}, {-1, -1}}) {
+        udb_indexes again = copy;
+        std::int32_t key = before;
+        tm.modify3(again, &key);
+        EXPECT_EQ(key, after) << "key at " << before;
+    }
 }
 
 TEST(table_mutator_indexes, renames_apply_once_per_name)

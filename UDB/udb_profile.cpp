@@ -151,6 +151,15 @@ bool udb_profile::store(const std::wstring& path) const
         ::unlink(temp.c_str());
         return false;
     }
+    // Make the rename itself durable (best effort: some file systems refuse
+    // to sync a folder, and the file's contents are already on disk).
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir_fd >= 0) {
+        ::fsync(dir_fd);
+        ::close(dir_fd);
+    }
     return true;
 }
 

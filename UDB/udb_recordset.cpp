@@ -106,6 +106,19 @@ void append_doubled(std::wstring& out, const std::wstring& text, wchar_t quote)
     }
 }
 
+// Whether a value can stand bare in the condition: a number or a hexadecimal
+// text, nothing that could end the literal or the statement.
+bool is_bare_value(const std::wstring& value)
+{
+    if (value.empty()) return false;
+    for (wchar_t c : value) {
+        const bool ok = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
+                        c == L'+' || c == L'-' || c == L'.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring udb_recordset::get_filter_subquery(const std::wstring& key)
@@ -123,7 +136,10 @@ std::wstring udb_recordset::get_filter_subquery(const std::wstring& key)
             if (++tags < 2) continue;
             // The closing tag starts: the value is complete.
             const VARTYPE vt = schema.find_field(field_name) ? schema.get_field_type(field_name) : VT_EMPTY;
-            if (udb_is_numeric_kind(vt) || udb_is_binary_kind(vt)) {
+            // A value of a numeric or binary column goes bare, unless it is not
+            // a plain number or hexadecimal text: then it goes quoted like text
+            // and the server rejects it instead of running it.
+            if ((udb_is_numeric_kind(vt) || udb_is_binary_kind(vt)) && is_bare_value(value)) {
                 tk_write_log(1, "Special processing for binary");
                 result += L"=";
                 result += value;

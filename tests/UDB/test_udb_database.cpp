@@ -265,6 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"binary_bare", L"<bin>0x0AFF</bin>", L"\"bin\"=0x0AFF"},
         {"quote_in_value_doubled", L"<name>O'Brien'); drop table t; --</name>",
          L"\"name\"='O''Brien''); drop table t; --' "},
+        {"numeric_value_that_is_no_number_quoted", L"<id>5 or 1=1</id>", L"\"id\"='5 or 1=1' "},
         {"quote_in_name_doubled", L"<WE\"IRD>v</WE\"IRD>", L"\"we\"\"ird\"='v' "},
         {"unknown_column_throws", L"<nope>1</nope>", nullptr},
     }),

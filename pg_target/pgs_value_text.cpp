@@ -184,6 +184,15 @@ void append_date(std::string& out, ole_date d, std::uint32_t subtype, bool sql)
         append_null(out, sql);
         return;
     }
+    // The zero date (0000-00-00, with or without a time) has no PostgreSQL form; a column with a
+    // date part stores NULL for it. The parser reads 0000-00-00 hh:mm:ss as a bare time of day,
+    // so any value without a date counts as the zero date there.
+    if ((subtype & pgs_subtype::date_kind_mask) != pgs_subtype::time_only && d.year() == 0 &&
+        d.month() == 0 && d.day() == 0) {
+        tk_write_log(1, "0000-00-00 date has been found");
+        append_null(out, sql);
+        return;
+    }
     switch (subtype & pgs_subtype::date_kind_mask) {
     case 1: d.type = ole_date::type_date_time; break;
     case 2: d.type = ole_date::type_date; break;

@@ -1,0 +1,266 @@
+// Value texts for COPY fields and SQL literals: the rules by destination column, and values
+// arriving intact on the server through both forms.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+// pqxx::tablewriter is deprecated in libpqxx 6.4 but is the raw-line COPY writer the live side uses.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <pqxx/pqxx>
+#include <pqxx/tablewriter>
+
+#include "TK/ole_date.h"
+#include "TK/ole_variant.h"
+#include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_field.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_value_text.h"
+#include "support/test_env.h"
+
+namespace {
+
+struct text_case {
+    const char* name;
+    std::wstring text;
+    VARTYPE vt;
+    std::uint32_t subtype;
+    std::string copy;
+    std::string sql;
+};
+
+std::ostream& operator<<(std::ostream& os, const text_case& c) { return os << c.name; }
+
+class value_text_rules : public ::testing::TestWithParam<text_case> {};
+
+TEST_P(value_text_rules, copy_field_and_sql_literal)
+{
+    const auto& c = GetParam();
+    EXPECT_EQ(tk_unicode_to_utf8(to_pgs_str2(c.text, c.vt, c.subtype, false)), c.copy);
+    EXPECT_EQ(tk_unicode_to_utf8(to_pgs_str2(c.text, c.vt, c.subtype, true)), c.sql);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, value_text_rules,
+    ::testing::Values(
+        text_case{"tab", L"a\tb", VT_BSTR, 0, "a\\tb", "'a\tb'"},
+        text_case{"backslash", L"a\\b", VT_BSTR, 0, "a\\\\b", "'a\\b'"},
+        // Carriage returns are data: kept, escaped in COPY.
+        text_case{"cr_lf", L"a\r\nb", VT_BSTR, 0, "a\\r\\nb", "'a\r\nb'"},
+        text_case{"apostrophe", L"O'Hara", VT_BSTR, 0, "O'Hara", "'O''Hara'"},
+        text_case{"empty_text", L"", VT_BSTR, 0, "", "''"},
+        text_case{"empty_integer", L"", VT_I4, 0, "\\N", "NULL"},
+        text_case{"vt_null", L"x", VT_NULL, 0, "\\N", "NULL"},
+        text_case{"bit_as_text", L"\x01rest", VT_BSTR, 0, "1", "'1'"},
+        text_case{"utf8", L"\u00e9\u20ac", VT_BSTR, 0, "\xC3\xA9\xE2\x82\xAC", "'\xC3\xA9\xE2\x82\xAC'"},
+        text_case{"bool_zero", L"0", VT_BOOL, 0, "f", "'f'"},
+        text_case{"bool_one", L"1", VT_BOOL, 0, "t", "'t'"},
+        text_case{"bool_minus_one", L"-1", VT_BOOL, 0, "t", "'t'"},
+        text_case{"bool_True", L"True", VT_BOOL, 0, "t", "'t'"},
+        text_case{"bool_false_word", L"false", VT_BOOL, 0, "f", "'f'"},
+        text_case{"bool_decimal_zero", L"0.00", VT_BOOL, 0, "f", "'f'"},
+        text_case{"date_invalid", L"2024-02-30", VT_DATE, 2, "\\N", "NULL"},
+        text_case{"date_zero", L"0000-00-00", VT_DATE, 2, "\\N", "NULL"},
+        text_case{"datetime_zero", L"0000-00-00 00:00:00", VT_DATE, 0, "\\N", "NULL"},
+        text_case{"date_of_datetime", L"2024-01-31 13:14:15", VT_DATE, 2, "2024-01-31", "'2024-01-31'"},
+        text_case{"timestamp_micro", L"2024-01-31 13:14:15.123456", VT_DATE, 0, "2024-01-31 13:14:15.123456",
+                  "'2024-01-31 13:14:15.123456'"},
+        text_case{"time", L"13:14:15", VT_DATE, 3, "13:14:15", "'13:14:15'"},
+        text_case{"guid_braced", L"{6F9619FF-8B86-D011-B42D-00C04FC964FF}", VT_BSTR, 1,
+                  "6F9619FF8B86D011B42D00C04FC964FF", "'6F9619FF8B86D011B42D00C04FC964FF'"},
+        text_case{"guid_column_plain_text", L"not a guid", VT_BSTR, 1, "not a guid", "'not a guid'"},
+        text_case{"bytea_hex", L"0x4142", VT_BYTE_ARRAY, 0, "\\\\x4142", "DECODE('4142','hex')"},
+        text_case{"bytea_empty_hex", L"0x", VT_BLOB, 0, "\\\\x", "DECODE('','hex')"},
+        // Text that is no hexadecimal form keeps its bytes rather than being emptied.
+        text_case{"bytea_plain_text", L"0xZZ", VT_BYTE_ARRAY, 0, "\\\\x30785A5A", "DECODE('30785A5A','hex')"},
+        text_case{"bytea_empty", L"", VT_BYTE_ARRAY, 0, "\\N", "NULL"},
+        text_case{"decimal", L"12.50", VT_DECIMAL, 0, "12.50", "12.50"},
+        text_case{"decimal_65_30", L"-12345678901234567890123456789012345.123456789012345678901234567890",
+                  VT_DECIMAL, 0, "-12345678901234567890123456789012345.123456789012345678901234567890",
+                  "-12345678901234567890123456789012345.123456789012345678901234567890"},
+        // A text that is no number cannot break out of its place in a statement.
+        text_case{"number_hostile", L"1); DROP TABLE t; --", VT_I4, 0, "1); DROP TABLE t; --",
+                  "'1); DROP TABLE t; --'"},
+        text_case{"number_nan", L"NaN", VT_R8, 0, "NaN", "'NaN'"},
+        text_case{"number_exponent", L"-1.5E+10", VT_R8, 0, "-1.5E+10", "-1.5E+10"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct value_case {
+    const char* name;
+    ole_variant value;
+    VARTYPE vt;
+    std::uint32_t subtype;
+    std::string copy;
+    std::string sql;
+};
+
+std::ostream& operator<<(std::ostream& os, const value_case& c) { return os << c.name; }
+
+std::vector<value_case> value_cases()
+{
+    return {
+        {"int", ole_variant(42), VT_I4, 0, "42", "42"},
+        {"int_min", ole_variant(std::numeric_limits<int>::min()), VT_I4, 0, "-2147483648", "-2147483648"},
+        {"ui8_max", ole_variant(std::numeric_limits<unsigned long long>::max()), VT_UI8, 0,
+         "18446744073709551615", "18446744073709551615"},
+        {"i8_min", ole_variant(std::numeric_limits<long long>::min()), VT_I8, 0, "-9223372036854775808",
+         "-9223372036854775808"},
+        // Floats in their shortest exact form, whatever the value layer's own text would round to.
+        {"double", ole_variant(0.1), VT_R8, 0, "0.1", "0.1"},
+        {"double_17_digits", ole_variant(0.30000000000000004), VT_R8, 0, "0.30000000000000004",
+         "0.30000000000000004"},
+        {"float", ole_variant(1.1f), VT_R4, 0, "1.1", "1.1"},
+        {"double_inf", ole_variant(std::numeric_limits<double>::infinity()), VT_R8, 0, "Infinity", "'Infinity'"},
+        {"empty_value_in_text_column", ole_variant(), VT_BSTR, 0, "\\N", "NULL"},
+        {"empty_text_value", ole_variant(std::wstring()), VT_BSTR, 0, "", "''"},
+        {"text_value", ole_variant(std::wstring(L"x\ty'z\\")), VT_BSTR, 0, "x\\ty'z\\\\", "'x\ty''z\\'"},
+        {"int_in_text_column", ole_variant(7), VT_BSTR, 0, "7", "'7'"},
+        {"bool_value", ole_variant(true), VT_BOOL, 0, "t", "'t'"},
+        {"int_zero_in_bool_column", ole_variant(0), VT_BOOL, 0, "f", "'f'"},
+        {"int_two_in_bool_column", ole_variant(2), VT_BOOL, 0, "t", "'t'"},
+        {"bytes", ole_variant(std::vector<std::uint8_t>{0x00, 0x01, 0xFF}), VT_BYTE_ARRAY, 0, "\\\\x0001FF",
+         "DECODE('0001FF','hex')"},
+        {"date_value_as_date", ole_variant(ole_date::make(1, 2024, 2, 29, 23, 59, 58, 123456)), VT_DATE, 2,
+         "2024-02-29", "'2024-02-29'"},
+        {"date_value_as_timestamp", ole_variant(ole_date::make(1, 2024, 2, 29, 23, 59, 58, 123456)), VT_DATE, 0,
+         "2024-02-29 23:59:58.123456", "'2024-02-29 23:59:58.123456'"},
+        {"date_value_invalid", ole_variant(ole_date::make(1, 2023, 2, 29)), VT_DATE, 0, "\\N", "NULL"},
+        {"anything_in_null_column", ole_variant(5), VT_NULL, 0, "\\N", "NULL"},
+    };
+}
+
+class value_rules : public ::testing::TestWithParam<value_case> {};
+
+TEST_P(value_rules, appended_after_what_the_buffer_holds)
+{
+    const auto& c = GetParam();
+    auto col = pgs_make_value_column(c.vt, c.subtype);
+    std::string line = "x\t";
+    pgs_append_copy_value(line, c.value, col);
+    EXPECT_EQ(line, "x\t" + c.copy);
+    std::string stmt = "VALUES (";
+    pgs_append_sql_value(stmt, c.value, col);
+    EXPECT_EQ(stmt, "VALUES (" + c.sql);
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, value_rules, ::testing::ValuesIn(value_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(pgs_value_text, field_literal_uses_the_fields_own_kind)
+{
+    udb_field text(L"c", 10, ole_variant(std::wstring(L"it's")));
+    EXPECT_EQ(to_pgs_str(&text), L"'it''s'");
+    udb_field number(L"n", 4, ole_variant(12));
+    EXPECT_EQ(to_pgs_str(&number), L"12");
+    udb_field empty(L"e", 4, ole_variant());
+    EXPECT_EQ(to_pgs_str(&empty), L"NULL");
+    EXPECT_THROW(to_pgs_str(nullptr), tk_mail_assertion);
+}
+
+// Values written by the same rules through COPY and through INSERT arrive the same and intact.
+TEST(pgs_value_text_server, copy_and_insert_store_the_same_values)
+{
+    const std::string db = test_env::unique_name("qt_values");
+    {
+        pqxx::connection admin(test_env::pg_conninfo());
+        pqxx::nontransaction tx(admin);
+        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
+    }
+    struct drop_db {
+        std::string name;
+        ~drop_db()
+        {
+            try {
+                pqxx::connection admin(test_env::pg_conninfo());
+                pqxx::nontransaction tx(admin);
+                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
+            } catch (...) {
+            }
+        }
+    } cleanup{db};
+
+    struct column {
+        const char* name;
+        const char* type;
+        VARTYPE vt;
+        std::uint32_t subtype;
+        ole_variant value;
+        const char* expected;  // ::text of the stored value; nullptr: NULL
+    };
+    std::vector<column> columns = {
+        {"t_hostile", "text", VT_BSTR, 0, ole_variant(std::wstring(L"tab\there\\ cr\r\nlf 'q' \"d\" \\N")),
+         "tab\there\\ cr\r\nlf 'q' \"d\" \\N"},
+        {"t_empty", "text", VT_BSTR, 0, ole_variant(std::wstring()), ""},
+        {"t_null", "text", VT_BSTR, 0, ole_variant(), nullptr},
+        {"t_unicode", "varchar(10)", VT_BSTR, 0, ole_variant(std::wstring(L"\u00e9\u20ac\U0001F600")),
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"n_big", "numeric(65,30)", VT_DECIMAL, 0,
+         ole_variant(std::wstring(L"12345678901234567890123456789012345.123456789012345678901234567890")),
+         "12345678901234567890123456789012345.123456789012345678901234567890"},
+        {"n_ui8", "numeric(20)", VT_UI8, 0, ole_variant(std::numeric_limits<unsigned long long>::max()),
+         "18446744073709551615"},
+        {"f_double", "double precision", VT_R8, 0, ole_variant(0.30000000000000004), "0.30000000000000004"},
+        {"b_true", "boolean", VT_BOOL, 0, ole_variant(true), "true"},
+        {"b_false", "boolean", VT_BOOL, 0, ole_variant(0), "false"},
+        {"d_zero", "date", VT_DATE, 2, ole_variant(std::wstring(L"0000-00-00")), nullptr},
+        {"ts_micro", "timestamp(6)", VT_DATE, 0, ole_variant(std::wstring(L"2024-02-29 23:59:58.000001")),
+         "2024-02-29 23:59:58.000001"},
+        {"ts_zero", "timestamp(6)", VT_DATE, 0, ole_variant(std::wstring(L"0000-00-00 00:00:00")), nullptr},
+        {"tm", "time", VT_DATE, 3, ole_variant(std::wstring(L"07:08:09.5")), "07:08:09.5"},
+        {"by_zeros", "bytea", VT_BYTE_ARRAY, 0,
+         ole_variant(std::vector<std::uint8_t>{0x00, 0x5C, 0x0A, 0x0D, 0x09, 0x27, 0x00}), "\\x005c0a0d092700"},
+        {"u", "uuid", VT_BSTR, 1, ole_variant(std::wstring(L"{6F9619FF-8B86-D011-B42D-00C04FC964FF}")),
+         "6f9619ff-8b86-d011-b42d-00c04fc964ff"},
+    };
+
+    pqxx::connection conn(test_env::pg_conninfo(db));
+    pqxx::work tx(conn);
+    tx.exec("SET standard_conforming_strings = on");
+    std::string create = "CREATE TABLE v (id int";
+    std::string names;
+    for (const auto& c : columns) {
+        create += std::string(", ") + c.name + " " + c.type;
+        names += std::string(", ") + c.name;
+    }
+    tx.exec(create + ")");
+
+    std::string line = "1";
+    std::string insert = "INSERT INTO v (id" + names + ") VALUES (2";
+    for (const auto& c : columns) {
+        auto col = pgs_make_value_column(c.vt, c.subtype);
+        line += '\t';
+        pgs_append_copy_value(line, c.value, col);
+        insert += ", ";
+        pgs_append_sql_value(insert, c.value, col);
+    }
+    insert += ")";
+    {
+        pqxx::tablewriter w(tx, "v");
+        w.write_raw_line(line);
+        w.complete();
+    }
+    tx.exec(insert);
+
+    std::string select = "SELECT id";
+    for (const auto& c : columns) select += std::string(", ") + c.name + "::text";
+    auto r = tx.exec(select + " FROM v ORDER BY id");
+    ASSERT_EQ(r.size(), 2u);
+    for (int row = 0; row < 2; ++row) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            SCOPED_TRACE(std::string(columns[i].name) + (row == 0 ? " by COPY" : " by INSERT"));
+            const auto& f = r[row][static_cast<int>(i) + 1];
+            if (!columns[i].expected) {
+                EXPECT_TRUE(f.is_null());
+            } else {
+                ASSERT_FALSE(f.is_null());
+                EXPECT_EQ(f.as<std::string>(), columns[i].expected);
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -46,10 +46,14 @@ std::string tk_logger::default_file_name()
 
 void tk_logger::truncate_once()
 {
+    // Checked without the lock first: every trace call passes here, also the
+    // ones below the minimum level, and after the first line nothing is left
+    // to do.
+    if (m_emptied.load(std::memory_order_acquire) || !m_enabled.load()) return;
     std::lock_guard<std::mutex> lock(log_mutex());
-    if (!m_enabled.load() || m_emptied) return;
+    if (m_emptied.load(std::memory_order_relaxed)) return;
     if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb")) std::fclose(f);
-    m_emptied = true;
+    m_emptied.store(true, std::memory_order_release);
 }
 
 void tk_logger::set_file_name(const char* file_name)

@@ -43,7 +43,7 @@ private:
     std::string m_file_name;
     int m_min_level;
     std::atomic<bool> m_enabled;
-    bool m_emptied = false;
+    std::atomic<bool> m_emptied{false};
     bool m_time_stamps;
 };
 

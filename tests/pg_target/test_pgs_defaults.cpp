@@ -1,0 +1,162 @@
+// Column DEFAULT expressions: which source defaults carry over and in what form, and that every
+// expression made is one the server accepts for the column's type.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <pqxx/pqxx>
+
+#include "TK/ole_variant.h"
+#include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_schema.h"
+#include "pg_target/pgs_defaults.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_types.h"
+#include "support/test_env.h"
+
+namespace {
+
+struct default_case {
+    const char* name;
+    VARTYPE vt;
+    std::int32_t subtype;
+    std::uint32_t size;
+    const wchar_t* text;  // nullptr: no default value at all
+    const wchar_t* expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const default_case& c) { return os << c.name; }
+
+t_ftd column_of(const default_case& c)
+{
+    ole_variant def = c.text ? ole_variant(std::wstring(c.text)) : ole_variant();
+    t_ftd col(c.size, L"c", c.vt, false, false, def, c.subtype);
+    if (c.vt == VT_DECIMAL) {
+        col.precision = 10;
+        col.scale = 2;
+    }
+    return col;
+}
+
+const std::vector<default_case> default_cases = {
+    {"current_timestamp_by_subtype", VT_DATE, 9, 0, nullptr, L"CURRENT_TIMESTAMP"},
+    {"current_date_by_subtype", VT_DATE, 10, 0, L"", L"CURRENT_DATE"},
+    {"current_time_by_subtype", VT_DATE, 11, 0, L"x", L"CURRENT_TIME"},
+    {"getutcdate", VT_DATE, 0, 0, L"GetUtcDate()", L"timezone('UTC'::text, now())"},
+    {"current_timestamp_text", VT_DATE, 0, 0, L"current_timestamp", L"CURRENT_TIMESTAMP"},
+    {"current_timestamp_mariadb", VT_DATE, 0, 0, L"current_timestamp(6)", L"CURRENT_TIMESTAMP"},
+    {"date_literal", VT_DATE, 2, 0, L"2024-01-31", L"'2024-01-31'"},
+    {"zero_date", VT_DATE, 2, 0, L"0000-00-00", L"NULL"},
+    {"no_default", VT_I4, 0, 0, nullptr, L""},
+    {"int", VT_I4, 0, 0, L"42", L"42"},
+    {"int_negative", VT_I4, 0, 0, L"-7", L"-7"},
+    {"int_plus", VT_I4, 0, 0, L"+42", L""},
+    {"int_leading_zero", VT_I4, 0, 0, L"042", L""},
+    {"int_trailing_text", VT_I4, 0, 0, L"42abc", L""},
+    {"int_over_range", VT_I4, 0, 0, L"2147483648", L""},
+    {"smallint_over_range", VT_I2, 0, 0, L"40000", L""},
+    // An unsigned column becomes BIGINT: its whole range carries over.
+    {"uint_large", VT_UI4, 0, 0, L"3000000000", L"3000000000"},
+    {"uint_negative", VT_UI4, 0, 0, L"-1", L""},
+    {"bool_one", VT_BOOL, 0, 0, L"1", L"'1'"},
+    {"bool_zero", VT_BOOL, 0, 0, L"0", L"'0'"},
+    {"bool_word", VT_BOOL, 0, 0, L"yes", L"'yes'"},
+    {"bool_bit_literal", VT_BOOL, 0, 0, L"b'1'", L"'1'"},
+    {"bool_two", VT_BOOL, 0, 0, L"2", L""},
+    {"bool_minus_one", VT_BOOL, 0, 0, L"-1", L""},
+    {"bool_nonsense", VT_BOOL, 0, 0, L"maybe", L""},
+    {"decimal_zero", VT_DECIMAL, 0, 0, L"0.00", L"0.00"},
+    {"decimal_negative_zero", VT_DECIMAL, 0, 0, L"-0", L"-0"},
+    {"decimal", VT_DECIMAL, 0, 0, L"12.5", L"12.5"},
+    {"decimal_text", VT_DECIMAL, 0, 0, L"abc", L""},
+    {"decimal_partial", VT_DECIMAL, 0, 0, L"12.5abc", L""},
+    // A float default only when the whole text is a finite number.
+    {"double", VT_R8, 0, 0, L"1.5e10", L"1.5e10"},
+    {"double_inf", VT_R8, 0, 0, L"inf", L""},
+    {"double_nan", VT_R8, 0, 0, L"nan", L""},
+    {"double_overflow", VT_R8, 0, 0, L"1e999", L""},
+    {"double_trailing", VT_R8, 0, 0, L"1.5x", L""},
+    {"float_overflow", VT_R4, 0, 0, L"1e39", L""},
+    {"i8_min", VT_I8, 0, 0, L"-9223372036854775808", L"-9223372036854775808"},
+    {"i8_over", VT_I8, 0, 0, L"9223372036854775808", L""},
+    {"ui8_max", VT_UI8, 0, 0, L"18446744073709551615", L"18446744073709551615"},
+    {"ui8_i8_max", VT_UI8, 0, 0, L"9223372036854775807", L"9223372036854775807"},
+    {"ui8_negative", VT_UI8, 0, 0, L"-1", L""},
+    {"text_cut_to_size", VT_BSTR, 0, 3, L"abcdef", L"'abc'"},
+    {"text_apostrophe", VT_BSTR, 0, 20, L"O'Brien", L"'O''Brien'"},
+    {"text_backslash_cr", VT_BSTR, 0, 20, L"a\\b\r\n", L"'a\\b\r\n'"},
+    {"text_national_empty", VT_BSTR, 0, 20, L"N''", L"''"},
+    {"text_current_user", VT_BSTR, 0, 20, L"SUSER_SNAME()", L"CURRENT_USER"},
+    {"uuid_newid", VT_BSTR, 1, 36, L"NEWID()", L"uuid_generate_v4()"},
+    {"uuid_literal", VT_BSTR, 1, 36, L"6F9619FF-8B86-D011-B42D-00C04FC964FF", L""},
+    {"blob", VT_BYTE_ARRAY, 0, 0, L"0x41", L""},
+};
+
+class default_rules : public ::testing::TestWithParam<default_case> {};
+
+TEST_P(default_rules, expression_or_no_default)
+{
+    const auto& c = GetParam();
+    EXPECT_EQ(tk_unicode_to_utf8(make_pgs_def_val(column_of(c))), tk_unicode_to_utf8(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, default_rules, ::testing::ValuesIn(default_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(pgs_defaults, null_column_is_an_internal_error)
+{
+    EXPECT_THROW(make_pgs_def_val(static_cast<const t_ftd*>(nullptr)), tk_mail_assertion);
+}
+
+// Every expression made is accepted by the server for the column's own type.
+TEST(pgs_defaults_server, every_default_made_is_accepted)
+{
+    const std::string db = test_env::unique_name("qt_defaults");
+    {
+        pqxx::connection admin(test_env::pg_conninfo());
+        pqxx::nontransaction tx(admin);
+        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
+    }
+    struct drop_db {
+        std::string name;
+        ~drop_db()
+        {
+            try {
+                pqxx::connection admin(test_env::pg_conninfo());
+                pqxx::nontransaction tx(admin);
+                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
+            } catch (...) {
+            }
+        }
+    } cleanup{db};
+
+    pqxx::connection conn(test_env::pg_conninfo(db));
+    pqxx::work tx(conn);
+    tx.exec("CREATE EXTENSION IF NOT EXISTS \"uuid-ossp\"");
+    std::string sql = "CREATE TABLE d (id int";
+    int made = 0;
+    for (const auto& c : default_cases) {
+        t_ftd col = column_of(c);
+        std::wstring def = make_pgs_def_val(col);
+        if (def.empty()) continue;
+        ++made;
+        sql += ", ";
+        pgs_append_identifier(sql, std::string_view(c.name));
+        sql += ' ';
+        pgs_append_utf8(sql, pgs_get_native_type1(col, false));
+        sql += " DEFAULT ";
+        pgs_append_utf8(sql, def);
+    }
+    tx.exec(sql + ")");
+    tx.exec("INSERT INTO d (id) VALUES (1)");
+    auto r = tx.exec("SELECT text_apostrophe, text_backslash_cr, ui8_max::text, uint_large::text FROM d");
+    EXPECT_EQ(r[0][0].as<std::string>(), "O'Brien");
+    EXPECT_EQ(r[0][1].as<std::string>(), "a\\b\r\n");
+    EXPECT_EQ(r[0][2].as<std::string>(), "18446744073709551615");
+    EXPECT_EQ(r[0][3].as<std::string>(), "3000000000");
+    EXPECT_GT(made, 20);
+}
+
+}  // namespace

@@ -1,0 +1,618 @@
+// The PostgreSQL script destination: the exact text of the file's parts, the row forms (COPY
+// block and INSERT statements), large values, the checked writes, and a script loaded by psql
+// into a fresh database.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "TK/ole_variant.h"
+#include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_record.h"
+#include "UDB/udb_schema.h"
+#include "pg_target/pgs_dmp_recordset.h"
+#include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_engine.h"
+#include "support/test_env.h"
+
+#include <fcntl.h>
+#include <pqxx/pqxx>
+#include <sys/wait.h>
+
+namespace {
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string today()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", t.tm_mon + 1, t.tm_mday, t.tm_year + 1900);
+    return buf;
+}
+
+ole_variant null_value()
+{
+    ole_variant v;
+    v.src.vt = VT_NULL;
+    return v;
+}
+
+t_ftd column(const wchar_t* name, VARTYPE vt, std::uint32_t size = 0, bool not_null = false,
+             bool auto_increment = false, std::int32_t subtype = 0)
+{
+    return t_ftd(size, name, vt, not_null, auto_increment, ole_variant(), subtype);
+}
+
+// A record whose fields are named as the schema's columns.
+udb_record make_record(const udb_schema& s, std::vector<ole_variant> values)
+{
+    udb_record r;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        r.emplace_back(i < s.size() ? s[i].name : std::wstring(L"extra"), 0u, values[i]);
+    return r;
+}
+
+class script_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/pgs_dump_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        path = dir + "/out.sql";
+        engine = std::make_unique<pgs_engine>();
+        engine->fast_insert = true;
+    }
+    void TearDown() override
+    {
+        engine.reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    std::unique_ptr<pgs_dmp_database> open(const pgs_dump_options& options = plain_options())
+    {
+        return std::make_unique<pgs_dmp_database>(tk_utf8_to_unicode(path), options);
+    }
+    static pgs_dump_options plain_options()
+    {
+        pgs_dump_options o;
+        o.insert_comments = false;
+        return o;
+    }
+    std::string header() const
+    {
+        return "/*\r\nFile name: " + path + "\r\nCreation date: " + today() +
+               "\r\nCreated by Tester 1.0\r\n--------------------------------------------------\r\n*/\r\n";
+    }
+
+    std::string dir, path;
+    std::unique_ptr<pgs_engine> engine;
+};
+
+// ---- the file's parts -------------------------------------------------------------------------
+
+TEST_F(script_test, small_table_gives_exact_header_schema_structure_and_copy_block)
+{
+    pgs_dump_options o;
+    o.creator = "Tester 1.0";
+    auto db = open(o);
+    db->query(L"set client_encoding to 'UTF8'");
+    db->create_schema(L"Sales");
+    db->create_schema(L"PUBLIC");
+
+    udb_schema s;
+    s.add_column(column(L"Id", VT_I4, 0, true, true));
+    s.add_column(column(L"Name", VT_BSTR, 20));
+    s.add_column(column(L"a.b", VT_R8));
+    udb_indexes idx;
+    idx.push_back(udb_index(L"PRIMARY", true, true, {L"Id"}));
+    idx.push_back(udb_index(L"ix_name", false, false, {L"Name"}));
+    {
+        auto rs = db->create_table1(L"Sales.Items", s, idx);
+        rs->append_record(*std::make_unique<udb_record>(make_record(s, {7, L"a\tb", null_value()})));
+        rs->append_record(*std::make_unique<udb_record>(make_record(s, {8, null_value(), 1.5})));
+    }
+    db->close();
+
+    const std::string expected =
+        header() +
+        "set client_encoding to 'UTF8';\r\n"
+        "DO $$\r\nBEGIN\r\nIF NOT EXISTS (SELECT schema_name FROM information_schema.schemata WHERE "
+        "schema_name = 'sales')\r\nTHEN\r\nCREATE SCHEMA \"sales\";\r\nEND IF;\r\nEND$$;\r\n\r\n"
+        "\r\n/*\r\nTable structure for table 'Sales.Items'\r\n*/\r\n\r\n"
+        "DROP TABLE IF EXISTS \"sales\".\"items\" CASCADE;\r\n"
+        "CREATE TABLE \"sales\".\"items\" (\"id\" SERIAL NOT NULL, \"name\" VARCHAR(20) , \"a.b\" DOUBLE PRECISION);\r\n"
+        "DROP INDEX IF EXISTS \"sales\".\"primary\";\r\n"
+        "ALTER TABLE \"sales\".\"items\" ADD CONSTRAINT \"primary\" PRIMARY KEY (\"id\");\r\n"
+        "DROP INDEX IF EXISTS \"sales\".\"ix_name\";\r\n"
+        "CREATE INDEX \"ix_name\" ON \"sales\".\"items\" (\"name\");\r\n"
+        "\r\n/*\r\nDumping data for table 'Sales.Items'\r\n*/\r\n\r\n"
+        "COPY \"sales\".\"items\"(\"id\",\"name\",\"a.b\") FROM stdin;\n"
+        "7\ta\\tb\t\\N\n"
+        "8\t\\N\t1.5\n"
+        "\\.\n"
+        "SELECT setval(pg_get_serial_sequence('\"sales\".\"items\"', 'id'), GREATEST(MAX(\"id\"), 1), "
+        "MAX(\"id\") >= 1) FROM \"sales\".\"items\" HAVING MAX(\"id\") IS NOT NULL;\r\n";
+    EXPECT_EQ(read_file(path), expected);
+}
+
+TEST_F(script_test, insert_form_lists_fields_in_record_order_with_sql_literals)
+{
+    engine->fast_insert = false;
+    auto db = open();
+    udb_schema s;
+    s.add_column(column(L"Id", VT_I4));
+    s.add_column(column(L"Name", VT_BSTR, 0, true));
+    s.add_column(column(L"Data", VT_ARRAY | VT_UI1));
+    {
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        udb_record r;
+        r.emplace_back(L"Name", 0u, ole_variant(L"O'Hara\r\nx\\y"));
+        r.emplace_back(L"Id", 0u, ole_variant(5));
+        r.emplace_back(L"Data", 0u, ole_variant(std::vector<std::uint8_t>{0x00, 0x41, 0xff}));
+        rs->append_record(r);
+        udb_record n;
+        n.emplace_back(L"NAME", 0u, null_value());
+        n.emplace_back(L"ID", 0u, null_value());
+        n.emplace_back(L"DATA", 0u, ole_variant(std::vector<std::uint8_t>{}));
+        rs->append_record(n);
+    }
+    db->close();
+    const std::string text = read_file(path);
+    const std::string rows =
+        "INSERT INTO \"t\"(\"name\", \"id\", \"data\") VALUES ('O''Hara\r\nx\\y', 5, DECODE('0041FF','hex'));\r\n"
+        "INSERT INTO \"t\"(\"name\", \"id\", \"data\") VALUES (NULL, NULL, DECODE('','hex'));\r\n";
+    ASSERT_GE(text.size(), rows.size());
+    EXPECT_EQ(text.substr(text.size() - rows.size()), rows);
+    EXPECT_EQ(text.find("COPY"), std::string::npos);
+}
+
+TEST_F(script_test, database_line_only_with_create_database_and_create_tables)
+{
+    struct option_case {
+        bool create_db, create_tables;
+        std::string db_name;
+        std::string text;
+    };
+    const std::vector<option_case> cases = {
+        {true, true, "", "\r\nDROP DATABASE IF EXISTS \"out\"; CREATE DATABASE \"out\";\r\n"},
+        // one name, dots included, folded like every name
+        {true, true, "My.Db", "\r\nDROP DATABASE IF EXISTS \"my.db\"; CREATE DATABASE \"my.db\";\r\n"},
+        {true, false, "", ""},
+        {false, true, "", ""},
+    };
+    for (const auto& c : cases) {
+        pgs_dump_options o = plain_options();
+        o.create_database = c.create_db;
+        o.create_tables = c.create_tables;
+        o.database_name = c.db_name;
+        open(o)->close();
+        EXPECT_EQ(read_file(path), c.text) << c.db_name << c.create_db << c.create_tables;
+    }
+}
+
+TEST_F(script_test, without_create_tables_a_table_gets_only_its_data_comment)
+{
+    pgs_dump_options o;
+    o.create_tables = false;
+    o.creator = "Tester 1.0";
+    auto db = open(o);
+    udb_schema s;
+    s.add_column(column(L"x", VT_I4));
+    {
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        rs->append_record(*std::make_unique<udb_record>(make_record(s, {1})));
+    }
+    db->close();
+    EXPECT_EQ(read_file(path), header() + "\r\n/*\r\nDumping data for table 't'\r\n*/\r\n\r\n"
+                                          "COPY \"t\"(\"x\") FROM stdin;\n1\n\\.\n");
+}
+
+TEST_F(script_test, index_and_drop_statements)
+{
+    auto db = open();
+    db->create_index(L"public.T", udb_index(L"PRIMARY", true, true, {L"Id", L"a.b"}));
+    db->create_index(L"t", udb_index(L"Ix", true, false, {L"x"}));
+    db->delete_idx(L"t", udb_index(L"Ix", true, false, {L"x"}));
+    db->delete_idx(L"t", udb_index(L"PK", true, true, {L"x"}));
+    EXPECT_FALSE(db->delete_tab(L"never"));
+    db->query(L"select 1;");
+    db->close();
+    EXPECT_EQ(read_file(path),
+              "DROP INDEX IF EXISTS \"public_t_primary\";\r\n"
+              "ALTER TABLE \"public\".\"t\" ADD CONSTRAINT \"public_t_primary\" PRIMARY KEY(\"id\", \"a.b\");\n"
+              "DROP INDEX IF EXISTS \"t_ix\";\r\n"
+              "CREATE UNIQUE INDEX \"t_ix\" ON \"t\"(\"x\");\n"
+              "DROP INDEX IF EXISTS \"ix\";\r\n"
+              "ALTER TABLE \"t\" DROP CONSTRAINT \"pk\";\r\n"
+              "DROP TABLE IF EXISTS \"never\" CASCADE;\r\n"
+              "select 1;;\r\n");
+}
+
+TEST_F(script_test, comment_cannot_be_closed_by_a_table_name)
+{
+    pgs_dump_options o;
+    o.create_tables = false;
+    auto db = open(o);
+    udb_schema s;
+    s.add_column(column(L"x", VT_I4));
+    db->create_table1(L"a*/b", s, *std::make_unique<udb_indexes>());
+    db->close();
+    EXPECT_EQ(read_file(path).find("a*/b"), std::string::npos);
+}
+
+// ---- rows -------------------------------------------------------------------------------------
+
+TEST_F(script_test, copy_fields_keep_every_character)
+{
+    auto db = open();
+    udb_schema s;
+    s.add_column(column(L"n", VT_I4));
+    s.add_column(column(L"t", VT_BSTR));
+    s.add_column(column(L"req", VT_BSTR, 0, true));
+    s.add_column(column(L"b", VT_BOOL));
+    {
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        struct row_case {
+            std::vector<ole_variant> values;
+            std::string line;
+        };
+        const std::vector<row_case> rows = {
+            {{7, null_value(), L"a\tb", true}, "7\t\\N\ta\\tb\tt\n"},
+            // carriage returns are kept, line feeds and backslashes escaped
+            {{1, L"x\r\ny\\z", L"", false}, "1\tx\\r\\ny\\\\z\t\tf\n"},
+            // a missing value in a NOT NULL text column becomes the empty text; an empty text
+            // in a nullable text column stays an empty text
+            {{2, L"", null_value(), null_value()}, "2\t\t\t\\N\n"},
+            {{3, L"\u00e9\u4e2d\U0001F600", L"q", true}, "3\t\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\tq\tt\n"},
+        };
+        std::string expected = "COPY \"t\"(\"n\",\"t\",\"req\",\"b\") FROM stdin;\n";
+        for (const auto& r : rows) {
+            udb_record rec = make_record(s, r.values);
+            rs->append_record(rec);
+            expected += r.line;
+        }
+        rs.reset();
+        db->close();
+        const std::string text = read_file(path);
+        const std::string tail = expected + "\\.\n";
+        ASSERT_GE(text.size(), tail.size());
+        EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    }
+}
+
+TEST_F(script_test, record_of_wrong_width_is_refused_and_nothing_written)
+{
+    auto db = open();
+    udb_schema s;
+    s.add_column(column(L"a", VT_I4));
+    s.add_column(column(L"b", VT_I4));
+    s.add_column(column(L"c", VT_I4));
+    auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+    udb_record two = make_record(s, {1, 2});
+    for (bool fast : {true, false}) {
+        engine->fast_insert = fast;
+        try {
+            rs->append_record(two);
+            FAIL() << "accepted";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 0);
+            EXPECT_STREQ(e.what(), "The structure of data source does not conform to the destination table.");
+        }
+    }
+    // An INSERT field that names no column: the same error.
+    udb_record odd;
+    odd.emplace_back(L"a", 0u, ole_variant(1));
+    odd.emplace_back(L"b", 0u, ole_variant(1));
+    odd.emplace_back(L"zz", 0u, ole_variant(1));
+    EXPECT_THROW(rs->append_record(odd), tk_exception);
+    rs.reset();
+    db->close();
+    EXPECT_EQ(read_file(path).find("COPY"), std::string::npos);
+    EXPECT_EQ(read_file(path).find("INSERT"), std::string::npos);
+}
+
+TEST_F(script_test, table_without_rows_leaves_nothing_after_its_data_comment)
+{
+    pgs_dump_options o;
+    o.create_tables = false;
+    auto db = open(o);
+    udb_schema s;
+    s.add_column(column(L"id", VT_I4, 0, true, true));
+    db->create_table1(L"empty", s, *std::make_unique<udb_indexes>()).reset();
+    db->create_table1(L"next", s, *std::make_unique<udb_indexes>()).reset();
+    db->close();
+    EXPECT_NE(read_file(path).find("'empty'\r\n*/\r\n\r\n\r\n/*\r\nDumping data for table 'next'"), std::string::npos);
+    EXPECT_EQ(read_file(path).find("setval"), std::string::npos);
+}
+
+TEST_F(script_test, switching_to_insert_ends_the_copy_block_first)
+{
+    auto db = open();
+    udb_schema s;
+    s.add_column(column(L"x", VT_I4));
+    {
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        udb_record r = make_record(s, {1});
+        rs->append_record(r);
+        engine->fast_insert = false;
+        rs->append_record(r);
+    }
+    db->close();
+    const std::string text = read_file(path);
+    EXPECT_NE(text.find("COPY \"t\"(\"x\") FROM stdin;\n1\n\\.\nINSERT INTO \"t\"(\"x\") VALUES (1);\r\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(script_test, large_binary_values_go_to_the_file_whole_in_hexadecimal)
+{
+    std::vector<std::uint8_t> big(2000000);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+    std::string hex;
+    hex.reserve(big.size() * 2);
+    static const char digits[] = "0123456789ABCDEF";
+    for (auto b : big) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    udb_schema s;
+    s.add_column(column(L"a", VT_ARRAY | VT_UI1));
+    s.add_column(column(L"b", VT_ARRAY | VT_UI1));
+    s.add_column(column(L"c", VT_I4));
+    {
+        auto db = open();
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        udb_record r = make_record(s, {ole_variant(big), ole_variant(big), 9});
+        rs->append_record(r);
+        udb_record r2 = make_record(s, {ole_variant(std::vector<std::uint8_t>{1}), ole_variant(big), 10});
+        rs->append_record(r2);
+        engine->fast_insert = false;
+        rs->append_record(r2);
+        rs.reset();
+        db->close();
+    }
+    const std::string text = read_file(path);
+    const std::string expected = "COPY \"t\"(\"a\",\"b\",\"c\") FROM stdin;\n"
+                                 "\\\\x" + hex + "\t\\\\x" + hex + "\t9\n"
+                                 "\\\\x01\t\\\\x" + hex + "\t10\n\\.\n"
+                                 "INSERT INTO \"t\"(\"a\", \"b\", \"c\") VALUES (DECODE('01','hex'), DECODE('" +
+                                 hex + "','hex'), 10);\r\n";
+    ASSERT_GE(text.size(), expected.size());
+    EXPECT_TRUE(text.substr(text.size() - expected.size()) == expected);
+}
+
+TEST_F(script_test, large_text_is_escaped_like_any_text)
+{
+    std::wstring big;
+    std::string copy_form, sql_form = "'";
+    for (int i = 0; i < 300000; ++i) {
+        big += L"a\t\u00e9'\n";
+        copy_form += "a\\t\xc3\xa9'\\n";
+        sql_form += "a\t\xc3\xa9''\n";
+    }
+    sql_form += "'";
+    udb_schema s;
+    s.add_column(column(L"t", VT_BSTR));
+    {
+        auto db = open();
+        auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        udb_record r = make_record(s, {ole_variant(big)});
+        rs->append_record(r);
+        engine->fast_insert = false;
+        rs->append_record(r);
+        rs.reset();
+        db->close();
+    }
+    const std::string expected = "COPY \"t\"(\"t\") FROM stdin;\n" + copy_form + "\n\\.\nINSERT INTO \"t\"(\"t\") VALUES (" +
+                                 sql_form + ");\r\n";
+    const std::string text = read_file(path);
+    ASSERT_GE(text.size(), expected.size());
+    EXPECT_TRUE(text.substr(text.size() - expected.size()) == expected);
+}
+
+// ---- failures ---------------------------------------------------------------------------------
+
+TEST_F(script_test, table_met_twice_fails_that_item_only)
+{
+    auto db = open();
+    udb_schema s;
+    s.add_column(column(L"x", VT_I4));
+    udb_indexes none;
+    db->create_table1(L"Orders", s, none).reset();
+    for (const wchar_t* again : {L"Orders", L"public.orders", L"ORDERS"}) {
+        try {
+            db->create_table1(again, s, none);
+            FAIL() << "accepted twice";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 1);
+        }
+    }
+    // The mode that overwrites existing tables drops it first; then it may be written again.
+    EXPECT_TRUE(db->delete_tab(L"orders"));
+    EXPECT_NO_THROW(db->create_table1(L"orders", s, none));
+}
+
+TEST_F(script_test, unopenable_file_is_an_error)
+{
+    try {
+        pgs_dmp_database db(tk_utf8_to_unicode(dir + "/missing/out.sql"), pgs_dump_options());
+        FAIL() << "opened";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.level(), 1);
+        EXPECT_NE(std::string(e.what()).find("missing/out.sql"), std::string::npos);
+    }
+}
+
+TEST_F(script_test, failed_write_is_an_error)
+{
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    pgs_dmp_database db(L"/dev/full", pgs_dump_options());
+    udb_schema s;
+    s.add_column(column(L"t", VT_BSTR));
+    auto rs = db.create_table1(L"t", s, *std::make_unique<udb_indexes>());
+    udb_record r = make_record(s, {ole_variant(std::wstring(5000, L'x'))});
+    int level = -1;
+    try {
+        for (int i = 0; i < 1000; ++i) rs->append_record(r);  // 5 MB: the buffers must spill
+        rs.reset();
+        db.close();
+    } catch (const tk_exception& e) {
+        level = e.level();
+    }
+    EXPECT_EQ(level, 1);
+}
+
+// ---- loading a script with psql ---------------------------------------------------------------
+
+// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and output.
+int run_psql(const std::string& db, const std::string& script, std::string& output)
+{
+    const char* bin = std::getenv("TEST_PG_BIN");
+    const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
+    const auto pg = test_env::pg();
+    const std::string out_file = script + ".psql.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PGPASSWORD", pg.password.c_str(), 1);
+        const int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string port = std::to_string(pg.port);
+        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
+              port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    output = read_file(out_file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class psql_load_test : public script_test {
+protected:
+    void SetUp() override
+    {
+        script_test::SetUp();
+        dbname = test_env::unique_name("pgs_dump");
+        pqxx::connection c(test_env::pg_conninfo());
+        pqxx::nontransaction tx(c);
+        tx.exec("CREATE DATABASE \"" + dbname + "\" WITH ENCODING 'UTF8' TEMPLATE template0");
+    }
+    void TearDown() override
+    {
+        try {
+            pqxx::connection c(test_env::pg_conninfo());
+            pqxx::nontransaction tx(c);
+            tx.exec("DROP DATABASE IF EXISTS \"" + dbname + "\" WITH (FORCE)");
+        } catch (...) {
+        }
+        script_test::TearDown();
+    }
+    std::string dbname;
+};
+
+ole_variant date_value(const wchar_t* text)
+{
+    return ole_variant::from_wstring(text, VT_DATE);
+}
+
+TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
+{
+    engine->is_case_sens = false;
+    udb_schema s;
+    s.add_column(column(L"Id", VT_I4, 0, true, true));
+    s.add_column(column(L"Name", VT_BSTR, 40));
+    s.add_column(column(L"Note", VT_BSTR));
+    s.add_column(column(L"Price", VT_DECIMAL));
+    s[3].precision = 65;
+    s[3].scale = 30;
+    s.add_column(column(L"Qty", VT_I8));
+    s.add_column(column(L"Ratio", VT_R8));
+    s.add_column(column(L"Flag", VT_BOOL));
+    s.add_column(column(L"Born", VT_DATE, 0, false, false, 2));
+    s.add_column(column(L"Stamp", VT_DATE, 0, false, false, 1));
+    s[8].scale = 6;
+    s.add_column(column(L"Data", VT_ARRAY | VT_UI1));
+    s.add_column(column(L"we\"ird.Col", VT_BSTR, 10));
+    udb_indexes idx;
+    idx.push_back(udb_index(L"PRIMARY", true, true, {L"Id"}));
+    idx.push_back(udb_index(L"ux_name", true, false, {L"Name"}));
+
+    const std::vector<std::vector<ole_variant>> rows = {
+        {1, L"plain", L"tab\there\r\nline two \\ back 'quote'", ole_variant::from_wstring(L"12345678901234567890123456789012345.123456789012345678901234567890", VT_DECIMAL),
+         9223372036854775807LL, 1.5, true, date_value(L"2024-02-29"), date_value(L"2023-01-05 00:00:00.000400"),
+         ole_variant(std::vector<std::uint8_t>{0, 1, 2, 0xff, 0}), L"a\"b.c"},
+        {2, null_value(), L"", null_value(), null_value(), null_value(), null_value(), null_value(), null_value(),
+         null_value(), null_value()},
+        {3, L"\u00e9t\u00e9 \u4e2d\U0001F600", L"\\N", -1, -5LL, -0.25, false, date_value(L"0000-00-00"),
+         date_value(L"1999-12-31 23:59:59"), ole_variant(std::vector<std::uint8_t>{}), L""},
+        {250, L"last", L"x", 0, 0LL, 0.0, true, null_value(), null_value(), null_value(), L"z"},
+    };
+
+    {
+        auto db = open();
+        db->query(L"set client_encoding to 'UTF8'");
+        db->create_schema(L"Shop");
+        for (bool fast : {true, false}) {
+            engine->fast_insert = fast;
+            auto rs = db->create_table1(fast ? L"Shop.Items" : L"Shop.Items_Ins", s, idx);
+            for (const auto& values : rows) {
+                udb_record r = make_record(s, values);
+                rs->append_record(r);
+            }
+        }
+        db->close();
+    }
+
+    std::string output;
+    ASSERT_EQ(run_psql(dbname, path, output), 0) << output << "\n" << read_file(path);
+
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    pqxx::work tx(c);
+    auto as_text = [&](const std::string& table) {
+        std::string all;
+        auto r = tx.exec("SELECT id, name, note, price::text, qty, ratio, flag, born, stamp, "
+                         "encode(data, 'hex'), \"we_ird.col\" FROM shop." + table + " ORDER BY id");
+        for (const auto& row : r) {
+            for (const auto& f : row) all += (f.is_null() ? std::string("<null>") : f.as<std::string>()) + "|";
+            all += "\n";
+        }
+        return all;
+    };
+    const std::string expected =
+        "1|plain|tab\there\r\nline two \\ back 'quote'|12345678901234567890123456789012345.123456789012345678901234567890|"
+        "9223372036854775807|1.5|t|2024-02-29|2023-01-05 00:00:00.0004|000102ff00|a\"b.c|\n"
+        "2|<null>||<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|\n"
+        "3|\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80|\\N|-1.000000000000000000000000000000|-5|-0.25|f|<null>|"
+        "1999-12-31 23:59:59|||\n"
+        "250|last|x|0.000000000000000000000000000000|0|0|t|<null>|<null>|<null>|z|\n";
+    EXPECT_EQ(as_text("items"), as_text("items_ins"));
+    std::string got = as_text("items");
+    EXPECT_EQ(got, expected);
+
+    // Keys arrived, and the serial column continues after the highest id.
+    EXPECT_EQ(tx.exec("SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid = 'shop.items'::regclass")[0][0].as<int>(), 1);
+    EXPECT_EQ(tx.exec("INSERT INTO shop.items(name) VALUES ('new') RETURNING id")[0][0].as<int>(), 251);
+    EXPECT_EQ(tx.exec("INSERT INTO shop.items_ins(name) VALUES ('new') RETURNING id")[0][0].as<int>(), 251);
+}
+
+}  // namespace

@@ -185,6 +185,19 @@ TEST_F(set_logfile_test, accepted_name_switches_logging_on_without_touching_the_
     EXPECT_EQ(tk_test::read_file(name), "first line\r\n");
 }
 
+TEST_F(set_logfile_test, log_path_longer_than_259_characters_is_accepted)
+{
+    tk_logger logger(nullptr, false, 3, false);
+    std::string folder = dir.path();
+    while (folder.size() < 400) folder += "/a_folder_name_that_makes_the_path_long";
+    std::filesystem::create_directories(folder);
+    std::string name = folder + "/run.log";
+    converter.set_logfile(name);
+    EXPECT_TRUE(logger.is_enabled());
+    tk_write_log(3, "deep");
+    EXPECT_EQ(tk_test::read_file(name), "deep\r\n");
+}
+
 // Runs a check in a child process as the unprivileged user "nobody"; the
 // check's result travels back as the exit status. Without root the check runs
 // as the current user.

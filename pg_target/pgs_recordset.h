@@ -1,0 +1,101 @@
+#pragma once
+// One table (or one SQL query) of a live PostgreSQL database as a recordset:
+//  - writing rows, the destination side of a conversion: COPY lines committed
+//    in batches of 1000 rows, or one INSERT ... ON CONFLICT DO NOTHING per row
+//    (the engine's fast_insert switch decides per row);
+//  - reading the table's description (columns, primary key, indexes, foreign
+//    keys, row count) when it is built, and its rows through a cursor;
+//  - updating and deleting a row by its key.
+//
+// Rows by COPY: each batch keeps its lines until it is committed. When the
+// server refuses a batch, the batch is rolled back and replayed in smaller
+// pieces under savepoints, so every good row is stored and only the rows the
+// server refuses are left out. Those rows are reported by a
+// pgs_rows_rejected_exception (record numbers are the 1-based numbers of the
+// append_record calls of this recordset) from the next append_record or from
+// flush_rows(). A value that cannot fit its column (an integer out of range, a
+// text longer than its VARCHAR, too many digits for a NUMERIC) fails its own
+// append_record at once with a pgs_exception naming the value.
+//
+// The client library stays out of this header.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UDB/udb_index.h"
+#include "UDB/udb_recordset.h"
+
+class pgs_database;
+class pgs_connection;
+
+class pgs_recordset : public udb_recordset {
+public:
+    // Over a query: the schema describes the result columns, the record count
+    // is the query's row count.
+    pgs_recordset(pgs_database* database, std::wstring name, std::wstring sql_text,
+                  std::vector<udb_relationship>* foreign_keys);
+    // Over a table (name possibly schema-qualified): columns, and unless mode
+    // has both 0x20 and 0x40, primary key, indexes and foreign keys.
+    pgs_recordset(pgs_database* database, std::wstring name,
+                  std::vector<udb_relationship>* foreign_keys, std::int32_t mode);
+    // Completes and commits an open COPY (refused rows are only logged here:
+    // call flush_rows() first to have them reported), then sets the sequence
+    // of the auto-increment column past the column's highest value.
+    ~pgs_recordset() override;
+
+    void append_record(udb_record& record) override;
+    void update2(udb_record& record, const std::wstring& key) override;
+    void update1(udb_record& record) override;
+    udb_record* get_item() override;
+    bool is_eof() override;
+    void next() override;
+    void reset() override;
+    void delete_key(const std::wstring& key) override;
+    void delete_key(udb_record& record) override;
+    std::wstring get_filter_subquery(const std::wstring& key) override;
+
+    // Completes and commits the open COPY batch now. Throws
+    // pgs_rows_rejected_exception when rows were refused and not reported yet,
+    // pgs_exception when the batch could not be stored at all.
+    void flush_rows();
+
+    const std::wstring& get_schema_name() const noexcept { return m_schema_name; }
+    const std::wstring& get_table_name() const noexcept { return m_table_name; }
+    const std::wstring& get_auto_increment_column() const noexcept { return m_auto_increment; }
+    const std::vector<std::wstring>& get_pk_columns() const noexcept { return m_pk_columns; }
+    // Rows sent by COPY through this recordset.
+    std::int64_t get_copy_count() const noexcept { return m_copy_count; }
+
+    // Rows per COPY batch (one transaction each).
+    static constexpr std::int64_t copy_batch_rows = 1000;
+    // A row larger than this goes by INSERT, and so does every later row.
+    static constexpr std::uint64_t max_copy_row_size = 1000000;
+
+    struct impl;  // the client-library state (transactions, COPY, cursor)
+
+private:
+    void fast_append(udb_record& record, std::uint64_t record_number);
+    void slow_append(udb_record& record);
+    void init_schema();
+    void init_schema2();
+    void init_indexes(pgs_database& database);
+    std::uint64_t get_rec_count();
+    std::string get_select_fields() const;
+    void reset_sequence();
+    pgs_database& owner() const;
+    pgs_connection& conn() const;
+
+    std::int64_t m_copy_count = 0;
+    std::vector<udb_relationship>* m_foreign_keys = nullptr;  // the database's list, not owned
+    bool m_eof = false;
+    std::wstring m_schema_name;
+    std::wstring m_table_name;
+    std::wstring m_auto_increment;   // column whose default draws from a sequence
+    std::wstring m_auto_increment_default;  // that default, e.g. nextval('t_id_seq'::regclass)
+    std::vector<std::wstring> m_pk_columns;
+    std::uint64_t m_append_calls = 0;  // numbers the records given to append_record
+    std::unique_ptr<udb_record> m_current;
+    std::unique_ptr<impl> m_impl;
+};

@@ -160,7 +160,7 @@ int tk_compare_no_case(std::wstring_view a, std::wstring_view b) { return pf_com
 
 int tk_compare_no_case(std::string_view a, std::string_view b)
 {
-    return pf_compare_folded(pf_utf8_to_wide(a), pf_utf8_to_wide(b));
+    return pf_compare_folded_utf8(a, b);
 }
 
 bool tk_equal_no_case(std::wstring_view a, std::wstring_view b)

@@ -12,41 +12,46 @@ bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
+namespace {
+
+// Reads one code point and moves p past it. Each invalid or truncated
+// sequence yields one U+FFFD; a bad byte that cuts a sequence short starts
+// over as the next sequence.
+char32_t next_code_point(const unsigned char*& p, const unsigned char* end)
+{
+    unsigned char b = *p;
+    if (b < 0x80) {
+        ++p;
+        return b;
+    }
+    int need;
+    char32_t cp;
+    char32_t min;
+    if ((b & 0xE0) == 0xC0) { need = 1; cp = b & 0x1F; min = 0x80; }
+    else if ((b & 0xF0) == 0xE0) { need = 2; cp = b & 0x0F; min = 0x800; }
+    else if ((b & 0xF8) == 0xF0 && b <= 0xF4) { need = 3; cp = b & 0x07; min = 0x10000; }
+    else { ++p; return replacement_char; }
+    int got = 0;
+    const unsigned char* q = p + 1;
+    while (got < need && q < end && is_continuation(*q)) {
+        cp = (cp << 6) | (*q & 0x3F);
+        ++q;
+        ++got;
+    }
+    p = q;
+    if (got < need || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return replacement_char;
+    return cp;
+}
+
+}  // namespace
+
 std::wstring pf_utf8_to_wide(std::string_view text)
 {
     std::wstring out;
     out.reserve(text.size());
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
-    while (p < end) {
-        unsigned char b = *p;
-        if (b < 0x80) {
-            out.push_back(static_cast<wchar_t>(b));
-            ++p;
-            continue;
-        }
-        int need;
-        char32_t cp;
-        char32_t min;
-        if ((b & 0xE0) == 0xC0) { need = 1; cp = b & 0x1F; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { need = 2; cp = b & 0x0F; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0 && b <= 0xF4) { need = 3; cp = b & 0x07; min = 0x10000; }
-        else { out.push_back(static_cast<wchar_t>(replacement_char)); ++p; continue; }
-        // A sequence cut short by a bad byte yields one replacement for the
-        // bytes read so far; the bad byte starts over.
-        int got = 0;
-        const unsigned char* q = p + 1;
-        while (got < need && q < end && is_continuation(*q)) {
-            cp = (cp << 6) | (*q & 0x3F);
-            ++q;
-            ++got;
-        }
-        if (got < need || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            out.push_back(static_cast<wchar_t>(replacement_char));
-        else
-            out.push_back(static_cast<wchar_t>(cp));
-        p = q;
-    }
+    while (p < end) out.push_back(static_cast<wchar_t>(next_code_point(p, end)));
     return out;
 }
 
@@ -103,4 +108,20 @@ int pf_compare_folded(std::wstring_view a, std::wstring_view b) noexcept
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
+}
+
+int pf_compare_folded_utf8(std::string_view a, std::string_view b) noexcept
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(a.data());
+    const auto* p_end = p + a.size();
+    const auto* q = reinterpret_cast<const unsigned char*>(b.data());
+    const auto* q_end = q + b.size();
+    while (p < p_end && q < q_end) {
+        char32_t x = pf_fold_case(next_code_point(p, p_end));
+        char32_t y = pf_fold_case(next_code_point(q, q_end));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (p < p_end) return 1;
+    if (q < q_end) return -1;
+    return 0;
 }

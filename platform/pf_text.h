@@ -17,3 +17,5 @@ void pf_append_utf8(std::string& out, char32_t code_point);
 char32_t pf_fold_case(char32_t c) noexcept;
 // Compares the folded texts code point by code point: <0, 0, >0.
 int pf_compare_folded(std::wstring_view a, std::wstring_view b) noexcept;
+// The same over two UTF-8 texts, decoded on the fly (no allocation).
+int pf_compare_folded_utf8(std::string_view a, std::string_view b) noexcept;

@@ -32,6 +32,11 @@ TEST(pf_text, compare_folded_orders_by_folded_code_points)
     EXPECT_EQ(pf_compare_folded(L"ABC", L"abc"), 0);
     EXPECT_LT(pf_compare_folded(L"ab", L"ABC"), 0);
     EXPECT_GT(pf_compare_folded(L"b", L"A"), 0);
+    // The UTF-8 form agrees, invalid bytes counting as U+FFFD.
+    EXPECT_EQ(pf_compare_folded_utf8("\xC3\x84rger", "\xC3\xA4RGER"), 0);
+    EXPECT_EQ(pf_compare_folded_utf8("a\xFF", "A\xFE"), 0);
+    EXPECT_LT(pf_compare_folded_utf8("ab", "ABC"), 0);
+    EXPECT_GT(pf_compare_folded_utf8("abc", "AB"), 0);
 }
 
 }  // namespace

@@ -245,7 +245,9 @@ std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& table
         tk_write_wlog(2, L"Table '%s' does not exists", table.c_str());
         throw tk_exception(L"Table '" + table + L"' does not exist in the MySQL database '" + name + L"'", 0);
     }
-    return std::make_unique<sql_table>(this, table, relationships, mode_);
+    // The server compares table names by case on most systems: use the name as listed.
+    const std::wstring& listed = table_names[static_cast<std::size_t>(find_table(table))];
+    return std::make_unique<sql_table>(this, listed, relationships, mode_);
 }
 
 std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& query_name, const std::wstring& sql_text,

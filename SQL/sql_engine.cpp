@@ -92,6 +92,11 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
     if (!mysql_real_connect(conn.get(), host.c_str(), user.c_str(), password.c_str(), nullptr,
                             static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS)) {
         sql_exception e(conn.get());
+        // Over TCP the client library reports a refused or unreachable host as a connection
+        // error (2002) where other clients say "cannot connect to host" (2003); the error
+        // table's text for a host that cannot be reached is keyed on the latter.
+        if (e.mysql_errno_value() == 2002 && !host.empty() && host != "localhost")
+            e.set_error_code(sql_error_code_base + 2003);
         // The failed handshake leaves the client object unusable for another attempt.
         conn.close();
         initialize();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "UDB/udb_mutator.h"
@@ -250,7 +251,9 @@ bool udb_db_mutator<TM, Map, Typ>::load(udb_profile& profile)
         } else if (st == state::field && starts_with(line, L"        character_set:")) {
             field().native.character_set = rest_of(line, L"        character_set:");
         } else if (st == state::field && starts_with(line, L"        length:")) {
-            field().native.length = static_cast<length_type>(udb_read_decimal(rest_of(line, L"        length:")));
+            // An unsigned length cannot be negative: a negative one reads as 0.
+            const std::int64_t n = udb_read_decimal(rest_of(line, L"        length:"));
+            field().native.length = static_cast<length_type>(std::is_unsigned_v<length_type> && n < 0 ? 0 : n);
         } else if (st == state::field && starts_with(line, L"        scale:")) {
             field().native.scale = static_cast<scale_type>(udb_read_decimal(rest_of(line, L"        scale:")));
         } else if (st == state::field && starts_with(line, L"        precision:")) {

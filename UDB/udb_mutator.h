@@ -161,13 +161,16 @@ public:
         }
     }
 
-    // The field rule: new name, value converted to the mapped kind, size.
+    // The field rule: new name (when set), value converted to the mapped kind, size.
     // A value that cannot take the kind (or would not fit it) fails the row
     // with a level-0 tk_exception.
     void modify2(F& field) const
     {
         tk_write_log(2, "udb_field_mutator::modify2");
-        field.get_name() = m_new_name;
+        // An empty new name keeps the column's name, as the schema rule does,
+        // so rows and the table they go into agree.
+        if (!m_new_name.empty())
+            field.get_name() = m_new_name;
         udb_change_value_type(field, m_variant_type);
         field.set_size(static_cast<std::uint32_t>(m_native_type.length));
     }

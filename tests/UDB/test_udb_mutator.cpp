@@ -247,6 +247,9 @@ INSTANTIATE_TEST_SUITE_P(
          {L"tables:", L"  - name: t", L"    fields:", L"      - name:x", L"        length: 12abc",
           L"        scale:", L"        precision: -3"},
          true, L"t->t{x->x:1:,,,12,0,-3,8;}"},
+        {"a negative length reads as 0",
+         {L"tables:", L"  - name: t", L"    fields:", L"      - name:x", L"        length: -5"}, true,
+         L"t->t{x->x:1:,,,0,0,0,8;}"},
         {"accepted lines before the first table belong to the empty name",
          {L"tables:", L"    new_name: t9"}, true, L"->t9{}"},
         {"a first line that is neither header skips the section",
@@ -418,6 +421,11 @@ TEST_F(table_mutator, modify2_rewrites_rows_into_its_own_record)
 
     test_table_mutator plain(L"t");
     EXPECT_EQ(&plain.modify2(row), &row);
+
+    // An empty new name keeps the column's name in rows as in the schema.
+    test_table_mutator unnamed(L"t");
+    unnamed.update_field(L"code", L"", native(L"INTEGER"));
+    EXPECT_EQ(unnamed.modify2(row)[3].get_name(), L"code");
 }
 
 struct narrowing_case {

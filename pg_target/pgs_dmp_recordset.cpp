@@ -82,25 +82,23 @@ void pgs_dmp_recordset::finish()
 {
     if (m_finished) return;
     m_finished = true;
-    std::string tail;
     if (m_copy_open) {
         m_buffer += "\\.\n";
         m_copy_open = false;
     }
     if (m_rows_written && m_serial_column >= 0) {
-        // Continue the serial column after the highest value loaded; a table whose values are
-        // all below 1 leaves the sequence at 1. The sequence is the one the column owns.
+        // The serial column continues after the highest value loaded, or where its sequence
+        // already stood when that is further (a restart from the source's seed); the sequence
+        // is the one the column owns. A column without a sequence is left alone.
         const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
-        std::string table_text;  // the table name as pg_get_serial_sequence reads it
-        table_text = m_table_ident;
         std::string column_text;
         pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
-        m_buffer += "SELECT setval(pg_get_serial_sequence(";
-        pgs_append_literal(m_buffer, std::string_view(table_text));
+        m_buffer += "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence(";
+        pgs_append_literal(m_buffer, std::string_view(m_table_ident));
         m_buffer += ", ";
         pgs_append_literal(m_buffer, std::string_view(column_text));
-        m_buffer += "), GREATEST(MAX(" + col + "), 1), MAX(" + col + ") >= 1) FROM " + m_table_ident +
-                    " HAVING MAX(" + col + ") IS NOT NULL;\r\n";
+        m_buffer += ") AS seq) AS s, LATERAL (SELECT GREATEST(MAX(" + col + "), nextval(s.seq) - 1) AS top FROM " +
+                    m_table_ident + ") AS m WHERE s.seq IS NOT NULL;\r\n";
     }
     if (!m_buffer.empty()) {
         std::string pending;

@@ -1,0 +1,372 @@
+// Rows into a live PostgreSQL table through the recordset, by COPY and by
+// INSERT, and what the server holds afterwards.
+#include <gtest/gtest.h>
+
+#include "UDB/udb_index.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_recordset.h"
+#include "pgs_live_fixture.h"
+
+namespace {
+
+class pgs_recordset_live : public pgs_live_suite {
+protected:
+    std::unique_ptr<udb_recordset> create(const std::wstring& table, const std::vector<test_column>& cols,
+                                          udb_indexes indexes = udb_indexes())
+    {
+        udb_schema s = make_schema(cols);
+        return db().create_table1(table, s, indexes);
+    }
+};
+
+// --- values arrive intact, by COPY and by INSERT --------------------------
+
+struct value_case {
+    const char* what;
+    test_column column;
+    ole_variant value;
+    const char* expected;  // the column read back as text; "<null>" for NULL
+};
+std::ostream& operator<<(std::ostream& os, const value_case& c) { return os << c.what; }
+
+ole_variant date(const char* text) { return ole_variant(ole_date(text)); }
+ole_variant bytes(std::initializer_list<std::uint8_t> b) { return ole_variant(std::vector<std::uint8_t>(b)); }
+
+const value_case value_cases[] = {
+    {"tab backslash CR LF", {L"v", VT_BSTR}, ole_variant(L"a\tb\\c\r\nd"), "a\tb\\c\r\nd"},
+    {"apostrophes and quotes", {L"v", VT_BSTR}, ole_variant(L"O'Hara \"x\""), "O'Hara \"x\""},
+    {"empty text is not NULL", {L"v", VT_BSTR}, ole_variant(L""), ""},
+    {"NULL text", {L"v", VT_BSTR}, [] { ole_variant v; v.src.vt = VT_NULL; return v; }(), "<null>"},
+    {"unicode", {L"v", VT_BSTR}, ole_variant(L"\u00e9\u4e2d\U0001F600"), "\u00c3\u00a9"},
+    {"bytea with zero bytes", {L"v", VT_BYTE_ARRAY}, bytes({0, 1, 0, 0xff}), "\\x000100ff"},
+    {"empty bytea", {L"v", VT_BYTE_ARRAY}, bytes({}), "\\x"},
+    {"boolean true", {L"v", VT_BOOL}, ole_variant(true), "true"},
+    {"boolean false", {L"v", VT_BOOL}, ole_variant(false), "false"},
+    {"zero date is NULL", {L"v", VT_DATE, 0, 0, 6}, date("0000-00-00 00:00:00"), "<null>"},
+    {"microseconds", {L"v", VT_DATE, 0, 0, 6}, date("2024-01-02 03:04:05.123456"), "2024-01-02 03:04:05.123456"},
+    {"date only", {L"v", VT_DATE, 0, 0, 0, 2}, date("2024-02-29"), "2024-02-29"},
+    {"decimal 65,30", {L"v", VT_DECIMAL, 0, 65, 30},
+     ole_variant::from_string("12345678901234567890123456789012345.123456789012345678901234567891", VT_DECIMAL),
+     "12345678901234567890123456789012345.123456789012345678901234567891"},
+    {"bigint unsigned max", {L"v", VT_UI8}, ole_variant(18446744073709551615ull), "18446744073709551615"},
+    {"integer", {L"v", VT_I4}, ole_variant(-2147483647 - 1), "-2147483648"},
+};
+
+class value_round_trip : public pgs_recordset_live, public ::testing::WithParamInterface<value_case> {};
+
+TEST_P(value_round_trip, by_copy_and_by_insert)
+{
+    const auto& c = GetParam();
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        // One table per case and mode: the case's number is the test name's tail.
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const std::wstring table = std::wstring(L"vals_") + (copy ? L"copy_" : L"ins_") +
+                                   tk_utf8_to_unicode(test.substr(test.rfind('/') + 1));
+        auto rs = create(table, {{L"id", VT_I4}, c.column});
+        udb_record r = make_record({{L"id", ole_variant(1)}, {L"v", c.value}});
+        rs->append_record(r);
+        rs.reset();
+        std::string got = sql1("select v::text from " + tk_unicode_to_utf8(table));
+        std::string want = c.expected;
+        if (std::string(c.what) == "unicode") want = "\u00e9\u4e2d\U0001F600";
+        EXPECT_EQ(got, want) << (copy ? "COPY" : "INSERT");
+    }
+}
+INSTANTIATE_TEST_SUITE_P(pgs_recordset, value_round_trip, ::testing::ValuesIn(value_cases));
+
+// --- a refused row in a COPY batch -------------------------------------------
+
+TEST_F(pgs_recordset_live, a_refused_copy_row_is_reported_alone_and_the_rest_is_stored)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"refused_pk", true, true, {L"id"}));
+    auto rs = create(L"refused", {{L"id", VT_I4}, {L"name", VT_BSTR, 20}}, idx);
+    std::vector<pgs_rejected_row> reports;
+    int throws = 0;
+    for (int i = 1; i <= 2500; ++i) {
+        // Record 1500 repeats the key of record 10.
+        udb_record r = make_record({{L"id", ole_variant(i == 1500 ? 10 : i)}, {L"name", ole_variant(L"n")}});
+        try {
+            rs->append_record(r);
+        } catch (const pgs_rows_rejected_exception& e) {
+            ++throws;
+            reports.insert(reports.end(), e.rows().begin(), e.rows().end());
+            EXPECT_NE(std::string(e.what()).find("Record #1500"), std::string::npos) << e.what();
+        }
+    }
+    auto* live = dynamic_cast<pgs_recordset*>(rs.get());
+    ASSERT_NE(live, nullptr);
+    EXPECT_NO_THROW(live->flush_rows());
+    rs.reset();
+    EXPECT_EQ(throws, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].record_number, 1500u);
+    EXPECT_NE(reports[0].message.find("duplicate key"), std::string::npos) << reports[0].message;
+    EXPECT_EQ(sql1("select count(*) from refused"), "2499");
+    EXPECT_EQ(sql1("select count(*) from refused where id = 1499 or id = 1501 or id = 2500"), "3");
+}
+
+TEST_F(pgs_recordset_live, refused_rows_of_the_last_batch_are_reported_by_flush_rows)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"refused2_pk", true, true, {L"id"}));
+    auto rs = create(L"refused2", {{L"id", VT_I4}}, idx);
+    for (int i : {1, 2, 1, 3, 2}) {
+        udb_record r = make_record({{L"id", ole_variant(i)}});
+        rs->append_record(r);
+    }
+    auto* live = dynamic_cast<pgs_recordset*>(rs.get());
+    try {
+        live->flush_rows();
+        FAIL() << "no report";
+    } catch (const pgs_rows_rejected_exception& e) {
+        ASSERT_EQ(e.rows().size(), 2u);
+        EXPECT_EQ(e.rows()[0].record_number, 3u);
+        EXPECT_EQ(e.rows()[1].record_number, 5u);
+    }
+    // The writer goes on after the report.
+    udb_record r = make_record({{L"id", ole_variant(4)}});
+    rs->append_record(r);
+    rs.reset();
+    EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from refused2"), "1,2,3,4");
+}
+
+// --- values that do not fit their column ---------------------------------------
+
+TEST_F(pgs_recordset_live, a_value_that_does_not_fit_fails_only_its_row)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::wstring table = copy ? L"fit_copy" : L"fit_ins";
+        auto rs = create(table, {{L"id", VT_I4}, {L"small", VT_I2}, {L"code", VT_BSTR, 3}, {L"amount", VT_DECIMAL, 0, 5, 2}});
+        struct row {
+            int id;
+            ole_variant small, code, amount;
+            const char* named;  // nullptr: the row fits
+        };
+        const row rows[] = {
+            {1, ole_variant(short(1)), ole_variant(L"abc"), ole_variant::from_string("999.99", VT_DECIMAL), nullptr},
+            {2, ole_variant(70000), ole_variant(L"abc"), ole_variant::from_string("1", VT_DECIMAL), "70000"},
+            {3, ole_variant(1), ole_variant(L"abcd"), ole_variant::from_string("1", VT_DECIMAL), "abcd"},
+            {4, ole_variant(1), ole_variant(L"a"), ole_variant::from_string("1000.5", VT_DECIMAL), "1000.5"},
+            {5, ole_variant(-32768), ole_variant(L"\u00e9\u00e9\u00e9"), ole_variant::from_string("-0.5", VT_DECIMAL), nullptr},
+        };
+        for (const auto& x : rows) {
+            udb_record r = make_record({{L"id", ole_variant(x.id)}, {L"small", x.small}, {L"code", x.code}, {L"amount", x.amount}});
+            if (x.named) {
+                try {
+                    rs->append_record(r);
+                    ADD_FAILURE() << "row " << x.id << " accepted";
+                } catch (const pgs_exception& e) {
+                    EXPECT_NE(std::string(e.what()).find(x.named), std::string::npos) << e.what();
+                }
+            } else {
+                EXPECT_NO_THROW(rs->append_record(r)) << x.id;
+            }
+        }
+        rs.reset();
+        EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from " + tk_unicode_to_utf8(table)), "1,5")
+            << (copy ? "COPY" : "INSERT");
+    }
+}
+
+// --- the switch to INSERT for a big row ------------------------------------------
+
+TEST_F(pgs_recordset_live, a_row_over_a_million_bytes_switches_to_insert)
+{
+    auto rs = create(L"big", {{L"id", VT_I4}, {L"body", VT_BSTR}});
+    udb_record small = make_record({{L"id", ole_variant(1)}, {L"body", ole_variant(L"x")}});
+    rs->append_record(small);
+    udb_record exact = make_record({{L"id", ole_variant(2)}, {L"body", ole_variant(std::wstring(1000000 - 0, L'b'))}});
+    exact[0].set_size(0);
+    // 1,000,000 characters of body plus the id's stored size 0: still COPY.
+    rs->append_record(exact);
+    EXPECT_TRUE(engine().fast_insert);
+    udb_record big = make_record({{L"id", ole_variant(3)}, {L"body", ole_variant(std::wstring(1000001, L'c'))}});
+    rs->append_record(big);
+    EXPECT_FALSE(engine().fast_insert);
+    udb_record after = make_record({{L"id", ole_variant(4)}, {L"body", ole_variant(L"y")}});
+    rs->append_record(after);
+    EXPECT_EQ(dynamic_cast<pgs_recordset&>(*rs).get_copy_count(), 2);
+    rs.reset();
+    EXPECT_EQ(sql1("select string_agg(id::text || ':' || length(body), ',' order by id) from big"),
+              "1:1,2:1000000,3:1000001,4:1");
+}
+
+// --- the sequence of an auto-increment column ----------------------------------------
+
+TEST_F(pgs_recordset_live, the_sequence_continues_after_the_highest_value)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::string table = copy ? "Serial_Copy" : "Serial_Ins";
+        auto rs = create(tk_utf8_to_unicode(table), {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
+        for (int i : {5, 41, 7}) {
+            udb_record r = make_record({{L"id", ole_variant(i)}, {L"name", ole_variant(L"n")}});
+            rs->append_record(r);
+        }
+        rs.reset();
+        const std::string lower = tk_to_lower(table);
+        EXPECT_EQ(sql1("insert into " + lower + "(name) values ('new') returning id"), "42");
+    }
+}
+
+TEST_F(pgs_recordset_live, an_empty_serial_table_starts_at_one)
+{
+    auto rs = create(L"serial_empty", {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
+    rs.reset();
+    EXPECT_EQ(sql1("insert into serial_empty(name) values ('new') returning id"), "1");
+}
+
+// --- record fields matched to columns -------------------------------------------------
+
+TEST_F(pgs_recordset_live, fields_are_matched_by_name_ignoring_case_and_order)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::wstring table = copy ? L"match_copy" : L"match_ins";
+        auto rs = create(table, {{L"orderid", VT_I4}, {L"note", VT_BSTR, 10}});
+        udb_record r = make_record({{L"NOTE", ole_variant(L"hi")}, {L"ORDERID", ole_variant(7)}});
+        rs->append_record(r);
+        udb_record missing = make_record({{L"orderid", ole_variant(8)}});
+        EXPECT_THROW(rs->append_record(missing), tk_exception);
+        rs.reset();
+        EXPECT_EQ(sql1("select orderid || note from " + tk_unicode_to_utf8(table)), "7hi");
+    }
+}
+
+// --- reading the table back -----------------------------------------------------------
+
+TEST_F(pgs_recordset_live, a_table_reads_back_with_its_keys_indexes_and_rows)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"rb_pk", true, true, {L"id"}));
+    idx.push_back(udb_index(L"rb_code", true, false, {L"code"}));
+    idx.push_back(udb_index(L"rb_name", false, false, {L"name", L"code"}));
+    {
+        auto rs = create(L"readback", {{L"id", VT_I4}, {L"code", VT_BSTR, 8}, {L"name", VT_BSTR}, {L"flag", VT_BOOL},
+                                       {L"at", VT_DATE, 0, 0, 6}, {L"price", VT_DECIMAL, 0, 10, 2}}, idx);
+        for (int i = 1; i <= 250; ++i) {
+            udb_record r = make_record({{L"id", ole_variant(251 - i)}, {L"code", ole_variant(L"c" + std::to_wstring(i))},
+                                        {L"name", ole_variant(L"n\u00e9")}, {L"flag", ole_variant(i % 2 == 0)},
+                                        {L"at", date("2024-05-06 07:08:09.000123")},
+                                        {L"price", ole_variant::from_string("12.50", VT_DECIMAL)}});
+            rs->append_record(r);
+        }
+    }
+    auto rs = db().get_table(L"public.readback", 8);
+    EXPECT_EQ(rs->get_record_count(), 250u);
+    const auto& s = rs->get_schema();
+    ASSERT_EQ(s.size(), 6u);
+    EXPECT_EQ(s[0].name, L"id");
+    EXPECT_TRUE(s[0].b_not_null);
+    EXPECT_EQ(s[1].size, 8u);
+    EXPECT_EQ(s[5].vartype, VT_DECIMAL);
+    EXPECT_EQ(s[5].precision, 10);
+    EXPECT_EQ(s[5].scale, 2);
+    ASSERT_GE(rs->get_key_pos(), 0);
+    EXPECT_TRUE(rs->get_indexes()[std::size_t(rs->get_key_pos())].primary);
+    EXPECT_TRUE(rs->get_indexes().find2(L"rb_code"));
+    ASSERT_TRUE(rs->get_indexes().find2(L"rb_name"));
+    EXPECT_EQ(rs->get_indexes().get_index(L"rb_name").fields, (std::vector<std::wstring>{L"name", L"code"}));
+
+    rs->reset();
+    int n = 0, last_id = 0;
+    while (!rs->is_eof()) {
+        udb_record* r = rs->get_item();
+        ASSERT_NE(r, nullptr);
+        const int id = (*r)[0].to_long();
+        EXPECT_GT(id, last_id);  // ordered by the primary key
+        last_id = id;
+        EXPECT_EQ((*r)[2].to_wstring(), L"n\u00e9");
+        EXPECT_EQ((*r)[3].get_type(), VT_BOOL);
+        EXPECT_EQ((*r)[4].to_wstring().substr(0, 19), L"2024-05-06 07:08:09");
+        ++n;
+        rs->next();
+    }
+    EXPECT_EQ(n, 250);
+}
+
+TEST_F(pgs_recordset_live, a_query_recordset_reads_its_columns_and_rows)
+{
+    auto rs = db().get_query(L"q", L"select 1::int as a, 'x'::text as b union all select 2, null", 0);
+    EXPECT_EQ(rs->get_record_count(), 2u);
+    ASSERT_EQ(rs->get_schema().size(), 2u);
+    EXPECT_EQ(rs->get_schema()[0].vartype, VT_I4);
+    rs->reset();
+    ASSERT_FALSE(rs->is_eof());
+    EXPECT_EQ((*rs->get_item())[1].to_wstring(), L"x");
+    rs->next();
+    EXPECT_EQ((*rs->get_item())[1].get_type(), VT_EMPTY);
+    rs->next();
+    EXPECT_TRUE(rs->is_eof());
+}
+
+// --- keyed updates and deletes ------------------------------------------------------------
+
+TEST_F(pgs_recordset_live, update1_changes_the_row_with_the_records_key)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"upd_pk", true, true, {L"id"}));
+    {
+        auto rs = create(L"upd", {{L"id", VT_I4}, {L"name", VT_BSTR, 20}, {L"qty", VT_I4}}, idx);
+        udb_record r = make_record({{L"id", ole_variant(5)}, {L"name", ole_variant(L"old")}, {L"qty", ole_variant(1)}});
+        rs->append_record(r);
+    }
+    auto rs = db().get_table(L"public.upd", 8);
+    udb_record r = make_record({{L"ID", ole_variant(5)}, {L"name", ole_variant(L"it's new")}, {L"qty", ole_variant(9)}});
+    rs->update1(r);
+    EXPECT_EQ(sql1("select name || '/' || qty from upd where id = 5"), "it's new/9");
+
+    // Without a key field nothing is sent.
+    udb_record nokey = make_record({{L"name", ole_variant(L"x")}});
+    rs->update1(nokey);
+    EXPECT_EQ(sql1("select name from upd"), "it's new");
+}
+
+TEST_F(pgs_recordset_live, update1_without_a_key_index_does_nothing)
+{
+    {
+        auto rs = create(L"nokey", {{L"id", VT_I4}, {L"name", VT_BSTR, 20}});
+        udb_record r = make_record({{L"id", ole_variant(1)}, {L"name", ole_variant(L"a")}});
+        rs->append_record(r);
+    }
+    auto rs = db().get_table(L"public.nokey", 8);
+    udb_record r = make_record({{L"id", ole_variant(1)}, {L"name", ole_variant(L"b")}});
+    EXPECT_NO_THROW(rs->update1(r));
+    EXPECT_EQ(sql1("select name from nokey"), "a");
+}
+
+TEST_F(pgs_recordset_live, keyed_filter_update2_and_deletes)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"kd_pk", true, true, {L"id", L"code"}));
+    {
+        auto rs = create(L"kd", {{L"id", VT_I4}, {L"code", VT_BSTR, 20}, {L"bin", VT_BYTE_ARRAY}, {L"v", VT_I4}}, idx);
+        for (int i = 1; i <= 3; ++i) {
+            udb_record r = make_record({{L"id", ole_variant(i)}, {L"code", ole_variant(i == 2 ? L"A&B'" : L"x")},
+                                        {L"bin", bytes({0, 0xab})}, {L"v", ole_variant(0)}});
+            rs->append_record(r);
+        }
+    }
+    auto rs = db().get_table(L"public.kd", 8);
+    EXPECT_EQ(rs->get_filter_subquery(L"<id>5</id><code>A&amp;B</code>"), L"\"id\"='5'  and \"code\"='A&B' ");
+    EXPECT_THROW(rs->get_filter_subquery(L"<nope>1</nope>"), tk_exception);
+
+    // An apostrophe in the key value is a value, not SQL.
+    udb_record upd = make_record({{L"v", ole_variant(7)}});
+    rs->update2(upd, L"<id>2</id><code>A&amp;B'</code>");
+    EXPECT_EQ(sql1("select v from kd where id = 2"), "7");
+
+    rs->delete_key(L"<bin>0x00AB</bin><id>1</id>");
+    EXPECT_EQ(sql1("select count(*) from kd where id = 1"), "0");
+
+    udb_record del = make_record({{L"ID", ole_variant(3)}, {L"code", ole_variant(L"x")}});
+    rs->delete_key(del);
+    EXPECT_EQ(sql1("select string_agg(id::text, ',') from kd"), "2");
+
+    EXPECT_THROW(rs->delete_key(L""), pgs_exception);
+}
+
+}  // namespace

@@ -120,8 +120,8 @@ public:
 
     // The column rule: new name, kind, type text, size, sub-type, default and
     // (when set) precision and scale. NOT NULL, auto-increment and the comment
-    // stay. The default is the destination's own expression already, so the
-    // column is marked to carry it into DEFAULT as it stands.
+    // stay. The mapped default is the destination's own expression already and
+    // travels with the type text (see below).
     void modify1(t_ftd& column) const
     {
         tk_write_log(2, "udb_field_mutator::modify1");

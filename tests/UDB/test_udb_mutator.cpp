@@ -99,7 +99,7 @@ protected:
         db.get_properties()[L"character set"] = L"utf8mb4";
         auto* orders = db.get_table_mutator2(L"Orders", L"orders_new");
         orders->update_field(L"Id", L"order_id", native(L"BIGINT"));
-        orders->update_field(L"note", L"note", native(L"VARCHAR", 40, L"'n/a'", 0, 0, L"UTF8"));
+        orders->update_field(L"note", L"note", native(L"VARCHAR", 40, L"'n/a=none: yet'", 0, 0, L"UTF8"));
         orders->update_field(L"legacy", L"legacy", native(L""))->set_status(udb_mutators::deleted);
         orders->update_field(L"amount", L"amount", native(L"DECIMAL", 0, L"0", 12, 2));
         orders->get_properties()[L"engine"] = L"MyISAM";
@@ -152,7 +152,7 @@ TEST_F(type_mappings, store_writes_the_indented_layout)
         L"        new_name: note",
         L"        status: changed",
         L"        type: VARCHAR",
-        L"        default_value: 'n/a'",
+        L"        default_value: 'n/a=none: yet'",
         L"        character_set: UTF8",
         L"        length: 40",
         L"        scale: 0",

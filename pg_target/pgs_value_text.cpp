@@ -354,7 +354,13 @@ std::wstring to_pgs_str(const udb_field* field)
 {
     tk_write_log(1, "to_pgs_str(const udb_field *)");
     if (!field) throw tk_mail_assertion("pgs_util", 405);
+    // A key literal must equal what the row stored: a text is not rewritten as a GUID (a uuid
+    // column accepts every GUID spelling anyway), a date keeps a time of day as a time.
+    VARTYPE vt = field->get_type();
+    std::uint32_t subtype = 0;
+    if (vt == VT_DATE)
+        subtype = field->get_date().type == ole_date::type_time ? pgs_subtype::time_only : pgs_subtype::date_time;
     std::string out;
-    pgs_append_sql_value(out, *field, pgs_make_value_column(field->get_type(), 1));
+    pgs_append_sql_value(out, *field, pgs_make_value_column(vt, subtype));
     return tk_utf8_to_unicode(out);
 }

@@ -57,6 +57,7 @@ void pgs_append_text_value(std::string& out, std::wstring_view text, const pgs_v
 
 // Wide-text forms. sql false: COPY field; true: SQL literal.
 std::wstring to_pgs_str2(std::wstring_view text, VARTYPE vt, std::uint32_t subtype, bool sql);
-// SQL literal of a field, typed by the field's own value kind (sub-type 1: a text is tried as a
-// GUID). A null field is an internal error.
+// SQL literal of a field (key conditions of UPDATE and DELETE), typed by the field's own value
+// kind: a text as it is (also when it looks like a GUID, so it equals the stored text), a date
+// with its date and time, a time of day as a time. A null field is an internal error.
 std::wstring to_pgs_str(const udb_field* field);

@@ -158,6 +158,13 @@ TEST(pgs_value_text, field_literal_uses_the_fields_own_kind)
     EXPECT_EQ(to_pgs_str(&number), L"12");
     udb_field empty(L"e", 4, ole_variant());
     EXPECT_EQ(to_pgs_str(&empty), L"NULL");
+    // A key literal equals the stored text: a GUID-like text is not rewritten.
+    udb_field guid_text(L"g", 38, ole_variant(std::wstring(L"{6F9619FF-8B86-D011-B42D-00C04FC964FF}")));
+    EXPECT_EQ(to_pgs_str(&guid_text), L"'{6F9619FF-8B86-D011-B42D-00C04FC964FF}'");
+    udb_field when(L"w", 0, ole_variant(ole_date::make(1, 2024, 5, 6, 7, 8, 9)));
+    EXPECT_EQ(to_pgs_str(&when), L"'2024-05-06 07:08:09'");
+    udb_field time_of_day(L"t", 0, ole_variant(ole_date::make(3, 0, 0, 0, 0, 0, 0)));
+    EXPECT_EQ(to_pgs_str(&time_of_day), L"'00:00:00'");
     EXPECT_THROW(to_pgs_str(nullptr), tk_mail_assertion);
 }
 

@@ -46,9 +46,12 @@ pgs_script_writer::~pgs_script_writer()
     }
 }
 
-void pgs_script_writer::fail(const char* what, int err) const
+void pgs_script_writer::fail(const char* what, int err)
 {
-    throw tk_exception(std::string(what) + " the script file '" + m_path + "': " + errno_text(err), 1);
+    // Bytes may be missing from the file now: every later operation fails as well.
+    std::string message = std::string(what) + " the script file '" + m_path + "': " + errno_text(err);
+    if (m_pending.empty()) m_pending = message;
+    throw tk_exception(message, 1);
 }
 
 void pgs_script_writer::check() const
@@ -84,23 +87,6 @@ void pgs_script_writer::write(std::string_view bytes)
             write_through(bytes.data(), bytes.size());
     }
     m_total += bytes.size();
-}
-
-void pgs_script_writer::write_noexcept(std::string_view bytes) noexcept
-{
-    try {
-        write(bytes);
-    } catch (const std::exception& e) {
-        if (m_pending.empty()) {
-            try {
-                m_pending = e.what();
-            } catch (...) {
-            }
-        }
-        tk_write_log(3, "%s", e.what());
-    } catch (...) {
-        if (m_pending.empty()) m_pending = "Cannot write the script file";
-    }
 }
 
 void pgs_script_writer::flush()

@@ -6,8 +6,9 @@
 // Writes are buffered; a write that does not fit the buffer goes to the file at once, so
 // large values pass straight through without being copied into memory again.
 //
-// A failure met where nothing may throw (a destructor that ends a COPY block) is kept as
-// the writer's pending error: the next checked operation throws it.
+// The first failure is kept: bytes may be missing from the file from then on, so every later
+// operation throws it again. A failure met where nothing may throw (a destructor that ends a
+// COPY block) is thus reported by the next write or by close().
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,16 +23,14 @@ public:
     pgs_script_writer(const pgs_script_writer&) = delete;
     pgs_script_writer& operator=(const pgs_script_writer&) = delete;
 
-    // Appends the bytes; throws tk_exception (level 1) when the file refuses them, or
-    // when an earlier non-throwing write had failed.
+    // Appends the bytes; throws tk_exception (level 1) when the file refuses them, or when
+    // an earlier write had failed.
     void write(std::string_view bytes);
-    // As write, but never throws: a failure becomes the pending error.
-    void write_noexcept(std::string_view bytes) noexcept;
     // Hands the buffered bytes to the file; throws as write.
     void flush();
     // Flushes and closes; throws as write, also when the close fails. Later writes fail.
     void close();
-    // Throws the pending error of an earlier non-throwing write, if there is one.
+    // Throws the first failure met so far, if there is one.
     void check() const;
 
     bool is_open() const { return m_fd >= 0; }
@@ -41,11 +40,11 @@ public:
 
 private:
     void write_through(const char* data, std::size_t size);  // loops over short writes
-    [[noreturn]] void fail(const char* what, int err) const;
+    [[noreturn]] void fail(const char* what, int err);
 
     std::string m_path;        // UTF-8 path, for messages
     int m_fd = -1;
     std::string m_buffer;      // capacity kept; flushed when full
-    std::string m_pending;     // message of a failure met by write_noexcept
+    std::string m_pending;     // message of the first failure; later operations repeat it
     unsigned long long m_total = 0;
 };

@@ -50,7 +50,7 @@ public:
 
     // The default destination type of a source column: the type name without
     // size, the column's size as length, the destination's DEFAULT expression,
-    // and for decimal (and currency) columns precision and scale. The column's
+    // and for decimal columns precision and scale. The column's
     // native type text becomes the full type text. The character set, and
     // precision and scale of other columns, stay as the caller set them.
     virtual void get_default_type(t_ftd& column, native_type& native)
@@ -61,11 +61,6 @@ public:
         if (column.vartype == VT_DECIMAL) {
             native.precision = static_cast<decltype(native.precision)>(column.precision);
             native.scale = static_cast<decltype(native.scale)>(column.scale);
-        } else if (column.vartype == VT_CY) {
-            // Currency travels as a fixed 19-digit number with 4 decimals; a
-            // decimal type without them would be refused by the destination.
-            native.precision = 19;
-            native.scale = 4;
         }
         column.nativetype = traits::type_text(native);
     }

@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"tinyint(1) as boolean", VT_BOOL, 0, 1, 0, 0, L"1", L"", L"BOOLEAN", 1, L"'1'", 0, 0, L"BOOLEAN"},
         {"datetime defaulting to now", VT_DATE, 9, 19, 0, 0, L"", L"", L"TIMESTAMP(0)", 19, L"CURRENT_TIMESTAMP",
          0, 0, L"TIMESTAMP(0)"},
-        {"currency", VT_CY, 0, 8, 0, 0, L"", L"", L"DECIMAL", 8, L"", 19, 4, L"DECIMAL(19,4)"},
+        {"currency", VT_CY, 0, 8, 0, 0, L"", L"", L"DECIMAL", 8, L"", 0, 0, L"DECIMAL"},
         {"a native type already chosen", VT_BSTR, 0, 10, 0, 0, L"", L"TEXT", L"TEXT", 10, L"", 0, 0, L"TEXT"},
     }));
 

@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include <mysql.h>
-
 #include "UDB/udb_database.h"
 
+struct st_mysql;
 class sql_tmp_recordset;
 
 class sql_database : public udb_database {
@@ -22,7 +21,7 @@ public:
     static constexpr std::int32_t mode_replace = 0x100;
     static constexpr std::int32_t mode_append = 8;
 
-    sql_database(const std::wstring& name, MYSQL* connection, std::int32_t mode);
+    sql_database(const std::wstring& name, st_mysql* connection, std::int32_t mode);
     ~sql_database() override;
 
     std::unique_ptr<udb_recordset> create_table1(const std::wstring& name, udb_schema& schema,
@@ -52,13 +51,13 @@ public:
     // A view text from another dialect made MySQL's.
     std::wstring refine_view_in(const std::wstring& text) const;
 
-    MYSQL* get_connection() const noexcept { return connection; }
+    st_mysql* get_connection() const noexcept { return connection; }
 
 protected:
     std::wstring quote_table_name(const std::wstring& name) const override;
 
 private:
-    MYSQL* connection;
+    st_mysql* connection;
 };
 
 // Stateless helpers of the view-text rewriting.

@@ -4,6 +4,7 @@
 
 #include "SQL/sql_database.h"
 #include "SQL/sql_exception.h"
+#include "SQL/sql_handles.h"
 #include "SQL/sql_quote.h"
 #include "SQL/sql_tmp_recordset.h"
 #include "SQL/sql_validators.h"
@@ -26,6 +27,11 @@ bool is_plain_word(const std::wstring& s)
 
 }  // namespace
 
+void sql_engine::closer::operator()(st_mysql* m) const noexcept
+{
+    if (m) mysql_close(m);
+}
+
 sql_engine::sql_engine()
 {
     initialize();
@@ -41,14 +47,14 @@ sql_engine::~sql_engine()
             tk_write_log(2, "Cannot turn ON foreign key check: %s", e.what());
         }
     }
-    conn.close();
+    conn.reset();
     tk_write_log(2, "sql_engine::dtor - END");
 }
 
 void sql_engine::initialize()
 {
     tk_write_log(1, "sql_engine::initialize");
-    conn = sql_connection(mysql_init(nullptr));
+    conn.reset(mysql_init(nullptr));
     if (!conn) throw tk_exception("The MySQL client library cannot allocate a connection", 1);
     tk_write_log(1, "sql_engine::initialize - 1");
     mysql_options(conn.get(), MYSQL_READ_DEFAULT_GROUP, "QV MySQL Lib");
@@ -84,7 +90,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
     tk_write_log(2, "sql_engine::connect(%s,%s,%s,%d)", host.c_str(), user.c_str(), "********", port);
     if (connected) {
         tk_write_log(2, "Connection was established already - disconnecting first...");
-        conn.close();
+        conn.reset();
         connected = false;
         initialize();
     }
@@ -98,7 +104,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
         if (e.mysql_errno_value() == 2002 && !host.empty() && host != "localhost")
             e.set_error_code(sql_error_code_base + 2003);
         // The failed handshake leaves the client object unusable for another attempt.
-        conn.close();
+        conn.reset();
         initialize();
         throw e;
     }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "SQL/sql_handles.h"
 #include "TK/tk_singleton.h"
 #include "UDB/udb_engine.h"
 
+struct st_mysql;
 class udb_record;
 class udb_schema;
 class udb_index;
@@ -69,7 +69,7 @@ public:
     std::uint32_t get_server_version() const noexcept { return server_version; }
     // Below 4.1.0: the old name rules and unquoted names.
     bool is_old_version() const;
-    MYSQL* connection() const noexcept { return conn.get(); }
+    st_mysql* connection() const noexcept { return conn.get(); }
     const std::wstring& get_default_charset() const noexcept { return default_charset; }
     const std::wstring& get_table_type() const noexcept { return table_type; }
     // The character set the session runs with ("utf8mb4", or "utf8" on servers without it).
@@ -92,7 +92,12 @@ private:
     bool blob_to_text = false;
     bool binary_text = false;
     std::uint32_t server_version = 0;
-    sql_connection conn;
+    // The client library's connection object (closed by mysql_close); this header keeps the
+    // client library's own header out of its users.
+    struct closer {
+        void operator()(st_mysql* m) const noexcept;
+    };
+    std::unique_ptr<st_mysql, closer> conn;
     std::int32_t max_packet_size = 0;
     std::string session_charset;
 };

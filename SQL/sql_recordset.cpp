@@ -6,6 +6,8 @@
 #include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
 #include "SQL/sql_exception.h"
+#include "SQL/sql_limited_query.h"
+#include "SQL/sql_record.h"
 #include "SQL/sql_quote.h"
 #include "SQL/sql_tmp_recordset.h"
 #include "SQL/sql_types.h"
@@ -44,6 +46,8 @@ std::int32_t sub_type_of(const MYSQL_FIELD& f)
 }
 
 }  // namespace
+
+static_assert(sql_recordset::window_size == sql_limited_query::n_max_records, "one window size");
 
 sql_recordset::sql_recordset(sql_database* database_, const std::wstring& name_,
                              std::vector<udb_relationship>& relationships_)

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "SQL/sql_limited_query.h"
-#include "SQL/sql_record.h"
 #include "UDB/udb_recordset.h"
 
 class sql_database;
+class sql_limited_query;
+class sql_record;
 
 class sql_recordset : public udb_recordset {
 public:
-    static constexpr std::size_t window_size = sql_limited_query::n_max_records;
+    static constexpr std::size_t window_size = 256;
 
     // Over a table.
     sql_recordset(sql_database* database, const std::wstring& name, std::vector<udb_relationship>& relationships);
@@ -59,7 +59,7 @@ protected:
     std::vector<udb_relationship>* relationships;
     std::uint64_t pos = 0;
     std::uint32_t window_pos = 0;
-    sql_limited_query::window records;
+    std::array<std::unique_ptr<sql_record>, window_size> records;
     std::size_t window_count = 0;  // records of the current window
     std::wstring local_select_qry;
     std::int64_t auto_increment_seed = 1;

@@ -133,6 +133,28 @@ std::int64_t read_int(std::string_view text, bool& overflow) noexcept
     return pf_atoll(text, &overflow);
 }
 
+// Case-insensitive equality with one of the fixed ASCII truth words. Plain
+// ASCII texts are compared directly; any other text goes through the one
+// case-insensitive comparison of the toolkit (full case folding rules).
+bool equal_word_no_case(std::string_view text, std::string_view word)
+{
+    bool ascii = true;
+    for (unsigned char c : text)
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (!ascii) return tk_equal_no_case(text, word);
+    if (text.size() != word.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        char a = text[k], b = word[k];
+        if (a >= 'A' && a <= 'Z') a = char(a + 32);
+        if (b >= 'A' && b <= 'Z') b = char(b + 32);
+        if (a != b) return false;
+    }
+    return true;
+}
+
 // Replaces every ',' by '.' into a small buffer (numbers are short; longer
 // texts go to the heap).
 std::string_view comma_to_point(std::string_view text, std::string& storage)
@@ -634,14 +656,14 @@ void ole_variant::change_type(VARTYPE to)
         static const char* const yes[] = {"yes", "t", "true"};
         static const char* const no[] = {"no", "f", "false"};
         for (const char* w : yes)
-            if (tk_equal_no_case(std::string_view(text), std::string_view(w))) {
+            if (equal_word_no_case(text, w)) {
                 clear();
                 src.vt = VT_BOOL;
                 src.boolVal = VARIANT_TRUE;
                 return;
             }
         for (const char* w : no)
-            if (tk_equal_no_case(std::string_view(text), std::string_view(w))) {
+            if (equal_word_no_case(text, w)) {
                 clear();
                 src.vt = VT_BOOL;
                 src.boolVal = VARIANT_FALSE;
@@ -993,12 +1015,12 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
         static const char* const no[] = {"0", "no", "f", "false"};
         res.src.vt = VT_BOOL;
         for (const char* w : yes)
-            if (tk_equal_no_case(text, std::string_view(w))) {
+            if (equal_word_no_case(text, w)) {
                 res.src.boolVal = VARIANT_TRUE;
                 return res;
             }
         for (const char* w : no)
-            if (tk_equal_no_case(text, std::string_view(w))) {
+            if (equal_word_no_case(text, w)) {
                 res.src.boolVal = VARIANT_FALSE;
                 return res;
             }

@@ -37,14 +37,19 @@ bool add_one(words_t& w) noexcept
     return false;
 }
 
-// w = w / d; returns the remainder.
-std::uint32_t div_small(words_t& w, std::uint32_t d) noexcept
+// w = w / D; returns the remainder. The divisor is a constant so that the
+// compiler turns each step into a multiplication; leading zero words are
+// skipped.
+template <std::uint32_t D>
+std::uint32_t div_small(words_t& w) noexcept
 {
+    int top = pf_decimal::magnitude_words - 1;
+    while (top >= 0 && w[top] == 0) --top;
     std::uint64_t rem = 0;
-    for (int i = pf_decimal::magnitude_words - 1; i >= 0; --i) {
+    for (int i = top; i >= 0; --i) {
         std::uint64_t cur = (rem << 32) | w[i];
-        w[i] = std::uint32_t(cur / d);
-        rem = cur % d;
+        w[i] = std::uint32_t(cur / D);
+        rem = cur % D;
     }
     return std::uint32_t(rem);
 }
@@ -53,23 +58,29 @@ std::uint32_t div_small(words_t& w, std::uint32_t d) noexcept
 // "0" for zero). Returns the digit count. buf needs 78 characters.
 int to_digits(words_t w, char* buf) noexcept
 {
-    char rev[96];
-    int n = 0;
     if (words_zero(w)) {
         buf[0] = '0';
         return 1;
     }
-    while (!words_zero(w)) {
-        std::uint32_t chunk = div_small(w, 1000000000u);
-        bool last = words_zero(w);
-        for (int i = 0; i < 9; ++i) {
-            rev[n++] = char('0' + chunk % 10);
-            chunk /= 10;
-            if (last && chunk == 0) break;
+    // Chunks of nine digits, least significant first.
+    std::uint32_t chunks[10];
+    int nc = 0;
+    while (!words_zero(w)) chunks[nc++] = div_small<1000000000u>(w);
+    char* p = buf;
+    // The leading chunk without leading zeros, the others with nine digits.
+    char tmp[10];
+    int len = 0;
+    for (std::uint32_t v = chunks[nc - 1]; v; v /= 10) tmp[len++] = char('0' + v % 10);
+    for (int i = len - 1; i >= 0; --i) *p++ = tmp[i];
+    for (int c = nc - 2; c >= 0; --c) {
+        std::uint32_t v = chunks[c];
+        for (int i = 8; i >= 0; --i) {
+            p[i] = char('0' + v % 10);
+            v /= 10;
         }
+        p += 9;
     }
-    for (int i = 0; i < n; ++i) buf[i] = rev[n - 1 - i];
-    return n;
+    return int(p - buf);
 }
 
 bool fits_u64(const words_t& w) noexcept
@@ -93,7 +104,7 @@ void drop_digits(words_t& w, int count, bool half_even) noexcept
     std::uint32_t last = 0;
     for (int i = 0; i < count; ++i) {
         if (last) sticky = true;
-        last = div_small(w, 10);
+        last = div_small<10>(w);
         if (words_zero(w) && i + 1 < count) {
             // Everything left is dropped: the result is 0 unless rounding
             // lifts it, which needs the dropped part to be at least one half
@@ -116,7 +127,7 @@ void strip_trailing_zeros(words_t& w, int& scale) noexcept
 {
     while (scale > 0) {
         words_t t = w;
-        if (div_small(t, 10) != 0) break;
+        if (div_small<10>(t) != 0) break;
         w = t;
         --scale;
     }
@@ -191,8 +202,16 @@ pf_status parse_decimal(std::basic_string_view<Char> text, pf_decimal& out)
 
     words_t w{};
     int keep = int(std::max<long long>(0, ndig - drop));
-    for (int k = 0; k < keep; ++k)
-        if (!mul_add(w, 10, std::uint32_t(digits[k] - '0'))) return pf_status::overflow;
+    // Nine digits at a time: one pass over the words per chunk.
+    static const std::uint32_t pow10[10] = {1,      10,      100,      1000,      10000,
+                                            100000, 1000000, 10000000, 100000000, 1000000000};
+    for (int k = 0; k < keep;) {
+        int take = std::min(9, keep - k);
+        std::uint32_t chunk = 0;
+        for (int j = 0; j < take; ++j) chunk = chunk * 10 + std::uint32_t(digits[k + j] - '0');
+        if (!mul_add(w, pow10[take], chunk)) return pf_status::overflow;
+        k += take;
+    }
     if (drop > 0 && drop <= ndig && digits[keep] >= '5') {
         if (!add_one(w)) return pf_status::overflow;
     }
@@ -291,32 +310,47 @@ bool operator==(const pf_decimal& a, const pf_decimal& b) noexcept
 }
 
 namespace {
-template <class Out>
-void append_decimal(Out& out, const pf_decimal& d)
+// The text into buf (at least 340 characters); returns its length.
+std::size_t format_decimal(const pf_decimal& d, char* buf)
 {
     char digits[96];
     int n = to_digits(d.words(), digits);
     int scale = d.scale();
-    if (d.is_negative() && !(n == 1 && digits[0] == '0')) out.push_back('-');
+    char* p = buf;
+    if (d.is_negative() && !(n == 1 && digits[0] == '0')) *p++ = '-';
     if (scale == 0) {
-        for (int i = 0; i < n; ++i) out.push_back(typename Out::value_type(digits[i]));
-        return;
+        std::memcpy(p, digits, std::size_t(n));
+        p += n;
+    } else if (n <= scale) {
+        *p++ = '0';
+        *p++ = '.';
+        std::memset(p, '0', std::size_t(scale - n));
+        p += scale - n;
+        std::memcpy(p, digits, std::size_t(n));
+        p += n;
+    } else {
+        std::memcpy(p, digits, std::size_t(n - scale));
+        p += n - scale;
+        *p++ = '.';
+        std::memcpy(p, digits + (n - scale), std::size_t(scale));
+        p += scale;
     }
-    if (n <= scale) {
-        out.push_back('0');
-        out.push_back('.');
-        for (int i = n; i < scale; ++i) out.push_back('0');
-        for (int i = 0; i < n; ++i) out.push_back(typename Out::value_type(digits[i]));
-        return;
-    }
-    for (int i = 0; i < n - scale; ++i) out.push_back(typename Out::value_type(digits[i]));
-    out.push_back('.');
-    for (int i = n - scale; i < n; ++i) out.push_back(typename Out::value_type(digits[i]));
+    return std::size_t(p - buf);
 }
 }  // namespace
 
-void pf_decimal::append_to(std::string& out) const { append_decimal(out, *this); }
-void pf_decimal::append_to(std::wstring& out) const { append_decimal(out, *this); }
+void pf_decimal::append_to(std::string& out) const
+{
+    char buf[352];
+    out.append(buf, format_decimal(*this, buf));
+}
+
+void pf_decimal::append_to(std::wstring& out) const
+{
+    char buf[352];
+    std::size_t n = format_decimal(*this, buf);
+    out.append(buf, buf + n);
+}
 
 std::string pf_decimal::to_string() const
 {

@@ -66,6 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
          L"DOUBLE PRECISION"},
         {"varchar(40) with a quote in its default", VT_BSTR, 0, 40, 0, 0, L"O'Brien", L"", L"VARCHAR", 40,
          L"'O''Brien'", 0, 0, L"VARCHAR(40)"},
+        {"fixed char(3)", VT_BSTR, 4, 3, 0, 0, L"ab", L"", L"CHAR", 3, L"'ab'", 0, 0, L"CHAR(3)"},
         {"integer", VT_I4, 0, 11, 0, 0, L"42", L"", L"INTEGER", 11, L"42", 0, 0, L"INTEGER"},
         {"tinyint(1) as boolean", VT_BOOL, 0, 1, 0, 0, L"1", L"", L"BOOLEAN", 1, L"'1'", 0, 0, L"BOOLEAN"},
         {"datetime defaulting to now", VT_DATE, 9, 19, 0, 0, L"", L"", L"TIMESTAMP(0)", 19, L"CURRENT_TIMESTAMP",

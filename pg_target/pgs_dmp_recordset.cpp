@@ -46,7 +46,6 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
     tk_write_wlog(1, L"pgs_dmp_recordset::pgs_dmp_recordset(%s)", table.c_str());
     const bool cs = case_sens();
     // A deep copy: the recordset owns its column descriptors.
-    schema.mode = columns.mode;
     schema.seed = columns.seed;
     schema.increment = columns.increment;
     schema.reserve(columns.size());

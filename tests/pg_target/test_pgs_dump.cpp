@@ -227,6 +227,32 @@ TEST_F(script_test, without_create_tables_a_table_gets_only_its_data_comment)
                                           "COPY \"t\"(\"x\") FROM stdin;\n1\n\\.\n");
 }
 
+TEST_F(script_test, unsafe_column_names_become_distinct_names_in_structure_and_rows)
+{
+    for (bool tables : {true, false}) {
+        pgs_dump_options o = plain_options();
+        o.create_tables = tables;
+        auto db = open(o);
+        udb_schema s;
+        s.add_column(column(L"a/b", VT_I4));
+        s.add_column(column(L"a?b", VT_I4));
+        {
+            auto rs = db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+            rs->append_record(*std::make_unique<udb_record>(make_record(s, {1, 2})));
+            engine->fast_insert = false;
+            rs->append_record(*std::make_unique<udb_record>(make_record(s, {3, 4})));
+            engine->fast_insert = true;
+        }
+        db->close();
+        const std::string text = read_file(path);
+        EXPECT_NE(text.find("COPY \"t\"(\"a_b\",\"a_b00000\") FROM stdin;\n1\t2\n\\.\n"
+                            "INSERT INTO \"t\"(\"a_b\", \"a_b00000\") VALUES (3, 4);\r\n"),
+                  std::string::npos)
+            << text;
+        if (tables) EXPECT_NE(text.find("(\"a_b\" INTEGER, \"a_b00000\" INTEGER)"), std::string::npos) << text;
+    }
+}
+
 TEST_F(script_test, index_and_drop_statements)
 {
     auto db = open();

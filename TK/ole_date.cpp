@@ -347,15 +347,17 @@ void ole_date::process_milliseconds(std::string_view text)
             if (mi >= 60) {
                 mi -= 60;
                 unsigned h = src.wHour + 1u;
-                if (h >= 24) {
-                    const bool has_date = src.wYear || src.wMonth || src.wDay;
-                    if (has_date) {
-                        // The fraction carried into the next day: the date
-                        // moves on rather than the time wrapping to 00:00
-                        // of the same day.
-                        pf_add_days(src, int(h / 24));
-                    }
+                const bool has_date = src.wYear || src.wMonth || src.wDay;
+                if (h >= 24 && has_date) {
+                    // The fraction carried into the next day: the date moves
+                    // on rather than the time wrapping to 00:00 of the same
+                    // day.
+                    pf_add_days(src, int(h / 24));
                     h %= 24;
+                } else if (h == 24) {
+                    // A time of day alone wraps to midnight; longer
+                    // durations (hours read beyond 23) keep counting.
+                    h = 0;
                 }
                 src.wHour = std::uint16_t(h);
             }
@@ -409,7 +411,10 @@ void ole_date::append_form(std::string& out, int precision, bool wide_form) cons
 {
     char buf[64];
     char* p = buf;
-    const unsigned hour = src.wHour % 24u;
+    // The hour prints as read: an hour the databases cannot hold (MySQL TIME
+    // runs to 838 hours and below zero) must reach them as it is and be
+    // refused there, not arrive as another time of day.
+    const int hour = std::int16_t(src.wHour);
     auto put_date = [&] {
         p = put4(p, src.wYear);
         *p++ = '-';
@@ -418,7 +423,8 @@ void ole_date::append_form(std::string& out, int precision, bool wide_form) cons
         p = put2(p, src.wDay);
     };
     auto put_time = [&] {
-        p = put2(p, hour);
+        if (hour >= 0 && hour < 100) p = put2(p, unsigned(hour));
+        else p = std::to_chars(p, buf + sizeof buf, hour).ptr;
         *p++ = ':';
         p = put2(p, src.wMinute);
         *p++ = ':';

@@ -64,7 +64,8 @@ public:
     void refine_type() noexcept;
 
     // Narrow (UTF-8) and wide text forms; every caller passes precision 6
-    // (microseconds), precision 0 prints no fraction. The wide form prints a
+    // (microseconds), precision 0 prints no fraction. The hour prints as
+    // read, also beyond 23 or below 0. The wide form prints a
     // time-only value without the "0000-00-00 " date part.
     std::string to_string(int precision = 6) const;
     std::wstring to_wstring(int precision = 6) const;

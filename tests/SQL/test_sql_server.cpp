@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <set>
 
 #include "SQL/sql_database.h"
@@ -432,4 +433,57 @@ TEST(sql_server, a_dropped_connection_fails_the_read_instead_of_ending_it)
     }
     auto f = test_env::mysql();
     e.connect(f.host, f.user, f.password, f.port);  // the other tests need the engine again
+}
+
+TEST(sql_server, view_texts_are_cleaned_on_the_way_out_and_translated_on_the_way_in)
+{
+    scratch_database db;
+    auto d = open(db);
+    std::wstring upper = tk_utf8_to_unicode(db.name);
+    for (auto& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+    EXPECT_EQ(d->refine_view_out(L"/* note */select 1"), L"select 1");
+    EXPECT_EQ(d->refine_view_out(L"*/ a /* b */ c /* d */"), L"*/ a  c /* d */");
+    EXPECT_EQ(d->refine_view_out(L"select `" + upper + L"`.`t`.`c` from `" + db.wname() + L"`.`t`"),
+              L"select `t`.`c` from `t`");
+    EXPECT_EQ(d->refine_view_in(L"select isnull(a, 0), isnull(b) from [t]"),
+              L"select ifnull(a, 0), isnull(b) from `t`;");
+    EXPECT_EQ(d->refine_view_in(L"select getdate(), len(x)"), L"select curdate(), length(x);");
+    EXPECT_EQ(d->refine_view_in(L"select replicate('x', 3), dateadd(day, 1, d)"),
+              L"select repeat('x', 3), dateadd(day, 1, d);");
+    EXPECT_EQ(d->refine_view_in(L"select datediff(day, a, b)"), L"select datediff( a, b);");
+}
+
+TEST(sql_server, geometry_columns_stream_as_text)
+{
+    scratch_database db;
+    db.exec("CREATE TABLE t (a INT, g GEOMETRY, b VARCHAR(5))");
+    db.exec("INSERT INTO t VALUES (1, ST_GeomFromText('POINT(1 2)'), 'x'), (2, NULL, 'y')");
+    auto d = open(db);
+    auto rs = d->get_table(L"t", 1);
+    EXPECT_TRUE(rs->is_query());
+    rs->reset();
+    ASSERT_FALSE(rs->is_eof());
+    EXPECT_EQ((*rs->get_item())[1].get_wstring(), L"POINT(1 2)");
+    EXPECT_EQ((*rs->get_item())[2].get_wstring(), L"x");
+    rs->next();
+    EXPECT_TRUE((*rs->get_item())[1].is_empty());
+    rs->next();
+    EXPECT_TRUE(rs->is_eof());
+}
+
+TEST(sql_server, awkward_table_and_column_names_are_quoted_everywhere)
+{
+    scratch_database db;
+    db.exec("CREATE TABLE `we``ird 'name' \xC3\xA4\xE4\xB8\xAD` (`id``x` INT AUTO_INCREMENT PRIMARY KEY, `a;b` INT,"
+            " `g` GEOMETRY)");
+    db.exec("INSERT INTO `we``ird 'name' \xC3\xA4\xE4\xB8\xAD` (`a;b`) VALUES (7), (8)");
+    auto d = open(db);
+    const std::wstring table = L"we`ird 'name' \u00E4\u4E2D";
+    ASSERT_TRUE(d->is_table_exist(table));
+    auto rs = d->get_table(table, 1);
+    EXPECT_EQ(rs->get_schema()[0].name, L"id`x");
+    EXPECT_EQ(rs->get_schema().seed, 2);
+    ASSERT_EQ(rs->get_indexes().size(), 1u);
+    EXPECT_EQ(rs->get_indexes()[0].fields, (std::vector<std::wstring>{L"id`x"}));
+    EXPECT_EQ(read_first_column(*rs), (std::vector<std::string>{"1", "2"}));
 }

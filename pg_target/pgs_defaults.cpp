@@ -183,9 +183,11 @@ std::wstring make_pgs_def_val(const t_ftd* column)
             tk_write_log(2, "Special processing for N''");
             return L"''";
         }
+        // The text as written (cut to the column's size), also when it looks like a GUID: this
+        // is no uuid column, so the default must be the source's text.
         if (column->size > 0 && text.size() > column->size)
-            return to_pgs_str2(std::wstring_view(text).substr(0, column->size), VT_BSTR, 1, true);
-        return to_pgs_str2(text, VT_BSTR, 1, true);
+            return to_pgs_str2(std::wstring_view(text).substr(0, column->size), VT_BSTR, 0, true);
+        return to_pgs_str2(text, VT_BSTR, 0, true);
     case VT_I8:
         tk_write_log(2, "Got VT_I8 def.value");
         if (is_integer_in<std::int64_t>(a, std::numeric_limits<std::int64_t>::min(),

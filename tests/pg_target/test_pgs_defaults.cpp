@@ -87,6 +87,8 @@ const std::vector<default_case> default_cases = {
     {"text_cut_to_size", VT_BSTR, 0, 3, L"abcdef", L"'abc'"},
     {"text_apostrophe", VT_BSTR, 0, 20, L"O'Brien", L"'O''Brien'"},
     {"text_backslash_cr", VT_BSTR, 0, 20, L"a\\b\r\n", L"'a\\b\r\n'"},
+    {"text_guid_like_kept", VT_BSTR, 0, 40, L"{6F9619FF-8B86-D011-B42D-00C04FC964FF}",
+     L"'{6F9619FF-8B86-D011-B42D-00C04FC964FF}'"},
     {"text_national_empty", VT_BSTR, 0, 20, L"N''", L"''"},
     {"text_current_user", VT_BSTR, 0, 20, L"SUSER_SNAME()", L"CURRENT_USER"},
     {"uuid_newid", VT_BSTR, 1, 36, L"NEWID()", L"uuid_generate_v4()"},

@@ -82,6 +82,10 @@ pgs_dmp_database::pgs_dmp_database(const std::wstring& path, const pgs_dump_opti
         m_out.write(std::string(line_end) + "DROP DATABASE IF EXISTS " + quoted + "; CREATE DATABASE " +
                     quoted + ";" + line_end);
     }
+    // INSERT literals and the schema test keep backslashes as they are, which is what a
+    // server with standard_conforming_strings on reads; a server set otherwise would take a
+    // backslash before an apostrophe as an escape and let the value end the literal.
+    m_out.write("SET standard_conforming_strings = on;\r\n");
     tk_write_log(2, "pgs_dmp_database::ctor - END");
 }
 

@@ -48,6 +48,9 @@ std::string today()
     return buf;
 }
 
+// Written by every script right after its header.
+const std::string scs = "SET standard_conforming_strings = on;\r\n";
+
 ole_variant null_value()
 {
     ole_variant v;
@@ -133,7 +136,7 @@ TEST_F(script_test, small_table_gives_exact_header_schema_structure_and_copy_blo
     db->close();
 
     const std::string expected =
-        header() +
+        header() + "SET standard_conforming_strings = on;\r\n"
         "set client_encoding to 'UTF8';\r\n"
         "DO $$\r\nBEGIN\r\nIF NOT EXISTS (SELECT schema_name FROM information_schema.schemata WHERE "
         "schema_name = 'sales')\r\nTHEN\r\nCREATE SCHEMA \"sales\";\r\nEND IF;\r\nEND$$;\r\n\r\n"
@@ -206,7 +209,7 @@ TEST_F(script_test, database_line_only_with_create_database_and_create_tables)
         o.create_tables = c.create_tables;
         o.database_name = c.db_name;
         open(o)->close();
-        EXPECT_EQ(read_file(path), c.text) << c.db_name << c.create_db << c.create_tables;
+        EXPECT_EQ(read_file(path), c.text + scs) << c.db_name << c.create_db << c.create_tables;
     }
 }
 
@@ -223,7 +226,7 @@ TEST_F(script_test, without_create_tables_a_table_gets_only_its_data_comment)
         rs->append_record(*std::make_unique<udb_record>(make_record(s, {1})));
     }
     db->close();
-    EXPECT_EQ(read_file(path), header() + "\r\n/*\r\nDumping data for table 't'\r\n*/\r\n\r\n"
+    EXPECT_EQ(read_file(path), header() + scs + "\r\n/*\r\nDumping data for table 't'\r\n*/\r\n\r\n"
                                           "COPY \"t\"(\"x\") FROM stdin;\n1\n\\.\n");
 }
 
@@ -264,6 +267,7 @@ TEST_F(script_test, index_and_drop_statements)
     db->query(L"select 1;");
     db->close();
     EXPECT_EQ(read_file(path),
+              scs +
               "DROP INDEX IF EXISTS \"public_t_primary\";\r\n"
               "ALTER TABLE \"public\".\"t\" ADD CONSTRAINT \"public_t_primary\" PRIMARY KEY(\"id\", \"a.b\");\n"
               "DROP INDEX IF EXISTS \"t_ix\";\r\n"
@@ -569,6 +573,8 @@ protected:
         pqxx::connection c(test_env::pg_conninfo());
         pqxx::nontransaction tx(c);
         tx.exec("CREATE DATABASE \"" + dbname + "\" WITH ENCODING 'UTF8' TEMPLATE template0");
+        // A server that reads backslashes in literals as escapes must load the same rows.
+        tx.exec("ALTER DATABASE \"" + dbname + "\" SET standard_conforming_strings = off");
     }
     void TearDown() override
     {
@@ -618,7 +624,7 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
          null_value(), null_value()},
         {3, L"\u00e9t\u00e9 \u4e2d\U0001F600", L"\\N", -1, -5LL, -0.25, false, date_value(L"0000-00-00"),
          date_value(L"1999-12-31 23:59:59"), ole_variant(std::vector<std::uint8_t>{}), L""},
-        {250, L"last", L"x", 0, 0LL, 0.0, true, null_value(), null_value(), null_value(), L"z"},
+        {250, L"last", L"x\\'); DROP TABLE shop.items; --", 0, 0LL, 0.0, true, null_value(), null_value(), null_value(), L"z"},
     };
 
     {
@@ -659,7 +665,7 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
         "2|<null>||<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|\n"
         "3|\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80|\\N|-1.000000000000000000000000000000|-5|-0.25|f|<null>|"
         "1999-12-31 23:59:59|||\n"
-        "250|last|x|0.000000000000000000000000000000|0|0|t|<null>|<null>|<null>|z|\n";
+        "250|last|x\\'); DROP TABLE shop.items; --|0.000000000000000000000000000000|0|0|t|<null>|<null>|<null>|z|\n";
     EXPECT_EQ(as_text("items"), as_text("items_ins"));
     std::string got = as_text("items");
     EXPECT_EQ(got, expected);

@@ -1,8 +1,7 @@
 // Entry point of the console program.
-#include <cstdio>
+#include "console/console_entry.h"
 
 int main(int argc, char** argv)
 {
-    std::printf("quindrel: MySQL to PostgreSQL conversion (console)\n");
-    return 0;
+    return quindrel_main(argc, argv);
 }

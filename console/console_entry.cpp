@@ -1,0 +1,75 @@
+#include "console/console_entry.h"
+
+#include <exception>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "console/console_frontend.h"
+#include "console/console_options.h"
+#include "driver/error_handler.h"
+#include "driver/pelmora_convertor.h"
+
+namespace {
+
+void say(const char* text)
+{
+    if (!console_is_silent())
+        console_write_out(text);
+}
+
+// Everything after the process-wide objects exist. Returns the exit code or
+// ends by console_exit.
+int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char** argv)
+{
+    if (argc < 2)
+        exit_with_message(console_usage_text);
+    try {
+        if (!parse_cmd_line(argc, argv))
+            exit_with_message(console_usage_text);
+
+        say("Connecting to MySQL server...");
+        conv.connect_mysql_server();
+        say("done\n");
+
+        if (conv.b_direct) {
+            say("Connecting to Postgres server...");
+            // No database name in any mode: the server's default database is
+            // always there, and the run opens the destination, or creates it
+            // when it does not exist yet.
+            conv.connect_pgs_server(std::string());
+            say("done\n");
+        }
+
+        conv.check_dest();
+        conv();
+        if (conv.ended_abnormally()) {
+            tk_write_log(3, "The conversion ended abnormally");
+            return -1;
+        }
+        return 0;
+    } catch (const tk_exception& e) {
+        // Levels 1 and 2 end the program inside the handler. A level-0 error
+        // before the run was reported; nothing was converted, which is a
+        // failure for whoever started the program.
+        handler.handle(e, false);
+        return -1;
+    } catch (const std::exception& e) {
+        exit_with_message(e.what());
+    }
+}
+
+}  // namespace
+
+int quindrel_main(int argc, char** argv)
+{
+    tk_logger logger(nullptr, false, 3, false);
+    console_hooks_scope hooks;
+    error_handler handler(pgs_error_table);
+    handler.load_err_map(mysql_error_table);
+    pelmora_convertor conv(convertor_form::console);
+    try {
+        return run_console(conv, handler, argc, argv);
+    } catch (const console_exit& e) {
+        return e.code;
+    }
+}

@@ -1,0 +1,107 @@
+#include "console/console_frontend.h"
+
+#include <cstdio>
+
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "driver/pelmora_convertor.h"
+
+namespace {
+
+void write_all(std::FILE* stream, std::string_view text)
+{
+    if (!text.empty())
+        std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+void write_report(std::string_view message)
+{
+    std::string text = "Error:\n";
+    text += message;
+    text += '\n';
+    console_write_out(text);
+}
+
+}  // namespace
+
+bool console_is_silent() noexcept
+{
+    const pelmora_convertor* conv = pelmora_convertor::try_instance();
+    return conv && conv->is_silent();
+}
+
+void console_write_out(std::string_view text)
+{
+    write_all(stdout, text);
+}
+
+void console_write_err(std::string_view text)
+{
+    std::fflush(stdout);
+    write_all(stderr, text);
+}
+
+void exit_with_message(const std::string& text)
+{
+    tk_write_log(3, "%s", text.c_str());
+    if (!console_is_silent())
+        console_write_err(text + "\n");
+    throw console_exit{-1};
+}
+
+std::string console_progress_text(const std::wstring& line)
+{
+    std::string text = tk_unicode_to_ansi(line);
+    // The run ends its lines with CR LF; on this platform's console a line
+    // ends with LF alone.
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+        text.erase(text.size() - 2, 1);
+    if (line.starts_with(L"Converting table "))
+        text += '\n';
+    return text;
+}
+
+void console_hooks::progress_line(const std::wstring& line)
+{
+    if (!console_is_silent())
+        console_write_out(console_progress_text(line));
+}
+
+void console_hooks::unexpected_error(const std::string& text)
+{
+    tk_write_log(3, "ERROR:\n%s", text.c_str());
+    if (!console_is_silent())
+        console_write_err(text + "\n");
+}
+
+void console_hooks::missing_table(const std::wstring& listed_name)
+{
+    if (!console_is_silent())
+        console_write_err("Table " + tk_unicode_to_ansi(listed_name) + " not exists\n");
+}
+
+void console_hooks::show_internal_error(const std::string& message)
+{
+    // Shown even when the program is silent: the user must learn why it ended.
+    console_write_out("Internal error: " + message + "\n");
+}
+
+void console_hooks::show_error(const std::string& message)
+{
+    write_report(message);
+}
+
+frontend_continue_answer console_hooks::ask_continue(const std::string& message)
+{
+    // Nobody to ask on the console: the report is printed and the work goes on.
+    write_report(message);
+    return {};
+}
+
+void console_hooks::end_process(int exit_code)
+{
+    tk_write_log(3, "Ending the program with exit code %d", exit_code);
+    std::fflush(stdout);
+    throw console_exit{exit_code};
+}

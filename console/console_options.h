@@ -1,0 +1,78 @@
+#pragma once
+// The console program's options: the option table, the usage text, the
+// option parser that fills the conversion object, and the table-list file.
+
+#include <string>
+#include <vector>
+
+#include "TK/tk_cmdli.h"
+
+// Ids of the option table; an id is the entry's place in the table.
+enum console_option_id : int {
+    opt_case_sens = 0,
+    opt_dest,
+    opt_dump,
+    opt_fast_insert,
+    opt_help,
+    opt_logfile,
+    opt_mode,
+    opt_myport,
+    opt_mysqlh,
+    opt_mysqlu,
+    opt_mysqlp,
+    opt_pgport,
+    opt_posgsh,
+    opt_posgsu,
+    opt_posgsp,
+    opt_profile,
+    opt_schema,
+    opt_silent,
+    opt_skip_idx,
+    opt_src,
+    opt_ssl_root_cert,
+    opt_ssl_revoc_list,
+    opt_tab_def,
+    opt_tab_file,
+    opt_unlogged,
+    opt_views,
+    opt_encoding,
+    console_option_count
+};
+
+// The option table: one entry per id, then the terminator {0, ""}.
+extern const cmd_line_option console_options[console_option_count + 1];
+
+// The usage text, without its final line end.
+extern const char* const console_usage_text;
+
+// Walks the arguments and applies each option to the conversion object, its
+// engines and the error handler (all must exist). False when an argument
+// matched no option (the caller then shows the usage). Ends the program
+// (console_exit, through exit_with_message) for --help, a bad --mode=, an
+// unknown --encoding=, a missing table-list file and a missing source or
+// destination name. A bad log file, a profile that cannot be read and a port
+// that is no number raise their tk_exception.
+bool parse_cmd_line(int argc, char* const* argv);
+
+// The rule of --mode=: exactly the decimal text of a number from 0 to 4 (no
+// sign, blank, leading zero or trailing character). False for anything else.
+bool parse_mode_value(const char* text, int& mode);
+
+// A PostgreSQL port text: empty gives 0 (no port in the connection), digits
+// give their value; anything else, 0 or a value past 65535 raises tk_exception
+// "Invalid port number" (level 1).
+int parse_pg_port(const std::string& text);
+
+// The client-encoding name as the server lists it, for a name given in any
+// case and with or without '-' and '_' (utf-8, Latin1 ...); empty when the
+// server offers no such encoding.
+std::wstring find_client_encoding(const std::string& name);
+
+// The table names of a table-list file: one name per line, in file order,
+// empty lines skipped, blanks kept. A UTF-8 byte-order mark at the start of
+// the first non-empty line is dropped. Ends the program with a message when
+// the file is missing or cannot be read.
+std::vector<std::wstring> read_tab_file(const std::string& path);
+
+// Replaces the conversion object's selected tables with the file's names.
+void process_tab_file(const std::string& path);

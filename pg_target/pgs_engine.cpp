@@ -114,6 +114,9 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
     tk_write_log(2, "strConn=%s", masked(conn, password).c_str());
     try {
         auto fresh = std::make_unique<pgs_connection>(conn);
+        // An open COPY batch on the old connection is committed before the
+        // connection goes away under it.
+        if (m_connection) m_connection->make_room();
         m_connection = std::move(fresh);
         tk_write_log(1, "The connection has been established");
         return;
@@ -125,6 +128,7 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
     try {
         auto fresh = std::make_unique<pgs_connection>(
             make_conn_string(host, user, password, database, port, true));
+        if (m_connection) m_connection->make_room();
         m_connection = std::move(fresh);
         tk_write_log(1, "The connection has been established");
     } catch (const pqxx::pqxx_exception& e) {

@@ -31,6 +31,14 @@ bool is_binary_kind(VARTYPE vt) noexcept
     return vt == VT_BLOB || vt == VT_BLOB_OBJECT || vt == VT_BYTE_ARRAY;
 }
 
+// ASCII text into a wide text with one allocation at most (assign from
+// iterators of another character type would build a temporary first).
+void assign_ascii(std::wstring& out, std::string_view text)
+{
+    out.resize(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) out[k] = wchar_t(static_cast<unsigned char>(text[k]));
+}
+
 // UTF-8 (embedded zero bytes kept) to wide text; plain ASCII without the
 // general decoder.
 void utf8_to_wide(std::string_view text, std::wstring& out)
@@ -41,7 +49,7 @@ void utf8_to_wide(std::string_view text, std::wstring& out)
             return;
         }
     }
-    out.assign(text.begin(), text.end());
+    assign_ascii(out, text);
 }
 
 // Wide text up to its first zero character, as UTF-8, appended.
@@ -727,7 +735,7 @@ void ole_variant::change_type(VARTYPE to)
             auto res = is_signed ? std::to_chars(buf, buf + sizeof buf, s) : std::to_chars(buf, buf + sizeof buf, u);
             clear();
             src.vt = VT_BSTR;
-            src.bstrVal.assign(buf, res.ptr);
+            assign_ascii(src.bstrVal, std::string_view(buf, std::size_t(res.ptr - buf)));
             return;
         }
         case VT_DECIMAL: {

@@ -112,7 +112,10 @@ bool ascii_of(std::wstring_view w, std::string& out)
 
 void set_ascii_text(pf_variant& v, std::string_view s)
 {
-    v.bstrVal.assign(s.begin(), s.end());
+    // One allocation at most: assign from iterators of another character
+    // type would build a temporary first.
+    v.bstrVal.resize(s.size());
+    for (std::size_t k = 0; k < s.size(); ++k) v.bstrVal[k] = wchar_t(static_cast<unsigned char>(s[k]));
 }
 
 bool is_integer_kind(VARTYPE vt) noexcept

@@ -1,0 +1,27 @@
+#pragma once
+// Pieces of a conversion run that others see: the scope object of a run and
+// the texts the run writes.
+
+#include <atomic>
+
+// The scope of one run: logs the start and end lines, starts the front end's
+// progress timer, and sets the finished flag as the last action of the run,
+// whichever way it ends.
+class init_conversion {
+public:
+    init_conversion(std::atomic<bool>& finished, int no_com);
+    ~init_conversion();
+    init_conversion(const init_conversion&) = delete;
+    init_conversion& operator=(const init_conversion&) = delete;
+
+private:
+    std::atomic<bool>& m_finished;
+    int m_no_com;
+};
+
+// The text of an item whose source does not fit the existing destination table.
+inline constexpr const char* not_conform_message =
+    "The structure of data source does not conform to the destination table.";
+
+// Longest progress line, in characters (longer lines are cut, keeping "\r\n").
+inline constexpr std::size_t progress_line_max = 255;

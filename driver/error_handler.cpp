@@ -1,0 +1,161 @@
+#include "driver/error_handler.h"
+
+#include <algorithm>
+
+#include "TK/tk_format.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "driver/frontend_hooks.h"
+
+const error_code_entry pgs_error_table[2] = {
+    {-1032, "Cannot connect to pgs server. Check to verify that pgs server is launched and allows connection."},
+    {-30082, "Incorrect username or password"},
+};
+
+namespace {
+constexpr const char* connect_text =
+    "Cannot connect to the MySQL server. Check to verify that MySQL server\n"
+    "is launched and the correct host/port values were given.";
+constexpr const char* protocol_text =
+    "The program does not support authentication protocol requested by server.\n"
+    "See 'Troubleshooting' article of the product documentation.";
+}  // namespace
+
+const error_code_entry mysql_error_table[12] = {
+    {0x400414,
+     "Access denied. Ask your system administrator to grant you\n"
+     "the necessary privileges to write into the database."},
+    {0x400415,
+     "Access denied. Verify the user name and password are correct, and you have\n"
+     "the necessary privileges to connect to the target MySQL server."},
+    {0x400426,
+     "Duplicate field values being used for an unique index were found.\n"
+     "See 'Troubleshooting' article of the product documentation\n"
+     "for solution."},
+    {0x40042F,
+     "Primary key in the original database is too long.\n"
+     "Restart the program with \"Skip converting indexes\"\n"
+     "checkbox selected in order to resolve the conflict.\n"},
+    {0x40046A,
+     "You are not allowed to connect to the destination MySQL server.\n"
+     "Ask your system administrator to grant you necessary privileges\n"
+     "to create new databases on target MySQL server."},
+    {0x40041B,
+     "Failed to overwrite MySQL database. It is being used by\n"
+     "another application. Specify a different destination name."},
+    {0x4007D3, connect_text},
+    {0x4007D5, connect_text},
+    {0x4007D6,
+     "Transferred value is too big. Increase MySQL max packet size and try\n"
+     "again. See 'Troubleshooting' article of the product documentation."},
+    {0x4004E1, protocol_text},
+    {0x4004E2, protocol_text},
+    {0x4004E3, protocol_text},
+};
+
+error_handler::error_handler(int entry_count, const error_code_entry* table) : m_err_map(entry_count, table)
+{
+    tk_write_log(2, "error_handler::ctor");
+}
+
+error_handler::~error_handler() = default;
+
+void error_handler::load_err_map(int entry_count, const error_code_entry* table)
+{
+    tk_write_log(2, "error_handler::load_err_map");
+    m_err_map.load_map(entry_count, table);
+}
+
+void error_handler::set_prefix(const std::wstring& table_name)
+{
+    std::string prefix = tk_unicode_to_ansi(table_name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_prefix = std::move(prefix);
+}
+
+void error_handler::set_prefix(const std::wstring& table_name, std::int64_t record_number)
+{
+    // Formatted without a fixed buffer: a long query name keeps its record number.
+    std::string prefix = tk_unicode_to_ansi(table_name) + ", record #" + std::to_string(record_number);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_prefix = std::move(prefix);
+}
+
+void error_handler::clear_prefix()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_prefix.clear();
+}
+
+std::string error_handler::get_prefix() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_prefix;
+}
+
+std::string error_handler::form_message(const tk_exception& e) const
+{
+    std::string message = get_prefix();
+    if (!message.empty())
+        message += ": ";
+    std::string text = m_err_map.convert(e.get_error_code());
+    message += text.empty() ? std::string(e.what()) : text;
+    return message;
+}
+
+std::vector<std::string> error_handler::get_error_list() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error_list;
+}
+
+std::size_t error_handler::get_report_count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_report_count;
+}
+
+void error_handler::handle(const tk_exception& e, bool top_level)
+{
+    tk_write_log(2, "error_handler::handle");
+    frontend_hooks& hooks = get_frontend_hooks();
+
+    if (e.get_level() == 2) {
+        tk_write_log(3, "Internal error:\n%s", e.what());
+        hooks.show_internal_error(e.what());
+        hooks.end_process(-1);
+    }
+
+    std::string message = form_message(e);
+    tk_write_log(3, "Error:\n%s", message.c_str());
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_report_count;
+        if (m_error_list.size() < max_listed_errors)
+            m_error_list.push_back(message);
+    }
+
+    if (e.get_level() == 1) {
+        tk_write_log(1, "Got 1-level error");
+        if (!m_suppress) {
+            tk_write_log(1, "Step 1");
+            hooks.show_error(message);
+            tk_write_log(1, "Step 2");
+            auto range = m_help_topics.equal_range(e.get_error_code());
+            for (auto it = range.first; it != range.second; ++it)
+                hooks.display_help(it->second);
+        }
+        if (hooks.level1_ends_process())
+            hooks.end_process(-1);
+        return;
+    }
+
+    tk_write_log(1, "Got 0-level error");
+    if (m_suppress)
+        return;
+    const frontend_continue_answer answer = hooks.ask_continue(message);
+    if (answer.abort && !top_level)
+        throw tk_final_exception();
+    m_suppress = answer.do_not_show_again;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The one conversion object of a process: every setting of one conversion, both
+// database engines (through its two halves), the user's type mappings, the
+// progress counters, the source questions the front ends ask (tables, views,
+// one table's columns), destination preparation, profiles, and the run itself
+// as its operator() (a thread work object: the wizard runs it on a worker
+// thread, the console on its only thread).
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TK/tk_registry.h"
+#include "TK/tk_singleton.h"
+#include "UDB/udb_database.h"
+#include "driver/mysql_converter_impl.h"
+#include "driver/pgs_converter_impl.h"
+#include "driver/udb_converter.h"
+#include "pg_target/pgs_mutator.h"
+
+class pgs_base_db;
+class udb_profile;
+
+// Which program builds the object: the console clears five switches at
+// construction and converts every source table when nothing is selected; the
+// wizard loads and stores its remembered settings itself.
+enum class convertor_form { console, wizard };
+
+// How the last run ended.
+enum class conversion_outcome {
+    not_run,    // no run yet
+    completed,  // every item was handled (items may have failed and been reported)
+    stopped,    // a stop request ended it early
+    aborted,    // the user chose Abort in a report
+    failed,     // an error before the first item, or an unexpected exception
+};
+
+// The registry key of the wizard's remembered settings.
+inline constexpr const char* pelmora_settings_key = "Software\\Quorvane\\Tessalane";
+
+class pelmora_convertor : public udb_converter,
+                          public pgs_converter_impl,
+                          public mysql_converter_impl,
+                          public tk_serializer,
+                          public pgs_db_mutator,
+                          public tk_singleton<pelmora_convertor> {
+public:
+    explicit pelmora_convertor(convertor_form form = convertor_form::console);
+    ~pelmora_convertor() override;
+
+    // The conversion run. Catches everything it meets; afterwards outcome()
+    // tells how it ended and the finished flag is set.
+    void operator()() override;
+    bool test_query(const std::wstring& query_text) override;
+
+    // Every table name of the source database.
+    std::vector<std::wstring>& get_all_tables(std::vector<std::wstring>& list);
+    // Every view (name, definition) of the source database.
+    udb_view_list& get_all_views(udb_view_list& list);
+    // The columns of one source table (shared descriptors) with its seed and
+    // increment. A table the source lacks gives tk_exception (level 1) naming it.
+    udb_schema& get_schema(udb_schema& schema, const std::wstring& table_name);
+
+    // Prepares the destination before a run: drops a live destination
+    // database in mode 0; checks and deletes an existing script file.
+    // Throws tk_exception; the caller reports it. The source database must
+    // exist (the MySQL engine connected) before anything is dropped.
+    void check_dest();
+    // Opens (or creates) the destination of the run; owned by the caller.
+    std::unique_ptr<pgs_base_db> get_dest_base();
+
+    // Profiles.
+    bool load_profile_file(const std::wstring& path);
+    bool load_profile(udb_profile& profile);
+    bool store_profile_file(const std::wstring& path);
+    bool store_profile(udb_profile& profile);
+
+    conversion_outcome outcome() const noexcept { return m_outcome.load(std::memory_order_acquire); }
+    // An error before the first item or an unexpected exception ended the
+    // last run: front ends exit with -1.
+    bool ended_abnormally() const noexcept { return outcome() == conversion_outcome::failed; }
+
+    convertor_form get_form() const noexcept { return m_form; }
+
+    // --- settings of the object itself ---
+    bool b_case_sens = false;     // shown and remembered; the naming reads pgs_engine::is_case_sens
+    bool b_direct = true;         // live database (true) or script file (false)
+    std::wstring conn_db_name;    // database named on the PostgreSQL settings page
+    // Console form: with no table selected and no item listed, every source
+    // table is converted.
+    bool all_tables_when_empty = false;
+    // Last field of the script's "created by" text.
+    std::string creator_suffix;
+
+    // The destination database mode the run opens a live destination with.
+    static std::int32_t dest_mode_for(int n_mode) noexcept;
+
+private:
+    class run;  // one conversion run (conversion_run.cpp)
+    friend class run;
+
+    convertor_form m_form;
+    std::atomic<conversion_outcome> m_outcome{conversion_outcome::not_run};
+};

@@ -11,6 +11,7 @@
 
 #include "TK/ole_variant.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_custom_conversion.h"
 #include "UDB/udb_database.h"
 #include "UDB/udb_index.h"
 #include "UDB/udb_schema.h"
@@ -235,6 +236,26 @@ TEST(pgs_table_builder, partitions_and_their_fallback)
     statement_sink plain;
     pgs_schema_initializer(L"t", s, idx, part, folded).build_schema(plain);
     EXPECT_EQ(plain.utf8(), std::vector<std::string>{"CREATE TABLE \"t\" (\"d\" TIMESTAMP(0))"});
+}
+
+TEST(pgs_table_builder, custom_column_rule_gives_the_type_text)
+{
+    struct money_rule : udb_conversion_rule {
+        bool accepts_value(const udb_field&) override { return false; }
+        // Rules see the final column, as CREATE TABLE names it.
+        bool accepts_column(const t_ftd& c) override { return c.name == L"\"price\""; }
+        std::wstring value_text(const udb_field&) override { return {}; }
+        std::wstring column_text(const t_ftd&) override { return L"MONEY"; }
+    } rule;
+    udb_custom_conversion registry;
+    ASSERT_EQ(udb_custom_conversion::try_instance(), &registry);
+    registry.add_rule(&rule);
+    udb_schema s = schema_of({col(L"Price", VT_R8), col(L"other", VT_R8)});
+    udb_indexes idx;
+    statement_sink db;
+    pgs_schema_initializer(L"t", s, idx, folded).build_schema(db);
+    registry.get_rules().clear();
+    EXPECT_EQ(db.utf8()[0], "CREATE TABLE \"t\" (\"price\" MONEY, \"other\" DOUBLE PRECISION)");
 }
 
 // ---- index builder ---------------------------------------------------------------------------

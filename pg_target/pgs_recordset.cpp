@@ -151,6 +151,25 @@ void check_chars(const ole_variant& value, const column_plan& col)
     if (s.size() > col.max_chars) throw_not_fitting(tk_unicode_to_utf8(s), col);
 }
 
+// The same for a value of another kind, from the text it was written as
+// (a COPY field, whose backslash escapes stand for one character each, or an
+// SQL literal in apostrophes).
+void check_written_chars(std::string_view text, const column_plan& col, bool sql)
+{
+    if (text == "\\N" || text == "NULL") return;
+    std::string_view body = text;
+    if (sql && body.size() >= 2 && body.front() == '\'' && body.back() == '\'') body = body.substr(1, body.size() - 2);
+    std::uint32_t chars = 0;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(body[i]);
+        if ((c & 0xC0) == 0x80) continue;  // a continuation byte
+        if (!sql && c == '\\') ++i;        // an escape pair
+        else if (sql && c == '\'') ++i;     // a doubled apostrophe
+        ++chars;
+    }
+    if (chars > col.max_chars) throw_not_fitting(body, col);
+}
+
 // Record field names as the validator makes them safe, case-insensitively
 // matched with the columns: the position of the field for each column (-1 when
 // none), and for each field the column it fills (-1 when none).
@@ -899,8 +918,11 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
             check_chars(field, col);
             const std::size_t at = s.lines.size();
             pgs_append_copy_value(s.lines, field, col.value);
-            if (col.check != fit_check::none && col.check != fit_check::chars)
+            if (col.check == fit_check::chars) {
+                if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(s.lines).substr(at), col, false);
+            } else if (col.check != fit_check::none) {
                 check_number(std::string_view(s.lines).substr(at), col);
+            }
         }
     } catch (...) {
         s.lines.resize(start);
@@ -966,8 +988,11 @@ void pgs_recordset::slow_append(udb_record& record)
         check_chars(field, col);
         const std::size_t at = sql.size();
         pgs_append_sql_value(sql, field, col.value);
-        if (col.check != fit_check::none && col.check != fit_check::chars)
+        if (col.check == fit_check::chars) {
+            if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(sql).substr(at), col, true);
+        } else if (col.check != fit_check::none) {
             check_number(std::string_view(sql).substr(at), col);
+        }
     }
     sql += ") on conflict do nothing";
     tk_write_log(2, "Run SQL query: %s", sql.c_str());

@@ -151,6 +151,8 @@ TEST_F(pgs_recordset_live, a_value_that_does_not_fit_fails_only_its_row)
             {3, ole_variant(1), ole_variant(L"abcd"), ole_variant::from_string("1", VT_DECIMAL), "abcd"},
             {4, ole_variant(1), ole_variant(L"a"), ole_variant::from_string("1000.5", VT_DECIMAL), "1000.5"},
             {5, ole_variant(-32768), ole_variant(L"\u00e9\u00e9\u00e9"), ole_variant::from_string("-0.5", VT_DECIMAL), nullptr},
+            {6, ole_variant(1), ole_variant(12345), ole_variant::from_string("1", VT_DECIMAL), "12345"},
+            {7, ole_variant(1), ole_variant(123), ole_variant::from_string("1", VT_DECIMAL), nullptr},
         };
         for (const auto& x : rows) {
             udb_record r = make_record({{L"id", ole_variant(x.id)}, {L"small", x.small}, {L"code", x.code}, {L"amount", x.amount}});
@@ -166,7 +168,7 @@ TEST_F(pgs_recordset_live, a_value_that_does_not_fit_fails_only_its_row)
             }
         }
         rs.reset();
-        EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from " + tk_unicode_to_utf8(table)), "1,5")
+        EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from " + tk_unicode_to_utf8(table)), "1,5,7")
             << (copy ? "COPY" : "INSERT");
     }
 }

@@ -440,6 +440,14 @@ TEST(pgs_builders_server, table_with_hostile_names_comments_serial_and_indexes)
     auto row = tx.exec("SELECT id, \"code\"\"x\" FROM sales.items");
     EXPECT_EQ(row[0][0].as<int>(), 101);
     EXPECT_EQ(row[0][1].as<std::string>(), "a'b");
+    tx.commit();
+
+    // UNLOGGED reaches the server.
+    udb_schema one = schema_of({col(L"x", VT_I4)});
+    udb_indexes none;
+    pgs_schema_initializer(L"Scratch", one, none, pgs_ddl_settings{false, true}).build_schema(sink);
+    pqxx::work check(conn);
+    EXPECT_EQ(check.exec("SELECT relpersistence FROM pg_class WHERE relname = 'scratch'")[0][0].as<std::string>(), "u");
 }
 
 }  // namespace

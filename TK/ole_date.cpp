@@ -217,7 +217,10 @@ void ole_date::parse_text(std::string_view text)
         bool pm = marker == 1 || marker == 3;
         if (pm && src.wHour < 12) src.wHour = std::uint16_t(src.wHour + 12);
         // 12 AM is the first hour of the day.
-        if (!pm && src.wHour == 12) src.wHour = 0;
+        if (!pm && src.wHour == 12) {
+            src.wHour = 0;
+            if (type == type_date_time) refine_type();
+        }
     }
 }
 

@@ -107,11 +107,15 @@ void pgs_dmp_database::create_schema(const std::wstring& name)
         tk_write_log(2, "Skip 'public' schema");
         return;
     }
-    std::string block = "DO $$\r\nBEGIN\r\nIF NOT EXISTS (SELECT schema_name FROM information_schema.schemata "
-                        "WHERE schema_name = ";
-    pgs_append_literal(block, std::wstring_view(pgs_fold_name(name, case_sens())));
-    block += ")\r\nTHEN\r\nCREATE SCHEMA " + one_name(name) + ";\r\nEND IF;\r\nEND$$;\r\n\r\n";
-    m_out.write(block);
+    std::string body = "\r\nBEGIN\r\nIF NOT EXISTS (SELECT schema_name FROM information_schema.schemata "
+                       "WHERE schema_name = ";
+    pgs_append_literal(body, std::wstring_view(pgs_fold_name(name, case_sens())));
+    body += ")\r\nTHEN\r\nCREATE SCHEMA " + one_name(name) + ";\r\nEND IF;\r\nEND";
+    // The block is dollar-quoted: a name holding the quote's tag would end it early, so the
+    // tag is one that the body does not contain.
+    std::string tag = "$$";
+    for (int n = 0; body.find(tag) != std::string::npos; ++n) tag = "$s" + std::to_string(n) + "$";
+    m_out.write("DO " + tag + body + tag + ";\r\n\r\n");
 }
 
 int pgs_dmp_database::find_written(const std::wstring& name) const

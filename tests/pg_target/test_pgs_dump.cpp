@@ -631,6 +631,7 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
         auto db = open();
         db->query(L"set client_encoding to 'UTF8'");
         db->create_schema(L"Shop");
+        db->create_schema(L"odd$$name'");
         for (bool fast : {true, false}) {
             engine->fast_insert = fast;
             // The second table's source continues from 300: the script keeps that.
@@ -670,6 +671,7 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
     std::string got = as_text("items");
     EXPECT_EQ(got, expected);
 
+    EXPECT_EQ(tx.exec("SELECT count(*) FROM pg_namespace WHERE nspname = 'odd$$name'''").at(0).at(0).as<int>(), 1);
     // Keys arrived, and the serial column continues after the highest id.
     EXPECT_EQ(tx.exec("SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid = 'shop.items'::regclass")[0][0].as<int>(), 1);
     EXPECT_EQ(tx.exec("INSERT INTO shop.items(name) VALUES ('new') RETURNING id")[0][0].as<int>(), 251);

@@ -158,6 +158,29 @@ TEST_F(script_test, small_table_gives_exact_header_schema_structure_and_copy_blo
     EXPECT_EQ(read_file(path), expected);
 }
 
+TEST_F(script_test, case_sensitive_names_keep_their_case)
+{
+    engine->is_case_sens = true;
+    auto db = open();
+    db->create_schema(L"Sales");
+    udb_schema s;
+    s.add_column(column(L"Id", VT_I4));
+    {
+        auto rs = db->create_table1(L"Sales.Items", s, *std::make_unique<udb_indexes>());
+        rs->append_record(*std::make_unique<udb_record>(make_record(s, {1})));
+        engine->fast_insert = false;
+        rs->append_record(*std::make_unique<udb_record>(make_record(s, {2})));
+    }
+    db->close();
+    const std::string text = read_file(path);
+    EXPECT_NE(text.find("WHERE schema_name = 'Sales')\r\nTHEN\r\nCREATE SCHEMA \"Sales\";"), std::string::npos) << text;
+    EXPECT_NE(text.find("CREATE TABLE \"Sales\".\"Items\" (\"Id\" INTEGER);\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("COPY \"Sales\".\"Items\"(\"Id\") FROM stdin;\n1\n\\.\n"
+                        "INSERT INTO \"Sales\".\"Items\"(\"Id\") VALUES (2);\r\n"),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(script_test, insert_form_lists_fields_in_record_order_with_sql_literals)
 {
     engine->fast_insert = false;

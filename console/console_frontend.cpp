@@ -70,7 +70,7 @@ void console_hooks::progress_line(const std::wstring& line)
 
 void console_hooks::unexpected_error(const std::string& text)
 {
-    tk_write_log(3, "ERROR:\n%s", text.c_str());
+    // The run has logged it already.
     if (!console_is_silent())
         console_write_err(text + "\n");
 }

@@ -63,9 +63,9 @@ bool parse_mode_value(const char* text, int& mode);
 // "Invalid port number" (level 1).
 int parse_pg_port(const std::string& text);
 
-// The client-encoding name as the server lists it, for a name given in any
-// case and with or without '-' and '_' (utf-8, Latin1 ...); empty when the
-// server offers no such encoding.
+// The client-encoding name as the offered list spells it, for a name given in
+// any case, with or without punctuation, or as a common alias (utf-8, Latin1,
+// cp1252 ...); empty when the encoding is not offered.
 std::wstring find_client_encoding(const std::string& name);
 
 // The table names of a table-list file: one name per line, in file order,

@@ -1,0 +1,285 @@
+#pragma once
+// Running the built console program with captured output, and the source and
+// destination databases the tests own.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <mysql.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <pqxx/pqxx>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace console_test {
+
+struct run_result {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline std::string quindrel_path()
+{
+    const char* dir = std::getenv("QUINDREL_BINARY_DIR");
+    if (!dir || !*dir)
+        throw std::runtime_error("QUINDREL_BINARY_DIR is not set: run the tests through ctest");
+    return std::string(dir) + "/console/quindrel";
+}
+
+// Runs the program with these arguments (no shell: blanks, quotes and '$'
+// reach it as they are) and collects both streams until it ends.
+inline run_result run_quindrel(const std::vector<std::string>& arguments)
+{
+    const std::string program = quindrel_path();
+    std::vector<std::string> texts{program};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& t : texts)
+        argv.push_back(t.data());
+    argv.push_back(nullptr);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+    posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        throw std::runtime_error("cannot start " + program);
+    }
+
+    run_result result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    char buffer[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// The eight connection options for the test servers.
+inline std::vector<std::string> connection_options()
+{
+    const auto my = test_env::mysql();
+    const auto pg = test_env::pg();
+    return {"--mysqlh=" + my.host, "--myport=" + std::to_string(my.port), "--mysqlu=" + my.user,
+            "--mysqlp=" + my.password, "--posgsh=" + pg.host, "--pgport=" + std::to_string(pg.port),
+            "--posgsu=" + pg.user, "--posgsp=" + pg.password};
+}
+
+inline std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A MySQL database of the test's own, dropped at the end.
+class mysql_source {
+public:
+    explicit mysql_source(const std::string& prefix = "qcsrc") : m_name(test_env::unique_name(prefix))
+    {
+        const auto f = test_env::mysql();
+        m_conn = mysql_init(nullptr);
+        if (!mysql_real_connect(m_conn, f.host.c_str(), f.user.c_str(), f.password.c_str(), nullptr,
+                                static_cast<unsigned>(f.port), nullptr, CLIENT_MULTI_STATEMENTS))
+            throw std::runtime_error(std::string("MySQL: ") + mysql_error(m_conn));
+        mysql_set_character_set(m_conn, "utf8mb4");
+        exec("CREATE DATABASE `" + m_name + "` CHARACTER SET utf8mb4");
+        exec("USE `" + m_name + "`");
+    }
+    ~mysql_source()
+    {
+        try {
+            exec("DROP DATABASE IF EXISTS `" + m_name + "`");
+        } catch (...) {
+        }
+        mysql_close(m_conn);
+    }
+    mysql_source(const mysql_source&) = delete;
+    mysql_source& operator=(const mysql_source&) = delete;
+
+    // Runs one or more statements and drains their results.
+    void exec(const std::string& sql)
+    {
+        if (mysql_real_query(m_conn, sql.data(), sql.size()) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_error(m_conn)) + " in " + sql.substr(0, 200));
+        do {
+            if (MYSQL_RES* r = mysql_store_result(m_conn))
+                mysql_free_result(r);
+        } while (mysql_next_result(m_conn) == 0);
+        if (mysql_errno(m_conn) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_error(m_conn)));
+    }
+
+    // One statement with a binary parameter: for values too large or too odd
+    // for a literal.
+    void exec_with_blob(const std::string& sql, const std::string& bytes)
+    {
+        MYSQL_STMT* stmt = mysql_stmt_init(m_conn);
+        std::unique_ptr<MYSQL_STMT, decltype(&mysql_stmt_close)> owner(stmt, mysql_stmt_close);
+        if (mysql_stmt_prepare(stmt, sql.data(), sql.size()) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_stmt_error(stmt)));
+        MYSQL_BIND bind{};
+        unsigned long length = bytes.size();
+        bind.buffer_type = MYSQL_TYPE_LONG_BLOB;
+        bind.buffer = const_cast<char*>(bytes.data());
+        bind.buffer_length = length;
+        bind.length = &length;
+        if (mysql_stmt_bind_param(stmt, &bind) != 0 || mysql_stmt_execute(stmt) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_stmt_error(stmt)));
+    }
+
+    const std::string& name() const { return m_name; }
+
+private:
+    std::string m_name;
+    MYSQL* m_conn = nullptr;
+};
+
+// A PostgreSQL database name the test owns; the database (if the program
+// made it) is dropped at the end.
+class pg_destination {
+public:
+    explicit pg_destination(const std::string& prefix = "qcdst") : m_name(test_env::unique_name(prefix)) {}
+    ~pg_destination()
+    {
+        try {
+            pqxx::connection c(test_env::pg_conninfo("postgres"));
+            pqxx::nontransaction t(c);
+            t.exec("DROP DATABASE IF EXISTS " + t.quote_name(m_name) + " WITH (FORCE)");
+        } catch (...) {
+        }
+    }
+    pg_destination(const pg_destination&) = delete;
+    pg_destination& operator=(const pg_destination&) = delete;
+
+    const std::string& name() const { return m_name; }
+
+    bool exists() const
+    {
+        pqxx::connection c(test_env::pg_conninfo("postgres"));
+        pqxx::nontransaction t(c);
+        return t.exec("SELECT 1 FROM pg_database WHERE datname = " + t.quote(m_name)).size() == 1;
+    }
+
+    void create()
+    {
+        pqxx::connection c(test_env::pg_conninfo("postgres"));
+        pqxx::nontransaction t(c);
+        t.exec("CREATE DATABASE " + t.quote_name(m_name) + " ENCODING 'UTF8' TEMPLATE template0");
+    }
+
+    // The rows of a query, each row's fields joined by '|', NULL as "<null>".
+    std::vector<std::string> rows(const std::string& sql) const
+    {
+        pqxx::connection c(test_env::pg_conninfo(m_name));
+        pqxx::nontransaction t(c);
+        std::vector<std::string> out;
+        for (const auto& row : t.exec(sql)) {
+            std::string line;
+            for (pqxx::row::size_type i = 0; i < row.size(); ++i) {
+                if (i)
+                    line += '|';
+                line += row[i].is_null() ? std::string("<null>") : row[i].as<std::string>();
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    std::string value(const std::string& sql) const
+    {
+        auto r = rows(sql);
+        return r.empty() ? std::string("<none>") : r.front();
+    }
+
+    void exec(const std::string& sql) const
+    {
+        pqxx::connection c(test_env::pg_conninfo(m_name));
+        pqxx::nontransaction t(c);
+        t.exec(sql);
+    }
+
+private:
+    std::string m_name;
+};
+
+// A scratch folder removed at the end.
+class scratch {
+public:
+    scratch()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qc_test_XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    scratch(const scratch&) = delete;
+    scratch& operator=(const scratch&) = delete;
+
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    std::string write(const std::string& name, const std::string& bytes) const
+    {
+        const std::string path = file(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+inline std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace console_test

@@ -1,0 +1,293 @@
+// The option parser and the table-list file, in process: what each option
+// sets, and the option errors that end the program.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "console/console_frontend.h"
+#include "console/console_options.h"
+#include "console_test_support.h"
+#include "driver/error_handler.h"
+#include "driver/pelmora_convertor.h"
+
+namespace {
+
+using console_test::scratch;
+
+class console_options_test : public ::testing::Test {
+protected:
+    // Parses prog + the arguments; the argument texts live in the fixture.
+    bool parse(std::vector<std::string> arguments)
+    {
+        m_texts = std::move(arguments);
+        m_texts.insert(m_texts.begin(), "quindrel");
+        m_argv.clear();
+        for (auto& t : m_texts)
+            m_argv.push_back(t.data());
+        m_argv.push_back(nullptr);
+        return parse_cmd_line(static_cast<int>(m_texts.size()), m_argv.data());
+    }
+    // Parses arguments that must end the program; gives what went to stderr.
+    std::string parse_to_exit(std::vector<std::string> arguments)
+    {
+        ::testing::internal::CaptureStderr();
+        bool ended = false;
+        try {
+            parse(std::move(arguments));
+        } catch (const console_exit& e) {
+            ended = e.code == -1;
+        }
+        std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(ended) << "the program was not ended with -1";
+        return err;
+    }
+    static std::vector<std::string> with_names(std::vector<std::string> more)
+    {
+        more.insert(more.begin(), {"--src=s", "--dest=d"});
+        return more;
+    }
+
+    tk_logger logger{nullptr, false, 3, false};
+    console_hooks_scope hooks;
+    error_handler handler{pgs_error_table};
+    pelmora_convertor conv{convertor_form::console};
+    pgs_engine& engine = conv.get_pgs_engine();
+
+private:
+    std::vector<std::string> m_texts;
+    std::vector<char*> m_argv;
+};
+
+TEST_F(console_options_test, defaults_without_options)
+{
+    ASSERT_TRUE(parse(with_names({})));
+    EXPECT_EQ(conv.n_mode, 0);
+    EXPECT_TRUE(conv.b_direct);
+    EXPECT_TRUE(conv.selected_tables.empty());
+    EXPECT_FALSE(engine.fast_insert);
+    EXPECT_FALSE(engine.is_case_sens);
+    EXPECT_FALSE(engine.unlogged);
+    EXPECT_EQ(conv.pgs_schema, L"public");
+    EXPECT_EQ(conv.client_encoding, L"UTF8");
+    EXPECT_EQ(conv.mysql_port, "3306");
+    EXPECT_EQ(conv.pgs_port, 5432);
+    EXPECT_EQ(conv.get_source(), L"s");
+    EXPECT_EQ(conv.get_destination(), L"d");
+}
+
+TEST_F(console_options_test, switches_and_values_reach_the_convertor_and_engine)
+{
+    ASSERT_TRUE(parse({"--src=first", "--src=Zoë", "--dest=my db", "--dumpfile", "--case_sens", "--fast_insert",
+                       "--unlogged", "--skip_idx", "--tab_def", "--views", "--schema=sales", "--mode=3",
+                       "--ssl_root_cert=/c/root.crt", "--ssl_revoc_list=/c/list.crl", "--myport=3307",
+                       "--mysqlh= db.example ", "--mysqlu=u", "--mysqlp=p w", "--pgport=6543", "--posgsh=pg",
+                       "--posgsu=pu", "--posgsp=it's $x"}));
+    EXPECT_EQ(conv.get_source(), L"Zoë");  // a later value replaces the earlier one
+    EXPECT_EQ(conv.get_destination(), L"my db");
+    EXPECT_FALSE(conv.b_direct);  // --dumpfile is --dump: text after a switch is ignored
+    EXPECT_TRUE(conv.b_case_sens);
+    EXPECT_TRUE(engine.is_case_sens);
+    EXPECT_TRUE(engine.fast_insert);
+    EXPECT_TRUE(engine.unlogged);
+    EXPECT_TRUE(conv.skip_idx);
+    EXPECT_TRUE(conv.tab_def);
+    EXPECT_FALSE(conv.convert_views);
+    EXPECT_EQ(conv.pgs_schema, L"sales");
+    EXPECT_EQ(conv.n_mode, 3);
+    EXPECT_TRUE(engine.ssl_use);
+    EXPECT_EQ(engine.ssl_rcert, L"/c/root.crt");
+    EXPECT_EQ(engine.ssl_revoc, L"/c/list.crl");
+    EXPECT_EQ(conv.mysql_port, "3307");
+    EXPECT_EQ(conv.mysql_host, "db.example");
+    EXPECT_EQ(conv.mysql_user, "u");
+    EXPECT_EQ(conv.mysql_password, "p w");
+    EXPECT_EQ(conv.pgs_port, 6543);
+    EXPECT_EQ(conv.pgs_host, "pg");
+    EXPECT_EQ(conv.pgs_user, "pu");
+    EXPECT_EQ(conv.pgs_password, "it's $x");
+}
+
+TEST_F(console_options_test, silent_sets_both_flags_even_after_an_unknown_argument)
+{
+    EXPECT_FALSE(parse({"--bogus", "--silently"}));
+    EXPECT_TRUE(conv.is_silent());
+    EXPECT_TRUE(handler.is_suppressed());
+}
+
+TEST_F(console_options_test, any_number_of_unknown_arguments_gives_false_not_an_internal_error)
+{
+    std::vector<std::string> junk;
+    for (int i = 0; i < 30; ++i)
+        junk.push_back("junk" + std::to_string(i));
+    EXPECT_FALSE(parse(with_names(junk)));
+}
+
+struct mode_case {
+    const char* value;
+    int mode;  // -1: refused
+};
+std::ostream& operator<<(std::ostream& os, const mode_case& c) { return os << '"' << c.value << '"'; }
+
+class console_mode_test : public console_options_test, public ::testing::WithParamInterface<mode_case> {};
+
+TEST_P(console_mode_test, only_the_plain_digits_0_to_4_are_modes)
+{
+    const mode_case& c = GetParam();
+    const std::string option = std::string("--mode=") + c.value;
+    if (c.mode >= 0) {
+        ASSERT_TRUE(parse(with_names({option})));
+        EXPECT_EQ(conv.n_mode, c.mode);
+    } else {
+        EXPECT_EQ(parse_to_exit(with_names({option})), "Invalid merge/overwrite mode\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, console_mode_test,
+                         ::testing::Values(mode_case{"0", 0}, mode_case{"3", 3}, mode_case{"4", 4},
+                                           mode_case{"03", -1}, mode_case{"+3", -1}, mode_case{"3x", -1},
+                                           mode_case{"5", -1}, mode_case{"-1", -1}, mode_case{"", -1},
+                                           mode_case{" 3", -1}, mode_case{"4294967296", -1}));
+
+TEST_F(console_options_test, ports_empty_pg_port_is_none_and_a_bad_one_is_refused)
+{
+    ASSERT_TRUE(parse(with_names({"--pgport=", "--myport="})));
+    EXPECT_EQ(conv.pgs_port, 0);
+    EXPECT_EQ(conv.mysql_port, "3306");
+    for (const char* bad : {"--pgport=abc", "--pgport=70000", "--pgport=0", "--pgport=54 32"}) {
+        try {
+            parse(with_names({bad}));
+            ADD_FAILURE() << bad << " was accepted";
+        } catch (const tk_exception& e) {
+            EXPECT_STREQ(e.what(), "Invalid port number") << bad;
+            EXPECT_EQ(e.get_level(), 1);
+        }
+    }
+}
+
+TEST_F(console_options_test, encoding_is_accepted_by_name_or_alias_and_refused_when_unknown)
+{
+    ASSERT_TRUE(parse(with_names({"--encoding=latin1"})));
+    EXPECT_EQ(conv.client_encoding, L"ISO8859-1");
+    ASSERT_TRUE(parse(with_names({"--encoding=win1252"})));
+    EXPECT_EQ(conv.client_encoding, L"WIN1252");
+    ASSERT_TRUE(parse(with_names({"--encoding=utf-8"})));
+    EXPECT_EQ(conv.client_encoding, L"UTF8");
+    EXPECT_EQ(parse_to_exit(with_names({"--encoding=klingon"})), "Unknown PostgreSQL encoding 'klingon'\n");
+    EXPECT_EQ(parse_to_exit(with_names({"--encoding="})), "Unknown PostgreSQL encoding ''\n");
+}
+
+struct exit_case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string err;
+};
+std::ostream& operator<<(std::ostream& os, const exit_case& c) { return os << c.name; }
+
+class console_exit_test : public console_options_test, public ::testing::WithParamInterface<exit_case> {};
+
+TEST_P(console_exit_test, ends_the_program_with_its_text_on_standard_error)
+{
+    EXPECT_EQ(parse_to_exit(GetParam().arguments), GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, console_exit_test,
+    ::testing::Values(
+        exit_case{"help_where_it_is_met", {"--src=s", "--help", "--bogus"}, std::string(console_usage_text) + "\n"},
+        exit_case{"no_source", {"--dest=d"}, "You should enter source MySQL database name\n"},
+        exit_case{"empty_destination", {"--src=s", "--dest="}, "You should enter destination PostgreSQL database name\n"},
+        exit_case{"silent_writes_nothing", {"--silent", "--dest=d"}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(console_options_test, a_log_file_that_is_a_folder_raises_its_error)
+{
+    scratch dir;
+    try {
+        parse(with_names({"--logfile=" + dir.path()}));
+        FAIL() << "accepted";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.get_level(), 1);
+        EXPECT_STREQ(e.what(), "Logfile name specifies an existing path.");
+    }
+}
+
+struct tab_file_case {
+    const char* name;
+    const char* bytes;
+    std::vector<std::wstring> tables;
+};
+std::ostream& operator<<(std::ostream& os, const tab_file_case& c) { return os << c.name; }
+
+class console_tab_file_test : public console_options_test, public ::testing::WithParamInterface<tab_file_case> {};
+
+TEST_P(console_tab_file_test, one_name_per_line)
+{
+    scratch dir;
+    const std::string path = dir.write("tables.txt", GetParam().bytes);
+    ASSERT_TRUE(parse(with_names({"--tab_file=" + path})));
+    EXPECT_EQ(conv.selected_tables, GetParam().tables);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, console_tab_file_test,
+    ::testing::Values(
+        tab_file_case{"bom_crlf_and_empty_lines", "\xEF\xBB\xBForders\r\n\r\n\nitems\r\nZo\xC3\xAB\n",
+                      {L"orders", L"items", L"Zoë"}},
+        tab_file_case{"no_bom_last_line_without_end", "orders\nitems", {L"orders", L"items"}},
+        tab_file_case{"blanks_are_part_of_the_name", " orders \n", {L" orders "}},
+        tab_file_case{"bom_alone_on_the_first_line", "\xEF\xBB\xBF\norders\n", {L"orders"}},
+        tab_file_case{"bom_after_empty_lines", "\n\n\xEF\xBB\xBForders\n", {L"orders"}},
+        tab_file_case{"only_empty_lines", "\n\r\n\n", {}},
+        tab_file_case{"empty_file", "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(console_options_test, a_second_table_file_replaces_the_first)
+{
+    scratch dir;
+    const std::string a = dir.write("a.txt", "one\ntwo\n");
+    const std::string b = dir.write("b.txt", "three\n");
+    ASSERT_TRUE(parse(with_names({"--tab_file=" + a, "--tab_file=" + b})));
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"three"});
+}
+
+TEST_F(console_options_test, a_missing_or_folder_table_file_ends_the_program)
+{
+    scratch dir;
+    const std::string text = "Table names file does not exist.\nPlease verify the correct path/name was given.\n";
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.file("nosuch.txt")})), text);
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.path()})), text);
+}
+
+TEST_F(console_options_test, a_loaded_profile_keeps_its_connection_settings_whatever_the_order)
+{
+    scratch dir;
+    const std::string profile = dir.write("conv.profile",
+                                          "[Generic settings]\nsrc=profsrc\ndest=profdest\n\n"
+                                          "[MySQL settings]\nhost=myprof\nuser=myuser\npassword=mypw\nport=3310\n\n"
+                                          "[PostgreSQL Settings]\nhost=pgprof\nuser=pguser\nport=6000\n\n");
+    ASSERT_TRUE(parse({"--posgsh=cmdline", "--mysqlh=cmdline", "--profile=" + profile, "--pgport=1",
+                       "--posgsu=cmdline", "--src=cmdsrc"}));
+    EXPECT_EQ(conv.pgs_host, "pgprof");
+    EXPECT_EQ(conv.pgs_user, "pguser");
+    EXPECT_EQ(conv.pgs_port, 6000);
+    EXPECT_EQ(conv.mysql_host, "myprof");
+    EXPECT_EQ(conv.mysql_port, "3310");
+    EXPECT_EQ(conv.get_source(), L"cmdsrc");  // not a connection setting: the later value wins
+    EXPECT_EQ(conv.get_destination(), L"profdest");
+}
+
+TEST_F(console_options_test, a_missing_profile_raises_its_error)
+{
+    scratch dir;
+    try {
+        parse(with_names({"--profile=" + dir.file("none.profile")}));
+        FAIL() << "accepted";
+    } catch (const tk_exception& e) {
+        EXPECT_STREQ(e.what(), "Profile does not exist. Please verify the correct path/name was given.");
+    }
+}
+
+}  // namespace

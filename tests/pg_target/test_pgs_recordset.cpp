@@ -107,6 +107,33 @@ TEST_F(pgs_recordset_live, a_refused_copy_row_is_reported_alone_and_the_rest_is_
     EXPECT_EQ(sql1("select count(*) from refused where id = 1499 or id = 1501 or id = 2500"), "3");
 }
 
+TEST_F(pgs_recordset_live, a_refused_row_early_in_a_batch_sent_in_many_pieces)
+{
+    // Big rows: the batch goes to the server in many pieces after the server
+    // has already met the refused row.
+    udb_indexes idx;
+    idx.push_back(udb_index(L"midway_pk", true, true, {L"id"}));
+    auto rs = create(L"midway", {{L"id", VT_I4}, {L"body", VT_BSTR}}, idx);
+    const std::wstring body(4000, L'z');
+    std::vector<std::uint64_t> refused;
+    for (int i = 1; i <= 2000; ++i) {
+        udb_record r = make_record({{L"id", ole_variant(i == 3 ? 1 : i)}, {L"body", ole_variant(body)}});
+        try {
+            rs->append_record(r);
+        } catch (const pgs_rows_rejected_exception& e) {
+            for (const auto& row : e.rows()) refused.push_back(row.record_number);
+        }
+    }
+    try {
+        dynamic_cast<pgs_recordset&>(*rs).flush_rows();
+    } catch (const pgs_rows_rejected_exception& e) {
+        for (const auto& row : e.rows()) refused.push_back(row.record_number);
+    }
+    rs.reset();
+    EXPECT_EQ(refused, std::vector<std::uint64_t>{3});
+    EXPECT_EQ(sql1("select count(*) from midway"), "1999");
+}
+
 TEST_F(pgs_recordset_live, refused_rows_of_the_last_batch_are_reported_by_flush_rows)
 {
     udb_indexes idx;

@@ -406,9 +406,9 @@ void ole_variant::attach_binary(const std::uint8_t* bytes, std::size_t count)
 {
     // An empty vector still makes a value: an empty BLOB is not NULL.
     if (count > std::numeric_limits<std::uint32_t>::max()) {
-        tk_write_log(3, "Binary value of %llu bytes exceeds the size of a byte array",
-                     static_cast<unsigned long long>(count));
-        throw ole_type_exception();
+        throw tk_exception("Binary value of " + std::to_string(count) +
+                               " bytes is larger than a field value can hold (4,294,967,295 bytes)",
+                           1);
     }
     allocate_safe_array(std::uint32_t(count));
     if (count) std::memcpy(src.parray.data.data(), bytes, count);

@@ -108,6 +108,7 @@ public:
     // Makes the value a one-dimensional byte array of `size` bytes, lower
     // bound 0 (an existing byte array keeps its kind and is resized).
     void allocate_safe_array(std::uint32_t size);
+    // More than 4,294,967,295 bytes: tk_exception (level 1), never a cut value.
     void attach_binary(const std::vector<std::uint8_t>& bytes);
     void attach_binary(const std::uint8_t* bytes, std::size_t count);
     void attach_string(std::string_view utf8_text);

@@ -273,10 +273,18 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         if (it != mutators.end())
             tm = it->second.get();
     }
+    // The destination's columns and indexes: the source's, changed by the
+    // table mutator. The changes go into copies: the source recordset reads its
+    // rows by its own column types, so a value the user's type cannot take
+    // fails its own row (in modify2) instead of the source's reading.
+    udb_schema columns = src->get_schema();
+    udb_indexes indexes;
+    if (!c_.skip_idx)
+        indexes = src->get_indexes();
     std::wstring new_name = listed_name;
     if (tm) {
-        tm->modify3(src->get_indexes());
-        new_name = tm->modify1(src->get_schema());
+        tm->modify3(indexes);
+        new_name = tm->modify1(columns);
     }
 
     std::wstring full_name = pgs_base_db::make_safe_tname(new_name, c_.pgs_schema);
@@ -314,18 +322,13 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         }
     }
 
-    std::unique_ptr<udb_recordset> dst;
-    {
-        udb_indexes indexes;
-        if (!c_.skip_idx)
-            indexes = src->get_indexes();
-        dst = dest_->create_table1(full_name, src->get_schema(), indexes);
-    }
+    std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
+    indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
 
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
-        !src->get_schema().conform_to(dst->get_schema(), false))
+        !columns.conform_to(dst->get_schema(), false))
         throw tk_exception(tk_ansi_to_unicode(not_conform_message), 0);
 
     if (!validator_->is_acceptable(new_name)) {
@@ -392,16 +395,12 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
             report_rejected(listed_name, e, skipped);
         } catch (const pgs_exception& e) {
             tk_write_log(2, "pgs_exception: n_mode=%d, error=%d", mode, e.get_error_code());
-            if (mode == udb_mode_synchronize && out) {
-                dst.update1(*out);
-            } else {
-                // Merge adds rows whose key exists as "nothing to do", so an
-                // error here is a row the destination refused for another
-                // reason (a check, a value that does not fit): reported in
-                // every mode.
-                set_prefix(listed_name, row_number);
-                report(e, false);
-            }
+            // The live destination adds a row whose key exists as "nothing to
+            // do" (Merge keeps the old row, Synchronize then updates it), so an
+            // error here is a row refused for another reason (a check, a value
+            // that does not fit): reported in every mode, never dropped.
+            set_prefix(listed_name, row_number);
+            report(e, false);
         } catch (const tk_exception& e) {
             // A row that cannot be converted fails alone; worse errors fail the item.
             if (e.get_level() != 0)

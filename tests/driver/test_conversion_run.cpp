@@ -1,0 +1,364 @@
+// Whole conversions from the MySQL test server into the PostgreSQL one,
+// through the test front end.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include <unistd.h>
+
+#include "driver/conversion_run.h"
+#include "driver/driver_test_support.h"
+
+namespace {
+
+std::string narrow(const std::wstring& w)
+{
+    return tk_unicode_to_utf8(w);
+}
+
+}  // namespace
+
+class conversion_run_test : public driver_server_test {
+protected:
+    void small_source()
+    {
+        source("CREATE TABLE customers (id INT PRIMARY KEY, name VARCHAR(40) NOT NULL, city VARCHAR(30));"
+               "INSERT INTO customers VALUES (1,'Ann','Oslo'),(2,'Bob',NULL),(3,'Cé''cile','Lyon');"
+               "CREATE TABLE items (id INT PRIMARY KEY, code VARCHAR(10), price DECIMAL(10,2), UNIQUE KEY uk_code (code));"
+               "INSERT INTO items VALUES (1,'100',9.50),(2,'200',12.25);"
+               "CREATE TABLE empty_one (id INT PRIMARY KEY, note TEXT)");
+    }
+};
+
+TEST_F(conversion_run_test, converts_tables_a_custom_query_and_a_table_mutator_into_a_new_database)
+{
+    small_source();
+    conv->selected_tables = {L"customers", L"items", L"empty_one"};
+    conv->query_list.emplace_back(L"rich", L"SELECT id, name FROM customers WHERE id > 1");
+    // items becomes goods; its code column becomes an integer named code_num.
+    pgs_table_mutator* tm = conv->get_table_mutator2(L"items", L"goods");
+    pgs_native_type integer;
+    integer.type = L"INTEGER";
+    tm->update_field(L"code", L"code_num", integer);
+
+    run();
+
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(conv->is_finished());
+    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
+    EXPECT_EQ(rows("SELECT id, name, city FROM customers ORDER BY id"),
+              (std::vector<std::string>{"1|Ann|Oslo", "2|Bob|NULL", "3|Cé'cile|Lyon"}));
+    EXPECT_EQ(rows("SELECT id, code_num, price FROM goods ORDER BY id"),
+              (std::vector<std::string>{"1|100|9.50", "2|200|12.25"}));
+    EXPECT_EQ(rows("SELECT data_type FROM information_schema.columns WHERE table_name='goods' AND "
+                   "column_name='code_num'"),
+              std::vector<std::string>{"integer"});
+    EXPECT_EQ(rows("SELECT id, name FROM rich ORDER BY id"), (std::vector<std::string>{"2|Bob", "3|Cé'cile"}));
+    EXPECT_TRUE(dest_table_exists("public", "empty_one"));
+    // The primary key came along.
+    EXPECT_EQ(rows("SELECT count(*) FROM information_schema.table_constraints WHERE table_name='customers' AND "
+                   "constraint_type='PRIMARY KEY'"),
+              std::vector<std::string>{"1"});
+
+    // Progress: the database line counts the query too; queries go first; an
+    // empty table still gets its line.
+    ASSERT_EQ(hooks.lines.size(), 5u);
+    EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (4 tables)\r\n");
+    EXPECT_EQ(narrow(hooks.lines[1]), "Converting table rich (2 records)\r\n");
+    EXPECT_EQ(narrow(hooks.lines[2]), "Converting table customers (3 records)\r\n");
+    EXPECT_EQ(narrow(hooks.lines[3]), "Converting table items (2 records)\r\n");
+    EXPECT_EQ(narrow(hooks.lines[4]), "Converting table empty_one (0 records)\r\n");
+    EXPECT_EQ(hooks.timer_period, 200);
+
+    // Counters after a normal end: item counters back to 0, the last item's stay.
+    EXPECT_EQ(conv->get_items_total(), 0u);
+    EXPECT_EQ(conv->get_items_done(), 0u);
+    EXPECT_EQ(conv->get_current_table(), L"empty_one");
+    EXPECT_EQ(conv->get_record_count(), 0u);
+    // The selected tables were appended to the work list, behind the query.
+    ASSERT_EQ(conv->query_list.size(), 4u);
+    EXPECT_EQ(conv->query_list[0].first, L"rich");
+    EXPECT_EQ(conv->query_list[3], (udb_work_item{L"empty_one", L""}));
+}
+
+TEST_F(conversion_run_test, a_schema_setting_creates_the_schema_and_puts_every_table_in_it)
+{
+    small_source();
+    conv->selected_tables = {L"customers", L"items"};
+    conv->set_pgs_schema(L"sales");
+    conv->tab_def = true;  // only definitions: tables, no rows
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(dest_table_exists("sales", "customers"));
+    EXPECT_TRUE(dest_table_exists("sales", "items"));
+    EXPECT_EQ(rows("SELECT count(*) FROM sales.customers"), std::vector<std::string>{"0"});
+    ASSERT_EQ(hooks.lines.size(), 5u);
+    EXPECT_EQ(narrow(hooks.lines[1]), "Creating schema if necessary: 'sales'\r\n");
+    EXPECT_EQ(narrow(hooks.lines[2]), "Converting table customers (3 records)\r\n");
+}
+
+TEST_F(conversion_run_test, a_table_listed_twice_is_converted_once_and_a_missing_one_is_skipped)
+{
+    small_source();
+    conv->query_list.emplace_back(L"CUSTOMERS", L"");
+    conv->selected_tables = {L"customers", L"items", L"no_such_table", L"Items"};
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
+    EXPECT_EQ(hooks.missing, std::vector<std::wstring>{L"no_such_table"});
+    EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (3 tables)\r\n");
+    EXPECT_EQ(rows("SELECT count(*) FROM customers"), std::vector<std::string>{"3"});
+    EXPECT_EQ(rows("SELECT count(*) FROM items"), std::vector<std::string>{"2"});
+}
+
+TEST_F(conversion_run_test, the_console_form_converts_every_source_table_when_nothing_is_selected)
+{
+    small_source();
+    run();
+    EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (3 tables)\r\n");
+    EXPECT_TRUE(dest_table_exists("public", "empty_one"));
+}
+
+TEST_F(conversion_run_test, a_row_that_cannot_be_converted_fails_alone_with_its_record_number)
+{
+    // The user maps a BIGINT column to INTEGER; one value does not fit.
+    source("CREATE TABLE parts (id INT PRIMARY KEY, code BIGINT);"
+           "INSERT INTO parts VALUES (1,10),(2,5000000000),(3,30)");
+    conv->selected_tables = {L"parts"};
+    pgs_native_type integer;
+    integer.type = L"INTEGER";
+    conv->get_table_mutator2(L"parts", L"parts")->update_field(L"code", L"code", integer);
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(rows("SELECT id, code FROM parts ORDER BY id"), (std::vector<std::string>{"1|10", "3|30"}));
+    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(hooks.continues[0].rfind("parts, record #2: ", 0), 0u) << hooks.continues[0];
+    EXPECT_EQ(rows("SELECT id, code FROM parts ORDER BY id"), (std::vector<std::string>{"1|10", "3|30"}));
+}
+
+// Rows the destination refuses, by COPY and by INSERT: each is reported with
+// its record number and the other rows land.
+class rejected_row_test : public conversion_run_test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(rejected_row_test, a_refused_row_is_reported_with_its_record_number_while_the_others_land)
+{
+    const bool copy = GetParam();
+    source("CREATE TABLE stock (id INT PRIMARY KEY, qty INT);"
+           "INSERT INTO stock VALUES (1,5),(2,-1),(3,7),(4,-2),(5,9)");
+    // An existing destination table with a rule the source does not have; the
+    // whole-database mode opens it as it is.
+    dest("CREATE TABLE stock (id INTEGER PRIMARY KEY, qty INTEGER CHECK (qty >= 0))");
+    conv->get_pgs_engine().fast_insert = copy;
+    conv->selected_tables = {L"stock"};
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    ASSERT_EQ(hooks.continues.size(), 2u);
+    EXPECT_EQ(hooks.continues[0].rfind("stock, record #2: ", 0), 0u) << hooks.continues[0];
+    EXPECT_EQ(hooks.continues[1].rfind("stock, record #4: ", 0), 0u) << hooks.continues[1];
+    EXPECT_EQ(rows("SELECT id FROM stock ORDER BY id"), (std::vector<std::string>{"1", "3", "5"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(by_copy_and_insert, rejected_row_test, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "copy" : "insert"; });
+
+// ---------------------------------------------------------------------------
+// Modes for an existing destination
+
+class existing_destination_test : public conversion_run_test {
+protected:
+    void SetUp() override
+    {
+        conversion_run_test::SetUp();
+        source("CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20), qty INT);"
+               "INSERT INTO t VALUES (1,'new one',1),(2,'two',2),(3,'bad',-3),(4,'four',4);"
+               "CREATE TABLE u (id INT PRIMARY KEY);"
+               "INSERT INTO u VALUES (10),(11)");
+        dest("CREATE TABLE t (id INTEGER PRIMARY KEY, name VARCHAR(20), qty INTEGER CHECK (qty >= 0));"
+             "INSERT INTO t VALUES (1,'old one',100),(9,'kept',9);"
+             "CREATE TABLE other (x INTEGER);");
+        conv->selected_tables = {L"t", L"u"};
+    }
+};
+
+TEST_F(existing_destination_test, mode_0_drops_and_recreates_the_whole_database)
+{
+    conv->set_mode(0);
+    conv->check_dest();
+    EXPECT_FALSE(dest_exists());
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(hooks.reports().empty());
+    EXPECT_FALSE(dest_table_exists("public", "other"));
+    EXPECT_EQ(rows("SELECT id, name, qty FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|new one|1", "2|two|2", "3|bad|-3", "4|four|4"}));
+}
+
+TEST_F(existing_destination_test, mode_1_drops_and_recreates_existing_tables_only)
+{
+    conv->set_mode(1);
+    conv->check_dest();
+    run();
+    EXPECT_TRUE(hooks.reports().empty());
+    EXPECT_TRUE(dest_table_exists("public", "other"));
+    EXPECT_EQ(rows("SELECT id, name FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|new one", "2|two", "3|bad", "4|four"}));
+    EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
+}
+
+TEST_F(existing_destination_test, mode_2_skips_existing_tables_without_a_word)
+{
+    conv->set_mode(2);
+    run();
+    EXPECT_TRUE(hooks.reports().empty());
+    EXPECT_EQ(rows("SELECT id, name FROM t ORDER BY id"), (std::vector<std::string>{"1|old one", "9|kept"}));
+    EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
+    // No line for the skipped table.
+    ASSERT_EQ(hooks.lines.size(), 2u);
+    EXPECT_EQ(narrow(hooks.lines[1]), "Converting table u (2 records)\r\n");
+}
+
+TEST_F(existing_destination_test, mode_3_merges_skipping_duplicate_keys_and_reporting_other_refusals)
+{
+    conv->get_pgs_engine().fast_insert = true;
+    conv->set_mode(3);
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    // The existing row keeps its values; the CHECK violation is reported.
+    EXPECT_EQ(rows("SELECT id, name, qty FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|old one|100", "2|two|2", "4|four|4", "9|kept|9"}));
+    ASSERT_EQ(hooks.continues.size(), 1u) << hooks.continues.front();
+    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+    // An existing table switched the rest of the run to INSERT statements.
+    EXPECT_FALSE(conv->get_pgs_engine().fast_insert);
+    EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
+}
+
+TEST_F(existing_destination_test, mode_4_synchronizes_a_changed_row_by_its_key)
+{
+    conv->set_mode(4);
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(rows("SELECT id, name, qty FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|new one|1", "2|two|2", "4|four|4", "9|kept|9"}));
+    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+}
+
+TEST_F(existing_destination_test, mode_4_updates_with_the_record_after_the_field_mutators)
+{
+    // The source column name is renamed to title in the destination.
+    dest("DROP TABLE t; CREATE TABLE t (id INTEGER PRIMARY KEY, title VARCHAR(20), qty INTEGER);"
+         "INSERT INTO t VALUES (1,'old one',100)");
+    pgs_native_type text;
+    text.type = L"VARCHAR";
+    text.length = 20;
+    conv->get_table_mutator2(L"t", L"t")->update_field(L"name", L"title", text);
+    conv->set_mode(4);
+    run();
+    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
+    EXPECT_EQ(rows("SELECT id, title, qty FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|new one|1", "2|two|2", "3|bad|-3", "4|four|4"}));
+}
+
+TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
+{
+    dest("DROP TABLE t; CREATE TABLE t (id INTEGER PRIMARY KEY, name VARCHAR(20))");
+    conv->set_mode(3);
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(hooks.continues[0], std::string("t: ") + not_conform_message);
+    EXPECT_EQ(rows("SELECT count(*) FROM t"), std::vector<std::string>{"0"});
+    EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
+}
+
+// ---------------------------------------------------------------------------
+// How a run ends
+
+TEST_F(conversion_run_test, a_missing_source_ends_the_run_abnormally_before_the_first_item)
+{
+    conv->set_source(L"qdrv_no_such_database");
+    conv->selected_tables = {L"t"};
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::failed);
+    EXPECT_TRUE(conv->ended_abnormally());
+    EXPECT_TRUE(conv->is_finished());
+    EXPECT_EQ(hooks.reports().size(), 1u);
+    EXPECT_TRUE(hooks.lines.empty());
+    EXPECT_FALSE(dest_exists());
+}
+
+TEST_F(conversion_run_test, abort_in_a_row_report_ends_the_run_and_keeps_the_rows_written)
+{
+    source("CREATE TABLE stock (id INT PRIMARY KEY, qty INT);"
+           "INSERT INTO stock VALUES (1,5),(2,-1),(3,7);"
+           "CREATE TABLE later (id INT)");
+    dest("CREATE TABLE stock (id INTEGER PRIMARY KEY, qty INTEGER CHECK (qty >= 0))");
+    conv->selected_tables = {L"stock", L"later"};
+    hooks.answer.abort = true;
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::aborted);
+    EXPECT_FALSE(conv->ended_abnormally());
+    EXPECT_TRUE(conv->is_finished());
+    EXPECT_EQ(rows("SELECT id FROM stock"), std::vector<std::string>{"1"});
+    EXPECT_FALSE(dest_table_exists("public", "later"));
+}
+
+TEST_F(conversion_run_test, a_stop_request_ends_the_run_between_tables)
+{
+    source("CREATE TABLE a (id INT); INSERT INTO a VALUES (1)");
+    conv->selected_tables = {L"a"};
+    conv->request_stop();
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::stopped);
+    EXPECT_TRUE(conv->is_finished());
+    EXPECT_FALSE(dest_table_exists("public", "a"));
+}
+
+TEST_F(conversion_run_test, the_counters_can_be_read_while_a_worker_thread_runs_the_conversion)
+{
+    source("CREATE TABLE big (id INT PRIMARY KEY, v VARCHAR(20));"
+           "INSERT INTO big SELECT seq, CONCAT('v', seq) FROM seq_1_to_3000");
+    conv->selected_tables = {L"big"};
+    conv->get_pgs_engine().fast_insert = true;
+    std::thread worker([&] { run(); });
+    std::uint64_t last = 0;
+    bool monotonic = true;
+    while (!conv->is_finished()) {
+        const std::uint64_t done = conv->get_records_done();
+        monotonic = monotonic && (done >= last || done == 0);
+        last = done;
+        (void)conv->get_current_table();
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_TRUE(monotonic);
+    EXPECT_EQ(conv->get_records_done(), 3000u);
+    EXPECT_EQ(rows("SELECT count(*) FROM big"), std::vector<std::string>{"3000"});
+}
+
+TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
+{
+    small_source();
+    conv->b_direct = false;
+    char dir_template[] = "/tmp/qdrv_scriptXXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string path = std::string(dir_template) + "/out.sql";
+    conv->set_destination(tk_utf8_to_unicode(path));
+    conv->selected_tables = {L"customers"};
+    conv->check_dest();
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+    std::remove(path.c_str());
+    rmdir(dir_template);
+    EXPECT_NE(text.find("set client_encoding to 'UTF8'"), std::string::npos);
+    EXPECT_NE(text.find("CREATE TABLE"), std::string::npos);
+    EXPECT_NE(text.find("Oslo"), std::string::npos);
+}

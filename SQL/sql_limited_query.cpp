@@ -12,7 +12,7 @@ sql_limited_query::sql_limited_query(sql_database& database, const std::wstring&
     : connection(database.get_connection())
 {
     tk_write_wlog(1, L"sql_limited_query::sql_limited_query(%s)", source.c_str());
-    std::string utf8 = tk_unicode_to_utf8(source);
+    std::string utf8 = is_query ? subquery_text(source) : tk_unicode_to_utf8(source);
     statement_text = "SELECT * FROM ";
     if (is_query) {
         tk_write_log(1, "...as query");
@@ -34,6 +34,14 @@ sql_limited_query::sql_limited_query(sql_database& database, const std::wstring&
     n_fields = mysql_num_fields(result.get());
     field_list = mysql_fetch_fields(result.get());
     tk_write_log(1, "sql_limited_query - at the end");
+}
+
+std::string sql_limited_query::subquery_text(const std::wstring& text)
+{
+    std::string s = tk_unicode_to_utf8(text);
+    while (!s.empty() && (s.back() == ';' || s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.pop_back();
+    return s;
 }
 
 sql_limited_query::~sql_limited_query()

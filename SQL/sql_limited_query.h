@@ -31,6 +31,10 @@ public:
     // kind the result's description gives. A broken stream throws sql_exception.
     std::size_t store_to(window& records, const udb_schema* schema);
 
+    // A user's query text as it can stand inside "(...)": trailing blanks, line ends and
+    // semicolons removed (a query typed as "SELECT ...;" is common).
+    static std::string subquery_text(const std::wstring& text);
+
     unsigned field_count() const noexcept { return n_fields; }
     const MYSQL_FIELD* fields() const noexcept { return field_list; }
     bool at_end() const noexcept { return end_reached; }

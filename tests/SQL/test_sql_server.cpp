@@ -323,6 +323,9 @@ TEST(sql_server, query_recordset_describes_its_result)
     q->next();
     EXPECT_TRUE(q->is_eof());
     EXPECT_THROW(d->get_query(L"bad", L"SELECT nope FROM t", 0), sql_exception);
+    // A query typed with a closing semicolon still reads.
+    auto semi = d->get_query(L"semi", L"SELECT id FROM t ORDER BY id;\r\n", 0);
+    EXPECT_EQ(read_first_column(*semi), (std::vector<std::string>{"1", "2"}));
 }
 
 TEST(sql_server, four_byte_characters_and_binary_bytes_arrive_intact)

@@ -170,6 +170,19 @@ public:
             throw std::runtime_error("MySQL: " + std::string(mysql_stmt_error(stmt)));
     }
 
+    // The first field of the first row of a query, "<null>" for NULL.
+    std::string value(const std::string& sql)
+    {
+        if (mysql_real_query(m_conn, sql.data(), sql.size()) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_error(m_conn)));
+        MYSQL_RES* res = mysql_store_result(m_conn);
+        std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> owner(res, mysql_free_result);
+        MYSQL_ROW row = res ? mysql_fetch_row(res) : nullptr;
+        if (!row)
+            return "<none>";
+        return row[0] ? std::string(row[0], mysql_fetch_lengths(res)[0]) : std::string("<null>");
+    }
+
     const std::string& name() const { return m_name; }
 
 private:

@@ -8,9 +8,11 @@
 // bytes; a value larger than 1,048,576 units never enters the buffer but goes straight to the
 // file (binary data as hexadecimal in chunks), so memory stays bounded.
 //
-// When the rows are done (finish(), or the destructor) an open COPY block is ended and, for a
-// table with an auto-increment column that received rows, its sequence is set to the highest
-// value, so inserting without an id after loading the script never collides.
+// A switch from COPY to INSERT within a table ends the open COPY block first, so no statement
+// lands inside it. When the rows are done (finish(), or the destructor) an open COPY block is
+// ended and, for a table with an auto-increment column that received rows, its sequence is set
+// to the highest value loaded (or kept where the source's seed put it, when that is further),
+// so inserting without an id after loading the script never collides.
 #include <cstddef>
 #include <cstdint>
 #include <string>

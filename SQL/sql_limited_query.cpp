@@ -16,7 +16,8 @@ sql_limited_query::sql_limited_query(sql_database& database, const std::wstring&
     statement_text = "SELECT * FROM ";
     if (is_query) {
         tk_write_log(1, "...as query");
-        statement_text += "(" + utf8 + ") as temp___table";
+        // Line breaks around the text: a trailing "-- comment" must not swallow the parenthesis.
+        statement_text += "(\n" + utf8 + "\n) as temp___table";
     } else {
         tk_write_log(1, "...as table");
         if (sql_engine::instance()->is_old_version()) statement_text += utf8;

@@ -77,7 +77,7 @@ std::int64_t sql_recordset::get_rec_count()
     tk_write_log(2, "sql_recordset::get_rec_count");
     std::string stmt;
     if (is_query()) {
-        stmt = "SELECT COUNT(*) FROM (" + sql_limited_query::subquery_text(sql_text) + ") as query";
+        stmt = "SELECT COUNT(*) FROM (\n" + sql_limited_query::subquery_text(sql_text) + "\n) as query";
     } else {
         stmt = "SELECT COUNT(*) FROM ";
         std::string n = tk_unicode_to_utf8(name);

@@ -323,9 +323,11 @@ TEST(sql_server, query_recordset_describes_its_result)
     q->next();
     EXPECT_TRUE(q->is_eof());
     EXPECT_THROW(d->get_query(L"bad", L"SELECT nope FROM t", 0), sql_exception);
-    // A query typed with a closing semicolon still reads.
-    auto semi = d->get_query(L"semi", L"SELECT id FROM t ORDER BY id;\r\n", 0);
-    EXPECT_EQ(read_first_column(*semi), (std::vector<std::string>{"1", "2"}));
+    // A query typed with a closing semicolon, or ending in a comment, still reads.
+    for (const wchar_t* text : {L"SELECT id FROM t ORDER BY id;\r\n", L"SELECT id FROM t ORDER BY id -- two rows"}) {
+        auto q2 = d->get_query(L"typed", text, 0);
+        EXPECT_EQ(read_first_column(*q2), (std::vector<std::string>{"1", "2"}));
+    }
 }
 
 TEST(sql_server, four_byte_characters_and_binary_bytes_arrive_intact)

@@ -179,9 +179,10 @@ void pgs_database::init_views(const std::wstring& schema)
 void pgs_database::register_index_names()
 {
     // Index names are unique per schema: the validator must not hand out a
-    // name that an index of another table already has there.
-    const std::wstring schema = m_schema.empty() ? std::wstring(L"public") : m_schema;
-    auto names = pgs_read_index_names(connection(), schema);
+    // name that an index of another table already has there. Opened for every
+    // schema, the names of every user schema count, since tables may go into
+    // any of them.
+    auto names = pgs_read_index_names(connection(), m_schema);
     tk_singleton<pgs_engine>::get_instance()->in_validator().add_destination_names(names);
 }
 

@@ -49,8 +49,8 @@ extern const char* const console_usage_text;
 // engines and the error handler (all must exist). False when an argument
 // matched no option (the caller then shows the usage). Ends the program
 // (console_exit, through exit_with_message) for --help, a bad --mode=, an
-// unknown --encoding=, a missing table-list file and a missing source or
-// destination name. A bad log file, a profile that cannot be read and a port
+// unknown --encoding= or one other than UTF8 (texts are written as UTF-8), a
+// missing table-list file and a missing source or destination name. A bad log file, a profile that cannot be read and a port
 // that is no number raise their tk_exception.
 bool parse_cmd_line(int argc, char* const* argv);
 

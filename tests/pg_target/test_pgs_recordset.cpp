@@ -241,6 +241,21 @@ TEST_F(pgs_recordset_live, the_sequence_continues_after_the_highest_value)
     }
 }
 
+TEST_F(pgs_recordset_live, case_sensitive_names_keep_their_case_through_copy_and_sequence)
+{
+    engine().is_case_sens = true;
+    db().create_schema(L"CaseS");
+    auto rs = create(L"CaseS.Ord\"ers", {{L"Id", VT_I4, 0, 0, 0, 0, true}, {L"Name", VT_BSTR, 10}});
+    for (int i : {3, 9}) {
+        udb_record r = make_record({{L"Id", ole_variant(i)}, {L"Name", ole_variant(L"n")}});
+        rs->append_record(r);
+    }
+    rs.reset();
+    engine().is_case_sens = false;
+    EXPECT_EQ(sql1("select count(*) from \"CaseS\".\"Ord\"\"ers\""), "2");
+    EXPECT_EQ(sql1("insert into \"CaseS\".\"Ord\"\"ers\"(\"Name\") values ('x') returning \"Id\""), "10");
+}
+
 TEST_F(pgs_recordset_live, an_empty_serial_table_starts_at_one)
 {
     auto rs = create(L"serial_empty", {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
@@ -255,13 +270,15 @@ TEST_F(pgs_recordset_live, fields_are_matched_by_name_ignoring_case_and_order)
     for (bool copy : {true, false}) {
         engine().fast_insert = copy;
         const std::wstring table = copy ? L"match_copy" : L"match_ins";
-        auto rs = create(table, {{L"orderid", VT_I4}, {L"note", VT_BSTR, 10}});
-        udb_record r = make_record({{L"NOTE", ole_variant(L"hi")}, {L"ORDERID", ole_variant(7)}});
+        auto rs = create(table, {{L"orderid", VT_I4}, {L"note", VT_BSTR, 10}, {L"Order/Date", VT_BSTR, 10}});
+        // A field whose name the server cannot take unquoted is matched under its safe name.
+        udb_record r = make_record({{L"NOTE", ole_variant(L"hi")}, {L"ORDERID", ole_variant(7)},
+                                    {L"Order/Date", ole_variant(L"d")}});
         rs->append_record(r);
         udb_record missing = make_record({{L"orderid", ole_variant(8)}});
         EXPECT_THROW(rs->append_record(missing), tk_exception);
         rs.reset();
-        EXPECT_EQ(sql1("select orderid || note from " + tk_unicode_to_utf8(table)), "7hi");
+        EXPECT_EQ(sql1("select orderid || note || order_date from " + tk_unicode_to_utf8(table)), "7hid");
     }
 }
 

@@ -68,10 +68,13 @@ void sql_record::fill(const std::vector<sql_column_plan>& plans, const unsigned 
     if (size() != n) {
         reset();
         reserve(n);
-        for (std::size_t i = 0; i < n; ++i) emplace_back().set_name(plans[i].name);
+        for (std::size_t i = 0; i < n; ++i) emplace_back();
+        named_by = nullptr;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        // Records are reused only with the plans they were made for, so names are set once.
-        sql_read_value(plans[i], row[i], lengths[i], (*this)[i]);
+    if (named_by != &plans) {
+        // Names are set when the record starts serving a result, not per row.
+        for (std::size_t i = 0; i < n; ++i) (*this)[i].set_name(plans[i].name);
+        named_by = &plans;
     }
+    for (std::size_t i = 0; i < n; ++i) sql_read_value(plans[i], row[i], lengths[i], (*this)[i]);
 }

@@ -35,6 +35,12 @@ public:
     // Sets the record to one row by prepared column plans, reusing its fields (the hot path:
     // no allocation per row once the fields hold their names).
     void fill(const std::vector<sql_column_plan>& plans, const unsigned long* lengths, MYSQL_ROW row);
+
+    // The next fill sets the field names again (the record moves to another result).
+    void forget_names() noexcept { named_by = nullptr; }
+
+private:
+    const std::vector<sql_column_plan>* named_by = nullptr;  // the plans the field names come from
 };
 
 // Column plans of a result: by its descriptions, or (when the schema has columns) by the table's

@@ -230,6 +230,8 @@ void sql_recordset::reset()
     // An earlier stream still occupies the connection: release it before the count.
     limited_query.reset();
     clean();
+    for (auto& r : records)
+        if (r) r->forget_names();
     pos = 0;
     window_pos = 0;
     rec_count = get_rec_count();

@@ -194,3 +194,26 @@ TEST(sql_validators, engine_hands_out_the_rules_of_the_version)
     auto tn = e.create_tn_validator({L"a"}, {L"B"});
     EXPECT_TRUE(tn->is_duplicated(L"b"));
 }
+
+namespace {
+struct plain_properties : udb_properties {
+    udb_properties* get_mutator(const std::wstring&) override { return nullptr; }
+    udb_properties* get_mutator_by_new_name(const std::wstring&) override { return nullptr; }
+};
+}  // namespace
+
+TEST(sql_engine_names, properties_choose_table_type_and_character_set)
+{
+    sql_engine second;  // a private engine: the flags of the shared one stay untouched
+    plain_properties p;
+    p.get_properties()[L"engine"] = L"MyISAM";
+    p.get_properties()[L"character set"] = L"latin1";
+    second.set_properties(&p);
+    EXPECT_EQ(second.get_table_type(), L"MyISAM");
+    EXPECT_EQ(second.get_default_charset(), L"latin1");
+    plain_properties none;
+    second.set_properties(&none);
+    EXPECT_EQ(second.get_table_type(), L"InnoDB");
+    EXPECT_EQ(second.get_default_charset(), L"latin1");
+    EXPECT_EQ(second.get_max_allowed_packet(), 0);  // not connected
+}

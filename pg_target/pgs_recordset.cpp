@@ -323,7 +323,8 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     }
 
     // Completes and commits the batch; a refused batch is replayed piece by
-    // piece. Throws only pgs_exception (the batch could not be stored at all).
+    // piece. The rows the server refuses (all of the batch when it cannot be
+    // stored at all) are kept in `rejected` for the next report.
     void commit_batch()
     {
         if (!batch) {
@@ -403,16 +404,14 @@ struct pgs_recordset::impl final : pgs_batch_owner {
             w.commit();
         } catch (const std::exception& e) {
             // The connection is gone (or the commit failed): nothing of the
-            // batch is stored. Every row of it is reported.
-            std::string text = std::string("the rows could not be stored: ") +
-                               (dynamic_cast<const pqxx::pqxx_exception*>(&e)
-                                    ? dynamic_cast<const pqxx::pqxx_exception&>(e).base().what()
-                                    : e.what());
-            std::vector<pgs_rejected_row> all;
-            for (std::size_t i = 0; i < n; ++i) all.push_back({line_records[i], row_error_text(text.c_str())});
-            clear_lines();
-            rejected.insert(rejected.end(), all.begin(), all.end());
-            throw pgs_exception(row_error_text(failure.c_str()));
+            // batch is stored, and every row of it is reported as refused.
+            const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+            const std::string text = "the batch could not be stored (" + row_error_text(failure.c_str()) +
+                                     "): " + row_error_text(lib ? lib->base().what() : e.what());
+            tk_write_log(3, "%s", text.c_str());
+            // Rows the replay had refused before it failed are reported once, with the rest.
+            std::erase_if(rejected, [&](const pgs_rejected_row& r) { return r.record_number >= line_records.front(); });
+            for (std::size_t i = 0; i < n; ++i) rejected.push_back({line_records[i], text});
         }
         clear_lines();
     }

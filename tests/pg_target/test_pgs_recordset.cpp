@@ -416,3 +416,37 @@ TEST_F(pgs_recordset_live, keyed_filter_update2_and_deletes)
 }
 
 }  // namespace
+
+namespace {
+
+// Its own suite: the test ends the server side of the suite's connection.
+class pgs_recordset_lost_connection : public pgs_live_suite {};
+
+TEST_F(pgs_recordset_lost_connection, rows_of_a_batch_that_cannot_be_stored_are_all_reported)
+{
+    udb_schema s = make_schema({{L"id", VT_I4}});
+    udb_indexes none;
+    auto rs = db().create_table1(L"lost", s, none);
+    for (int i = 1; i <= 5; ++i) {
+        udb_record r = make_record({{L"id", ole_variant(i)}});
+        rs->append_record(r);
+    }
+    {
+        const int pid = engine().connection()->get().backendpid();
+        pqxx::connection killer(test_env::pg_conninfo(s_db_name));
+        pqxx::nontransaction tx(killer);
+        tx.exec("select pg_terminate_backend(" + std::to_string(pid) + ")");
+    }
+    try {
+        dynamic_cast<pgs_recordset&>(*rs).flush_rows();
+        FAIL() << "no report";
+    } catch (const pgs_rows_rejected_exception& e) {
+        ASSERT_EQ(e.rows().size(), 5u);
+        EXPECT_EQ(e.rows().front().record_number, 1u);
+        EXPECT_EQ(e.rows().back().record_number, 5u);
+        EXPECT_NE(e.rows().front().message.find("could not be stored"), std::string::npos);
+    }
+    EXPECT_NO_FATAL_FAILURE(rs.reset());
+}
+
+}  // namespace

@@ -334,6 +334,32 @@ TEST_F(pgs_recordset_live, a_table_reads_back_with_its_keys_indexes_and_rows)
     EXPECT_EQ(n, 250);
 }
 
+TEST_F(pgs_recordset_live, foreign_keys_are_read_into_the_databases_list)
+{
+    sql("create schema fk_s; create table fk_s.parent (a int, b int, primary key (b, a)); "
+        "create table fk_s.child (x int, pa int, pb int, constraint child_fk foreign key (pb, pa) "
+        "references fk_s.parent (b, a) on delete cascade); "
+        "create table public.child (x int)");
+    auto fresh = std::make_unique<pgs_database>(tk_utf8_to_unicode(s_db_name), L"", 2, false);
+    auto rs = fresh->get_table(L"fk_s.child", 8);
+    auto& keys = fresh->get_relationships();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].name, L"child_fk");
+    EXPECT_EQ(keys[0].table, L"fk_s.child");
+    EXPECT_EQ(keys[0].ref_table, L"fk_s.parent");
+    EXPECT_EQ(keys[0].fk_flds, (std::vector<std::wstring>{L"pb", L"pa"}));
+    EXPECT_EQ(keys[0].pk_flds, (std::vector<std::wstring>{L"b", L"a"}));
+    EXPECT_EQ(keys[0].rule, L"ON DELETE CASCADE ");
+    // The table of the same name in another schema has no key.
+    auto other = fresh->get_table(L"public.child", 8);
+    EXPECT_EQ(keys.size(), 1u);
+    EXPECT_EQ(other->get_indexes().size(), 0u);
+    // Mode 0x20 of the database: no foreign keys read.
+    auto no_fk = std::make_unique<pgs_database>(tk_utf8_to_unicode(s_db_name), L"", 0x20, false);
+    no_fk->get_table(L"fk_s.child", 8);
+    EXPECT_TRUE(no_fk->get_relationships().empty());
+}
+
 TEST_F(pgs_recordset_live, a_query_recordset_reads_its_columns_and_rows)
 {
     auto rs = db().get_query(L"q", L"select 1::int as a, 'x'::text as b union all select 2, null", 0);

@@ -121,7 +121,7 @@ public:
     // The column rule: new name, kind, type text, size, sub-type, default and
     // (when set) precision and scale. NOT NULL, auto-increment and the comment
     // stay. The mapped default is the destination's own expression already and
-    // travels with the type text (see below).
+    // is marked as such (t_ftd::default_is_expression).
     void modify1(t_ftd& column) const
     {
         tk_write_log(2, "udb_field_mutator::modify1");
@@ -139,20 +139,11 @@ public:
         tk_write_log(2, "\told dw_reserved=%d, new dw_reserved=%d", static_cast<int>(old_reserved),
                      static_cast<int>(column.dw_reserved));
         // The mapped default is a destination expression already (a quoted text
-        // stays quoted, a boolean is true or false), so it must reach DEFAULT
-        // exactly as it stands. The table builders turn a column's default value
-        // into an expression of their own, which would quote it a second time;
-        // the expression therefore travels with the type text, and the default
-        // value is left empty. An auto-increment column gets no default from the
-        // builders, so it gets none here either.
-        const std::wstring& expression = m_native_type.default_value;
-        if (!expression.empty() && !column.auto_increment) {
-            column.nativetype += L" DEFAULT ";
-            column.nativetype += expression;
-            column.default_value = std::wstring();
-        } else {
-            column.default_value = expression;
-        }
+        // stays quoted, a boolean is true or false): the flag tells the table
+        // builders to write it into DEFAULT as it stands instead of turning it
+        // into a literal a second time. An empty expression means no default.
+        column.default_value = m_native_type.default_value;
+        column.default_is_expression = true;
         if (m_native_type.precision != 0 || m_native_type.scale != 0) {
             tk_write_log(2, "Setting new prec/scale: (%d,%d)", static_cast<int>(m_native_type.precision),
                          static_cast<int>(m_native_type.scale));

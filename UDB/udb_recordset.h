@@ -73,6 +73,10 @@ public:
     const std::wstring& get_sql_text() const noexcept { return sql_text; }
     const std::wstring& get_name() const noexcept { return name; }
     std::int32_t get_key_pos() const noexcept { return key_pos; }
+    // The position of the key index in the index list, or -1 for none (any negative value
+    // counts as none). A caller that rewrites the index list (a table mutator drops indexes
+    // whose columns were left out) stores the position that follows the key index there.
+    void set_key_pos(int pos) noexcept { key_pos = pos < 0 ? -1 : std::int32_t(pos); }
     udb_schema& get_schema() noexcept { return schema; }
     const udb_schema& get_schema() const noexcept { return schema; }
     udb_indexes& get_indexes() noexcept { return indexes; }

@@ -116,6 +116,13 @@ std::wstring make_pgs_def_val(const t_ftd* column)
     const auto subtype = static_cast<std::uint32_t>(column->dw_reserved);
     tk_write_wlog(2, L"make_pgs_def_val(%s,%d,%d)", text.c_str(), int(vt), int(subtype));
 
+    // A default chosen in a type mapping is a PostgreSQL expression already ('abc', true,
+    // now()): quoting or checking it against the source kind again would spoil it.
+    if (column->default_is_expression) {
+        tk_write_log(2, "Default value is an expression, written as it is");
+        return text;
+    }
+
     if (vt == VT_DATE && (subtype & pgs_subtype::current_moment)) {
         if ((subtype & 0xb) == 0xb) return L"CURRENT_TIME";
         if ((subtype & 0xa) == 0xa) return L"CURRENT_DATE";

@@ -9,10 +9,6 @@ VARTYPE udb_native_type_traits<pgs_native_type>::udb_type(const pgs_native_type&
 
 std::wstring udb_native_type_traits<pgs_native_type>::type_text(const pgs_native_type& native)
 {
-    // The default name of a fixed-width text column is CHAR, which on its own
-    // means CHAR(1) and would refuse every longer value: it keeps its length.
-    if (native.type == L"CHAR" && native.length > 0)
-        return L"CHAR(" + std::to_wstring(native.length) + L")";
     return pgs_get_native_type2(native);
 }
 

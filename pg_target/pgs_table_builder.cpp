@@ -158,7 +158,8 @@ std::wstring pgs_schema_initializer::make_create_statement(bool with_partitions)
             const auto code = subtype & ~pgs_subtype::empty_default;
             if (code == pgs_subtype::uuid && !def.empty()) need_uuid = true;
             else if (code == pgs_subtype::geometry || code == pgs_subtype::geography) need_postgis = true;
-            empty_text_default = (subtype & pgs_subtype::empty_default) != 0;
+            // A mapped default expression replaces the source's empty text default.
+            empty_text_default = (subtype & pgs_subtype::empty_default) != 0 && !c.default_is_expression;
         }
         if (empty_text_default) {
             tk_write_log(1, "Got empty string def.value for VT_BSTR");

@@ -190,8 +190,13 @@ std::wstring pgs_get_native_type2(const pgs_native_type& native)
     // A name that already carries its size keeps it: a second one would make the type invalid.
     if (name.find(L'(') != std::wstring::npos) return name;
     char digits[48];
-    if (name.size() >= 7 && name.compare(0, 7, L"VARCHAR") == 0) {
-        if (native.length == 0) return name;  // unbounded VARCHAR; (0) would be refused
+    // VARCHAR without a length is unbounded and CHAR without one is CHAR(1); a length of 0
+    // would be refused, so those keep the bare name. CHAR on its own would refuse every value
+    // longer than one character, so a fixed-width text keeps its length as VARCHAR does.
+    const bool varchar = name.size() >= 7 && name.compare(0, 7, L"VARCHAR") == 0;
+    const bool fixed_char = name.size() >= 4 && name.compare(0, 4, L"CHAR") == 0;
+    if (varchar || fixed_char) {
+        if (native.length == 0) return name;
         auto res = std::to_chars(digits, digits + sizeof digits, native.length);
         std::wstring r = name + L"(";
         r.append(digits, res.ptr);

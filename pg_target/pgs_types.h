@@ -87,9 +87,9 @@ pgs_value_kind pgs_get_value_kind(VARTYPE vt, std::uint32_t subtype);
 // full ("VARCHAR(40) ") or name-only ("VARCHAR") form.
 std::wstring pgs_get_native_type1(const t_ftd& column, bool name_only);
 
-// The full type text from a user's type name and the sizes kept beside it: VARCHAR... gets
-// (length), DECIMAL... gets (precision,scale); a name that already has a size, or a size of 0,
-// gets none.
+// The full type text from a user's type name and the sizes kept beside it: VARCHAR... and
+// CHAR... get (length), DECIMAL... gets (precision,scale); a name that already has a size, or a
+// size of 0, gets none. Names are compared case-sensitively (a lower-case name stays as it is).
 std::wstring pgs_get_native_type2(const pgs_native_type& native);
 
 // PostgreSQL type name (exact case) -> value kind; unknown names give VT_BSTR.

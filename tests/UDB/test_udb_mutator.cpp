@@ -8,6 +8,7 @@
 #include "TK/tk_strings.h"
 #include "UDB/udb_db_mutator.h"
 #include "UDB/udb_mutator.h"
+#include "UDB/udb_recordset.h"
 
 namespace {
 
@@ -350,11 +351,12 @@ TEST_F(table_mutator, modify1_rewrites_the_schema_and_keeps_seed_and_increment)
     EXPECT_EQ(name.dw_reserved, 0);
     EXPECT_EQ(name.precision, 3);  // precision and scale 0 in the mapping keep the column's
     EXPECT_TRUE(name.b_not_null);
-    // The mapped default is an expression already: it travels with the type
-    // text, and the default value is left empty so nothing quotes it again.
-    EXPECT_EQ(name.nativetype, L"VARCHAR(40) DEFAULT 'x'");
+    // The mapped default is an expression already: it is kept as it stands and
+    // marked so, and the type text stays a type.
+    EXPECT_EQ(name.nativetype, L"VARCHAR(40)");
     EXPECT_EQ(name.default_value.get_type(), VT_BSTR);
-    EXPECT_EQ(name.default_value.to_wstring(), L"");
+    EXPECT_EQ(name.default_value.to_wstring(), L"'x'");
+    EXPECT_TRUE(name.default_is_expression);
 
     EXPECT_EQ(schema[2].name, L"code");
     EXPECT_EQ(schema[2].vartype, VT_I2);
@@ -362,6 +364,9 @@ TEST_F(table_mutator, modify1_rewrites_the_schema_and_keeps_seed_and_increment)
     EXPECT_EQ(schema[2].default_value.to_wstring(), L"");
     EXPECT_EQ(schema[3].name, L"Name");
     EXPECT_EQ(schema[3].size, 5u);
+    // Columns without a field mutator keep a source default, still to be made an expression.
+    EXPECT_FALSE(schema[0].default_is_expression);
+    EXPECT_FALSE(schema[3].default_is_expression);
 
     EXPECT_EQ(schema.seed, 1000);
     EXPECT_EQ(schema.increment, 5);
@@ -534,6 +539,46 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
         tm.modify3(again, &key);
         EXPECT_EQ(key, after) << "key at " << before;
     }
+}
+
+// A recordset keeps pointing at its key after a mutator rewrote its index list.
+class key_recordset : public udb_recordset {
+public:
+    key_recordset() : udb_recordset(std::wstring(L"t")) {}
+    void append_record(udb_record&) override {}
+};
+
+TEST(table_mutator_indexes, recordset_takes_the_key_position_that_follows_the_key)
+{
+    test_table_mutator tm(L"t");
+    tm.update_field(L"b", L"", native(L""))->set_status(udb_mutators::deleted);
+    tm.update_field(L"c", L"c2", native(L"INTEGER"));
+
+    key_recordset rs;
+    rs.add_index(udb_index(L"ix_b", false, false, names({L"b"})));
+    rs.add_index(udb_index(L"uq_c", true, false, names({L"c"})));
+    ASSERT_EQ(rs.get_key_pos(), 1);
+    std::int32_t pos = rs.get_key_pos();
+    tm.modify3(rs.get_indexes(), &pos);
+    rs.set_key_pos(pos);
+    ASSERT_EQ(rs.get_key_pos(), 0);
+    udb_record row;
+    row.push_back(std::make_unique<udb_field>(L"c2", 4, ole_variant(std::int32_t(7))));
+    const auto key = rs.get_key(row);
+    ASSERT_TRUE(key);
+    ASSERT_EQ(key->size(), 1u);
+    EXPECT_EQ((*key)[0].get_name(), L"c2");
+
+    // A dropped key leaves the recordset without one: no stale index is taken for it.
+    key_recordset lost;
+    lost.add_index(udb_index(L"uq_bc", true, false, names({L"b", L"c"})));
+    pos = lost.get_key_pos();
+    tm.modify3(lost.get_indexes(), &pos);
+    lost.set_key_pos(pos);
+    EXPECT_EQ(lost.get_key_pos(), -1);
+    EXPECT_THROW(lost.get_key(row), tk_exception);
+    lost.set_key_pos(-7);
+    EXPECT_EQ(lost.get_key_pos(), -1);
 }
 
 TEST(table_mutator_indexes, renames_apply_once_per_name)

@@ -112,6 +112,31 @@ TEST(pgs_defaults, null_column_is_an_internal_error)
     EXPECT_THROW(make_pgs_def_val(static_cast<const t_ftd*>(nullptr)), tk_mail_assertion);
 }
 
+// A default that a type mapping set is a PostgreSQL expression already: it comes back exactly
+// as it stands, whatever the column's kind and sub-type would make of a source default.
+TEST(pgs_defaults, a_mapped_expression_is_written_as_it_stands)
+{
+    struct {
+        VARTYPE vt;
+        std::int32_t subtype;
+        std::uint32_t size;
+        const wchar_t* text;
+    } cases[] = {
+        {VT_BSTR, 0, 2, L"'abc'"},       // neither quoted again nor cut to the size
+        {VT_BSTR, 0x10, 10, L"'it''s'"},  // the source's empty-text flag does not win
+        {VT_BOOL, 0, 0, L"true"},         // not turned into a quoted text
+        {VT_I4, 0, 0, L"(6 * 7)"},        // not refused for not being a plain integer
+        {VT_DATE, 9, 0, L"now()"},        // not replaced by the source's current moment
+        {VT_BSTR, 1, 36, L"gen_random_uuid()"},
+        {VT_I4, 0, 0, L""},               // an empty expression: no default
+    };
+    for (const auto& c : cases) {
+        t_ftd col(c.size, L"c", c.vt, false, false, ole_variant(std::wstring(c.text)), c.subtype);
+        col.default_is_expression = true;
+        EXPECT_EQ(tk_unicode_to_utf8(make_pgs_def_val(col)), tk_unicode_to_utf8(c.text));
+    }
+}
+
 // Every expression made is accepted by the server for the column's own type.
 TEST(pgs_defaults_server, every_default_made_is_accepted)
 {

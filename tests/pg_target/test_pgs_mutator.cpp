@@ -10,6 +10,7 @@
 #include <pqxx/pqxx>
 
 #include "TK/tk_strings.h"
+#include "UDB/udb_profile.h"
 #include "pg_target/pgs_mutator.h"
 #include "pg_target/pgs_table_builder.h"
 #include "support/test_env.h"
@@ -84,6 +85,7 @@ udb_schema source_schema()
     s.push_back(std::make_shared<t_ftd>(255, L"motto", VT_BSTR, false, false));
     s.push_back(std::make_shared<t_ftd>(1, L"active", VT_I2, true, false, ole_variant(std::wstring(L"1"))));
     s.push_back(std::make_shared<t_ftd>(19, L"created", VT_DATE, false, false));
+    s.push_back(std::make_shared<t_ftd>(3, L"tag", VT_BSTR, false, false, ole_variant(), 4));
     s.push_back(std::make_shared<t_ftd>(10, L"dropped", VT_BSTR, false, false));
     return s;
 }
@@ -99,15 +101,28 @@ pgs_native_type native(const wchar_t* type, std::uint64_t length, const wchar_t*
 
 // A default chosen in a type mapping is a PostgreSQL expression already: it
 // must reach DEFAULT unchanged (quoted texts not quoted again, a boolean still
-// a boolean), and the table must be creatable with it.
+// a boolean), and the table must be creatable with it. The mapping goes through
+// a stored and loaded profile first, as a saved conversion's mapping does.
 TEST(pgs_mutator, mapped_defaults_reach_create_table_once)
 {
-    pgs_table_mutator tm(L"people");
-    tm.update_field(L"name", L"full_name", native(L"VARCHAR", 40, L"'abc'"));
-    tm.update_field(L"motto", L"motto", native(L"TEXT", 0, L"'it''s'"));
-    tm.update_field(L"active", L"active", native(L"boolean", 0, L"true"));
-    tm.update_field(L"created", L"created", native(L"timestamp", 0, L"CURRENT_TIMESTAMP"));
-    tm.update_field(L"dropped", L"dropped", native(L"", 0, L""))->set_status(udb_mutators::deleted);
+    pgs_db_mutator stored;
+    pgs_table_mutator* mapped = stored.get_table_mutator2(L"people", L"people");
+    mapped->update_field(L"name", L"full_name", native(L"VARCHAR", 40, L"'abc'"));
+    mapped->update_field(L"motto", L"motto", native(L"TEXT", 0, L"'it''s'"));
+    mapped->update_field(L"active", L"active", native(L"boolean", 0, L"true"));
+    mapped->update_field(L"created", L"created", native(L"timestamp", 0, L"CURRENT_TIMESTAMP"));
+    mapped->update_field(L"tag", L"tag", native(L"CHAR", 3, L"'ab'"));
+    mapped->update_field(L"dropped", L"dropped", native(L"", 0, L""))->set_status(udb_mutators::deleted);
+    udb_profile out;
+    ASSERT_TRUE(stored.store(out));
+    const std::wstring path = tk_utf8_to_unicode(::testing::TempDir()) + L"pgs_type_mappings.profile";
+    ASSERT_TRUE(out.store(path));
+    udb_profile in;
+    ASSERT_TRUE(in.load(path));
+    pgs_db_mutator loaded;
+    ASSERT_TRUE(loaded.load(in));
+    pgs_table_mutator* tm = loaded.get_table_mutator3(L"people");
+    ASSERT_NE(tm, nullptr);
 
     udb_schema schema = source_schema();
     schema.seed = 500;
@@ -115,9 +130,9 @@ TEST(pgs_mutator, mapped_defaults_reach_create_table_once)
     udb_indexes indexes;
     indexes.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
     indexes.push_back(udb_index(L"ix_dropped", false, false, {L"dropped"}));
-    tm.modify3(indexes);
+    tm->modify3(indexes);
     const std::wstring table = tk_utf8_to_unicode(test_env::unique_name("mut"));
-    ASSERT_EQ(tm.modify1(schema), L"people");
+    ASSERT_EQ(tm->modify1(schema), L"people");
     EXPECT_EQ(schema.seed, 500);
     EXPECT_EQ(schema.increment, 3);
     ASSERT_EQ(indexes.size(), 1u);
@@ -127,6 +142,8 @@ TEST(pgs_mutator, mapped_defaults_reach_create_table_once)
     const std::wstring sql = builder.make_create_statement(false);
     EXPECT_NE(sql.find(L"\"full_name\" VARCHAR(40) DEFAULT 'abc'"), std::wstring::npos) << tk_unicode_to_utf8(sql);
     EXPECT_NE(sql.find(L"\"active\" boolean DEFAULT true NOT NULL"), std::wstring::npos) << tk_unicode_to_utf8(sql);
+    // A fixed-width text keeps its length (bare CHAR would be CHAR(1)).
+    EXPECT_NE(sql.find(L"\"tag\" CHAR(3) DEFAULT 'ab'"), std::wstring::npos) << tk_unicode_to_utf8(sql);
     EXPECT_EQ(sql.find(L"'''"), std::wstring::npos) << tk_unicode_to_utf8(sql);
     EXPECT_EQ(sql.find(L"dropped"), std::wstring::npos) << tk_unicode_to_utf8(sql);
 
@@ -138,11 +155,12 @@ TEST(pgs_mutator, mapped_defaults_reach_create_table_once)
     const std::string quoted = tx.quote_name(tk_unicode_to_utf8(table));
     tx.exec("insert into " + quoted + " (id) values (1)");
     const pqxx::row row =
-        tx.exec1("select full_name, motto, active, created is not null from " + quoted);
+        tx.exec1("select full_name, motto, active, created is not null, tag from " + quoted);
     EXPECT_EQ(row[0].as<std::string>(), "abc");
     EXPECT_EQ(row[1].as<std::string>(), "it's");
     EXPECT_TRUE(row[2].as<bool>());
     EXPECT_TRUE(row[3].as<bool>());
+    EXPECT_EQ(row[4].as<std::string>(), "ab ");
 }
 
 }  // namespace

@@ -178,6 +178,11 @@ TEST(pgs_types, full_type_text_from_a_chosen_type_name)
         {L"DECIMAL", 0, 0, 0, L"DECIMAL"},
         {L"INTEGER", 11, 5, 1, L"INTEGER"},
         {L"VARCHA", 5, 0, 0, L"VARCHA"},
+        // Bare CHAR is CHAR(1) and would refuse longer values: it keeps its length too.
+        {L"CHAR", 10, 0, 0, L"CHAR(10)"},
+        {L"CHAR", 0, 0, 0, L"CHAR"},
+        {L"char", 10, 0, 0, L"char"},
+        {L"CHAR(3)", 10, 0, 0, L"CHAR(3)"},
     };
     for (const auto& c : cases) {
         pgs_native_type native;

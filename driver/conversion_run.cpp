@@ -459,6 +459,11 @@ void pelmora_convertor::operator()()
             result = conversion_outcome::failed;
             m_outcome.store(result, std::memory_order_release);
             get_frontend_hooks().unexpected_error(e.what());
+        } catch (...) {
+            // Not an error of the run (a front end unwinding to end the
+            // program): recorded, then passed on.
+            m_outcome.store(conversion_outcome::failed, std::memory_order_release);
+            throw;
         }
         m_outcome.store(result, std::memory_order_release);
     }

@@ -955,7 +955,9 @@ void pgs_recordset::slow_append(udb_record& record)
     tk_write_log(1, "pgs_recordset::slow_append");
     impl& s = *m_impl;
     s.plan();
-    if (record.size() < schema.size()) throw tk_mail_assertion("pgs_recs", 1303);
+    // Fewer fields than columns is the data's fault, not the program's: the
+    // item fails as it does for COPY, instead of ending the process.
+    if (record.size() < schema.size()) throw tk_exception(tk_utf8_to_unicode(not_conform_text), 1);
     if (!s.insert_layout.matches(record)) {
         s.insert_layout = make_layout(record, schema);
         s.insert_prefix = "INSERT INTO " + s.table_sql + "(";

@@ -316,6 +316,35 @@ TEST_F(conversion_run_test, a_stop_request_ends_the_run_between_tables)
     EXPECT_FALSE(dest_table_exists("public", "a"));
 }
 
+// Stops the run as soon as a table's rows are about to be copied.
+class stop_at_table_hooks : public recording_hooks {
+public:
+    explicit stop_at_table_hooks(pelmora_convertor*& c) : conv_(c) {}
+    void progress_line(const std::wstring& line) override
+    {
+        recording_hooks::progress_line(line);
+        if (line.rfind(L"Converting table", 0) == 0) conv_->request_stop();
+    }
+
+private:
+    pelmora_convertor*& conv_;
+};
+
+TEST_F(conversion_run_test, a_stop_request_is_seen_between_rows)
+{
+    source("CREATE TABLE a (id INT); INSERT INTO a VALUES (1),(2);"
+           "CREATE TABLE b (id INT); INSERT INTO b VALUES (1)");
+    conv->selected_tables = {L"a", L"b"};
+    pelmora_convertor* target = conv.get();
+    stop_at_table_hooks stopper(target);
+    hooks_scope scope(stopper);
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::stopped);
+    EXPECT_EQ(conv->get_records_done(), 0u);
+    EXPECT_EQ(rows("SELECT count(*) FROM a"), std::vector<std::string>{"0"});
+    EXPECT_FALSE(dest_table_exists("public", "b"));
+}
+
 TEST_F(conversion_run_test, the_counters_can_be_read_while_a_worker_thread_runs_the_conversion)
 {
     source("CREATE TABLE big (id INT PRIMARY KEY, v VARCHAR(20));"

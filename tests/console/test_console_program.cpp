@@ -165,6 +165,20 @@ TEST_F(console_program_test, mode_0_replaces_the_whole_database)
     EXPECT_EQ(dst.rows("SELECT tablename FROM pg_tables WHERE schemaname = 'public'"), strings{"t"});
 }
 
+TEST_F(console_program_test, a_refused_row_is_reported_with_its_number_and_the_run_goes_on)
+{
+    src.exec("CREATE TABLE events (id INT PRIMARY KEY, label VARCHAR(10));"
+             "INSERT INTO events VALUES (1, 'one'), (2, 'bad'), (3, 'three');");
+    // The destination table exists with a rule the source does not know.
+    dst.create();
+    dst.exec("CREATE TABLE events (id integer PRIMARY KEY, label varchar(10) CHECK (label <> 'bad'))");
+    const run_result r = run_quindrel(live() + strings{"--mode=3"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table events (3 records)\n\nError:\nevents, record #2: "), std::string::npos)
+        << r.out;
+    EXPECT_EQ(dst.rows("SELECT id FROM events ORDER BY id"), (strings{"1", "3"}));
+}
+
 TEST_F(console_program_test, table_list_file_with_mark_empty_line_and_a_missing_table)
 {
     load_sample();

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Whole-conversion benchmark: generates a MySQL database of ROWS rows across
+# three tables (integers, DECIMAL, VARCHAR, DATETIME, TEXT, BLOB), then times
+#   quindrel live with COPY, live with INSERT, and into a script file,
+# next to the baseline of `mariadb --batch --quick` piped into `psql \copy` of the
+# same rows, and prints rows/s, the ratio to the baseline and peak memory
+# (maximum resident set size from /usr/bin/time -v). A second COPY run with a
+# tenth of the rows shows whether peak memory grows with the row count.
+#
+#   bench/bench_conversion.sh [ROWS]        (default 1000000)
+#
+# Uses the servers of the TEST_* variables when they are set (source the env
+# file of scripts/test_servers.sh), otherwise starts throwaway ones.
+#   BUILD_DIR    build folder with console/quindrel (default: build; built when missing)
+#   SKIP_INSERT  1 to leave out the (slow) live INSERT run
+set -euo pipefail
+rows=${1:-1000000}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+quindrel="$build/console/quindrel"
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
+if [ ! -x "$quindrel" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target quindrel
+fi
+
+work=$(mktemp -d /tmp/quindrel-bench.XXXXXX)
+chmod 755 "$work"
+own_servers=0
+if [ -z "${TEST_MYSQL_PORT:-}" ] || [ -z "${TEST_PG_PORT:-}" ]; then
+  own_servers=1
+  "$root/scripts/test_servers.sh" start "$work/servers" >/dev/null
+  # shellcheck disable=SC1091
+  source "$work/servers/env"
+fi
+PGBIN=${TEST_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)}
+export PGPASSWORD="$TEST_PG_PASSWORD"
+src="qbench_src_$$"
+dbs=("qbench_copy_$$" "qbench_copy_small_$$" "qbench_insert_$$" "qbench_base_$$")
+
+my() { mariadb --no-defaults -h "$TEST_MYSQL_HOST" -P "$TEST_MYSQL_PORT" -u "$TEST_MYSQL_USER" -p"$TEST_MYSQL_PASSWORD" "$@"; }
+pg() { "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" "$@"; }
+
+cleanup() {
+  my -e "DROP DATABASE IF EXISTS \`$src\`; DROP DATABASE IF EXISTS \`${src}_small\`" 2>/dev/null || true
+  for db in "${dbs[@]}"; do pg -d postgres -c "DROP DATABASE IF EXISTS \"$db\" WITH (FORCE)" 2>/dev/null || true; done
+  [ "$own_servers" = 1 ] && "$root/scripts/test_servers.sh" stop "$work/servers"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Rows: 40 % numbers, 40 % texts and dates, 20 % binary values.
+generate() {  # database, row count
+  local db=$1 n=$2
+  local n_num=$((n * 4 / 10)) n_txt=$((n * 4 / 10))
+  local n_bin=$((n - n_num - n_txt))
+  my <<SQL
+DROP DATABASE IF EXISTS \`$db\`;
+CREATE DATABASE \`$db\` CHARACTER SET utf8mb4;
+USE \`$db\`;
+CREATE TABLE t_numbers (id BIGINT PRIMARY KEY, a INT NOT NULL, b BIGINT NOT NULL, amount DECIMAL(18,4) NOT NULL,
+                        KEY ix_a (a));
+CREATE TABLE t_texts (id INT PRIMARY KEY, name VARCHAR(100) NOT NULL, created DATETIME NOT NULL, body TEXT NOT NULL);
+CREATE TABLE t_binary (id INT PRIMARY KEY, data BLOB NOT NULL, note VARCHAR(50) NOT NULL);
+INSERT INTO t_numbers SELECT seq, seq % 100000, seq * 7919, seq / 13 FROM seq_1_to_$n_num;
+INSERT INTO t_texts SELECT seq, CONCAT('name ', seq, ' Zoë'), '2024-01-01' + INTERVAL seq SECOND,
+       CONCAT(REPEAT('lorem ipsum ', 1 + seq % 8), '\t', seq, '\nend') FROM seq_1_to_$n_txt;
+INSERT INTO t_binary SELECT seq, UNHEX(SHA2(seq, 512)), CONCAT('n', seq) FROM seq_1_to_$n_bin;
+SQL
+}
+
+# Runs a command under /usr/bin/time -v; sets secs and peak_kb.
+measure() {
+  local out="$work/time.txt"
+  /usr/bin/time -v -o "$out" "$@" >"$work/cmd.out" 2>"$work/cmd.err" || {
+    echo "failed: $*" >&2; cat "$work/cmd.out" "$work/cmd.err" >&2; exit 1; }
+  local wall
+  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$out")
+  secs=$(awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }' <<<"$wall")
+  peak_kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$out")
+}
+
+conn=(--mysqlh="$TEST_MYSQL_HOST" --myport="$TEST_MYSQL_PORT" --mysqlu="$TEST_MYSQL_USER" --mysqlp="$TEST_MYSQL_PASSWORD"
+      --posgsh="$TEST_PG_HOST" --pgport="$TEST_PG_PORT" --posgsu="$TEST_PG_USER" --posgsp="$TEST_PG_PASSWORD")
+
+echo "generating $rows rows ..."
+generate "$src" "$rows"
+generate "${src}_small" $((rows / 10))
+
+declare -a names times peaks
+record() { names+=("$1"); times+=("$secs"); peaks+=("$peak_kb"); }
+
+measure "$quindrel" --src="$src" --dest="${dbs[0]}" --fast_insert "${conn[@]}"
+record "quindrel live COPY"
+copy_secs=$secs
+measure "$quindrel" --src="${src}_small" --dest="${dbs[1]}" --fast_insert "${conn[@]}"
+small_secs=$secs small_peak=$peak_kb
+if [ "${SKIP_INSERT:-0}" != 1 ]; then
+  measure "$quindrel" --src="$src" --dest="${dbs[2]}" "${conn[@]}"
+  record "quindrel live INSERT"
+fi
+measure "$quindrel" --src="$src" --dest="$work/script.sql" --dump "${conn[@]}"
+record "quindrel script"
+script_mb=$(( $(stat -c %s "$work/script.sql") / 1048576 ))
+rm -f "$work/script.sql"
+
+# Baseline: the same tables (structure taken from the COPY run), rows streamed
+# by the MySQL client in batch mode into psql's \copy. Binary values travel as
+# PostgreSQL's hex form.
+pg -d postgres -c "CREATE DATABASE \"${dbs[3]}\""
+"$PGBIN/pg_dump" -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" --schema-only "${dbs[0]}" |
+  pg -d "${dbs[3]}" -v ON_ERROR_STOP=1 >/dev/null
+cat >"$work/baseline.sh" <<EOF
+set -euo pipefail
+copy() {
+  mariadb --no-defaults --batch --quick --skip-column-names -h "$TEST_MYSQL_HOST" -P "$TEST_MYSQL_PORT" \
+    -u "$TEST_MYSQL_USER" -p"\$MYPW" "$src" -e "\$1" |
+    "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" -d "${dbs[3]}" -c "\\\\copy \$2 FROM STDIN"
+}
+copy "SELECT id, a, b, amount FROM t_numbers" t_numbers
+copy "SELECT id, name, created, body FROM t_texts" t_texts
+copy "SELECT id, CONCAT('\\\\\\\\x', HEX(data)), note FROM t_binary" t_binary
+EOF
+export MYPW="$TEST_MYSQL_PASSWORD"
+measure bash "$work/baseline.sh"
+base_secs=$secs
+names+=("baseline mariadb | psql \\copy"); times+=("$secs"); peaks+=("$peak_kb")
+
+check=$(pg -d "${dbs[3]}" -tAc "SELECT (SELECT count(*) FROM t_numbers) + (SELECT count(*) FROM t_texts) + (SELECT count(*) FROM t_binary)")
+copied=$(pg -d "${dbs[0]}" -tAc "SELECT (SELECT count(*) FROM t_numbers) + (SELECT count(*) FROM t_texts) + (SELECT count(*) FROM t_binary)")
+[ "$check" = "$rows" ] && [ "$copied" = "$rows" ] || { echo "row counts differ: baseline $check, COPY $copied, expected $rows" >&2; exit 1; }
+
+echo
+printf '%-32s %10s %12s %16s %12s\n' "method ($rows rows)" "seconds" "rows/s" "vs baseline" "peak MB"
+for i in "${!names[@]}"; do
+  name="${names[$i]}" awk -v s="${times[$i]}" -v r="$rows" -v b="$base_secs" -v p="${peaks[$i]}" \
+    'BEGIN { printf "%-32s %10.2f %12.0f %15.2fx %12.1f\n", ENVIRON["name"], s, (s > 0 ? r / s : 0), (s > 0 ? b / s : 0), p / 1024 }'
+done
+echo "script file: $script_mb MB"
+awk -v big="${peaks[0]}" -v small="$small_peak" -v r="$rows" -v s="$small_secs" -v c="$copy_secs" \
+  'BEGIN { printf "peak memory of live COPY: %.1f MB at %d rows, %.1f MB at %d rows (%.2fx for 10x the rows; %.2f s vs %.2f s)\n",
+           big / 1024, r, small / 1024, r / 10, (small > 0 ? big / small : 0), c, s }'
+awk -v b="$base_secs" -v c="$copy_secs" \
+  'BEGIN { printf "goal: live COPY at least half the baseline throughput: %s (%.2fx)\n", (c > 0 && b / c >= 0.5 ? "met" : "NOT met"), (c > 0 ? b / c : 0) }'

@@ -1,0 +1,90 @@
+// Console reports by level and the console form of progress lines, in process.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "console/console_frontend.h"
+#include "driver/error_handler.h"
+#include "driver/pelmora_convertor.h"
+
+namespace {
+
+TEST(console_progress, lines_end_as_on_this_platform_and_a_table_line_gets_an_empty_line)
+{
+    EXPECT_EQ(console_progress_text(L"Converting database 'shop' (2 tables)\r\n"),
+              "Converting database 'shop' (2 tables)\n");
+    EXPECT_EQ(console_progress_text(L"Creating schema if necessary: 'sales'\r\n"),
+              "Creating schema if necessary: 'sales'\n");
+    EXPECT_EQ(console_progress_text(L"Converting table 100%_Zoë (7 records)\r\n"),
+              "Converting table 100%_Zoë (7 records)\n\n");
+}
+
+class console_report_test : public ::testing::Test {
+protected:
+    // Reports the exception; gives standard output and whether the program was
+    // ended (with -1).
+    std::pair<std::string, bool> report(const tk_exception& e)
+    {
+        ::testing::internal::CaptureStdout();
+        bool ended = false;
+        try {
+            handler.handle(e, false);
+        } catch (const console_exit& x) {
+            ended = x.code == -1;
+        }
+        return {::testing::internal::GetCapturedStdout(), ended};
+    }
+
+    tk_logger logger{nullptr, false, 3, false};
+    console_hooks_scope hooks;
+    error_handler handler{pgs_error_table};
+    pelmora_convertor conv{convertor_form::console};
+};
+
+TEST_F(console_report_test, level_0_is_printed_on_one_line_with_its_prefix_and_the_work_goes_on)
+{
+    handler.load_err_map(mysql_error_table);
+    handler.set_prefix(L"orders", 7);
+    tk_exception e("first line\nsecond line", 0);
+    EXPECT_EQ(report(e), std::make_pair(std::string("Error:\norders, record #7: first line second line\n"), false));
+
+    // A code of the MySQL table gives its text, line feeds turned into blanks.
+    tk_exception denied("server text", 0);
+    denied.set_error_code(0x400415);
+    handler.set_prefix(L"orders");
+    EXPECT_EQ(report(denied).first,
+              "Error:\norders: Access denied. Verify the user name and password are correct, and you have the "
+              "necessary privileges to connect to the target MySQL server.\n");
+}
+
+TEST_F(console_report_test, level_1_is_printed_and_ends_the_program)
+{
+    EXPECT_EQ(report(tk_exception("Invalid port number", 1)),
+              std::make_pair(std::string("Error:\nInvalid port number\n"), true));
+}
+
+TEST_F(console_report_test, silent_hides_levels_0_and_1_but_never_an_internal_error)
+{
+    conv.set_silent(true);
+    handler.set_suppressed(true);
+    handler.set_prefix(L"t");
+    EXPECT_EQ(report(tk_exception("row problem", 0)), std::make_pair(std::string(), false));
+    EXPECT_EQ(report(tk_exception("stop", 1)), std::make_pair(std::string(), true));
+    EXPECT_EQ(report(tk_exception("broken\nstate", 2)),
+              std::make_pair(std::string("Internal error: broken\nstate\n"), true));
+}
+
+TEST_F(console_report_test, exit_with_message_goes_to_standard_error_unless_silent)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(exit_with_message("100% wrong"), console_exit);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "100% wrong\n");
+    conv.set_silent(true);
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(exit_with_message("hidden"), console_exit);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace

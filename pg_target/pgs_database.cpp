@@ -438,9 +438,34 @@ void pgs_database::get_schema_info(std::vector<std::wstring>& schemas)
     }
 }
 
+namespace {
+
+// "set client_encoding ..." (any case, leading blanks allowed).
+bool is_client_encoding_statement(const std::wstring& statement)
+{
+    std::wstring_view s = statement;
+    while (!s.empty() && (s.front() == L' ' || s.front() == L'\t' || s.front() == L'\n' || s.front() == L'\r'))
+        s.remove_prefix(1);
+    static constexpr std::wstring_view set = L"set ";
+    if (s.size() < set.size() || !tk_equal_no_case(s.substr(0, set.size()), set)) return false;
+    s.remove_prefix(set.size());
+    while (!s.empty() && s.front() == L' ') s.remove_prefix(1);
+    static constexpr std::wstring_view key = L"client_encoding";
+    return s.size() >= key.size() && tk_equal_no_case(s.substr(0, key.size()), key);
+}
+
+}  // namespace
+
 std::unique_ptr<udb_recordset> pgs_database::query(const std::wstring& statement)
 {
     tk_write_wlog(2, L"pgs_database::query(%s)", statement.c_str());
+    if (is_client_encoding_statement(statement)) {
+        // Every text this side sends is UTF-8; another client encoding would
+        // make the server misread every non-ASCII character. The chosen
+        // encoding matters for script files only.
+        tk_write_wlog(3, L"The live connection keeps client encoding UTF8 (not sent: %s)", statement.c_str());
+        return nullptr;
+    }
     pgs_connection& conn = connection();
     conn.make_room();
     pqxx::work tx(conn.get(), "run_query");

@@ -75,6 +75,21 @@ TEST_P(value_round_trip, by_copy_and_by_insert)
 }
 INSTANTIATE_TEST_SUITE_P(pgs_recordset, value_round_trip, ::testing::ValuesIn(value_cases));
 
+TEST_F(pgs_recordset_live, a_chosen_client_encoding_does_not_garble_live_text)
+{
+    db().query(L"set client_encoding to 'WIN1252'");
+    EXPECT_EQ(sql1("show client_encoding"), "UTF8");
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::wstring table = copy ? L"enc_copy" : L"enc_ins";
+        auto rs = create(table, {{L"v", VT_BSTR}});
+        udb_record r = make_record({{L"v", ole_variant(L"caf\u00e9 \u20ac")}});
+        rs->append_record(r);
+        rs.reset();
+        EXPECT_EQ(sql1("select length(v) from " + tk_unicode_to_utf8(table)), "6");
+    }
+}
+
 // --- a refused row in a COPY batch -------------------------------------------
 
 TEST_F(pgs_recordset_live, a_refused_copy_row_is_reported_alone_and_the_rest_is_stored)
@@ -157,6 +172,38 @@ TEST_F(pgs_recordset_live, refused_rows_of_the_last_batch_are_reported_by_flush_
     rs->append_record(r);
     rs.reset();
     EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from refused2"), "1,2,3,4");
+}
+
+TEST_F(pgs_recordset_live, a_row_refused_by_an_existing_tables_check_fails_alone)
+{
+    sql("create table checked (id integer primary key, label varchar(10) check (label <> 'bad'))");
+    // Opened after the table exists, as a run over an existing destination does.
+    pgs_database fresh(tk_utf8_to_unicode(s_db_name), L"", 0x28, false);
+    for (bool copy : {false, true}) {
+        engine().fast_insert = copy;
+        sql("delete from checked");
+        udb_schema cols = make_schema({{L"id", VT_I4}, {L"label", VT_BSTR, 10}});
+        udb_indexes none;
+        auto rs = fresh.create_table1(L"public.checked", cols, none);
+        std::vector<std::string> errors;
+        for (auto [id, label] : {std::pair{1, L"one"}, std::pair{2, L"bad"}, std::pair{3, L"three"}}) {
+            udb_record r = make_record({{L"id", ole_variant(id)}, {L"label", ole_variant(label)}});
+            try {
+                rs->append_record(r);
+            } catch (const pgs_exception& e) {
+                errors.push_back(e.what());
+            }
+        }
+        try {
+            dynamic_cast<pgs_recordset&>(*rs).flush_rows();
+        } catch (const pgs_exception& e) {
+            errors.push_back(e.what());
+        }
+        rs.reset();
+        ASSERT_EQ(errors.size(), 1u) << (copy ? "COPY" : "INSERT");
+        EXPECT_NE(errors[0].find("check"), std::string::npos) << errors[0];
+        EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from checked"), "1,3");
+    }
 }
 
 // --- values that do not fit their column ---------------------------------------

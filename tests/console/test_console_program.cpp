@@ -265,6 +265,23 @@ TEST_F(console_program_test, refused_postgresql_login_before_the_run_fails_and_c
     EXPECT_FALSE(dst.exists());
 }
 
+TEST_F(console_program_test, failed_drop_of_a_database_in_use_stops_before_the_run)
+{
+    load_sample();
+    dst.create();
+    dst.exec("CREATE TABLE kept (x int); INSERT INTO kept VALUES (42)");
+    {
+        // Another session holds the database open, so it cannot be dropped.
+        pqxx::connection busy(test_env::pg_conninfo(dst.name()));
+        const run_result r = run_quindrel(live() + strings{"--mode=0"});
+        EXPECT_EQ(r.status, 255) << r.out << r.err;
+        EXPECT_NE(r.out.find("Connecting to Postgres server...done\nError:\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Converting"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(dst.value("SELECT x FROM kept"), "42");
+    EXPECT_EQ(dst.value("SELECT count(*) FROM pg_tables WHERE tablename = 'customers'"), "0");
+}
+
 TEST_F(console_program_test, run_that_cannot_create_its_destination_exits_255)
 {
     load_sample();

@@ -76,6 +76,7 @@ TEST_F(pgs_database_live, create_schema_folds_quotes_and_skips_public)
 
 TEST_F(pgs_database_live, create_open_and_drop_a_table)
 {
+    db().create_schema(L"Sales");
     udb_schema cols = make_schema({{L"Id", VT_I4}, {L"Order/Date", VT_DATE, 0, 0, 0, 2}, {L"Note", VT_BSTR, 30}});
     cols[2].comment = L"the customer's note";
     udb_indexes idx;

@@ -833,26 +833,31 @@ udb_record* pgs_recordset::get_item()
 {
     tk_write_log(1, "pgs_recordset::get_item");
     if (m_eof || !m_impl->cursor) return nullptr;
-    auto record = std::make_unique<udb_record>();
-    record->reserve(schema.size());
+    // One record per recordset, its fields given new values for each row.
+    if (!m_current || m_current->size() != schema.size()) {
+        m_current = std::make_unique<udb_record>();
+        m_current->reserve(schema.size());
+        for (std::size_t i = 0; i < schema.size(); ++i) {
+            const t_ftd& col = schema[i];
+            m_current->emplace_back(col.name, col.size, ole_variant(), col.b_not_null, col.auto_increment);
+        }
+    }
     const auto row = m_impl->block[m_impl->row];
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const t_ftd& col = schema[i];
-        ole_variant value;
+        udb_field& field = (*m_current)[i];
         const pqxx::field f = row[pqxx::row::size_type(i)];
-        if (!f.is_null()) {
-            if (col.vartype == VT_BSTR)
-                value = ole_variant::from_wstring(tk_utf8_to_unicode(f.c_str()), VT_BSTR);
-            else if (col.vartype == VT_BYTE_ARRAY || col.vartype == VT_BLOB) {
-                const pqxx::binarystring bytes(f);
-                value = ole_variant(bytes.data(), bytes.size());
-            }
-            else
-                value = ole_variant::from_string(f.c_str(), col.vartype);
+        if (f.is_null()) {
+            field.set_value(ole_variant());
+        } else if (col.vartype == VT_BSTR) {
+            field.set_value(ole_variant::from_wstring(tk_utf8_to_unicode(f.c_str()), VT_BSTR));
+        } else if (col.vartype == VT_BYTE_ARRAY || col.vartype == VT_BLOB) {
+            const pqxx::binarystring bytes(f);
+            field.set_value(ole_variant(bytes.data(), bytes.size()));
+        } else {
+            field.set_value(ole_variant::from_string(f.c_str(), col.vartype));
         }
-        record->emplace_back(col.name, col.size, std::move(value), col.b_not_null, col.auto_increment);
     }
-    m_current = std::move(record);
     return m_current.get();
 }
 

@@ -407,6 +407,30 @@ TEST_F(pgs_recordset_live, foreign_keys_are_read_into_the_databases_list)
     EXPECT_TRUE(no_fk->get_relationships().empty());
 }
 
+TEST_F(pgs_recordset_live, awkward_values_read_back_through_the_cursor)
+{
+    {
+        auto rs = create(L"awkward", {{L"id", VT_I4}, {L"t", VT_BSTR}, {L"b", VT_BYTE_ARRAY}});
+        udb_record r1 = make_record({{L"id", ole_variant(1)}, {L"t", ole_variant(L"a\r\nb\t'\\")}, {L"b", bytes({0, 0, 7})}});
+        udb_record r2 = make_record({{L"id", ole_variant(2)}, {L"t", ole_variant(L"")}, {L"b", ole_variant()}});
+        rs->append_record(r1);
+        rs->append_record(r2);
+    }
+    auto rs = db().get_table(L"public.awkward", 8);
+    rs->reset();
+    udb_record* r = rs->get_item();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ((*r)[1].to_wstring(), L"a\r\nb\t'\\");
+    EXPECT_EQ((*r)[2].get_byte_vector(), (std::vector<std::uint8_t>{0, 0, 7}));
+    rs->next();
+    r = rs->get_item();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ((*r)[1].get_type(), VT_BSTR);  // empty text, not NULL
+    EXPECT_EQ((*r)[2].get_type(), VT_EMPTY);
+    rs->next();
+    EXPECT_TRUE(rs->is_eof());
+}
+
 TEST_F(pgs_recordset_live, a_query_recordset_reads_its_columns_and_rows)
 {
     auto rs = db().get_query(L"q", L"select 1::int as a, 'x'::text as b union all select 2, null", 0);

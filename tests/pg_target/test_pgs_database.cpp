@@ -107,6 +107,18 @@ TEST_F(pgs_database_live, create_open_and_drop_a_table)
     EXPECT_FALSE(db().delete_tab(L"pg_catalog.pg_class"));
 }
 
+TEST_F(pgs_database_live, a_primary_key_follows_its_renamed_column)
+{
+    udb_schema cols = make_schema({{L"Key/Id", VT_I4}, {L"v", VT_I4}});
+    udb_indexes idx;
+    idx.push_back(udb_index(L"renamed_pk", true, true, {L"Key/Id"}));
+    auto rs = db().create_table1(L"renamed_key", cols, idx);
+    rs.reset();
+    EXPECT_EQ(sql1("select a.attname from pg_index x join pg_attribute a on a.attrelid = x.indrelid "
+                   "and a.attnum = any(x.indkey) where x.indrelid = 'renamed_key'::regclass and x.indisprimary"),
+              "key_id");
+}
+
 TEST_F(pgs_database_live, delete_tab_of_an_unlisted_table_drops_it_and_answers_false)
 {
     sql("create table unlisted (a int)");

@@ -13,6 +13,8 @@
 
 struct st_mysql;
 class sql_tmp_recordset;
+class udb_record;
+class udb_field;
 
 class sql_database : public udb_database {
 public:
@@ -39,7 +41,27 @@ public:
     // Whether the server accepts the statement: it is prepared, never run, so a DELETE typed
     // into a query test changes nothing.
     bool test_query(const std::wstring& statement) override;
+    // Creates each foreign key (with an index on its columns where none begins with them);
+    // a key that fails is reported through sql_report_error and the next one follows. The
+    // tables locked for a key are unlocked again whatever happens.
     void create_relationships(const std::vector<udb_relationship>& keys) override;
+
+    // Adds an index on the columns unless an index of the table begins with them; a failure
+    // of the server is only traced.
+    void create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns);
+    // Runs a statement (UTF-8) that yields no rows; sql_exception when the server refuses it.
+    void query_append(const std::string& utf8_statement);
+    // Runs the statement with one "?" per field of the row whose data size is above
+    // sql_long_data_threshold, those values sent as long data in chunks of
+    // long_data_chunk units (bytes of a byte array; characters of a text, sent as UTF-8).
+    // sql_prep_stmt_failed_exception when the statement interface fails; the statement
+    // handle is closed on every path.
+    void prepared_statement(const std::string& utf8_statement, const udb_record& row, std::int32_t placeholders);
+    // The same with the fields in placeholder order (a statement whose columns follow the
+    // table's order rather than the row's).
+    void prepared_statement(const std::string& utf8_statement, const std::vector<const udb_field*>& fields,
+                            std::int32_t placeholders, std::uint64_t row_size);
+    static constexpr std::uint32_t long_data_chunk = 131072;
 
     // The same as query(), typed, for the engine's own catalogue reads.
     std::unique_ptr<sql_tmp_recordset> run_query(const std::string& utf8_statement);

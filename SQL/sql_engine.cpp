@@ -168,10 +168,10 @@ std::unique_ptr<udb_database> sql_engine::create_db(const std::wstring& name)
 {
     tk_write_wlog(2, L"sql_engine::create_db (%s)", name.c_str());
     tk_write_wlog(3, L"Creating MySQL database '%s'", name.c_str());
-    if (!is_plain_word(default_charset))
-        throw tk_exception(L"Invalid character set name '" + default_charset + L"'", 1);
+    const std::wstring charset = get_effective_charset();
+    if (!is_plain_word(charset)) throw tk_exception(L"Invalid character set name '" + charset + L"'", 1);
     std::string stmt = "CREATE DATABASE " + database_name_in_statement(name) + " character set " +
-                       tk_unicode_to_utf8(default_charset);
+                       tk_unicode_to_utf8(charset);
     tk_write_log(2, "Run SQL-query: %s", stmt.c_str());
     execute(stmt);
     return open_db(name, 2, std::wstring());
@@ -225,7 +225,16 @@ void sql_engine::set_properties(udb_properties* props)
         table_type = L"InnoDB";
     }
     auto c = map.find(L"character set");
-    if (c != map.end()) default_charset = c->second;
+    if (c != map.end()) {
+        default_charset = c->second;
+        charset_from_properties = true;
+    }
+}
+
+std::wstring sql_engine::get_effective_charset() const
+{
+    if (!charset_from_properties && default_charset == L"utf8" && session_charset == "utf8mb4") return L"utf8mb4";
+    return default_charset;
 }
 
 std::vector<std::wstring> sql_engine::get_contents()

@@ -71,6 +71,9 @@ public:
     bool is_old_version() const;
     st_mysql* connection() const noexcept { return conn.get(); }
     const std::wstring& get_default_charset() const noexcept { return default_charset; }
+    // The character set of created databases and text columns: the database properties' choice,
+    // else utf8mb4 when the session runs it (the plain default utf8 refuses 4-byte characters).
+    std::wstring get_effective_charset() const;
     const std::wstring& get_table_type() const noexcept { return table_type; }
     // The character set the session runs with ("utf8mb4", or "utf8" on servers without it).
     const std::string& get_session_charset() const noexcept { return session_charset; }
@@ -86,6 +89,7 @@ private:
     std::string database_name_in_statement(const std::wstring& name) const;
 
     std::wstring default_charset = L"utf8";
+    bool charset_from_properties = false;
     std::wstring table_type = L"InnoDB";
     bool connected = false;
     bool use_fast_append = true;

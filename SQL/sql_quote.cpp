@@ -2,6 +2,8 @@
 
 #include <mysql.h>
 
+#include "platform/pf_text.h"
+
 void sql_append_quoted_name(std::string& out, std::string_view utf8_name)
 {
     out.reserve(out.size() + utf8_name.size() + 2);
@@ -45,14 +47,35 @@ bool sql_is_quoted_name(std::wstring_view name)
     return true;
 }
 
+void sql_append_escaped(std::string& out, st_mysql* connection, std::string_view utf8_text)
+{
+    // The client library needs up to 2n+1 bytes.
+    const std::size_t at = out.size();
+    out.resize(at + utf8_text.size() * 2 + 1);
+    const unsigned long n =
+        connection ? mysql_real_escape_string(connection, out.data() + at, utf8_text.data(),
+                                              static_cast<unsigned long>(utf8_text.size()))
+                   : mysql_escape_string(out.data() + at, utf8_text.data(), static_cast<unsigned long>(utf8_text.size()));
+    out.resize(at + n);
+}
+
+void sql_append_literal(std::string& out, st_mysql* connection, std::string_view utf8_text)
+{
+    out.reserve(out.size() + utf8_text.size() * 2 + 3);
+    out += '\'';
+    sql_append_escaped(out, connection, utf8_text);
+    out += '\'';
+}
+
 std::string sql_quote_literal(st_mysql* connection, std::string_view utf8_text)
 {
-    // The client library needs up to 2n+1 bytes; the apostrophes are added around it.
-    std::string out(utf8_text.size() * 2 + 3, '\0');
-    out[0] = '\'';
-    unsigned long n = mysql_real_escape_string(connection, out.data() + 1, utf8_text.data(),
-                                               static_cast<unsigned long>(utf8_text.size()));
-    out.resize(n + 1);
-    out += '\'';
+    std::string out;
+    sql_append_literal(out, connection, utf8_text);
     return out;
+}
+
+std::wstring sql_quote_wliteral(st_mysql* connection, std::wstring_view text)
+{
+    // The whole text, zero characters included: the escaping turns them into \0.
+    return pf_utf8_to_wide(sql_quote_literal(connection, pf_wide_to_utf8(text)));
 }

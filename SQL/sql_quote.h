@@ -20,5 +20,12 @@ void sql_append_quoted_name(std::string& out, std::string_view utf8_name);
 bool sql_is_quoted_name(std::wstring_view name);
 
 // A string literal between apostrophes, escaped by the client library for the connection's
-// character set and its NO_BACKSLASH_ESCAPES mode.
+// character set and its NO_BACKSLASH_ESCAPES mode. Every byte survives: quotes, backslashes,
+// zero bytes and line ends are escaped, so the server reads back exactly `utf8_text`.
+// A null connection (no session yet) escapes by the library's default rules (backslashes).
 std::string sql_quote_literal(st_mysql* connection, std::string_view utf8_text);
+std::wstring sql_quote_wliteral(st_mysql* connection, std::wstring_view text);
+// Appends the literal to `out` (statements built in one buffer, no temporaries).
+void sql_append_literal(std::string& out, st_mysql* connection, std::string_view utf8_text);
+// The escaped text alone, without the apostrophes around it.
+void sql_append_escaped(std::string& out, st_mysql* connection, std::string_view utf8_text);

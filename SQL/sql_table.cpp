@@ -1,23 +1,25 @@
 #include "SQL/sql_table.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
+#include "SQL/sql_error_report.h"
 #include "SQL/sql_exception.h"
+#include "SQL/sql_field_finder.h"
+#include "SQL/sql_literals.h"
+#include "SQL/sql_sync.h"
 #include "SQL/sql_fk_parser.h"
 #include "SQL/sql_quote.h"
 #include "SQL/sql_tmp_recordset.h"
 #include "SQL/sql_types.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_validator.h"
+#include "platform/pf_text.h"
 
 namespace {
-
-[[noreturn]] void not_supported_yet(const char* what)
-{
-    throw tk_exception(std::string("Writing to a MySQL table is not supported yet (") + what + ")", 1);
-}
 
 std::wstring text_of(const udb_field& f)
 {
@@ -64,7 +66,19 @@ sql_table::sql_table(sql_database* database_, const std::wstring& name_, std::ve
 sql_table::~sql_table()
 {
     tk_write_log(2, "sql_table::dtor");
-    pending_insert.clear();
+    // Rows still collected go out now; a failure cannot leave a destructor, so it is reported.
+    try {
+        flush();
+    } catch (const tk_exception& e) {
+        tk_write_log(3, "Table '%s': ERROR '%s'", tk_unicode_to_utf8(name).c_str(), e.what());
+        try {
+            sql_report_error(name, e);
+        } catch (...) {
+            // An abort chosen while the table object goes ends nothing more than the table.
+        }
+    } catch (const std::exception& e) {
+        tk_write_log(3, "Table '%s': ERROR '%s'", tk_unicode_to_utf8(name).c_str(), e.what());
+    }
 }
 
 void sql_table::initialize(std::int32_t mode)
@@ -196,29 +210,339 @@ void sql_table::read_foreign_keys()
     }
 }
 
-// --- the writing side: not built yet ----------------------------------------------------------
+// --- the writing side ---------------------------------------------------------------------------
 
-void sql_table::append_record(udb_record&)
+namespace {
+
+const char* const conform_message =
+    "The structure of data source does not conform to the destination table. For more information see "
+    "Troubleshooting article of the product documentation.";
+
+bool is_lob_kind(VARTYPE vt) noexcept
 {
-    not_supported_yet("append");
+    return vt == VT_BLOB || vt == VT_BYTE_ARRAY || vt == VT_BSTR;
 }
 
-void sql_table::update2(udb_record&, const std::wstring&)
+// The name a record field would have got as a column of this system: acceptable names stay,
+// others get the validator's safe name.
+std::wstring mapped_name(udb_validator& validator, const std::wstring& name)
 {
-    not_supported_yet("update");
+    return validator.is_acceptable(name) ? name : validator.get_safe_name(name);
 }
 
-void sql_table::update1(udb_record&)
+}  // namespace
+
+std::uint32_t sql_table::get_max_buffer_size()
 {
-    not_supported_yet("update");
+    static const std::uint32_t size = 1000000;
+    return size;
 }
 
-void sql_table::delete_key(const std::wstring&)
+std::string sql_table::quoted_table_name() const
 {
-    not_supported_yet("delete");
+    return tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(name));
 }
 
-void sql_table::delete_key(udb_record&)
+void sql_table::append_version_quoted(std::string& out, const std::wstring& n) const
 {
-    not_supported_yet("delete");
+    const std::string utf8 = tk_unicode_to_utf8(n);
+    if (sql_engine::instance()->is_old_version()) out += utf8;
+    else sql_append_quoted_name(out, utf8);
+}
+
+void sql_table::flush()
+{
+    if (pending_insert.empty()) return;
+    std::string statement = std::move(pending_insert);
+    pending_insert.clear();
+    tk_write_log(1, "Run SQL query: [%.*s]", static_cast<int>(statement.size() > 1000 ? 1000 : statement.size()),
+                 statement.data());
+    db().query_append(statement);
+}
+
+void sql_table::match_columns(const udb_record& record, std::vector<column_pair>& out) const
+{
+    out.clear();
+    if (record.size() < schema.size()) {
+        tk_write_log(1, "Size of record is less than size of schema");
+        auto validator = sql_engine::instance()->create_fn_validator(record);
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            const udb_field* f = record.get(i);
+            if (!f) continue;
+            std::wstring mapped = f->get_name();
+            if (!validator->is_acceptable(mapped)) {
+                mapped = validator->get_safe_name(mapped);
+                validator->add_existing_name(mapped);
+            }
+            tk_write_wlog(1, L"Name=%s, mapped name=%s", f->get_name().c_str(), mapped.c_str());
+            if (!schema.find_field(mapped)) {
+                tk_write_wlog(1, L"Field %s not found", mapped.c_str());
+                throw tk_exception(conform_message, 0);
+            }
+            out.push_back({f, &schema.get_field1(mapped)});
+        }
+        return;
+    }
+    tk_write_log(1, "Size of schema is less or equal to the size of record");
+    sql_field_finder finder(record);
+    for (std::size_t c = 0; c < schema.size(); ++c) {
+        const t_ftd& col = schema[c];
+        const std::int32_t idx = finder.get_field_idx(col.name);
+        if (idx < 0 || !record.get(static_cast<std::size_t>(idx))) {
+            tk_write_wlog(1, L"Field %s not found in appending record", col.name.c_str());
+            throw tk_exception(conform_message, 0);
+        }
+        out.push_back({record.get(static_cast<std::size_t>(idx)), &col});
+    }
+}
+
+void sql_table::append_record(udb_record& record)
+{
+    tk_write_log(2, "sql_table::append_record");
+    const std::uint64_t size = record.get_total_size();
+    tk_write_log(1, "record size=%d", static_cast<int>(size));
+    sql_engine* engine = sql_engine::instance();
+    if (size > get_max_buffer_size()) {
+        tk_write_log(3, "Row is too big (%d bytes), swtich to slow_append", static_cast<int>(size));
+        engine->set_use_fast_append(false);
+        if (!pending_insert.empty()) {
+            try {
+                flush();
+            } catch (const tk_exception& e) {
+                // The rows collected so far are lost: the user must hear of it.
+                std::string table = tk_unicode_to_utf8(name);
+                tk_write_log(3, "Table '%s': ERROR '%s'", table.c_str(), e.what());
+                sql_report_error(name, e);
+            }
+        }
+    }
+    if (engine->is_use_fast_append()) fast_append(record);
+    else slow_append(record);
+    ++rec_count;
+    ++record_count;
+}
+
+void sql_table::fast_append(const udb_record& record)
+{
+    tk_write_log(1, "sql_table::fast_append");
+    match_columns(record, pairs);
+    const bool replace = (db().get_mode() & sql_database::mode_replace) != 0;
+    row_head.assign(replace ? "REPLACE INTO " : "INSERT IGNORE INTO ");
+    append_version_quoted(row_head, name);
+    row_head += '(';
+    const std::size_t pending_size = pending_insert.size();
+    const std::uint32_t field_count = static_cast<std::uint32_t>(record.size());
+    if (cached_rec_size == 0) cached_rec_size = field_count;
+    row_values.assign(pending_size != 0 ? "(" : " VALUES(");
+    if (pending_size == 0) tk_write_log(2, "Initialize new query...");
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (i) {
+            row_head += ", ";
+            row_values += ", ";
+        }
+        append_version_quoted(row_head, pairs[i].column->name);
+        sql_append_fld_value(row_values, *pairs[i].field, *pairs[i].column, false);
+    }
+    bool starts_statement = pending_size == 0;
+    if (pending_size != 0) {
+        const bool too_long = pending_size + 2 + row_head.size() + row_values.size() > get_max_buffer_size();
+        if (too_long || cached_rec_size != field_count) {
+            if (!too_long)
+                tk_write_log(3, "cached_rec_size=%d, that.size=%d", static_cast<int>(cached_rec_size),
+                             static_cast<int>(field_count));
+            flush();  // on failure the pending rows are gone and the error leaves
+            cached_rec_size = field_count;
+            tk_write_log(2, "Initialize new query...");
+            row_head += ")VALUES";
+            starts_statement = true;
+        }
+    }
+    if (starts_statement) {
+        if (pending_size == 0) row_head += ')';
+        pending_insert += row_head;
+    } else {
+        pending_insert += ", ";
+    }
+    pending_insert += row_values;
+    pending_insert += ')';
+    tk_write_log(1, "*** FAST INSERT MODE ***");
+}
+
+void sql_table::slow_append(const udb_record& record)
+{
+    tk_write_log(1, "sql_table::slow_append");
+    const std::uint64_t size = record.get_total_size();
+    const bool placeholders = size > get_max_buffer_size();
+    match_columns(record, pairs);
+    const std::int32_t mode = db().get_mode();
+    tk_write_log(1, "mysql_db.get_mode()=%d", mode);
+    const bool replace = (mode & sql_database::mode_replace) != 0;
+    const bool fewer_fields = record.size() < schema.size();
+    std::string head = replace ? "REPLACE INTO " : "INSERT INTO ";
+    append_version_quoted(head, name);
+    head += '(';
+    std::string values = " VALUES (";
+    std::vector<const udb_field*> long_values;
+    sql_engine* engine = sql_engine::instance();
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (i) {
+            head += ", ";
+            values += ", ";
+        }
+        if (fewer_fields) append_version_quoted(head, pairs[i].column->name);
+        else head += tk_unicode_to_utf8(engine->get_safe_name(pairs[i].column->name));
+        const udb_field& f = *pairs[i].field;
+        sql_append_fld_value(values, f, *pairs[i].column, placeholders);
+        // The "?" follow the columns' order: the long values are bound in that order too.
+        if (placeholders && f.get_type() != VT_EMPTY && f.get_data_size() > sql_long_data_threshold)
+            long_values.push_back(&f);
+    }
+    std::string statement = head + ")" + values + ")";
+    tk_write_log(1, "Run SQL query: %.*s", static_cast<int>(statement.size() > 1000 ? 1000 : statement.size()),
+                 statement.data());
+    if (!placeholders) {
+        db().query_append(statement);
+        return;
+    }
+    const std::int32_t max_packet = engine->get_max_allowed_packet();
+    tk_write_log(2, "get_max_allowed_packet=%d", max_packet);
+    if (size > static_cast<std::uint32_t>(max_packet)) {
+        tk_write_log(2, "row_tot_size > max_allowed_packet");
+        throw tk_exception("Row size exceeds 'max_allowed_packet'", 0);
+    }
+    db().prepared_statement(statement, long_values, static_cast<std::int32_t>(long_values.size()), size);
+}
+
+void sql_table::build_set_part(const udb_record& record, const udb_index* key, std::string& set_part,
+                               std::string& where) const
+{
+    sql_engine* engine = sql_engine::instance();
+    auto validator = engine->create_fn_validator(record);
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const udb_field* f = record.get(i);
+        if (!f) continue;
+        const std::wstring mapped = mapped_name(*validator, f->get_name());
+        tk_write_wlog(1, L"Got mappend fn: %s", mapped.c_str());
+        if (!schema.find_field(mapped)) {
+            tk_write_wlog(1, L"Field '%s' is not found in schema", mapped.c_str());
+            continue;
+        }
+        const std::string quoted = tk_unicode_to_utf8(engine->get_safe_name(mapped));
+        if (key && std::find(key->fields.begin(), key->fields.end(), mapped) != key->fields.end()) {
+            tk_write_wlog(1, L"Field %s is a part of UKey", mapped.c_str());
+            if (!where.empty()) where += " AND ";
+            where += quoted;
+            if (f->is_empty()) {
+                where += " IS NULL";
+            } else {
+                where += '=';
+                sql_append_field(where, *f);
+            }
+            continue;
+        }
+        if (f->get_size() == 0 && is_lob_kind(f->get_type())) {
+            tk_write_wlog(2, L"Field %s is LOB, skip it", mapped.c_str());
+            continue;
+        }
+        if (!set_part.empty()) set_part += ", ";
+        set_part += quoted;
+        set_part += '=';
+        sql_append_field(set_part, *f);
+    }
+}
+
+void sql_table::update1(udb_record& record)
+{
+    tk_write_log(1, "sql_table::update");
+    if (key_pos < 0) {
+        tk_write_log(1, "There's no primary/unique key");
+        return;
+    }
+    if (static_cast<std::size_t>(key_pos) >= indexes.size()) throw tk_mail_assertion("sql_tab", 692);
+    const udb_index& key = indexes[static_cast<std::size_t>(key_pos)];
+    std::string set_part, where;
+    build_set_part(record, &key, set_part, where);
+    if (where.empty()) {
+        tk_write_log(1, "Missing primary/unique key");
+        return;
+    }
+    if (set_part.empty()) {
+        tk_write_log(1, "Nothing to update");
+        return;
+    }
+    const std::string statement = "UPDATE " + quoted_table_name() + " SET " + set_part + " WHERE " + where;
+    tk_write_log(2, "UPDATE QUERY: %.*s", static_cast<int>(statement.size() > 1000 ? 1000 : statement.size()),
+                 statement.data());
+    db().query_append(statement);
+}
+
+void sql_table::update2(udb_record& record, const std::wstring& key)
+{
+    tk_write_wlog(1, L"sql_table::update(key=%s)", key.c_str());
+    if (key.empty()) {
+        tk_write_log(1, "Missing key for update");
+        return;
+    }
+    std::string set_part, unused;
+    build_set_part(record, nullptr, set_part, unused);
+    if (set_part.empty()) {
+        tk_write_log(1, "Nothing to update");
+        return;
+    }
+    sql_sync sync(db());
+    const std::wstring condition = sync.get_filter_subquery(name, key);
+    if (condition.empty()) {
+        tk_write_log(1, "Missing key for update");
+        return;
+    }
+    const std::string statement =
+        "UPDATE " + quoted_table_name() + " SET " + set_part + " WHERE " + pf_wide_to_utf8(condition);
+    tk_write_log(2, "UPDATE QUERY: %.*s", static_cast<int>(statement.size() > 1000 ? 1000 : statement.size()),
+                 statement.data());
+    db().query_append(statement);
+}
+
+void sql_table::delete_key(const std::wstring& key)
+{
+    tk_write_wlog(2, L"sql_table::delete_key(%s)", key.c_str());
+    sql_sync sync(db());
+    const std::wstring condition = sync.get_filter_subquery(name, key);
+    if (condition.empty()) {
+        // Without a condition the statement would delete every row.
+        tk_write_log(1, "Missing key for delete");
+        return;
+    }
+    db().query_append("delete from " + quoted_table_name() + " where " + pf_wide_to_utf8(condition));
+}
+
+void sql_table::delete_key(udb_record& record)
+{
+    tk_write_log(1, "sql_table::delete_key");
+    sql_engine* engine = sql_engine::instance();
+    auto validator = engine->create_fn_validator(record);
+    std::string where;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const udb_field* f = record.get(i);
+        if (!f) continue;
+        const std::wstring mapped = mapped_name(*validator, f->get_name());
+        tk_write_wlog(1, L"Got mappend fn: %s", mapped.c_str());
+        if (!schema.find_field(mapped)) {
+            tk_write_wlog(1, L"Field '%s' is not found in schema", mapped.c_str());
+            continue;
+        }
+        if (!where.empty()) where += " AND ";
+        where += tk_unicode_to_utf8(engine->get_safe_name(mapped));
+        if (f->is_empty()) {
+            where += " IS NULL";
+        } else {
+            where += '=';
+            sql_append_field(where, *f);
+        }
+    }
+    if (where.empty()) {
+        // Without a condition the statement would delete every row.
+        tk_write_log(1, "No field of the record is a column of the table");
+        return;
+    }
+    db().query_append("DELETE FROM " + quoted_table_name() + " WHERE " + where);
 }

@@ -3,7 +3,10 @@
 // constructor also refines the column descriptors from SHOW COLUMNS (declared VARCHAR/CHAR
 // length, FLOAT(M,D) as decimal, TEXT types, defaults), reads the indexes from SHOW INDEX
 // (which also decides the key index) and hands SHOW CREATE TABLE to the foreign-key parser.
-// Writing rows into MySQL is not supported yet: those operations throw.
+// Writing: rows are collected into one multi-row INSERT IGNORE (or REPLACE) of at most about
+// 1,000,000 bytes, sent when the next row does not fit, the field count changes, flush() is
+// called or the table object goes; after a row of more than 1,000,000 bytes every later row of
+// the engine goes as a statement of its own, its values above 1,048,576 bytes as long data.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,7 +26,31 @@ public:
     void delete_key(const std::wstring& key) override;
     void delete_key(udb_record& record) override;
 
+    // Sends the pending multi-row statement; its rows are lost when the server refuses it, and
+    // the sql_exception leaves. The destructor flushes too and reports a failure through
+    // sql_report_error (prefix: the table name).
+    void flush();
+    bool has_pending_rows() const noexcept { return !pending_insert.empty(); }
+    // The size of the multi-row statement and the limit of a row for it (bytes).
+    static std::uint32_t get_max_buffer_size();
+
 private:
+    struct column_pair {
+        const udb_field* field;
+        const t_ftd* column;
+    };
+    // Pairs the record's fields with the table's columns; tk_exception (level 0) when a field
+    // (fewer fields than columns) or a column (otherwise) has no partner.
+    void match_columns(const udb_record& record, std::vector<column_pair>& pairs) const;
+    void fast_append(const udb_record& record);
+    void slow_append(const udb_record& record);
+    // The SET part of an UPDATE from the record's fields; with a key index, the key's fields
+    // make the condition (`where`) instead.
+    void build_set_part(const udb_record& record, const udb_index* key, std::string& set_part,
+                        std::string& where) const;
+    std::string quoted_table_name() const;
+    void append_version_quoted(std::string& out, const std::wstring& name) const;
+
     void initialize(std::int32_t mode);
     void read_columns();
     void read_indexes();
@@ -31,4 +58,6 @@ private:
 
     std::uint32_t cached_rec_size = 0;
     std::string pending_insert;
+    std::vector<column_pair> pairs;  // reused per row
+    std::string row_head, row_values;  // reused per row
 };

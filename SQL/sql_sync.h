@@ -1,0 +1,19 @@
+#pragma once
+// Turns a key text (<name>value</name> elements, values with &lt; &gt; &amp;) into the WHERE
+// condition of a MySQL statement over one table of the database: names in backticks, values
+// bare for numbers of numeric columns and hexadecimal or decimal texts of binary columns, else
+// escaped literals that compare the column with the whole decoded value.
+#include <string>
+
+class sql_database;
+
+class sql_sync {
+public:
+    explicit sql_sync(sql_database& database);
+
+    // Opens the table only to learn its column kinds. tk_exception when the table is not listed.
+    std::wstring get_filter_subquery(const std::wstring& table, const std::wstring& key);
+
+private:
+    sql_database* database;  // not owned
+};

@@ -20,6 +20,7 @@
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
+#include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
 namespace {
@@ -367,25 +368,8 @@ public:
 
 TEST(pgs_builders_server, table_with_hostile_names_comments_serial_and_indexes)
 {
-    const std::string db = test_env::unique_name("qt_builders");
-    {
-        pqxx::connection admin(test_env::pg_conninfo());
-        pqxx::nontransaction tx(admin);
-        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
-    }
-    struct drop_db {
-        std::string name;
-        ~drop_db()
-        {
-            try {
-                pqxx::connection admin(test_env::pg_conninfo());
-                pqxx::nontransaction tx(admin);
-                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
-            } catch (...) {
-            }
-        }
-    } cleanup{db};
-    pqxx::connection conn(test_env::pg_conninfo(db));
+    test_env::pg_scratch_db db("qt_builders");
+    pqxx::connection conn(db.conninfo());
     {
         pqxx::work tx(conn);
         tx.exec("CREATE SCHEMA sales");

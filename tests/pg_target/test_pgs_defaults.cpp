@@ -14,6 +14,7 @@
 #include "pg_target/pgs_defaults.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_types.h"
+#include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
 namespace {
@@ -140,26 +141,9 @@ TEST(pgs_defaults, a_mapped_expression_is_written_as_it_stands)
 // Every expression made is accepted by the server for the column's own type.
 TEST(pgs_defaults_server, every_default_made_is_accepted)
 {
-    const std::string db = test_env::unique_name("qt_defaults");
-    {
-        pqxx::connection admin(test_env::pg_conninfo());
-        pqxx::nontransaction tx(admin);
-        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
-    }
-    struct drop_db {
-        std::string name;
-        ~drop_db()
-        {
-            try {
-                pqxx::connection admin(test_env::pg_conninfo());
-                pqxx::nontransaction tx(admin);
-                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
-            } catch (...) {
-            }
-        }
-    } cleanup{db};
+    test_env::pg_scratch_db db("qt_defaults");
 
-    pqxx::connection conn(test_env::pg_conninfo(db));
+    pqxx::connection conn(db.conninfo());
     pqxx::work tx(conn);
     tx.exec("CREATE EXTENSION IF NOT EXISTS \"uuid-ossp\"");
     std::string sql = "CREATE TABLE d (id int";

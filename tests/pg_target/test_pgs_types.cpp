@@ -15,6 +15,7 @@
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_types.h"
+#include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
 namespace {
@@ -228,26 +229,9 @@ TEST(pgs_types, catalog_default_texts_as_values)
 // What the server makes of each full type text: one column per mapping in a fresh database.
 TEST(pgs_types_server, every_mapping_creates_the_column_type_it_names)
 {
-    const std::string db = test_env::unique_name("qt_types");
-    {
-        pqxx::connection admin(test_env::pg_conninfo());
-        pqxx::nontransaction tx(admin);
-        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
-    }
-    struct drop_db {
-        std::string name;
-        ~drop_db()
-        {
-            try {
-                pqxx::connection admin(test_env::pg_conninfo());
-                pqxx::nontransaction tx(admin);
-                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
-            } catch (...) {
-            }
-        }
-    } cleanup{db};
+    test_env::pg_scratch_db db("qt_types");
 
-    pqxx::connection conn(test_env::pg_conninfo(db));
+    pqxx::connection conn(db.conninfo());
     pqxx::work tx(conn);
     tx.exec("CREATE EXTENSION IF NOT EXISTS postgis");
     std::string sql = "CREATE TABLE t (";

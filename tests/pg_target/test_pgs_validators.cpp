@@ -13,6 +13,7 @@
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_validators.h"
+#include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
 namespace {
@@ -174,25 +175,8 @@ TEST(pgs_in_validator, knows_run_and_destination_index_names)
 // limit, and case folding and quoting name the same objects as the server's own rules.
 TEST(pgs_names_server, made_names_survive_unchanged)
 {
-    const std::string db = test_env::unique_name("qt_names");
-    {
-        pqxx::connection admin(test_env::pg_conninfo());
-        pqxx::nontransaction tx(admin);
-        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
-    }
-    struct drop_db {
-        std::string name;
-        ~drop_db()
-        {
-            try {
-                pqxx::connection admin(test_env::pg_conninfo());
-                pqxx::nontransaction tx(admin);
-                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
-            } catch (...) {
-            }
-        }
-    } cleanup{db};
-    pqxx::connection conn(test_env::pg_conninfo(db));
+    test_env::pg_scratch_db db("qt_names");
+    pqxx::connection conn(db.conninfo());
     pqxx::work tx(conn);
 
     pgs_validator v;

@@ -20,6 +20,7 @@
 #include "UDB/udb_field.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_value_text.h"
+#include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
 namespace {
@@ -171,24 +172,7 @@ TEST(pgs_value_text, field_literal_uses_the_fields_own_kind)
 // Values written by the same rules through COPY and through INSERT arrive the same and intact.
 TEST(pgs_value_text_server, copy_and_insert_store_the_same_values)
 {
-    const std::string db = test_env::unique_name("qt_values");
-    {
-        pqxx::connection admin(test_env::pg_conninfo());
-        pqxx::nontransaction tx(admin);
-        tx.exec("CREATE DATABASE " + pgs_quote_identifier(std::string_view(db)));
-    }
-    struct drop_db {
-        std::string name;
-        ~drop_db()
-        {
-            try {
-                pqxx::connection admin(test_env::pg_conninfo());
-                pqxx::nontransaction tx(admin);
-                tx.exec("DROP DATABASE IF EXISTS " + pgs_quote_identifier(std::string_view(name)));
-            } catch (...) {
-            }
-        }
-    } cleanup{db};
+    test_env::pg_scratch_db db("qt_values");
 
     struct column {
         const char* name;
@@ -224,7 +208,7 @@ TEST(pgs_value_text_server, copy_and_insert_store_the_same_values)
          "6f9619ff-8b86-d011-b42d-00c04fc964ff"},
     };
 
-    pqxx::connection conn(test_env::pg_conninfo(db));
+    pqxx::connection conn(db.conninfo());
     pqxx::work tx(conn);
     tx.exec("SET standard_conforming_strings = on");
     std::string create = "CREATE TABLE v (id int";

@@ -10,6 +10,7 @@
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "platform/pf_files.h"
 
 namespace {
 
@@ -22,23 +23,6 @@ void append_line(std::string& out, const std::wstring& line)
 {
     out += tk_unicode_to_utf8(line);
     out += "\r\n";
-}
-
-// Writes all bytes, retrying short writes and interrupted calls.
-bool write_all(int fd, const std::string& data)
-{
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -130,35 +114,11 @@ bool udb_profile::store(const std::wstring& path) const
     const std::string target = tk_unicode_to_utf8(path);
     const std::string text = to_text();
 
-    // The new text goes to a temporary file in the target's folder, which then
-    // replaces the target in one step: a failed write never leaves a truncated
-    // profile behind. mkstemp creates the file readable by its owner only.
-    std::string temp = target + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        tk_write_wlog(3, L"Cannot create profile file '%s'", path.c_str());
-        return false;
-    }
-    bool ok = true;
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    ok = ok && write_all(fd, text);
-    ok = ok && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    // A failed write never leaves a truncated profile behind; a new profile is
+    // readable by its owner only (it can hold passwords), an existing one keeps its mode.
+    if (!pf_replace_file(target, text, true)) {
         tk_write_wlog(3, L"Cannot write profile file '%s'", path.c_str());
-        ::unlink(temp.c_str());
         return false;
-    }
-    // Make the rename itself durable (best effort: some file systems refuse
-    // to sync a folder, and the file's contents are already on disk).
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir_fd >= 0) {
-        ::fsync(dir_fd);
-        ::close(dir_fd);
     }
     return true;
 }

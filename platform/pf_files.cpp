@@ -78,3 +78,66 @@ bool pf_is_read_only(const std::string& path)
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
     return !pf_has_access(path, pf_access_write);
 }
+
+namespace {
+
+// Writes all bytes, retrying short writes and interrupted calls.
+bool write_all(int fd, const std::string& data)
+{
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool pf_replace_file(const std::string& path, const std::string& content, bool keep_mode)
+{
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string temp = path + ".XXXXXX";
+    std::vector<char> temp_name(temp.begin(), temp.end());
+    temp_name.push_back('\0');
+    int fd = ::mkstemp(temp_name.data());  // created readable by its owner only
+    if (fd < 0) return false;
+
+    mode_t mode = 0600;
+    struct stat st {};
+    if (keep_mode && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, content) && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temp_name.data(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp_name.data());
+        errno = saved;
+        return false;
+    }
+    // Make the rename itself durable (best effort: some file systems refuse to sync a
+    // folder, and the file's contents are already on disk).
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir_fd >= 0) {
+        ::fsync(dir_fd);
+        ::close(dir_fd);
+    }
+    return true;
+}

@@ -28,3 +28,10 @@ bool pf_is_read_only(const std::string& path);
 // The current directory, or nothing.
 std::optional<std::string> pf_current_dir();
 bool pf_change_dir(const std::string& path);
+
+// Replaces the file at path with content in one step: the bytes go to a temporary file in
+// the same folder (fsync'd), which is then renamed over the target, and the folder is
+// synced. A failed write, sync, close or rename answers false (errno tells why) and leaves
+// the old file as it was and no temporary file. A new file gets mode 0600 (these files can
+// hold passwords); an existing one keeps its mode when keep_mode is set, else gets 0600.
+bool pf_replace_file(const std::string& path, const std::string& content, bool keep_mode);

@@ -1,4 +1,5 @@
 #include "platform/pf_settings.h"
+#include "platform/pf_files.h"
 
 #include <cerrno>
 #include <charconv>
@@ -82,21 +83,6 @@ bool make_dirs(const std::string& dir)
     return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool write_all(int fd, const std::string& data)
-{
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -195,33 +181,7 @@ bool pf_settings_file::save() const
         content += '\n';
     }
 
-    std::string temp = m_path + ".XXXXXX";
-    std::vector<char> temp_name(temp.begin(), temp.end());
-    temp_name.push_back('\0');
-    int fd = ::mkstemp(temp_name.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && write_all(fd, content) && ::fsync(fd) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(temp_name.data(), m_path.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temp_name.data());
-        errno = saved;
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir_fd >= 0) {
-        ::fsync(dir_fd);
-        ::close(dir_fd);
-    }
-    return true;
+    return pf_replace_file(m_path, content, false);
 }
 
 const pf_setting* pf_settings_file::find(const std::string& name) const

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
+#include "TK/tk_exception.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_catalog.h"
@@ -83,6 +85,327 @@ std::wstring pgs_base_db::get_safe_name(const std::wstring& name) const
         return engine->make_name3(name, true);
     // The schema quoted too: the same text whatever the search path says.
     return L"\"public\"." + engine->make_name3(name, true);
+}
+
+// --- reporting one failed item of a batch -------------------------------------
+
+namespace {
+
+std::mutex reporter_mutex;
+
+pgs_error_reporter& installed_reporter()
+{
+    static pgs_error_reporter reporter;
+    return reporter;
+}
+
+bool is_white(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+std::wstring trim_white(const std::wstring& text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && is_white(text[b])) ++b;
+    while (e > b && is_white(text[e - 1])) --e;
+    return text.substr(b, e - b);
+}
+
+bool contains_no_case(const std::wstring& text, std::wstring_view word)
+{
+    if (word.size() > text.size()) return false;
+    for (std::size_t i = 0; i + word.size() <= text.size(); ++i)
+        if (tk_equal_no_case(std::wstring_view(text).substr(i, word.size()), word)) return true;
+    return false;
+}
+
+bool is_word_char(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' ||
+           c == L'$' || c > 0x7f;
+}
+
+[[noreturn]] void bad_view_text(const char* why)
+{
+    throw pgs_exception(std::string("The view text cannot be used: ") + why);
+}
+
+// Copies the text outside and inside quotes and comments the way the server (and a script
+// loader) will read it: a `name` becomes a quoted identifier; the text must be one statement
+// (a ';' may only end it) and hold no backslash outside quotes (psql would run it as a
+// command of its own); every quote and comment must be closed, or it would swallow the
+// statements that follow it in a script.
+std::wstring lex_view_text(const std::wstring& text, bool case_sens)
+{
+    std::wstring out;
+    out.reserve(text.size() + 8);
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    auto copy_quoted = [&](wchar_t quote, bool backslash_escapes) {
+        out += text[i++];
+        for (;;) {
+            if (i >= n) bad_view_text("a quote is not closed");
+            const wchar_t c = text[i];
+            if (backslash_escapes && c == L'\\' && i + 1 < n) {
+                out += c;
+                out += text[i + 1];
+                i += 2;
+                continue;
+            }
+            out += c;
+            ++i;
+            if (c == quote) {
+                if (i < n && text[i] == quote) {  // doubled: one quote character
+                    out += text[i++];
+                    continue;
+                }
+                return;
+            }
+        }
+    };
+    while (i < n) {
+        const wchar_t c = text[i];
+        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
+        if (c == L'\'') {
+            // E'...' reads backslash escapes, so \' does not end it.
+            const bool escapes = i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
+                                 (i < 2 || !is_word_char(text[i - 2]));
+            copy_quoted(L'\'', escapes);
+        } else if (c == L'"') {
+            copy_quoted(L'"', false);
+        } else if (c == L'`') {
+            std::wstring name;
+            ++i;
+            for (;;) {
+                if (i >= n) bad_view_text("a quote is not closed");
+                if (text[i] == L'`') {
+                    if (i + 1 < n && text[i + 1] == L'`') {
+                        name += L'`';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                name += text[i++];
+            }
+            pgs_append_identifier(out, std::wstring_view(pgs_fold_name(name, case_sens)));
+        } else if (c == L'-' && next == L'-') {
+            while (i < n && text[i] != L'\n') out += text[i++];
+        } else if (c == L'/' && next == L'*') {
+            int depth = 0;
+            for (;;) {
+                if (i >= n) bad_view_text("a comment is not closed");
+                if (text[i] == L'/' && i + 1 < n && text[i + 1] == L'*') {
+                    ++depth;
+                    out += L"/*";
+                    i += 2;
+                } else if (text[i] == L'*' && i + 1 < n && text[i + 1] == L'/') {
+                    out += L"*/";
+                    i += 2;
+                    if (--depth == 0) break;
+                } else {
+                    out += text[i++];
+                }
+            }
+        } else if (c == L'$' && (i == 0 || !is_word_char(text[i - 1]))) {
+            // $tag$ ... $tag$ (a $1 parameter is no tag).
+            std::size_t j = i + 1;
+            while (j < n && is_word_char(text[j]) && text[j] != L'$') ++j;
+            const bool tag = j < n && text[j] == L'$' && !(j > i + 1 && text[i + 1] >= L'0' && text[i + 1] <= L'9');
+            if (!tag) {
+                out += text[i++];
+                continue;
+            }
+            const std::wstring delimiter = text.substr(i, j + 1 - i);
+            const std::size_t close = text.find(delimiter, j + 1);
+            if (close == std::wstring::npos) bad_view_text("a quote is not closed");
+            out.append(text, i, close + delimiter.size() - i);
+            i = close + delimiter.size();
+        } else if (c == L';') {
+            for (std::size_t j = i + 1; j < n; ++j)
+                if (!is_white(text[j])) bad_view_text("it holds more than one statement");
+            break;  // a closing ';' is left out: the statement gets its own end
+        } else if (c == L'\\') {
+            bad_view_text("it holds a backslash outside quotes");
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void pgs_set_error_reporter(pgs_error_reporter reporter)
+{
+    std::lock_guard<std::mutex> lock(reporter_mutex);
+    installed_reporter() = std::move(reporter);
+}
+
+void pgs_report_error(const std::wstring& prefix, const tk_exception& error)
+{
+    pgs_error_reporter reporter;
+    {
+        std::lock_guard<std::mutex> lock(reporter_mutex);
+        reporter = installed_reporter();
+    }
+    if (reporter) {
+        reporter(prefix, error);
+        return;
+    }
+    tk_write_log(3, "Error:\n%s: %s", tk_unicode_to_utf8(prefix).c_str(), error.what());
+}
+
+// --- foreign keys, sequences and views: the parts both forms share ----------
+
+std::wstring pgs_base_db::refine_view_in(const std::wstring& definition) const
+{
+    tk_write_wlog(2, L"pgs_base_db::refine_view_in(%s)", definition.c_str());
+    std::wstring text = definition;
+    for (auto& c : text)
+        if (c == L'[' || c == L']') c = L'"';
+    if (text.size() >= 6 && contains_no_case(text, L" JOIN ") &&
+        (contains_no_case(text, L" ON ") || contains_no_case(text, L" ON("))) {
+        tk_write_log(2, "Replacing 'CROSS JOIN' by 'JOIN'");
+        tk_wstring::replace_all(text, L" cross ", L" ");
+        tk_wstring::replace_all(text, L" CROSS ", L" ");
+    }
+    return lex_view_text(text, is_case_sens_now());
+}
+
+std::wstring pgs_base_db::make_one_name(const std::wstring& name)
+{
+    if (pgs_is_quoted_name(name)) return name;
+    return pgs_quote_identifier(std::wstring_view(pgs_fold_name(name, is_case_sens_now())));
+}
+
+std::wstring pgs_base_db::get_mapped_field(const std::wstring& table, const std::wstring& field) const
+{
+    tk_write_wlog(1, L"udb_names_map::get_fn_mapped_name(%s,%s)", table.c_str(), field.c_str());
+    const auto& maps = names_map.get_fn_maps();
+    const udb_names_map::name_map* fields = nullptr;
+    if (auto it = maps.find(table); it != maps.end()) fields = &it->second;
+    if (!fields) {
+        // The table creation records its map under the name it was given, folded unless
+        // names are case-sensitive; the key names the table with or without "public.".
+        const bool cs = is_case_sens_now();
+        const std::wstring full = get_full_name(table);
+        auto same = [&](const std::wstring& a, const std::wstring& b) {
+            return cs ? a == b : tk_equal_no_case(a, b);
+        };
+        for (const auto& [key, map] : maps) {
+            if (same(key, table) || same(get_full_name(key), full)) {
+                fields = &map;
+                break;
+            }
+        }
+    }
+    if (!fields) {
+        tk_write_wlog(1, L"Table '%s' not found", table.c_str());
+        return field;
+    }
+    auto f = fields->find(field);
+    if (f == fields->end()) {
+        f = std::find_if(fields->begin(), fields->end(),
+                         [&](const auto& pair) { return tk_equal_no_case(pair.first, field); });
+        if (f == fields->end()) return field;
+    }
+    tk_write_wlog(1, L"Got mapped name: %s", f->second.c_str());
+    return f->second;
+}
+
+std::wstring pgs_base_db::get_mapped_field_sql(const std::wstring& table, const std::wstring& field) const
+{
+    return make_one_name(get_mapped_field(table, field));
+}
+
+std::wstring pgs_base_db::checked_fk_rule(const udb_relationship& key)
+{
+    std::wstring rule = trim_white(key.rule);
+    for (wchar_t c : rule) {
+        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_' || is_white(c)))
+            throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': the rule '" +
+                                tk_unicode_to_utf8(key.rule) + "' is not made of key words");
+    }
+    return rule;
+}
+
+std::wstring pgs_base_db::make_fk_statement(const udb_relationship& key, const std::wstring& child,
+                                            const std::wstring& parent, const std::wstring& rule) const
+{
+    const pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
+    std::wstring sql = L"ALTER TABLE " + engine->make_name3(child, true) + L" ADD";
+    if (!key.name.empty()) sql += L" CONSTRAINT " + make_one_name(key.name);
+    sql += L" FOREIGN KEY(";
+    for (std::size_t i = 0; i < key.fk_flds.size(); ++i) {
+        if (i) sql += L", ";
+        sql += get_mapped_field_sql(child, key.fk_flds[i]);
+    }
+    sql += L") REFERENCES " + engine->make_name3(parent, true) + L"(";
+    for (std::size_t i = 0; i < key.pk_flds.size(); ++i) {
+        if (i) sql += L", ";
+        sql += get_mapped_field_sql(parent, key.pk_flds[i]);
+    }
+    sql += L")";
+    if (!rule.empty()) sql += L" " + rule;
+    return sql;
+}
+
+std::wstring pgs_base_db::make_sequence_statement(const udb_sequence& s)
+{
+    std::wstring sql = L"CREATE SEQUENCE IF NOT EXISTS " +
+                       tk_singleton<pgs_engine>::get_instance()->make_name3(s.name, true) + L" INCREMENT " +
+                       std::to_wstring(s.increment) + L" START " + std::to_wstring(s.start);
+    // A record whose bounds were never given has both at 0, which no sequence can have.
+    if (s.minimum != 0 || s.maximum != 0)
+        sql += L" MINVALUE " + std::to_wstring(s.minimum) + L" MAXVALUE " + std::to_wstring(s.maximum);
+    if (s.cycle) sql += L" CYCLE";
+    return sql;
+}
+
+void pgs_base_db::create_views_by_query(const udb_view_list& list)
+{
+    std::vector<std::wstring> names;
+    names.reserve(list.size());
+    for (const auto& v : list) names.push_back(v.first);
+    pgs_tn_validator validator(names, {});
+    for (const auto& [view, definition] : list) {
+        tk_exception report(0);
+        try {
+            tk_write_wlog(2, L"Processing '%s'", view.c_str());
+            tk_write_wlog(2, L"\t'%s'", definition.c_str());
+            if (!is_select_query(definition)) {
+                tk_write_log(2, "Skip non-select query");
+                continue;
+            }
+            std::wstring new_name = view;
+            if (!validator.is_acceptable(view)) {
+                new_name = validator.get_safe_name(view);
+                tk_write_wlog(2, L"udb_names_map::add_tn_mapping(%s,%s)", view.c_str(), new_name.c_str());
+                add_tn_mapping(view, new_name);
+                tk_write_wlog(2, L"Store generated view name '%s'", new_name.c_str());
+                tk_write_wlog(1, L"udb_validator::add_existing_name(%s)", new_name.c_str());
+                validator.add_existing_name(new_name);
+            }
+            const std::wstring sql = L"CREATE OR REPLACE VIEW " +
+                                     tk_singleton<pgs_engine>::get_instance()->make_name3(new_name, true) +
+                                     L" AS " + refine_view_in(definition);
+            query(sql);
+            continue;
+        } catch (const tk_exception& e) {
+            report = e;  // its own level: a script that cannot be written is not a view's error
+        } catch (const pqxx::pqxx_exception& e) {
+            report = tk_exception(e.base().what(), 0);
+        } catch (const std::exception& e) {
+            report = tk_exception(e.what(), 0);
+        }
+        // Reported outside the handlers: the user's Abort (tk_final_exception) leaves at once.
+        tk_write_log(2, "Error while creating view:\n%s\n", report.what());
+        pgs_report_error(L"View '" + view + L"'", report);
+    }
 }
 
 pgs_t_ftd::pgs_t_ftd(std::uint32_t size, std::wstring name, VARTYPE vartype, bool not_null,
@@ -508,4 +831,141 @@ std::wstring pgs_database::gen_idx_name(const udb_recordset* recordset,
         if (list.is_acceptable_name(candidate)) return candidate;
     }
     throw tk_mail_assertion("pgs_db", 1466);
+}
+
+// --- foreign keys, sequences and views, live ------------------------------------
+
+void pgs_database::create_relationships(const std::vector<udb_relationship>& keys)
+{
+    tk_write_log(2, "pgs_database::create_relationships");
+    for (const udb_relationship& key : keys) {
+        tk_write_wlog(2, L"Processing '%s'", key.name.c_str());
+        const std::wstring child = names_map.get_tn_mapped_name(key.table, true);
+        const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, true);
+        const std::wstring rule = checked_fk_rule(key);
+        create_fk_index_if(parent, key.pk_flds);
+        const std::wstring sql = make_fk_statement(key, child, parent, rule);
+        tk_write_wlog(3, L"%s\n", sql.c_str());
+        try {
+            query(sql);
+        } catch (const pqxx::sql_error& e) {
+            throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " + e.what(),
+                                e.sqlstate());
+        } catch (const pqxx::pqxx_exception& e) {
+            throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " +
+                                e.base().what());
+        }
+    }
+}
+
+namespace {
+
+// Whether a relation of that name exists in the schema (indexes share the name space of
+// tables, so a new index name must be free of both).
+bool relation_exists(pgs_connection& conn, const std::wstring& schema, const std::wstring& name)
+{
+    std::string sql = "SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+                      "ON n.oid = c.relnamespace WHERE n.nspname = ";
+    pgs_append_literal(sql, std::wstring_view(schema));
+    sql += " AND c.relname = ";
+    pgs_append_literal(sql, std::wstring_view(name));
+    conn.make_room();
+    pqxx::work tx(conn.get(), "fk_index_name");
+    return tx.exec(sql)[0][0].as<long>() > 0;
+}
+
+}  // namespace
+
+void pgs_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns)
+{
+    tk_write_wlog(2, L"pgs_database::create_fk_index_if(%s)", table.c_str());
+    pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
+    try {
+        auto [schema, bare] = split_name(table);
+        std::wstring full = schema + L"." + bare;
+        if (!engine->is_case_sens) {
+            tk_write_log(2, "'case sensitive' is OFF, make table name lowercase");
+            full = tk_to_lower(full);
+            schema = tk_to_lower(schema);
+        }
+        if (!is_table_exist(full)) {
+            tk_write_wlog(3, L"Cannot create FK index, table '%s' does not exist", full.c_str());
+            return;
+        }
+        // The columns under the names the table has now.
+        std::vector<std::wstring> plain;
+        plain.reserve(columns.size());
+        for (const auto& c : columns) plain.push_back(pgs_unquote_name(get_mapped_field(full, c)));
+
+        std::unique_ptr<udb_recordset> rs = get_table(full, 1);
+        tk_write_log(1, "udb_indexes::has_index_on_fields");
+        for (const udb_index& index : rs->get_indexes()) {
+            if (!index.starts_with_fields(plain)) continue;
+            // A unique index over more columns does not make these columns unique, and the
+            // server refuses a key that refers to them.
+            if (index.unique && index.fields.size() == plain.size()) {
+                tk_write_wlog(2, L"Child index for table '%s' exists", full.c_str());
+                return;
+            }
+            break;
+        }
+        tk_write_wlog(2, L"FK index for table '%s' does NOT exist", full.c_str());
+
+        // A name free in the schema: among the names of this run and in the catalog.
+        pgs_in_validator& names = engine->in_validator();
+        const std::wstring base =
+            pgs_cut_to_bytes(pgs_fold_name(gen_idx_name(rs.get(), plain), engine->is_case_sens), pgs_max_name_bytes);
+        auto taken = [&](const std::wstring& candidate) {
+            for (const auto& n : names.restricted_names)
+                if (tk_equal_no_case(n, candidate)) return true;
+            return relation_exists(connection(), schema, candidate);
+        };
+        std::wstring index_name = base;
+        for (int i = 0; taken(index_name); ++i) {
+            if (i > 99999) throw tk_mail_assertion("pgs_db", 1466);
+            wchar_t counter[16];
+            std::swprintf(counter, 16, L"_%05d", i);
+            index_name = pgs_cut_to_bytes(base, pgs_max_name_bytes - 6) + counter;
+        }
+        names.add_existing_name(index_name);
+        names.restricted_names.push_back(index_name);
+
+        std::wstring sql = L"CREATE UNIQUE INDEX " + pgs_quote_identifier(std::wstring_view(index_name)) + L" ON " +
+                           engine->make_name3(full, true) + L"(";
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            if (i) sql += L", ";
+            sql += make_one_name(get_mapped_field(full, columns[i]));
+        }
+        sql += L")";
+        tk_write_wlog(2, L"str_query=%s", sql.c_str());
+        rs.reset();
+        query(sql);
+    } catch (const pqxx::pqxx_exception& e) {
+        tk_write_log(3, "Error while creating index for FK: %s", e.base().what());
+    } catch (const tk_exception& e) {
+        tk_write_log(3, "Error while creating index for FK: %s", e.what());
+    }
+}
+
+void pgs_database::create_sequences(const std::vector<udb_sequence>& list)
+{
+    tk_write_log(2, "pgs_database::create_sequences");
+    if (!list.empty()) tk_write_log(3, "Creating sequences (%d items)", static_cast<int>(list.size()));
+    for (const udb_sequence& s : list) {
+        const std::wstring sql = make_sequence_statement(s);
+        tk_write_wlog(3, L"%s", sql.c_str());
+        try {
+            query(sql);
+        } catch (const pqxx::pqxx_exception& e) {
+            tk_write_log(3, "%s", ("Cannot create sequence '" + tk_unicode_to_utf8(s.name) + "': " +
+                                   e.base().what()).c_str());
+        }
+    }
+}
+
+void pgs_database::create_views(const udb_view_list& list)
+{
+    tk_write_log(2, "pgs_database::create_views");
+    create_views_by_query(list);
+    tk_write_log(2, "pgs_database::create_views - END");
 }

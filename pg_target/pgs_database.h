@@ -11,6 +11,7 @@
 // engine's connection. The client library stays out of this header.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,6 +21,19 @@
 #include "UDB/udb_schema.h"
 
 class pgs_connection;
+class tk_exception;
+
+// How the PostgreSQL side reports one item of a batch operation that failed (a view of
+// create_views) before it goes on with the next one. The program's error handler lives above
+// this library, so the program installs a reporter: it names the item with the prefix
+// ("View 'v1'") and reports the exception at its level; it may throw tk_final_exception when
+// the user chooses to abort, which ends the batch operation at once. Without a reporter the
+// error is written to the trace log (level 3) and the operation goes on.
+using pgs_error_reporter = std::function<void(const std::wstring& prefix, const tk_exception& error)>;
+// Installs the reporter (an empty function removes it); set once at start-up.
+void pgs_set_error_reporter(pgs_error_reporter reporter);
+// Reports through the installed reporter, or traces when there is none.
+void pgs_report_error(const std::wstring& prefix, const tk_exception& error);
 
 class pgs_base_db : public udb_database {
 public:
@@ -37,6 +51,42 @@ public:
     // The quoted, schema-qualified name of DROP TABLE: "public"."t" for a bare
     // name, "s"."t" for s.t (folded unless names are case-sensitive).
     std::wstring get_safe_name(const std::wstring& name) const;
+
+    // A MySQL view text as PostgreSQL takes it: "[" and "]" become double quotes; a `name`
+    // becomes a quoted identifier (folded unless names are case-sensitive); with a JOIN and
+    // an ON, " cross " / " CROSS " become a blank. Throws pgs_exception when the text is more
+    // than one statement (a ';' followed by more text outside quotes and comments) or holds a
+    // backslash outside quotes, which a script loader would run as a command of its own.
+    std::wstring refine_view_in(const std::wstring& definition) const;
+
+    // One name (constraint, index, column) as one SQL identifier: a text already quoted is
+    // kept, any other is folded unless names are case-sensitive and quoted, dots included.
+    static std::wstring make_one_name(const std::wstring& name);
+
+    // A field's name after the renames of its table: the field map of the table (looked up
+    // exactly, then as the table creation recorded it: folded, with "public." added), the
+    // field looked up exactly, then ignoring case; the field itself when nothing matches.
+    // Renamed fields come back quoted.
+    std::wstring get_mapped_field(const std::wstring& table, const std::wstring& field) const;
+    // The same as an SQL identifier (make_one_name of the mapped name).
+    std::wstring get_mapped_field_sql(const std::wstring& table, const std::wstring& field) const;
+
+    // A foreign key's rule (ON DELETE / ON UPDATE clauses) goes into the statement as it
+    // stands, so it may hold only words: letters, '_' and white space. Throws pgs_exception
+    // naming the key otherwise. Returns the rule trimmed.
+    static std::wstring checked_fk_rule(const udb_relationship& key);
+
+protected:
+    // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
+    // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of
+    // child and parent.
+    std::wstring make_fk_statement(const udb_relationship& key, const std::wstring& child,
+                                   const std::wstring& parent, const std::wstring& rule) const;
+    // CREATE SEQUENCE IF NOT EXISTS <name> INCREMENT i START s [MINVALUE m MAXVALUE x][ CYCLE];
+    // bounds that were never given (both 0) are left to the server.
+    static std::wstring make_sequence_statement(const udb_sequence& sequence);
+    // The views of create_views, each statement handed to query().
+    void create_views_by_query(const udb_view_list& views);
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL
@@ -74,6 +124,24 @@ public:
     std::unique_ptr<udb_recordset> query(const std::wstring& statement) override;
     // True when the statement runs; it is rolled back either way.
     bool test_query(const std::wstring& statement) override;
+
+    // ALTER TABLE ... ADD [CONSTRAINT ...] FOREIGN KEY(...) REFERENCES ...(...) [rule] for each
+    // key, tables and fields following the names map; the referenced columns first get a
+    // unique index when none covers them (create_fk_index_if). The first key that fails ends
+    // the operation with pgs_exception "Cannot create foreign key '<name>': <reason>"; keys
+    // created before stay.
+    void create_relationships(const std::vector<udb_relationship>& keys) override;
+    // CREATE SEQUENCE IF NOT EXISTS per record; a failure is logged and the next follows.
+    void create_sequences(const std::vector<udb_sequence>& sequences) override;
+    // CREATE OR REPLACE VIEW per (name, SELECT text); texts that are not a SELECT are skipped,
+    // names PostgreSQL refuses get a safe name (entered in the names map); a failure is
+    // reported through pgs_report_error and the next view follows.
+    void create_views(const udb_view_list& views) override;
+    // Makes sure the columns of the table (mapped through its field map) are covered by a
+    // unique index, which PostgreSQL requires of a foreign key's referenced side: when the
+    // first index that begins with them is not unique, is longer than the columns, or none
+    // begins with them, CREATE UNIQUE INDEX. A missing table or a failure is only logged.
+    void create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns);
 
     // The table list of the constructor: schema.table of each table found.
     void add_full_name2(const std::wstring& schema, const std::wstring& table);

@@ -13,6 +13,7 @@
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_encoding.h"
 
 namespace {
 
@@ -185,6 +186,10 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
 
     if (!m_options.create_tables) {
         if (m_options.insert_comments) write_comment("Dumping data for table", name);
+        // Foreign keys written later follow the renamed columns.
+        udb_names_map::name_map renamed;
+        for (std::size_t i = 0; i < own.size(); ++i) renamed.emplace(source_names[i], own[i].name);
+        names_map.add_fn_map(pgs_fold_name(name, case_sens()), renamed);
         add_full_name1(name);
         return std::make_unique<pgs_dmp_recordset>(m_out, this, name, own, source_names);
     }
@@ -207,6 +212,8 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         tk_write_log(partition ? 2 : 3, "indexes.size()=0");
     }
     if (m_options.insert_comments) write_comment("Dumping data for table", name);
+    // Foreign keys written later follow the columns the builder renamed.
+    names_map.add_fn_map(table, builder->get_names_map().get_map());
     add_full_name1(name);
     return std::make_unique<pgs_dmp_recordset>(m_out, this, name, builder->get_columns(), source_names);
 }
@@ -283,10 +290,59 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::query(const std::wstring& state
     pgs_append_utf8(text, statement);
     text += ";\r\n";
     m_out.write(text);
+    // Every byte after the script's client-encoding statement is read in that encoding.
+    if (auto encoding = pgs_client_encoding_of(statement)) m_out.set_encoding(*encoding);
     return nullptr;
 }
 
 bool pgs_dmp_database::test_query(const std::wstring&)
 {
     return false;
+}
+
+void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>& keys)
+{
+    tk_write_log(2, "pgs_dmp_database::create_relationships");
+    if (!keys.empty() && m_options.insert_comments) m_out.write("\r\n/*\r\nCreate foreign key constraints\r\n*/\r\n\r\n");
+    for (const udb_relationship& key : keys) {
+        tk_write_wlog(2, L"Processing FK '%s'", key.name.c_str());
+        const std::wstring child = names_map.get_tn_mapped_name(key.table, false);
+        const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, false);
+        // A key without a rule gets none: the server's default (NO ACTION), as the live
+        // database creates it.
+        const std::wstring sql = make_fk_statement(key, child, parent, checked_fk_rule(key));
+        tk_write_wlog(3, L"%s\n", sql.c_str());
+        query(sql);
+    }
+}
+
+void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)
+{
+    tk_write_log(2, "pgs_dmp_database::create_sequences");
+    if (list.empty()) return;
+    tk_write_log(3, "Creating sequences (%d items)", static_cast<int>(list.size()));
+    m_out.write("\r\n/*\r\nCreate sequences\r\n*/\r\n\r\n");
+    for (const udb_sequence& s : list) {
+        const std::wstring sql = make_sequence_statement(s);
+        tk_write_wlog(3, L"%s", sql.c_str());
+        query(sql);
+    }
+}
+
+void pgs_dmp_database::create_views(const udb_view_list& list)
+{
+    tk_write_log(2, "pgs_dmp_database::create_views(%d)", static_cast<int>(list.size()));
+    create_views_by_query(list);
+}
+
+void pgs_dmp_database::delete_fk(const udb_relationship& key)
+{
+    tk_write_wlog(2, L"pgs_dmp_database::delete_fk(%s)", key.name.c_str());
+    if (key.name.empty()) {
+        // A key without a name cannot be named in DROP CONSTRAINT.
+        tk_write_log(3, "A foreign key without a name cannot be dropped");
+        return;
+    }
+    query(L"ALTER TABLE " + pgs_engine::get_instance()->make_name3(key.table, true) + L" DROP CONSTRAINT " +
+          make_one_name(key.name));
 }

@@ -32,6 +32,18 @@ public:
     std::unique_ptr<udb_recordset> create_table2(const std::wstring& name, udb_schema& schema,
                                                  udb_indexes& indexes, const udb_partition& partition) override;
     void create_index(const std::wstring& table, const udb_index& index) override;
+    // ALTER TABLE ... ADD [CONSTRAINT ...] FOREIGN KEY ... per key (no index is written); tables
+    // follow the table map, fields the field maps of the tables this script created. A key
+    // with no rule gets none (the server's default, NO ACTION). pgs_exception for a rule that
+    // is not made of words; keys written before stay.
+    void create_relationships(const std::vector<udb_relationship>& keys) override;
+    // A heading, then CREATE SEQUENCE IF NOT EXISTS per record.
+    void create_sequences(const std::vector<udb_sequence>& sequences) override;
+    // CREATE OR REPLACE VIEW per (name, SELECT text), as the live database does.
+    void create_views(const udb_view_list& views) override;
+    // ALTER TABLE <table as given> DROP CONSTRAINT <name>.
+    void delete_fk(const udb_relationship& key) override;
+    using pgs_base_db::delete_fk;
     void delete_idx(const std::wstring& table, const udb_index& index) override;
     void delete_idx(const std::wstring& table, const std::wstring& index_name) override;
     // Writes DROP TABLE; true when the table had been written into this script (it is

@@ -42,26 +42,7 @@ bool is_integer_in(std::string_view text, Int lo, Int hi)
     return std::string_view(back, static_cast<std::size_t>(b.ptr - back)) == text;
 }
 
-// [+-] digits [. digits] [e [+-] digits]
-bool is_plain_number(std::string_view s)
-{
-    std::size_t i = 0, n = s.size(), digits = 0;
-    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < n && s[i] == '.') {
-        ++i;
-        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-        std::size_t e = 0;
-        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++e;
-        if (e == 0) return false;
-    }
-    return i == n;
-}
+bool is_plain_number(std::string_view s) { return pgs_is_plain_number(s); }
 
 // A float default: the whole text is a number that the column's type holds as a finite value.
 template <class Float>

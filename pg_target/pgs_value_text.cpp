@@ -42,27 +42,7 @@ void append_text(std::string& out, std::wstring_view text, bool sql)
 }
 
 
-// [+-] digits [. digits] [e [+-] digits], at least one digit before the exponent.
-bool is_plain_number(std::string_view s)
-{
-    std::size_t i = 0, n = s.size();
-    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < n && s[i] == '.') {
-        ++i;
-        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-        std::size_t exp_digits = 0;
-        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++exp_digits;
-        if (exp_digits == 0) return false;
-    }
-    return i == n;
-}
+bool is_plain_number(std::string_view s) { return pgs_is_plain_number(s); }
 
 bool is_plain_number(std::wstring_view s)
 {
@@ -363,4 +343,26 @@ std::wstring to_pgs_str(const udb_field* field)
     std::string out;
     pgs_append_sql_value(out, *field, pgs_make_value_column(vt, subtype));
     return tk_utf8_to_unicode(out);
+}
+
+// [+-] digits [. digits] [e [+-] digits], at least one digit before the exponent.
+bool pgs_is_plain_number(std::string_view s)
+{
+    std::size_t i = 0, n = s.size();
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < n && s[i] == '.') {
+        ++i;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        std::size_t exp_digits = 0;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++exp_digits;
+        if (exp_digits == 0) return false;
+    }
+    return i == n;
 }

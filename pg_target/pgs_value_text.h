@@ -61,3 +61,7 @@ std::wstring to_pgs_str2(std::wstring_view text, VARTYPE vt, std::uint32_t subty
 // kind: a text as it is (also when it looks like a GUID, so it equals the stored text), a date
 // with its date and time, a time of day as a time. A null field is an internal error.
 std::wstring to_pgs_str(const udb_field* field);
+
+// Whether the text is a plain decimal number: [+-] digits [. digits] [e [+-] digits], with at
+// least one digit before the exponent. Such a text goes into SQL unquoted.
+bool pgs_is_plain_number(std::string_view s);

@@ -325,16 +325,17 @@ private:
     bool locked_ = false;
 };
 
-// Turns foreign key checks back on when the key creation ends by any path.
+// Puts foreign key checks back as the session had them when the key creation ends by any path
+// (the engine runs its session without them, so that tables can be filled in any order).
 class fk_checks_restorer {
 public:
-    explicit fk_checks_restorer(sql_database& db) : db_(db) {}
+    fk_checks_restorer(sql_database& db, bool on) : db_(db), on_(on) {}
     fk_checks_restorer(const fk_checks_restorer&) = delete;
     fk_checks_restorer& operator=(const fk_checks_restorer&) = delete;
     ~fk_checks_restorer()
     {
         try {
-            db_.query_append("SET FOREIGN_KEY_CHECKS = 1");
+            db_.query_append(on_ ? "SET FOREIGN_KEY_CHECKS = 1" : "SET FOREIGN_KEY_CHECKS = 0");
         } catch (const std::exception& e) {
             tk_write_log(2, "Cannot turn ON foreign key check: %s", e.what());
         }
@@ -342,7 +343,24 @@ public:
 
 private:
     sql_database& db_;
+    bool on_;
 };
+
+// Whether the session checks foreign keys now (true when it cannot be read).
+bool foreign_key_checks_on(sql_database& db)
+{
+    try {
+        auto rs = db.run_query("SELECT @@foreign_key_checks");
+        if (!rs) return true;
+        rs->reset();
+        if (rs->is_eof()) return true;
+        udb_record* r = rs->get_item();
+        return !(r && r->size() > 0 && (*r)[0].to_string() == "0");
+    } catch (const std::exception& e) {
+        tk_write_log(2, "Cannot read foreign key check: %s", e.what());
+        return true;
+    }
+}
 
 }  // namespace
 
@@ -440,12 +458,13 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& key
         tk_write_log(3, "Foreign keys are not converted in append mode");
         return;
     }
+    const bool checks_were_on = foreign_key_checks_on(*this);
     try {
         query_append("SET FOREIGN_KEY_CHECKS = 0");
     } catch (const tk_exception& e) {
         tk_write_log(2, "Cannot turn OFF foreign key check: %s", e.what());
     }
-    fk_checks_restorer restore_checks(*this);
+    fk_checks_restorer restore_checks(*this, checks_were_on);
     auto validator = engine->create_in_validator({});
     for (const udb_relationship& key : keys) {
         tk_write_wlog(3, L"Processing '%s'", key.name.c_str());
@@ -498,6 +517,16 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& key
             sql_report_error(prefix, report);
         }
     }
+}
+
+void sql_database::delete_fk(const udb_relationship& key)
+{
+    tk_write_wlog(2, L"sql_database::delete_fk(%s)", key.name.c_str());
+    if (mode & mode_read_only) throw tk_mail_assertion("sql_db", 460);
+    sql_engine* engine = sql_engine::instance();
+    const std::wstring child = names_map.get_tn_mapped_name(key.table, false);
+    query_append(tk_unicode_to_utf8(L"ALTER TABLE " + engine->get_safe_name(child) + L" DROP FOREIGN KEY " +
+                                    engine->get_safe_name(key.name)));
 }
 
 void sql_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns)

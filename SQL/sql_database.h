@@ -43,8 +43,12 @@ public:
     bool test_query(const std::wstring& statement) override;
     // Creates each foreign key (with an index on its columns where none begins with them);
     // a key that fails is reported through sql_report_error and the next one follows. The
-    // tables locked for a key are unlocked again whatever happens.
+    // tables locked for a key are unlocked again and the session's foreign key checks are put
+    // back as they were, whatever happens.
     void create_relationships(const std::vector<udb_relationship>& keys) override;
+    // Drops the foreign key by its name from its table; sql_exception when the server refuses.
+    void delete_fk(const udb_relationship& key) override;
+    using udb_database::delete_fk;
 
     // Adds an index on the columns unless an index of the table begins with them; a failure
     // of the server is only traced.

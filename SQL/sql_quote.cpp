@@ -47,15 +47,40 @@ bool sql_is_quoted_name(std::wstring_view name)
     return true;
 }
 
+namespace {
+
+// The client library's own escaping rules in its default (backslash) mode, for texts escaped
+// before there is a session: its connection-free function cannot be used without a
+// character set.
+void append_escaped_default(std::string& out, std::string_view text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '\0': out += "\\0"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        case '\'': out += "\\'"; break;
+        case '"': out += "\\\""; break;
+        case '\x1a': out += "\\Z"; break;
+        default: out += c; break;
+        }
+    }
+}
+
+}  // namespace
+
 void sql_append_escaped(std::string& out, st_mysql* connection, std::string_view utf8_text)
 {
+    if (!connection) {
+        append_escaped_default(out, utf8_text);
+        return;
+    }
     // The client library needs up to 2n+1 bytes.
     const std::size_t at = out.size();
     out.resize(at + utf8_text.size() * 2 + 1);
-    const unsigned long n =
-        connection ? mysql_real_escape_string(connection, out.data() + at, utf8_text.data(),
-                                              static_cast<unsigned long>(utf8_text.size()))
-                   : mysql_escape_string(out.data() + at, utf8_text.data(), static_cast<unsigned long>(utf8_text.size()));
+    const unsigned long n = mysql_real_escape_string(connection, out.data() + at, utf8_text.data(),
+                                                     static_cast<unsigned long>(utf8_text.size()));
     out.resize(at + n);
 }
 

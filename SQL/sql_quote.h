@@ -22,7 +22,7 @@ bool sql_is_quoted_name(std::wstring_view name);
 // A string literal between apostrophes, escaped by the client library for the connection's
 // character set and its NO_BACKSLASH_ESCAPES mode. Every byte survives: quotes, backslashes,
 // zero bytes and line ends are escaped, so the server reads back exactly `utf8_text`.
-// A null connection (no session yet) escapes by the library's default rules (backslashes).
+// A null connection (no session yet) escapes by the default rules of a backslash-escaping session.
 std::string sql_quote_literal(st_mysql* connection, std::string_view utf8_text);
 std::wstring sql_quote_wliteral(st_mysql* connection, std::wstring_view text);
 // Appends the literal to `out` (statements built in one buffer, no temporaries).

@@ -358,12 +358,8 @@ bool parse_cmd_line(int argc, char* const* argv)
             std::wstring encoding = find_client_encoding(value);
             if (encoding.empty())
                 exit_with_message(std::string("Unknown PostgreSQL encoding '") + value + "'");
-            // The PostgreSQL side writes every text as UTF-8; announcing another
-            // encoding to the server or in a script would make it read those
-            // bytes wrongly. Refused until texts are converted on the way out.
-            if (encoding != L"UTF8")
-                exit_with_message("PostgreSQL encoding '" + tk_unicode_to_ansi(encoding) +
-                                  "' cannot be used: texts are written as UTF8");
+            // A script is written in this encoding; the live connection keeps
+            // UTF-8 (exact) and refuses the rows this encoding cannot hold.
             conv.client_encoding = std::move(encoding);
             break;
         }

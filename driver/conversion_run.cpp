@@ -79,14 +79,12 @@ std::uint64_t source_row_of(std::uint64_t append_number, const std::vector<std::
     return row;
 }
 
-// Whether the destination table has a key and columns outside it, so that an
-// UPDATE by key can replace a row's values.
-bool can_update_by_key(const udb_recordset& dst)
+// Merge keeps the rows already in the table: a row refused only because its
+// key exists there is passed over without a word. Every other refusal is
+// reported, in every mode.
+bool is_silent_refusal(int mode, const std::string& sqlstate)
 {
-    const std::int32_t pos = dst.get_key_pos();
-    if (pos < 0 || static_cast<std::size_t>(pos) >= dst.get_indexes().size())
-        return false;
-    return dst.get_schema().size() > dst.get_indexes()[static_cast<std::size_t>(pos)].fields.size();
+    return mode == udb_mode_merge && sqlstate == pgs_sqlstate_unique_violation;
 }
 
 }  // namespace
@@ -124,7 +122,7 @@ private:
     item_result convert_item(const udb_work_item& item);
     // Copies the rows; false when a stop request ended the copy.
     bool copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
-                   pgs_table_mutator* tm, bool existed);
+                   pgs_table_mutator* tm);
     void report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
                          const std::vector<std::uint64_t>& skipped);
     std::pair<std::wstring, std::wstring> split_full_name(const std::wstring& full) const;
@@ -346,7 +344,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     bool finished = true;
     if (c_.record_count.load() != 0 && !c_.tab_def)
-        finished = copy_rows(listed_name, *src, *dst, tm, existed);
+        finished = copy_rows(listed_name, *src, *dst, tm);
 
     dst.reset();
     src.reset();
@@ -354,16 +352,18 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 }
 
 bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
-                                       pgs_table_mutator* tm, bool existed)
+                                       pgs_table_mutator* tm)
 {
     const int mode = c_.n_mode;
     const bool with_field_mutators = tm && tm->has_field_mutators();
-    // Synchronize over a table that held rows before: the row whose key exists
-    // takes the new values. The live destination adds a row with a key already
-    // present as "nothing to do", so the row is updated by its key right after
-    // it was appended (an UPDATE of a row just added changes nothing).
-    const bool update_after_append = mode == udb_mode_synchronize && existed && can_update_by_key(dst);
     auto* live = dynamic_cast<pgs_recordset*>(&dst);
+    if (live) {
+        // Synchronize: a row whose key exists replaces that row's values, in
+        // the statement that appends it. The other modes keep existing rows.
+        live->set_key_conflict(mode == udb_mode_synchronize ? pgs_key_conflict::replace : pgs_key_conflict::skip);
+        // Texts travel as UTF-8; a row the chosen encoding cannot hold fails alone.
+        live->set_client_encoding(c_.client_encoding);
+    }
     std::vector<std::uint64_t> skipped;  // source rows that never reached append_record
 
     src.reset();
@@ -388,19 +388,16 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
                 out = rec;
             }
             dst.append_record(*out);
-            if (update_after_append)
-                dst.update1(*out);
         } catch (const pgs_rows_rejected_exception& e) {
             // Rows of an earlier batch were refused; this row has been written.
             report_rejected(listed_name, e, skipped);
         } catch (const pgs_exception& e) {
-            tk_write_log(2, "pgs_exception: n_mode=%d, error=%d", mode, e.get_error_code());
-            // The live destination adds a row whose key exists as "nothing to
-            // do" (Merge keeps the old row, Synchronize then updates it), so an
-            // error here is a row refused for another reason (a check, a value
-            // that does not fit): reported in every mode, never dropped.
-            set_prefix(listed_name, row_number);
-            report(e, false);
+            tk_write_log(2, "pgs_exception: n_mode=%d, error=%d, sqlstate=%s", mode, e.get_error_code(),
+                         e.sqlstate().c_str());
+            if (!is_silent_refusal(mode, e.sqlstate())) {
+                set_prefix(listed_name, row_number);
+                report(e, false);
+            }
         } catch (const tk_exception& e) {
             // A row that cannot be converted fails alone; worse errors fail the item.
             if (e.get_level() != 0)
@@ -430,6 +427,11 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
                                              const std::vector<std::uint64_t>& skipped)
 {
     for (const pgs_rejected_row& row : e.rows()) {
+        if (is_silent_refusal(c_.n_mode, row.sqlstate)) {
+            tk_write_wlog(2, L"%s: row %llu kept its existing key", listed_name.c_str(),
+                          static_cast<unsigned long long>(row.record_number));
+            continue;
+        }
         set_prefix(listed_name, source_row_of(row.record_number, skipped));
         report(pgs_exception(row.message), false);
     }

@@ -17,3 +17,9 @@ void pgs_connection::make_room() noexcept
         owner->close_batch_for_other_work();
     }
 }
+
+std::string pgs_sqlstate_of(const pqxx::pqxx_exception& e)
+{
+    const auto* server = dynamic_cast<const pqxx::sql_error*>(&e.base());
+    return server ? server->sqlstate() : std::string();
+}

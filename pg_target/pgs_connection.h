@@ -49,3 +49,7 @@ private:
     std::unique_ptr<pqxx::connection> m_conn;
     pgs_batch_owner* m_batch_owner = nullptr;
 };
+
+// The server's SQLSTATE carried by a library error ("" when the error has
+// none: a lost connection, a usage error of the library).
+std::string pgs_sqlstate_of(const pqxx::pqxx_exception& e);

@@ -6,6 +6,7 @@
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_script_writer.h"
@@ -56,6 +57,7 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
         schema.add_column(c);
         m_column_idents.push_back(column_ident(c.name, cs));
         m_plain_names.push_back(pgs_unquote_name(c.name));
+        m_column_labels.push_back("Column \"" + tk_unicode_to_utf8(m_plain_names.back()) + "\"");
         if (m_source_names.size() <= i) m_source_names.push_back(m_plain_names.back());
         m_value_columns.push_back(pgs_make_value_column(c));
         if (c.auto_increment) m_serial_column = static_cast<int>(i);
@@ -160,6 +162,7 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
     // when the line is emitted.
     const std::size_t line_start = m_buffer.size();
     m_large.clear();
+    pgs_encoder* encoder = m_out->encoder();
     try {
         for (std::size_t i = 0; i < record.size(); ++i) {
             const udb_field& f = record[i];
@@ -173,8 +176,11 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
                 // A NOT NULL text column takes the empty text for a missing value.
                 continue;
             }
+            const std::size_t at = m_buffer.size();
             pgs_append_copy_value(m_buffer, f, col);
+            if (encoder) encoder->check(std::string_view(m_buffer).substr(at), m_column_labels[i]);
         }
+        if (encoder && !m_large.empty()) check_large_values(record, false);
     } catch (...) {
         m_buffer.resize(line_start);
         throw;
@@ -197,6 +203,31 @@ void pgs_dmp_recordset::emit_with_large_values(std::string& text, const udb_reco
         write_large_value(f, col, sql);
     }
     text.erase(0, done);
+}
+
+void pgs_dmp_recordset::check_large_values(const udb_record& record, bool sql)
+{
+    // Large values go to the file in pieces after the start of their line: they are checked
+    // before anything of the record is written.
+    pgs_encoder* encoder = m_out->encoder();
+    for (const auto& [pos, field] : m_large) {
+        const std::size_t column = sql ? static_cast<std::size_t>(m_insert_columns[field]) : field;
+        const pgs_value_column& col = m_value_columns[column];
+        const udb_field& f = record[field];
+        if (f.is_binary() && col.kind == pgs_value_kind::bytea) continue;  // hexadecimal digits
+        m_scratch.clear();
+        if (sql)
+            pgs_append_sql_value(m_scratch, f, col);
+        else
+            pgs_append_copy_value(m_scratch, f, col);
+        try {
+            encoder->check(m_scratch, m_column_labels[column]);
+        } catch (...) {
+            std::string().swap(m_scratch);
+            throw;
+        }
+    }
+    std::string().swap(m_scratch);
 }
 
 void pgs_dmp_recordset::write_large_value(const ole_variant& value, const pgs_value_column& col, bool sql)
@@ -280,6 +311,7 @@ void pgs_dmp_recordset::insert_append(const udb_record& record)
     m_statement.clear();
     m_statement += m_insert_head;
     m_large.clear();
+    pgs_encoder* encoder = m_out->encoder();
     for (std::size_t i = 0; i < record.size(); ++i) {
         const udb_field& f = record[i];
         if (i) m_statement += ", ";
@@ -287,8 +319,12 @@ void pgs_dmp_recordset::insert_append(const udb_record& record)
             m_large.push_back({m_statement.size(), i});
             continue;
         }
-        pgs_append_sql_value(m_statement, f, m_value_columns[static_cast<std::size_t>(m_insert_columns[i])]);
+        const std::size_t column = static_cast<std::size_t>(m_insert_columns[i]);
+        const std::size_t at = m_statement.size();
+        pgs_append_sql_value(m_statement, f, m_value_columns[column]);
+        if (encoder) encoder->check(std::string_view(m_statement).substr(at), m_column_labels[column]);
     }
+    if (encoder && !m_large.empty()) check_large_values(record, true);
     m_statement += ");\r\n";
     if (tk_log_wants(2)) tk_write_log(2, "Got SQL query: %s", m_statement.c_str());
     if (!m_large.empty()) emit_with_large_values(m_statement, record, true);

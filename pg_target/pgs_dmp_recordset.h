@@ -13,6 +13,10 @@
 // ended and, for a table with an auto-increment column that received rows, its sequence is set
 // to the highest value loaded (or kept where the source's seed put it, when that is further),
 // so inserting without an id after loading the script never collides.
+//
+// When the script declared a client encoding other than UTF8, every value of a record is checked
+// against it before any byte of the record reaches the file: a value the encoding cannot hold
+// fails that record alone (pgs_exception, level 0) and the rows before and after it stay.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -55,6 +59,7 @@ private:
     void emit_with_large_values(std::string& text, const udb_record& record, bool sql);
     void write_large_value(const ole_variant& value, const pgs_value_column& column, bool sql);
     void prepare_insert_columns(const udb_record& record);
+    void check_large_values(const udb_record& record, bool sql);
     int find_column(const std::wstring& name) const;
 
     pgs_script_writer* m_out;                   // the database's writer; not owned
@@ -63,6 +68,7 @@ private:
     std::vector<pgs_value_column> m_value_columns;
     std::vector<std::wstring> m_plain_names;    // final column names without quotes
     std::vector<std::wstring> m_source_names;   // the source's names of the columns
+    std::vector<std::string> m_column_labels;   // "Column \"name\"", for encoding messages
     int m_serial_column = -1;                   // position of the auto-increment column
 
     bool m_copy_open = false;     // the COPY head has been put into the buffer

@@ -11,6 +11,12 @@ pgs_exception::pgs_exception(const char* message) : pgs_exception(std::string(me
 {
 }
 
+pgs_exception::pgs_exception(const std::string& message, std::string sqlstate)
+    : pgs_exception(message)
+{
+    m_sqlstate = std::move(sqlstate);
+}
+
 namespace {
 std::string describe(const std::vector<pgs_rejected_row>& rows)
 {

@@ -2,6 +2,11 @@
 // The one exception of the PostgreSQL side: errors of the client library (its
 // message text) and the few failures this side names itself. Level 0: the run
 // treats it as the error of the row or item at hand and may go on.
+//
+// An error the server raised keeps the server's SQLSTATE (five characters,
+// e.g. "23505" for a duplicate key), so callers decide by the error's class,
+// never by its message text. Failures this side names itself, and library
+// errors without a server answer (a lost connection), have an empty one.
 
 #include <cstdint>
 #include <string>
@@ -14,12 +19,23 @@ public:
     // An empty message becomes tk_exception's default text.
     explicit pgs_exception(const std::string& message);
     explicit pgs_exception(const char* message);
+    pgs_exception(const std::string& message, std::string sqlstate);
+
+    // The server's SQLSTATE, or "" when the server gave none.
+    const std::string& sqlstate() const noexcept { return m_sqlstate; }
+
+private:
+    std::string m_sqlstate;
 };
+
+// SQLSTATE of a row whose unique key (primary key or unique index) already exists.
+inline constexpr const char* pgs_sqlstate_unique_violation = "23505";
 
 // One row that the server refused while a COPY batch was replayed row by row.
 struct pgs_rejected_row {
     std::uint64_t record_number = 0;  // 1-based number of the append_record call that sent it
     std::string message;              // the server's text for this row
+    std::string sqlstate;             // the server's SQLSTATE for this row ("" when none)
 };
 
 // Thrown when rows of an earlier COPY batch were refused: the batch was rolled

@@ -10,6 +10,7 @@
 #include "pg_target/pgs_catalog.h"
 #include "pg_target/pgs_connection.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
@@ -67,6 +68,7 @@ struct column_plan {
     std::int32_t int_digits = 0;     // numeric: digits allowed before the point
     std::uint32_t max_chars = 0;     // chars: the declared length
     std::string type_name;           // for messages
+    std::string label;               // "Column \"name\"", for messages
 };
 
 column_plan make_plan(const t_ftd& column, const std::string* orig_type)
@@ -74,6 +76,7 @@ column_plan make_plan(const t_ftd& column, const std::string* orig_type)
     column_plan p;
     p.name = column.name;
     p.value = pgs_make_value_column(column);
+    p.label = "Column \"" + tk_unicode_to_utf8(column.name) + "\"";
     p.type_name = orig_type ? *orig_type : tk_unicode_to_utf8(pgs_get_native_type1(column, true));
     const std::string& t = p.type_name;
     if (t == "smallint") p.check = fit_check::int16;
@@ -247,7 +250,11 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     record_layout copy_layout;
     record_layout insert_layout;
     std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES (
+    std::string insert_suffix;  // ") on conflict ..." for the key-conflict form
+    bool suffix_ready = false;  // insert_suffix fits the layout and the form
+    bool key_unusable = false;  // the server matched no unique index to the key columns
     std::string statement;      // reused INSERT text
+    std::unique_ptr<pgs_encoder> encoder;  // the chosen client encoding; null for UTF8
 
     // The open COPY: the transaction first, so the writer is destroyed first.
     struct copy_batch {
@@ -379,7 +386,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
             throw;
         } catch (const pqxx::pqxx_exception& e) {
             if (hi - lo == 1) {
-                rejected.push_back({line_records[lo], row_error_text(e.base().what())});
+                rejected.push_back({line_records[lo], row_error_text(e.base().what()), pgs_sqlstate_of(e)});
                 tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)line_records[lo],
                              rejected.back().message.c_str());
                 return;
@@ -411,7 +418,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
             tk_write_log(3, "%s", text.c_str());
             // Rows the replay had refused before it failed are reported once, with the rest.
             std::erase_if(rejected, [&](const pgs_rejected_row& r) { return r.record_number >= line_records.front(); });
-            for (std::size_t i = 0; i < n; ++i) rejected.push_back({line_records[i], text});
+            for (std::size_t i = 0; i < n; ++i) rejected.push_back({line_records[i], text, std::string()});
         }
         clear_lines();
     }
@@ -922,6 +929,7 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
             check_chars(field, col);
             const std::size_t at = s.lines.size();
             pgs_append_copy_value(s.lines, field, col.value);
+            if (s.encoder) s.encoder->check(std::string_view(s.lines).substr(at), col.label);
             if (col.check == fit_check::chars) {
                 if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(s.lines).substr(at), col, false);
             } else if (col.check != fit_check::none) {
@@ -975,7 +983,9 @@ void pgs_recordset::slow_append(udb_record& record)
             pgs_append_identifier(s.insert_prefix, std::wstring_view(schema[std::size_t(c)].name));
         }
         s.insert_prefix += ") VALUES (";
+        s.suffix_ready = false;
     }
+    if (!s.suffix_ready) build_conflict_clause(record);
     for (std::size_t i = 0; i < record.size(); ++i) {
         if (s.insert_layout.column_of_field[i] < 0) {
             tk_write_wlog(2, L"Field %s not found in the schema", s.insert_layout.field_names[i].c_str());
@@ -994,26 +1004,93 @@ void pgs_recordset::slow_append(udb_record& record)
         check_chars(field, col);
         const std::size_t at = sql.size();
         pgs_append_sql_value(sql, field, col.value);
+        if (s.encoder) s.encoder->check(std::string_view(sql).substr(at), col.label);
         if (col.check == fit_check::chars) {
             if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(sql).substr(at), col, true);
         } else if (col.check != fit_check::none) {
             check_number(std::string_view(sql).substr(at), col);
         }
     }
-    sql += ") on conflict do nothing";
+    const std::size_t values_end = sql.size();
+    sql += s.insert_suffix;
     tk_write_log(2, "Run SQL query: %s", sql.c_str());
-    try {
-        pgs_connection& c = conn();
-        s.close_reading();
-        c.make_room();
-        // One statement, committed on its own.
-        pqxx::nontransaction tx(c.get(), "slow_append");
-        tx.exec(sql);
-    } catch (const pqxx::pqxx_exception& e) {
-        tk_write_log(1, "Got pqxx::pqxx_exception");
-        tk_write_log(3, "%s", e.base().what());
-        throw pgs_exception(row_error_text(e.base().what()));
+    for (;;) {
+        try {
+            pgs_connection& c = conn();
+            s.close_reading();
+            c.make_room();
+            // One statement, committed on its own.
+            pqxx::nontransaction tx(c.get(), "slow_append");
+            tx.exec(sql);
+            return;
+        } catch (const pqxx::pqxx_exception& e) {
+            tk_write_log(1, "Got pqxx::pqxx_exception");
+            tk_write_log(3, "%s", e.base().what());
+            std::string state = pgs_sqlstate_of(e);
+            // The key's columns name no unique index the server can use (an
+            // index over expressions, a partial one): rows are inserted as
+            // they come, and the statement is tried again without the clause.
+            if (state == "42P10" && m_key_conflict == pgs_key_conflict::replace && !s.key_unusable) {
+                tk_write_wlog(3, L"Rows of '%s' cannot replace rows by key: no usable unique index", name.c_str());
+                s.key_unusable = true;
+                build_conflict_clause(record);
+                sql.resize(values_end);
+                sql += s.insert_suffix;
+                continue;
+            }
+            throw pgs_exception(row_error_text(e.base().what()), std::move(state));
+        }
     }
+}
+
+void pgs_recordset::set_key_conflict(pgs_key_conflict form)
+{
+    m_key_conflict = form;
+    m_impl->suffix_ready = false;
+}
+
+void pgs_recordset::set_client_encoding(const std::wstring& pg_name)
+{
+    auto encoder = std::make_unique<pgs_encoder>(pg_name);
+    if (encoder->is_utf8())
+        m_impl->encoder.reset();
+    else
+        m_impl->encoder = std::move(encoder);
+}
+
+void pgs_recordset::build_conflict_clause(const udb_record& record)
+{
+    impl& s = *m_impl;
+    s.suffix_ready = true;
+    if (m_key_conflict == pgs_key_conflict::skip) {
+        s.insert_suffix = ") on conflict do nothing";
+        return;
+    }
+    s.insert_suffix = ")";
+    if (s.key_unusable) return;
+    if (key_pos < 0 || std::size_t(key_pos) >= indexes.size()) {
+        tk_write_wlog(3, L"ERROR: Cannot update '%s', there's no primary/unique key", name.c_str());
+        return;
+    }
+    const std::vector<std::wstring>& key = indexes[std::size_t(key_pos)].fields;
+    std::string target, sets;
+    for (const std::wstring& k : key) {
+        if (!target.empty()) target += ", ";
+        pgs_append_identifier(target, std::wstring_view(k));
+    }
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const int c = s.insert_layout.column_of_field[i];
+        if (c < 0) continue;
+        const std::wstring& column = schema[std::size_t(c)].name;
+        if (std::find(key.begin(), key.end(), column) != key.end()) continue;
+        if (!sets.empty()) sets += ", ";
+        std::string quoted;
+        pgs_append_identifier(quoted, std::wstring_view(column));
+        sets += quoted + " = EXCLUDED." + quoted;
+    }
+    s.insert_suffix += " ON CONFLICT (" + target + ")";
+    // A row of key columns only has nothing to replace.
+    s.insert_suffix += sets.empty() ? " DO NOTHING" : " DO UPDATE SET " + sets;
 }
 
 void pgs_recordset::reset_sequence()

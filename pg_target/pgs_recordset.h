@@ -30,6 +30,17 @@
 class pgs_database;
 class pgs_connection;
 
+// What an INSERT does with a row whose key (primary key or unique index)
+// already exists in the table.
+enum class pgs_key_conflict : std::uint8_t {
+    // INSERT ... ON CONFLICT DO NOTHING: the existing row stays as it is.
+    skip,
+    // INSERT ... ON CONFLICT (key columns) DO UPDATE SET the other columns: the
+    // existing row takes the record's values, in the one statement. A table
+    // without a primary or unique key gets a plain INSERT.
+    replace,
+};
+
 class pgs_recordset : public udb_recordset {
 public:
     // Over a query: the schema describes the result columns, the record count
@@ -56,6 +67,18 @@ public:
     void delete_key(udb_record& record) override;
     std::wstring get_filter_subquery(const std::wstring& key) override;
 
+    // How later INSERT statements treat an existing key (skip by default).
+    // COPY lines cannot replace rows: a row of a COPY batch whose key exists
+    // is refused with SQLSTATE 23505 whatever this says.
+    void set_key_conflict(pgs_key_conflict form);
+    pgs_key_conflict get_key_conflict() const noexcept { return m_key_conflict; }
+
+    // The client encoding chosen for the conversion. Texts still travel as
+    // UTF-8 (exact), but a row holding a text that encoding cannot represent
+    // fails with a level-0 pgs_exception before anything of it is sent. UTF8
+    // (the default) checks nothing. Throws tk_exception for an unknown name.
+    void set_client_encoding(const std::wstring& pg_name);
+
     // Completes and commits the open COPY batch now. Throws
     // pgs_rows_rejected_exception when rows were refused and not reported yet,
     // pgs_exception when the batch could not be stored at all.
@@ -78,6 +101,7 @@ public:
 private:
     void fast_append(udb_record& record, std::uint64_t record_number);
     void slow_append(udb_record& record);
+    void build_conflict_clause(const udb_record& record);
     void init_schema();
     void init_schema2();
     void init_indexes(pgs_database& database);
@@ -96,6 +120,7 @@ private:
     std::wstring m_auto_increment_default;  // that default, e.g. nextval('t_id_seq'::regclass)
     std::vector<std::wstring> m_pk_columns;
     std::uint64_t m_append_calls = 0;  // numbers the records given to append_record
+    pgs_key_conflict m_key_conflict = pgs_key_conflict::skip;
     std::unique_ptr<udb_record> m_current;
     std::unique_ptr<impl> m_impl;
 };

@@ -8,6 +8,7 @@
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "pg_target/pgs_encoding.h"
 
 namespace {
 
@@ -74,9 +75,24 @@ void pgs_script_writer::write_through(const char* data, std::size_t size)
     }
 }
 
+void pgs_script_writer::set_encoding(const std::wstring& pg_name)
+{
+    auto encoder = std::make_unique<pgs_encoder>(pg_name);
+    if (encoder->is_utf8())
+        m_encoder.reset();
+    else
+        m_encoder = std::move(encoder);
+}
+
 void pgs_script_writer::write(std::string_view bytes)
 {
     check();
+    if (m_encoder) {
+        // Converted whole before anything is buffered: a refused text leaves no trace.
+        m_converted.clear();
+        m_encoder->append(m_converted, bytes);
+        bytes = m_converted;
+    }
     if (m_buffer.size() + bytes.size() <= buffer_capacity) {
         m_buffer.append(bytes);
     } else {
@@ -87,6 +103,8 @@ void pgs_script_writer::write(std::string_view bytes)
             write_through(bytes.data(), bytes.size());
     }
     m_total += bytes.size();
+    // A large value's conversion is not kept around between writes.
+    if (m_converted.capacity() > buffer_capacity) std::string().swap(m_converted);
 }
 
 void pgs_script_writer::flush()

@@ -9,9 +9,16 @@
 // The first failure is kept: bytes may be missing from the file from then on, so every later
 // operation throws it again. A failure met where nothing may throw (a destructor that ends a
 // COPY block) is thus reported by the next write or by close().
+//
+// Bytes are handed over as UTF-8. Once the script has declared another client encoding
+// (set_encoding), every later write is converted to it; a text that encoding cannot hold is
+// refused whole with a level-0 pgs_exception and nothing of it reaches the file.
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+
+class pgs_encoder;
 
 class pgs_script_writer {
 public:
@@ -23,9 +30,17 @@ public:
     pgs_script_writer(const pgs_script_writer&) = delete;
     pgs_script_writer& operator=(const pgs_script_writer&) = delete;
 
-    // Appends the bytes; throws tk_exception (level 1) when the file refuses them, or when
-    // an earlier write had failed.
+    // Appends the bytes (UTF-8; converted to the script's encoding); throws tk_exception
+    // (level 1) when the file refuses them, or when an earlier write had failed, and
+    // pgs_exception (level 0) when the encoding cannot represent them (nothing is written).
     void write(std::string_view bytes);
+
+    // From now on bytes are written in this encoding (a server encoding name, e.g. "LATIN1";
+    // UTF8 turns conversion off). Throws tk_exception (level 1) for an unknown name.
+    void set_encoding(const std::wstring& pg_name);
+    // The encoder of the script's encoding, or null while the script is UTF-8, so that a
+    // writer of rows can check a row before any of its bytes are written.
+    pgs_encoder* encoder() const noexcept { return m_encoder.get(); }
     // Hands the buffered bytes to the file; throws as write.
     void flush();
     // Flushes and closes; throws as write, also when the close fails. Later writes fail.
@@ -47,4 +62,6 @@ private:
     std::string m_buffer;      // capacity kept; flushed when full
     std::string m_pending;     // message of the first failure; later operations repeat it
     unsigned long long m_total = 0;
+    std::unique_ptr<pgs_encoder> m_encoder;  // null while the script is UTF-8
+    std::string m_converted;                 // a write in the script's encoding (reused)
 };

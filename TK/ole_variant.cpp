@@ -174,6 +174,15 @@ std::string_view comma_to_point(std::string_view text, std::string& storage)
     return storage;
 }
 
+// A text that is no number of the asked kind is refused: reading it as 0 (or
+// as its leading digits) would put a value into the row that the source never
+// held.
+[[noreturn]] void not_a_number(std::string_view text, VARTYPE kind)
+{
+    if (tk_log_wants(2)) tk_write_log(2, "Not a number of kind %d: '%s'", int(kind), std::string(text).c_str());
+    throw ole_cast_exception();
+}
+
 template <class Char>
 int hex_digit(Char c) noexcept
 {
@@ -835,6 +844,16 @@ void ole_variant::change_type(VARTYPE to)
             store_small(src, to, q);
             return;
         }
+        // A text stays text when it is a whole number that fits the target
+        // (the destination reads it as that number); any other text is
+        // refused rather than read as 0 or as its leading digits.
+        if (from == VT_BSTR) {
+            std::string text = to_string();
+            bool overflow = false;
+            if (!pf_is_integer_text(text)) cast_failed();
+            std::int64_t x = read_int(text, overflow);
+            if (overflow || x < lo || x > hi) cast_failed();
+        }
         // Any other source keeps its value and kind.
         return;
     }
@@ -950,6 +969,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
     case VT_I1:
     case VT_UI1:
     case VT_UI2: {
+        if (!pf_is_integer_text(text)) not_a_number(text, kind);
         bool overflow = false;
         std::int64_t v = read_int(text, overflow);
         std::int64_t lo, hi;
@@ -964,6 +984,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
     }
     case VT_UI4:
     case VT_UI8: {
+        if (!pf_is_integer_text(text)) not_a_number(text, kind);
         // A minus sign is not a huge unsigned number.
         std::size_t i = 0;
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -983,6 +1004,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
         return res;
     }
     case VT_I8: {
+        if (!pf_is_integer_text(text)) not_a_number(text, kind);
         bool overflow = false;
         std::int64_t v = read_int(text, overflow);
         if (overflow) throw ole_cast_exception();
@@ -992,7 +1014,9 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
     }
     case VT_R4:
     case VT_R8: {
-        double d = pf_atof(comma_to_point(text, storage));
+        // ',' is taken as the decimal point, as some servers and locales write it.
+        double d = 0;
+        if (!pf_atof_strict(comma_to_point(text, storage), d)) not_a_number(text, kind);
         if (kind == VT_R4) {
             res.src.vt = VT_R4;
             res.src.fltVal = float(d);
@@ -1006,8 +1030,9 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
         CY cy;
         pf_status st = pf_cy_from_str(comma_to_point(text, storage), cy);
         if (st != pf_status::ok) {
+            // Neither a NULL nor a 0 in place of an amount that cannot be read.
             tk_write_log(2, "VarCyFromStr failed: %08X", unsigned(st));
-            return res;
+            not_a_number(text, kind);
         }
         res.src.vt = VT_CY;
         res.src.set_cy(cy);
@@ -1032,8 +1057,15 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
                 res.src.boolVal = VARIANT_FALSE;
                 return res;
             }
-        bool overflow = false;
-        res.src.boolVal = read_int(text, overflow) != 0 || overflow ? VARIANT_TRUE : VARIANT_FALSE;
+        // Otherwise a number: any that is not 0 is true.
+        if (pf_is_integer_text(text)) {
+            bool overflow = false;
+            res.src.boolVal = read_int(text, overflow) != 0 || overflow ? VARIANT_TRUE : VARIANT_FALSE;
+            return res;
+        }
+        double d = 0;
+        if (!pf_atof_strict(comma_to_point(text, storage), d)) not_a_number(text, kind);
+        res.src.boolVal = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
         return res;
     }
     case VT_DECIMAL: {
@@ -1051,8 +1083,12 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
             // A number beyond the exact range is not silently made a double.
             throw ole_cast_exception();
         }
+        // A number the exact reader refuses (an exponent form, say) still
+        // travels as a double; a text that is no number at all fails.
+        double r = 0;
+        if (!pf_atof_strict(t, r)) not_a_number(text, kind);
         res.src.vt = VT_R8;
-        res.src.dblVal = pf_atof(t);
+        res.src.dblVal = r;
         return res;
     }
     default:

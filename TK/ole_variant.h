@@ -150,9 +150,15 @@ public:
 
     // --- conversions ----------------------------------------------------------
     // Converts the value in place to kind `to`; ole_cast_exception when that
-    // is not possible or the result would not fit.
+    // is not possible or the result would not fit. A text asked to become a
+    // 32-, 16- or 8-bit integer stays text when it is a whole number in the
+    // target's range, and is refused otherwise.
     void change_type(VARTYPE to);
-    // A value of kind `kind` read from text (narrow texts are UTF-8).
+    // A value of kind `kind` read from text (narrow texts are UTF-8). A text
+    // that is not a number of a numeric kind (integers, R4, R8, CY, DECIMAL;
+    // for VT_BOOL neither a number nor a truth word) raises ole_cast_exception
+    // instead of giving 0. Blanks around a number and ',' as the decimal point
+    // are accepted; an empty text gives VT_EMPTY.
     static ole_variant from_string(std::string_view text, VARTYPE kind);
     static ole_variant from_string(const char* text, VARTYPE kind);
     static ole_variant from_string(const std::string& text, VARTYPE kind)

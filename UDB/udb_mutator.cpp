@@ -111,17 +111,48 @@ bool udb_value_fits(const ole_variant& value, VARTYPE target)
     }
 }
 
+namespace {
+
+// The refusal names the value so the user can find the row; a long text or a
+// large byte array is cut short (the message goes into reports line by line).
+[[noreturn]] void conversion_refused(const ole_variant& value)
+{
+    constexpr std::size_t shown = 60;
+    std::string text;
+    try {
+        text = value.to_string();
+    } catch (const std::exception&) {
+        text.clear();
+    }
+    std::string message = udb_conversion_not_supported_text;
+    message += ": '";
+    if (text.size() > shown) {
+        std::size_t cut = shown;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 sequence
+        message.append(text, 0, cut);
+        message += "...";
+    } else {
+        message += text;
+    }
+    message += "'";
+    throw tk_exception(message, 0);
+}
+
+}  // namespace
+
 void udb_change_value_type(ole_variant& value, VARTYPE target)
 {
     if (!udb_value_fits(value, target)) {
         tk_write_log(2, "Value of kind %d does not fit kind %d", static_cast<int>(value.get_type()),
                      static_cast<int>(target));
-        throw tk_exception(udb_conversion_not_supported_text, 0);
+        conversion_refused(value);
     }
+    // A refused conversion leaves the value as it was, so it can be named.
     try {
         value.change_type(target);
     } catch (const ole_cast_exception&) {
-        throw tk_exception(udb_conversion_not_supported_text, 0);
+        conversion_refused(value);
     }
 }
 

@@ -55,7 +55,8 @@ extern const char* const udb_conversion_not_supported_text;
 // value that does not fit the target kind (an integer out of its range, a
 // fraction-less narrowing that would wrap, a double beyond a float's range) is
 // refused instead of cut to the target's width. Refusals and failed
-// conversions raise tk_exception with udb_conversion_not_supported_text at
+// conversions raise tk_exception with udb_conversion_not_supported_text (then
+// ": " and the value quoted, cut after 60 bytes) at
 // level 0; other exceptions pass unchanged.
 void udb_change_value_type(ole_variant& value, VARTYPE target);
 

@@ -83,7 +83,10 @@ bool parse_double_strict(std::string_view s, double& out) noexcept
     std::size_t i = 0, n = s.size();
     while (i < n && is_space(s[i])) ++i;
     while (n > i && is_space(s[n - 1])) --n;
-    if (i < n && s[i] == '+') ++i;
+    if (i < n && s[i] == '+') {
+        ++i;
+        if (i < n && s[i] == '-') return false;
+    }
     if (i >= n) return false;
     double v = 0;
     auto res = std::from_chars(s.data() + i, s.data() + n, v);
@@ -225,6 +228,23 @@ pf_status read_number(const pf_variant& v, VARTYPE target, number& n)
 }  // namespace
 
 void pf_append_r8_text(std::string& out, double v) { append_general(out, v, 15); }
+
+bool pf_is_integer_text(std::string_view s) noexcept
+{
+    std::size_t i = 0, n = s.size();
+    while (i < n && is_space(s[i])) ++i;
+    while (n > i && is_space(s[n - 1])) --n;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i >= n) return false;
+    for (; i < n; ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+bool pf_atof_strict(std::string_view s, double& out) noexcept
+{
+    return parse_double_strict(s, out);
+}
 void pf_append_r4_text(std::string& out, float v) { append_general(out, double(v), 7); }
 
 double pf_atof(std::string_view s) noexcept

@@ -85,3 +85,11 @@ std::int64_t pf_atoll(std::string_view text, bool* overflow = nullptr) noexcept;
 // Unsigned in the manner of sscanf "%llu": leading blanks, optional '+',
 // digits; false when no digit was read or the number does not fit.
 bool pf_atoull(std::string_view text, std::uint64_t& out, bool* overflow = nullptr) noexcept;
+
+// Whole-text checks for values that arrive as text: blanks (space, tab, line
+// ends) may surround the number, nothing else may follow or precede it.
+// An integer text is an optional sign and at least one digit (any length:
+// the caller checks the range). A number text is what pf_atof reads, using all
+// of the text; `out` receives its value.
+bool pf_is_integer_text(std::string_view text) noexcept;
+bool pf_atof_strict(std::string_view text, double& out) noexcept;

@@ -390,6 +390,23 @@ std::vector<change_case> change_cases()
         {"DECIMAL to UI4", decimal_of("4294967296"), VT_UI4, 0, nullptr},
         {"DECIMAL to I1", decimal_of("-7"), VT_I1, VT_I1, "-7"},
         {"text to I4 stays text", ole_variant(L"5"), VT_I4, VT_BSTR, "5"},
+        {"blank-framed text to I2 stays text", ole_variant(L" -32768 "), VT_I2, VT_BSTR, " -32768 "},
+        {"text 255 to UI1 (general rule)", ole_variant(L"255"), VT_UI1, VT_UI1, "255"},
+        {"text x7 to I4", ole_variant(L"x7"), VT_I4, 0, nullptr},
+        {"text 7x to UI4", ole_variant(L"7x"), VT_UI4, 0, nullptr},
+        {"text x7 to I2", ole_variant(L"x7"), VT_I2, 0, nullptr},
+        {"text x7 to UI2", ole_variant(L"x7"), VT_UI2, 0, nullptr},
+        {"text x7 to I1", ole_variant(L"x7"), VT_I1, 0, nullptr},
+        {"text 12.5 to I4", ole_variant(L"12.5"), VT_I4, 0, nullptr},
+        {"empty text to I4", ole_variant(L""), VT_I4, 0, nullptr},
+        {"text 256 to UI1", ole_variant(L"256"), VT_UI1, 0, nullptr},
+        {"text -1 to UI4", ole_variant(L"-1"), VT_UI4, 0, nullptr},
+        {"text 2^31 to I4", ole_variant(L"2147483648"), VT_I4, 0, nullptr},
+        {"text x7 to R4", ole_variant(L"x7"), VT_R4, 0, nullptr},
+        {"text x7 to CY", ole_variant(L"x7"), VT_CY, 0, nullptr},
+        {"text x7 to DECIMAL", ole_variant(L"x7"), VT_DECIMAL, 0, nullptr},
+        {"text x7 to INT", ole_variant(L"x7"), VT_INT, 0, nullptr},
+        {"text 2 to BOOL", ole_variant(L"2"), VT_BOOL, 0, nullptr},
         {"R8 to I1 stays", ole_variant(1.5), VT_I1, VT_R8, "1.5000000000000000e+00"},
         // 11: text to date
         {"text to DATE", ole_variant(L"2023-01-05"), VT_DATE, VT_DATE, "2023-01-05"},
@@ -500,15 +517,14 @@ TEST_P(from_text, narrow_and_wide_agree)
 const parse_case parse_cases[] = {
     {"", VT_I4, VT_EMPTY, ""},
     {"42", VT_I4, VT_I4, "42"},
-    {"abc", VT_I4, VT_I4, "0"},
-    {" -17xyz", VT_I2, VT_I2, "-17"},
+    {" -17 ", VT_I2, VT_I2, "-17"},
+    {"\t+42\r\n", VT_I4, VT_I4, "42"},
     {"70000", VT_I2, 0, nullptr},
     {"255", VT_UI1, VT_UI1, "255"},
     {"-1", VT_UI1, 0, nullptr},
     {"-128", VT_I1, VT_I1, "-128"},
     {"4294967295", VT_UI4, VT_UI4, "4294967295"},
     {"-1", VT_UI4, 0, nullptr},
-    {"x", VT_UI4, VT_UI4, "0"},
     {"-9223372036854775808", VT_I8, VT_I8, "-9223372036854775808"},
     {"9223372036854775808", VT_I8, 0, nullptr},
     {"18446744073709551615", VT_UI8, VT_UI8, "18446744073709551615"},
@@ -517,17 +533,17 @@ const parse_case parse_cases[] = {
     {"1e-3", VT_R8, VT_R8, "1.0000000000000000e-03"},
     {"0.1", VT_R4, VT_R4, "1.000000e-01"},
     {"12.34567", VT_CY, VT_CY, "12.3457"},
-    {"abc", VT_CY, VT_EMPTY, ""},
+    {"12,5", VT_CY, VT_CY, "12.5"},
     {"2023-01-05 10:20:30", VT_DATE, VT_DATE, "2023-01-05 10:20:30"},
     {"2023-02-30", VT_DATE, VT_EMPTY, ""},
     {"1", VT_BOOL, VT_BOOL, "1"},
     {"TRUE", VT_BOOL, VT_BOOL, "1"},
     {"f", VT_BOOL, VT_BOOL, "0"},
     {"2", VT_BOOL, VT_BOOL, "1"},
-    {"maybe", VT_BOOL, VT_BOOL, "0"},
+    {" 0 ", VT_BOOL, VT_BOOL, "0"},
+    {"0,5", VT_BOOL, VT_BOOL, "1"},
     {"1,25", VT_DECIMAL, VT_DECIMAL, "1.25"},
-    {"abc", VT_DECIMAL, VT_R8, "0.0000000000000000e+00"},
-    {"1.2.3", VT_DECIMAL, VT_R8, "1.2000000000000000e+00"},
+    {"inf", VT_DECIMAL, VT_R8, "inf"},
     {"0x", VT_BYTE_ARRAY, VT_BYTE_ARRAY, ""},
     {"0x0", VT_BYTE_ARRAY, VT_EMPTY, ""},
     {"\\x41", VT_BYTE_ARRAY, VT_BYTE_ARRAY, "0x41"},
@@ -542,6 +558,28 @@ const parse_case parse_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(table, from_text, testing::ValuesIn(parse_cases));
 
+// A text that is no number of the asked kind is refused: reading it as 0, or
+// as its leading digits, would put a value into the row that was never there.
+const parse_case not_a_number_cases[] = {
+    {"x7", VT_I1, 0, nullptr},          {"x7", VT_UI1, 0, nullptr},     {"x7", VT_I2, 0, nullptr},
+    {"x7", VT_UI2, 0, nullptr},         {"x7", VT_I4, 0, nullptr},      {"x7", VT_UI4, 0, nullptr},
+    {"x7", VT_I8, 0, nullptr},          {"x7", VT_UI8, 0, nullptr},     {"x7", VT_R4, 0, nullptr},
+    {"x7", VT_R8, 0, nullptr},          {"x7", VT_CY, 0, nullptr},      {"x7", VT_DECIMAL, 0, nullptr},
+    {"maybe", VT_BOOL, 0, nullptr},     {"7x", VT_I4, 0, nullptr},      {" -17xyz", VT_I2, 0, nullptr},
+    {"12,5", VT_I4, 0, nullptr},        {"1.5", VT_I8, 0, nullptr},     {"0x10", VT_I4, 0, nullptr},
+    {"--1", VT_I8, 0, nullptr},         {"+", VT_UI8, 0, nullptr},      {" ", VT_I4, 0, nullptr},
+    {"1.2.3", VT_DECIMAL, 0, nullptr},  {"1.5x", VT_R8, 0, nullptr},    {"+-1", VT_R8, 0, nullptr},
+    {"12 345", VT_R4, 0, nullptr},      {"5 USD", VT_CY, 0, nullptr},   {"yes please", VT_BOOL, 0, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(not_a_number, from_text, testing::ValuesIn(not_a_number_cases));
+
+TEST(ole_variant_from_text, refusal_is_the_cast_error)
+{
+    EXPECT_THROW(ole_variant::from_string("x7", VT_I4), ole_cast_exception);
+    EXPECT_THROW(ole_variant::from_string("abc", VT_DECIMAL), ole_cast_exception);
+}
+
 TEST(ole_variant_from_text, empty_text_for_text_kind_is_an_empty_text)
 {
     ole_variant v = ole_variant::from_string("", VT_BSTR);
@@ -555,8 +593,8 @@ TEST(ole_variant_from_text, wide_text_keeps_characters)
     ole_variant v = ole_variant::from_wstring(std::wstring(L"\u65E5\u672C\0x", 4), VT_BSTR);
     EXPECT_EQ(v.get_wstring(), L"\u65E5\u672C");
     EXPECT_EQ(v.to_string(), "\xE6\x97\xA5\xE6\x9C\xAC");
-    // A non-ASCII text read as a number goes through UTF-8 and reads as atoi does.
-    EXPECT_EQ(ole_variant::from_wstring(L"12\u00E9", VT_I4).to_string(), "12");
+    // A non-ASCII text read as a number goes through UTF-8 and is refused.
+    EXPECT_THROW(ole_variant::from_wstring(L"12\u00E9", VT_I4), ole_cast_exception);
 }
 
 TEST(ole_variant_from_text, decimal_beyond_exact_range_is_refused_not_rounded)

@@ -439,6 +439,7 @@ struct narrowing_case {
     VARTYPE target;
     bool fits;
     const wchar_t* result;  // text after a conversion that fits
+    VARTYPE result_kind = VT_EMPTY;  // VT_EMPTY: the target
 };
 
 std::ostream& operator<<(std::ostream& os, const narrowing_case& c) { return os << c.what; }
@@ -453,17 +454,19 @@ TEST_P(narrowing, fails_the_row_instead_of_wrapping)
     ole_variant v = c.value;
     if (c.fits) {
         ASSERT_NO_THROW(udb_change_value_type(v, c.target));
-        EXPECT_EQ(v.get_type(), c.target);
+        EXPECT_EQ(v.get_type(), c.result_kind == VT_EMPTY ? c.target : c.result_kind);
         EXPECT_EQ(v.to_wstring(), c.result);
         return;
     }
+    const std::string shown = c.value.to_string();
     try {
         udb_change_value_type(v, c.target);
         FAIL() << "no exception";
     } catch (const ole_cast_exception&) {
         FAIL() << "the conversion error must be the mapping's own";
     } catch (const tk_exception& e) {
-        EXPECT_STREQ(e.what(), "Data conversion is not supported for given type mapping");
+        // The message names the value so the user can find the row.
+        EXPECT_EQ(e.get_message(), "Data conversion is not supported for given type mapping: '" + shown + "'");
         EXPECT_EQ(e.get_level(), 0);
     }
 }
@@ -484,7 +487,63 @@ INSTANTIATE_TEST_SUITE_P(
         {"R8 1e300 to I8", ole_variant(1e300), VT_I8, false, nullptr},
         {"text to date that is no date", ole_variant(std::wstring(L"hello")), VT_DATE, false, nullptr},
         {"I8 5 to text", ole_variant(5LL), VT_BSTR, true, L"5"},
+        // Texts mapped to a number: one that is not a number is never read as 0.
+        {"text x7 to I4", ole_variant(std::wstring(L"x7")), VT_I4, false, nullptr},
+        {"text 7x to I2", ole_variant(std::wstring(L"7x")), VT_I2, false, nullptr},
+        {"text x7 to UI1", ole_variant(std::wstring(L"x7")), VT_UI1, false, nullptr},
+        {"text x7 to I1", ole_variant(std::wstring(L"x7")), VT_I1, false, nullptr},
+        {"text x7 to I8", ole_variant(std::wstring(L"x7")), VT_I8, false, nullptr},
+        {"text x7 to R4", ole_variant(std::wstring(L"x7")), VT_R4, false, nullptr},
+        {"text x7 to R8", ole_variant(std::wstring(L"x7")), VT_R8, false, nullptr},
+        {"text x7 to CY", ole_variant(std::wstring(L"x7")), VT_CY, false, nullptr},
+        {"text x7 to DECIMAL", ole_variant(std::wstring(L"x7")), VT_DECIMAL, false, nullptr},
+        {"text maybe to BOOL", ole_variant(std::wstring(L"maybe")), VT_BOOL, false, nullptr},
+        {"text 70000 to I2", ole_variant(std::wstring(L"70000")), VT_I2, false, nullptr},
+        {"text 42 to I4 stays text", ole_variant(std::wstring(L"42")), VT_I4, true, L"42", VT_BSTR},
+        {"text 2.5 to R8", ole_variant(std::wstring(L" 2.5 ")), VT_R8, true, L"2.5000000000000000e+00"},
+        {"text yes to BOOL", ole_variant(std::wstring(L"Yes")), VT_BOOL, true, L"1"},
+        {"empty text to I4", ole_variant(std::wstring()), VT_I4, false, nullptr},
     }));
+
+TEST(udb_change_value_type, a_long_value_is_cut_short_in_the_message)
+{
+    ole_variant v(std::wstring(200, L'x'));
+    try {
+        udb_change_value_type(v, VT_I4);
+        FAIL() << "no exception";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.get_message(),
+                  "Data conversion is not supported for given type mapping: '" + std::string(60, 'x') + "...'");
+    }
+    // The cut never splits a character.
+    ole_variant wide(std::wstring(59, L'x') + std::wstring(10, L'\u00E9'));
+    try {
+        udb_change_value_type(wide, VT_I4);
+        FAIL() << "no exception";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.get_message(), "Data conversion is not supported for given type mapping: '" +
+                                       std::string(59, 'x') + "...'");
+    }
+}
+
+TEST_F(table_mutator, a_text_that_is_no_number_fails_its_row)
+{
+    tm.update_field(L"qty", L"qty", native(L"INTEGER"));
+    udb_record bad;
+    bad.emplace_back(L"qty", 2, ole_variant(std::wstring(L"x7")));
+    try {
+        tm.modify2(bad);
+        FAIL() << "the row was not failed";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.get_message(), "Data conversion is not supported for given type mapping: 'x7'");
+        EXPECT_EQ(e.get_level(), 0);
+    }
+    udb_record good;
+    good.emplace_back(L"qty", 2, ole_variant(std::wstring(L"7")));
+    udb_record& out = tm.modify2(good);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].to_wstring(), L"7");
+}
 
 TEST_F(table_mutator, a_failed_conversion_fails_the_row_and_the_next_row_starts_afresh)
 {

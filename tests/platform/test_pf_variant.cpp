@@ -208,6 +208,33 @@ TEST(pf_variant_text, reading_numbers_like_atof_and_atoll)
     EXPECT_FALSE(pf_atoull("x", u));
 }
 
+struct whole_text_case {
+    const char* text;
+    bool integer;  // pf_is_integer_text
+    bool number;   // pf_atof_strict
+    double value;  // when a number
+};
+
+// Whole-text readers: blanks may frame the number, nothing else may.
+TEST(pf_variant_text, whole_text_numbers)
+{
+    const whole_text_case cases[] = {
+        {"42", true, true, 42},       {" -7\t", true, true, -7},   {"+5\r\n", true, true, 5},
+        {"1.5", false, true, 1.5},    {" 1e3 ", false, true, 1000}, {"x7", false, false, 0},
+        {"7x", false, false, 0},      {"", false, false, 0},        {"  ", false, false, 0},
+        {"-", false, false, 0},       {"+-1", false, false, 0},     {"--1", false, false, 0},
+        {"1 2", false, false, 0},     {"0x10", false, false, 0},    {"12,5", false, false, 0},
+        {"99999999999999999999999", true, true, 1e23},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(pf_is_integer_text(c.text), c.integer);
+        double d = -1;
+        EXPECT_EQ(pf_atof_strict(c.text, d), c.number);
+        if (c.number) EXPECT_EQ(d, c.value);
+    }
+}
+
 TEST(pf_variant_text, ignores_a_comma_locale)
 {
     const char* old = std::setlocale(LC_ALL, nullptr);

@@ -256,7 +256,17 @@ ole_variant pgs_get_variant(VARTYPE vt, const char* text)
         }
         return ole_variant(true);
     }
-    return ole_variant::from_string(text, vt);
+    try {
+        return ole_variant::from_string(text, vt);
+    } catch (const ole_cast_exception&) {
+        // A catalog default that is an expression ("(2 * 3)", "nextval(...)") has no value
+        // of the column's kind.
+        tk_write_log(1, "Not a value of the column's kind: %s", text);
+        return ole_variant();
+    } catch (const ole_type_exception&) {
+        tk_write_log(1, "Not a value of the column's kind: %s", text);
+        return ole_variant();
+    }
 }
 
 std::wstring pgs_get_safe_substr(std::wstring_view name, int budget)

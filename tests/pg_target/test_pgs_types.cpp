@@ -224,6 +224,10 @@ TEST(pgs_types, catalog_default_texts_as_values)
     ole_variant n = pgs_get_variant(VT_I4, "42");
     EXPECT_EQ(n.get_vt(), VT_I4);
     EXPECT_EQ(n.to_string(), "42");
+    // A default that is an expression has no value of the column's kind: no default value,
+    // and reading the destination's columns goes on.
+    EXPECT_EQ(pgs_get_variant(VT_I4, "(2 * 3)").get_vt(), VT_EMPTY);
+    EXPECT_EQ(pgs_get_variant(VT_I8, "nextval('t_id_seq'::regclass)").get_vt(), VT_EMPTY);
 }
 
 // What the server makes of each full type text: one column per mapping in a fresh database.

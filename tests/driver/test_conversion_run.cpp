@@ -261,6 +261,38 @@ TEST_F(existing_destination_test, mode_4_updates_with_the_record_after_the_field
               (std::vector<std::string>{"1|new one|1", "2|two|2", "3|bad|-3", "4|four|4"}));
 }
 
+TEST_F(existing_destination_test, mode_4_replaces_a_row_in_the_one_statement_that_appends_it)
+{
+    // Each row change is logged with the client statement that made it.
+    dest("CREATE TABLE changes (id INTEGER, op TEXT, statement TEXT);"
+         "CREATE FUNCTION note_change() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+         "INSERT INTO changes VALUES (NEW.id, TG_OP, current_query()); RETURN NEW; END $$;"
+         "CREATE TRIGGER t_changes AFTER INSERT OR UPDATE ON t FOR EACH ROW EXECUTE FUNCTION note_change()");
+    conv->set_mode(4);
+    run();
+    EXPECT_EQ(rows("SELECT id, name, qty FROM t ORDER BY id"),
+              (std::vector<std::string>{"1|new one|1", "2|two|2", "4|four|4", "9|kept|9"}));
+    // One change per stored row, each made by the INSERT that carried the row.
+    EXPECT_EQ(rows("SELECT id, op FROM changes ORDER BY id"),
+              (std::vector<std::string>{"1|UPDATE", "2|INSERT", "4|INSERT"}));
+    EXPECT_EQ(rows("SELECT count(*) FROM changes WHERE statement NOT LIKE 'INSERT INTO %'"),
+              std::vector<std::string>{"0"});
+    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+}
+
+TEST_F(existing_destination_test, mode_4_into_a_table_without_a_key_adds_the_rows_and_reports_refusals)
+{
+    dest("DROP TABLE t; CREATE TABLE t (id INTEGER, name VARCHAR(20), qty INTEGER CHECK (qty >= 0));"
+         "INSERT INTO t VALUES (1,'old one',100)");
+    conv->set_mode(4);
+    run();
+    EXPECT_EQ(rows("SELECT id, name FROM t ORDER BY id, name"),
+              (std::vector<std::string>{"1|new one", "1|old one", "2|two", "4|four"}));
+    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+}
+
 TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
 {
     dest("DROP TABLE t; CREATE TABLE t (id INTEGER PRIMARY KEY, name VARCHAR(20))");
@@ -391,3 +423,84 @@ TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
     EXPECT_NE(text.find("CREATE TABLE"), std::string::npos);
     EXPECT_NE(text.find("Oslo"), std::string::npos);
 }
+
+// ---------------------------------------------------------------------------
+// A client encoding other than UTF8
+
+class client_encoding_test : public conversion_run_test, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        conversion_run_test::SetUp();
+        source("CREATE TABLE people (id INT PRIMARY KEY, name VARCHAR(20)) CHARACTER SET utf8mb4;"
+               "INSERT INTO people VALUES (1,'Zo\xc3\xab'),(2,'price \xe2\x82\xac" "5'),(3,'Ann'),"
+               "(4,'smile \xf0\x9f\x98\x80')");
+        conv->selected_tables = {L"people"};
+        conv->client_encoding = L"ISO8859-1";
+        conv->get_pgs_engine().fast_insert = GetParam();
+    }
+
+    // The two rows LATIN1 cannot hold are reported alone, naming the character.
+    void expect_two_refusals()
+    {
+        ASSERT_EQ(hooks.continues.size(), 2u);
+        EXPECT_EQ(hooks.continues[0], "people, record #2: Column \"name\": character '\xe2\x82\xac' (U+20AC) "
+                                      "cannot be represented in encoding ISO8859-1");
+        EXPECT_EQ(hooks.continues[1].rfind("people, record #4: Column \"name\": character '\xf0\x9f\x98\x80' "
+                                           "(U+1F600) cannot be represented",
+                                           0),
+                  0u)
+            << hooks.continues[1];
+    }
+};
+
+TEST_P(client_encoding_test, live_rows_the_encoding_cannot_hold_fail_alone)
+{
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    expect_two_refusals();
+    EXPECT_EQ(rows("SELECT id, name FROM people ORDER BY id"), (std::vector<std::string>{"1|Zo\xc3\xab", "3|Ann"}));
+}
+
+TEST_P(client_encoding_test, a_script_is_written_in_the_encoding_and_loads_with_psql)
+{
+    conv->b_direct = false;
+    char dir_template[] = "/tmp/qdrv_encXXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    const std::string path = dir + "/out.sql";
+    conv->set_destination(tk_utf8_to_unicode(path));
+    conv->check_dest();
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    expect_two_refusals();
+
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        std::fclose(f);
+    }
+    EXPECT_NE(text.find("set client_encoding to 'ISO8859-1'"), std::string::npos);
+    EXPECT_NE(text.find("Zo\xeb"), std::string::npos);            // one LATIN1 byte
+    EXPECT_EQ(text.find("Zo\xc3\xab"), std::string::npos);        // not UTF-8
+    EXPECT_EQ(text.find("price"), std::string::npos);             // nothing of a refused row
+
+    ensure_dest();
+    const auto pg = test_env::pg();
+    const char* bin = std::getenv("TEST_PG_BIN");
+    const std::string psql = bin ? std::string(bin) + "/psql" : std::string("psql");
+    setenv("PGPASSWORD", pg.password.c_str(), 1);
+    const std::string command = psql + " -q -X -v ON_ERROR_STOP=1 -h " + pg.host + " -p " +
+                                std::to_string(pg.port) + " -U " + pg.user + " -d " + dest_name + " -f " + path +
+                                " >" + dir + "/psql.out 2>&1";
+    const int rc = std::system(command.c_str());
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(rows("SELECT id, name FROM people ORDER BY id"), (std::vector<std::string>{"1|Zo\xc3\xab", "3|Ann"}));
+    std::remove((dir + "/psql.out").c_str());
+    std::remove(path.c_str());
+    rmdir(dir_template);
+}
+
+INSTANTIATE_TEST_SUITE_P(by_copy_and_insert, client_encoding_test, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "copy" : "insert"; });

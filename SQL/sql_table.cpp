@@ -260,9 +260,31 @@ void sql_table::flush()
     db().query_append(statement);
 }
 
-void sql_table::match_columns(const udb_record& record, std::vector<column_pair>& out) const
+void sql_table::match_columns(const udb_record& record, std::vector<column_pair>& out)
 {
     out.clear();
+    // Rows of one source come with the same field names: the pairing is worked out once and
+    // reused while the names stay the same.
+    bool same_names = matched_names.size() == record.size();
+    for (std::size_t i = 0; same_names && i < record.size(); ++i) {
+        const udb_field* f = record.get(i);
+        same_names = f && f->get_name() == matched_names[i];
+    }
+    if (!same_names) {
+        matched_names.clear();
+        matched.clear();
+        std::vector<std::pair<std::size_t, std::size_t>> pairing;
+        pair_columns(record, pairing);  // a record that does not fit leaves no pairing behind
+        matched = std::move(pairing);
+        for (std::size_t i = 0; i < record.size(); ++i)
+            matched_names.push_back(record.get(i) ? record.get(i)->get_name() : std::wstring());
+    }
+    out.reserve(matched.size());
+    for (const auto& [field, column] : matched) out.push_back({record.get(field), &schema[column]});
+}
+
+void sql_table::pair_columns(const udb_record& record, std::vector<std::pair<std::size_t, std::size_t>>& out) const
+{
     if (record.size() < schema.size()) {
         tk_write_log(1, "Size of record is less than size of schema");
         auto validator = sql_engine::instance()->create_fn_validator(record);
@@ -275,11 +297,12 @@ void sql_table::match_columns(const udb_record& record, std::vector<column_pair>
                 validator->add_existing_name(mapped);
             }
             tk_write_wlog(1, L"Name=%s, mapped name=%s", f->get_name().c_str(), mapped.c_str());
-            if (!schema.find_field(mapped)) {
+            const int column = schema.get_field_idx(mapped);
+            if (column < 0) {
                 tk_write_wlog(1, L"Field %s not found", mapped.c_str());
                 throw tk_exception(conform_message, 0);
             }
-            out.push_back({f, &schema.get_field1(mapped)});
+            out.emplace_back(i, static_cast<std::size_t>(column));
         }
         return;
     }
@@ -292,7 +315,7 @@ void sql_table::match_columns(const udb_record& record, std::vector<column_pair>
             tk_write_wlog(1, L"Field %s not found in appending record", col.name.c_str());
             throw tk_exception(conform_message, 0);
         }
-        out.push_back({record.get(static_cast<std::size_t>(idx)), &col});
+        out.emplace_back(static_cast<std::size_t>(idx), c);
     }
 }
 
@@ -332,7 +355,7 @@ void sql_table::fast_append(const udb_record& record)
     row_head += '(';
     const std::size_t pending_size = pending_insert.size();
     const std::uint32_t field_count = static_cast<std::uint32_t>(record.size());
-    if (cached_rec_size == 0) cached_rec_size = field_count;
+    if (cached_rec_size == 0 || pending_size == 0) cached_rec_size = field_count;
     row_values.assign(pending_size != 0 ? "(" : " VALUES(");
     if (pending_size == 0) tk_write_log(2, "Initialize new query...");
     for (std::size_t i = 0; i < pairs.size(); ++i) {

@@ -41,7 +41,9 @@ private:
     };
     // Pairs the record's fields with the table's columns; tk_exception (level 0) when a field
     // (fewer fields than columns) or a column (otherwise) has no partner.
-    void match_columns(const udb_record& record, std::vector<column_pair>& pairs) const;
+    void match_columns(const udb_record& record, std::vector<column_pair>& pairs);
+    // The pairing itself: (field position, column position) in statement order.
+    void pair_columns(const udb_record& record, std::vector<std::pair<std::size_t, std::size_t>>& out) const;
     void fast_append(const udb_record& record);
     void slow_append(const udb_record& record);
     // The SET part of an UPDATE from the record's fields; with a key index, the key's fields
@@ -59,5 +61,7 @@ private:
     std::uint32_t cached_rec_size = 0;
     std::string pending_insert;
     std::vector<column_pair> pairs;  // reused per row
+    std::vector<std::wstring> matched_names;  // field names of the last paired record
+    std::vector<std::pair<std::size_t, std::size_t>> matched;  // its pairing
     std::string row_head, row_values;  // reused per row
 };

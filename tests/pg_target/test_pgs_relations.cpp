@@ -1,0 +1,444 @@
+// Foreign keys, sequences and views of the PostgreSQL side, live and in a script that psql
+// loads: the unique index a key needs on its referenced columns, tables and fields followed
+// through the names map, rules kept or left out, sequences with their numbers, views made from
+// SELECT texts only, and the view-text rewriting with its refusals.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_index.h"
+#include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_exception.h"
+#include "pgs_live_fixture.h"
+#include "support/pg_scratch_db.h"
+#include "support/test_env.h"
+
+namespace {
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Collects what create_views reports; optionally aborts as a user would.
+struct captured_reports {
+    std::vector<std::wstring> prefixes;
+    std::vector<std::string> texts;
+    bool abort = false;
+
+    captured_reports()
+    {
+        pgs_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
+            prefixes.push_back(prefix);
+            texts.push_back(e.what());
+            if (abort) throw tk_final_exception();
+        });
+    }
+    ~captured_reports() { pgs_set_error_reporter({}); }
+};
+
+udb_relationship key(const wchar_t* name, const wchar_t* table, const wchar_t* ref_table,
+                     std::vector<std::wstring> columns, std::vector<std::wstring> ref_columns,
+                     const wchar_t* rule)
+{
+    return udb_relationship(name, L"", table, ref_table, std::move(columns), std::move(ref_columns), rule);
+}
+
+}  // namespace
+
+// ---- live database ------------------------------------------------------------------------------
+
+class pgs_relations_live : public pgs_live_suite {
+protected:
+    // Creates a table through the database under test, so the names map records its renames.
+    void create(const std::wstring& name, const std::vector<test_column>& cols, udb_indexes indexes = {})
+    {
+        udb_schema s = make_schema(cols);
+        auto rs = db().create_table1(name, s, indexes);
+        ASSERT_NE(rs, nullptr);
+    }
+    static int count(const std::string& sql_text) { return std::stoi(sql1(sql_text)); }
+    static std::string fk_rules(const std::string& constraint)
+    {
+        return sql1("SELECT confdeltype::text || confupdtype::text FROM pg_constraint WHERE conname = '" +
+                    constraint + "'");
+    }
+    static int unique_indexes_on(const std::string& table)
+    {
+        return count("SELECT count(*) FROM pg_index WHERE indisunique AND indrelid = 'public." + table +
+                     "'::regclass");
+    }
+};
+
+TEST_F(pgs_relations_live, key_follows_renamed_tables_and_fields_and_gets_its_unique_index)
+{
+    // A slash is refused in names: both columns get other names.
+    create(L"Rel_Parent", {{L"Id", VT_I4}, {L"Code/No", VT_I4}});
+    create(L"Rel_Child", {{L"Id", VT_I4}, {L"Parent/Ref", VT_I4}});
+    db().add_tn_mapping(L"SrcParent", L"public.Rel_Parent");
+    db().add_tn_mapping(L"SrcChild", L"public.Rel_Child");
+    ASSERT_EQ(unique_indexes_on("rel_parent"), 0);
+
+    db().create_relationships({key(L"FK.Child Parent", L"SrcChild", L"SrcParent", {L"Parent/Ref"}, {L"Code/No"},
+                                   L"  ON DELETE CASCADE ON UPDATE SET NULL ")});
+
+    EXPECT_EQ(fk_rules("fk.child parent"), "cn");
+    EXPECT_EQ(sql1("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = 'fk.child parent'"),
+              "FOREIGN KEY (parent_ref) REFERENCES rel_parent(code_no) ON UPDATE SET NULL ON DELETE CASCADE");
+    EXPECT_EQ(sql1("SELECT indexdef FROM pg_indexes WHERE tablename = 'rel_parent'"),
+              "CREATE UNIQUE INDEX uidx_code_no ON public.rel_parent USING btree (code_no)");
+    // The key works: a parent row's removal removes its child.
+    sql("INSERT INTO rel_parent VALUES (1, 10); INSERT INTO rel_child VALUES (5, 10); "
+        "DELETE FROM rel_parent; SELECT 1");
+    EXPECT_EQ(count("SELECT count(*) FROM rel_child"), 0);
+}
+
+TEST_F(pgs_relations_live, key_without_rule_or_name_and_referenced_key_already_unique)
+{
+    udb_indexes pk;
+    pk.push_back(udb_index(L"PRIMARY", true, true, {L"Id"}));
+    create(L"rel_p2", {{L"Id", VT_I4}}, pk);
+    create(L"rel_c2", {{L"P", VT_I4}});
+    ASSERT_EQ(unique_indexes_on("rel_p2"), 1);
+
+    db().create_relationships({key(L"", L"public.rel_c2", L"public.rel_p2", {L"P"}, {L"Id"}, L"")});
+
+    EXPECT_EQ(unique_indexes_on("rel_p2"), 1) << "the primary key covers the referenced column";
+    EXPECT_EQ(sql1("SELECT confdeltype::text || confupdtype::text FROM pg_constraint WHERE contype = 'f' "
+                   "AND conrelid = 'public.rel_c2'::regclass"),
+              "aa");
+}
+
+TEST_F(pgs_relations_live, unique_index_over_more_columns_does_not_cover_the_key)
+{
+    udb_indexes idx;
+    idx.push_back(udb_index(L"ux_ab", true, false, {L"a", L"b"}));
+    create(L"rel_p3", {{L"a", VT_I4}, {L"b", VT_I4}}, idx);
+    create(L"rel_c3", {{L"a", VT_I4}});
+    // Another table already has an index of the name the key's index would get.
+    sql("CREATE TABLE rel_other3 (a int); CREATE UNIQUE INDEX uidx_a ON rel_other3(a); SELECT 1");
+
+    db().create_relationships({key(L"fk3", L"rel_c3", L"rel_p3", {L"a"}, {L"a"}, L"ON DELETE RESTRICT")});
+
+    EXPECT_EQ(fk_rules("fk3"), "ra");
+    EXPECT_EQ(sql1("SELECT indexname FROM pg_indexes WHERE tablename = 'rel_p3' AND indexname LIKE 'uidx%'"),
+              "uidx_a_00000");
+}
+
+TEST_F(pgs_relations_live, failing_key_ends_the_list_and_keeps_the_keys_before_it)
+{
+    create(L"rel_p4", {{L"id", VT_I4}}, [] {
+        udb_indexes i;
+        i.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+        return i;
+    }());
+    create(L"rel_c4", {{L"p", VT_I4}});
+
+    // A rule that is not made of key words never reaches the server.
+    try {
+        db().create_relationships(
+            {key(L"fk4_bad", L"rel_c4", L"rel_p4", {L"p"}, {L"id"}, L"ON DELETE CASCADE; DROP TABLE rel_p4")});
+        FAIL() << "no exception";
+    } catch (const pgs_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot create foreign key 'fk4_bad'"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(count("SELECT count(*) FROM pg_tables WHERE tablename = 'rel_p4'"), 1);
+
+    try {
+        db().create_relationships({key(L"fk4_ok", L"rel_c4", L"rel_p4", {L"p"}, {L"id"}, L""),
+                                   key(L"fk4_missing", L"rel_c4", L"rel_p4", {L"nope"}, {L"id"}, L""),
+                                   key(L"fk4_after", L"rel_c4", L"rel_p4", {L"p"}, {L"id"}, L"")});
+        FAIL() << "no exception";
+    } catch (const pgs_exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot create foreign key 'fk4_missing': ", 0), 0u) << e.what();
+        EXPECT_EQ(e.sqlstate(), "42703");
+    }
+    EXPECT_EQ(count("SELECT count(*) FROM pg_constraint WHERE conname LIKE 'fk4%'"), 1);
+    EXPECT_EQ(fk_rules("fk4_ok"), "aa");
+}
+
+TEST_F(pgs_relations_live, sequences_get_their_numbers_and_a_failing_one_is_skipped)
+{
+    db().create_sequences({
+        udb_sequence(L"rel_seq_a", 100, 5, 1, 1000, false),
+        udb_sequence(L"rel_seq_bad", 5000, 1, 1, 1000, false),  // start above the maximum
+        udb_sequence(L"rel_Seq\"Odd", -3, -2, -9, -1, true),
+        udb_sequence(L"rel_seq_plain", 7, 3, 0, 0, false),  // bounds never given
+    });
+    EXPECT_EQ(sql1("SELECT nextval('rel_seq_a') || ',' || nextval('rel_seq_a')"), "100,105");
+    EXPECT_EQ(count("SELECT count(*) FROM pg_class WHERE relname = 'rel_seq_bad'"), 0);
+    EXPECT_EQ(sql1("SELECT start_value || ',' || increment_by || ',' || min_value || ',' || max_value || ',' || "
+                   "cycle FROM pg_sequences WHERE sequencename = 'rel_seq\"odd'"),
+              "-3,-2,-9,-1,true");
+    EXPECT_EQ(sql1("SELECT nextval('rel_seq_plain') || ',' || nextval('rel_seq_plain')"), "7,10");
+    // IF NOT EXISTS: asked again, nothing fails and nothing changes.
+    db().create_sequences({udb_sequence(L"rel_seq_a", 1, 1, 1, 10, false)});
+    EXPECT_EQ(sql1("SELECT nextval('rel_seq_a')"), "110");
+}
+
+TEST_F(pgs_relations_live, views_from_selects_only_with_safe_names_and_reported_failures)
+{
+    create(L"Rel_VBase", {{L"Id", VT_I4}, {L"Name", VT_BSTR, 20}});
+    sql("INSERT INTO rel_vbase VALUES (1, 'one'), (2, 'two'); SELECT 1");
+    captured_reports reports;
+    db().create_views({
+        {L"rel_v_ok", L"SELECT [id], `Name` FROM `Rel_VBase` WHERE name <> 'it''s; \\ ok';"},
+        {L"rel_v/slash", L"  (select count(*) AS n from rel_vbase)"},
+        {L"rel_v_show", L"SHOW TABLES"},
+        {L"rel_v_two", L"select 1; drop table rel_vbase"},
+        {L"rel_v_err", L"select * from rel_no_such_table"},
+        {L"rel_v_join", L"select a.id from rel_vbase a cross join rel_vbase b on a.id = b.id"},
+    });
+
+    EXPECT_EQ(sql1("SELECT string_agg(viewname, ',' ORDER BY viewname) FROM pg_views WHERE viewname LIKE 'rel_v%'"),
+              "rel_v_join,rel_v_ok,rel_v_slash");
+    EXPECT_EQ(sql1("SELECT string_agg(name, ',' ORDER BY id) FROM rel_v_ok"), "one,two");
+    EXPECT_EQ(sql1("SELECT n FROM rel_v_slash"), "2");
+    EXPECT_EQ(db().get_names_map().get_tn_mapped_name(L"rel_v/slash", true), L"rel_v_slash");
+    EXPECT_EQ(count("SELECT count(*) FROM pg_tables WHERE tablename = 'rel_vbase'"), 1);
+    ASSERT_EQ(reports.prefixes.size(), 2u);
+    EXPECT_EQ(reports.prefixes[0], L"View 'rel_v_two'");
+    EXPECT_NE(reports.texts[0].find("more than one statement"), std::string::npos) << reports.texts[0];
+    EXPECT_EQ(reports.prefixes[1], L"View 'rel_v_err'");
+    EXPECT_NE(reports.texts[1].find("rel_no_such_table"), std::string::npos) << reports.texts[1];
+}
+
+TEST_F(pgs_relations_live, abort_in_a_view_report_leaves_at_once)
+{
+    captured_reports reports;
+    reports.abort = true;
+    EXPECT_THROW(db().create_views({{L"rel_a1", L"select * from rel_missing"}, {L"rel_a2", L"select 1 as x"}}),
+                 tk_final_exception);
+    EXPECT_EQ(reports.prefixes.size(), 1u);
+    EXPECT_EQ(count("SELECT count(*) FROM pg_views WHERE viewname = 'rel_a2'"), 0);
+}
+
+// ---- view text rewriting --------------------------------------------------------------------------
+
+struct refine_case {
+    const char* label;
+    const wchar_t* in;
+    const wchar_t* out;  // nullptr: refused
+};
+
+class pgs_refine_view : public ::testing::TestWithParam<refine_case> {
+protected:
+    void SetUp() override { engine = std::make_unique<pgs_engine>(); }
+    void TearDown() override { engine.reset(); }
+    std::unique_ptr<pgs_engine> engine;
+};
+
+TEST_P(pgs_refine_view, rewrites_or_refuses)
+{
+    const refine_case& c = GetParam();
+    pgs_dump_options o;
+    o.insert_comments = false;
+    char tmpl[] = "/tmp/pgs_refine_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/x.sql";
+    {
+        pgs_dmp_database db(tk_utf8_to_unicode(path), o);
+        if (c.out) {
+            EXPECT_EQ(db.refine_view_in(c.in), std::wstring(c.out));
+        } else {
+            EXPECT_THROW(db.refine_view_in(c.in), pgs_exception);
+        }
+    }
+    std::remove(path.c_str());
+    rmdir(tmpl);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, pgs_refine_view,
+    ::testing::Values(
+        refine_case{"brackets", L"select [a] from [t]", L"select \"a\" from \"t\""},
+        refine_case{"cross_join_with_on", L"select * from a CROSS JOIN b ON a.id = b.id",
+                    L"select * from a JOIN b ON a.id = b.id"},
+        refine_case{"cross_join_on_paren", L"select * from a cross join b on(a.id = b.id)",
+                    L"select * from a join b on(a.id = b.id)"},
+        refine_case{"cross_join_without_on", L"select * from a CROSS JOIN b", L"select * from a CROSS JOIN b"},
+        refine_case{"mixed_case_cross_kept", L"select * from a Cross JOIN b ON a.id = b.id",
+                    L"select * from a Cross JOIN b ON a.id = b.id"},
+        refine_case{"backticks_folded_and_quoted", L"select `T`.`Na\"me` from `T`",
+                    L"select \"t\".\"na\"\"me\" from \"t\""},
+        refine_case{"closing_semicolon_dropped", L"select 1; \r\n", L"select 1"},
+        refine_case{"semicolon_and_backslash_inside_quotes", L"select 'a;\\b', \"x;y\", $q$;\\$q$ -- ;\\\n",
+                    L"select 'a;\\b', \"x;y\", $q$;\\$q$ -- ;\\\n"},
+        refine_case{"escape_string", L"select E'it\\'s;'", L"select E'it\\'s;'"},
+        refine_case{"second_statement", L"select 1; drop table t", nullptr},
+        refine_case{"backslash_command", L"select 1 \\! rm -rf x", nullptr},
+        refine_case{"open_literal", L"select 'abc", nullptr},
+        refine_case{"open_comment", L"select 1 /* /* */", nullptr},
+        refine_case{"open_backtick", L"select `abc", nullptr}),
+    [](const ::testing::TestParamInfo<refine_case>& info) { return std::string(info.param.label); });
+
+// ---- script -------------------------------------------------------------------------------------
+
+namespace {
+
+// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and output.
+int run_psql(const std::string& db, const std::string& script, std::string& output)
+{
+    const char* bin = std::getenv("TEST_PG_BIN");
+    const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
+    const auto pg = test_env::pg();
+    const std::string out_file = script + ".psql.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PGPASSWORD", pg.password.c_str(), 1);
+        const int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string port = std::to_string(pg.port);
+        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
+              port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    output = read_file(out_file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+class pgs_relations_script : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/pgs_relations_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        path = dir + "/out.sql";
+        engine = std::make_unique<pgs_engine>();
+        engine->fast_insert = true;
+    }
+    void TearDown() override
+    {
+        engine.reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    std::unique_ptr<pgs_dmp_database> open(bool comments)
+    {
+        pgs_dump_options o;
+        o.insert_comments = comments;
+        return std::make_unique<pgs_dmp_database>(tk_utf8_to_unicode(path), o);
+    }
+    // The file from the given offset on.
+    std::string tail(std::size_t from) const { return read_file(path).substr(from); }
+
+    std::string dir, path;
+    std::unique_ptr<pgs_engine> engine;
+};
+
+TEST_F(pgs_relations_script, exact_statements_and_headings)
+{
+    auto db = open(false);
+    db->close();
+    const std::size_t start = read_file(path).size();
+    db = open(false);
+    db->create_relationships({});
+    db->create_sequences({});
+    EXPECT_EQ(db->writer().bytes_written(), start) << "empty lists write nothing";
+
+    db->create_relationships({key(L"", L"Orders", L"Shop.Customers", {L"Cust Id"}, {L"Id"}, L""),
+                              key(L"fk\"x", L"Orders", L"Customers", {L"a", L"b"}, {L"c", L"d"},
+                                  L"ON DELETE SET NULL")});
+    db->create_sequences({udb_sequence(L"Shop.Seq", 10, 2, 1, 99, true)});
+    db->delete_fk(key(L"Fk.One", L"Shop.Orders", L"x", {}, {}, L""));
+    db->delete_fk(key(L"", L"Shop.Orders", L"x", {}, {}, L""));
+    db->close();
+    EXPECT_EQ(tail(start),
+              "ALTER TABLE \"orders\" ADD FOREIGN KEY(\"cust id\") REFERENCES \"shop\".\"customers\"(\"id\");\r\n"
+              "ALTER TABLE \"orders\" ADD CONSTRAINT \"fk\"\"x\" FOREIGN KEY(\"a\", \"b\") REFERENCES "
+              "\"customers\"(\"c\", \"d\") ON DELETE SET NULL;\r\n"
+              "\r\n/*\r\nCreate sequences\r\n*/\r\n\r\n"
+              "CREATE SEQUENCE IF NOT EXISTS \"shop\".\"seq\" INCREMENT 2 START 10 MINVALUE 1 MAXVALUE 99 CYCLE;\r\n"
+              "ALTER TABLE \"shop\".\"orders\" DROP CONSTRAINT \"fk.one\";\r\n");
+
+    // With comments on, the keys get their heading.
+    db = open(true);
+    const std::size_t after_header = db->writer().bytes_written();
+    db->create_relationships({key(L"k", L"a", L"b", {L"x"}, {L"y"}, L"")});
+    db->close();
+    EXPECT_EQ(tail(after_header),
+              "\r\n/*\r\nCreate foreign key constraints\r\n*/\r\n\r\n"
+              "ALTER TABLE \"a\" ADD CONSTRAINT \"k\" FOREIGN KEY(\"x\") REFERENCES \"b\"(\"y\");\r\n");
+
+    db = open(false);
+    EXPECT_THROW(db->create_relationships({key(L"k", L"a", L"b", {L"x"}, {L"y"}, L"ON DELETE CASCADE) --")}),
+                 pgs_exception);
+}
+
+TEST_F(pgs_relations_script, script_with_keys_sequences_and_views_loads_with_psql)
+{
+    {
+        auto db = open(true);
+        udb_indexes parent_idx;
+        parent_idx.push_back(udb_index(L"PRIMARY", true, true, {L"Id"}));
+        parent_idx.push_back(udb_index(L"ux_code", true, false, {L"Code/No"}));
+        udb_schema parent = make_schema({{L"Id", VT_I4}, {L"Code/No", VT_I4}});
+        udb_schema child = make_schema({{L"Id", VT_I4}, {L"Parent/Ref", VT_I4}, {L"Owner", VT_I4}});
+        udb_indexes none;
+        db->create_table1(L"Rel_Parent", parent, parent_idx);
+        db->create_table1(L"Rel_Child", child, none);
+        db->add_tn_mapping(L"SrcParent", L"public.Rel_Parent");
+        db->add_tn_mapping(L"srcchild", L"public.Rel_Child");
+
+        // The table lookups of a script ignore case: SRCCHILD finds srcchild.
+        db->create_relationships({key(L"fk_cascade", L"SRCCHILD", L"SrcParent", {L"Parent/Ref"}, {L"Code/No"},
+                                      L"ON DELETE CASCADE"),
+                                  key(L"fk_plain", L"SrcChild", L"SrcParent", {L"Owner"}, {L"Id"}, L"")});
+        db->create_sequences({udb_sequence(L"rel_seq", 100, 5, 1, 1000, false),
+                              udb_sequence(L"rel_seq_c", 3, 1, 1, 4, true)});
+        captured_reports reports;
+        db->create_views({{L"rel_v/1", L"select `Id`, [code_no] from `Rel_Parent`"},
+                          {L"rel_show", L"SHOW TABLES"},
+                          {L"rel_cmd", L"select 1 \\! touch /tmp/never"},
+                          {L"rel_v2", L"SELECT count(*) AS n FROM rel_child;"}});
+        ASSERT_EQ(reports.prefixes.size(), 1u);
+        EXPECT_EQ(reports.prefixes[0], L"View 'rel_cmd'");
+        EXPECT_EQ(db->get_names_map().get_tn_mapped_name(L"rel_v/1", true), L"rel_v_1");
+        db->close();
+    }
+    const std::string text = read_file(path);
+    EXPECT_EQ(text.find("ON UPDATE CASCADE"), std::string::npos) << text;
+    EXPECT_EQ(text.find("SHOW TABLES"), std::string::npos) << text;
+
+    test_env::pg_scratch_db scratch("pgs_rel_script");
+    std::string output;
+    ASSERT_EQ(run_psql(scratch.name(), path, output), 0) << output << "\n" << text;
+
+    pqxx::connection c(scratch.conninfo());
+    pqxx::work tx(c);
+    auto one = [&](const std::string& q) { return tx.exec(q).at(0).at(0).as<std::string>(); };
+    EXPECT_EQ(one("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = 'fk_cascade'"),
+              "FOREIGN KEY (parent_ref) REFERENCES rel_parent(code_no) ON DELETE CASCADE");
+    EXPECT_EQ(one("SELECT confdeltype::text || confupdtype::text FROM pg_constraint WHERE conname = 'fk_plain'"),
+              "aa");
+    EXPECT_EQ(one("SELECT nextval('rel_seq') || ',' || nextval('rel_seq')"), "100,105");
+    EXPECT_EQ(one("SELECT cycle::text FROM pg_sequences WHERE sequencename = 'rel_seq_c'"), "true");
+    EXPECT_EQ(one("SELECT string_agg(viewname, ',' ORDER BY viewname) FROM pg_views WHERE schemaname = 'public'"),
+              "rel_v2,rel_v_1");
+    tx.exec("INSERT INTO rel_parent VALUES (1, 10), (2, 20); INSERT INTO rel_child VALUES (7, 20, 1)");
+    EXPECT_EQ(one("SELECT string_agg(code_no::text, ',' ORDER BY id) FROM rel_v_1"), "10,20");
+    EXPECT_EQ(one("SELECT n::text FROM rel_v2"), "1");
+    EXPECT_THROW(tx.exec("DELETE FROM rel_parent WHERE id = 1"), pqxx::foreign_key_violation)
+        << "fk_plain has no rule: the server's NO ACTION";
+}

@@ -4,6 +4,7 @@
 // backslashes, zero characters and 4-byte characters must read back exactly.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "SQL/sql_database.h"
@@ -11,6 +12,7 @@
 #include "SQL/sql_exception.h"
 #include "SQL/sql_table.h"
 #include "SQL/sql_tmp_recordset.h"
+#include "UDB/udb_properties.h"
 #include "platform/pf_text.h"
 #include "sql_test_support.h"
 
@@ -174,6 +176,51 @@ TEST(sql_writing, table_from_a_schema_with_every_kind_its_indexes_and_auto_incre
     EXPECT_THROW(db->delete_tab(L"every_kind"), tk_mail_assertion);
 }
 
+namespace {
+
+// Database properties with one table mutator (no field mutators).
+class test_properties : public udb_properties {
+public:
+    udb_properties* get_mutator(const std::wstring& name) override { return get_mutator_by_new_name(name); }
+    udb_properties* get_mutator_by_new_name(const std::wstring& name) override
+    {
+        auto it = tables.find(name);
+        return it == tables.end() ? nullptr : &it->second;
+    }
+    std::map<std::wstring, test_properties> tables;
+};
+
+}  // namespace
+
+TEST(sql_writing, table_mutator_chooses_engine_and_character_set)
+{
+    scratch_database sdb;
+    test_properties props;
+    props.tables[L"mem"].get_properties()[L"engine"] = L"MEMORY";
+    props.tables[L"mem"].get_properties()[L"character set"] = L"latin1";
+    test_properties plain;  // afterwards: the default table type again
+    struct reset_properties {
+        test_properties& plain;
+        ~reset_properties()
+        {
+            connected_engine().set_properties(&plain);
+            connected_engine().set_properties(nullptr);
+        }
+    } reset{plain};
+    connected_engine().set_properties(&props);
+    auto db = open_writable(sdb);
+    udb_schema columns;
+    columns.add_column(t_ftd(4, L"id", VT_I4, false, false));
+    columns.add_column(t_ftd(20, L"name", VT_BSTR, false, false));
+    udb_indexes none;
+    db->create_table1(L"mem", columns, none);
+    db->create_table1(L"disk", columns, none);
+    const std::string tables = "SELECT CONCAT(engine, ' ', table_collation) FROM information_schema.tables WHERE table_schema='" +
+                               sdb.name + "' AND table_name=";
+    EXPECT_EQ(scalar(tables + "'mem'"), "MEMORY latin1_swedish_ci");
+    EXPECT_EQ(scalar(tables + "'disk'").substr(0, 7), "InnoDB ");
+}
+
 TEST(sql_writing, read_only_database_refuses_to_create_or_drop)
 {
     scratch_database sdb;
@@ -281,6 +328,17 @@ TEST(sql_writing, rows_over_a_megabyte_go_alone_with_long_data_in_column_order)
         EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.big"), "2");
         udb_record after = make_record({{L"id", ole_variant(3)}, {L"s", ole_variant(L"after")}});
         table->append_record(after);
+        EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.big"), "3");
+        // A row the server could not take is refused before anything is sent.
+        const auto packet = static_cast<std::size_t>(connected_engine().get_max_allowed_packet());
+        udb_record huge = make_record({{L"id", ole_variant(4)}, {L"bin", ole_variant(std::vector<std::uint8_t>(packet + 1, 7))}});
+        try {
+            table->append_record(huge);
+            ADD_FAILURE() << "a row over max_allowed_packet was accepted";
+        } catch (const tk_exception& e) {
+            EXPECT_STREQ(e.what(), "Row size exceeds 'max_allowed_packet'");
+            EXPECT_EQ(e.level(), 0);
+        }
         EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.big"), "3");
     }
     auto rows = read_rows(*db, L"big");

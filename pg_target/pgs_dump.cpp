@@ -247,10 +247,8 @@ void pgs_dmp_database::delete_idx(const std::wstring& table, const udb_index& in
 {
     tk_write_wlog(2, L"pgs_dmp_database::delete_idx(%s.%s)", table.c_str(), index.name.c_str());
     if (index.primary) {
-        std::wstring text = L"ALTER TABLE " + pgs_engine::get_instance()->make_name3(table, true) +
-                            L" DROP CONSTRAINT ";
-        pgs_append_identifier(text, pgs_fold_name(index.name, case_sens()));
-        query(text);
+        query(L"ALTER TABLE " + pgs_engine::get_instance()->make_name3(table, true) + L" DROP CONSTRAINT " +
+              make_one_name(index.name));
     } else {
         delete_idx(table, index.name);
     }
@@ -258,9 +256,14 @@ void pgs_dmp_database::delete_idx(const std::wstring& table, const udb_index& in
 
 void pgs_dmp_database::delete_idx(const std::wstring& table, const std::wstring& index_name)
 {
+    // An index lives in its table's schema: a table of another schema than the search path's
+    // names its index there, so the index of that table is found and no other one is dropped.
     std::wstring text = L"DROP INDEX IF EXISTS ";
-    pgs_append_identifier(text, pgs_fold_name(index_name, case_sens()));
-    query(text);
+    const std::size_t dot = table.find(L'.');
+    if (!pgs_is_quoted_name(table) && !pgs_is_quoted_name(index_name) && dot != std::wstring::npos && dot > 0 &&
+        dot + 1 < table.size())
+        text += make_one_name(table.substr(0, dot)) + L".";
+    query(text + make_one_name(index_name));
 }
 
 bool pgs_dmp_database::delete_tab(const std::wstring& name)

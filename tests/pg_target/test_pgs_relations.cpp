@@ -141,6 +141,17 @@ TEST_F(pgs_relations_live, unique_index_over_more_columns_does_not_cover_the_key
               "uidx_a_00000");
 }
 
+TEST_F(pgs_relations_live, case_sensitive_names_keep_their_case_in_key_and_index)
+{
+    engine().is_case_sens = true;
+    create(L"Rel_CS_Parent", {{L"Code", VT_I4}});
+    create(L"Rel_CS_Child", {{L"Ref", VT_I4}});
+    db().create_relationships({key(L"Fk_CS", L"Rel_CS_Child", L"Rel_CS_Parent", {L"Ref"}, {L"Code"}, L"")});
+    EXPECT_EQ(sql1("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = 'Fk_CS'"),
+              "FOREIGN KEY (\"Ref\") REFERENCES \"Rel_CS_Parent\"(\"Code\")");
+    EXPECT_EQ(sql1("SELECT indexname FROM pg_indexes WHERE tablename = 'Rel_CS_Parent'"), "UIDX_Code");
+}
+
 TEST_F(pgs_relations_live, failing_key_ends_the_list_and_keeps_the_keys_before_it)
 {
     create(L"rel_p4", {{L"id", VT_I4}}, [] {
@@ -363,6 +374,8 @@ TEST_F(pgs_relations_script, exact_statements_and_headings)
     db->create_sequences({udb_sequence(L"Shop.Seq", 10, 2, 1, 99, true)});
     db->delete_fk(key(L"Fk.One", L"Shop.Orders", L"x", {}, {}, L""));
     db->delete_fk(key(L"", L"Shop.Orders", L"x", {}, {}, L""));
+    db->delete_idx(L"Shop.Orders", udb_index(L"Ix.Name", false, false, {L"x"}));
+    db->delete_idx(L"Shop.Orders", udb_index(L"PRIMARY", true, true, {L"x"}));
     db->close();
     EXPECT_EQ(tail(start),
               "ALTER TABLE \"orders\" ADD FOREIGN KEY(\"cust id\") REFERENCES \"shop\".\"customers\"(\"id\");\r\n"
@@ -370,7 +383,9 @@ TEST_F(pgs_relations_script, exact_statements_and_headings)
               "\"customers\"(\"c\", \"d\") ON DELETE SET NULL;\r\n"
               "\r\n/*\r\nCreate sequences\r\n*/\r\n\r\n"
               "CREATE SEQUENCE IF NOT EXISTS \"shop\".\"seq\" INCREMENT 2 START 10 MINVALUE 1 MAXVALUE 99 CYCLE;\r\n"
-              "ALTER TABLE \"shop\".\"orders\" DROP CONSTRAINT \"fk.one\";\r\n");
+              "ALTER TABLE \"shop\".\"orders\" DROP CONSTRAINT \"fk.one\";\r\n"
+              "DROP INDEX IF EXISTS \"shop\".\"ix.name\";\r\n"
+              "ALTER TABLE \"shop\".\"orders\" DROP CONSTRAINT \"primary\";\r\n");
 
     // With comments on, the keys get their heading.
     db = open(true);

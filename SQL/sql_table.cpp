@@ -369,19 +369,23 @@ void sql_table::fast_append(const udb_record& record)
     bool starts_statement = pending_size == 0;
     if (pending_size != 0) {
         const bool too_long = pending_size + 2 + row_head.size() + row_values.size() > get_max_buffer_size();
-        if (too_long || cached_rec_size != field_count) {
+        // Rows of another column list cannot join the pending statement either, even with the
+        // same number of fields: their values would land in the wrong columns.
+        const bool other_columns = row_head != pending_head;
+        if (too_long || cached_rec_size != field_count || other_columns) {
             if (!too_long)
                 tk_write_log(3, "cached_rec_size=%d, that.size=%d", static_cast<int>(cached_rec_size),
                              static_cast<int>(field_count));
             flush();  // on failure the pending rows are gone and the error leaves
             cached_rec_size = field_count;
             tk_write_log(2, "Initialize new query...");
-            row_head += ")VALUES";
             starts_statement = true;
         }
     }
     if (starts_statement) {
-        if (pending_size == 0) row_head += ')';
+        pending_head = row_head;
+        // The values part starts " VALUES(" for a first statement and "(" after a sent one.
+        row_head += pending_size == 0 ? ")" : ")VALUES";
         pending_insert += row_head;
     } else {
         pending_insert += ", ";

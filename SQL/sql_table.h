@@ -60,6 +60,7 @@ private:
 
     std::uint32_t cached_rec_size = 0;
     std::string pending_insert;
+    std::string pending_head;  // "INSERT IGNORE INTO `t`(`a`, `b`" of the pending statement
     std::vector<column_pair> pairs;  // reused per row
     std::vector<std::wstring> matched_names;  // field names of the last paired record
     std::vector<std::pair<std::size_t, std::size_t>> matched;  // its pairing

@@ -297,9 +297,15 @@ TEST(sql_writing, multi_row_statement_is_sent_when_the_next_row_does_not_fit)
     udb_record shorter = make_record({{L"id", ole_variant(4)}});
     table->append_record(shorter);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.chunks"), "3");
+    // The same number of fields naming other columns starts a statement of its own too.
+    udb_record other = make_record({{L"id", ole_variant(5)}, {L"s", ole_variant(L"five")}});
+    udb_record swapped = make_record({{L"s", ole_variant(L"six")}, {L"id", ole_variant(6)}});
+    table->append_record(other);
+    table->append_record(swapped);
     static_cast<sql_table*>(table.get())->flush();
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.chunks"), "4");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.chunks"), "6");
     EXPECT_EQ(scalar("SELECT s FROM `" + sdb.name + "`.chunks WHERE id=4"), "dflt");
+    EXPECT_EQ(scalar("SELECT s FROM `" + sdb.name + "`.chunks WHERE id=6"), "six");
 }
 
 TEST(sql_writing, rows_over_a_megabyte_go_alone_with_long_data_in_column_order)

@@ -39,10 +39,13 @@ sql_sync::sql_sync(sql_database& database_) : database(&database_)
 std::wstring sql_sync::get_filter_subquery(const std::wstring& table, const std::wstring& key)
 {
     tk_write_wlog(1, L"sql_sync::get_filter_subquery(%s,%s)", table.c_str(), key.c_str());
-    std::wstring result;
     auto opened = database->get_table(table, 1);
-    const udb_schema& columns = opened->get_schema();
+    return get_filter_subquery(opened->get_schema(), key);
+}
 
+std::wstring sql_sync::get_filter_subquery(const udb_schema& columns, const std::wstring& key)
+{
+    std::wstring result;
     int open_count = 0;
     int close_toggle = 0;
     std::wstring name, value;

@@ -6,6 +6,7 @@
 #include <string>
 
 class sql_database;
+class udb_schema;
 
 class sql_sync {
 public:
@@ -13,6 +14,9 @@ public:
 
     // Opens the table only to learn its column kinds. tk_exception when the table is not listed.
     std::wstring get_filter_subquery(const std::wstring& table, const std::wstring& key);
+    // The same with the column kinds already at hand (a table writing its own rows), so that
+    // no table is opened per row.
+    static std::wstring get_filter_subquery(const udb_schema& columns, const std::wstring& key);
 
 private:
     sql_database* database;  // not owned

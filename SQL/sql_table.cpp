@@ -516,8 +516,7 @@ void sql_table::update2(udb_record& record, const std::wstring& key)
         tk_write_log(1, "Nothing to update");
         return;
     }
-    sql_sync sync(db());
-    const std::wstring condition = sync.get_filter_subquery(name, key);
+    const std::wstring condition = sql_sync::get_filter_subquery(schema, key);
     if (condition.empty()) {
         tk_write_log(1, "Missing key for update");
         return;
@@ -532,8 +531,7 @@ void sql_table::update2(udb_record& record, const std::wstring& key)
 void sql_table::delete_key(const std::wstring& key)
 {
     tk_write_wlog(2, L"sql_table::delete_key(%s)", key.c_str());
-    sql_sync sync(db());
-    const std::wstring condition = sync.get_filter_subquery(name, key);
+    const std::wstring condition = sql_sync::get_filter_subquery(schema, key);
     if (condition.empty()) {
         // Without a condition the statement would delete every row.
         tk_write_log(1, "Missing key for delete");

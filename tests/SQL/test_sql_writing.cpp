@@ -10,6 +10,7 @@
 #include "SQL/sql_database.h"
 #include "SQL/sql_error_report.h"
 #include "SQL/sql_exception.h"
+#include "SQL/sql_sync.h"
 #include "SQL/sql_table.h"
 #include "SQL/sql_tmp_recordset.h"
 #include "UDB/udb_properties.h"
@@ -440,6 +441,10 @@ TEST(sql_writing, updates_and_deletes_by_key_and_by_key_text)
     table->delete_key(by_record);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.t WHERE id=2"), "0");
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.t"), "2");
+
+    // The condition by itself: numbers bare, texts decoded and escaped whole.
+    EXPECT_EQ(sql_sync(*db).get_filter_subquery(L"t", L"<id>7</id><name>x&amp;'y&lt;</name>"),
+              L"`id`=7 and `name`='x&\\'y<' ");
 
     // A failure of the server is not swallowed.
     sdb.exec("DROP TABLE t");

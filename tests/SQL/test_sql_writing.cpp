@@ -619,3 +619,34 @@ TEST(sql_writing, prepared_statement_handles_are_closed_on_every_path)
     EXPECT_THROW(db->prepared_statement("INSERT INTO nowhere VALUES (?)", row, 1), sql_prep_stmt_failed_exception);
     EXPECT_EQ(scalar("SELECT LENGTH(b) FROM `" + sdb.name + "`.t WHERE id=1"), "1200000");
 }
+
+TEST(sql_writing, created_database_takes_four_byte_characters)
+{
+    sql_engine& e = connected_engine();
+    const std::string name = test_env::unique_name("qsqlw");
+    auto db = e.create_db(wide(name));
+    struct dropper {
+        sql_engine& e;
+        std::wstring name;
+        ~dropper()
+        {
+            try {
+                e.db_delete(name);
+            } catch (...) {
+            }
+        }
+    } drop{e, wide(name)};
+    EXPECT_EQ(scalar("SELECT default_character_set_name FROM information_schema.schemata WHERE schema_name='" +
+                     name + "'"),
+              "utf8mb4");
+    udb_schema columns;
+    columns.add_column(t_ftd(10, L"s", VT_BSTR, false, false));
+    udb_indexes none;
+    auto table = db->create_table1(L"t", columns, none);
+    udb_record r = make_record({{L"s", ole_variant(L"\U0001F600\U0001F601")}});
+    table->append_record(r);
+    table.reset();
+    auto rows = read_rows(static_cast<sql_database&>(*db), L"t");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].get_wstring(), L"\U0001F600\U0001F601");
+}

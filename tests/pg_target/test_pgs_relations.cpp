@@ -62,6 +62,34 @@ udb_relationship key(const wchar_t* name, const wchar_t* table, const wchar_t* r
 
 }  // namespace
 
+namespace {
+
+// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and output.
+int run_psql(const std::string& db, const std::string& script, std::string& output)
+{
+    const char* bin = std::getenv("TEST_PG_BIN");
+    const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
+    const auto pg = test_env::pg();
+    const std::string out_file = script + ".psql.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PGPASSWORD", pg.password.c_str(), 1);
+        const int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string port = std::to_string(pg.port);
+        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
+              port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    output = read_file(out_file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
 // ---- live database ------------------------------------------------------------------------------
 
 class pgs_relations_live : public pgs_live_suite {
@@ -301,34 +329,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- script -------------------------------------------------------------------------------------
 
-namespace {
-
-// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and output.
-int run_psql(const std::string& db, const std::string& script, std::string& output)
-{
-    const char* bin = std::getenv("TEST_PG_BIN");
-    const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
-    const auto pg = test_env::pg();
-    const std::string out_file = script + ".psql.out";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("PGPASSWORD", pg.password.c_str(), 1);
-        const int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        const std::string port = std::to_string(pg.port);
-        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
-              port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    output = read_file(out_file);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
 class pgs_relations_script : public ::testing::Test {
 protected:
     void SetUp() override
@@ -456,4 +456,51 @@ TEST_F(pgs_relations_script, script_with_keys_sequences_and_views_loads_with_psq
     EXPECT_EQ(one("SELECT n::text FROM rel_v2"), "1");
     EXPECT_THROW(tx.exec("DELETE FROM rel_parent WHERE id = 1"), pqxx::foreign_key_violation)
         << "fk_plain has no rule: the server's NO ACTION";
+}
+
+// The sequences and views a database reads when it is opened, written into a script that
+// psql loads into another database.
+TEST_F(pgs_relations_live, catalog_sequences_and_views_carried_into_a_script)
+{
+    sql("CREATE TABLE rel_rt (id int, flag boolean); INSERT INTO rel_rt VALUES (1, true), (2, false); "
+        "CREATE SEQUENCE rel_rt_seq INCREMENT 4 START 40 MINVALUE 2 MAXVALUE 400 CYCLE; "
+        "CREATE VIEW rel_rt_v AS SELECT id FROM rel_rt WHERE id > 1; SELECT 1");
+    pgs_database opened(tk_utf8_to_unicode(s_db_name), L"public", 0, false);
+
+    char tmpl[] = "/tmp/pgs_relations_rt_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/rt.sql";
+    {
+        pgs_dump_options o;
+        o.insert_comments = false;
+        pgs_dmp_database script(tk_utf8_to_unicode(path), o);
+        udb_schema cols = make_schema({{L"id", VT_I4}});
+        udb_indexes none;
+        script.create_table1(L"rel_rt", cols, none);
+        // Only this test's objects: the suite's database holds those of the other tests too.
+        std::vector<udb_sequence> sequences;
+        for (const auto& q : opened.get_sequences())
+            if (q.name.rfind(L"rel_rt", 0) == 0) sequences.push_back(q);
+        udb_view_list views;
+        for (const auto& v : opened.get_views())
+            if (v.first.rfind(L"rel_rt", 0) == 0) views.push_back(v);
+        ASSERT_EQ(sequences.size(), 1u);
+        ASSERT_EQ(views.size(), 1u);
+        script.create_sequences(sequences);
+        script.create_views(views);
+        script.close();
+    }
+    test_env::pg_scratch_db scratch("pgs_rel_rt");
+    std::string output;
+    ASSERT_EQ(run_psql(scratch.name(), path, output), 0) << output << "\n" << read_file(path);
+    std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
+
+    pqxx::connection c(scratch.conninfo());
+    pqxx::work tx(c);
+    EXPECT_EQ(tx.exec("SELECT nextval('rel_rt_seq') || ',' || nextval('rel_rt_seq')")[0][0].as<std::string>(),
+              "40,44");
+    EXPECT_EQ(tx.exec("SELECT cycle::text FROM pg_sequences WHERE sequencename = 'rel_rt_seq'")[0][0].as<std::string>(),
+              "true");
+    tx.exec("INSERT INTO rel_rt VALUES (1), (5)");
+    EXPECT_EQ(tx.exec("SELECT string_agg(id::text, ',') FROM rel_rt_v")[0][0].as<std::string>(), "5");
 }

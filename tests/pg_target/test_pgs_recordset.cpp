@@ -2,6 +2,8 @@
 // INSERT, and what the server holds afterwards.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "UDB/udb_index.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_recordset.h"
@@ -517,6 +519,133 @@ TEST_F(pgs_recordset_live, keyed_filter_update2_and_deletes)
 namespace {
 
 // Its own suite: the test ends the server side of the suite's connection.
+// --- a row whose key exists: kept, or replaced in the same statement --------
+
+struct key_conflict_case {
+    const char* name;
+    const char* table;  // created with the row (1, 'old', 100) in it
+    pgs_key_conflict form;
+    const char* expected;  // the rows afterwards, "id|name|qty" joined by ','
+};
+std::ostream& operator<<(std::ostream& os, const key_conflict_case& c) { return os << c.name; }
+
+class key_conflict_test : public pgs_recordset_live, public ::testing::WithParamInterface<key_conflict_case> {};
+
+TEST_P(key_conflict_test, insert_statements_keep_or_replace_the_existing_row)
+{
+    const key_conflict_case& c = GetParam();
+    sql(std::string("drop table if exists kc; create table kc ") + c.table + "; insert into kc values (1, 'old', 100)");
+    engine().fast_insert = false;
+    // Opened after the table exists, as a run over an existing destination does.
+    pgs_database fresh(tk_utf8_to_unicode(s_db_name), L"", 0x28, false);
+    auto rs = fresh.get_table(L"public.kc", 8);
+    dynamic_cast<pgs_recordset&>(*rs).set_key_conflict(c.form);
+    for (auto [id, name, qty] : {std::tuple{1, L"new", 1}, std::tuple{2, L"two", 2}, std::tuple{1, L"newer", 1}}) {
+        udb_record r = make_record({{L"id", ole_variant(id)}, {L"name", ole_variant(name)}, {L"qty", ole_variant(qty)}});
+        rs->append_record(r);
+    }
+    rs.reset();
+    EXPECT_EQ(sql1("select string_agg(id || '|' || name || '|' || qty, ',' order by id, qty, name) from kc"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    pgs_recordset, key_conflict_test,
+    ::testing::Values(
+        key_conflict_case{"skip_keeps", "(id integer primary key, name text, qty integer)", pgs_key_conflict::skip,
+                          "1|old|100,2|two|2"},
+        key_conflict_case{"replace_by_primary_key", "(id integer primary key, name text, qty integer)",
+                          pgs_key_conflict::replace, "1|newer|1,2|two|2"},
+        key_conflict_case{"replace_by_unique_index", "(id integer unique, name text, qty integer)",
+                          pgs_key_conflict::replace, "1|newer|1,2|two|2"},
+        key_conflict_case{"replace_by_a_key_of_two_columns",
+                          "(id integer, name text, qty integer, primary key (qty, id))", pgs_key_conflict::replace,
+                          "1|newer|1,1|old|100,2|two|2"},
+        key_conflict_case{"replace_without_a_key_adds", "(id integer, name text, qty integer)",
+                          pgs_key_conflict::replace, "1|new|1,1|newer|1,1|old|100,2|two|2"},
+        key_conflict_case{"replace_where_every_column_is_key",
+                          "(id integer, name text, qty integer, primary key (id, name, qty))",
+                          pgs_key_conflict::replace, "1|new|1,1|newer|1,1|old|100,2|two|2"},
+        // The server cannot match the key's plain columns to an index over an expression.
+        key_conflict_case{"replace_by_an_unusable_key_adds",
+                          "(id integer, name text, qty integer); create unique index kc_u on kc (id, lower(name))",
+                          pgs_key_conflict::replace, "1|new|1,1|newer|1,1|old|100,2|two|2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(pgs_recordset_live, a_refused_row_carries_the_servers_sqlstate)
+{
+    sql("create table states (id integer primary key, code text unique, qty integer check (qty >= 0));"
+        "insert into states values (1, 'a', 1)");
+    auto row = [](int id, const wchar_t* code, int qty) {
+        return make_record({{L"id", ole_variant(id)}, {L"code", ole_variant(code)}, {L"qty", ole_variant(qty)}});
+    };
+    pgs_database fresh(tk_utf8_to_unicode(s_db_name), L"", 0x28, false);
+    auto rs = fresh.get_table(L"public.states", 8);
+    auto& live = dynamic_cast<pgs_recordset&>(*rs);
+
+    // INSERT: a check, and (replacing by the primary key) another unique index.
+    engine().fast_insert = false;
+    live.set_key_conflict(pgs_key_conflict::replace);
+    for (auto [r, state] : {std::pair{row(2, L"b", -1), "23514"}, std::pair{row(3, L"a", 1), "23505"}}) {
+        try {
+            rs->append_record(r);
+            ADD_FAILURE() << state << " accepted";
+        } catch (const pgs_exception& e) {
+            EXPECT_EQ(e.sqlstate(), state) << e.what();
+        }
+    }
+
+    // COPY: the refused rows of a batch, each with its own.
+    engine().fast_insert = true;
+    std::vector<pgs_rejected_row> refused;
+    for (udb_record r : {row(4, L"d", 4), row(1, L"z", 1), row(5, L"e", -5), row(6, L"f", 6)}) {
+        try {
+            rs->append_record(r);
+        } catch (const pgs_rows_rejected_exception& e) {
+            refused.insert(refused.end(), e.rows().begin(), e.rows().end());
+        }
+    }
+    try {
+        live.flush_rows();
+    } catch (const pgs_rows_rejected_exception& e) {
+        refused.insert(refused.end(), e.rows().begin(), e.rows().end());
+    }
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].sqlstate, pgs_sqlstate_unique_violation) << refused[0].message;
+    EXPECT_EQ(refused[1].sqlstate, "23514") << refused[1].message;
+    rs.reset();
+    EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from states"), "1,4,6");
+}
+
+// --- a client encoding other than UTF8 -----------------------------------------
+
+TEST_F(pgs_recordset_live, a_row_the_chosen_encoding_cannot_hold_fails_alone_and_sends_nothing)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::wstring table = copy ? L"latin_copy" : L"latin_ins";
+        auto rs = create(table, {{L"id", VT_I4}, {L"name", VT_BSTR, 20}});
+        dynamic_cast<pgs_recordset&>(*rs).set_client_encoding(L"LATIN1");
+        std::vector<std::string> errors;
+        for (auto [id, name] : {std::pair{1, L"Zo\u00eb"}, std::pair{2, L"5 \u20ac"}, std::pair{3, L"Ann"},
+                                std::pair{4, L"\U0001F600"}}) {
+            udb_record r = make_record({{L"id", ole_variant(id)}, {L"name", ole_variant(name)}});
+            try {
+                rs->append_record(r);
+            } catch (const pgs_exception& e) {
+                errors.push_back(e.what());
+            }
+        }
+        rs.reset();
+        ASSERT_EQ(errors.size(), 2u);
+        EXPECT_EQ(errors[0], "Column \"name\": character '\xe2\x82\xac' (U+20AC) cannot be represented in "
+                             "encoding LATIN1");
+        EXPECT_NE(errors[1].find("(U+1F600)"), std::string::npos) << errors[1];
+        // The rows that fit arrive exact: the connection itself stays UTF-8.
+        EXPECT_EQ(sql1("select string_agg(id || '|' || name, ',' order by id) from " + tk_unicode_to_utf8(table)),
+                  "1|Zo\xc3\xab,3|Ann");
+    }
+}
+
 class pgs_recordset_lost_connection : public pgs_live_suite {};
 
 TEST_F(pgs_recordset_lost_connection, rows_of_a_batch_that_cannot_be_stored_are_all_reported)

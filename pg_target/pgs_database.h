@@ -54,9 +54,10 @@ public:
 
     // A MySQL view text as PostgreSQL takes it: "[" and "]" become double quotes; a `name`
     // becomes a quoted identifier (folded unless names are case-sensitive); with a JOIN and
-    // an ON, " cross " / " CROSS " become a blank. Throws pgs_exception when the text is more
-    // than one statement (a ';' followed by more text outside quotes and comments) or holds a
-    // backslash outside quotes, which a script loader would run as a command of its own.
+    // an ON, " cross " / " CROSS " become a blank; a closing ';' is left out. Throws
+    // pgs_exception when the text is more than one statement (a ';' followed by more text
+    // outside quotes and comments), holds a backslash outside quotes (a script loader would
+    // run it as a command of its own) or leaves a quote or comment open.
     std::wstring refine_view_in(const std::wstring& definition) const;
 
     // One name (constraint, index, column) as one SQL identifier: a text already quoted is

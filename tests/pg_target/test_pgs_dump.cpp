@@ -22,6 +22,7 @@
 #include "pg_target/pgs_dmp_recordset.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_exception.h"
 #include "support/test_env.h"
 
 #include <fcntl.h>
@@ -481,6 +482,58 @@ TEST_F(script_test, large_text_is_escaped_like_any_text)
     const std::string text = read_file(path);
     ASSERT_GE(text.size(), expected.size());
     EXPECT_TRUE(text.substr(text.size() - expected.size()) == expected);
+}
+
+// ---- a client encoding other than UTF8 --------------------------------------------------------
+
+TEST_F(script_test, after_its_encoding_statement_the_script_is_in_that_encoding_and_a_row_it_cannot_hold_fails_alone)
+{
+    const std::wstring large_fit = std::wstring(pgs_dmp_recordset::large_value_size + 10, L'\u00eb');
+    const std::wstring large_refused = std::wstring(pgs_dmp_recordset::large_value_size + 10, L'a') + L"\u20ac";
+    for (bool copy : {true, false}) {
+        engine->fast_insert = copy;
+        auto db = open();
+        db->query(L"set client_encoding to 'LATIN1'");
+        udb_schema s;
+        s.add_column(column(L"id", VT_I4));
+        s.add_column(column(L"name", VT_BSTR));
+        std::vector<std::string> errors;
+        {
+            auto rs = db->create_table1(L"Zo\u00eb", s, *std::make_unique<udb_indexes>());
+            const std::vector<std::pair<int, std::wstring>> rows = {
+                {1, L"Zo\u00eb"}, {2, L"5 \u20ac"}, {3, L"Ann"}, {4, L"\U0001F600"}, {5, large_fit}, {6, large_refused}};
+            for (const auto& [id, name] : rows) {
+                try {
+                    rs->append_record(*std::make_unique<udb_record>(make_record(s, {id, name})));
+                } catch (const pgs_exception& e) {
+                    EXPECT_EQ(e.get_level(), 0);
+                    errors.push_back(e.what());
+                }
+            }
+        }
+        db->close();
+        ASSERT_EQ(errors.size(), 3u) << copy;
+        EXPECT_EQ(errors[0], "Column \"name\": character '\xe2\x82\xac' (U+20AC) cannot be represented in "
+                             "encoding LATIN1");
+        EXPECT_NE(errors[1].find("(U+1F600)"), std::string::npos) << errors[1];
+        EXPECT_NE(errors[2].find("(U+20AC)"), std::string::npos) << errors[2];
+
+        const std::string text = read_file(path);
+        const std::size_t declared = text.find("set client_encoding to 'LATIN1';\r\n");
+        ASSERT_NE(declared, std::string::npos);
+        const std::string after = text.substr(declared);
+        // Names and values alike, one byte for the e with diaeresis; no UTF-8 left.
+        EXPECT_NE(after.find("\"zo\xeb\""), std::string::npos) << copy;
+        EXPECT_NE(after.find(copy ? "1\tZo\xeb\n" : "(1, 'Zo\xeb')"), std::string::npos) << copy;
+        EXPECT_NE(after.find(std::string(large_fit.size(), '\xeb')), std::string::npos) << copy;
+        EXPECT_EQ(after.find("\xc3"), std::string::npos) << copy;
+        // Nothing of the refused rows.
+        EXPECT_EQ(after.find(copy ? "\n2\t" : "(2, "), std::string::npos) << copy;
+        EXPECT_EQ(after.find(copy ? "\n4\t" : "(4, "), std::string::npos) << copy;
+        EXPECT_EQ(after.find(copy ? "\n6\t" : "(6, "), std::string::npos) << copy;
+        EXPECT_EQ(after.find("aaaa"), std::string::npos) << copy;
+        EXPECT_NE(after.find(copy ? "\n3\tAnn\n" : "(3, 'Ann')"), std::string::npos) << copy;
+    }
 }
 
 // ---- failures ---------------------------------------------------------------------------------

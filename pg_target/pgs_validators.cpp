@@ -222,15 +222,29 @@ std::wstring pgs_validator::get_safe_name(const std::wstring& name)
     throw tk_mail_assertion("udb_vali", 55);
 }
 
+namespace {
+
+// Every PostgreSQL table has these system columns: a user column of such a name makes
+// CREATE TABLE fail ("column name ... conflicts with a system column name").
+void restrict_system_column_names(std::vector<std::wstring>& restricted)
+{
+    for (const wchar_t* n : {L"tableoid", L"xmin", L"cmin", L"xmax", L"cmax", L"ctid"})
+        restricted.emplace_back(n);
+}
+
+}  // namespace
+
 pgs_fn_validator::pgs_fn_validator(const std::vector<std::wstring>& names)
 {
     tk_write_log(2, "pgs_fn_validator::ctor1");
+    restrict_system_column_names(restricted_names);
     for (const auto& n : names) add_existing_name(n);
 }
 
 pgs_fn_validator::pgs_fn_validator(const udb_record& record)
 {
     tk_write_log(2, "pgs_fn_validator::ctor1");
+    restrict_system_column_names(restricted_names);
     for (const auto& f : record)
         if (f) add_existing_name(f->get_name());
 }
@@ -238,6 +252,7 @@ pgs_fn_validator::pgs_fn_validator(const udb_record& record)
 pgs_fn_validator::pgs_fn_validator(const udb_schema& schema)
 {
     tk_write_log(2, "pgs_fn_validator::ctor1");
+    restrict_system_column_names(restricted_names);
     for (const auto& c : schema.columns())
         if (c) add_existing_name(c->name);
 }

@@ -155,6 +155,19 @@ TEST(pgs_validator, field_and_table_validators_know_their_names)
     EXPECT_FALSE(tables.is_duplicated(L"other"));
 }
 
+// A column may not take the name of a system column, which every table already has.
+TEST(pgs_validator, column_names_of_system_columns_are_made_safe)
+{
+    pgs_fn_validator fields(std::vector<std::wstring>{});
+    for (const wchar_t* n : {L"xmin", L"XMAX", L"ctid", L"tableoid", L"cmin", L"cmax"}) {
+        EXPECT_FALSE(fields.is_acceptable(n)) << tk_unicode_to_utf8(n);
+        EXPECT_NE(fields.get_safe_name(n), tk_to_lower(std::wstring(n)));
+    }
+    EXPECT_TRUE(fields.is_acceptable(L"xmin_time"));
+    pgs_tn_validator tables({}, {});
+    EXPECT_TRUE(tables.is_acceptable(L"xmin"));  // a table may be called so
+}
+
 TEST(pgs_in_validator, knows_run_and_destination_index_names)
 {
     pgs_in_validator v;

@@ -11,6 +11,7 @@
 #include "console/console_frontend.h"
 #include "driver/error_handler.h"
 #include "driver/pelmora_convertor.h"
+#include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
 
 const cmd_line_option console_options[console_option_count + 1] = {
@@ -117,35 +118,6 @@ bool is_password_argument(const char* argument)
     return std::strncmp(argument, "--mysqlp=", 9) == 0 || std::strncmp(argument, "--posgsp=", 9) == 0;
 }
 
-// An encoding name the way the server compares them: letters and digits
-// only, ignoring case ("ISO8859-1", "iso_8859_1" and "ISO88591" are one).
-std::wstring normalized_encoding(std::wstring_view name)
-{
-    std::wstring result;
-    for (wchar_t c : name) {
-        if (c >= L'A' && c <= L'Z')
-            result += static_cast<wchar_t>(c - L'A' + L'a');
-        else if ((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9'))
-            result += c;
-    }
-    return result;
-}
-
-// Other names the server knows for encodings of the offered list.
-struct encoding_alias {
-    const wchar_t* alias;
-    const wchar_t* name;
-};
-constexpr encoding_alias encoding_aliases[] = {
-    {L"unicode", L"UTF8"},     {L"latin1", L"ISO8859-1"}, {L"latin2", L"ISO8859-2"},
-    {L"latin3", L"ISO8859-3"}, {L"latin4", L"ISO8859-4"}, {L"latin5", L"ISO8859-9"},
-    {L"koi8", L"KOI8R"},       {L"shiftjis", L"SJIS"},    {L"cp936", L"GBK"},
-    {L"cp949", L"UHC"},        {L"cp1250", L"WIN1250"},   {L"cp1251", L"WIN1251"},
-    {L"cp1252", L"WIN1252"},   {L"cp1253", L"WIN1253"},   {L"cp1254", L"WIN1254"},
-    {L"cp1255", L"WIN1255"},   {L"cp1256", L"WIN1256"},   {L"cp1257", L"WIN1257"},
-    {L"cp1258", L"WIN1258"},
-};
-
 }  // namespace
 
 bool parse_mode_value(const char* text, int& mode)
@@ -175,16 +147,7 @@ int parse_pg_port(const std::string& text)
 
 std::wstring find_client_encoding(const std::string& name)
 {
-    std::wstring wanted = normalized_encoding(tk_ansi_to_unicode(name));
-    if (wanted.empty())
-        return {};
-    for (const encoding_alias& a : encoding_aliases)
-        if (wanted == a.alias)
-            wanted = normalized_encoding(a.name);
-    for (const std::wstring& known : pgs_engine::get_encodings())
-        if (normalized_encoding(known) == wanted)
-            return known;
-    return {};
+    return pgs_find_offered_encoding(tk_ansi_to_unicode(name));
 }
 
 std::vector<std::wstring> read_tab_file(const std::string& path)

@@ -3,11 +3,13 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iconv.h>
 
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
 
 namespace {
@@ -33,7 +35,11 @@ constexpr encoding_row encoding_rows[] = {
     {"shiftjis", "CP932"},       {"uhc", "CP949"},            {"win1250", "CP1250"},
     {"win1251", "CP1251"},       {"win1252", "CP1252"},       {"win1253", "CP1253"},
     {"win1254", "CP1254"},       {"win1255", "CP1255"},       {"win1256", "CP1256"},
-    {"win1257", "CP1257"},       {"win1258", "CP1258"},
+    {"win1257", "CP1257"},       {"win1258", "CP1258"},       {"mskanji", "CP932"},
+    {"cp932", "CP932"},          {"cp936", "GBK"},            {"cp949", "CP949"},
+    {"cp1250", "CP1250"},        {"cp1251", "CP1251"},        {"cp1252", "CP1252"},
+    {"cp1253", "CP1253"},        {"cp1254", "CP1254"},        {"cp1255", "CP1255"},
+    {"cp1256", "CP1256"},        {"cp1257", "CP1257"},        {"cp1258", "CP1258"},
 };
 
 // Letters and digits only, lower case: "ISO8859-1", "iso_8859_1" and "ISO88591" are one.
@@ -85,6 +91,18 @@ const char* pgs_iconv_name(std::wstring_view pg_name)
 {
     const encoding_row* r = find_row(pg_name);
     return r ? (r->iconv ? r->iconv : "UTF-8") : nullptr;
+}
+
+std::wstring pgs_find_offered_encoding(std::wstring_view name)
+{
+    const encoding_row* wanted = find_row(name);
+    if (!wanted) return {};
+    auto same = [](const char* a, const char* b) { return a == b || (a && b && std::strcmp(a, b) == 0); };
+    for (const std::wstring& offered : pgs_engine::get_encodings()) {
+        const encoding_row* r = find_row(offered);
+        if (r && same(r->iconv, wanted->iconv)) return offered;
+    }
+    return {};
 }
 
 bool pgs_is_utf8_encoding(std::wstring_view pg_name)

@@ -14,6 +14,11 @@
 // compares them (case, '-' and '_' ignored); nullptr for another name.
 const char* pgs_iconv_name(std::wstring_view pg_name);
 
+// The name in the engine's offered list (pgs_engine::get_encodings) of the
+// encoding a name or alias the server accepts stands for ("latin1" gives
+// "ISO8859-1", "cp1252" "WIN1252"); empty when it stands for none of them.
+std::wstring pgs_find_offered_encoding(std::wstring_view name);
+
 // True for UTF8 in any spelling the server accepts ("utf-8", "Unicode").
 bool pgs_is_utf8_encoding(std::wstring_view pg_name);
 

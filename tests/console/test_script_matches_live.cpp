@@ -92,6 +92,12 @@ CREATE TABLE `Order.Items "v2"` (
   KEY `Label Index` (`Label`)) AUTO_INCREMENT=1000;
 INSERT INTO `Order.Items "v2"` (`Label`, `user.order`) VALUES ('first', 1), ('', NULL);
 INSERT INTO `Order.Items "v2"` VALUES (5000, 'O''Brien "x"', 2);
+CREATE TABLE `child "fk"` (
+  id INT PRIMARY KEY,
+  `order` INT, `Group Name` VARCHAR(20),
+  CONSTRAINT `fk.user` FOREIGN KEY (`order`, `Group Name`) REFERENCES `user` (`order`, `Group Name`)
+    ON DELETE CASCADE);
+INSERT INTO `child "fk"` VALUES (1, 1, 'A'), (2, NULL, NULL);
 CREATE TABLE shapes (id INT PRIMARY KEY, g GEOMETRY, p POINT NOT NULL, area POLYGON);
 INSERT INTO shapes VALUES
   (1, ST_GeomFromText('POINT(1.5 -2)'), ST_GeomFromText('POINT(0 0)'),
@@ -321,12 +327,12 @@ TEST_P(script_matches_live_test, psql_load_of_the_script_equals_the_live_convers
 
     // The source tables all arrived.
     ASSERT_EQ(live_db.value("SELECT count(*) FROM information_schema.tables WHERE table_schema = '" + schema + "'"),
-              "4");
+              "5");
 
     const database_facts l = facts_of(live_db);
     const database_facts s = facts_of(script_db);
     // The comparison is not an empty one: every key and index, both serials.
-    EXPECT_EQ(l.indexes.size(), 10u);
+    EXPECT_EQ(l.indexes.size(), 12u);
     EXPECT_EQ(l.sequences.size(), 2u);
     EXPECT_EQ(l.tables, s.tables);
     EXPECT_EQ(l.columns, s.columns);
@@ -374,7 +380,8 @@ TEST_P(script_matches_live_test, psql_load_of_the_script_equals_the_live_convers
 INSTANTIATE_TEST_SUITE_P(runs, script_matches_live_test,
                          ::testing::Values(run_case{"copy_case_sensitive", true, true},
                                            run_case{"insert_case_sensitive", false, true},
-                                           run_case{"copy_folded_names", true, false}),
+                                           run_case{"copy_folded_names", true, false},
+                                           run_case{"insert_folded_names", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What the source says that neither side keeps. Both sides agree with each
@@ -423,6 +430,20 @@ TEST_F(script_and_live_test, fractional_seconds_of_datetime_are_kept)
                            "2|9999-12-31 23:59:59.999999|9999-12-31 23:59:59.999"};
     EXPECT_EQ(live_db.rows(query), expected);
     EXPECT_EQ(script_db.rows(query), expected);
+}
+
+TEST_F(script_and_live_test, zero_timestamp_in_a_not_null_column_arrives_on_both_sides)
+{
+    GTEST_SKIP() << "known difference: the zero value becomes NULL in a column kept NOT NULL; live refuses that one "
+                    "row with an error, the script's COPY of the whole table fails and psql stops";
+    src.exec("CREATE TABLE stamps (id INT PRIMARY KEY, at TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP);"
+             "INSERT INTO stamps VALUES (1, '0000-00-00 00:00:00'), (2, '2020-01-01 10:00:00');");
+    convert_both({"--fast_insert"});
+    if (HasFatalFailure())
+        return;
+    const std::string query = "SELECT id FROM " + schema + ".stamps ORDER BY id";
+    EXPECT_EQ(live_db.rows(query), (strings{"1", "2"}));
+    EXPECT_EQ(script_db.rows(query), (strings{"1", "2"}));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_recordset.h"
@@ -157,6 +158,10 @@ std::pair<std::wstring, std::wstring> pelmora_convertor::run::split_full_name(co
 
 conversion_outcome pelmora_convertor::run::execute()
 {
+    // Neither the live connection (which keeps UTF-8) nor a script could honour
+    // an encoding it does not know: refused before anything is opened.
+    if (!pgs_iconv_name(c_.client_encoding))
+        throw tk_exception("Unknown PostgreSQL encoding '" + tk_unicode_to_utf8(c_.client_encoding) + "'", 1);
     source_ = c_.get_sql_engine().open_db(c_.get_source(), 1, std::wstring());
     dest_ = c_.get_dest_base();
 

@@ -502,5 +502,16 @@ TEST_P(client_encoding_test, a_script_is_written_in_the_encoding_and_loads_with_
     rmdir(dir_template);
 }
 
+TEST_F(conversion_run_test, an_unknown_client_encoding_fails_the_run_before_anything_is_written)
+{
+    small_source();
+    conv->selected_tables = {L"customers"};
+    conv->client_encoding = L"klingon";
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::failed);
+    EXPECT_EQ(hooks.reports(), std::vector<std::string>{"Unknown PostgreSQL encoding 'klingon'"});
+    EXPECT_FALSE(dest_exists());
+}
+
 INSTANTIATE_TEST_SUITE_P(by_copy_and_insert, client_encoding_test, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "copy" : "insert"; });

@@ -1,7 +1,8 @@
 #pragma once
 // One table (or one SQL query) of a live PostgreSQL database as a recordset:
 //  - writing rows, the destination side of a conversion: COPY lines committed
-//    in batches of 1000 rows, or one INSERT ... ON CONFLICT DO NOTHING per row
+//    in batches of 1000 rows, or one INSERT per row that keeps (ON CONFLICT DO
+//    NOTHING) or replaces (ON CONFLICT (key) DO UPDATE) a row whose key exists
 //    (the engine's fast_insert switch decides per row);
 //  - reading the table's description (columns, primary key, indexes, foreign
 //    keys, row count) when it is built, and its rows through a cursor;
@@ -16,6 +17,10 @@
 // flush_rows(). A value that cannot fit its column (an integer out of range, a
 // text longer than its VARCHAR, too many digits for a NUMERIC) fails its own
 // append_record at once with a pgs_exception naming the value.
+//
+// A row the server refuses carries the server's SQLSTATE (pgs_exception::
+// sqlstate, pgs_rejected_row::sqlstate), so a caller can tell a duplicate key
+// (23505) from every other refusal.
 //
 // The client library stays out of this header.
 

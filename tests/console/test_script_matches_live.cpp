@@ -98,6 +98,11 @@ CREATE TABLE `child "fk"` (
   CONSTRAINT `fk.user` FOREIGN KEY (`order`, `Group Name`) REFERENCES `user` (`order`, `Group Name`)
     ON DELETE CASCADE);
 INSERT INTO `child "fk"` VALUES (1, 1, 'A'), (2, NULL, NULL);
+CREATE TABLE empty_auto (id BIGINT AUTO_INCREMENT PRIMARY KEY, v TEXT);
+CREATE TABLE no_keys (a INT, b TEXT);
+INSERT INTO no_keys VALUES (1, 'x'), (1, 'x'), (NULL, NULL), (NULL, '');
+CREATE TABLE serial_beside_key (code VARCHAR(5) NOT NULL, n INT AUTO_INCREMENT, UNIQUE KEY (code), KEY (n));
+INSERT INTO serial_beside_key (code) VALUES ('a'), ('b');
 CREATE TABLE shapes (id INT PRIMARY KEY, g GEOMETRY, p POINT NOT NULL, area POLYGON);
 INSERT INTO shapes VALUES
   (1, ST_GeomFromText('POINT(1.5 -2)'), ST_GeomFromText('POINT(0 0)'),
@@ -269,20 +274,12 @@ protected:
         EXPECT_EQ(said.find("WARNING"), std::string::npos) << said;
     }
 
-    mysql_source src{"qssrc"};
-    pg_destination live_db{"qslive"};
-    pg_destination script_db{"qsscr"};
-    scratch dir;
-};
-
-class script_matches_live_test : public script_and_live_test, public ::testing::WithParamInterface<run_case> {
-protected:
-    void SetUp() override
+    // Every table above, with values too long or too odd for a literal: every
+    // byte value, and long texts with every character that needs escaping.
+    void load_full_source()
     {
         src.exec(all_types_table);
         src.exec(quoted_names_tables);
-        // Values too long or too odd for a literal: every byte value, and long
-        // texts with every character that needs escaping.
         std::string all_bytes;
         for (int i = 0; i < 256; ++i)
             all_bytes += static_cast<char>(i);
@@ -294,6 +291,16 @@ protected:
         src.exec("UPDATE all_types SET c_longtext = REPEAT('a\\tb\\\\c\\r\\nd''e😀\\n\\\\.\\n', 20000), "
                  "c_mediumtext = REPEAT('日本語 ', 5000) WHERE id = 2");
     }
+
+    mysql_source src{"qssrc"};
+    pg_destination live_db{"qslive"};
+    pg_destination script_db{"qsscr"};
+    scratch dir;
+};
+
+class script_matches_live_test : public script_and_live_test, public ::testing::WithParamInterface<run_case> {
+protected:
+    void SetUp() override { load_full_source(); }
 
     strings options() const
     {
@@ -327,13 +334,13 @@ TEST_P(script_matches_live_test, psql_load_of_the_script_equals_the_live_convers
 
     // The source tables all arrived.
     ASSERT_EQ(live_db.value("SELECT count(*) FROM information_schema.tables WHERE table_schema = '" + schema + "'"),
-              "5");
+              "8");
 
     const database_facts l = facts_of(live_db);
     const database_facts s = facts_of(script_db);
     // The comparison is not an empty one: every key and index, both serials.
-    EXPECT_EQ(l.indexes.size(), 12u);
-    EXPECT_EQ(l.sequences.size(), 2u);
+    EXPECT_EQ(l.indexes.size(), 15u);
+    EXPECT_EQ(l.sequences.size(), 4u);
     EXPECT_EQ(l.tables, s.tables);
     EXPECT_EQ(l.columns, s.columns);
     EXPECT_EQ(l.indexes, s.indexes);
@@ -362,6 +369,17 @@ TEST_P(script_matches_live_test, psql_load_of_the_script_equals_the_live_convers
     EXPECT_EQ(live_db.rows(pg_query), source);
     EXPECT_EQ(script_db.rows(pg_query), source);
 
+    // Each serial continues after its highest value (1 for an empty table).
+    EXPECT_EQ(s.sequences.size(), 4u);
+    for (const std::string& line : s.sequences) {
+        const std::string table = line.substr(0, line.find('|'));
+        const std::string next = line.substr(line.rfind('|') + 1);
+        if (table == "empty_auto")
+            EXPECT_EQ(next, "1") << line;
+        else if (table == "serial_beside_key")
+            EXPECT_EQ(next, "3") << line;
+    }
+
     // After loading the script, new rows without an id never collide.
     EXPECT_EQ(script_db.value("INSERT INTO " + t + " (c_created) VALUES (now()) RETURNING id"), "9");
     EXPECT_EQ(script_db.value("INSERT INTO " + name(schema) + "." + name("Order.Items \"v2\"") + " (" + name("Label") +
@@ -383,6 +401,48 @@ INSTANTIATE_TEST_SUITE_P(runs, script_matches_live_test,
                                            run_case{"copy_folded_names", true, false},
                                            run_case{"insert_folded_names", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(script_and_live_test, definitions_only_unlogged_without_indexes_agree)
+{
+    load_full_source();
+    convert_both({"--tab_def", "--skip_idx", "--unlogged", "--case_sens"});
+    if (HasFatalFailure())
+        return;
+    const database_facts l = facts_of(live_db);
+    const database_facts s = facts_of(script_db);
+    EXPECT_EQ(l.tables.size(), 8u);
+    EXPECT_EQ(l.tables, s.tables);
+    EXPECT_EQ(l.columns, s.columns);
+    EXPECT_EQ(l.indexes, strings{});
+    EXPECT_EQ(s.indexes, strings{});
+    EXPECT_EQ(l.constraints, s.constraints);
+    const std::string kinds = "SELECT c.relname, c.relpersistence FROM pg_class c JOIN pg_namespace n "
+                              "ON n.oid = c.relnamespace WHERE n.nspname = '" + schema + "' AND c.relkind = 'r' "
+                              "ORDER BY 1";
+    EXPECT_EQ(live_db.rows(kinds), script_db.rows(kinds));
+    for (const std::string& line : l.tables) {
+        const std::string table = line.substr(0, line.rfind('|'));
+        EXPECT_EQ(row_differences(live_db, script_db, table), strings{}) << table;
+        std::string quoted = "\"";
+        for (char c : table)
+            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        EXPECT_EQ(script_db.value("SELECT count(*) FROM " + schema + "." + quoted + "\""), "0") << table;
+    }
+}
+
+TEST_F(script_and_live_test, definitions_only_leave_the_serial_at_the_same_next_value)
+{
+    GTEST_SKIP() << "known difference: with --tab_def the script restarts the sequence after the source's highest "
+                    "id (ALTER SEQUENCE ... RESTART WITH 3), the live run resets it to 1 after writing no rows";
+    src.exec("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, v TEXT); INSERT INTO t (v) VALUES ('a'), ('b');");
+    convert_both({"--tab_def"});
+    if (HasFatalFailure())
+        return;
+    const database_facts l = facts_of(live_db);
+    const database_facts s = facts_of(script_db);
+    EXPECT_EQ(l.sequences, s.sequences);
+    EXPECT_EQ(l.sequences, strings{"t|id|sales.t_id_seq|3"});
+}
 
 // What the source says that neither side keeps. Both sides agree with each
 // other here; the source is what they lose.

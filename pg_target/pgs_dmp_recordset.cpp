@@ -8,6 +8,7 @@
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_script_writer.h"
 #include "pg_target/pgs_validators.h"
@@ -37,6 +38,36 @@ std::string column_ident(const std::wstring& name, bool cs)
     return out;
 }
 
+// The last name of a qualified SQL name ("s"."t" gives t), without quotes.
+std::string last_name(std::string_view qualified)
+{
+    std::string name;
+    for (std::size_t i = 0; i < qualified.size();) {
+        if (qualified[i] == '"') {
+            name.clear();
+            for (++i; i < qualified.size(); ++i) {
+                if (qualified[i] == '"') {
+                    if (i + 1 < qualified.size() && qualified[i + 1] == '"') {
+                        name += '"';
+                        ++i;
+                    } else {
+                        ++i;
+                        break;
+                    }
+                } else {
+                    name += qualified[i];
+                }
+            }
+        } else if (qualified[i] == '.') {
+            name.clear();
+            ++i;
+        } else {
+            name += qualified[i++];
+        }
+    }
+    return name;
+}
+
 }  // namespace
 
 pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database,
@@ -63,6 +94,14 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
         if (c.auto_increment) m_serial_column = static_cast<int>(i);
     }
     pgs_append_utf8(m_table_ident, pgs_engine::get_instance()->make_name3(table, true));
+    m_relation = last_name(m_table_ident);
+}
+
+void pgs_dmp_recordset::refuse_null(std::size_t column) const
+{
+    throw pgs_exception("null value in column \"" + tk_unicode_to_utf8(m_plain_names[column]) + "\" of relation \"" +
+                            m_relation + "\" violates not-null constraint",
+                        "23502");
 }
 
 pgs_dmp_recordset::~pgs_dmp_recordset()
@@ -168,6 +207,7 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
             const udb_field& f = record[i];
             const pgs_value_column& col = m_value_columns[i];
             if (i) m_buffer += '\t';
+            pgs_check_zero_char(f, col, m_column_labels[i]);
             if (!f.is_empty() && f.get_data_size() > large_value_size) {
                 m_large.push_back({m_buffer.size(), i});
                 continue;
@@ -178,6 +218,7 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
             }
             const std::size_t at = m_buffer.size();
             pgs_append_copy_value(m_buffer, f, col);
+            if (schema[i].b_not_null && std::string_view(m_buffer).substr(at) == "\\N") refuse_null(i);
             if (encoder) encoder->check(std::string_view(m_buffer).substr(at), m_column_labels[i]);
         }
         if (encoder && !m_large.empty()) check_large_values(record, false);
@@ -314,14 +355,16 @@ void pgs_dmp_recordset::insert_append(const udb_record& record)
     pgs_encoder* encoder = m_out->encoder();
     for (std::size_t i = 0; i < record.size(); ++i) {
         const udb_field& f = record[i];
+        const std::size_t column = static_cast<std::size_t>(m_insert_columns[i]);
         if (i) m_statement += ", ";
+        pgs_check_zero_char(f, m_value_columns[column], m_column_labels[column]);
         if (!f.is_empty() && f.get_data_size() > large_value_size) {
             m_large.push_back({m_statement.size(), i});
             continue;
         }
-        const std::size_t column = static_cast<std::size_t>(m_insert_columns[i]);
         const std::size_t at = m_statement.size();
         pgs_append_sql_value(m_statement, f, m_value_columns[column]);
+        if (schema[column].b_not_null && std::string_view(m_statement).substr(at) == "NULL") refuse_null(column);
         if (encoder) encoder->check(std::string_view(m_statement).substr(at), m_column_labels[column]);
     }
     if (encoder && !m_large.empty()) check_large_values(record, true);

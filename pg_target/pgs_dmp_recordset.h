@@ -14,6 +14,11 @@
 // to the highest value loaded (or kept where the source's seed put it, when that is further),
 // so inserting without an id after loading the script never collides.
 //
+// A value written as NULL for a column the table has NOT NULL (a zero date becomes NULL, for
+// one) fails its record alone with the report the server gives such a row (pgs_exception, level
+// 0, SQLSTATE 23502), so a COPY block never holds a line the server refuses. A text holding the
+// character U+0000 fails its record the same way (pgs_check_zero_char).
+//
 // When the script declared a client encoding other than UTF8, every value of a record is checked
 // against it before any byte of the record reaches the file: a value the encoding cannot hold
 // fails that record alone (pgs_exception, level 0) and the rows before and after it stay.
@@ -61,9 +66,14 @@ private:
     void prepare_insert_columns(const udb_record& record);
     void check_large_values(const udb_record& record, bool sql);
     int find_column(const std::wstring& name) const;
+    // A NULL written for a column the table has NOT NULL: the server would refuse the row, and
+    // in a COPY block the whole block with it (psql stops there). The row fails here instead,
+    // with the server's own words, and the rows around it stay loadable.
+    [[noreturn]] void refuse_null(std::size_t column) const;
 
     pgs_script_writer* m_out;                   // the database's writer; not owned
     std::string m_table_ident;                  // the table as an SQL name, UTF-8
+    std::string m_relation;                     // the table's own name (no schema), UTF-8
     std::vector<std::string> m_column_idents;   // quoted column names, UTF-8, schema order
     std::vector<pgs_value_column> m_value_columns;
     std::vector<std::wstring> m_plain_names;    // final column names without quotes

@@ -533,6 +533,9 @@ void pgs_recordset::init_schema()
                 column.scale = scale;
             }
         }
+        // A timestamp keeps its count of fractional second digits, so a table made from this
+        // one stores the same precision.
+        if (catalog_vt == VT_DATE && !row[9].is_null()) column.scale = catalog_int(row[9]);
         bool date_default = false;
         if (!def.empty() && !is_auto && def.compare(0, 7, "nextval") != 0) {
             tk_write_log(2, "Got def.value: '%s'", def.c_str());
@@ -926,6 +929,7 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
             if (c) s.lines += '\t';
             const column_plan& col = s.columns[c];
             const udb_field& field = record[std::size_t(field_of_column[c])];
+            pgs_check_zero_char(field, col.value, col.label);
             check_chars(field, col);
             const std::size_t at = s.lines.size();
             pgs_append_copy_value(s.lines, field, col.value);
@@ -1001,6 +1005,7 @@ void pgs_recordset::slow_append(udb_record& record)
         if (i) sql += ", ";
         const column_plan& col = s.columns[std::size_t(s.insert_layout.column_of_field[i])];
         const udb_field& field = record[i];
+        pgs_check_zero_char(field, col.value, col.label);
         check_chars(field, col);
         const std::size_t at = sql.size();
         pgs_append_sql_value(sql, field, col.value);
@@ -1113,15 +1118,18 @@ void pgs_recordset::reset_sequence()
     pgs_append_qualified_name(table, tk_unicode_to_utf8(m_schema_name), tk_unicode_to_utf8(m_table_name));
     std::string column;
     pgs_append_identifier(column, std::wstring_view(m_auto_increment));
-    // Next value max + 1 (1 for an empty table): is_called false makes the
-    // value given the next one.
-    std::string sql = "SELECT setval(COALESCE(pg_get_serial_sequence(";
+    // The next value is the column's highest value + 1, or where the sequence already stands
+    // when that is further (a restart from the source's seed, or a table without rows): the
+    // value drawn next never collides and never falls below the seed. nextval() reads that
+    // position (it is the value it hands out); is_called false makes the value set the next one.
+    std::string sql = "SELECT setval(s.seq, GREATEST(m.top + 1, nextval(s.seq))::bigint, false) FROM (SELECT COALESCE("
+                      "pg_get_serial_sequence(";
     pgs_append_literal(sql, table);
     sql += ", ";
     pgs_append_literal(sql, std::wstring_view(m_auto_increment));
     sql += "), ";
     pgs_append_literal(sql, sequence_of_default);
-    sql += ")::regclass, COALESCE(MAX(" + column + "), 0) + 1, false) FROM " + table;
+    sql += ")::regclass AS seq) AS s, LATERAL (SELECT MAX(" + column + ") AS top FROM " + table + ") AS m";
     tk_write_log(2, "query=%s", sql.c_str());
     pgs_connection& c = conn();
     c.make_room();

@@ -1,5 +1,6 @@
 #include "pg_target/pgs_types.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -147,6 +148,13 @@ pgs_type_choice pgs_map_type(const pgs_column_shape& shape, bool name_only)
         if (!row_matches(row, shape)) continue;
         const wchar_t* pattern = name_only ? row.name_only : row.full;
         if (shape.auto_increment && row.serial) pattern = row.serial;
+        if (row.kind == pgs_value_kind::date) {
+            // A date's scale is its count of fractional second digits; PostgreSQL keeps 0 to 6
+            // and refuses a negative count, so anything else a source reports is brought in range.
+            pgs_column_shape fitted = shape;
+            fitted.scale = std::clamp(shape.scale, 0, pgs_max_time_precision);
+            return {fill_sizes(pattern, fitted), row.kind};
+        }
         return {fill_sizes(pattern, shape), row.kind};
     }
     throw tk_mail_assertion("pgs_util", 207);

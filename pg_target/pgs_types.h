@@ -34,6 +34,11 @@ constexpr std::uint32_t empty_default = 0x10;  // text: the source default is ''
 // Longest text that still becomes VARCHAR(n); longer or unsized text becomes TEXT.
 constexpr std::uint32_t pgs_max_varchar_size = 32672;
 
+// Most fractional second digits a PostgreSQL timestamp keeps. A VT_DATE column's scale is its
+// count of fractional digits (DATETIME(6) has 6); the mapping writes TIMESTAMP(scale), brought
+// into 0..6.
+constexpr std::int32_t pgs_max_time_precision = 6;
+
 // How the values of a column are written into a COPY line or an SQL statement.
 enum class pgs_value_kind : std::uint8_t {
     number,     // the value's text as it is (unquoted in SQL)

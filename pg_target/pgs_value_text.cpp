@@ -11,6 +11,7 @@
 #include "TK/tk_strings.h"
 #include "UDB/udb_field.h"
 #include "UDB/udb_schema.h"
+#include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 
 namespace {
@@ -309,6 +310,27 @@ void append_value(std::string& out, const ole_variant& v, const pgs_value_column
 }
 
 }  // namespace
+
+bool pgs_has_zero_char(const ole_variant& value, const pgs_value_column& column)
+{
+    if (value.get_vt() != VT_BSTR) return false;
+    switch (column.kind) {
+    case pgs_value_kind::text:
+    case pgs_value_kind::uuid_text:
+    case pgs_value_kind::number: break;
+    case pgs_value_kind::boolean:
+    case pgs_value_kind::date:
+    case pgs_value_kind::bytea:
+    case pgs_value_kind::null_only: return false;
+    }
+    return value.get_wstring().find(L'\0') != std::wstring::npos;
+}
+
+void pgs_check_zero_char(const ole_variant& value, const pgs_value_column& column, std::string_view what)
+{
+    if (!pgs_has_zero_char(value, column)) return;
+    throw pgs_exception(std::string(what) + " contains a zero character, which PostgreSQL text cannot hold");
+}
 
 void pgs_append_copy_value(std::string& line, const ole_variant& value, const pgs_value_column& column)
 {

@@ -44,6 +44,16 @@ struct pgs_value_column {
 pgs_value_column pgs_make_value_column(VARTYPE vt, std::uint32_t subtype);
 pgs_value_column pgs_make_value_column(const t_ftd& column);
 
+// Whether the value would reach PostgreSQL as text holding the character U+0000, which no
+// PostgreSQL text can hold: a text value for a column whose values are written as text (text,
+// uuid, number). A bytea column takes any byte, and the other kinds never write the text itself.
+bool pgs_has_zero_char(const ole_variant& value, const pgs_value_column& column);
+// Throws pgs_exception (level 0) "<what> contains a zero character, which PostgreSQL text cannot
+// hold" when pgs_has_zero_char says so; `what` names the column ("Column \"name\""). The row
+// writers call it for every field before any of the row is sent or written, so the row fails
+// whole instead of arriving with its text cut short.
+void pgs_check_zero_char(const ole_variant& value, const pgs_value_column& column, std::string_view what);
+
 // One value as a COPY text-format field (NULL included).
 void pgs_append_copy_value(std::string& line, const ole_variant& value, const pgs_value_column& column);
 // One value as an SQL literal (NULL included).

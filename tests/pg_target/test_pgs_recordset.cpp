@@ -305,6 +305,69 @@ TEST_F(pgs_recordset_live, case_sensitive_names_keep_their_case_through_copy_and
     EXPECT_EQ(sql1("insert into \"CaseS\".\"Ord\"\"ers\"(\"Name\") values ('x') returning \"Id\""), "10");
 }
 
+// A source whose counter stood past its rows (a seed) keeps it: the sequence is never set
+// below where it stands, neither for a run that writes no rows (definitions only) nor for
+// rows whose highest value is lower; rows above it move it on.
+TEST_F(pgs_recordset_live, the_sequence_never_falls_below_the_seed)
+{
+    struct seed_case {
+        const char* table;
+        std::vector<int> ids;
+        const char* next;
+    };
+    const std::vector<seed_case> cases = {
+        {"seed_no_rows", {}, "100"}, {"seed_lower_rows", {2, 5}, "100"}, {"seed_higher_rows", {500, 7}, "501"}};
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        for (const auto& c : cases) {
+            const std::string table = std::string(c.table) + (copy ? "_copy" : "_ins");
+            udb_schema s = make_schema({{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
+            s.seed = 99;
+            udb_indexes none;
+            auto rs = db().create_table1(tk_utf8_to_unicode(table), s, none);
+            for (int i : c.ids) {
+                udb_record r = make_record({{L"id", ole_variant(i)}, {L"name", ole_variant(L"n")}});
+                rs->append_record(r);
+            }
+            rs.reset();
+            EXPECT_EQ(sql1("insert into " + table + "(name) values ('new') returning id"), c.next) << table;
+        }
+    }
+}
+
+// PostgreSQL text cannot hold U+0000: the row fails before any of it is sent, with the column
+// named, instead of arriving with its text cut at the zero; the rows around it are stored.
+TEST_F(pgs_recordset_live, a_text_with_a_zero_character_fails_its_row_alone)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::wstring table = copy ? L"zero_copy" : L"zero_ins";
+        auto rs = create(table, {{L"id", VT_I4}, {L"body", VT_BSTR}, {L"data", VT_ARRAY | VT_UI1}});
+        const std::vector<std::pair<int, ole_variant>> rows = {
+            {1, ole_variant(L"it's")}, {2, ole_variant(std::wstring(L"it's\0zero", 9))},
+            {3, ole_variant(std::wstring(1, L'\0'))}, {4, ole_variant(L"after")}};
+        std::vector<std::string> errors;
+        for (const auto& [id, body] : rows) {
+            udb_record r = make_record({{L"id", ole_variant(id)}, {L"body", body},
+                                        {L"data", ole_variant(std::vector<std::uint8_t>{0x61, 0, 0x62})}});
+            try {
+                rs->append_record(r);
+            } catch (const pgs_exception& e) {
+                EXPECT_EQ(e.get_level(), 0);
+                errors.push_back(e.what());
+            }
+        }
+        EXPECT_NO_THROW(dynamic_cast<pgs_recordset&>(*rs).flush_rows());
+        rs.reset();
+        const std::string message = "Column \"body\" contains a zero character, which PostgreSQL text cannot hold";
+        EXPECT_EQ(errors, (std::vector<std::string>{message, message})) << (copy ? "COPY" : "INSERT");
+        // Binary data keeps its zero bytes.
+        EXPECT_EQ(sql1("select string_agg(id || '|' || body || '|' || encode(data, 'hex'), ',' order by id) from " +
+                       tk_unicode_to_utf8(table)),
+                  "1|it's|610062,4|after|610062");
+    }
+}
+
 TEST_F(pgs_recordset_live, an_empty_serial_table_starts_at_one)
 {
     auto rs = create(L"serial_empty", {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
@@ -358,6 +421,9 @@ TEST_F(pgs_recordset_live, a_table_reads_back_with_its_keys_indexes_and_rows)
     EXPECT_TRUE(s[0].b_not_null);
     EXPECT_EQ(s[1].size, 8u);
     EXPECT_EQ(s[5].vartype, VT_DECIMAL);
+    // The timestamp keeps its fractional digits, so a table made from this one keeps them too.
+    EXPECT_EQ(s[4].vartype, VT_DATE);
+    EXPECT_EQ(s[4].scale, 6);
     EXPECT_EQ(s[5].precision, 10);
     EXPECT_EQ(s[5].scale, 2);
     ASSERT_GE(rs->get_key_pos(), 0);

@@ -68,6 +68,12 @@ const std::vector<map_case> map_cases = {
     {"time", shape(VT_DATE, 3), L"TIME", L"TIME", "time without time zone", 6, std::nullopt},
     {"timestamp3", shape(VT_DATE, 0, 0, 0, 3), L"TIMESTAMP(3)", L"TIMESTAMP(3)", "timestamp without time zone", 3, std::nullopt},
     {"timestamp_dt", shape(VT_DATE, 1, 0, 0, 0), L"TIMESTAMP(0)", L"TIMESTAMP(0)", "timestamp without time zone", 0, std::nullopt},
+    // DATETIME(6) keeps every microsecond; a count PostgreSQL cannot take is brought into 0..6.
+    {"timestamp6", shape(VT_DATE, 1, 0, 0, 6), L"TIMESTAMP(6)", L"TIMESTAMP(6)", "timestamp without time zone", 6, std::nullopt},
+    {"timestamp_scale_over", shape(VT_DATE, 1, 0, 0, 30), L"TIMESTAMP(6)", L"TIMESTAMP(6)", "timestamp without time zone", 6, std::nullopt},
+    {"timestamp_scale_negative", shape(VT_DATE, 1, 0, 0, -1), L"TIMESTAMP(0)", L"TIMESTAMP(0)", "timestamp without time zone", 0, std::nullopt},
+    {"timestamptz_scale_over", shape(VT_DATE, 0x10, 0, 0, 9), L"TIMESTAMP(6) WITH TIME ZONE",
+     L"TIMESTAMP(6) WITH TIME ZONE", "timestamp with time zone", 6, std::nullopt},
     {"timestamptz6", shape(VT_DATE, 0x10, 0, 0, 6), L"TIMESTAMP(6) WITH TIME ZONE",
      L"TIMESTAMP(6) WITH TIME ZONE", "timestamp with time zone", 6, std::nullopt},
     {"uuid", shape(VT_BSTR, 1, 36), L"UUID", L"UUID", "uuid", std::nullopt, std::nullopt},

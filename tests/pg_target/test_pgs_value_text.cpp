@@ -18,6 +18,7 @@
 #include "TK/tk_exception.h"
 #include "TK/tk_strings.h"
 #include "UDB/udb_field.h"
+#include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_value_text.h"
 #include "support/pg_scratch_db.h"
@@ -167,6 +168,49 @@ TEST(pgs_value_text, field_literal_uses_the_fields_own_kind)
     udb_field time_of_day(L"t", 0, ole_variant(ole_date::make(3, 0, 0, 0, 0, 0, 0)));
     EXPECT_EQ(to_pgs_str(&time_of_day), L"'00:00:00'");
     EXPECT_THROW(to_pgs_str(nullptr), tk_mail_assertion);
+}
+
+// PostgreSQL text cannot hold U+0000: such a value fails, naming the column, wherever its text
+// would be written; binary columns and kinds that never write the text take it.
+TEST(pgs_value_text, zero_character_in_a_text_value_is_refused_where_the_text_would_be_written)
+{
+    const std::wstring zero(L"it's\0zero", 10);
+    struct zero_case {
+        const char* name;
+        ole_variant value;
+        VARTYPE vt;
+        std::uint32_t subtype;
+        bool refused;
+    };
+    const std::vector<zero_case> cases = {
+        {"text", ole_variant(zero), VT_BSTR, 0, true},
+        {"text_only_zero", ole_variant(std::wstring(1, L'\0')), VT_BSTR, 0, true},
+        {"text_zero_at_end", ole_variant(std::wstring(L"abc") + L'\0'), VT_BSTR, 0, true},
+        {"uuid", ole_variant(zero), VT_BSTR, 1, true},
+        {"number", ole_variant(std::wstring(L"12\0", 3)), VT_I4, 0, true},
+        {"text_without_zero", ole_variant(std::wstring(L"it's")), VT_BSTR, 0, false},
+        {"bytea_takes_any_byte", ole_variant(zero), VT_BYTE_ARRAY, 0, false},
+        {"bytes_value", ole_variant(std::vector<std::uint8_t>{0, 0}), VT_BSTR, 0, false},
+        {"date_column", ole_variant(zero), VT_DATE, 0, false},
+        {"null_value", ole_variant(), VT_BSTR, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto col = pgs_make_value_column(c.vt, c.subtype);
+        EXPECT_EQ(pgs_has_zero_char(c.value, col), c.refused);
+        if (!c.refused) {
+            EXPECT_NO_THROW(pgs_check_zero_char(c.value, col, "Column \"body\""));
+            continue;
+        }
+        try {
+            pgs_check_zero_char(c.value, col, "Column \"body\"");
+            ADD_FAILURE() << "not refused";
+        } catch (const pgs_exception& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Column \"body\" contains a zero character, which PostgreSQL text cannot hold");
+            EXPECT_EQ(e.get_level(), 0);
+        }
+    }
 }
 
 // Values written by the same rules through COPY and through INSERT arrive the same and intact.

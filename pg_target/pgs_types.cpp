@@ -226,6 +226,19 @@ std::wstring pgs_get_native_type2(const pgs_native_type& native)
 VARTYPE pgs_get_vartype1(std::string_view name)
 {
     tk_write_log(1, "pgs_get_vartype1(%s)", std::string(name).c_str());
+    // A size or precision does not change the kind: "timestamp(6) with time zone" is read as
+    // "timestamp with time zone", "numeric(20)" as "numeric".
+    std::string bare;
+    if (name.find('(') != std::string_view::npos) {
+        int depth = 0;
+        for (char c : name) {
+            if (c == '(') ++depth;
+            else if (c == ')' && depth > 0) --depth;
+            else if (depth == 0 && !(c == ' ' && (bare.empty() || bare.back() == ' '))) bare += c;
+        }
+        while (!bare.empty() && bare.back() == ' ') bare.pop_back();
+        name = bare;
+    }
     for (const auto& row : name_rows)
         if (row.name == name) return row.vt;
     return VT_BSTR;

@@ -97,7 +97,9 @@ std::wstring pgs_get_native_type1(const t_ftd& column, bool name_only);
 // size of 0, gets none. Names are compared case-sensitively (a lower-case name stays as it is).
 std::wstring pgs_get_native_type2(const pgs_native_type& native);
 
-// PostgreSQL type name (exact case) -> value kind; unknown names give VT_BSTR.
+// PostgreSQL type name (exact case) -> value kind; unknown names give VT_BSTR. A size in
+// parentheses is ignored ("timestamp(6)" is a timestamp), so a type text the mapping offers
+// with its precision travels in the kind of its name.
 VARTYPE pgs_get_vartype1(std::string_view name);
 // PostgreSQL type number (OID) -> value kind; unknown numbers give VT_BSTR.
 VARTYPE pgs_get_vartype2(std::uint32_t oid);

@@ -147,7 +147,10 @@ TEST(pgs_types, reverse_maps_by_name_and_number)
                  {"bigint", VT_I8},         {"serial", VT_I4},          {"int2", VT_I2},
                  {"float4", VT_R4},         {"real", VT_R8},            {"money", VT_R8},
                  {"numeric", VT_DECIMAL},   {"uuid", VT_BSTR},          {"bytea", VT_BYTE_ARRAY},
-                 {"Integer", VT_BSTR},      {"no such type", VT_BSTR}};
+                 {"Integer", VT_BSTR},      {"no such type", VT_BSTR},
+                 // Sizes do not change the kind.
+                 {"timestamp(6)", VT_DATE}, {"timestamp(3) with time zone", VT_DATE},
+                 {"numeric(20)", VT_DECIMAL}, {"decimal(10,2)", VT_DECIMAL}, {"text(", VT_BSTR}};
     for (const auto& n : names) EXPECT_EQ(pgs_get_vartype1(n.name), n.vt) << n.name;
 
     struct {
@@ -165,6 +168,9 @@ TEST(pgs_types, reverse_maps_by_name_and_number)
     VARTYPE vt = VT_EMPTY;
     native.get_udb_type(vt);
     EXPECT_EQ(vt, VT_BYTE_ARRAY);
+    // The default type of a DATETIME(6) column, as the types map offers it.
+    native.type = L"TIMESTAMP(6)";
+    EXPECT_EQ(native.get_udb_type(), VT_DATE);
     native.type = L"whatever";
     EXPECT_EQ(native.get_udb_type(), VT_BSTR);
 }

@@ -130,6 +130,9 @@ std::vector<value_case> value_cases()
          "2024-02-29", "'2024-02-29'"},
         {"date_value_as_timestamp", ole_variant(ole_date::make(1, 2024, 2, 29, 23, 59, 58, 123456)), VT_DATE, 0,
          "2024-02-29 23:59:58.123456", "'2024-02-29 23:59:58.123456'"},
+        // The last microsecond of the range is kept, never rounded into year 10000.
+        {"date_value_last_microsecond", ole_variant(ole_date::make(1, 9999, 12, 31, 23, 59, 59, 999999)), VT_DATE, 1,
+         "9999-12-31 23:59:59.999999", "'9999-12-31 23:59:59.999999'"},
         {"date_value_invalid", ole_variant(ole_date::make(1, 2023, 2, 29)), VT_DATE, 0, "\\N", "NULL"},
         {"anything_in_null_column", ole_variant(5), VT_NULL, 0, "\\N", "NULL"},
     };

@@ -23,21 +23,18 @@
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
+#include "support/psql_load.h"
 #include "support/test_env.h"
 
 #include <fcntl.h>
 #include <pqxx/pqxx>
 #include <sys/wait.h>
 
+using test_env::read_file;
+using test_env::run_psql;
+
 namespace {
 
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string today()
 {
@@ -631,29 +628,6 @@ TEST_F(script_test, binary_values_are_never_cut)
 
 // ---- loading a script with psql ---------------------------------------------------------------
 
-// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and output.
-int run_psql(const std::string& db, const std::string& script, std::string& output)
-{
-    const char* bin = std::getenv("TEST_PG_BIN");
-    const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
-    const auto pg = test_env::pg();
-    const std::string out_file = script + ".psql.out";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("PGPASSWORD", pg.password.c_str(), 1);
-        const int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        const std::string port = std::to_string(pg.port);
-        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
-              port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    output = read_file(out_file);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class psql_load_test : public script_test {
 protected:

@@ -5,7 +5,7 @@
 
 #include "SQL/sql_ddl_builders.h"
 #include "SQL/sql_engine.h"
-#include "SQL/sql_error_report.h"
+#include "UDB/udb_error_report.h"
 #include "SQL/sql_handles.h"
 #include "SQL/sql_literals.h"
 #include "SQL/sql_exception.h"
@@ -440,7 +440,7 @@ void sql_database::create_views(const udb_view_list& new_views)
             query(L"CREATE OR REPLACE VIEW " + engine->get_safe_name(new_name) + L" AS " + refine_view_in(text));
         } catch (const tk_exception& e) {
             tk_write_log(2, "Error while creating view:\n%s\n", e.what());
-            sql_report_error(L"View '" + view + L"'", e);
+            udb_report_error(L"View '" + view + L"'", e);
         }
     }
 }
@@ -514,7 +514,7 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& key
             tk_write_log(3, "Error while creating FK:\n%s\n", e.what());
             const std::wstring prefix = key.name.empty() ? key.table : L"Foreign key '" + key.name + L"'";
             tk_exception report(std::string("Cannot create foreign key. ") + e.what(), 0);
-            sql_report_error(prefix, report);
+            udb_report_error(prefix, report);
         }
     }
 }

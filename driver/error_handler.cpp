@@ -5,6 +5,7 @@
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_error_report.h"
 #include "driver/frontend_hooks.h"
 
 const error_code_entry pgs_error_table[2] = {
@@ -56,9 +57,20 @@ const error_code_entry mysql_error_table[12] = {
 error_handler::error_handler(int entry_count, const error_code_entry* table) : m_err_map(entry_count, table)
 {
     tk_write_log(2, "error_handler::ctor");
+    // The database sides report one failed item of a batch (a view, a foreign key, pending
+    // rows) through here and go on with the next one; Abort ends the batch.
+    if (try_instance() == this) {
+        udb_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
+            set_prefix(prefix);
+            handle(e, false);
+        });
+    }
 }
 
-error_handler::~error_handler() = default;
+error_handler::~error_handler()
+{
+    if (try_instance() == this) udb_set_error_reporter({});
+}
 
 void error_handler::load_err_map(int entry_count, const error_code_entry* table)
 {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
@@ -87,17 +86,7 @@ std::wstring pgs_base_db::get_safe_name(const std::wstring& name) const
     return L"\"public\"." + engine->make_name3(name, true);
 }
 
-// --- reporting one failed item of a batch -------------------------------------
-
 namespace {
-
-std::mutex reporter_mutex;
-
-pgs_error_reporter& installed_reporter()
-{
-    static pgs_error_reporter reporter;
-    return reporter;
-}
 
 bool is_white(wchar_t c)
 {
@@ -239,25 +228,6 @@ std::wstring lex_view_text(const std::wstring& text, bool case_sens)
 
 }  // namespace
 
-void pgs_set_error_reporter(pgs_error_reporter reporter)
-{
-    std::lock_guard<std::mutex> lock(reporter_mutex);
-    installed_reporter() = std::move(reporter);
-}
-
-void pgs_report_error(const std::wstring& prefix, const tk_exception& error)
-{
-    pgs_error_reporter reporter;
-    {
-        std::lock_guard<std::mutex> lock(reporter_mutex);
-        reporter = installed_reporter();
-    }
-    if (reporter) {
-        reporter(prefix, error);
-        return;
-    }
-    tk_write_log(3, "Error:\n%s: %s", tk_unicode_to_utf8(prefix).c_str(), error.what());
-}
 
 // --- foreign keys, sequences and views: the parts both forms share ----------
 
@@ -404,7 +374,7 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
         }
         // Reported outside the handlers: the user's Abort (tk_final_exception) leaves at once.
         tk_write_log(2, "Error while creating view:\n%s\n", report.what());
-        pgs_report_error(L"View '" + view + L"'", report);
+        udb_report_error(L"View '" + view + L"'", report);
     }
 }
 

@@ -11,29 +11,17 @@
 // engine's connection. The client library stays out of this header.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "UDB/udb_database.h"
+#include "UDB/udb_error_report.h"
 #include "UDB/udb_schema.h"
 
 class pgs_connection;
 class tk_exception;
-
-// How the PostgreSQL side reports one item of a batch operation that failed (a view of
-// create_views) before it goes on with the next one. The program's error handler lives above
-// this library, so the program installs a reporter: it names the item with the prefix
-// ("View 'v1'") and reports the exception at its level; it may throw tk_final_exception when
-// the user chooses to abort, which ends the batch operation at once. Without a reporter the
-// error is written to the trace log (level 3) and the operation goes on.
-using pgs_error_reporter = std::function<void(const std::wstring& prefix, const tk_exception& error)>;
-// Installs the reporter (an empty function removes it); set once at start-up.
-void pgs_set_error_reporter(pgs_error_reporter reporter);
-// Reports through the installed reporter, or traces when there is none.
-void pgs_report_error(const std::wstring& prefix, const tk_exception& error);
 
 class pgs_base_db : public udb_database {
 public:
@@ -136,7 +124,7 @@ public:
     void create_sequences(const std::vector<udb_sequence>& sequences) override;
     // CREATE OR REPLACE VIEW per (name, SELECT text); texts that are not a SELECT are skipped,
     // names PostgreSQL refuses get a safe name (entered in the names map); a failure is
-    // reported through pgs_report_error and the next view follows.
+    // reported through udb_report_error and the next view follows.
     void create_views(const udb_view_list& views) override;
     // Makes sure the columns of the table (mapped through its field map) are covered by a
     // unique index, which PostgreSQL requires of a foreign key's referenced side: when the

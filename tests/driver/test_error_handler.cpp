@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SQL/sql_exception.h"
+#include "UDB/udb_error_report.h"
 #include "driver/driver_test_support.h"
 
 namespace {
@@ -100,6 +101,17 @@ TEST_F(error_handler_test, level_0_abort_throws_only_below_the_top_level)
     EXPECT_FALSE(handler.is_suppressed());
     EXPECT_NO_THROW(handler.handle(tk_exception("top", 0), true));
     EXPECT_EQ(hooks.continues.size(), 2u);
+}
+
+// A failed view or foreign key of a batch reaches the handler through the database sides'
+// reporter, named by its prefix; Abort there ends the batch.
+TEST_F(error_handler_test, database_sides_report_failed_items_through_the_handler)
+{
+    udb_report_error(L"View 'v1'", tk_exception("no such table", 1));
+    ASSERT_EQ(hooks.errors.size(), 1u);
+    EXPECT_EQ(hooks.errors[0], "View 'v1': no such table");
+    hooks.answer.abort = true;
+    EXPECT_THROW(udb_report_error(L"Foreign key 'fk'", tk_exception("refused", 0)), tk_final_exception);
 }
 
 TEST_F(error_handler_test, continue_with_do_not_show_again_silences_levels_0_and_1_but_still_lists_them)

@@ -41,13 +41,13 @@ struct captured_reports {
 
     captured_reports()
     {
-        pgs_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
+        udb_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
             prefixes.push_back(prefix);
             texts.push_back(e.what());
             if (abort) throw tk_final_exception();
         });
     }
-    ~captured_reports() { pgs_set_error_reporter({}); }
+    ~captured_reports() { udb_set_error_reporter({}); }
 };
 
 udb_relationship key(const wchar_t* name, const wchar_t* table, const wchar_t* ref_table,

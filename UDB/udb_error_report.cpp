@@ -1,4 +1,4 @@
-#include "SQL/sql_error_report.h"
+#include "UDB/udb_error_report.h"
 
 #include <mutex>
 
@@ -9,23 +9,23 @@
 namespace {
 
 std::mutex reporter_mutex;
-sql_error_reporter& installed_reporter()
+udb_error_reporter& installed_reporter()
 {
-    static sql_error_reporter reporter;
+    static udb_error_reporter reporter;
     return reporter;
 }
 
 }  // namespace
 
-void sql_set_error_reporter(sql_error_reporter reporter)
+void udb_set_error_reporter(udb_error_reporter reporter)
 {
     std::lock_guard<std::mutex> lock(reporter_mutex);
     installed_reporter() = std::move(reporter);
 }
 
-void sql_report_error(const std::wstring& prefix, const tk_exception& error)
+void udb_report_error(const std::wstring& prefix, const tk_exception& error)
 {
-    sql_error_reporter reporter;
+    udb_error_reporter reporter;
     {
         std::lock_guard<std::mutex> lock(reporter_mutex);
         reporter = installed_reporter();

@@ -71,7 +71,9 @@ std::size_t sql_limited_query::store_to(window& records, const udb_schema* schem
         }
         const unsigned long* lengths = mysql_fetch_lengths(result.get());
         if (!records[n]) records[n] = std::make_unique<sql_record>();
-        records[n]->fill(plans, lengths, row);
+        // A value error fails its own row when the row is handed out (the first window is
+        // read while the table is opened, before any row is asked for).
+        records[n]->fill_keeping_failure(plans, lengths, row);
         ++n;
     }
     return n;

@@ -78,3 +78,14 @@ void sql_record::fill(const std::vector<sql_column_plan>& plans, const unsigned 
     }
     for (std::size_t i = 0; i < n; ++i) sql_read_value(plans[i], row[i], lengths[i], (*this)[i]);
 }
+
+void sql_record::fill_keeping_failure(const std::vector<sql_column_plan>& plans, const unsigned long* lengths,
+                                      MYSQL_ROW row)
+{
+    row_failure = nullptr;
+    try {
+        fill(plans, lengths, row);
+    } catch (const tk_exception&) {
+        row_failure = std::current_exception();
+    }
+}

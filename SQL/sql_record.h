@@ -3,6 +3,7 @@
 // result. A field's size is the byte length the client library reported for the value (0 for
 // NULL); its value follows the reading rules of sql_types.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,17 @@ public:
     // The next fill sets the field names again (the record moves to another result).
     void forget_names() noexcept { named_by = nullptr; }
 
+    // Like fill, but a value the row cannot carry (a tk_exception of the conversion) is kept as
+    // the record's failure instead of thrown, so that it fails this row when the row is handed
+    // out rather than the whole window being read.
+    void fill_keeping_failure(const std::vector<sql_column_plan>& plans, const unsigned long* lengths,
+                              MYSQL_ROW row);
+    // The conversion error of the last fill_keeping_failure, null when the row is whole.
+    const std::exception_ptr& failure() const noexcept { return row_failure; }
+
 private:
     const std::vector<sql_column_plan>* named_by = nullptr;  // the plans the field names come from
+    std::exception_ptr row_failure;
 };
 
 // Column plans of a result: by its descriptions, or (when the schema has columns) by the table's

@@ -147,6 +147,11 @@ void sql_recordset::initialize()
             if (!(f.flags & UNSIGNED_FLAG)) --precision;
             column.precision = precision;
             column.scale = static_cast<std::int32_t>(f.decimals);
+        } else if (f.type == MYSQL_TYPE_DATETIME || f.type == MYSQL_TYPE_TIMESTAMP || f.type == MYSQL_TYPE_TIME) {
+            // The fractional-second digits (DATETIME(6) gives 6): without them the destination
+            // type rounds the fractions away. A value above 6 means "not fixed" (an expression
+            // of a query); all six digits keep whatever it holds.
+            column.scale = static_cast<std::int32_t>(f.decimals > 6 ? 6 : f.decimals);
         }
         schema.add_column(std::move(column));
     }
@@ -194,7 +199,10 @@ void sql_recordset::append_record(udb_record&)
 
 udb_record* sql_recordset::get_item()
 {
-    return window_pos < window_count ? records[window_pos].get() : nullptr;
+    if (window_pos >= window_count) return nullptr;
+    sql_record* record = records[window_pos].get();
+    if (record && record->failure()) std::rethrow_exception(record->failure());
+    return record;
 }
 
 bool sql_recordset::is_eof()

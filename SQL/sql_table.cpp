@@ -21,6 +21,9 @@
 
 namespace {
 
+// Sub-type bit of a text column whose default is the empty string.
+constexpr std::int32_t empty_text_default = 0x10;
+
 std::wstring text_of(const udb_field& f)
 {
     return f.is_empty() ? std::wstring() : f.to_wstring();
@@ -135,6 +138,13 @@ void sql_table::read_columns()
         std::wstring def = row.size() >= 2 ? text_of(row[row.size() - 2]) : std::wstring();
         const bool def_is_null = row.size() >= 2 && row[row.size() - 2].is_empty();
         tk_write_wlog(2, L"Got default value: %s", def.c_str());
+        if (d.vartype == VT_BSTR && d.dw_reserved == 0 && def.empty() && !def_is_null) {
+            // DEFAULT '' (the server shows NULL when there is no default): an empty text is no
+            // default in the descriptor's value, so the sub-type carries it; without it an
+            // insert that leaves the column out fails after the move where it worked before.
+            tk_write_log(2, "Empty string default for a text column");
+            d.dw_reserved |= empty_text_default;
+        }
         if (!d.b_not_null && def.empty()) {
             rs->next();
             continue;

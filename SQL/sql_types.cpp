@@ -123,7 +123,7 @@ bool is_zero_date(std::string_view s) noexcept
 
 std::string_view text_of(const char* v, unsigned long length) noexcept
 {
-    // Text ends at its first zero byte (a zero cannot be carried in the destination's text).
+    // For conversions to other kinds the text ends at its first zero byte.
     const void* z = std::memchr(v, 0, length);
     return std::string_view(v, z ? static_cast<const char*>(z) - v : length);
 }
@@ -257,7 +257,10 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
     out.set_size(static_cast<std::uint32_t>(length));
     switch (plan.path) {
     case sql_value_path::text:
-        out.attach_string(text_of(v, length));
+        // The whole value by its reported length: a zero byte inside is part of the text, and
+        // cutting there would lose the rest without a word (the destination decides whether it
+        // can hold it).
+        out.attach_string(std::string_view(v, length));
         return;
     case sql_value_path::bytes:
         out.attach_binary(reinterpret_cast<const std::uint8_t*>(v), length);

@@ -179,6 +179,22 @@ TEST_F(console_program_test, a_refused_row_is_reported_with_its_number_and_the_r
     EXPECT_EQ(dst.rows("SELECT id FROM events ORDER BY id"), (strings{"1", "3"}));
 }
 
+TEST_F(console_program_test, a_source_value_that_cannot_be_carried_fails_only_its_row)
+{
+    // MySQL's TIME reaches past one day; a time of day cannot hold it, and the table has to
+    // arrive with the other rows all the same.
+    src.exec("CREATE TABLE shifts (id INT PRIMARY KEY, starts TIME);"
+             "INSERT INTO shifts VALUES (1, '08:00:00'), (2, '100:00:00'), (3, '23:59:59');");
+    const run_result r = run_quindrel(live());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::string report = "shifts, record #2: ";
+    const std::size_t at = r.out.find(report);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("'100:00:00'", at), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("record #", at + report.size()), std::string::npos) << r.out;  // one report only
+    EXPECT_EQ(dst.rows("SELECT id || '|' || starts FROM shifts ORDER BY id"), (strings{"1|08:00:00", "3|23:59:59"}));
+}
+
 TEST_F(console_program_test, table_list_file_with_mark_empty_line_and_a_missing_table)
 {
     load_sample();

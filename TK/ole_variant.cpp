@@ -86,23 +86,6 @@ void append_int(std::string& out, T v)
     throw ole_cast_exception();
 }
 
-// Stores an integer known to be in range into the payload of kind vt.
-void store_small(pf_variant& v, VARTYPE vt, std::int64_t x) noexcept
-{
-    v.llVal = 0;
-    switch (vt) {
-    case VT_I1: v.cVal = std::int8_t(x); break;
-    case VT_UI1: v.bVal = std::uint8_t(x); break;
-    case VT_I2: v.iVal = std::int16_t(x); break;
-    case VT_UI2: v.uiVal = std::uint16_t(x); break;
-    case VT_I4: v.lVal = std::int32_t(x); break;
-    case VT_INT: v.intVal = std::int32_t(x); break;
-    case VT_UI4: v.ulVal = std::uint32_t(x); break;
-    case VT_UINT: v.uintVal = std::uint32_t(x); break;
-    case VT_BOOL: v.boolVal = std::int16_t(x); break;
-    default: break;
-    }
-}
 
 bool range_of(VARTYPE vt, std::int64_t& lo, std::int64_t& hi) noexcept
 {
@@ -705,7 +688,7 @@ void ole_variant::change_type(VARTYPE to)
             std::int64_t x = is_signed ? s : std::int64_t(u);
             clear();
             src.vt = to;
-            store_small(src, to, x);
+            pf_store_integer(src, to, x);
             return;
         }
         switch (to) {
@@ -832,7 +815,7 @@ void ole_variant::change_type(VARTYPE to)
             if (r < double(lo) || r > double(hi)) cast_failed();
             clear();
             src.vt = to;
-            store_small(src, to, std::int64_t(r));
+            pf_store_integer(src, to, std::int64_t(r));
             return;
         }
         if (from == VT_DECIMAL) {
@@ -841,7 +824,7 @@ void ole_variant::change_type(VARTYPE to)
             if (pf_int_from_dec(src.decVal, lo, hi, q) != pf_status::ok) cast_failed();
             clear();
             src.vt = to;
-            store_small(src, to, q);
+            pf_store_integer(src, to, q);
             return;
         }
         // A text stays text when it is a whole number that fits the target
@@ -979,7 +962,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
             throw ole_cast_exception();
         }
         res.src.vt = kind;
-        store_small(res.src, kind, v);
+        pf_store_integer(res.src, kind, v);
         return res;
     }
     case VT_UI4:

@@ -146,22 +146,6 @@ void integer_range(VARTYPE vt, __int128& lo, __int128& hi) noexcept
     }
 }
 
-void store_integer(pf_variant& v, VARTYPE vt, __int128 x) noexcept
-{
-    v.llVal = 0;
-    switch (vt) {
-    case VT_I1: v.cVal = std::int8_t(x); break;
-    case VT_UI1: v.bVal = std::uint8_t(x); break;
-    case VT_I2: v.iVal = std::int16_t(x); break;
-    case VT_UI2: v.uiVal = std::uint16_t(x); break;
-    case VT_I4: v.lVal = std::int32_t(x); break;
-    case VT_INT: v.intVal = std::int32_t(x); break;
-    case VT_UI4: v.ulVal = std::uint32_t(x); break;
-    case VT_UINT: v.uintVal = std::uint32_t(x); break;
-    case VT_I8: v.llVal = std::int64_t(x); break;
-    default: v.ullVal = std::uint64_t(x); break;
-    }
-}
 
 // The source value in one of three exact forms.
 struct number {
@@ -383,7 +367,7 @@ pf_status pf_variant_change_type(pf_variant& v, VARTYPE to)
             if (st != pf_status::ok) return st;
         }
         if (x < lo || x > hi) return pf_status::overflow;
-        store_integer(r, to, x);
+        pf_store_integer(r, to, x);
     } else if (to == VT_BOOL) {
         bool t = n.kind == number::integer ? n.i != 0
                  : n.kind == number::real  ? n.r != 0
@@ -424,4 +408,22 @@ pf_status pf_variant_change_type(pf_variant& v, VARTYPE to)
     }
     v = std::move(r);
     return pf_status::ok;
+}
+
+void pf_store_integer(pf_variant& v, VARTYPE vt, __int128 x) noexcept
+{
+    v.llVal = 0;
+    switch (vt) {
+    case VT_I1: v.cVal = std::int8_t(x); break;
+    case VT_UI1: v.bVal = std::uint8_t(x); break;
+    case VT_I2: v.iVal = std::int16_t(x); break;
+    case VT_UI2: v.uiVal = std::uint16_t(x); break;
+    case VT_I4: v.lVal = std::int32_t(x); break;
+    case VT_INT: v.intVal = std::int32_t(x); break;
+    case VT_UI4: v.ulVal = std::uint32_t(x); break;
+    case VT_UINT: v.uintVal = std::uint32_t(x); break;
+    case VT_BOOL: v.boolVal = std::int16_t(x); break;
+    case VT_I8: v.llVal = std::int64_t(x); break;
+    default: v.ullVal = std::uint64_t(x); break;
+    }
 }

@@ -54,6 +54,10 @@ struct pf_variant {
 };
 
 // Back to VT_EMPTY; releases text and bytes (keeps no capacity).
+// Stores an integer already known to fit into the payload of integer kind vt (VT_BOOL takes
+// the 16-bit form); the rest of the payload is cleared.
+void pf_store_integer(pf_variant& v, VARTYPE vt, __int128 x) noexcept;
+
 void pf_variant_clear(pf_variant& v) noexcept;
 // Deep copy of kind and payload.
 void pf_variant_copy(pf_variant& dst, const pf_variant& src);

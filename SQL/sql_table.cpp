@@ -21,8 +21,6 @@
 
 namespace {
 
-// Sub-type bit of a text column whose default is the empty string.
-constexpr std::int32_t empty_text_default = 0x10;
 
 std::wstring text_of(const udb_field& f)
 {
@@ -143,7 +141,7 @@ void sql_table::read_columns()
             // default in the descriptor's value, so the sub-type carries it; without it an
             // insert that leaves the column out fails after the move where it worked before.
             tk_write_log(2, "Empty string default for a text column");
-            d.dw_reserved |= empty_text_default;
+            d.dw_reserved |= udb_subtype::empty_text_default;
         }
         if (!d.b_not_null && def.empty()) {
             rs->next();

@@ -175,11 +175,7 @@ void sql_recordset::initialize()
             std::int64_t v = 0;
             if (rs && !rs->is_eof() && first_field_int64(rs->get_item(), v)) {
                 auto_increment_seed = v;
-                if (v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
-                    schema.seed = static_cast<std::int32_t>(v);
-                else
-                    tk_write_log(3, "The auto_number value %lld does not fit the schema's 32-bit seed",
-                                 static_cast<long long>(v));
+                schema.seed = v;
             }
             tk_write_log(2, "got last value=%lld", static_cast<long long>(auto_increment_seed));
         } catch (const std::exception& e) {

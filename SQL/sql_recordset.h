@@ -42,8 +42,8 @@ public:
     void clean() noexcept;
 
     std::int64_t get_row_count() const noexcept { return rec_count; }
-    // The current maximum of the auto-increment column (64-bit; the schema's seed holds it
-    // when it fits 32 bits), 1 when there is none.
+    // The current maximum of the auto-increment column (also the schema's seed), 1 when there
+    // is none.
     std::int64_t get_auto_increment_seed() const noexcept { return auto_increment_seed; }
     // The select list the table is read with ("SELECT `a`, ST_AsText(`g`) as `g` ... FROM `t`").
     const std::wstring& get_local_select() const noexcept { return local_select_qry; }

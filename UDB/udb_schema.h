@@ -132,8 +132,8 @@ public:
     bool conform_to(const udb_schema& that, bool by_name) const;
 
     int mode = 0;
-    std::int32_t seed = 1;       // the auto-increment column continues from here
-    std::int32_t increment = 1;  // step of the auto-increment column
+    std::int64_t seed = 1;       // the auto-increment column continues from here
+    std::int64_t increment = 1;  // step of the auto-increment column
 
 private:
     const t_ftd* find_ptr(const std::wstring& name) const;

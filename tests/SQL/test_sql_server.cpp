@@ -430,6 +430,7 @@ TEST(sql_server, auto_increment_seed_is_64_bit)
     auto d = open(db);
     auto rs = d->get_table(L"t", 1);
     EXPECT_EQ(static_cast<sql_recordset&>(*rs).get_auto_increment_seed(), 5000000000LL);
+    EXPECT_EQ(rs->get_schema().seed, 5000000000LL);
     db.exec("CREATE TABLE small (id INT AUTO_INCREMENT PRIMARY KEY)");
     db.exec("INSERT INTO small VALUES (41)");
     auto d2 = open(db);

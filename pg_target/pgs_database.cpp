@@ -608,7 +608,7 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& gi
         tk_write_wlog(2, L"%s -> %s", original_names.back().c_str(), column.name.c_str());
         copied.add_column(std::move(column));
     }
-    tk_write_log(1, "Seed=%d, increment=%d", int(copied.seed), int(copied.increment));
+    tk_write_log(1, "Seed=%lld, increment=%lld", static_cast<long long>(copied.seed), static_cast<long long>(copied.increment));
 
     const std::wstring full = get_full_name(name);
     if (is_table_exist(full) || is_table_exist(name)) {

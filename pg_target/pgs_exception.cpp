@@ -1,5 +1,7 @@
 #include "pg_target/pgs_exception.h"
 
+#include <pqxx/except>
+
 #include "TK/tk_log.h"
 
 pgs_exception::pgs_exception(const std::string& message) : tk_exception(message.c_str(), 0)
@@ -33,4 +35,15 @@ std::string describe(const std::vector<pgs_rejected_row>& rows)
 pgs_rows_rejected_exception::pgs_rows_rejected_exception(std::vector<pgs_rejected_row> rows)
     : pgs_exception(describe(rows)), m_rows(std::move(rows))
 {
+}
+
+std::string pgs_failure_text(const std::exception_ptr& e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const pqxx::pqxx_exception& x) {
+        return x.base().what();
+    } catch (const pgs_exception& x) {
+        return x.what();
+    }
 }

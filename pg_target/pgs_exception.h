@@ -9,6 +9,7 @@
 // errors without a server answer (a lost connection), have an empty one.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,7 @@ public:
 private:
     std::vector<pgs_rejected_row> m_rows;
 };
+
+// The message of a statement that failed with a client-library error or a pgs_exception
+// (given as the exception in flight); any other exception passes on.
+std::string pgs_failure_text(const std::exception_ptr& e);

@@ -7,21 +7,6 @@
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 
-namespace {
-
-std::string error_text(const std::exception_ptr& e)
-{
-    try {
-        std::rethrow_exception(e);
-    } catch (const pqxx::pqxx_exception& x) {
-        return x.base().what();
-    } catch (const pgs_exception& x) {
-        return x.what();
-    }
-}
-
-}  // namespace
-
 pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_schema& columns,
                                                  const udb_indexes& indexes, const t_names_map& names)
     : pgs_indexes_initializer(std::move(table), columns, indexes, names,
@@ -134,10 +119,10 @@ void pgs_indexes_initializer::build_indexes(udb_database& db)
             db.query(sql);
         } catch (const pqxx::pqxx_exception&) {
             tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
-                                   error_text(std::current_exception())).c_str());
+                                   pgs_failure_text(std::current_exception())).c_str());
         } catch (const pgs_exception&) {
             tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
-                                   error_text(std::current_exception())).c_str());
+                                   pgs_failure_text(std::current_exception())).c_str());
         }
     }
 }

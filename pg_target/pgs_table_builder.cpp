@@ -181,22 +181,6 @@ std::wstring pgs_schema_initializer::make_create_statement(bool with_partitions)
     return sql;
 }
 
-namespace {
-
-// The message of a statement failure, or nullopt-like empty for other exceptions.
-std::string failure_text(const std::exception_ptr& e)
-{
-    try {
-        std::rethrow_exception(e);
-    } catch (const pqxx::pqxx_exception& x) {
-        return x.base().what();
-    } catch (const pgs_exception& x) {
-        return x.what();
-    }
-}
-
-}  // namespace
-
 void pgs_schema_initializer::build_schema(udb_database& db)
 {
     tk_write_log(2, "pgs_schema_initializer::build_schema(n_columns=%d)", static_cast<int>(m_columns.size()));
@@ -213,9 +197,9 @@ void pgs_schema_initializer::build_schema(udb_database& db)
         try {
             db.query(plain_sql);
         } catch (const pqxx::pqxx_exception&) {
-            fail(plain_sql, failure_text(std::current_exception()));
+            fail(plain_sql, pgs_failure_text(std::current_exception()));
         } catch (const pgs_exception&) {
-            fail(plain_sql, failure_text(std::current_exception()));
+            fail(plain_sql, pgs_failure_text(std::current_exception()));
         }
     } else {
         std::wstring failed_statement = make_create_statement(true);
@@ -247,9 +231,9 @@ void pgs_schema_initializer::build_schema(udb_database& db)
             try {
                 db.query(plain_sql);
             } catch (const pqxx::pqxx_exception&) {
-                fail(failed_statement, failure_text(std::current_exception()));
+                fail(failed_statement, pgs_failure_text(std::current_exception()));
             } catch (const pgs_exception&) {
-                fail(failed_statement, failure_text(std::current_exception()));
+                fail(failed_statement, pgs_failure_text(std::current_exception()));
             }
         }
     }
@@ -269,10 +253,10 @@ void pgs_schema_initializer::build_schema(udb_database& db)
             db.query(sql);
         } catch (const pqxx::pqxx_exception&) {
             tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                         failure_text(std::current_exception()).c_str());
+                         pgs_failure_text(std::current_exception()).c_str());
         } catch (const pgs_exception&) {
             tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                         failure_text(std::current_exception()).c_str());
+                         pgs_failure_text(std::current_exception()).c_str());
         }
     }
 
@@ -287,10 +271,10 @@ void pgs_schema_initializer::build_schema(udb_database& db)
             db.query(sql);
         } catch (const pqxx::pqxx_exception&) {
             tk_write_log(3, "Failed to create comment for column '%s': %s", tk_unicode_to_utf8(c.name).c_str(),
-                         failure_text(std::current_exception()).c_str());
+                         pgs_failure_text(std::current_exception()).c_str());
         } catch (const pgs_exception&) {
             tk_write_log(3, "Failed to create comment for column '%s': %s", tk_unicode_to_utf8(c.name).c_str(),
-                         failure_text(std::current_exception()).c_str());
+                         pgs_failure_text(std::current_exception()).c_str());
         }
     }
 }

@@ -231,6 +231,19 @@ bool is_lob_kind(VARTYPE vt) noexcept
     return vt == VT_BLOB || vt == VT_BYTE_ARRAY || vt == VT_BSTR;
 }
 
+// One term of a key condition: "column IS NULL" for an empty value, else "column=value".
+void append_condition(std::string& where, const std::string& quoted_column, const udb_field& f)
+{
+    if (!where.empty()) where += " AND ";
+    where += quoted_column;
+    if (f.is_empty()) {
+        where += " IS NULL";
+    } else {
+        where += '=';
+        sql_append_field(where, f);
+    }
+}
+
 // The name a record field would have got as a column of this system: acceptable names stay,
 // others get the validator's safe name.
 std::wstring mapped_name(udb_validator& validator, const std::wstring& name)
@@ -465,14 +478,7 @@ void sql_table::build_set_part(const udb_record& record, const udb_index* key, s
         const std::string quoted = tk_unicode_to_utf8(engine->get_safe_name(mapped));
         if (key && std::find(key->fields.begin(), key->fields.end(), mapped) != key->fields.end()) {
             tk_write_wlog(1, L"Field %s is a part of UKey", mapped.c_str());
-            if (!where.empty()) where += " AND ";
-            where += quoted;
-            if (f->is_empty()) {
-                where += " IS NULL";
-            } else {
-                where += '=';
-                sql_append_field(where, *f);
-            }
+            append_condition(where, quoted, *f);
             continue;
         }
         if (f->get_size() == 0 && is_lob_kind(f->get_type())) {
@@ -563,14 +569,7 @@ void sql_table::delete_key(udb_record& record)
             tk_write_wlog(1, L"Field '%s' is not found in schema", mapped.c_str());
             continue;
         }
-        if (!where.empty()) where += " AND ";
-        where += tk_unicode_to_utf8(engine->get_safe_name(mapped));
-        if (f->is_empty()) {
-            where += " IS NULL";
-        } else {
-            where += '=';
-            sql_append_field(where, *f);
-        }
+        append_condition(where, tk_unicode_to_utf8(engine->get_safe_name(mapped)), *f);
     }
     if (where.empty()) {
         // Without a condition the statement would delete every row.

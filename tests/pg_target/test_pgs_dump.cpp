@@ -24,6 +24,7 @@
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
 #include "support/psql_load.h"
+#include "support/scratch_dir.h"
 #include "support/test_env.h"
 
 #include <fcntl.h>
@@ -75,9 +76,8 @@ class script_test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/pgs_dump_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        scratch = std::make_unique<test_env::scratch_dir>("pgs_dump_test");
+        dir = scratch->path();
         path = dir + "/out.sql";
         engine = std::make_unique<pgs_engine>();
         engine->fast_insert = true;
@@ -85,7 +85,7 @@ protected:
     void TearDown() override
     {
         engine.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        scratch.reset();
     }
 
     std::unique_ptr<pgs_dmp_database> open(const pgs_dump_options& options = plain_options())
@@ -104,6 +104,7 @@ protected:
                "\r\nCreated by Tester 1.0\r\n--------------------------------------------------\r\n*/\r\n";
     }
 
+    std::unique_ptr<test_env::scratch_dir> scratch;
     std::string dir, path;
     std::unique_ptr<pgs_engine> engine;
 };

@@ -25,6 +25,7 @@
 #include "pgs_live_fixture.h"
 #include "support/pg_scratch_db.h"
 #include "support/psql_load.h"
+#include "support/scratch_dir.h"
 #include "support/test_env.h"
 
 using test_env::read_file;
@@ -302,9 +303,8 @@ class pgs_relations_script : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/pgs_relations_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        scratch = std::make_unique<test_env::scratch_dir>("pgs_relations");
+        dir = scratch->path();
         path = dir + "/out.sql";
         engine = std::make_unique<pgs_engine>();
         engine->fast_insert = true;
@@ -312,7 +312,7 @@ protected:
     void TearDown() override
     {
         engine.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        scratch.reset();
     }
     std::unique_ptr<pgs_dmp_database> open(bool comments)
     {
@@ -323,6 +323,7 @@ protected:
     // The file from the given offset on.
     std::string tail(std::size_t from) const { return read_file(path).substr(from); }
 
+    std::unique_ptr<test_env::scratch_dir> scratch;
     std::string dir, path;
     std::unique_ptr<pgs_engine> engine;
 };

@@ -448,6 +448,7 @@ void pelmora_convertor::operator()()
 {
     tk_write_log(2, "pelmora_convertor::operator()");
     conversion_outcome result = conversion_outcome::failed;
+    failures.clear();
     {
         init_conversion scope(m_finished, 0);
         tk_write_log(2, "b_case_sens=%d", b_case_sens ? 1 : 0);

@@ -15,6 +15,7 @@
 #include "TK/tk_registry.h"
 #include "TK/tk_singleton.h"
 #include "UDB/udb_database.h"
+#include "driver/conversion_failures.h"
 #include "driver/mysql_converter_impl.h"
 #include "driver/pgs_converter_impl.h"
 #include "driver/udb_converter.h"
@@ -83,6 +84,9 @@ public:
     bool ended_abnormally() const noexcept { return outcome() == conversion_outcome::failed; }
 
     convertor_form get_form() const noexcept { return m_form; }
+
+    // What the last run left out; cleared when a run starts.
+    conversion_failures failures;
 
     // --- settings of the object itself ---
     bool b_case_sens = false;     // shown and remembered; the naming reads pgs_engine::is_case_sens

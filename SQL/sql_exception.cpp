@@ -1,6 +1,8 @@
 #include "SQL/sql_exception.h"
 
+#include <errmsg.h>
 #include <mysql.h>
+#include <mysqld_error.h>
 
 #include "SQL/sql_engine.h"
 #include "TK/tk_log.h"
@@ -28,6 +30,26 @@ sql_exception::sql_exception(unsigned error_number, const std::string& message, 
 unsigned sql_exception::mysql_errno_value() const noexcept
 {
     return static_cast<unsigned>(error_code() - sql_error_code_base);
+}
+
+bool sql_exception::is_connection_lost() const noexcept
+{
+    switch (mysql_errno_value()) {
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_LOST:
+    case CR_SERVER_LOST_EXTENDED:
+    case CR_CONN_HOST_ERROR:
+    case CR_CONNECTION_ERROR:
+    case ER_SERVER_SHUTDOWN:
+    case ER_CONNECTION_KILLED:
+    case ER_NET_READ_ERROR:
+    case ER_NET_READ_INTERRUPTED:
+    case ER_NET_ERROR_ON_WRITE:
+    case ER_NET_WRITE_INTERRUPTED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void sql_exception::trace() const

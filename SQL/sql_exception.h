@@ -24,6 +24,10 @@ public:
 
     // The MySQL error number (code without the base).
     unsigned mysql_errno_value() const noexcept;
+    // Whether the error says the connection to the server is gone (the server went away,
+    // the connection was lost or killed, the server is shutting down): nothing more can be
+    // read on it.
+    bool is_connection_lost() const noexcept;
     const std::string& statement() const noexcept { return m_statement; }
 
 private:

@@ -1,5 +1,6 @@
 #include "TK/tk_strings.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -323,4 +324,68 @@ bool tk_wstring::starts_with(std::wstring_view prefix, bool case_sensitive) cons
 bool tk_wstring::ends_with(std::wstring_view suffix, bool case_sensitive) const
 {
     return ends_with(std::wstring_view(*this), suffix, case_sensitive);
+}
+
+namespace {
+
+template <class Char>
+void append_ascii(std::basic_string<Char>& out, const char* text)
+{
+    for (; *text; ++text) out += static_cast<Char>(*text);
+}
+
+// Appends the visible form of one control character (code below 0x20, 0x7F or
+// 0x80-0x9F); false when c is not one.
+template <class Char>
+bool append_visible_control(std::basic_string<Char>& out, unsigned c)
+{
+    char buf[8];
+    switch (c) {
+    case '\n': append_ascii(out, "\\n"); return true;
+    case '\r': append_ascii(out, "\\r"); return true;
+    case '\t': append_ascii(out, "\\t"); return true;
+    default: break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+        std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    } else if (c >= 0x80 && c <= 0x9F) {
+        std::snprintf(buf, sizeof buf, "\\u%04X", c);
+    } else {
+        return false;
+    }
+    append_ascii(out, buf);
+    return true;
+}
+
+}  // namespace
+
+std::wstring tk_visible_text(std::wstring_view text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text)
+        if (!append_visible_control(out, static_cast<unsigned>(c)))
+            out += c;
+    return out;
+}
+
+std::string tk_visible_text(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        // A C1 control character is U+0080-U+009F, two bytes in UTF-8: C2 80-9F.
+        if (b == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                append_visible_control(out, next);
+                ++i;
+                continue;
+            }
+        }
+        if (b >= 0x80 || !append_visible_control(out, b))
+            out += static_cast<char>(b);
+    }
+    return out;
 }

@@ -63,6 +63,14 @@ void tk_bin_to_hex(std::size_t count, const unsigned char* bytes, char* output);
 void tk_bin_to_hex(std::size_t count, const unsigned char* bytes, wchar_t* output);
 std::string tk_bin_to_hex(const void* bytes, std::size_t count);
 
+// A text as it may be shown on a terminal or written into a one-line note:
+// every control character (C0, DEL and the C1 range, which terminals take as
+// escape sequences and line breaks) becomes a visible escape: \n, \r, \t or
+// \xNN (\u00NN for the C1 range). Everything else is kept.
+std::wstring tk_visible_text(std::wstring_view text);
+// The same for UTF-8 text (what is not valid UTF-8 is kept byte for byte).
+std::string tk_visible_text(std::string_view text);
+
 // A narrow text with the toolkit's operations added.
 class tk_string : public std::string {
 public:

@@ -46,11 +46,21 @@ int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char*
             tk_write_log(3, "The conversion ended abnormally");
             return -1;
         }
+        if (conv.failures.any()) {
+            // Whoever started the program learns that data was left out, also
+            // when it is silent.
+            const std::string summary = console_summary_line(conv.failures);
+            tk_write_log(3, "%s", summary.c_str());
+            console_write_err(summary + "\n");
+            return 1;
+        }
         return 0;
     } catch (const tk_exception& e) {
         // Levels 1 and 2 end the program inside the handler. A level-0 error
-        // before the run was reported; nothing was converted, which is a
-        // failure for whoever started the program.
+        // before the run (a failed login) means nothing was converted: it is
+        // shown even when silent, and it is a failure for whoever started the
+        // program.
+        handler.set_suppressed(false);
         handler.handle(e, false);
         return -1;
     } catch (const std::exception& e) {

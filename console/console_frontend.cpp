@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "driver/pelmora_convertor.h"
@@ -18,9 +19,9 @@ void write_all(std::FILE* stream, std::string_view text)
 void write_report(std::string_view message)
 {
     std::string text = "Error:\n";
-    text += message;
+    text += tk_visible_text(message);
     text += '\n';
-    console_write_out(text);
+    console_write_err(text);
 }
 
 }  // namespace
@@ -45,18 +46,34 @@ void console_write_err(std::string_view text)
 void exit_with_message(const std::string& text)
 {
     tk_write_log(3, "%s", text.c_str());
-    if (!console_is_silent())
-        console_write_err(text + "\n");
+    // Written even when the program is silent: it says why nothing was done.
+    console_write_err(text + "\n");
     throw console_exit{-1};
+}
+
+std::string console_summary_line(const conversion_failures& failures)
+{
+    return tk_format("Conversion incomplete: %llu rows, %llu tables, %llu indexes, %llu foreign keys and %llu views "
+                     "were not converted",
+                     static_cast<unsigned long long>(failures.rows.load()),
+                     static_cast<unsigned long long>(failures.tables.load()),
+                     static_cast<unsigned long long>(failures.indexes.load()),
+                     static_cast<unsigned long long>(failures.keys.load()),
+                     static_cast<unsigned long long>(failures.views.load()));
 }
 
 std::string console_progress_text(const std::wstring& line)
 {
-    std::string text = tk_unicode_to_ansi(line);
     // The run ends its lines with CR LF; on this platform's console a line
-    // ends with LF alone.
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
-        text.erase(text.size() - 2, 1);
+    // ends with LF alone. Inside the line, names from the source may hold
+    // control characters: shown, never sent raw to the terminal.
+    std::wstring_view body(line);
+    const bool ends_line = body.ends_with(L"\r\n");
+    if (ends_line)
+        body.remove_suffix(2);
+    std::string text = tk_unicode_to_ansi(tk_visible_text(body));
+    if (ends_line)
+        text += '\n';
     if (line.starts_with(L"Converting table "))
         text += '\n';
     return text;
@@ -72,19 +89,19 @@ void console_hooks::unexpected_error(const std::string& text)
 {
     // The run has logged it already.
     if (!console_is_silent())
-        console_write_err(text + "\n");
+        console_write_err(tk_visible_text(text) + "\n");
 }
 
 void console_hooks::missing_table(const std::wstring& listed_name)
 {
     if (!console_is_silent())
-        console_write_err("Table " + tk_unicode_to_ansi(listed_name) + " not exists\n");
+        console_write_err("Table " + tk_unicode_to_ansi(tk_visible_text(listed_name)) + " not exists\n");
 }
 
 void console_hooks::show_internal_error(const std::string& message)
 {
     // Shown even when the program is silent: the user must learn why it ended.
-    console_write_out("Internal error: " + message + "\n");
+    console_write_err("Internal error: " + tk_visible_text(message) + "\n");
 }
 
 void console_hooks::show_error(const std::string& message)

@@ -1,8 +1,10 @@
 #pragma once
 // What the console program shows: progress lines of the run on standard
-// output, error reports by level ("Error:" lines on standard output, exit
-// code -1 for errors of level 1 and 2), and messages that end the program
-// (usage, option errors, unexpected exceptions) on standard error.
+// output; error reports by level ("Error:" lines, exit code -1 for errors of
+// level 1 and 2), messages that end the program (usage after an option error,
+// unexpected exceptions) and the summary of what a run left out on standard
+// error. Control characters in what is shown (names from the source) are
+// made visible.
 //
 // Standard output is flushed after every write and before anything goes to
 // standard error, so a message on standard error never overtakes earlier
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "driver/conversion_failures.h"
 #include "driver/frontend_hooks.h"
 
 // Ends the console program with an exit code. Thrown instead of calling
@@ -22,9 +25,14 @@ struct console_exit {
     int code;
 };
 
-// Logs the text (level 3), writes it with a line end to standard error unless
-// the conversion object is silent, and ends the program with -1.
+// Logs the text (level 3), writes it with a line end to standard error (also
+// when the program is silent: it is the reason the program ends), and ends the
+// program with -1.
 [[noreturn]] void exit_with_message(const std::string& text);
+
+// The one line that tells what a finished run left out, every kind with its
+// count.
+std::string console_summary_line(const conversion_failures& failures);
 
 // Whether the conversion object's silent flag is set (false without one).
 bool console_is_silent() noexcept;

@@ -1,6 +1,7 @@
 #include "console/console_options.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 
@@ -61,7 +62,7 @@ Usage: QUINDREL.EXE OPTIONS
    --mode=...     how to process an existing PostgreSQL database
                   (0 - overwrite the entire database, 1 - overwrite
                   existing tables only, 2 - skip existing tables,
-                  3 - merge)
+                  3 - merge, 4 - synchronize)
    --myport=...   MySQL port
    --mysqlh=...   MySQL server IP address or network name
    --mysqlu=...   MySQL user name
@@ -72,7 +73,8 @@ Usage: QUINDREL.EXE OPTIONS
    --posgsp=...   PostgreSQL user password
    --profile=...  path to the file to load conversion settings from
    --schema=...   PostgreSQL schema ('public' by default)
-   --silent       disable program output
+   --silent       disable progress output (errors, the summary of what
+                  was left out and fatal messages are still shown)
    --skip_idx     skip converting indexes
    --src=...      MySQL database name
    --ssl_root_cert=... path to SSL certificate authority (CA) certificate
@@ -93,7 +95,15 @@ NOTES:
    5) If you omit 'mode' parameter, default mode 'overwrite the entire
       database' will be used.
    6) Command line parameters that contain spaces must be enclosed in quotes
-      (for example --dest="my database"))usage";
+      (for example --dest="my database")
+
+EXIT STATUS:
+   0    everything was converted (also for --help)
+   1    the conversion ran to its end but left something out (rows,
+        tables, indexes, foreign keys or views); a summary line on
+        standard error says how many of each
+   255  the conversion could not start or was ended (a usage error, a
+        failed connection, a lost server connection))usage";
 
 namespace {
 
@@ -116,6 +126,53 @@ struct connection_options {
 bool is_password_argument(const char* argument)
 {
     return std::strncmp(argument, "--mysqlp=", 9) == 0 || std::strncmp(argument, "--posgsp=", 9) == 0;
+}
+
+// Whether a line of the table-list file is text: valid UTF-8 without a zero
+// byte or another control character (a tab aside). A binary file read as names
+// would give garbage names, or no name the source knows.
+bool is_text_line(std::string_view line)
+{
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const auto b = static_cast<unsigned char>(line[i]);
+        if (b < 0x80) {
+            if ((b < 0x20 && b != '\t') || b == 0x7F)
+                return false;
+            ++i;
+            continue;
+        }
+        int more = 0;
+        std::uint32_t cp = 0;
+        if (b >= 0xC2 && b <= 0xDF) { more = 1; cp = b & 0x1F; }
+        else if (b >= 0xE0 && b <= 0xEF) { more = 2; cp = b & 0x0F; }
+        else if (b >= 0xF0 && b <= 0xF4) { more = 3; cp = b & 0x07; }
+        else return false;
+        if (i + more >= line.size())
+            return false;
+        for (int k = 1; k <= more; ++k) {
+            const auto c = static_cast<unsigned char>(line[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+// What the error says of an argument no option matched: the option's name
+// without its value, so a mistyped password option does not show the password;
+// a bare word (perhaps a value that lost its option) is not repeated at all.
+std::string unknown_argument_text(std::string_view argument)
+{
+    if (!argument.starts_with("-"))
+        return "unexpected argument (not an option)";
+    return "unknown option " + tk_visible_text(argument.substr(0, argument.find('=')));
 }
 
 }  // namespace
@@ -178,10 +235,16 @@ std::vector<std::wstring> read_tab_file(const std::string& path)
             if (name.empty())
                 continue;
         }
+        if (!is_text_line(name))
+            exit_with_message("Table names file is not a text file (it holds a zero byte, a control character or "
+                              "bytes that are not UTF-8): " + path);
         names.push_back(tk_ansi_to_unicode(name));
     }
     if (file.bad())
         exit_with_message("Table names file cannot be read: " + path);
+    // An empty list would mean every table of the source.
+    if (names.empty())
+        exit_with_message("Table names file lists no table: " + path);
     return names;
 }
 
@@ -228,7 +291,9 @@ bool parse_cmd_line(int argc, char* const* argv)
             engine.fast_insert = true;
             break;
         case opt_help:
-            exit_with_message(console_usage_text);
+            // Asked for: the usage goes to standard output and is a success.
+            console_write_out(std::string(console_usage_text) + "\n");
+            throw console_exit{0};
         case opt_logfile:
             tk_write_log(1, "parse_cmd_line - got logfile %s", value);
             conv.set_logfile(value);
@@ -275,6 +340,11 @@ bool parse_cmd_line(int argc, char* const* argv)
         case opt_schema: {
             const std::wstring schema = tk_ansi_to_unicode(value);
             tk_write_wlog(2, L"parse_cmd_line - got schema: %s", schema.c_str());
+            // Table names are carried as schema.table and split at the first
+            // '.': a schema name holding one would put the tables elsewhere.
+            if (schema.find(L'.') != std::wstring::npos)
+                exit_with_message("Invalid schema name '" + tk_visible_text(std::string_view(value)) +
+                                  "': a schema name is one name and cannot hold a '.'");
             conv.set_pgs_schema(schema);
             break;
         }
@@ -335,7 +405,7 @@ bool parse_cmd_line(int argc, char* const* argv)
     if (cursor.get_unrecognised_count() != 0) {
         for (const char* argument : cursor.get_unrecognised())
             tk_write_log(2, "Unrecognised parameter: %s", is_password_argument(argument) ? "***" : argument);
-        return false;
+        exit_with_message(unknown_argument_text(cursor.get_unrecognised().front()) + "\n" + console_usage_text);
     }
     if (conv.get_source().empty())
         exit_with_message("You should enter source MySQL database name");

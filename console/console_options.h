@@ -46,9 +46,10 @@ extern const cmd_line_option console_options[console_option_count + 1];
 extern const char* const console_usage_text;
 
 // Walks the arguments and applies each option to the conversion object, its
-// engines and the error handler (all must exist). False when an argument
-// matched no option (the caller then shows the usage). Ends the program
-// (console_exit, through exit_with_message) for --help, a bad --mode=, an
+// engines and the error handler (all must exist). Ends the program with 0 for
+// --help (the usage on standard output), and with -1 (console_exit, through
+// exit_with_message) for an argument no option matches (named, then the
+// usage), a bad --mode=, an
 // unknown --encoding= or one other than UTF8 (texts are written as UTF-8), a
 // missing table-list file and a missing source or destination name. A bad log file, a profile that cannot be read and a port
 // that is no number raise their tk_exception.

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "SQL/sql_engine.h"
+#include "SQL/sql_exception.h"
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -88,6 +89,18 @@ bool is_silent_refusal(int mode, const std::string& sqlstate)
     return mode == udb_mode_merge && sqlstate == pgs_sqlstate_unique_violation;
 }
 
+// A server went away in the middle of an item: raised inside the item, turned
+// by the item into the error that ends the run.
+struct lost_server {
+    const char* server;
+};
+
+}  // namespace
+
+connection_lost_exception::connection_lost_exception(const std::string& message) : tk_exception(message, 1) {}
+
+namespace {
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -124,9 +137,25 @@ private:
     // Copies the rows; false when a stop request ended the copy.
     bool copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
                    pgs_table_mutator* tm);
+    bool copy_rows_of(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
+                      pgs_table_mutator* tm);
+    // Merge and Synchronize into an existing table without a key: said once.
+    void report_keyless(const std::wstring& full_name, udb_recordset& dst);
     void report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
                          const std::vector<std::uint64_t>& skipped);
     std::pair<std::wstring, std::wstring> split_full_name(const std::wstring& full) const;
+    // Throws lost_server when a connection the run needs is gone; `e` is the
+    // failure at hand (a MySQL error says so by its number).
+    void throw_if_lost(const tk_exception* e) const;
+    // The error that ends the run after a server was lost during an item.
+    connection_lost_exception lost_during(const lost_server& lost, const std::wstring& listed_name) const;
+    // A stopped run leaves an earlier script as it was.
+    void discard_script()
+    {
+        if (auto* script = dynamic_cast<pgs_dmp_database*>(dest_.get()))
+            script->writer().discard();
+    }
+    void count_row_failure() { c_.failures.rows.fetch_add(1, std::memory_order_relaxed); }
 
     pelmora_convertor& c_;
     frontend_hooks& hooks_;
@@ -134,7 +163,31 @@ private:
     std::unique_ptr<udb_database> source_;
     std::unique_ptr<pgs_base_db> dest_;
     std::unique_ptr<pgs_tn_validator> validator_;
+    // Rows of the current item that reached the destination for good (live:
+    // committed; script: written), set when a server is lost.
+    std::uint64_t item_rows_kept_ = 0;
 };
+
+void pelmora_convertor::run::throw_if_lost(const tk_exception* e) const
+{
+    if (const auto* my = dynamic_cast<const sql_exception*>(e); my && my->is_connection_lost())
+        throw lost_server{"MySQL"};
+    if (dynamic_cast<pgs_database*>(dest_.get()) && c_.get_pgs_engine().is_connection_lost())
+        throw lost_server{"PostgreSQL"};
+}
+
+connection_lost_exception pelmora_convertor::run::lost_during(const lost_server& lost,
+                                                              const std::wstring& listed_name) const
+{
+    const bool live = dynamic_cast<pgs_database*>(dest_.get()) != nullptr;
+    std::string text = std::string("Lost the connection to the ") + lost.server + " server while converting table '" +
+                       tk_unicode_to_utf8(listed_name) + "': " + std::to_string(item_rows_kept_) +
+                       (live ? " of its rows were committed" : " of its rows were written") +
+                       ". The conversion was ended.";
+    if (!live)
+        text += " The script file was not written.";
+    return connection_lost_exception(text);
+}
 
 void pelmora_convertor::run::progress(const std::wstring& line)
 {
@@ -219,6 +272,7 @@ conversion_outcome pelmora_convertor::run::execute()
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
+            discard_script();
             return conversion_outcome::stopped;
         }
         const udb_work_item item = c_.query_list[index];  // a copy: the item outlives no list change
@@ -226,15 +280,29 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.records_done.store(0, std::memory_order_relaxed);
         c_.record_count.store(0, std::memory_order_relaxed);
         item_result result = item_result::done;
+        item_rows_kept_ = 0;
         try {
-            result = convert_item(item);
-        } catch (const tk_exception& e) {
-            set_prefix(item.first);
-            report(e, false);
+            try {
+                result = convert_item(item);
+            } catch (const connection_lost_exception&) {
+                throw;
+            } catch (const tk_exception& e) {
+                throw_if_lost(&e);
+                c_.failures.tables.fetch_add(1, std::memory_order_relaxed);
+                set_prefix(item.first);
+                report(e, false);
+            }
+        } catch (const lost_server& lost) {
+            // Nothing more can be read or written: the run ends here, keeping
+            // what was committed, with one message instead of one per row.
+            if (error_handler* eh = error_handler::try_instance())
+                eh->clear_prefix();
+            throw lost_during(lost, item.first);
         }
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
+            discard_script();
             return conversion_outcome::stopped;
         }
     }
@@ -260,6 +328,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     const bool is_table = item.second.empty();
     if (is_table && !source_->is_table_exist(listed_name)) {
         tk_write_wlog(3, L"Table %s not exists", listed_name.c_str());
+        c_.failures.tables.fetch_add(1, std::memory_order_relaxed);
         hooks_.missing_table(listed_name);
         return item_result::done;
     }
@@ -325,7 +394,9 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         }
     }
 
+    const std::uint64_t failed_indexes_before = dest_->failed_indexes;
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
+    c_.failures.indexes.fetch_add(dest_->failed_indexes - failed_indexes_before, std::memory_order_relaxed);
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
@@ -333,6 +404,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))
         throw tk_exception(tk_ansi_to_unicode(not_conform_message), 0);
+    if (existed && (mode == udb_mode_merge || mode == udb_mode_synchronize) && !c_.tab_def)
+        report_keyless(full_name, *dst);
 
     if (!validator_->is_acceptable(new_name)) {
         tk_write_wlog(2, L"Store generated table name '%s'", full_name.c_str());
@@ -356,8 +429,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     return finished ? item_result::done : item_result::stopped;
 }
 
-bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
-                                       pgs_table_mutator* tm)
+bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_recordset& src,
+                                          udb_recordset& dst, pgs_table_mutator* tm)
 {
     const int mode = c_.n_mode;
     const bool with_field_mutators = tm && tm->has_field_mutators();
@@ -395,20 +468,25 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
             dst.append_record(*out);
         } catch (const pgs_rows_rejected_exception& e) {
             // Rows of an earlier batch were refused; this row has been written.
+            throw_if_lost(&e);
             report_rejected(listed_name, e, skipped);
         } catch (const pgs_exception& e) {
             tk_write_log(2, "pgs_exception: n_mode=%d, error=%d, sqlstate=%s", mode, e.get_error_code(),
                          e.sqlstate().c_str());
+            throw_if_lost(&e);
             if (!is_silent_refusal(mode, e.sqlstate())) {
+                count_row_failure();
                 set_prefix(listed_name, row_number);
                 report(e, false);
             }
         } catch (const tk_exception& e) {
+            throw_if_lost(&e);
             // A row that cannot be converted fails alone; worse errors fail the item.
             if (e.get_level() != 0)
                 throw;
             if (!out && (skipped.empty() || skipped.back() != row_number))
                 skipped.push_back(row_number);
+            count_row_failure();
             set_prefix(listed_name, row_number);
             report(e, false);
         }
@@ -422,10 +500,53 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
         try {
             live->flush_rows();
         } catch (const pgs_rows_rejected_exception& e) {
+            throw_if_lost(&e);
             report_rejected(listed_name, e, skipped);
         }
     }
     return true;
+}
+
+bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
+                                       pgs_table_mutator* tm)
+{
+    auto* live = dynamic_cast<pgs_recordset*>(&dst);
+    try {
+        return copy_rows_of(listed_name, src, dst, tm);
+    } catch (const lost_server& lost) {
+        if (live) {
+            // The source went away: what the destination holds of this table
+            // is committed now, so a later run in mode 3 can complete it.
+            if (std::string_view(lost.server) == "MySQL") {
+                try {
+                    live->flush_rows();
+                } catch (const std::exception& e) {
+                    tk_write_log(3, "%s", e.what());
+                }
+            }
+            item_rows_kept_ = live->get_committed_count();
+        } else {
+            item_rows_kept_ = c_.records_done.load(std::memory_order_relaxed);
+        }
+        throw;
+    }
+}
+
+void pelmora_convertor::run::report_keyless(const std::wstring& full_name, udb_recordset& dst)
+{
+    auto* live = dynamic_cast<pgs_recordset*>(&dst);
+    if (!live || !live->get_pk_columns().empty())
+        return;
+    udb_indexes& indexes = live->get_indexes();
+    for (std::size_t i = 0; i < indexes.size(); ++i)
+        if (indexes[i].unique || indexes[i].primary)
+            return;
+    // Merge and Synchronize find existing rows by their key: without one every
+    // row is appended again. Said once for the table, not per row.
+    set_prefix(full_name);
+    report(tk_exception(L"The table has no primary or unique key to merge on: its rows were appended.", 0), false);
+    if (error_handler* eh = error_handler::try_instance())
+        eh->clear_prefix();
 }
 
 void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
@@ -437,6 +558,7 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
                           static_cast<unsigned long long>(row.record_number));
             continue;
         }
+        count_row_failure();
         set_prefix(listed_name, source_row_of(row.record_number, skipped));
         report(pgs_exception(row.message), false);
     }

@@ -3,6 +3,9 @@
 // the texts the run writes.
 
 #include <atomic>
+#include <string>
+
+#include "TK/tk_exception.h"
 
 // The scope of one run: logs the start and end lines, starts the front end's
 // progress timer, and sets the finished flag as the last action of the run,
@@ -25,3 +28,11 @@ inline constexpr const char* not_conform_message =
 
 // Longest progress line, in characters (longer lines are cut, keeping "\r\n").
 inline constexpr std::size_t progress_line_max = 255;
+
+// The error that ends a run when the connection to a server was lost during an
+// item (level 1): names the server, the table and how many of its rows were
+// kept.
+class connection_lost_exception : public tk_exception {
+public:
+    explicit connection_lost_exception(const std::string& message);
+};

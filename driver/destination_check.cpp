@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "TK/tk_exception.h"
 #include "TK/tk_file_names.h"
@@ -15,6 +17,12 @@ void common_check_dest(const std::wstring& path)
     tk_write_wlog(1, L"common_check_dest(%s)", path.c_str());
     if (tk_is_path_exist(path))
         throw tk_exception("Destination name should specify a file, not folder.", 1);
+    std::error_code ec;
+    const auto status = std::filesystem::status(tk_unicode_to_utf8(path), ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        throw tk_exception(L"Destination name '" + path +
+                               L"' specifies a device, pipe or socket, not a file. It was left unchanged.",
+                           1);
     if (tk_is_file_exist2(path, tk_file_exists_mode) && !tk_is_file_exist2(path, tk_file_writable_mode))
         throw tk_exception("Destination name specifies an existing read-only file.", 1);
     const std::wstring folder = tk_file_wname(path).get_path();
@@ -36,15 +44,45 @@ void pelmora_convertor::check_dest()
         throw tk_exception(L"Source database '" + get_source() +
                                L"' does not exist. The destination was left unchanged.",
                            1);
+    // The whole destination is replaced (the database in mode 0, or the
+    // script file): a table list of which the source holds nothing (a typo,
+    // the wrong source) must not empty it.
+    if (b_direct ? n_mode == udb_mode_overwrite_db : true)
+        check_listed_tables_exist();
     if (b_direct) {
         pgs_engine& engine = get_pgs_engine();
         if (n_mode == udb_mode_overwrite_db && engine.is_db_exist(dest))
             engine.delete_db(dest);
         return;
     }
+    // An existing script stays until the new one is finished: the script
+    // writer puts it in its place at the end of the run.
     common_check_dest(dest);
-    if (tk_is_file_exist2(dest, tk_file_exists_mode)) {
-        if (std::remove(tk_unicode_to_utf8(dest).c_str()) != 0)
-            throw tk_exception_ex("Cannot delete the existing destination file.", 1);
-    }
+}
+
+void pelmora_convertor::check_listed_tables_exist()
+{
+    if (selected_tables.empty())
+        return;
+    // A custom query converts something whatever the table list says.
+    for (const udb_work_item& item : query_list)
+        if (!item.second.empty())
+            return;
+    std::vector<std::wstring> source_tables;
+    get_all_tables(source_tables);
+    auto in_source = [&](const std::wstring& listed) {
+        for (const std::wstring& t : source_tables)
+            if (tk_equal_no_case(t, listed))
+                return true;
+        return false;
+    };
+    for (const std::wstring& listed : selected_tables)
+        if (in_source(listed))
+            return;
+    for (const udb_work_item& item : query_list)
+        if (in_source(item.first))
+            return;
+    throw tk_exception(L"None of the listed tables exists in the source database '" + get_source() +
+                           L"'. The destination was left unchanged.",
+                       1);
 }

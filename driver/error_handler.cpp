@@ -150,7 +150,8 @@ void error_handler::handle(const tk_exception& e, bool top_level)
 
     if (e.get_level() == 1) {
         tk_write_log(1, "Got 1-level error");
-        if (!m_suppress) {
+        // An error that ends the program is shown even to a silenced front end.
+        if (!m_suppress || hooks.level1_ends_process()) {
             tk_write_log(1, "Step 1");
             hooks.show_error(message);
             tk_write_log(1, "Step 2");

@@ -27,7 +27,8 @@ void mysql_converter_impl::store_mysql_settings(const std::string& host, const s
     (void)password;  // never written to the log
     mysql_host = tk_trim(host);
     mysql_user = tk_trim(user);
-    mysql_password = tk_trim(password);
+    // A blank at either end of a password is part of it.
+    mysql_password = password;
     mysql_port = tk_trim(port);
     if (mysql_port.empty())
         mysql_port = "3306";

@@ -19,7 +19,8 @@ public:
     mysql_converter_impl(const mysql_converter_impl&) = delete;
     mysql_converter_impl& operator=(const mysql_converter_impl&) = delete;
 
-    // Keeps the four texts with blanks trimmed at both ends; an empty port
+    // Keeps host, user and port with blanks trimmed at both ends and the
+    // password exactly as given; an empty port
     // becomes "3306".
     void store_mysql_settings(const std::string& host, const std::string& user, const std::string& password,
                               const std::string& port);

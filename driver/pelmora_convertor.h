@@ -65,10 +65,16 @@ public:
     udb_schema& get_schema(udb_schema& schema, const std::wstring& table_name);
 
     // Prepares the destination before a run: drops a live destination
-    // database in mode 0; checks and deletes an existing script file.
+    // database in mode 0; checks a script path (an existing script is
+    // replaced only when the run finishes it). Refuses, before anything is
+    // dropped, a selection of which the source holds no table.
     // Throws tk_exception; the caller reports it. The source database must
     // exist (the MySQL engine connected) before anything is dropped.
     void check_dest();
+    // Throws tk_exception (level 1) when tables are selected and none of them
+    // (nor any listed item) is in the source database, and no custom query is
+    // listed: nothing would be converted.
+    void check_listed_tables_exist();
     // Opens (or creates) the destination of the run; owned by the caller.
     std::unique_ptr<pgs_base_db> get_dest_base();
 

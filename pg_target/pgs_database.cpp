@@ -626,7 +626,7 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& gi
     const std::wstring listed = add_full_name1(name);
     if (!indexes.empty()) {
         pgs_indexes_initializer index_builder(name, builder->get_columns(), indexes, builder->get_names_map());
-        index_builder.build_indexes(*this);
+        failed_indexes += static_cast<std::uint64_t>(index_builder.build_indexes(*this));
     } else {
         tk_write_log(2, "indexes.size()=0");
     }

@@ -65,6 +65,9 @@ public:
     // naming the key otherwise. Returns the rule trimmed.
     static std::wstring checked_fk_rule(const udb_relationship& key);
 
+    // Indexes (primary keys included) this database could not create so far.
+    std::uint64_t failed_indexes = 0;
+
 protected:
     // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
     // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of

@@ -24,13 +24,9 @@ bool case_sens()
     return pgs_engine::get_instance()->is_case_sens;
 }
 
-// Text put inside a /* */ comment: a "*/" in a name would end the comment early and turn the
-// rest of the name into SQL, so it is broken up.
-std::string comment_text(std::string text)
+std::string comment_text(const std::string& text)
 {
-    for (std::size_t pos = text.find("*/"); pos != std::string::npos; pos = text.find("*/", pos + 3))
-        text.insert(pos + 1, 1, ' ');
-    return text;
+    return pgs_comment_text(text);
 }
 
 // One name (schema, database, column, index) as one SQL identifier, dots included.

@@ -1,6 +1,13 @@
 #include "pg_target/pgs_engine.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "TK/tk_exception.h"
 
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -61,6 +68,34 @@ std::string pgs_engine::preprocess_path(const std::wstring& path)
     return result;
 }
 
+namespace {
+
+// The SSL files named for the connection must be there and readable: the
+// client library would otherwise go on without them (no check of the server's
+// certificate against that authority, no revocation list) or fail later with
+// a text that does not name the file.
+void check_ssl_file(const char* what, const std::wstring& path)
+{
+    if (path.empty()) return;
+    std::wstring_view inner = path;
+    if (inner.size() >= 2 && (inner.front() == L'\'' || inner.front() == L'"') && inner.back() == inner.front())
+        inner = inner.substr(1, inner.size() - 2);
+    const std::string file = tk_unicode_to_ansi(inner);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string reason;
+    if (fd < 0) {
+        reason = std::strerror(errno);
+    } else {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) reason = "not a regular file";
+        ::close(fd);
+    }
+    if (!reason.empty())
+        throw tk_exception(std::string("The SSL ") + what + " '" + file + "' cannot be read: " + reason, 1);
+}
+
+}  // namespace
+
 std::string pgs_engine::make_conn_string(const std::string& host, const std::string& user,
                                          const std::string& password, const std::string& database,
                                          int port, bool omit_dbname) const
@@ -109,6 +144,10 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
     m_db = database.empty() ? std::string("postgres") : database;
     if (port != 0) m_port = port;
 
+    if (ssl_use) {
+        check_ssl_file("root certificate file", ssl_rcert);
+        check_ssl_file("certificate revocation list", ssl_revoc);
+    }
     const std::string conn = make_conn_string(host, user, password, database, port);
     tk_write_log(3, "Connecting to PostgreSQL server (1)...");
     tk_write_log(2, "strConn=%s", masked(conn, password).c_str());
@@ -177,6 +216,11 @@ void pgs_engine::delete_db(const std::wstring& name)
     } catch (const pqxx::pqxx_exception& e) {
         throw pgs_exception(e.base().what());
     }
+}
+
+bool pgs_engine::is_connection_lost() const noexcept
+{
+    return m_connection && !m_connection->get().is_open();
 }
 
 bool pgs_engine::is_db_exist(const std::wstring& name)

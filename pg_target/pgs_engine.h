@@ -84,6 +84,9 @@ public:
 
     // The live connection; null before the first successful connect.
     pgs_connection* connection() noexcept { return m_connection.get(); }
+    // Whether the connection was made and has since been lost (the server went
+    // away or closed it); false before any connection.
+    bool is_connection_lost() const noexcept;
     bool is_connected() const noexcept { return m_connection != nullptr; }
 
     // --- Parameters of the last connection. ---

@@ -103,9 +103,10 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
     return sql;
 }
 
-void pgs_indexes_initializer::build_indexes(udb_database& db)
+int pgs_indexes_initializer::build_indexes(udb_database& db)
 {
     tk_write_log(2, "pgs_indexes_initializer::build_indexes(n_indexes=%d)", static_cast<int>(m_indexes.size()));
+    int failed = 0;
     for (const auto& index : m_indexes) {
         try {
             db.query(make_drop_statement(index));
@@ -113,16 +114,22 @@ void pgs_indexes_initializer::build_indexes(udb_database& db)
         } catch (const pgs_exception&) {
         }
         std::wstring sql = make_index_statement(index);
-        if (sql.empty()) continue;
+        if (sql.empty()) {
+            ++failed;
+            continue;
+        }
         tk_write_wlog(3, L"Create index '%s': %s\n", index.name.c_str(), sql.c_str());
         try {
             db.query(sql);
         } catch (const pqxx::pqxx_exception&) {
+            ++failed;
             tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
                                    pgs_failure_text(std::current_exception())).c_str());
         } catch (const pgs_exception&) {
+            ++failed;
             tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
                                    pgs_failure_text(std::current_exception())).c_str());
         }
     }
+    return failed;
 }

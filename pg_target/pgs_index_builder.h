@@ -29,8 +29,10 @@ public:
     pgs_indexes_initializer(const pgs_indexes_initializer&) = delete;
     pgs_indexes_initializer& operator=(const pgs_indexes_initializer&) = delete;
 
-    // Sends DROP INDEX IF EXISTS and the index statement of every converted index.
-    void build_indexes(udb_database& db);
+    // Sends DROP INDEX IF EXISTS and the index statement of every converted index. Returns
+    // how many indexes were not created (refused by the server, or naming a column the table
+    // lacks).
+    int build_indexes(udb_database& db);
 
     // The converted indexes: final names, fields translated to final column names.
     const udb_indexes& get_indexes() const noexcept { return m_indexes; }

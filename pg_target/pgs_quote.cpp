@@ -1,5 +1,7 @@
 #include "pg_target/pgs_quote.h"
 
+#include "TK/tk_strings.h"
+
 namespace {
 
 constexpr char32_t replacement_char = 0xFFFD;
@@ -310,4 +312,17 @@ std::string pgs_quote_conninfo_value(std::string_view value)
     r.reserve(value.size() + 2);
     pgs_append_conninfo_value(r, value);
     return r;
+}
+
+std::string pgs_comment_text(std::string_view text)
+{
+    const std::string visible = tk_visible_text(text);
+    std::string out;
+    out.reserve(visible.size() + 4);
+    for (char c : visible) {
+        if (!out.empty() && ((out.back() == '/' && c == '*') || (out.back() == '*' && c == '/')))
+            out += ' ';
+        out += c;
+    }
+    return out;
 }

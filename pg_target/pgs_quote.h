@@ -82,3 +82,11 @@ void pgs_append_copy_text(std::wstring& out, std::wstring_view text);
 // so a password with a blank, a quote or a backslash is read back exactly.
 void pgs_append_conninfo_value(std::string& out, std::string_view value);
 std::string pgs_quote_conninfo_value(std::string_view value);
+
+// ---- comments --------------------------------------------------------------------------------
+
+// Text (UTF-8) put inside a script comment, made inert: control characters become visible
+// escapes (no line break can end a -- comment), and a blank goes between '/' and '*' and between
+// '*' and '/' wherever they meet, so the text neither opens a nested /* */ comment nor closes
+// the one it is in.
+std::string pgs_comment_text(std::string_view text);

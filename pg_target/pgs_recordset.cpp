@@ -270,6 +270,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     std::size_t sent = 0;                     // bytes of `lines` handed to the library
     std::string chunk;                        // reused argument of write_raw_line
     std::vector<pgs_rejected_row> rejected;   // refused rows not reported yet
+    std::uint64_t committed = 0;              // rows stored by committed transactions
 
     // Reading: the transaction first, so the cursor is destroyed first.
     std::unique_ptr<pqxx::work> read_tx;
@@ -343,6 +344,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
             send_pending();
             batch->writer.complete();
             batch->work.commit();
+            committed += line_ends.size();
         } catch (const pqxx::pqxx_exception& e) {
             failure = e.base().what();
         } catch (const std::exception& e) {
@@ -407,8 +409,10 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         try {
             pgs_connection& c = rs.conn();
             pqxx::work w(c.get(), "fast_append_replay");
+            const std::size_t refused_before = rejected.size();
             replay_range(w, 0, n);
             w.commit();
+            committed += n - (rejected.size() - refused_before);
         } catch (const std::exception& e) {
             // The connection is gone (or the commit failed): nothing of the
             // batch is stored, and every row of it is reported as refused.
@@ -897,6 +901,8 @@ void pgs_recordset::append_record(udb_record& record)
     }
 }
 
+std::uint64_t pgs_recordset::get_committed_count() const noexcept { return m_impl->committed; }
+
 void pgs_recordset::flush_rows()
 {
     m_impl->commit_batch();
@@ -1026,7 +1032,7 @@ void pgs_recordset::slow_append(udb_record& record)
             c.make_room();
             // One statement, committed on its own.
             pqxx::nontransaction tx(c.get(), "slow_append");
-            tx.exec(sql);
+            s.committed += tx.exec(sql).affected_rows();
             return;
         } catch (const pqxx::pqxx_exception& e) {
             tk_write_log(1, "Got pqxx::pqxx_exception");

@@ -93,6 +93,9 @@ public:
     const std::wstring& get_table_name() const noexcept { return m_table_name; }
     const std::wstring& get_auto_increment_column() const noexcept { return m_auto_increment; }
     const std::vector<std::wstring>& get_pk_columns() const noexcept { return m_pk_columns; }
+    // Rows this recordset stored in transactions that were committed (a row an
+    // INSERT skipped for its existing key is not counted).
+    std::uint64_t get_committed_count() const noexcept;
     // Rows sent by COPY through this recordset.
     std::int64_t get_copy_count() const noexcept { return m_copy_count; }
 

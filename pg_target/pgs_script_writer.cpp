@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
+#include <exception>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "TK/tk_exception.h"
@@ -26,25 +29,72 @@ std::string errno_text(int err)
 }  // namespace
 
 pgs_script_writer::pgs_script_writer(const std::wstring& path)
-    : m_path(tk_unicode_to_utf8(path))
+    : m_path(tk_unicode_to_utf8(path)), m_uncaught_at_open(std::uncaught_exceptions())
 {
     m_buffer.reserve(buffer_capacity);
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The destination is replaced only by a finished script: until then the
+    // bytes go to a file of their own beside it (same folder, so the final
+    // rename cannot cross file systems). Whatever the path names now is kept
+    // until that rename, and what is not a regular file is never replaced.
+    m_target = m_path;
+    struct stat st {};
+    bool keep_mode = false;
+    if (::stat(m_path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw tk_exception("The script file '" + m_path +
+                                   "' names something that is not a regular file (a folder, device, pipe or "
+                                   "socket); it was left as it is.",
+                               1);
+        keep_mode = true;
+        // A symbolic link keeps pointing where it did: its target is replaced.
+        if (char* real = ::realpath(m_path.c_str(), nullptr)) {
+            m_target = real;
+            std::free(real);
+        }
+    }
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        m_temp = m_target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+        m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd < 0 && errno != EEXIST) break;
+    }
     if (m_fd < 0) {
         const int err = errno;
         tk_write_log(2, "Failed to open file");
+        m_temp.clear();
         throw tk_exception("Cannot open the script file '" + m_path + "': " + errno_text(err), 1);
     }
+    if (keep_mode) (void)::fchmod(m_fd, st.st_mode & 07777);
 }
 
 pgs_script_writer::~pgs_script_writer()
 {
     if (m_fd < 0) return;
+    // Left while an error unwinds, or after a failed write: the script is not
+    // whole, and the destination keeps what it held.
+    if (std::uncaught_exceptions() > m_uncaught_at_open || !m_pending.empty()) {
+        discard();
+        return;
+    }
     try {
         close();
     } catch (const std::exception& e) {
         tk_write_log(3, "%s", e.what());
     }
+}
+
+void pgs_script_writer::discard() noexcept
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.empty()) {
+        tk_write_log(3, "The script file '%s' was not finished; it was left as it was", m_path.c_str());
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+    }
+    m_buffer.clear();
+    if (m_pending.empty()) m_pending = "The script file '" + m_path + "' was not finished.";
 }
 
 void pgs_script_writer::fail(const char* what, int err)
@@ -123,13 +173,23 @@ void pgs_script_writer::close()
     }
     try {
         flush();
-    } catch (...) {
-        ::close(m_fd);
+        // On disk before it takes the destination's place.
+        if (::fsync(m_fd) != 0) fail("Cannot write", errno);
+        const int fd = m_fd;
         m_fd = -1;
-        m_buffer.clear();
+        if (::close(fd) != 0) fail("Cannot close", errno);
+        if (::rename(m_temp.c_str(), m_target.c_str()) != 0) fail("Cannot replace", errno);
+    } catch (...) {
+        discard();
         throw;
     }
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) fail("Cannot close", errno);
+    m_temp.clear();
+    // The rename itself is made durable by the folder's entry.
+    const std::string::size_type slash = m_target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_target.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
 }

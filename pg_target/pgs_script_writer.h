@@ -22,10 +22,16 @@ class pgs_encoder;
 
 class pgs_script_writer {
 public:
-    // Opens (creates or truncates) the file; the wide path is converted to UTF-8 for the
-    // file system. Throws tk_exception (level 1) when the file cannot be opened.
+    // Starts the script; the wide path is converted to UTF-8 for the file system. The bytes go
+    // to a new file beside the destination, which takes the destination's place (a symbolic
+    // link's target) only when close() succeeds, with the permissions of the file it replaces:
+    // until then an existing destination keeps its contents. Throws tk_exception (level 1)
+    // when the path names something that is not a regular file, or the new file cannot be
+    // made.
     explicit pgs_script_writer(const std::wstring& path);
-    ~pgs_script_writer();  // closes without throwing; a failure there is only traced
+    // Closes (as close(), failures only traced) unless an exception is unwinding or a write
+    // failed: then the unfinished script is discarded.
+    ~pgs_script_writer();
 
     pgs_script_writer(const pgs_script_writer&) = delete;
     pgs_script_writer& operator=(const pgs_script_writer&) = delete;
@@ -43,8 +49,12 @@ public:
     pgs_encoder* encoder() const noexcept { return m_encoder.get(); }
     // Hands the buffered bytes to the file; throws as write.
     void flush();
-    // Flushes and closes; throws as write, also when the close fails. Later writes fail.
+    // Flushes, syncs to disk, closes and puts the script in the destination's place; throws as
+    // write, also when the close or the rename fails (the unfinished script is then
+    // discarded). Later writes fail.
     void close();
+    // Drops the unfinished script: the destination keeps what it held. Later writes fail.
+    void discard() noexcept;
     // Throws the first failure met so far, if there is one.
     void check() const;
 
@@ -58,6 +68,9 @@ private:
     [[noreturn]] void fail(const char* what, int err);
 
     std::string m_path;        // UTF-8 path, for messages
+    std::string m_target;      // the file the finished script replaces (a link resolved)
+    std::string m_temp;        // the unfinished script beside it; empty once renamed or dropped
+    int m_uncaught_at_open = 0;
     int m_fd = -1;
     std::string m_buffer;      // capacity kept; flushed when full
     std::string m_pending;     // message of the first failure; later operations repeat it

@@ -101,7 +101,7 @@ void console_hooks::missing_table(const std::wstring& listed_name)
 void console_hooks::show_internal_error(const std::string& message)
 {
     // Shown even when the program is silent: the user must learn why it ended.
-    console_write_err("Internal error: " + tk_visible_text(message) + "\n");
+    console_write_err("Internal error: " + message + "\n");
 }
 
 void console_hooks::show_error(const std::string& message)

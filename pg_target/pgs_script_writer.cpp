@@ -40,6 +40,16 @@ pgs_script_writer::pgs_script_writer(const std::wstring& path)
     struct stat st {};
     bool keep_mode = false;
     if (::stat(m_path.c_str(), &st) == 0) {
+        if (S_ISCHR(st.st_mode)) {
+            // A character device (a sink such as /dev/null) takes the bytes
+            // as they come; there is nothing to replace, and it never is.
+            m_fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (m_fd < 0) {
+                const int err = errno;
+                throw tk_exception("Cannot open the script file '" + m_path + "': " + errno_text(err), 1);
+            }
+            return;
+        }
         if (!S_ISREG(st.st_mode))
             throw tk_exception("The script file '" + m_path +
                                    "' names something that is not a regular file (a folder, device, pipe or "
@@ -174,10 +184,11 @@ void pgs_script_writer::close()
     try {
         flush();
         // On disk before it takes the destination's place.
-        if (::fsync(m_fd) != 0) fail("Cannot write", errno);
+        if (!m_temp.empty() && ::fsync(m_fd) != 0) fail("Cannot write", errno);
         const int fd = m_fd;
         m_fd = -1;
         if (::close(fd) != 0) fail("Cannot close", errno);
+        if (m_temp.empty()) return;  // a device: written in place
         if (::rename(m_temp.c_str(), m_target.c_str()) != 0) fail("Cannot replace", errno);
     } catch (...) {
         discard();

@@ -25,9 +25,10 @@ public:
     // Starts the script; the wide path is converted to UTF-8 for the file system. The bytes go
     // to a new file beside the destination, which takes the destination's place (a symbolic
     // link's target) only when close() succeeds, with the permissions of the file it replaces:
-    // until then an existing destination keeps its contents. Throws tk_exception (level 1)
-    // when the path names something that is not a regular file, or the new file cannot be
-    // made.
+    // until then an existing destination keeps its contents. A character device (a sink such
+    // as /dev/null) is written directly. Throws tk_exception (level 1) when the path names
+    // anything else that is not a regular file (a folder, a pipe, a socket), or the new file
+    // cannot be made.
     explicit pgs_script_writer(const std::wstring& path);
     // Closes (as close(), failures only traced) unless an exception is unwinding or a write
     // failed: then the unfinished script is discarded.

@@ -21,20 +21,27 @@ TEST(console_progress, lines_end_as_on_this_platform_and_a_table_line_gets_an_em
               "Converting table 100%_Zoë (7 records)\n\n");
 }
 
+TEST(console_progress, control_characters_of_source_names_never_reach_the_terminal_raw)
+{
+    // An escape sequence, a line break and a C1 control character in a table name.
+    EXPECT_EQ(console_progress_text(L"Converting table a\x1b[2Jb\nc\x9b (1 records)\r\n"),
+              "Converting table a\\x1B[2Jb\\nc\\u009B (1 records)\n\n");
+}
+
 class console_report_test : public ::testing::Test {
 protected:
-    // Reports the exception; gives standard output and whether the program was
+    // Reports the exception; gives standard error and whether the program was
     // ended (with -1).
     std::pair<std::string, bool> report(const tk_exception& e)
     {
-        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         bool ended = false;
         try {
             handler.handle(e, false);
         } catch (const console_exit& x) {
             ended = x.code == -1;
         }
-        return {::testing::internal::GetCapturedStdout(), ended};
+        return {::testing::internal::GetCapturedStderr(), ended};
     }
 
     tk_logger logger{nullptr, false, 3, false};
@@ -65,26 +72,26 @@ TEST_F(console_report_test, level_1_is_printed_and_ends_the_program)
               std::make_pair(std::string("Error:\nInvalid port number\n"), true));
 }
 
-TEST_F(console_report_test, silent_hides_levels_0_and_1_but_never_an_internal_error)
+TEST_F(console_report_test, silent_hides_level_0_but_never_an_error_that_ends_the_program)
 {
     conv.set_silent(true);
     handler.set_suppressed(true);
     handler.set_prefix(L"t");
     EXPECT_EQ(report(tk_exception("row problem", 0)), std::make_pair(std::string(), false));
-    EXPECT_EQ(report(tk_exception("stop", 1)), std::make_pair(std::string(), true));
+    EXPECT_EQ(report(tk_exception("stop", 1)), std::make_pair(std::string("Error:\nt: stop\n"), true));
     EXPECT_EQ(report(tk_exception("broken\nstate", 2)),
               std::make_pair(std::string("Internal error: broken\nstate\n"), true));
 }
 
-TEST_F(console_report_test, exit_with_message_goes_to_standard_error_unless_silent)
+TEST_F(console_report_test, exit_with_message_goes_to_standard_error_also_when_silent)
 {
     ::testing::internal::CaptureStderr();
     EXPECT_THROW(exit_with_message("100% wrong"), console_exit);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "100% wrong\n");
     conv.set_silent(true);
     ::testing::internal::CaptureStderr();
-    EXPECT_THROW(exit_with_message("hidden"), console_exit);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_THROW(exit_with_message("fatal"), console_exit);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "fatal\n");
 }
 
 }  // namespace

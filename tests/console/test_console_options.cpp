@@ -110,19 +110,33 @@ TEST_F(console_options_test, switches_and_values_reach_the_convertor_and_engine)
     EXPECT_EQ(conv.pgs_password, "it's $x");
 }
 
-TEST_F(console_options_test, silent_sets_both_flags_even_after_an_unknown_argument)
+TEST_F(console_options_test, an_unknown_option_is_named_before_the_usage_even_when_silent)
 {
-    EXPECT_FALSE(parse({"--bogus", "--silently"}));
+    const std::string usage = std::string(console_usage_text) + "\n";
+    EXPECT_EQ(parse_to_exit({"--bogus", "--silently"}), "unknown option --bogus\n" + usage);
     EXPECT_TRUE(conv.is_silent());
-    EXPECT_TRUE(handler.is_suppressed());
-}
-
-TEST_F(console_options_test, any_number_of_unknown_arguments_gives_false_not_an_internal_error)
-{
+    // A mistyped password option is named without its value; a bare word is not repeated.
+    EXPECT_EQ(parse_to_exit(with_names({"--mysqlpass=s3cret"})), "unknown option --mysqlpass\n" + usage);
     std::vector<std::string> junk;
     for (int i = 0; i < 30; ++i)
         junk.push_back("junk" + std::to_string(i));
-    EXPECT_FALSE(parse(with_names(junk)));
+    EXPECT_EQ(parse_to_exit(with_names(junk)), "unexpected argument (not an option)\n" + usage);
+}
+
+TEST_F(console_options_test, help_writes_the_usage_to_standard_output_and_succeeds)
+{
+    ::testing::internal::CaptureStdout();
+    int code = -2;
+    try {
+        parse({"--src=s", "--help", "--bogus"});
+    } catch (const console_exit& e) {
+        code = e.code;
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(out, std::string(console_usage_text) + "\n");
+    for (const char* text : {"4 - synchronize", "EXIT STATUS", "255"})
+        EXPECT_NE(out.find(text), std::string::npos) << text;
 }
 
 struct mode_case {
@@ -205,10 +219,11 @@ TEST_P(console_exit_test, ends_the_program_with_its_text_on_standard_error)
 INSTANTIATE_TEST_SUITE_P(
     cases, console_exit_test,
     ::testing::Values(
-        exit_case{"help_where_it_is_met", {"--src=s", "--help", "--bogus"}, std::string(console_usage_text) + "\n"},
         exit_case{"no_source", {"--dest=d"}, "You should enter source MySQL database name\n"},
         exit_case{"empty_destination", {"--src=s", "--dest="}, "You should enter destination PostgreSQL database name\n"},
-        exit_case{"silent_writes_nothing", {"--silent", "--dest=d"}, ""},
+        exit_case{"silent_still_says_why", {"--silent", "--dest=d"}, "You should enter source MySQL database name\n"},
+        exit_case{"schema_with_a_dot", {"--src=s", "--dest=d", "--schema=a.b"},
+                  "Invalid schema name 'a.b': a schema name is one name and cannot hold a '.'\n"},
         exit_case{"unknown_encoding", {"--src=s", "--dest=d", "--encoding=klingon"},
                   "Unknown PostgreSQL encoding 'klingon'\n"},
         exit_case{"empty_encoding", {"--src=s", "--dest=d", "--encoding="}, "Unknown PostgreSQL encoding ''\n"}),
@@ -251,9 +266,39 @@ INSTANTIATE_TEST_SUITE_P(
         tab_file_case{"no_bom_last_line_without_end", "orders\nitems", {L"orders", L"items"}},
         tab_file_case{"blanks_are_part_of_the_name", " orders \n", {L" orders "}},
         tab_file_case{"bom_alone_on_the_first_line", "\xEF\xBB\xBF\norders\n", {L"orders"}},
-        tab_file_case{"bom_after_empty_lines", "\n\n\xEF\xBB\xBForders\n", {L"orders"}},
-        tab_file_case{"only_empty_lines", "\n\r\n\n", {}},
-        tab_file_case{"empty_file", "", {}}),
+        tab_file_case{"bom_after_empty_lines", "\n\n\xEF\xBB\xBForders\n", {L"orders"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct bad_tab_file_case {
+    const char* name;
+    std::string bytes;
+    const char* error;  // start of the message on standard error
+};
+std::ostream& operator<<(std::ostream& os, const bad_tab_file_case& c) { return os << c.name; }
+
+class console_bad_tab_file_test : public console_options_test,
+                                  public ::testing::WithParamInterface<bad_tab_file_case> {};
+
+// A list that is not text, or lists nothing, would convert garbage names or every
+// table of the source: refused with a clear message instead.
+TEST_P(console_bad_tab_file_test, is_refused_with_a_clear_message)
+{
+    scratch dir;
+    const std::string path = dir.write("tables.txt", GetParam().bytes);
+    const std::string err = parse_to_exit(with_names({"--tab_file=" + path}));
+    EXPECT_EQ(err.rfind(GetParam().error, 0), 0u) << err;
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    EXPECT_TRUE(conv.selected_tables.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, console_bad_tab_file_test,
+    ::testing::Values(
+        bad_tab_file_case{"zero_byte", std::string("orders\nit\0ems\n", 13), "Table names file is not a text file"},
+        bad_tab_file_case{"binary", "\x7F" "ELF\x02\x01\x01\n", "Table names file is not a text file"},
+        bad_tab_file_case{"invalid_utf8", "orders\n\xC3\x28\n", "Table names file is not a text file"},
+        bad_tab_file_case{"only_empty_lines", "\n\r\n\n", "Table names file lists no table"},
+        bad_tab_file_case{"empty_file", "", "Table names file lists no table"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(console_options_test, a_second_table_file_replaces_the_first)

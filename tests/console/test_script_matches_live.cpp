@@ -519,16 +519,16 @@ TEST_F(script_and_live_test, text_with_a_zero_byte_is_not_cut_short_silently)
         const strings common = copy ? strings{"--src=" + src.name(), "--schema=" + schema, "--fast_insert"}
                                     : strings{"--src=" + src.name(), "--schema=" + schema};
         const run_result live = run_quindrel(connection_options() + common + strings{"--dest=" + live_db.name()});
-        ASSERT_EQ(live.status, 0) << live.out << live.err;
+        ASSERT_EQ(live.status, 1) << live.out << live.err;
         const std::string script = dir.file(copy ? "copy.sql" : "insert.sql");
         strings mysql_options = connection_options();
         mysql_options.resize(4);
         const run_result dump = run_quindrel(mysql_options + common + strings{"--dest=" + script, "--dump"});
-        ASSERT_EQ(dump.status, 0) << dump.out << dump.err;
+        ASSERT_EQ(dump.status, 1) << dump.out << dump.err;
         const std::string report =
             "notes, record #1: Column \"body\" contains a zero character, which PostgreSQL text cannot hold";
-        EXPECT_NE(live.out.find(report), std::string::npos) << live.out;
-        EXPECT_NE(dump.out.find(report), std::string::npos) << dump.out;
+        EXPECT_NE(live.err.find(report), std::string::npos) << live.err;
+        EXPECT_NE(dump.err.find(report), std::string::npos) << dump.err;
         // The second script replaces the first one's table, as the second live run does.
         if (copy)
             load_script(script);
@@ -578,16 +578,16 @@ TEST_F(script_and_live_test, zero_timestamp_in_a_not_null_column_arrives_on_both
              "INSERT INTO stamps VALUES (1, '0000-00-00 00:00:00'), (2, '2020-01-01 10:00:00');");
     const strings common = {"--src=" + src.name(), "--schema=" + schema, "--fast_insert"};
     const run_result live = run_quindrel(connection_options() + common + strings{"--dest=" + live_db.name()});
-    ASSERT_EQ(live.status, 0) << live.out << live.err;
+    ASSERT_EQ(live.status, 1) << live.out << live.err;
     const std::string script = dir.file("out.sql");
     strings mysql_options = connection_options();
     mysql_options.resize(4);
     const run_result dump = run_quindrel(mysql_options + common + strings{"--dest=" + script, "--dump"});
-    ASSERT_EQ(dump.status, 0) << dump.out << dump.err;
+    ASSERT_EQ(dump.status, 1) << dump.out << dump.err;
     const std::string report =
         "stamps, record #1: null value in column \"at\" of relation \"stamps\" violates not-null constraint";
-    EXPECT_NE(live.out.find(report), std::string::npos) << live.out;
-    EXPECT_NE(dump.out.find(report), std::string::npos) << dump.out;
+    EXPECT_NE(live.err.find(report), std::string::npos) << live.err;
+    EXPECT_NE(dump.err.find(report), std::string::npos) << dump.err;
     load_script(script);
     if (HasFatalFailure())
         return;

@@ -24,6 +24,7 @@ protected:
     void TearDown() override
     {
         std::remove((dir + "/out.sql").c_str());
+        std::remove((dir + "/fifo").c_str());
         rmdir((dir + "/sub").c_str());
         rmdir(dir.c_str());
     }
@@ -60,7 +61,21 @@ TEST_F(script_path_test, paths_that_cannot_take_a_script_are_refused_with_their_
     EXPECT_TRUE(exists(dir + "/out.sql"));
 }
 
-TEST_F(script_path_test, an_existing_writable_script_is_deleted_in_every_mode)
+TEST_F(script_path_test, a_device_or_a_pipe_is_never_taken_for_a_script)
+{
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    for (const std::string path : {dir + "/fifo", std::string("/dev/full"), std::string("/dev/null")}) {
+        const std::string text = level1_text(path);
+        EXPECT_NE(text.find("specifies a device, pipe or socket, not a file. It was left unchanged."),
+                  std::string::npos)
+            << path << ": " << text;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST_F(script_path_test, an_existing_writable_script_is_kept_until_the_run_replaces_it)
 {
     recording_hooks hooks;
     hooks_scope scope(hooks);
@@ -75,7 +90,7 @@ TEST_F(script_path_test, an_existing_writable_script_is_deleted_in_every_mode)
         write_file(dir + "/out.sql");
         c.set_mode(mode);
         c.check_dest();
-        EXPECT_FALSE(exists(dir + "/out.sql")) << "mode " << mode;
+        EXPECT_TRUE(exists(dir + "/out.sql")) << "mode " << mode;
     }
     // A mistyped source leaves the old script alone.
     write_file(dir + "/out.sql");

@@ -512,7 +512,13 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
 {
     auto* live = dynamic_cast<pgs_recordset*>(&dst);
     try {
-        return copy_rows_of(listed_name, src, dst, tm);
+        try {
+            return copy_rows_of(listed_name, src, dst, tm);
+        } catch (const tk_exception& e) {
+            // Reading the next source row failed: was it the connection?
+            throw_if_lost(&e);
+            throw;
+        }
     } catch (const lost_server& lost) {
         if (live) {
             // The source went away: what the destination holds of this table

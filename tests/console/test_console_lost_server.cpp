@@ -1,0 +1,256 @@
+// A server that goes away in the middle of a run: the console program ends at once with one
+// message that names the server, the table and the rows kept, exit status 255. The servers
+// stopped here are a throwaway pair of this test's own, so the suite's servers stay up.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console_test_support.h"
+
+namespace {
+
+using namespace console_test;
+using strings = std::vector<std::string>;
+
+std::string shell_output(const std::string& command)
+{
+    std::string out;
+    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe)
+        throw std::runtime_error("cannot run " + command);
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe.get()))
+        out += buffer;
+    return out;
+}
+
+int pid_in(const std::string& file)
+{
+    std::ifstream in(file);
+    int pid = 0;
+    in >> pid;
+    return pid;
+}
+
+// The program started in the background, its two streams going to files.
+class background_run {
+public:
+    background_run(const strings& arguments, const std::string& folder) : m_out(folder + "/run.out"), m_err(folder + "/run.err")
+    {
+        const std::string program = quindrel_path();
+        std::vector<std::string> texts{program};
+        texts.insert(texts.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& t : texts)
+            argv.push_back(t.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start " + program);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~background_run()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    run_result wait()
+    {
+        // A run that ends as it should is over within seconds of losing its server.
+        int status = 0;
+        for (int i = 0; i < 1200; ++i) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+                break;
+            if (i == 1199) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        m_pid = 0;
+        run_result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = read_file(m_out);
+        r.err = read_file(m_err);
+        return r;
+    }
+
+private:
+    pid_t m_pid = 0;
+    std::string m_out, m_err;
+};
+
+// Waits until the condition holds (or a minute passed); false when it never did.
+template <class Condition>
+bool wait_for(Condition condition)
+{
+    for (int i = 0; i < 1200; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+class lost_server_test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char folder[] = "/tmp/qc_lost_XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        s_dir = folder;
+        const std::string script = std::string(QUINDREL_SOURCE_DIR) + "/scripts/test_servers.sh";
+        ASSERT_EQ(std::system((script + " start " + s_dir + " >" + s_dir + ".log 2>&1").c_str()), 0)
+            << read_file(s_dir + ".log");
+        const std::string ports =
+            shell_output("bash -c '. " + s_dir + "/env && echo $TEST_MYSQL_PORT $TEST_PG_PORT'");
+        std::sscanf(ports.c_str(), "%d %d", &s_my_port, &s_pg_port);
+    }
+    static void TearDownTestSuite()
+    {
+        const std::string script = std::string(QUINDREL_SOURCE_DIR) + "/scripts/test_servers.sh";
+        (void)std::system((script + " stop " + s_dir + " >/dev/null 2>&1").c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(s_dir, ec);
+        std::filesystem::remove(s_dir + ".log", ec);
+    }
+
+    // Connection options with one side pointing at the throwaway server.
+    static strings options(bool own_mysql, bool own_pg)
+    {
+        strings args = connection_options();
+        if (own_mysql)
+            args[1] = "--myport=" + std::to_string(s_my_port);
+        if (own_pg)
+            args[5] = "--pgport=" + std::to_string(s_pg_port);
+        return args;
+    }
+    static std::string own_pg_conninfo(const std::string& db)
+    {
+        std::string info = test_env::pg_conninfo(db);
+        return info.replace(info.find("port=" + std::to_string(test_env::pg().port)),
+                            5 + std::to_string(test_env::pg().port).size(), "port=" + std::to_string(s_pg_port));
+    }
+
+    static inline std::string s_dir;
+    static inline int s_my_port = 0;
+    static inline int s_pg_port = 0;
+};
+
+std::string big_table(int rows)
+{
+    return "CREATE TABLE big (id INT PRIMARY KEY, pad VARCHAR(40));"
+           "INSERT INTO big SELECT seq, CONCAT('row ', seq) FROM seq_1_to_" + std::to_string(rows) + ";";
+}
+
+TEST_F(lost_server_test, postgresql_stopped_mid_table_ends_the_run_with_one_message)
+{
+    mysql_source src;
+    src.exec(big_table(300000));
+    const std::string db = test_env::unique_name("qclost");
+    scratch dir;
+    background_run run(options(false, true) + strings{"--src=" + src.name(), "--dest=" + db}, dir.path());
+    // Rows are arriving: stop the server under the run (fast shutdown ends every session).
+    ASSERT_TRUE(wait_for([&] {
+        try {
+            pqxx::connection c(own_pg_conninfo(db));
+            pqxx::nontransaction t(c);
+            return t.exec("SELECT count(*) FROM big")[0][0].as<long>() > 1000;
+        } catch (const std::exception&) {
+            return !run.running();
+        }
+    }));
+    ASSERT_EQ(kill(pid_in(s_dir + "/pg/data/postmaster.pid"), SIGINT), 0);
+    const run_result r = run.wait();
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(count_of(r.err, "Error:"), 1u) << r.err;
+    EXPECT_NE(r.err.find("Lost the connection to the PostgreSQL server while converting table 'big': "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(" of its rows were committed. The conversion was ended."), std::string::npos) << r.err;
+    EXPECT_LT(r.out.size() + r.err.size(), 2000u);
+}
+
+TEST_F(lost_server_test, mysql_killed_mid_table_keeps_the_committed_rows_and_an_earlier_script)
+{
+    // The source on the throwaway server.
+    const std::string source = test_env::unique_name("qclostsrc");
+    const std::string create = "mariadb --no-defaults -h127.0.0.1 -P" + std::to_string(s_my_port) +
+                               " -uroot -p\"$TEST_MYSQL_PASSWORD\" -e \"CREATE DATABASE " + source + "; USE " + source +
+                               "; " + big_table(1000000) + "\"";
+    ASSERT_EQ(std::system(create.c_str()), 0);
+
+    pg_destination dst;
+    scratch live_dir, dump_dir;
+    const std::string script = dump_dir.write("out.sql", "earlier script\n");
+    background_run live(options(true, false) + strings{"--src=" + source, "--dest=" + dst.name(), "--fast_insert"},
+                        live_dir.path());
+    // Rows committed on the live side, then the new script growing beside the old one.
+    ASSERT_TRUE(wait_for([&] {
+        try {
+            return std::stol(dst.value("SELECT count(*) FROM big")) >= 1000 || !live.running();
+        } catch (const std::exception&) {
+            return !live.running();
+        }
+    }));
+    strings mysql_only = options(true, false);
+    mysql_only.resize(4);
+    background_run dump(mysql_only + strings{"--src=" + source, "--dest=" + script, "--dump"}, dump_dir.path());
+    ASSERT_TRUE(wait_for([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(dump_dir.path()))
+            if (entry.path().filename().string().starts_with("out.sql.tmp") && entry.file_size() > 100000)
+                return true;
+        return !dump.running();
+    }));
+    ASSERT_EQ(kill(pid_in(s_dir + "/my/pid"), SIGKILL), 0);
+
+    const run_result l = live.wait();
+    EXPECT_EQ(l.status, 255) << l.err;
+    EXPECT_EQ(count_of(l.err, "Error:"), 1u) << l.err;
+    const std::string head = "Lost the connection to the MySQL server while converting table 'big': ";
+    const std::size_t at = l.err.find(head);
+    ASSERT_NE(at, std::string::npos) << l.err;
+    // The message's count is what the destination holds, and a later run in mode 3 can complete it.
+    const std::string committed = l.err.substr(at + head.size(), l.err.find(' ', at + head.size()) - at - head.size());
+    EXPECT_EQ(committed, dst.value("SELECT count(*) FROM big")) << l.err;
+    EXPECT_NE(committed, "1000000");
+
+    const run_result d = dump.wait();
+    EXPECT_EQ(d.status, 255) << d.err.substr(0, 2000);
+    EXPECT_NE(d.err.find(head), std::string::npos) << d.err;
+    EXPECT_NE(d.err.find("The script file was not written."), std::string::npos) << d.err;
+    const std::string kept = read_file(script);
+    EXPECT_TRUE(kept == "earlier script\n") << kept.size() << " bytes";
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dump_dir.path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (strings{"out.sql", "run.err", "run.out"}));
+}
+
+}  // namespace

@@ -1,16 +1,41 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds, starts throwaway servers,
-# runs every test, stops the servers.
+# The test command: installs what is missing, builds the project twice (as
+# shipped, and with AddressSanitizer and UndefinedBehaviorSanitizer), starts
+# throwaway servers once, runs every test in both builds, stops the servers.
+# Fails when a test fails in either build or a sanitizer reports anything.
+#   BUILD_DIR      the plain build (default: build)
+#   SAN_BUILD_DIR  the sanitizer build (default: BUILD_DIR-sanitize)
+#   SKIP_SANITIZE  set to 1 to run the plain build only (a quick local run)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+san_build=${SAN_BUILD_DIR:-$build-sanitize}
+jobs=$(nproc)
 "$root/scripts/install_deps.sh"
+
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$jobs"
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  # The benchmarks are not run by the tests: not built here.
+  cmake -S "$root" -B "$san_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUINDREL_SANITIZE=ON \
+      -DQUINDREL_BENCH=OFF >/dev/null
+  cmake --build "$san_build" -j"$jobs"
+fi
+
 servers=$(mktemp -d /tmp/quindrel-test-servers.XXXXXX)
 trap '"$root/scripts/test_servers.sh" stop "$servers"; rm -rf "$servers"' EXIT
 "$root/scripts/test_servers.sh" start "$servers"
 # shellcheck disable=SC1091
 . "$servers/env"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)" "$@"
+
+status=0
+(cd "$build" && ctest --output-on-failure -j"$jobs" "$@") || status=1
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  # Every report ends the process that made it with a failure (the console
+  # program started by the tests included): leaks too.
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  echo "=== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
+  (cd "$san_build" && ctest --output-on-failure -j"$jobs" "$@") || status=1
+fi
+exit "$status"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_quote.h"
 #include "support/psql_load.h"
 #include "support/scratch_dir.h"
 #include "support/test_env.h"
@@ -325,6 +327,65 @@ TEST_F(script_test, comment_cannot_be_closed_by_a_table_name)
     db->create_table1(L"a*/b", s, *std::make_unique<udb_indexes>());
     db->close();
     EXPECT_EQ(read_file(path).find("a*/b"), std::string::npos);
+}
+
+TEST(script_comment_text, nothing_in_it_can_open_or_close_a_comment_or_end_a_line)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain Zo\xC3\xAB", "plain Zo\xC3\xAB"},
+        {"a*/b", "a* /b"},
+        {"a/*b", "a/ *b"},      // block comments nest: an opening one matters as much
+        {"*/*/", "* / * /"},
+        {"/*/", "/ * /"},
+        {"a\nb\r--c\t", "a\\nb\\r--c\\t"},  // a line break would end a -- comment
+        {"esc\x1B[0m", "esc\\x1B[0m"},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(pgs_comment_text(in), out) << in;
+}
+
+TEST_F(script_test, an_earlier_script_stays_until_the_new_one_is_finished)
+{
+    {
+        std::ofstream(path) << "earlier";
+    }
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    udb_schema s;
+    s.add_column(column(L"x", VT_I4));
+    auto files_in_dir = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        return names;
+    };
+    // A run that fails midway: the script is dropped while the error unwinds.
+    try {
+        auto db = open();
+        db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+        EXPECT_EQ(read_file(path), "earlier");
+        throw std::runtime_error("the run failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(read_file(path), "earlier");
+    EXPECT_EQ(files_in_dir(), std::vector<std::string>{"out.sql"});
+
+    // A finished one takes the earlier one's place, with its permissions.
+    auto db = open();
+    db->create_table1(L"t", s, *std::make_unique<udb_indexes>());
+    db->close();
+    EXPECT_NE(read_file(path).find("CREATE TABLE"), std::string::npos);
+    EXPECT_EQ(files_in_dir(), std::vector<std::string>{"out.sql"});
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(script_test, a_pipe_is_never_taken_for_a_script)
+{
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_THROW(open(), tk_exception);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // ---- rows -------------------------------------------------------------------------------------

@@ -289,8 +289,13 @@ TEST_F(existing_destination_test, mode_4_into_a_table_without_a_key_adds_the_row
     run();
     EXPECT_EQ(rows("SELECT id, name FROM t ORDER BY id, name"),
               (std::vector<std::string>{"1|new one", "1|old one", "2|two", "4|four"}));
-    ASSERT_EQ(hooks.continues.size(), 1u);
-    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+    // Said once for the table, before its rows; the refused row is counted.
+    ASSERT_EQ(hooks.continues.size(), 2u);
+    EXPECT_EQ(hooks.continues[0],
+              "public.t: The table has no primary or unique key to merge on: its rows were appended.");
+    EXPECT_EQ(hooks.continues[1].rfind("t, record #3: ", 0), 0u) << hooks.continues[1];
+    EXPECT_EQ(conv->failures.rows.load(), 1u);
+    EXPECT_EQ(conv->failures.tables.load(), 0u);
 }
 
 TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
@@ -301,6 +306,8 @@ TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
     EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
     ASSERT_EQ(hooks.continues.size(), 1u);
     EXPECT_EQ(hooks.continues[0], std::string("t: ") + not_conform_message);
+    EXPECT_EQ(conv->failures.tables.load(), 1u);
+    EXPECT_EQ(conv->failures.rows.load(), 0u);
     EXPECT_EQ(rows("SELECT count(*) FROM t"), std::vector<std::string>{"0"});
     EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
 }

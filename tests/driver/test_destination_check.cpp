@@ -64,7 +64,7 @@ TEST_F(script_path_test, paths_that_cannot_take_a_script_are_refused_with_their_
 TEST_F(script_path_test, a_device_or_a_pipe_is_never_taken_for_a_script)
 {
     ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
-    for (const std::string path : {dir + "/fifo", std::string("/dev/full"), std::string("/dev/null")}) {
+    for (const std::string& path : {dir + "/fifo", std::string("/dev/full"), std::string("/dev/null")}) {
         const std::string text = level1_text(path);
         EXPECT_NE(text.find("specifies a device, pipe or socket, not a file. It was left unchanged."),
                   std::string::npos)

@@ -217,12 +217,13 @@ TEST(profile_values, query_texts_are_kept_on_one_line)
 }
 
 // The halves' connection settings, without a server.
-TEST(convertor_halves, mysql_settings_are_trimmed_and_an_empty_port_is_3306)
+TEST(convertor_halves, mysql_host_and_port_are_trimmed_the_password_kept_and_an_empty_port_is_3306)
 {
     pelmora_convertor c(convertor_form::console);
-    c.store_mysql_settings("  db.example  ", "u", " ", "");
+    c.store_mysql_settings("  db.example  ", " u ", " pass word ", "");
     EXPECT_EQ(c.mysql_host, "db.example");
-    EXPECT_EQ(c.mysql_password, "");
+    EXPECT_EQ(c.mysql_user, "u");
+    EXPECT_EQ(c.mysql_password, " pass word ");
     EXPECT_EQ(c.mysql_port, "3306");
 }
 

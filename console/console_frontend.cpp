@@ -87,9 +87,8 @@ void console_hooks::progress_line(const std::wstring& line)
 
 void console_hooks::unexpected_error(const std::string& text)
 {
-    // The run has logged it already.
-    if (!console_is_silent())
-        console_write_err(tk_visible_text(text) + "\n");
+    // The run has logged it already. It ended the run: shown even when silent.
+    console_write_err(tk_visible_text(text) + "\n");
 }
 
 void console_hooks::missing_table(const std::wstring& listed_name)

@@ -165,7 +165,9 @@ void error_handler::handle(const tk_exception& e, bool top_level)
     }
 
     tk_write_log(1, "Got 0-level error");
-    if (m_suppress)
+    // The error that ended a run is shown even to a silenced front end whose
+    // errors end the program: it is the reason nothing (more) was converted.
+    if (m_suppress && !(top_level && hooks.level1_ends_process()))
         return;
     const frontend_continue_answer answer = hooks.ask_continue(message);
     if (answer.abort && !top_level)

@@ -47,7 +47,9 @@ public:
     // Reports one exception by its level (see the top of this file). Returns
     // for levels 0 and 1 unless the front end ends the program; throws
     // tk_final_exception when the user aborts a level-0 report and top_level
-    // is false; never returns for level 2.
+    // is false; never returns for level 2. Suppressed reports are not shown,
+    // except where the front end ends the program on errors (the console): an
+    // error of level 1, and one that ended the run (top_level), always are.
     void handle(const tk_exception& e, bool top_level);
 
     // The user text of a report: prefix + ": " (when set), then the code's

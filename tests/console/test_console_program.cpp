@@ -348,6 +348,14 @@ TEST_F(console_program_test, silent_prints_nothing_and_the_log_file_gets_the_pro
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("Error:\nAccess denied.", 0), 0u) << r.err;
+
+    // A row refused: silent hides its report, not the summary nor the status.
+    src.exec("CREATE TABLE shifts (id INT PRIMARY KEY, starts TIME); INSERT INTO shifts VALUES (1, '100:00:00');");
+    r = run_quindrel(live() + strings{"--silent", "--mode=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Conversion incomplete: 1 rows, 0 tables, 0 indexes, 0 foreign keys and 0 views were not "
+                     "converted\n");
 }
 
 TEST_F(console_program_test, script_file_loads_with_psql)

@@ -99,10 +99,6 @@ struct lost_server {
 
 connection_lost_exception::connection_lost_exception(const std::string& message) : tk_exception(message, 1) {}
 
-namespace {
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 
 init_conversion::init_conversion(std::atomic<bool>& finished, int no_com) : m_finished(finished), m_no_com(no_com)

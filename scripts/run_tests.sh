@@ -35,6 +35,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # program started by the tests included): leaks too.
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp
   echo "=== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
   (cd "$san_build" && ctest --output-on-failure -j"$jobs" "$@") || status=1
 fi

@@ -16,6 +16,7 @@
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dmp_recordset.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
@@ -307,6 +308,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     const int mode = c_.n_mode;
     const bool existed = dest_->is_table_exist(full_name);
+    bool rows_by_insert = false;
     if (existed) {
         switch (mode) {
         case udb_mode_skip_tables:
@@ -316,9 +318,10 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
             break;
         case udb_mode_merge:
         case udb_mode_synchronize:
-            // Existing rows may collide with new ones: rows go one by one from
-            // here on, so a collision affects that row only.
-            c_.get_pgs_engine().fast_insert = false;
+            // Existing rows may collide with new ones: this table's rows go by
+            // INSERT, whose conflict clause keeps or replaces the existing row
+            // (the user's COPY setting stays as it is for the other tables).
+            rows_by_insert = true;
             break;
         default:
             break;
@@ -329,6 +332,13 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
+
+    if (rows_by_insert) {
+        if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
+            live->set_rows_by_insert(true);
+        else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
+            script->set_rows_by_insert(true);
+    }
 
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))

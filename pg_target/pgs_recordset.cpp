@@ -249,11 +249,14 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     std::string table_sql;  // "schema"."table" as UTF-8
     record_layout copy_layout;
     record_layout insert_layout;
-    std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES (
-    std::string insert_suffix;  // ") on conflict ..." for the key-conflict form
+    std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES
+    std::string insert_suffix;  // " on conflict ..." for the key-conflict form
     bool suffix_ready = false;  // insert_suffix fits the layout and the form
     bool key_unusable = false;  // the server matched no unique index to the key columns
     std::string statement;      // reused INSERT text
+    // The statement form the pending INSERT rows were written for.
+    std::string batch_prefix;
+    std::string batch_suffix;
     std::unique_ptr<pgs_encoder> encoder;  // the chosen client encoding; null for UTF8
 
     // The open COPY: the transaction first, so the writer is destroyed first.
@@ -264,7 +267,11 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     };
     std::unique_ptr<copy_batch> batch;
     pgs_connection* batch_conn = nullptr;
-    std::string lines;                        // the batch's lines, each ending in '\n'
+    // The pending rows are COPY lines or INSERT value lists, never both: a row
+    // that goes the other way commits the pending ones first.
+    bool pending_inserts = false;
+    std::string lines;                        // the batch's rows: COPY lines, each ending in '\n',
+                                              // or INSERT value lists "(...)"
     std::vector<std::size_t> line_ends;       // end offset of each line
     std::vector<std::uint64_t> line_records;  // record number of each line
     std::size_t sent = 0;                     // bytes of `lines` handed to the library
@@ -316,6 +323,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         line_ends.clear();
         line_records.clear();
         sent = 0;
+        pending_inserts = false;
     }
 
     std::size_t line_begin(std::size_t i) const { return i == 0 ? 0 : line_ends[i - 1]; }
@@ -329,11 +337,15 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         sent = lines.size();
     }
 
-    // Completes and commits the batch; a refused batch is replayed piece by
-    // piece. The rows the server refuses (all of the batch when it cannot be
-    // stored at all) are kept in `rejected` for the next report.
+    // Completes and commits the pending rows; a refused batch is replayed
+    // piece by piece. The rows the server refuses (all of the batch when it
+    // cannot be stored at all) are kept in `rejected` for the next report.
     void commit_batch()
     {
+        if (pending_inserts) {
+            commit_inserts();
+            return;
+        }
         if (!batch) {
             clear_lines();
             return;
@@ -357,6 +369,62 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         replay(failure);
     }
 
+    // The INSERT statement of the pending rows [lo, hi).
+    void build_insert(std::string& sql, std::size_t lo, std::size_t hi) const
+    {
+        sql = batch_prefix;
+        for (std::size_t i = lo; i < hi; ++i) {
+            if (i != lo) sql += ", ";
+            sql.append(lines, line_begin(i), line_ends[i] - line_begin(i));
+        }
+        sql += batch_suffix;
+    }
+
+    // Sends the pending INSERT rows in one transaction.
+    void commit_inserts()
+    {
+        if (line_ends.empty()) {
+            clear_lines();
+            return;
+        }
+        if (batch_conn) batch_conn->clear_batch_owner(this);
+        batch_conn = nullptr;
+        std::string failure;
+        for (;;) {
+            try {
+                pgs_connection& c = rs.conn();
+                close_reading();
+                c.make_room();
+                pqxx::work w(c.get(), "slow_append");
+                build_insert(statement, 0, line_ends.size());
+                tk_write_log(2, "Run SQL query: %zu rows", line_ends.size());
+                w.exec(statement);
+                w.commit();
+                clear_lines();
+                return;
+            } catch (const pqxx::pqxx_exception& e) {
+                const std::string state = pgs_sqlstate_of(e);
+                // The key's columns name no unique index the server can use (an
+                // index over expressions, a partial one): rows are inserted as
+                // they come, and the batch is tried again without the clause.
+                if (state == "42P10" && rs.m_key_conflict == pgs_key_conflict::replace && !key_unusable) {
+                    tk_write_wlog(3, L"Rows of '%s' cannot replace rows by key: no usable unique index",
+                                  rs.name.c_str());
+                    key_unusable = true;
+                    rs.build_conflict_clause();
+                    batch_suffix = insert_suffix;
+                    continue;
+                }
+                failure = e.base().what();
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+            break;
+        }
+        tk_write_log(3, "INSERT batch refused, replaying it row by row: %s", failure.c_str());
+        replay(failure);
+    }
+
     void commit_batch_keep_errors() noexcept
     {
         try {
@@ -368,19 +436,29 @@ struct pgs_recordset::impl final : pgs_batch_owner {
 
     void close_batch_for_other_work() noexcept override { commit_batch_keep_errors(); }
 
-    // The lines [lo, hi) under one savepoint; on refusal split in halves
-    // until the refused rows are single lines.
+    // The pending rows [lo, hi) in their own statement (INSERT) or COPY.
+    void send_rows(pqxx::transaction_base& t, std::size_t lo, std::size_t hi)
+    {
+        if (pending_inserts) {
+            build_insert(statement, lo, hi);
+            t.exec(statement);
+            return;
+        }
+        pqxx::tablewriter tw(t, table_sql);
+        const std::size_t b = line_begin(lo);
+        chunk.assign(lines, b, line_ends[hi - 1] - b - 1);
+        tw.write_raw_line(chunk);
+        tw.complete();
+    }
+
+    // The rows [lo, hi) under one savepoint; on refusal split in halves until
+    // the refused rows are single rows. The halves go in row order, so the
+    // rows that land are the ones a transaction per row would have stored.
     void replay_range(pqxx::work& w, std::size_t lo, std::size_t hi)
     {
         try {
             pqxx::subtransaction sub(w, "copy_rows");
-            {
-                pqxx::tablewriter tw(sub, table_sql);
-                const std::size_t b = line_begin(lo);
-                chunk.assign(lines, b, line_ends[hi - 1] - b - 1);
-                tw.write_raw_line(chunk);
-                tw.complete();
-            }
+            send_rows(sub, lo, hi);
             sub.commit();
         } catch (const pqxx::broken_connection&) {
             throw;
@@ -406,6 +484,7 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         }
         try {
             pgs_connection& c = rs.conn();
+            c.make_room();
             pqxx::work w(c.get(), "fast_append_replay");
             replay_range(w, 0, n);
             w.commit();
@@ -878,16 +957,19 @@ void pgs_recordset::append_record(udb_record& record)
 {
     tk_write_log(1, "pgs_recordset::append_record");
     const std::uint64_t record_number = ++m_append_calls;
-    pgs_engine& eng = engine();
-    if (record.get_total_size() > max_copy_row_size && eng.fast_insert) {
-        tk_write_log(2, "Row is too big, switch to slow_append");
-        // The rows so far are stored first; from now on every row of the
-        // process goes by INSERT, so no such row passes through COPY.
+    if (!engine().fast_insert || m_rows_by_insert) {
+        slow_append(record, record_number);
+    } else if (record.get_total_size() > max_copy_row_size) {
+        // A row this big stays out of the COPY stream: the rows before it are
+        // committed, it goes by INSERT in a transaction of its own, and the
+        // next row goes by COPY again.
+        tk_write_log(2, "Row is too big, sending it by INSERT");
         m_impl->commit_batch();
-        eng.fast_insert = false;
+        slow_append(record, record_number);
+        m_impl->commit_batch();
+    } else {
+        fast_append(record, record_number);
     }
-    if (eng.fast_insert) fast_append(record, record_number);
-    else slow_append(record);
     ++record_count;
     if (!m_impl->rejected.empty()) {
         std::vector<pgs_rejected_row> rows;
@@ -920,6 +1002,9 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
             throw tk_exception(tk_utf8_to_unicode(not_conform_text), 1);
         }
     }
+
+    // INSERT rows written before this one are stored first.
+    if (s.pending_inserts) s.commit_batch();
 
     // The line is formatted straight into the batch's buffer; a value that
     // does not fit takes its line back out.
@@ -967,7 +1052,7 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
     }
 }
 
-void pgs_recordset::slow_append(udb_record& record)
+void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
 {
     tk_write_log(1, "pgs_recordset::slow_append");
     impl& s = *m_impl;
@@ -986,65 +1071,62 @@ void pgs_recordset::slow_append(udb_record& record)
             first = false;
             pgs_append_identifier(s.insert_prefix, std::wstring_view(schema[std::size_t(c)].name));
         }
-        s.insert_prefix += ") VALUES (";
+        s.insert_prefix += ") VALUES ";
         s.suffix_ready = false;
     }
-    if (!s.suffix_ready) build_conflict_clause(record);
+    if (!s.suffix_ready) build_conflict_clause();
     for (std::size_t i = 0; i < record.size(); ++i) {
         if (s.insert_layout.column_of_field[i] < 0) {
             tk_write_wlog(2, L"Field %s not found in the schema", s.insert_layout.field_names[i].c_str());
             throw tk_exception(not_conform_text, 0);
         }
     }
-    // A batch of this recordset still open (rows before the switch) goes first.
-    s.commit_batch();
+    // Pending COPY rows, or INSERT rows written for another statement form,
+    // are stored first.
+    if (!s.pending_inserts || s.batch_prefix != s.insert_prefix || s.batch_suffix != s.insert_suffix)
+        s.commit_batch();
 
-    std::string& sql = s.statement;
-    sql = s.insert_prefix;
-    for (std::size_t i = 0; i < record.size(); ++i) {
-        if (i) sql += ", ";
-        const column_plan& col = s.columns[std::size_t(s.insert_layout.column_of_field[i])];
-        const udb_field& field = record[i];
-        pgs_check_zero_char(field, col.value, col.label);
-        check_chars(field, col);
-        const std::size_t at = sql.size();
-        pgs_append_sql_value(sql, field, col.value);
-        if (s.encoder) s.encoder->check(std::string_view(sql).substr(at), col.label);
-        if (col.check == fit_check::chars) {
-            if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(sql).substr(at), col, true);
-        } else if (col.check != fit_check::none) {
-            check_number(std::string_view(sql).substr(at), col);
-        }
-    }
-    const std::size_t values_end = sql.size();
-    sql += s.insert_suffix;
-    tk_write_log(2, "Run SQL query: %s", sql.c_str());
-    for (;;) {
-        try {
-            pgs_connection& c = conn();
-            s.close_reading();
-            c.make_room();
-            // One statement, committed on its own.
-            pqxx::nontransaction tx(c.get(), "slow_append");
-            tx.exec(sql);
-            return;
-        } catch (const pqxx::pqxx_exception& e) {
-            tk_write_log(1, "Got pqxx::pqxx_exception");
-            tk_write_log(3, "%s", e.base().what());
-            std::string state = pgs_sqlstate_of(e);
-            // The key's columns name no unique index the server can use (an
-            // index over expressions, a partial one): rows are inserted as
-            // they come, and the statement is tried again without the clause.
-            if (state == "42P10" && m_key_conflict == pgs_key_conflict::replace && !s.key_unusable) {
-                tk_write_wlog(3, L"Rows of '%s' cannot replace rows by key: no usable unique index", name.c_str());
-                s.key_unusable = true;
-                build_conflict_clause(record);
-                sql.resize(values_end);
-                sql += s.insert_suffix;
-                continue;
+    // The value list is formatted straight into the batch's buffer; a value
+    // that does not fit takes it back out.
+    std::string& out = s.lines;
+    const std::size_t start = out.size();
+    try {
+        out += '(';
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (i) out += ", ";
+            const column_plan& col = s.columns[std::size_t(s.insert_layout.column_of_field[i])];
+            const udb_field& field = record[i];
+            pgs_check_zero_char(field, col.value, col.label);
+            check_chars(field, col);
+            const std::size_t at = out.size();
+            pgs_append_sql_value(out, field, col.value);
+            if (s.encoder) s.encoder->check(std::string_view(out).substr(at), col.label);
+            if (col.check == fit_check::chars) {
+                if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(out).substr(at), col, true);
+            } else if (col.check != fit_check::none) {
+                check_number(std::string_view(out).substr(at), col);
             }
-            throw pgs_exception(row_error_text(e.base().what()), std::move(state));
         }
+        out += ')';
+    } catch (...) {
+        out.resize(start);
+        throw;
+    }
+    if (s.line_ends.empty()) {
+        s.pending_inserts = true;
+        s.batch_prefix = s.insert_prefix;
+        s.batch_suffix = s.insert_suffix;
+        // Whatever else wants the connection lets these rows go first.
+        pgs_connection& c = conn();
+        c.make_room();
+        c.set_batch_owner(m_impl.get());
+        s.batch_conn = &c;
+    }
+    s.line_ends.push_back(out.size());
+    s.line_records.push_back(record_number);
+    if (s.line_ends.size() >= std::size_t(insert_batch_rows) || out.size() >= max_insert_batch_bytes) {
+        tk_write_log(2, "Right before commit");
+        s.commit_batch();
     }
 }
 
@@ -1063,15 +1145,15 @@ void pgs_recordset::set_client_encoding(const std::wstring& pg_name)
         m_impl->encoder = std::move(encoder);
 }
 
-void pgs_recordset::build_conflict_clause(const udb_record& record)
+void pgs_recordset::build_conflict_clause()
 {
     impl& s = *m_impl;
     s.suffix_ready = true;
     if (m_key_conflict == pgs_key_conflict::skip) {
-        s.insert_suffix = ") on conflict do nothing";
+        s.insert_suffix = " on conflict do nothing";
         return;
     }
-    s.insert_suffix = ")";
+    s.insert_suffix.clear();
     if (s.key_unusable) return;
     if (key_pos < 0 || std::size_t(key_pos) >= indexes.size()) {
         tk_write_wlog(3, L"ERROR: Cannot update '%s', there's no primary/unique key", name.c_str());
@@ -1083,8 +1165,7 @@ void pgs_recordset::build_conflict_clause(const udb_record& record)
         if (!target.empty()) target += ", ";
         pgs_append_identifier(target, std::wstring_view(k));
     }
-    for (std::size_t i = 0; i < record.size(); ++i) {
-        const int c = s.insert_layout.column_of_field[i];
+    for (const int c : s.insert_layout.column_of_field) {
         if (c < 0) continue;
         const std::wstring& column = schema[std::size_t(c)].name;
         if (std::find(key.begin(), key.end(), column) != key.end()) continue;

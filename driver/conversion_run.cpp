@@ -165,6 +165,8 @@ conversion_outcome pelmora_convertor::run::execute()
         throw tk_exception("Unknown PostgreSQL encoding '" + tk_unicode_to_utf8(c_.client_encoding) + "'", 1);
     source_ = c_.get_sql_engine().open_db(c_.get_source(), 1, std::wstring());
     dest_ = c_.get_dest_base();
+    // A table the run creates is loaded first and indexed after its rows.
+    dest_->set_indexes_after_rows(true);
 
     std::string encoding = "set client_encoding to ";
     pgs_append_literal(encoding, std::wstring_view(c_.client_encoding));
@@ -328,6 +330,19 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         }
     }
 
+    // The indexes of a table created here are built once its recordset is gone
+    // (its last rows committed, its sequence set), whichever way the item ends.
+    struct deferred_indexes_guard {
+        pgs_base_db& db;
+        ~deferred_indexes_guard()
+        {
+            try {
+                db.build_deferred_indexes();
+            } catch (const std::exception& e) {
+                tk_write_log(3, "ERROR: %s", e.what());
+            }
+        }
+    } indexes_after_rows{*dest_};
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)

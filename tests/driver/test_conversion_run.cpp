@@ -423,7 +423,29 @@ TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
     rmdir(dir_template);
     EXPECT_NE(text.find("set client_encoding to 'UTF8'"), std::string::npos);
     EXPECT_NE(text.find("CREATE TABLE"), std::string::npos);
-    EXPECT_NE(text.find("Oslo"), std::string::npos);
+    const auto rows_at = text.find("Oslo");
+    EXPECT_NE(rows_at, std::string::npos);
+    // The primary key is added after the rows, as in the live run.
+    const auto key_at = text.find("PRIMARY KEY");
+    ASSERT_NE(key_at, std::string::npos);
+    EXPECT_GT(key_at, rows_at);
+}
+
+TEST_F(conversion_run_test, a_created_table_gets_its_keys_and_indexes_after_its_rows)
+{
+    source("CREATE TABLE k (id INT PRIMARY KEY, code VARCHAR(5), tag VARCHAR(5), KEY ix_tag (tag),"
+           " UNIQUE KEY uk_code (code));"
+           "INSERT INTO k VALUES (1,'a','x'),(2,'b','y'),(3,'c','x')");
+    conv->selected_tables = {L"k"};
+    conv->get_pgs_engine().fast_insert = true;
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(rows("SELECT count(*) FROM k"), std::vector<std::string>{"3"});
+    // Each index was created in a later transaction than every row.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid "
+                   "WHERE x.indrelid = 'k'::regclass AND i.xmin::text::bigint > "
+                   "(SELECT max(xmin::text::bigint) FROM k)"),
+              std::vector<std::string>{"3"});
 }
 
 // ---------------------------------------------------------------------------

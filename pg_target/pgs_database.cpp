@@ -15,6 +15,7 @@
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_writer_pool.h"
 
 namespace {
 
@@ -441,6 +442,16 @@ pgs_database::pgs_database(std::wstring name, std::wstring schema, std::int32_t 
 }
 
 pgs_database::~pgs_database() = default;
+
+pgs_writer_pool* pgs_database::writer_pool()
+{
+    if (!m_writers_started) {
+        m_writers_started = true;
+        if (const unsigned n = pgs_writer_pool::writers_for_this_machine())
+            m_writers = std::make_unique<pgs_writer_pool>(connection().conninfo(), n);
+    }
+    return m_writers.get();
+}
 
 pgs_connection& pgs_database::connection() const
 {

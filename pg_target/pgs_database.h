@@ -23,6 +23,7 @@
 class pgs_connection;
 class pgs_indexes_initializer;
 class pgs_schema_initializer;
+class pgs_writer_pool;
 class tk_exception;
 
 class pgs_base_db : public udb_database {
@@ -174,6 +175,10 @@ public:
     // The connection of this database's transactions (the engine's unless set).
     pgs_connection& connection() const;
     void set_connection(pgs_connection* conn) noexcept { m_connection = conn; }
+    // The writer threads that store row batches of this database's tables on
+    // connections of their own, started on first use; null on a single-core
+    // machine, where every batch is stored on the main connection.
+    pgs_writer_pool* writer_pool();
 
 private:
     std::unique_ptr<udb_recordset> create_table(const std::wstring& name, udb_schema& schema,
@@ -183,4 +188,6 @@ private:
 
     std::wstring m_schema;
     pgs_connection* m_connection = nullptr;  // not owned
+    std::unique_ptr<pgs_writer_pool> m_writers;
+    bool m_writers_started = false;
 };

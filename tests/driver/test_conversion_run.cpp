@@ -401,6 +401,57 @@ TEST_F(conversion_run_test, the_counters_can_be_read_while_a_worker_thread_runs_
     EXPECT_EQ(rows("SELECT count(*) FROM big"), std::vector<std::string>{"3000"});
 }
 
+// Tables the run creates are filled by several writer connections at once
+// (on a machine of more than one core); the reports and counts stay exact.
+class writers_test : public conversion_run_test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(writers_test, a_refused_row_is_reported_with_its_source_record_number_and_every_other_row_lands)
+{
+    // Rows 2500 and 4100 hold a time PostgreSQL refuses (past one day).
+    source("CREATE TABLE w (id INT PRIMARY KEY, t TIME);"
+           "INSERT INTO w SELECT seq, IF(seq IN (2500, 4100), '100:00:00', '08:00:00') FROM seq_1_to_5500;"
+           "CREATE TABLE w2 (id INT); INSERT INTO w2 SELECT seq FROM seq_1_to_3300");
+    conv->selected_tables = {L"w", L"w2"};
+    conv->get_pgs_engine().fast_insert = GetParam();
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    std::vector<std::string> reports = hooks.continues;
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].rfind("w, record #2500: ", 0), 0u) << reports[0];
+    EXPECT_EQ(reports[1].rfind("w, record #4100: ", 0), 0u) << reports[1];
+    EXPECT_EQ(rows("SELECT count(*), count(DISTINCT id), min(id), max(id) FROM w"),
+              std::vector<std::string>{"5498|5498|1|5500"});
+    EXPECT_EQ(rows("SELECT count(*) FROM w WHERE id IN (2499, 2501, 4099, 4101)"), std::vector<std::string>{"4"});
+    EXPECT_EQ(rows("SELECT count(*), sum(id) FROM w2"), std::vector<std::string>{"3300|5446650"});
+    // The key arrived after the rows.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_index WHERE indrelid = 'w'::regclass AND indisprimary"),
+              std::vector<std::string>{"1"});
+}
+
+INSTANTIATE_TEST_SUITE_P(conversion_run, writers_test, ::testing::Values(true, false),
+                         [](const auto& info) { return std::string(info.param ? "copy" : "insert"); });
+
+TEST_F(conversion_run_test, a_stop_during_a_table_leaves_no_transaction_open_and_the_rows_counted_are_stored)
+{
+    source("CREATE TABLE s (id INT PRIMARY KEY, v VARCHAR(20));"
+           "INSERT INTO s SELECT seq, CONCAT('v', seq) FROM seq_1_to_60000");
+    conv->selected_tables = {L"s"};
+    conv->get_pgs_engine().fast_insert = true;
+    std::thread worker([&] { run(); });
+    while (!conv->is_finished() && conv->get_records_done() < 12000) std::this_thread::yield();
+    conv->request_stop();
+    worker.join();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::stopped);
+    const std::uint64_t done = conv->get_records_done();
+    EXPECT_LT(done, 60000u);
+    EXPECT_EQ(rows("SELECT count(*) FROM s"), std::vector<std::string>{std::to_string(done)});
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                   "pid <> pg_backend_pid() AND state LIKE 'idle in transaction%'"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation WHERE c.relname = 's'"),
+              std::vector<std::string>{"0"});
+}
+
 TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
 {
     small_source();

@@ -14,7 +14,11 @@
 // batch (COPY or INSERT alike), the batch is rolled back and replayed in
 // smaller pieces under savepoints, in row order, so the rows stored are those
 // a transaction per row would have stored and only the rows the server
-// refuses are left out. Those rows are reported by a
+// refuses are left out. While the next rows are read, full batches of a table
+// without keys (a table the run creates gets its keys after its rows) are
+// stored by the database's writer threads on connections of their own, several
+// at once; flush_rows(), reading the table and the destructor wait for all of
+// them first. Those rows are reported by a
 // pgs_rows_rejected_exception (record numbers are the 1-based numbers of the
 // append_record calls of this recordset) from the next append_record or from
 // flush_rows(). A value that cannot fit its column (an integer out of range, a

@@ -89,9 +89,11 @@ void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_reject
     for (;;) {
         try {
             c.make_room();
-            pqxx::work w(c.get(), b.inserts ? "slow_append" : "fast_append");
+            // The batch is one statement (one COPY, or one INSERT of every
+            // row), which the server runs as a transaction of its own: no
+            // BEGIN and COMMIT round trips around it.
+            pqxx::nontransaction w(c.get(), b.inserts ? "slow_append" : "fast_append");
             sender.send(w, 0, b.rows());
-            w.commit();
             b.clear_rows();
             return;
         } catch (const pqxx::pqxx_exception& e) {

@@ -447,8 +447,10 @@ pgs_writer_pool* pgs_database::writer_pool()
 {
     if (!m_writers_started) {
         m_writers_started = true;
-        if (const unsigned n = pgs_writer_pool::writers_for_this_machine())
+        if (const unsigned n = pgs_writer_pool::writers_for_this_machine()) {
             m_writers = std::make_unique<pgs_writer_pool>(connection().conninfo(), n);
+            if (m_writers->size() == 0) m_writers.reset();
+        }
     }
     return m_writers.get();
 }

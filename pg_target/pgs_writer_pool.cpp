@@ -23,8 +23,19 @@ unsigned pgs_writer_pool::writers_for_this_machine()
 pgs_writer_pool::pgs_writer_pool(std::string conninfo, unsigned writers)
     : m_conninfo(std::move(conninfo)), m_max_queued(std::max(1u, writers))
 {
-    tk_write_log(2, "Starting %u writer connections", writers);
-    for (unsigned i = 0; i < writers; ++i) m_threads.emplace_back([this] { writer_main(); });
+    // Connected here, so a server without free connections gives fewer
+    // writers (or none: size() is 0) rather than batches that cannot be stored.
+    for (unsigned i = 0; i < writers; ++i) {
+        std::unique_ptr<pgs_connection> conn;
+        try {
+            conn = std::make_unique<pgs_connection>(m_conninfo);
+        } catch (const std::exception& e) {
+            tk_write_log(3, "A writer connection could not be opened: %s", e.what());
+            break;
+        }
+        m_threads.emplace_back([this, c = conn.release()] { writer_main(std::unique_ptr<pgs_connection>(c)); });
+    }
+    tk_write_log(2, "%u writer connections", unsigned(m_threads.size()));
 }
 
 pgs_writer_pool::~pgs_writer_pool()
@@ -78,9 +89,8 @@ std::vector<pgs_rejected_row> pgs_writer_pool::collect(const void* owner)
     return rows;
 }
 
-void pgs_writer_pool::writer_main()
+void pgs_writer_pool::writer_main(std::unique_ptr<pgs_connection> conn)
 {
-    std::unique_ptr<pgs_connection> conn;
     for (;;) {
         job j;
         {

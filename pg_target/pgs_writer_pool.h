@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,9 +21,12 @@
 
 #include "pg_target/pgs_row_batch.h"
 
+class pgs_connection;
+
 class pgs_writer_pool {
 public:
-    // writers threads, each connecting with conninfo on its first batch.
+    // Up to `writers` threads, each with a connection opened here with
+    // conninfo (as many as the server lets open).
     pgs_writer_pool(std::string conninfo, unsigned writers);
     // Waits for every queued batch, then ends the threads and their connections.
     ~pgs_writer_pool();
@@ -42,6 +46,8 @@ public:
     // run's thread stores its own batches, in order), otherwise half the
     // cores, at most 4.
     static unsigned writers_for_this_machine();
+    // The writer threads running.
+    std::size_t size() const noexcept { return m_threads.size(); }
 
 private:
     struct job {
@@ -52,7 +58,7 @@ private:
         std::size_t in_flight = 0;
         std::vector<pgs_rejected_row> rejected;
     };
-    void writer_main();
+    void writer_main(std::unique_ptr<pgs_connection> conn);
 
     std::string m_conninfo;
     std::mutex m_mutex;

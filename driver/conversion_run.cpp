@@ -17,6 +17,7 @@
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dmp_recordset.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
@@ -142,7 +143,9 @@ private:
     std::pair<std::wstring, std::wstring> split_full_name(const std::wstring& full) const;
     // Throws lost_server when a connection the run needs is gone; `e` is the
     // failure at hand (a MySQL error says so by its number).
-    void throw_if_lost(const tk_exception* e) const;
+    // ask_destination false: only the error itself tells (a row that could
+    // not be converted says nothing of the destination).
+    void throw_if_lost(const tk_exception* e, bool ask_destination = true) const;
     // The error that ends the run after a server was lost during an item.
     connection_lost_exception lost_during(const lost_server& lost, const std::wstring& listed_name) const;
     // A stopped run leaves an earlier script as it was.
@@ -164,11 +167,26 @@ private:
     std::uint64_t item_rows_kept_ = 0;
 };
 
-void pelmora_convertor::run::throw_if_lost(const tk_exception* e) const
+void pelmora_convertor::run::throw_if_lost(const tk_exception* e, bool ask_destination) const
 {
     if (const auto* my = dynamic_cast<const sql_exception*>(e); my && my->is_connection_lost())
         throw lost_server{"MySQL"};
-    if (dynamic_cast<pgs_database*>(dest_.get()) && c_.get_pgs_engine().is_connection_lost())
+    if (!dynamic_cast<pgs_database*>(dest_.get()))
+        return;
+    if (!ask_destination && !dynamic_cast<const pgs_exception*>(e))
+        return;
+    // A refusal the server answered with its SQLSTATE leaves no doubt that it
+    // is there: only a failure without one is worth asking about.
+    if (const auto* rejected = dynamic_cast<const pgs_rows_rejected_exception*>(e)) {
+        bool unanswered = false;
+        for (const pgs_rejected_row& row : rejected->rows())
+            unanswered = unanswered || row.sqlstate.empty();
+        if (!unanswered)
+            return;
+    } else if (const auto* pg = dynamic_cast<const pgs_exception*>(e); pg && !pg->sqlstate().empty()) {
+        return;
+    }
+    if (c_.get_pgs_engine().is_connection_lost())
         throw lost_server{"PostgreSQL"};
 }
 
@@ -213,6 +231,8 @@ conversion_outcome pelmora_convertor::run::execute()
         throw tk_exception("Unknown PostgreSQL encoding '" + tk_unicode_to_utf8(c_.client_encoding) + "'", 1);
     source_ = c_.get_sql_engine().open_db(c_.get_source(), 1, std::wstring());
     dest_ = c_.get_dest_base();
+    // A table the run creates is loaded first and indexed after its rows.
+    dest_->set_indexes_after_rows(true);
 
     std::string encoding = "set client_encoding to ";
     pgs_append_literal(encoding, std::wstring_view(c_.client_encoding));
@@ -277,6 +297,7 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.record_count.store(0, std::memory_order_relaxed);
         item_result result = item_result::done;
         item_rows_kept_ = 0;
+        const std::uint64_t failed_indexes_before = dest_->failed_indexes;
         try {
             try {
                 result = convert_item(item);
@@ -295,6 +316,8 @@ conversion_outcome pelmora_convertor::run::execute()
                 eh->clear_prefix();
             throw lost_during(lost, item.first);
         }
+        // Counted once the item is over: its indexes may be built after its rows.
+        c_.failures.indexes.fetch_add(dest_->failed_indexes - failed_indexes_before, std::memory_order_relaxed);
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
@@ -372,6 +395,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     const int mode = c_.n_mode;
     const bool existed = dest_->is_table_exist(full_name);
+    bool rows_by_insert = false;
     if (existed) {
         switch (mode) {
         case udb_mode_skip_tables:
@@ -381,21 +405,40 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
             break;
         case udb_mode_merge:
         case udb_mode_synchronize:
-            // Existing rows may collide with new ones: rows go one by one from
-            // here on, so a collision affects that row only.
-            c_.get_pgs_engine().fast_insert = false;
+            // Existing rows may collide with new ones: this table's rows go by
+            // INSERT, whose conflict clause keeps or replaces the existing row
+            // (the user's COPY setting stays as it is for the other tables).
+            rows_by_insert = true;
             break;
         default:
             break;
         }
     }
 
-    const std::uint64_t failed_indexes_before = dest_->failed_indexes;
+    // The indexes of a table created here are built once its recordset is gone
+    // (its last rows committed, its sequence set), whichever way the item ends.
+    struct deferred_indexes_guard {
+        pgs_base_db& db;
+        ~deferred_indexes_guard()
+        {
+            try {
+                db.build_deferred_indexes();
+            } catch (const std::exception& e) {
+                tk_write_log(3, "ERROR: %s", e.what());
+            }
+        }
+    } indexes_after_rows{*dest_};
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
-    c_.failures.indexes.fetch_add(dest_->failed_indexes - failed_indexes_before, std::memory_order_relaxed);
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
+
+    if (rows_by_insert) {
+        if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
+            live->set_rows_by_insert(true);
+        else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
+            script->set_rows_by_insert(true);
+    }
 
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))
@@ -476,7 +519,7 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
                 report(e, false);
             }
         } catch (const tk_exception& e) {
-            throw_if_lost(&e);
+            throw_if_lost(&e, false);
             // A row that cannot be converted fails alone; worse errors fail the item.
             if (e.get_level() != 0)
                 throw;
@@ -507,6 +550,9 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
                                        pgs_table_mutator* tm)
 {
     auto* live = dynamic_cast<pgs_recordset*>(&dst);
+    // The recordset counts the rows it holds (stored, or on their way) less
+    // those refused; an existing table's own rows are in the count already.
+    const std::uint64_t rows_before = dst.get_record_count();
     try {
         try {
             return copy_rows_of(listed_name, src, dst, tm);
@@ -517,16 +563,16 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
         }
     } catch (const lost_server& lost) {
         if (live) {
-            // The source went away: what the destination holds of this table
-            // is committed now, so a later run in mode 3 can complete it.
-            if (std::string_view(lost.server) == "MySQL") {
-                try {
-                    live->flush_rows();
-                } catch (const std::exception& e) {
-                    tk_write_log(3, "%s", e.what());
-                }
+            // Every row on its way is stored now, or refused (all of them when
+            // the destination is gone): the count is then what was committed,
+            // and a later run in mode 3 can complete the table.
+            try {
+                live->flush_rows();
+            } catch (const std::exception& e) {
+                tk_write_log(3, "%s", e.what());
             }
-            item_rows_kept_ = live->get_committed_count();
+            const std::uint64_t rows_now = live->get_record_count();
+            item_rows_kept_ = rows_now > rows_before ? rows_now - rows_before : 0;
         } else {
             item_rows_kept_ = c_.records_done.load(std::memory_order_relaxed);
         }

@@ -218,9 +218,21 @@ void pgs_engine::delete_db(const std::wstring& name)
     }
 }
 
-bool pgs_engine::is_connection_lost() const noexcept
+bool pgs_engine::is_connection_lost() noexcept
 {
-    return m_connection && !m_connection->get().is_open();
+    if (!m_connection) return false;
+    pqxx::connection& c = m_connection->get();
+    if (!c.is_open()) return true;
+    // A connection learns that the server went away only when it is used: one
+    // trivial statement tells.
+    try {
+        m_connection->make_room();
+        pqxx::nontransaction tx(c, "alive");
+        tx.exec("SELECT 1");
+        return false;
+    } catch (const std::exception&) {
+        return !c.is_open();
+    }
 }
 
 bool pgs_engine::is_db_exist(const std::wstring& name)

@@ -86,7 +86,8 @@ public:
     pgs_connection* connection() noexcept { return m_connection.get(); }
     // Whether the connection was made and has since been lost (the server went
     // away or closed it); false before any connection.
-    bool is_connection_lost() const noexcept;
+    // (Asks the server with a trivial statement when the connection still looks open.)
+    bool is_connection_lost() noexcept;
     bool is_connected() const noexcept { return m_connection != nullptr; }
 
     // --- Parameters of the last connection. ---

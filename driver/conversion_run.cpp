@@ -12,6 +12,7 @@
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "driver/conversion_relations.h"
 #include "driver/error_handler.h"
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
@@ -127,6 +128,12 @@ private:
     void report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
                          const std::vector<std::uint64_t>& skipped);
     std::pair<std::wstring, std::wstring> split_full_name(const std::wstring& full) const;
+    // Index names must avoid every table and view the run will create (one name space).
+    void reserve_relation_names(const std::vector<std::size_t>& plan);
+    // Indexes the destination could not create so far, into the run's failure counts.
+    void count_index_failures();
+    // After the rows of every item: the foreign keys, then the views.
+    void create_keys_and_views();
 
     pelmora_convertor& c_;
     frontend_hooks& hooks_;
@@ -134,6 +141,8 @@ private:
     std::unique_ptr<udb_database> source_;
     std::unique_ptr<pgs_base_db> dest_;
     std::unique_ptr<pgs_tn_validator> validator_;
+    conversion_relations relations_;       // tables in place, for the keys and views
+    std::uint64_t indexes_counted_ = 0;   // index failures already counted
 };
 
 void pelmora_convertor::run::progress(const std::wstring& line)
@@ -216,6 +225,7 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.query_list.emplace_back(table, std::wstring());
     }
 
+    reserve_relation_names(plan);
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
@@ -233,11 +243,14 @@ conversion_outcome pelmora_convertor::run::execute()
             report(e, false);
         }
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
+        count_index_failures();
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
             return conversion_outcome::stopped;
         }
     }
+
+    create_keys_and_views();
 
     if (error_handler* eh = error_handler::try_instance())
         eh->clear_prefix();
@@ -310,6 +323,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     if (existed) {
         switch (mode) {
         case udb_mode_skip_tables:
+            if (is_table)
+                relations_.add_table(listed_name, full_name, tm, false);  // kept as it is, still a parent
             return item_result::done;
         case udb_mode_overwrite_tables:
             dest_->delete_tab(full_name);
@@ -329,6 +344,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
+    if (is_table)
+        relations_.add_table(listed_name, full_name, tm, true);
 
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))
@@ -439,6 +456,49 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
         }
         set_prefix(listed_name, source_row_of(row.record_number, skipped));
         report(pgs_exception(row.message), false);
+    }
+}
+
+void pelmora_convertor::run::reserve_relation_names(const std::vector<std::size_t>& plan)
+{
+    auto& restricted = c_.get_pgs_engine().in_validator().restricted_names;
+    const auto& mutators = c_.get_table_mutators();
+    for (std::size_t index : plan) {
+        const std::wstring& name = c_.query_list[index].first;
+        restricted.push_back(name);
+        auto it = mutators.find(name);
+        if (it != mutators.end() && it->second && !it->second->get_new_name().empty())
+            restricted.push_back(it->second->get_new_name());
+    }
+    for (const udb_view& view : conversion_relations::views_to_convert(source_->get_views(), c_.convert_views,
+                                                                        c_.selected_views))
+        restricted.push_back(view.first);
+}
+
+void pelmora_convertor::run::count_index_failures()
+{
+    const std::uint64_t total = dest_->indexes_failed();
+    if (total > indexes_counted_) {
+        c_.failures.indexes.fetch_add(total - indexes_counted_, std::memory_order_relaxed);
+        indexes_counted_ = total;
+    }
+}
+
+void pelmora_convertor::run::create_keys_and_views()
+{
+    // Keys are structure: created also when only definitions are converted. Without
+    // indexes a parent has no key to refer to, so none are created then.
+    if (c_.skip_idx)
+        tk_write_log(3, "Tables were created without indexes: their foreign keys are not created");
+    else
+        c_.failures.keys.fetch_add(relations_.create_keys(source_->get_relationships(), *dest_),
+                                   std::memory_order_relaxed);
+    const udb_view_list views = conversion_relations::in_dependency_order(
+        conversion_relations::views_to_convert(source_->get_views(), c_.convert_views, c_.selected_views));
+    if (!views.empty()) {
+        const std::uint64_t before = dest_->views_failed();
+        dest_->create_views(views);
+        c_.failures.views.fetch_add(dest_->views_failed() - before, std::memory_order_relaxed);
     }
 }
 

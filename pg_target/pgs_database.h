@@ -65,7 +65,20 @@ public:
     // naming the key otherwise. Returns the rule trimmed.
     static std::wstring checked_fk_rule(const udb_relationship& key);
 
+    // Indexes and views this database could not create (each one reported), counted from its
+    // opening; the run reads them for its end-of-run summary.
+    std::uint64_t indexes_failed() const noexcept { return m_indexes_failed; }
+    std::uint64_t views_failed() const noexcept { return m_views_failed; }
+    void add_indexes_failed(std::uint64_t n) noexcept { m_indexes_failed += n; }
+
 protected:
+    // Sends the statement of one foreign key or view. The live database runs it (a refusal
+    // passes to the caller); a script writes it so that a refusal when the script is loaded
+    // becomes a warning naming `what` and the loading goes on.
+    virtual void send_guarded(const std::wstring& statement, const std::wstring& what);
+    // Called for an object left out (after its report): a script notes it in a comment.
+    virtual void note_left_out(const std::wstring& what, const std::string& reason);
+
     // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
     // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of
     // child and parent.
@@ -76,6 +89,10 @@ protected:
     static std::wstring make_sequence_statement(const udb_sequence& sequence);
     // The views of create_views, each statement handed to query().
     void create_views_by_query(const udb_view_list& views);
+
+private:
+    std::uint64_t m_indexes_failed = 0;
+    std::uint64_t m_views_failed = 0;
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL

@@ -207,7 +207,7 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     if (!indexes.empty()) {
         if (!partition) tk_write_log(3, "Right before idx_init.build_indexes");
         pgs_indexes_initializer idx_init(table, builder->get_columns(), indexes, builder->get_names_map());
-        idx_init.build_indexes(*this);
+        add_indexes_failed(idx_init.build_indexes(*this));
     } else {
         tk_write_log(partition ? 2 : 3, "indexes.size()=0");
     }
@@ -315,8 +315,30 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
         // database creates it.
         const std::wstring sql = make_fk_statement(key, child, parent, checked_fk_rule(key));
         tk_write_wlog(3, L"%s\n", sql.c_str());
-        query(sql);
+        send_guarded(sql, L"Foreign key '" + key.name + L"' of table '" + child + L"'");
     }
+}
+
+void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::wstring& what)
+{
+    // EXECUTE of a dollar-quoted text: the statement is neither parsed as PL/pgSQL nor
+    // escaped, and the whole block is one statement, created whole or not at all.
+    std::wstring warning = what + L" was not created: ";
+    std::wstring body = L"\r\nBEGIN\r\nEXECUTE " + pgs_dollar_quote(statement) +
+                        L";\r\nEXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " +
+                        pgs_quote_literal(std::wstring_view(warning)) + L" || SQLERRM;\r\nEND\r\n";
+    query(L"DO " + pgs_dollar_quote(body));
+}
+
+void pgs_dmp_database::note_left_out(const std::wstring& what, const std::string& reason)
+{
+    std::string line = "-- ";
+    pgs_append_utf8(line, what);
+    line += " was not converted: " + reason;
+    // One comment line: a line break in the reason would end the comment.
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    m_out.write(line + "\r\n");
 }
 
 void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)

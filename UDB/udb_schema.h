@@ -34,6 +34,7 @@ constexpr std::int32_t fixed_pgs = 4;           // VT_BSTR: CHAR on the PostgreS
 constexpr std::int32_t geography = 8;           // VT_BSTR
 constexpr std::int32_t fixed_mysql = 16;        // VT_BSTR: CHAR for the MySQL column-type writer
 constexpr std::int32_t empty_text_default = 16; // VT_BSTR bit: the source default is '' (PostgreSQL side)
+constexpr std::int32_t bit = 32;                // bit value: read as text, U+0001 stands for 1
 constexpr std::int32_t int64_signed = 1;        // 64-bit integer from MySQL
 constexpr std::int32_t int64_unsigned = 2;
 }  // namespace udb_subtype

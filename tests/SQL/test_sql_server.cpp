@@ -189,8 +189,8 @@ TEST(sql_server, column_descriptions_of_every_type)
         {L"da", VT_DATE, 10, 0, 0, 2, false, false, nullptr},
         {L"tm", VT_DATE, 10, 0, 0, 3, false, false, nullptr},
         {L"y", VT_UI2, 4, 0, 0, 0, false, false, nullptr},
-        {L"b1", VT_BOOL, 1, 0, 0, 0, true, false, "1"},
-        {L"b12", VT_UI2, 12, 0, 0, 0, false, false, nullptr},
+        {L"b1", VT_BOOL, 1, 0, 0, udb_subtype::bit, true, false, "1"},
+        {L"b12", VT_UI2, 12, 0, 0, udb_subtype::bit, false, false, nullptr},
         {L"c", VT_BSTR, 10, 0, 0, 0, false, false, "abc"},
         // DEFAULT '' rides in the sub-type: an empty text is no default in the value.
         {L"vc", VT_BSTR, 40, 0, 0, 0x10, true, false, ""},

@@ -420,6 +420,9 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
                 set_prefix(listed_name, row_number);
                 report(e, false);
             }
+        } catch (const udb_structure_exception&) {
+            // The table cannot take the rows at all: one report for the item.
+            throw;
         } catch (const tk_exception& e) {
             // A row that cannot be converted fails alone; worse errors fail the item.
             if (e.get_level() != 0)

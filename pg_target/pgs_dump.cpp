@@ -171,11 +171,7 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         pgs_fn_validator validator(source);
         for (std::size_t i = 0; i < source.size(); ++i) {
             t_ftd column = source[i];
-            if (!validator.is_acceptable(column.name)) {
-                column.name = validator.get_safe_name(column.name);
-                // A later column must not get the same safe name.
-                validator.add_existing_name(column.name);
-            }
+            column.name = validator.next_column_name(column.name);
             tk_write_wlog(2, L"%s -> %s", source[i].name.c_str(), column.name.c_str());
             source_names.push_back(source[i].name);
             own.add_column(std::move(column));

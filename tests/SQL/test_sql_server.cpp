@@ -482,6 +482,9 @@ TEST(sql_server, view_texts_are_cleaned_on_the_way_out_and_translated_on_the_way
     EXPECT_EQ(d->refine_view_in(L"select replicate('x', 3), dateadd(day, 1, d)"),
               L"select repeat('x', 3), dateadd(day, 1, d);");
     EXPECT_EQ(d->refine_view_in(L"select datediff(day, a, b)"), L"select datediff( a, b);");
+    // Strings, quoted names and comments are not rewritten.
+    EXPECT_EQ(d->refine_view_in(L"select '[x]', 'it\\'s len(', \"isnull(a, b)\", `[c]` /* [d] */ from [t]"),
+              L"select '[x]', 'it\\'s len(', \"isnull(a, b)\", `[c]` /* [d] */ from `t`;");
 }
 
 TEST(sql_server, geometry_columns_stream_as_text)

@@ -141,6 +141,14 @@ private:
     std::unique_ptr<udb_database> source_;
     std::unique_ptr<pgs_base_db> dest_;
     std::unique_ptr<pgs_tn_validator> validator_;
+    // Destination tables this run has made so far (schema and table as the server keeps
+    // them), and the validator that gives a later table whose name would land on one of
+    // them a name of its own.
+    std::vector<std::wstring> made_tables_;
+    std::unique_ptr<pgs_tn_validator> renamer_;
+    // The destination name of a table: its own, or a safe one when folding or the server's
+    // 63-byte cut makes it the name of a table this run has already made.
+    std::wstring unique_table_name(const std::wstring& name);
     conversion_relations relations_;       // tables in place, for the keys and views
     std::uint64_t indexes_counted_ = 0;   // index failures already counted
 };
@@ -182,11 +190,28 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.selected_tables = source_->get_table_names();
 
     // The work list: the listed items, then the selected tables. A table
-    // listed twice (names equal ignoring case) is converted once.
+    // listed twice (names equal ignoring case) is converted once, unless the
+    // source holds a table of each spelling (a server that keeps the case).
     const std::size_t listed = c_.query_list.size();
+    std::vector<std::wstring> source_tables;
+    bool source_tables_read = false;
+    auto same_table = [&](const std::wstring& a, const std::wstring& b) {
+        if (a == b)
+            return true;
+        if (!tk_equal_no_case(a, b))
+            return false;
+        if (!source_tables_read) {
+            source_tables = source_->get_table_names();
+            source_tables_read = true;
+        }
+        auto has = [&](const std::wstring& n) {
+            return std::find(source_tables.begin(), source_tables.end(), n) != source_tables.end();
+        };
+        return !(has(a) && has(b));
+    };
     auto is_listed_table = [&](const std::wstring& name, std::size_t end) {
         for (std::size_t i = 0; i < end; ++i)
-            if (c_.query_list[i].second.empty() && tk_equal_no_case(c_.query_list[i].first, name))
+            if (c_.query_list[i].second.empty() && same_table(c_.query_list[i].first, name))
                 return true;
         return false;
     };
@@ -203,7 +228,7 @@ conversion_outcome pelmora_convertor::run::execute()
     for (const std::wstring& table : c_.selected_tables) {
         bool twice = is_listed_table(table, listed);
         for (const std::wstring& a : appended)
-            twice = twice || tk_equal_no_case(a, table);
+            twice = twice || same_table(a, table);
         if (twice) {
             tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once", table.c_str());
             continue;
@@ -267,6 +292,34 @@ conversion_outcome pelmora_convertor::run::execute()
     return conversion_outcome::completed;
 }
 
+std::wstring pelmora_convertor::run::unique_table_name(const std::wstring& name)
+{
+    const bool cs = c_.get_pgs_engine().is_case_sens;
+    const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
+    auto key_of = [&](const std::wstring& table) {
+        return schema + L'\n' + pgs_truncate_identifier(pgs_fold_name(table, cs));
+    };
+    auto made = [&](const std::wstring& key) {
+        return std::find(made_tables_.begin(), made_tables_.end(), key) != made_tables_.end();
+    };
+    std::wstring result = name;
+    if (made(key_of(result))) {
+        // A safe name from the source's own names only, so a later run gives the same one.
+        if (!renamer_)
+            renamer_ = std::make_unique<pgs_tn_validator>(c_.selected_tables, std::vector<std::wstring>());
+        std::wstring tried = name;
+        do {
+            renamer_->add_existing_name(tried);
+            result = renamer_->get_safe_name(name);
+            tried = result;
+        } while (made(key_of(result)));
+        renamer_->add_existing_name(result);
+        progress(tk_wformat(L"Table '%s' is converted as '%s'\r\n", name.c_str(), result.c_str()));
+    }
+    made_tables_.push_back(key_of(result));
+    return result;
+}
+
 pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const udb_work_item& item)
 {
     const std::wstring& listed_name = item.first;
@@ -303,7 +356,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         new_name = tm->modify1(columns);
     }
 
-    std::wstring full_name = pgs_base_db::make_safe_tname(new_name, c_.pgs_schema);
+    std::wstring full_name = pgs_base_db::make_safe_tname(unique_table_name(new_name), c_.pgs_schema);
     tk_write_wlog(2, L"old_tab_name=%s, new_tab_name=%s", new_name.c_str(), full_name.c_str());
     if (full_name != new_name)
         dest_->add_tn_mapping(new_name, full_name);

@@ -501,7 +501,7 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
     }
 }
 
-void pgs_base_db::send_guarded(const std::wstring& statement, const std::wstring&)
+void pgs_base_db::send_guarded(const std::wstring& statement, const std::wstring&, const std::wstring&)
 {
     query(statement);
 }
@@ -944,15 +944,26 @@ void pgs_database::create_relationships(const std::vector<udb_relationship>& key
         const std::wstring child = names_map.get_tn_mapped_name(key.table, true);
         const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, true);
         const std::wstring rule = checked_fk_rule(key);
-        create_fk_index_if(parent, key.pk_flds);
+        const std::wstring made_index = create_fk_index(parent, key.pk_flds);
         const std::wstring sql = make_fk_statement(key, child, parent, rule);
         tk_write_wlog(3, L"%s\n", sql.c_str());
+        // A key is created whole or not at all: a unique index made for it goes with it.
+        auto drop_made_index = [&] {
+            if (made_index.empty()) return;
+            try {
+                query(L"DROP INDEX IF EXISTS " + made_index);
+            } catch (const pqxx::pqxx_exception& e) {
+                tk_write_log(3, "Cannot drop the index made for a foreign key: %s", e.base().what());
+            }
+        };
         try {
             query(sql);
         } catch (const pqxx::sql_error& e) {
+            drop_made_index();
             throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " + e.what(),
                                 e.sqlstate());
         } catch (const pqxx::pqxx_exception& e) {
+            drop_made_index();
             throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " +
                                 e.base().what());
         }
@@ -979,6 +990,11 @@ bool relation_exists(pgs_connection& conn, const std::wstring& schema, const std
 
 void pgs_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns)
 {
+    create_fk_index(table, columns);
+}
+
+std::wstring pgs_database::create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns)
+{
     tk_write_wlog(2, L"pgs_database::create_fk_index_if(%s)", table.c_str());
     pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
     try {
@@ -991,7 +1007,7 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
         }
         if (!is_table_exist(full)) {
             tk_write_wlog(3, L"Cannot create FK index, table '%s' does not exist", full.c_str());
-            return;
+            return {};
         }
         // The columns under the names the table has now.
         std::vector<std::wstring> plain;
@@ -1006,7 +1022,7 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
             // server refuses a key that refers to them.
             if (index.unique && index.fields.size() == plain.size()) {
                 tk_write_wlog(2, L"Child index for table '%s' exists", full.c_str());
-                return;
+                return {};
             }
             break;
         }
@@ -1041,11 +1057,13 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
         tk_write_wlog(2, L"str_query=%s", sql.c_str());
         rs.reset();
         query(sql);
+        return pgs_quote_identifier(std::wstring_view(schema)) + L"." + pgs_quote_identifier(std::wstring_view(index_name));
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "Error while creating index for FK: %s", e.base().what());
     } catch (const tk_exception& e) {
         tk_write_log(3, "Error while creating index for FK: %s", e.what());
     }
+    return {};
 }
 
 void pgs_database::create_sequences(const std::vector<udb_sequence>& list)

@@ -74,8 +74,11 @@ public:
 protected:
     // Sends the statement of one foreign key or view. The live database runs it (a refusal
     // passes to the caller); a script writes it so that a refusal when the script is loaded
-    // becomes a warning naming `what` and the loading goes on.
-    virtual void send_guarded(const std::wstring& statement, const std::wstring& what);
+    // becomes a warning naming `what` and the loading goes on. `unique_first`, when given, is
+    // run before a second try of the statement when the server refuses it for want of a
+    // unique key on the referenced columns; both stand or fall together.
+    virtual void send_guarded(const std::wstring& statement, const std::wstring& what,
+                              const std::wstring& unique_first = std::wstring());
     // Called for an object left out (after its report): a script notes it in a comment.
     virtual void note_left_out(const std::wstring& what, const std::string& reason);
 
@@ -148,6 +151,9 @@ public:
     // first index that begins with them is not unique, is longer than the columns, or none
     // begins with them, CREATE UNIQUE INDEX. A missing table or a failure is only logged.
     void create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns);
+    // The same; returns the schema-qualified name of the index it created, or "" when it
+    // created none.
+    std::wstring create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns);
 
     // The table list of the constructor: schema.table of each table found.
     void add_full_name2(const std::wstring& schema, const std::wstring& table);

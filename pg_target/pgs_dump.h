@@ -71,7 +71,8 @@ public:
 protected:
     // DO block that runs the statement and turns a refusal into a WARNING naming `what`, so a
     // script loaded with ON_ERROR_STOP goes on with the next key or view.
-    void send_guarded(const std::wstring& statement, const std::wstring& what) override;
+    void send_guarded(const std::wstring& statement, const std::wstring& what,
+                      const std::wstring& unique_first = std::wstring()) override;
     // A comment line saying what was left out and why.
     void note_left_out(const std::wstring& what, const std::string& reason) override;
 

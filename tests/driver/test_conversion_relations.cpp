@@ -15,7 +15,8 @@ namespace {
 using strings = std::vector<std::string>;
 
 // A small rental schema: a cascading key, a self-referencing SET NULL key, a composite key, a
-// key whose parent is left out of the work list, rows that break no key but arrive in any
+// key whose parent is left out of the work list, keys to a column with a plain index (one
+// whose values are unique, one with duplicates, which PostgreSQL must refuse), rows that break no key but arrive in any
 // order, a view over a view (named so that it sorts first), a view PostgreSQL refuses and a
 // view whose literals look like the rewriting's targets.
 const char* const rental_schema = R"sql(
@@ -28,6 +29,12 @@ CREATE TABLE inventory (store INT, item INT, qty INT, PRIMARY KEY (store, item))
 CREATE TABLE rental (id INT PRIMARY KEY, store INT, item INT,
   CONSTRAINT fk_rental_inventory FOREIGN KEY (store, item) REFERENCES inventory (store, item)) ENGINE=InnoDB;
 CREATE TABLE secret (id INT PRIMARY KEY) ENGINE=InnoDB;
+CREATE TABLE tag (code INT, KEY (code)) ENGINE=InnoDB;
+CREATE TABLE tagged (id INT PRIMARY KEY, code INT,
+  CONSTRAINT fk_tagged_tag FOREIGN KEY (code) REFERENCES tag (code)) ENGINE=InnoDB;
+CREATE TABLE dup (code INT, KEY (code)) ENGINE=InnoDB;
+CREATE TABLE duped (id INT PRIMARY KEY, code INT,
+  CONSTRAINT fk_duped_dup FOREIGN KEY (code) REFERENCES dup (code)) ENGINE=InnoDB;
 CREATE TABLE note (id INT PRIMARY KEY, secret_id INT,
   CONSTRAINT fk_note_secret FOREIGN KEY (secret_id) REFERENCES secret (id)) ENGINE=InnoDB;
 INSERT INTO country VALUES (1, 'Norway'), (2, 'Chile');
@@ -37,13 +44,16 @@ INSERT INTO inventory VALUES (1, 1, 5), (1, 2, 0);
 INSERT INTO rental VALUES (100, 1, 1), (101, 1, 2);
 INSERT INTO secret VALUES (7);
 INSERT INTO note VALUES (1, 7);
+INSERT INTO tag VALUES (1), (2); INSERT INTO tagged VALUES (1, 2);
+INSERT INTO dup VALUES (1), (1); INSERT INTO duped VALUES (1, 1);
 CREATE VIEW v_city AS SELECT c.name AS city, k.name AS country FROM city c JOIN country k ON k.id = c.country_id;
 CREATE VIEW a_city_count AS SELECT country, count(*) AS n FROM v_city GROUP BY country;
 CREATE VIEW v_literal AS SELECT '[x]' AS s, 'a cross b' AS t, c.name FROM city c JOIN country k ON k.id = c.country_id;
 CREATE VIEW v_bad AS SELECT id, IF(id > 1, 'big', 'small') AS size FROM country;
 )sql";
 
-const std::vector<std::wstring> work_list = {L"rental", L"city", L"staff", L"note", L"inventory", L"country"};
+const std::vector<std::wstring> work_list = {L"rental", L"city", L"staff", L"note", L"inventory", L"country",
+                                             L"tagged", L"tag", L"duped", L"dup"};
 
 // One line per foreign key: name|table|parent|columns|parent columns|delete rule (c cascade,
 // n set null, a none).
@@ -88,8 +98,8 @@ protected:
         if (mysql_real_query(m, sql.data(), sql.size()) != 0) throw std::runtime_error(mysql_error(m));
     }
 
-    // The source's foreign keys in the form of pg_keys, the keys into tables outside the work
-    // list left out.
+    // The source's foreign keys in the form of pg_keys, the key into a table outside the work
+    // list and the key PostgreSQL refuses left out.
     strings source_keys()
     {
         strings keys = my_rows(
@@ -100,7 +110,7 @@ protected:
             "FROM information_schema.referential_constraints rc JOIN information_schema.key_column_usage k "
             " ON k.constraint_schema = rc.constraint_schema AND k.constraint_name = rc.constraint_name "
             " AND k.table_name = rc.table_name "
-            "WHERE rc.constraint_schema = DATABASE() AND rc.referenced_table_name <> 'secret' "
+            "WHERE rc.constraint_schema = DATABASE() AND rc.referenced_table_name NOT IN ('secret', 'dup') "
             "GROUP BY rc.constraint_name, rc.table_name, rc.referenced_table_name, rc.delete_rule ORDER BY 1");
         return keys;
     }
@@ -126,7 +136,7 @@ TEST_F(conversion_relations_test, keys_and_views_arrive_as_the_source_has_them_l
     source(rental_schema);
     convert_live();
 
-    ASSERT_EQ(source_keys().size(), 3u);
+    ASSERT_EQ(source_keys().size(), 4u);
     EXPECT_EQ(rows(pg_keys), source_keys());
     ASSERT_EQ(source_views().size(), 3u);
     EXPECT_EQ(rows(pg_view_names), source_views());
@@ -139,8 +149,12 @@ TEST_F(conversion_relations_test, keys_and_views_arrive_as_the_source_has_them_l
     EXPECT_EQ(rows("SELECT count(*) FROM city"), (strings{"1"}));
     EXPECT_EQ(rows("SELECT id, boss_id FROM staff ORDER BY id"), (strings{"2|NULL", "3|2"}));
 
-    // Reported and counted: the key whose parent was left out, the view PostgreSQL refuses.
-    EXPECT_EQ(conv->failures.keys.load(), 1u);
+    // Reported and counted: the key whose parent was left out, the key PostgreSQL refuses, the
+    // view PostgreSQL refuses.
+    EXPECT_EQ(conv->failures.keys.load(), 2u);
+    EXPECT_TRUE(contains(hooks.reports(), "fk_duped_dup"));
+    // A refused key leaves nothing of itself: no unique index was left on its parent.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_indexes WHERE tablename = 'dup'"), (strings{"1"}));
     EXPECT_EQ(conv->failures.views.load(), 1u);
     EXPECT_TRUE(contains(hooks.reports(), "fk_note_secret")) << testing::PrintToString(hooks.reports());
     EXPECT_TRUE(contains(hooks.reports(), "secret"));
@@ -158,7 +172,7 @@ TEST_F(conversion_relations_test, appending_runs_keep_the_keys_already_there)
         hooks.errors.clear();
         convert_live(mode);
         EXPECT_EQ(rows(pg_keys), first);
-        EXPECT_EQ(conv->failures.keys.load(), mode == 2 ? 0u : 1u) << "only the key to the missing parent";
+        EXPECT_EQ(conv->failures.keys.load(), mode == 2 ? 0u : 2u) << "the key to the missing parent, the refused key";
         EXPECT_FALSE(contains(hooks.reports(), "already exists")) << testing::PrintToString(hooks.reports());
     }
 }
@@ -183,6 +197,9 @@ TEST_F(conversion_relations_test, script_loaded_with_psql_gives_the_same_keys_an
     ASSERT_EQ(test_env::run_psql(loaded.name(), path, said), 0) << said;
     // The view PostgreSQL refuses is a warning of the load, which goes on.
     EXPECT_NE(said.find("View 'v_bad' was not created"), std::string::npos) << said;
+    EXPECT_NE(said.find("Foreign key 'fk_duped_dup' of table 'public.duped' was not created"), std::string::npos)
+        << said;
+    EXPECT_EQ(pg_rows(loaded.conninfo(), "SELECT count(*) FROM pg_indexes WHERE tablename = 'dup'"), (strings{"1"}));
 
     EXPECT_EQ(pg_rows(loaded.conninfo(), pg_keys), source_keys());
     EXPECT_EQ(pg_rows(loaded.conninfo(), pg_view_names), source_views());

@@ -79,7 +79,10 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
                                           0));
             continue;
         }
-        udb_relationship mapped(key.name, key.second_name, child->dest, parent->dest, {}, {}, key.rule);
+        // Schema-qualified, so the destination's table map (keyed by bare names) cannot turn
+        // a name into that of another table equal to it but for case.
+        udb_relationship mapped(key.name, key.second_name, pgs_base_db::get_full_name(child->dest),
+                                pgs_base_db::get_full_name(parent->dest), {}, {}, key.rule);
         std::wstring missing;
         for (const std::wstring& c : key.fk_flds) {
             std::wstring m;

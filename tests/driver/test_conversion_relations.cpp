@@ -247,6 +247,50 @@ TEST_P(index_name_collision_test, index_named_like_a_table_gets_a_name_of_its_ow
 INSTANTIATE_TEST_SUITE_P(forms, index_name_collision_test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "script" : "live"; });
 
+TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)
+{
+    // Two parents equal but for case: folded, the second gets a name of its own, and each key
+    // must still point at its own parent.
+    source("CREATE TABLE Parent (id INT PRIMARY KEY, tag VARCHAR(5));"
+           "CREATE TABLE parent (id INT PRIMARY KEY, tag VARCHAR(5));"
+           "CREATE TABLE kid (id INT PRIMARY KEY, big_id INT, small_id INT,"
+           " CONSTRAINT fk_big FOREIGN KEY (big_id) REFERENCES Parent (id),"
+           " CONSTRAINT fk_small FOREIGN KEY (small_id) REFERENCES parent (id));"
+           "INSERT INTO Parent VALUES (1, 'big'); INSERT INTO parent VALUES (2, 'small'); INSERT INTO kid VALUES (1, 1, 2);");
+    test_env::scratch_dir dir("qdrv_case");
+    const std::string path = dir.path() + "/out.sql";
+    if (GetParam()) {
+        conv->b_direct = false;
+        conv->set_destination(tk_utf8_to_unicode(path));
+    }
+    conv->selected_tables = {L"kid", L"Parent", L"parent"};
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(conv->failures.keys.load(), 0u) << testing::PrintToString(hooks.reports());
+
+    std::string conninfo = test_env::pg_conninfo(dest_name);
+    std::unique_ptr<test_env::pg_scratch_db> loaded;
+    if (GetParam()) {
+        loaded = std::make_unique<test_env::pg_scratch_db>("qdrv_case_load");
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(loaded->name(), path, said), 0) << said;
+        EXPECT_EQ(said.find("WARNING"), std::string::npos) << said;
+        conninfo = loaded->conninfo();
+    }
+    // Each key leads from the kid's row to the parent row of its own source table.
+    const strings parents = pg_rows(conninfo, "SELECT conname || '>' || confrelid::regclass::text FROM pg_constraint "
+                                              "WHERE contype = 'f' ORDER BY 1");
+    ASSERT_EQ(parents.size(), 2u);
+    for (const std::string& line : parents) {
+        const std::string key = line.substr(0, line.find('>')), parent = line.substr(line.find('>') + 1);
+        const std::string column = key == "fk_big" ? "big_id" : "small_id";
+        EXPECT_EQ(pg_rows(conninfo, "SELECT p.tag FROM kid k JOIN " + parent + " p ON p.id = k." + column),
+                  strings{key == "fk_big" ? "big" : "small"})
+            << line;
+    }
+}
+
 TEST(conversion_relations_views, ordered_after_the_views_they_read_and_chosen_by_selection)
 {
     const udb_view_list source = {{L"top", L"select * from `mid`"},

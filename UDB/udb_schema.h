@@ -73,6 +73,12 @@ struct t_ftd {
     // (a field mutator set it from the user's type mapping) and is written as
     // it stands instead of being turned into a literal again.
     bool default_is_expression = false;
+    // The default is an expression of the source (uuid(), curdate(), 1 + 2), its text kept in
+    // default_value: a destination writes the ones it has a form of and reports the rest.
+    bool default_is_source_expression = false;
+    // NOT NULL in the source, though b_not_null is off so that values without a form in the
+    // destination (zero dates) can arrive as NULL: set again after the rows when none did.
+    bool not_null_after_rows = false;
 };
 
 class udb_schema {

@@ -17,6 +17,7 @@
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_defaults.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
@@ -149,6 +150,19 @@ private:
     // The destination name of a table: its own, or a safe one when folding or the server's
     // 63-byte cut makes it the name of a table this run has already made.
     std::wstring unique_table_name(const std::wstring& name);
+    // Columns NOT NULL in the source that the table was made without (zero dates arrive as
+    // NULL): their positions in the rows and how many NULLs each received.
+    struct not_null_watch {
+        std::vector<std::size_t> positions;
+        std::vector<std::uint64_t> nulls;
+    };
+    not_null_watch watch_;
+    // Reports the source defaults the new table could not take, one line per column.
+    void report_lost_defaults(const std::wstring& listed_name, const udb_schema& columns);
+    // After the rows: NOT NULL again on each watched column that received no NULL; a column
+    // that did is named with its count.
+    void restore_not_null(const std::wstring& listed_name, const std::wstring& full_name,
+                          const std::vector<std::wstring>& dest_columns);
     conversion_relations relations_;       // tables in place, for the keys and views
     std::uint64_t indexes_counted_ = 0;   // index failures already counted
 };
@@ -393,6 +407,9 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         }
     }
 
+    // A table this run makes (not one already there that it appends to) takes the source's
+    // defaults and NOT NULL as far as it can.
+    const bool made_here = !existed || mode == udb_mode_overwrite_tables;
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)
@@ -417,13 +434,74 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
                         static_cast<unsigned long long>(c_.record_count.load())));
     tk_write_log(3, "fast_insert=%d", c_.get_pgs_engine().fast_insert ? 1 : 0);
 
+    watch_ = not_null_watch();
+    std::vector<std::wstring> dest_columns;
+    if (made_here) {
+        report_lost_defaults(listed_name, columns);
+        const udb_schema& made = dst->get_schema();
+        for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
+            dest_columns.push_back(made[i].name);
+            if (columns[i].not_null_after_rows) {
+                watch_.positions.push_back(i);
+                watch_.nulls.push_back(0);
+            }
+        }
+    }
+
     bool finished = true;
     if (c_.record_count.load() != 0 && !c_.tab_def)
         finished = copy_rows(listed_name, *src, *dst, tm);
 
     dst.reset();
+    if (finished && !watch_.positions.empty())
+        restore_not_null(listed_name, full_name, dest_columns);
     src.reset();
     return finished ? item_result::done : item_result::stopped;
+}
+
+void pelmora_convertor::run::report_lost_defaults(const std::wstring& listed_name, const udb_schema& columns)
+{
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const t_ftd& column = columns[i];
+        if (!pgs_default_is_lost(column))
+            continue;
+        set_prefix(listed_name);
+        report(tk_exception(L"Column '" + column.name + L"': the default " + column.default_value.to_wstring() +
+                                L" has no PostgreSQL form; the column arrives without a default",
+                            0),
+               false);
+    }
+}
+
+void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, const std::wstring& full_name,
+                                              const std::vector<std::wstring>& dest_columns)
+{
+    const bool cs = c_.get_pgs_engine().is_case_sens;
+    const std::wstring table = c_.get_pgs_engine().make_name3(full_name, true);
+    for (std::size_t k = 0; k < watch_.positions.size(); ++k) {
+        const std::size_t at = watch_.positions[k];
+        if (at >= dest_columns.size())
+            continue;
+        // The script's columns keep their quoted form, the live ones the catalog's text.
+        const std::wstring column = pgs_unquote_name(dest_columns[at]);
+        set_prefix(listed_name);
+        if (watch_.nulls[k] != 0) {
+            report(tk_exception(tk_wformat(L"Column '%s' stays nullable: %I64u rows arrived with NULL for a zero date",
+                                           column.c_str(), static_cast<unsigned long long>(watch_.nulls[k])),
+                                0),
+                   false);
+            continue;
+        }
+        // Every row written had a value: the script's reader will find none NULL either.
+        try {
+            dest_->query(L"ALTER TABLE " + table + L" ALTER COLUMN " +
+                         pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) + L" SET NOT NULL");
+        } catch (const tk_exception& e) {
+            report(e, false);
+        } catch (const std::exception& e) {
+            report(tk_exception(std::string("Cannot set NOT NULL: ") + e.what(), 0), false);
+        }
+    }
 }
 
 bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
@@ -463,6 +541,11 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
                 out = rec;
             }
             dst.append_record(*out);
+            for (std::size_t k = 0; k < watch_.positions.size(); ++k) {
+                const std::size_t at = watch_.positions[k];
+                if (at < out->size() && (*out)[at].is_empty())
+                    ++watch_.nulls[k];
+            }
         } catch (const pgs_rows_rejected_exception& e) {
             // Rows of an earlier batch were refused; this row has been written.
             report_rejected(listed_name, e, skipped);

@@ -24,6 +24,7 @@
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_value_text.h"
 
 namespace {
 
@@ -154,7 +155,9 @@ private:
     // NULL): their positions in the rows and how many NULLs each received.
     struct not_null_watch {
         std::vector<std::size_t> positions;
+        std::vector<pgs_value_column> kinds;
         std::vector<std::uint64_t> nulls;
+        std::string written;  // a watched value as the destination writes it
     };
     not_null_watch watch_;
     // Reports the source defaults the new table could not take, one line per column.
@@ -443,6 +446,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
             dest_columns.push_back(made[i].name);
             if (columns[i].not_null_after_rows) {
                 watch_.positions.push_back(i);
+                watch_.kinds.push_back(pgs_make_value_column(columns[i]));
                 watch_.nulls.push_back(0);
             }
         }
@@ -541,9 +545,14 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
                 out = rec;
             }
             dst.append_record(*out);
+            // A zero or invalid date is written as NULL: the same writer says so.
             for (std::size_t k = 0; k < watch_.positions.size(); ++k) {
                 const std::size_t at = watch_.positions[k];
-                if (at < out->size() && (*out)[at].is_empty())
+                if (at >= out->size())
+                    continue;
+                watch_.written.clear();
+                pgs_append_copy_value(watch_.written, (*out)[at], watch_.kinds[k]);
+                if (watch_.written == "\\N")
                     ++watch_.nulls[k];
             }
         } catch (const pgs_rows_rejected_exception& e) {

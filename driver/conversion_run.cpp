@@ -644,6 +644,7 @@ void pelmora_convertor::run::create_keys_and_views()
     const udb_view_list views = conversion_relations::in_dependency_order(
         conversion_relations::views_to_convert(source_->get_views(), c_.convert_views, c_.selected_views));
     if (!views.empty()) {
+        dest_->set_view_schema(c_.pgs_schema);
         const std::uint64_t before = dest_->views_failed();
         dest_->create_views(views);
         c_.failures.views.fetch_add(dest_->views_failed() - before, std::memory_order_relaxed);

@@ -463,6 +463,25 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
     names.reserve(list.size());
     for (const auto& v : list) names.push_back(v.first);
     pgs_tn_validator validator(names, {});
+    // Views beside their tables in another schema: the names of a view's text are looked up
+    // there first while the views are made (a view keeps what its names resolved to).
+    const bool own_schema = !m_view_schema.empty() && !tk_equal_no_case(m_view_schema, L"public");
+    if (own_schema)
+        query(L"SET search_path TO " +
+              pgs_quote_identifier(std::wstring_view(pgs_fold_name(m_view_schema, is_case_sens_now()))) + L", public");
+    struct reset_path {
+        pgs_base_db* db;
+        bool active;
+        ~reset_path()
+        {
+            if (!active) return;
+            try {
+                db->query(L"RESET search_path");
+            } catch (...) {
+                tk_write_log(3, "Cannot reset the search path after the views");
+            }
+        }
+    } reset{this, own_schema};
     for (const auto& [view, definition] : list) {
         tk_exception report(0);
         try {
@@ -482,7 +501,8 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
                 validator.add_existing_name(new_name);
             }
             const std::wstring sql = L"CREATE OR REPLACE VIEW " +
-                                     tk_singleton<pgs_engine>::get_instance()->make_name3(new_name, true) +
+                                     tk_singleton<pgs_engine>::get_instance()->make_name3(
+                                         own_schema ? m_view_schema + L"." + new_name : new_name, true) +
                                      L" AS " + refine_view_in(definition);
             send_guarded(sql, L"View '" + view + L"'");
             continue;

@@ -71,6 +71,10 @@ public:
     std::uint64_t views_failed() const noexcept { return m_views_failed; }
     void add_indexes_failed(std::uint64_t n) noexcept { m_indexes_failed += n; }
 
+    // The schema that create_views puts the views into, where the names of their texts are
+    // looked up first (the tables' schema); empty or "public": the default.
+    void set_view_schema(std::wstring schema) { m_view_schema = std::move(schema); }
+
 protected:
     // Sends the statement of one foreign key or view. The live database runs it (a refusal
     // passes to the caller); a script writes it so that a refusal when the script is loaded
@@ -96,6 +100,7 @@ protected:
 private:
     std::uint64_t m_indexes_failed = 0;
     std::uint64_t m_views_failed = 0;
+    std::wstring m_view_schema;
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL

@@ -161,6 +161,16 @@ TEST_F(conversion_relations_test, keys_and_views_arrive_as_the_source_has_them_l
     EXPECT_TRUE(contains(hooks.reports(), "v_bad"));
 }
 
+TEST_F(conversion_relations_test, views_go_beside_their_tables_in_another_schema)
+{
+    source(rental_schema);
+    conv->pgs_schema = L"sales";
+    convert_live();
+    EXPECT_EQ(rows("SELECT viewname FROM pg_views WHERE schemaname = 'sales' ORDER BY 1"), source_views());
+    EXPECT_EQ(rows("SELECT country, n FROM sales.a_city_count ORDER BY 1"), (strings{"Chile|1", "Norway|2"}));
+    EXPECT_EQ(conv->failures.views.load(), 1u);
+}
+
 TEST_F(conversion_relations_test, appending_runs_keep_the_keys_already_there)
 {
     source(rental_schema);

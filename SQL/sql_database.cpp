@@ -31,6 +31,45 @@ std::size_t find_no_case(const std::wstring& text, const std::wstring& word, std
     return std::wstring::npos;
 }
 
+// Which characters of a MySQL text are code: not inside a string ('...' or "...", with
+// backslash escapes and doubled quotes), a `name` or a comment. An open quote or comment runs to
+// the end.
+std::vector<bool> code_chars(const std::wstring& text)
+{
+    const std::size_t n = text.size();
+    std::vector<bool> code(n, true);
+    std::size_t i = 0;
+    while (i < n) {
+        const wchar_t c = text[i];
+        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
+        const std::size_t start = i;
+        if (c == L'\'' || c == L'"' || c == L'`') {
+            for (++i; i < n; ++i) {
+                if (c != L'`' && text[i] == L'\\') {
+                    ++i;
+                } else if (text[i] == c) {
+                    if (i + 1 < n && text[i + 1] == c) {
+                        ++i;
+                    } else {
+                        ++i;
+                        break;
+                    }
+                }
+            }
+        } else if (c == L'#' || (c == L'-' && next == L'-')) {
+            while (i < n && text[i] != L'\n') ++i;
+        } else if (c == L'/' && next == L'*') {
+            const std::size_t close = text.find(L"*/", i + 2);
+            i = close == std::wstring::npos ? n : close + 2;
+        } else {
+            ++i;
+            continue;
+        }
+        for (std::size_t k = start; k < i && k < n; ++k) code[k] = false;
+    }
+    return code;
+}
+
 std::wstring up_to_nul(const std::wstring& s)
 {
     std::size_t z = s.find(L'\0');
@@ -167,8 +206,10 @@ std::wstring sql_database::refine_view_in(const std::wstring& text_in) const
     std::wstring text = up_to_nul(sql_view_converter::collapse_white_space(text_in));
     text = up_to_nul(names_map.do_global_replace1(text, L"`", L"`"));
     tk_write_wlog(2, L"After do_global_replace: result=%s", text.c_str());
-    for (auto& c : text)
-        if (c == L'[' || c == L']') c = L'`';
+    // Only code is rewritten: '[x]' or 'isnull(' in a string stays as it is.
+    std::vector<bool> code = code_chars(text);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (code[i] && (text[i] == L'[' || text[i] == L']')) text[i] = L'`';
     tk_write_wlog(2, L"After replacing []: result=%s", text.c_str());
 
     struct rule {
@@ -184,7 +225,9 @@ std::wstring sql_database::refine_view_in(const std::wstring& text_in) const
         std::size_t p = find_no_case(text, word, 0);
         while (p != std::wstring::npos) {
             std::size_t next_from;
-            if (!r.replacement) {
+            if (!code[p]) {
+                next_from = p + word.size();
+            } else if (!r.replacement) {
                 std::size_t q = p + word.size();
                 std::size_t comma = text.find(L',', q);
                 std::size_t len = comma == std::wstring::npos ? text.size() - q : comma + 1 - q;
@@ -197,6 +240,7 @@ std::wstring sql_database::refine_view_in(const std::wstring& text_in) const
             } else {
                 next_from = p + word.size();
             }
+            code = code_chars(text);
             p = find_no_case(text, word, next_from);
         }
     }

@@ -8,12 +8,14 @@
 #include "TK/tk_strings.h"
 
 sql_limited_query::sql_limited_query(sql_database& database, const std::wstring& source, bool is_query,
-                                     unsigned long long row_limit)
+                                     unsigned long long row_limit, const std::string& select_list)
     : connection(database.get_connection())
 {
     tk_write_wlog(1, L"sql_limited_query::sql_limited_query(%s)", source.c_str());
     std::string utf8 = is_query ? subquery_text(source) : tk_unicode_to_utf8(source);
-    statement_text = "SELECT * FROM ";
+    statement_text = "SELECT ";
+    statement_text += select_list.empty() || is_query ? std::string("*") : select_list;
+    statement_text += " FROM ";
     if (is_query) {
         tk_write_log(1, "...as query");
         // Line breaks around the text: a trailing "-- comment" must not swallow the parenthesis.

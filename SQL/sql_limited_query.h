@@ -19,9 +19,10 @@ public:
     using window = std::array<std::unique_ptr<sql_record>, n_max_records>;
 
     // Sends "SELECT * FROM `table`" or "SELECT * FROM (text) as temp___table", with
-    // " LIMIT n" when row_limit is not 0; sql_exception when the server rejects it.
+    // " LIMIT n" when row_limit is not 0; sql_exception when the server rejects it. A table may
+    // be read by its own select list (UTF-8, what follows SELECT) in place of "*".
     sql_limited_query(sql_database& database, const std::wstring& source, bool is_query,
-                      unsigned long long row_limit = 0);
+                      unsigned long long row_limit = 0, const std::string& select_list = std::string());
     ~sql_limited_query();
     sql_limited_query(const sql_limited_query&) = delete;
     sql_limited_query& operator=(const sql_limited_query&) = delete;

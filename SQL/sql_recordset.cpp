@@ -41,6 +41,7 @@ std::int32_t sub_type_of(const MYSQL_FIELD& f)
     case MYSQL_TYPE_DATE: return 2;
     case MYSQL_TYPE_TIME: return 3;
     case MYSQL_TYPE_GEOMETRY: return 2;
+    case MYSQL_TYPE_BIT: return udb_subtype::bit;
     default: return 0;
     }
 }
@@ -111,6 +112,7 @@ void sql_recordset::initialize()
                                                       window_size);
     std::string select_list = "SELECT ";
     bool has_geometry = false;
+    bool has_float = false;
     std::wstring auto_number;
     const MYSQL_FIELD* fields = stream->fields();
     for (unsigned i = 0; i < stream->field_count(); ++i) {
@@ -123,6 +125,11 @@ void sql_recordset::initialize()
             tk_write_log(2, "Got MYSQL_TYPE_GEOMETRY");
             select_list += "ST_AsText(" + safe + ") as ";
             has_geometry = true;
+        } else if (f.type == MYSQL_TYPE_FLOAT && f.decimals >= 31) {
+            // A plain FLOAT as text has six digits only; as a double it has all of them, and
+            // the reader rounds that back to the very same float.
+            select_list += "(" + safe + "+0e0) as ";
+            has_float = true;
         }
         select_list += safe;
         tk_write_log(2, "GOT FIELD: name=%s, type=%d, size=%d, flags=%d", f.name, static_cast<int>(f.type),
@@ -154,6 +161,12 @@ void sql_recordset::initialize()
             column.scale = static_cast<std::int32_t>(f.decimals > 6 ? 6 : f.decimals);
         }
         schema.add_column(std::move(column));
+    }
+    read_list.clear();
+    if (has_float && !has_geometry && !is_query()) {
+        read_list = select_list.substr(std::string_view("SELECT ").size());
+        stream.reset();
+        stream = std::make_unique<sql_limited_query>(db(), name, false, window_size, read_list);
     }
     window_count = stream->store_to(records, &schema);
     window_pos = 0;
@@ -240,7 +253,7 @@ void sql_recordset::reset()
     window_pos = 0;
     rec_count = get_rec_count();
     record_count = rec_count > 0 ? static_cast<std::uint64_t>(rec_count) : 0;
-    limited_query = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query());
+    limited_query = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query(), 0, read_list);
     window_count = limited_query->store_to(records, window_schema());
 }
 

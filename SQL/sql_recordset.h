@@ -62,5 +62,7 @@ protected:
     std::array<std::unique_ptr<sql_record>, window_size> records;
     std::size_t window_count = 0;  // records of the current window
     std::wstring local_select_qry;
+    // The select list a table is read by when "*" would lose digits (FLOAT columns); empty: "*".
+    std::string read_list;
     std::int64_t auto_increment_seed = 1;
 };

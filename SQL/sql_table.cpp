@@ -1,7 +1,9 @@
 #include "SQL/sql_table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
+#include <map>
 
 #include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
@@ -54,6 +56,68 @@ bool leading_size(const std::wstring& type, const wchar_t* word, unsigned long& 
     return end != start;
 }
 
+// A column's default as the server keeps it in information_schema.COLUMNS.
+struct stored_default {
+    bool none = true;         // no default (or DEFAULT NULL)
+    bool expression = false;  // an expression, not a literal
+    std::wstring text;        // the literal's value, or the expression's text
+};
+
+// The value of a quoted MySQL string literal ('' and backslash escapes undone).
+std::wstring unquote_literal(std::wstring_view q)
+{
+    std::wstring out;
+    for (std::size_t i = 1; i + 1 < q.size(); ++i) {
+        wchar_t c = q[i];
+        if (c == L'\'' && i + 2 < q.size() && q[i + 1] == L'\'') {
+            out += L'\'';
+            ++i;
+        } else if (c == L'\\' && i + 2 < q.size()) {
+            wchar_t e = q[++i];
+            switch (e) {
+            case L'0': out += L'\0'; break;
+            case L'b': out += L'\b'; break;
+            case L'n': out += L'\n'; break;
+            case L'r': out += L'\r'; break;
+            case L't': out += L'\t'; break;
+            case L'Z': out += wchar_t(26); break;
+            case L'%': case L'_': out += L'\\'; out += e; break;
+            default: out += e; break;
+            }
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// MariaDB keeps a string default quoted and an expression bare; MySQL keeps the bare text and
+// marks an expression DEFAULT_GENERATED.
+stored_default read_stored_default(const udb_field& value, const std::wstring& extra, bool mariadb)
+{
+    stored_default d;
+    if (value.is_empty()) return d;
+    std::wstring text = value.to_wstring();
+    if (mariadb) {
+        if (text == L"NULL") return d;
+        d.none = false;
+        if (text.size() >= 2 && text.front() == L'\'' && text.back() == L'\'') {
+            d.text = unquote_literal(text);
+            return d;
+        }
+        d.text = text;
+        // Numbers and bit literals are literals; anything else is an expression.
+        const std::string utf8 = tk_unicode_to_utf8(text);
+        d.expression = !sql_is_number_text(utf8) &&
+                       !(text.size() >= 3 && (text[0] == L'b' || text[0] == L'B') && text[1] == L'\'');
+        return d;
+    }
+    d.none = false;
+    d.text = text;
+    d.expression = extra.find(L"DEFAULT_GENERATED") != std::wstring::npos;
+    return d;
+}
+
 }  // namespace
 
 sql_table::sql_table(sql_database* database_, const std::wstring& name_, std::vector<udb_relationship>& relationships_,
@@ -102,6 +166,29 @@ void sql_table::read_columns()
     std::string n = tk_unicode_to_utf8(name);
     if (engine->is_old_version()) stmt += n;
     else sql_append_quoted_name(stmt, n);
+    // The defaults as the server stores them: SHOW COLUMNS shows a string default and an
+    // expression alike (and quotes some string defaults, not others).
+    std::map<std::wstring, stored_default> stored;
+    if (!engine->is_old_version()) {
+        std::string q = "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA FROM information_schema.COLUMNS "
+                        "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ";
+        sql_append_literal(q, db().get_connection(), n);
+        const char* info = mysql_get_server_info(db().get_connection());
+        const bool mariadb = info && std::strstr(info, "MariaDB");
+        try {
+            auto ds = db().run_query(q);
+            if (ds) {
+                ds->reset();
+                while (!ds->is_eof()) {
+                    udb_record& r = *ds->get_item();
+                    if (r.size() >= 3) stored[text_of(r[0])] = read_stored_default(r[1], text_of(r[2]), mariadb);
+                    ds->next();
+                }
+            }
+        } catch (const tk_exception& e) {
+            tk_write_log(3, "Column defaults not read from information_schema: %s", e.what());
+        }
+    }
     auto rs = db().run_query(stmt);
     if (!rs) return;
     rs->reset();
@@ -134,7 +221,13 @@ void sql_table::read_columns()
         }
 
         std::wstring def = row.size() >= 2 ? text_of(row[row.size() - 2]) : std::wstring();
-        const bool def_is_null = row.size() >= 2 && row[row.size() - 2].is_empty();
+        bool def_is_null = row.size() >= 2 && row[row.size() - 2].is_empty();
+        bool def_is_expression = false;
+        if (auto it = stored.find(col); it != stored.end()) {
+            def = it->second.text;
+            def_is_null = it->second.none;
+            def_is_expression = it->second.expression;
+        }
         tk_write_wlog(2, L"Got default value: %s", def.c_str());
         if (d.vartype == VT_BSTR && d.dw_reserved == 0 && def.empty() && !def_is_null) {
             // DEFAULT '' (the server shows NULL when there is no default): an empty text is no
@@ -150,12 +243,24 @@ void sql_table::read_columns()
         tk_write_log(2, "Default value's type: %08X", static_cast<unsigned>(d.vartype));
         switch (d.vartype) {
         case VT_DATE:
-            if (def.empty() || def == L"0000-00-00" || def == L"0000-00-00 00:00:00" || def == L"00000000000000") {
+            if (def.empty() || def == L"0000-00-00" || def == L"0000-00-00 00:00:00" || def == L"00000000000000" ||
+                def.rfind(L"0000-00-00 00:00:00.", 0) == 0) {
                 tk_write_log(2, "Skip empty def.values for date column");
+                // A zero date arrives as NULL: NOT NULL waits until the rows are in.
+                if (d.b_not_null) d.not_null_after_rows = true;
                 d.b_not_null = false;
             } else if (is_current_timestamp(def)) {
                 tk_write_log(2, "Special processing for CURRENT_TIMESTAMP");
                 d.dw_reserved = 9;
+            } else if (def_is_expression) {
+                d.default_value = ole_variant(def);
+                d.default_is_source_expression = true;
+            } else {
+                try {
+                    d.default_value = get_variant(VT_DATE, def.c_str());
+                } catch (const std::exception& e) {
+                    tk_write_log(2, "Default value dropped: %s", e.what());
+                }
             }
             break;
         case VT_BOOL:
@@ -165,6 +270,11 @@ void sql_table::read_columns()
             break;
         default:
             if (def_is_null) break;  // NULL default: none
+            if (def_is_expression) {
+                d.default_value = ole_variant(def);
+                d.default_is_source_expression = true;
+                break;
+            }
             try {
                 d.default_value = get_variant(d.vartype, def.c_str());
             } catch (const std::exception& e) {

@@ -245,6 +245,17 @@ bool sql_time_in_day(std::string_view s) noexcept
     return hours <= 23;
 }
 
+bool sql_is_end_of_day(std::string_view s) noexcept
+{
+    if (s.substr(0, 8) != "24:00:00") return false;
+    s.remove_prefix(8);
+    if (s.empty()) return true;
+    if (s.front() != '.') return false;
+    for (char c : s.substr(1))
+        if (c != '0') return false;
+    return true;
+}
+
 // --- values --------------------------------------------------------------------------------
 
 void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long length, udb_field& out)
@@ -317,8 +328,14 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
         std::string_view s(v, length);
         // MySQL's TIME is an interval of up to +-838:59:59; a time of day cannot hold more
         // than one day, and changing the value would corrupt it silently.
-        if (!sql_time_in_day(s))
-            throw_value_error(plan, s, "lies outside 00:00:00-23:59:59 and cannot be carried as a time of day");
+        if (!sql_time_in_day(s)) {
+            // The end of the day is a time of day too (PostgreSQL takes it): carried as text.
+            if (sql_is_end_of_day(s)) {
+                out.set_value(ole_variant(std::wstring(L"24:00:00")));
+                return;
+            }
+            throw_value_error(plan, s, "lies outside 00:00:00-24:00:00 and cannot be carried as a time of day");
+        }
         out.set_value(ole_variant::from_string(s, VT_DATE));
         return;
     }

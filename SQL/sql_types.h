@@ -72,3 +72,5 @@ std::wstring get_mysql_type_name(int number);
 
 // Whether a TIME text lies inside one day (00:00:00 to 23:59:59.999999).
 bool sql_time_in_day(std::string_view text) noexcept;
+// Whether a TIME text is exactly the end of a day, 24:00:00 (with zero fractions at most).
+bool sql_is_end_of_day(std::string_view text) noexcept;

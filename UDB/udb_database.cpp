@@ -43,6 +43,9 @@ void udb_database::delete_idx(const std::wstring&, const udb_index&) {}
 
 int udb_database::find_table(const std::wstring& table) const
 {
+    // The exact spelling first: a server that keeps the case may hold CaseT and caset both.
+    for (std::size_t i = 0; i < table_names.size(); ++i)
+        if (table_names[i] == table) return int(i);
     for (std::size_t i = 0; i < table_names.size(); ++i) {
         tk_write_wlog(2, L"Compare with %s", table_names[i].c_str());
         if (case_sensitive ? table_names[i] == table : tk_equal_no_case(table_names[i], table)) return int(i);

@@ -151,19 +151,47 @@ std::wstring udb_names_map::do_global_replace2(const std::wstring& text, const n
     std::wstring work = text.substr(0, text.find(L'\0'));
     const bool quoted_names = !prefix.empty() && !suffix.empty();
     const bool literals = prefix != L"'" && suffix != L"'";
+    // Inside a name quoted by one character (`name`, "name") that character is doubled.
+    const bool doubled_escape = quoted_names && prefix == suffix && suffix.size() == 1;
+    auto escaped = [&](const std::wstring& name) {
+        if (!doubled_escape) return name;
+        std::wstring r;
+        r.reserve(name.size() + 2);
+        for (wchar_t ch : name) {
+            r += ch;
+            if (ch == suffix[0]) r += ch;
+        }
+        return r;
+    };
+    auto unescaped = [&](std::wstring quoted) {
+        if (!doubled_escape) return quoted;
+        std::wstring r;
+        for (std::size_t k = 0; k < quoted.size(); ++k) {
+            r += quoted[k];
+            if (quoted[k] == suffix[0] && k + 1 < quoted.size() && quoted[k + 1] == suffix[0]) ++k;
+        }
+        return r;
+    };
 
     for (const auto& [old_name, new_name] : map) {
         if (old_name.empty()) continue;
 
+        // A new name that comes quoted already is taken as it is; any other is quoted here.
         const bool has_prefix = !prefix.empty() && new_name.starts_with(prefix);
         const bool has_suffix = !suffix.empty() && new_name.ends_with(suffix);
+        const bool pre_quoted = quoted_names && has_prefix && has_suffix &&
+                                new_name.size() >= prefix.size() + suffix.size();
         std::wstring replacement;
-        if (!prefix.empty() && !has_prefix) replacement += prefix;
-        replacement += new_name;
-        if (!suffix.empty() && !has_suffix) replacement += suffix;
+        if (pre_quoted || !quoted_names) {
+            if (!prefix.empty() && !has_prefix) replacement += prefix;
+            replacement += new_name;
+            if (!suffix.empty() && !has_suffix) replacement += suffix;
+        } else {
+            replacement = prefix + escaped(new_name) + suffix;
+        }
         // The new name without quotes of its own, for a name already quoted in the text.
-        std::wstring bare = new_name;
-        if (quoted_names && has_prefix && has_suffix && new_name.size() >= prefix.size() + suffix.size())
+        std::wstring bare = escaped(new_name);
+        if (pre_quoted)
             bare = new_name.substr(prefix.size(), new_name.size() - prefix.size() - suffix.size());
 
         tk_write_wlog(1, L"Testing pair ('%s','%s')", old_name.c_str(), replacement.c_str());
@@ -187,7 +215,7 @@ std::wstring udb_names_map::do_global_replace2(const std::wstring& text, const n
                     out.append(work, i, std::wstring::npos);
                     break;
                 }
-                if (same_name(work.substr(start, close - start), old_name)) {
+                if (same_name(unescaped(work.substr(start, close - start)), old_name)) {
                     tk_write_wlog(1, L"'%s' was found at pos=%d", old_name.c_str(), int(start));
                     out += prefix;
                     out += bare;

@@ -16,6 +16,18 @@
 #include "UDB/udb_index.h"
 #include "UDB/udb_record.h"
 #include "UDB/udb_schema.h"
+#include "TK/tk_exception.h"
+
+// A row the destination table cannot take by its shape (a field without a column, a column
+// that no field fills): a fault of the table, not of one value. Level 0; a run fails the
+// item with it once instead of failing every row.
+class udb_structure_exception : public tk_exception {
+public:
+    udb_structure_exception()
+        : tk_exception("The structure of data source does not conform to the destination table.", 0)
+    {
+    }
+};
 
 class udb_database;
 

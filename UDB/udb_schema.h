@@ -34,6 +34,7 @@ constexpr std::int32_t fixed_pgs = 4;           // VT_BSTR: CHAR on the PostgreS
 constexpr std::int32_t geography = 8;           // VT_BSTR
 constexpr std::int32_t fixed_mysql = 16;        // VT_BSTR: CHAR for the MySQL column-type writer
 constexpr std::int32_t empty_text_default = 16; // VT_BSTR bit: the source default is '' (PostgreSQL side)
+constexpr std::int32_t bit = 32;                // bit value: read as text, U+0001 stands for 1
 constexpr std::int32_t int64_signed = 1;        // 64-bit integer from MySQL
 constexpr std::int32_t int64_unsigned = 2;
 }  // namespace udb_subtype
@@ -72,6 +73,12 @@ struct t_ftd {
     // (a field mutator set it from the user's type mapping) and is written as
     // it stands instead of being turned into a literal again.
     bool default_is_expression = false;
+    // The default is an expression of the source (uuid(), curdate(), 1 + 2), its text kept in
+    // default_value: a destination writes the ones it has a form of and reports the rest.
+    bool default_is_source_expression = false;
+    // NOT NULL in the source, though b_not_null is off so that values without a form in the
+    // destination (zero dates) can arrive as NULL: set again after the rows when none did.
+    bool not_null_after_rows = false;
 };
 
 class udb_schema {

@@ -385,6 +385,7 @@ bool parse_cmd_line(int argc, char* const* argv)
             break;
         case opt_views:
             tk_write_log(2, "\tcovnerting views is ON");
+            conv.convert_views = true;
             break;
         case opt_encoding: {
             tk_write_log(2, "\tgot client encoding %s", value);

@@ -13,17 +13,20 @@
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "driver/conversion_relations.h"
 #include "driver/error_handler.h"
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_dmp_recordset.h"
+#include "pg_target/pgs_defaults.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_value_text.h"
 
 namespace {
 
@@ -155,6 +158,12 @@ private:
             script->writer().discard();
     }
     void count_row_failure() { c_.failures.rows.fetch_add(1, std::memory_order_relaxed); }
+    // Index names must avoid every table and view the run will create (one name space).
+    void reserve_relation_names(const std::vector<std::size_t>& plan);
+    // Indexes the destination could not create so far, into the run's failure counts.
+    void count_index_failures();
+    // After the rows of every item: the foreign keys, then the views.
+    void create_keys_and_views();
 
     pelmora_convertor& c_;
     frontend_hooks& hooks_;
@@ -165,6 +174,31 @@ private:
     // Rows of the current item that reached the destination for good (live:
     // committed; script: written), set when a server is lost.
     std::uint64_t item_rows_kept_ = 0;
+    // Destination tables this run has made so far (schema and table as the server keeps
+    // them), and the validator that gives a later table whose name would land on one of
+    // them a name of its own.
+    std::vector<std::wstring> made_tables_;
+    std::unique_ptr<pgs_tn_validator> renamer_;
+    // The destination name of a table: its own, or a safe one when folding or the server's
+    // 63-byte cut makes it the name of a table this run has already made.
+    std::wstring unique_table_name(const std::wstring& name);
+    // Columns NOT NULL in the source that the table was made without (zero dates arrive as
+    // NULL): their positions in the rows and how many NULLs each received.
+    struct not_null_watch {
+        std::vector<std::size_t> positions;
+        std::vector<pgs_value_column> kinds;
+        std::vector<std::uint64_t> nulls;
+        std::string written;  // a watched value as the destination writes it
+    };
+    not_null_watch watch_;
+    // Reports the source defaults the new table could not take, one line per column.
+    void report_lost_defaults(const std::wstring& listed_name, const udb_schema& columns);
+    // After the rows: NOT NULL again on each watched column that received no NULL; a column
+    // that did is named with its count.
+    void restore_not_null(const std::wstring& listed_name, const std::wstring& full_name,
+                          const std::vector<std::wstring>& dest_columns);
+    conversion_relations relations_;       // tables in place, for the keys and views
+    std::uint64_t indexes_counted_ = 0;   // index failures already counted
 };
 
 void pelmora_convertor::run::throw_if_lost(const tk_exception* e, bool ask_destination) const
@@ -242,11 +276,28 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.selected_tables = source_->get_table_names();
 
     // The work list: the listed items, then the selected tables. A table
-    // listed twice (names equal ignoring case) is converted once.
+    // listed twice (names equal ignoring case) is converted once, unless the
+    // source holds a table of each spelling (a server that keeps the case).
     const std::size_t listed = c_.query_list.size();
+    std::vector<std::wstring> source_tables;
+    bool source_tables_read = false;
+    auto same_table = [&](const std::wstring& a, const std::wstring& b) {
+        if (a == b)
+            return true;
+        if (!tk_equal_no_case(a, b))
+            return false;
+        if (!source_tables_read) {
+            source_tables = source_->get_table_names();
+            source_tables_read = true;
+        }
+        auto has = [&](const std::wstring& n) {
+            return std::find(source_tables.begin(), source_tables.end(), n) != source_tables.end();
+        };
+        return !(has(a) && has(b));
+    };
     auto is_listed_table = [&](const std::wstring& name, std::size_t end) {
         for (std::size_t i = 0; i < end; ++i)
-            if (c_.query_list[i].second.empty() && tk_equal_no_case(c_.query_list[i].first, name))
+            if (c_.query_list[i].second.empty() && same_table(c_.query_list[i].first, name))
                 return true;
         return false;
     };
@@ -263,7 +314,7 @@ conversion_outcome pelmora_convertor::run::execute()
     for (const std::wstring& table : c_.selected_tables) {
         bool twice = is_listed_table(table, listed);
         for (const std::wstring& a : appended)
-            twice = twice || tk_equal_no_case(a, table);
+            twice = twice || same_table(a, table);
         if (twice) {
             tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once", table.c_str());
             continue;
@@ -285,6 +336,7 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.query_list.emplace_back(table, std::wstring());
     }
 
+    reserve_relation_names(plan);
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
@@ -297,7 +349,6 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.record_count.store(0, std::memory_order_relaxed);
         item_result result = item_result::done;
         item_rows_kept_ = 0;
-        const std::uint64_t failed_indexes_before = dest_->failed_indexes;
         try {
             try {
                 result = convert_item(item);
@@ -309,22 +360,37 @@ conversion_outcome pelmora_convertor::run::execute()
                 set_prefix(item.first);
                 report(e, false);
             }
+            // The indexes of a table created here are built once its recordset
+            // is gone (its last rows committed, its sequence set), whichever way
+            // the item ended, so a rerun in mode 3 finds its keys.
+            try {
+                dest_->build_deferred_indexes();
+            } catch (const connection_lost_exception&) {
+                throw;
+            } catch (const tk_exception& e) {
+                throw_if_lost(&e);
+                set_prefix(item.first);
+                report(e, false);
+            }
         } catch (const lost_server& lost) {
             // Nothing more can be read or written: the run ends here, keeping
             // what was committed, with one message instead of one per row.
+            dest_->discard_deferred_indexes();
             if (error_handler* eh = error_handler::try_instance())
                 eh->clear_prefix();
             throw lost_during(lost, item.first);
         }
-        // Counted once the item is over: its indexes may be built after its rows.
-        c_.failures.indexes.fetch_add(dest_->failed_indexes - failed_indexes_before, std::memory_order_relaxed);
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
+        // Counted once the item is over: its indexes may be built after its rows.
+        count_index_failures();
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
             discard_script();
             return conversion_outcome::stopped;
         }
     }
+
+    create_keys_and_views();
 
     if (error_handler* eh = error_handler::try_instance())
         eh->clear_prefix();
@@ -339,6 +405,34 @@ conversion_outcome pelmora_convertor::run::execute()
     dest_.reset();
     source_.reset();
     return conversion_outcome::completed;
+}
+
+std::wstring pelmora_convertor::run::unique_table_name(const std::wstring& name)
+{
+    const bool cs = c_.get_pgs_engine().is_case_sens;
+    const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
+    auto key_of = [&](const std::wstring& table) {
+        return schema + L'\n' + pgs_truncate_identifier(pgs_fold_name(table, cs));
+    };
+    auto made = [&](const std::wstring& key) {
+        return std::find(made_tables_.begin(), made_tables_.end(), key) != made_tables_.end();
+    };
+    std::wstring result = name;
+    if (made(key_of(result))) {
+        // A safe name from the source's own names only, so a later run gives the same one.
+        if (!renamer_)
+            renamer_ = std::make_unique<pgs_tn_validator>(c_.selected_tables, std::vector<std::wstring>());
+        std::wstring tried = name;
+        do {
+            renamer_->add_existing_name(tried);
+            result = renamer_->get_safe_name(name);
+            tried = result;
+        } while (made(key_of(result)));
+        renamer_->add_existing_name(result);
+        progress(tk_wformat(L"Table '%s' is converted as '%s'\r\n", name.c_str(), result.c_str()));
+    }
+    made_tables_.push_back(key_of(result));
+    return result;
 }
 
 pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const udb_work_item& item)
@@ -378,7 +472,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         new_name = tm->modify1(columns);
     }
 
-    std::wstring full_name = pgs_base_db::make_safe_tname(new_name, c_.pgs_schema);
+    std::wstring full_name = pgs_base_db::make_safe_tname(unique_table_name(new_name), c_.pgs_schema);
     tk_write_wlog(2, L"old_tab_name=%s, new_tab_name=%s", new_name.c_str(), full_name.c_str());
     if (full_name != new_name)
         dest_->add_tn_mapping(new_name, full_name);
@@ -399,6 +493,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     if (existed) {
         switch (mode) {
         case udb_mode_skip_tables:
+            if (is_table)
+                relations_.add_table(listed_name, full_name, tm, false);  // kept as it is, still a parent
             return item_result::done;
         case udb_mode_overwrite_tables:
             dest_->delete_tab(full_name);
@@ -415,23 +511,15 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         }
     }
 
-    // The indexes of a table created here are built once its recordset is gone
-    // (its last rows committed, its sequence set), whichever way the item ends.
-    struct deferred_indexes_guard {
-        pgs_base_db& db;
-        ~deferred_indexes_guard()
-        {
-            try {
-                db.build_deferred_indexes();
-            } catch (const std::exception& e) {
-                tk_write_log(3, "ERROR: %s", e.what());
-            }
-        }
-    } indexes_after_rows{*dest_};
+    // A table this run makes (not one already there that it appends to) takes the source's
+    // defaults and NOT NULL as far as it can.
+    const bool made_here = !existed || mode == udb_mode_overwrite_tables;
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
+    if (is_table)
+        relations_.add_table(listed_name, full_name, tm, true);
 
     if (rows_by_insert) {
         if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
@@ -459,13 +547,75 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
                         static_cast<unsigned long long>(c_.record_count.load())));
     tk_write_log(3, "fast_insert=%d", c_.get_pgs_engine().fast_insert ? 1 : 0);
 
+    watch_ = not_null_watch();
+    std::vector<std::wstring> dest_columns;
+    if (made_here) {
+        report_lost_defaults(listed_name, columns);
+        const udb_schema& made = dst->get_schema();
+        for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
+            dest_columns.push_back(made[i].name);
+            if (columns[i].not_null_after_rows) {
+                watch_.positions.push_back(i);
+                watch_.kinds.push_back(pgs_make_value_column(columns[i]));
+                watch_.nulls.push_back(0);
+            }
+        }
+    }
+
     bool finished = true;
     if (c_.record_count.load() != 0 && !c_.tab_def)
         finished = copy_rows(listed_name, *src, *dst, tm);
 
     dst.reset();
+    if (finished && !watch_.positions.empty())
+        restore_not_null(listed_name, full_name, dest_columns);
     src.reset();
     return finished ? item_result::done : item_result::stopped;
+}
+
+void pelmora_convertor::run::report_lost_defaults(const std::wstring& listed_name, const udb_schema& columns)
+{
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const t_ftd& column = columns[i];
+        if (!pgs_default_is_lost(column))
+            continue;
+        set_prefix(listed_name);
+        report(tk_exception(L"Column '" + column.name + L"': the default " + column.default_value.to_wstring() +
+                                L" has no PostgreSQL form; the column arrives without a default",
+                            0),
+               false);
+    }
+}
+
+void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, const std::wstring& full_name,
+                                              const std::vector<std::wstring>& dest_columns)
+{
+    const bool cs = c_.get_pgs_engine().is_case_sens;
+    const std::wstring table = c_.get_pgs_engine().make_name3(full_name, true);
+    for (std::size_t k = 0; k < watch_.positions.size(); ++k) {
+        const std::size_t at = watch_.positions[k];
+        if (at >= dest_columns.size())
+            continue;
+        // The script's columns keep their quoted form, the live ones the catalog's text.
+        const std::wstring column = pgs_unquote_name(dest_columns[at]);
+        set_prefix(listed_name);
+        if (watch_.nulls[k] != 0) {
+            report(tk_exception(tk_wformat(L"Column '%s' stays nullable: %I64u rows arrived with NULL for a zero date",
+                                           column.c_str(), static_cast<unsigned long long>(watch_.nulls[k])),
+                                0),
+                   false);
+            continue;
+        }
+        // Every row written had a value: the script's reader will find none NULL either.
+        try {
+            dest_->query(L"ALTER TABLE " + table + L" ALTER COLUMN " +
+                         pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) + L" SET NOT NULL");
+        } catch (const tk_exception& e) {
+            report(e, false);
+        } catch (const std::exception& e) {
+            report(tk_exception(std::string("Cannot set NOT NULL: ") + e.what(), 0), false);
+        }
+    }
 }
 
 bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_recordset& src,
@@ -505,6 +655,16 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
                 out = rec;
             }
             dst.append_record(*out);
+            // A zero or invalid date is written as NULL: the same writer says so.
+            for (std::size_t k = 0; k < watch_.positions.size(); ++k) {
+                const std::size_t at = watch_.positions[k];
+                if (at >= out->size())
+                    continue;
+                watch_.written.clear();
+                pgs_append_copy_value(watch_.written, (*out)[at], watch_.kinds[k]);
+                if (watch_.written == "\\N")
+                    ++watch_.nulls[k];
+            }
         } catch (const pgs_rows_rejected_exception& e) {
             // Rows of an earlier batch were refused; this row has been written.
             throw_if_lost(&e);
@@ -518,6 +678,9 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
                 set_prefix(listed_name, row_number);
                 report(e, false);
             }
+        } catch (const udb_structure_exception&) {
+            // The table cannot take the rows at all: one report for the item.
+            throw;
         } catch (const tk_exception& e) {
             throw_if_lost(&e, false);
             // A row that cannot be converted fails alone; worse errors fail the item.
@@ -609,6 +772,50 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
         count_row_failure();
         set_prefix(listed_name, source_row_of(row.record_number, skipped));
         report(pgs_exception(row.message), false);
+    }
+}
+
+void pelmora_convertor::run::reserve_relation_names(const std::vector<std::size_t>& plan)
+{
+    auto& restricted = c_.get_pgs_engine().in_validator().restricted_names;
+    const auto& mutators = c_.get_table_mutators();
+    for (std::size_t index : plan) {
+        const std::wstring& name = c_.query_list[index].first;
+        restricted.push_back(name);
+        auto it = mutators.find(name);
+        if (it != mutators.end() && it->second && !it->second->get_new_name().empty())
+            restricted.push_back(it->second->get_new_name());
+    }
+    for (const udb_view& view : conversion_relations::views_to_convert(source_->get_views(), c_.convert_views,
+                                                                        c_.selected_views))
+        restricted.push_back(view.first);
+}
+
+void pelmora_convertor::run::count_index_failures()
+{
+    const std::uint64_t total = dest_->indexes_failed();
+    if (total > indexes_counted_) {
+        c_.failures.indexes.fetch_add(total - indexes_counted_, std::memory_order_relaxed);
+        indexes_counted_ = total;
+    }
+}
+
+void pelmora_convertor::run::create_keys_and_views()
+{
+    // Keys are structure: created also when only definitions are converted. Without
+    // indexes a parent has no key to refer to, so none are created then.
+    if (c_.skip_idx)
+        tk_write_log(3, "Tables were created without indexes: their foreign keys are not created");
+    else
+        c_.failures.keys.fetch_add(relations_.create_keys(source_->get_relationships(), *dest_),
+                                   std::memory_order_relaxed);
+    const udb_view_list views = conversion_relations::in_dependency_order(
+        conversion_relations::views_to_convert(source_->get_views(), c_.convert_views, c_.selected_views));
+    if (!views.empty()) {
+        dest_->set_view_schema(c_.pgs_schema);
+        const std::uint64_t before = dest_->views_failed();
+        dest_->create_views(views);
+        c_.failures.views.fetch_add(dest_->views_failed() - before, std::memory_order_relaxed);
     }
 }
 

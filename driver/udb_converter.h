@@ -57,11 +57,11 @@ public:
     int n_mode = 0;
     std::vector<std::wstring> selected_tables;
     udb_work_list query_list;          // custom queries and profile tables; the run appends the selected tables
-    udb_work_list selected_views;      // (name, definition); kept with the settings, read by no run
+    udb_work_list selected_views;      // (name, definition): views the run converts at its end
     udb_work_list available_queries;   // every custom query the user defined
     bool tab_def = false;              // only definitions: no row is copied
     bool skip_idx = false;             // tables are created without their indexes
-    bool convert_views = false;        // kept with the settings, read by no run
+    bool convert_views = false;        // the run converts every source view (selected_views aside)
 
 protected:
     std::atomic<std::uint32_t> items_total{0};

@@ -134,3 +134,19 @@ std::vector<std::wstring> pgs_read_index_names(pgs_connection& conn, const std::
     for (const auto& row : run_catalog_query(conn, sql)) names.push_back(field_text(row[0]));
     return names;
 }
+
+std::vector<std::wstring> pgs_read_relation_names(pgs_connection& conn, const std::wstring& schema)
+{
+    std::string sql = "select c.relname from pg_catalog.pg_class c join pg_catalog.pg_namespace n "
+                      "on n.oid = c.relnamespace where n.nspname";
+    if (schema.empty()) {
+        sql += " NOT IN ('pg_catalog', 'information_schema', 'pg_toast')";
+    } else {
+        sql += '=';
+        pgs_append_literal(sql, std::wstring_view(schema));
+    }
+    sql += " order by 1";
+    std::vector<std::wstring> names;
+    for (const auto& row : run_catalog_query(conn, sql)) names.push_back(field_text(row[0]));
+    return names;
+}

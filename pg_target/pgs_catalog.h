@@ -35,6 +35,10 @@ std::vector<std::pair<std::wstring, std::wstring>> pgs_read_views(pgs_connection
 // every user schema when it is empty.
 std::vector<std::wstring> pgs_read_index_names(pgs_connection& conn, const std::wstring& schema);
 
+// Names of every relation (tables, indexes, views, sequences ...) of the schema, or of every
+// user schema when it is empty: one name space, so a new index must avoid all of them.
+std::vector<std::wstring> pgs_read_relation_names(pgs_connection& conn, const std::wstring& schema);
+
 // A catalog number as a signed 32-bit value: empty or non-numeric text gives
 // 0, values outside the range saturate.
 std::int32_t pgs_catalog_int32(const char* text);

@@ -52,7 +52,7 @@ void pgs_base_db::build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer>
     auto builder = std::make_unique<pgs_indexes_initializer>(name, table->get_columns(), indexes,
                                                              table->get_names_map());
     if (!m_indexes_after_rows) {
-        failed_indexes += static_cast<std::uint64_t>(builder->build_indexes(*this));
+        add_indexes_failed(builder->build_indexes(*this));
         return;
     }
     tk_write_wlog(2, L"Indexes of '%s' are built after its rows", name.c_str());
@@ -63,7 +63,12 @@ void pgs_base_db::build_deferred_indexes()
 {
     std::vector<deferred_indexes> pending;
     pending.swap(m_deferred);
-    for (auto& d : pending) failed_indexes += static_cast<std::uint64_t>(d.indexes->build_indexes(*this));
+    for (auto& d : pending) add_indexes_failed(d.indexes->build_indexes(*this));
+}
+
+void pgs_base_db::discard_deferred_indexes() noexcept
+{
+    m_deferred.clear();
 }
 
 std::wstring pgs_base_db::add_full_name1(const std::wstring& name)
@@ -257,17 +262,138 @@ std::wstring lex_view_text(const std::wstring& text, bool case_sens)
 
 // --- foreign keys, sequences and views: the parts both forms share ----------
 
+namespace {
+
+// What each character of a MySQL view text is, for the rewriting that must not touch string
+// literals, quoted names or comments.
+enum class view_char : unsigned char { code, quoted, bracket };
+
+// Marks the characters of quotes ('...', E'...', "...", `...`, $tag$...$tag$), comments and
+// the bracket pairs of [name]. An open quote or comment runs to the end (the lexer refuses it
+// later).
+std::vector<view_char> view_char_kinds(const std::wstring& text)
+{
+    const std::size_t n = text.size();
+    std::vector<view_char> kinds(n, view_char::code);
+    std::size_t i = 0;
+    auto mark = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to && k < n; ++k) kinds[k] = view_char::quoted;
+    };
+    while (i < n) {
+        const wchar_t c = text[i];
+        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
+        const std::size_t start = i;
+        if (c == L'\'' || c == L'"' || c == L'`') {
+            const bool escapes = c == L'\'' && i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
+                                 (i < 2 || !is_word_char(text[i - 2]));
+            ++i;
+            while (i < n) {
+                if (escapes && text[i] == L'\\' && i + 1 < n) {
+                    i += 2;
+                    continue;
+                }
+                if (text[i] == c) {
+                    if (i + 1 < n && text[i + 1] == c) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            mark(start, i);
+        } else if (c == L'[') {
+            const std::size_t close = text.find(L']', i + 1);
+            const std::size_t end = close == std::wstring::npos ? n : close + 1;
+            mark(start, end);
+            kinds[start] = view_char::bracket;
+            if (close != std::wstring::npos) kinds[close] = view_char::bracket;
+            i = end;
+        } else if (c == L'-' && next == L'-') {
+            while (i < n && text[i] != L'\n') ++i;
+            mark(start, i);
+        } else if (c == L'/' && next == L'*') {
+            int depth = 0;
+            while (i < n) {
+                if (text[i] == L'/' && i + 1 < n && text[i + 1] == L'*') {
+                    ++depth;
+                    i += 2;
+                } else if (text[i] == L'*' && i + 1 < n && text[i + 1] == L'/') {
+                    i += 2;
+                    if (--depth == 0) break;
+                } else {
+                    ++i;
+                }
+            }
+            mark(start, i);
+        } else if (c == L'$' && (i == 0 || !is_word_char(text[i - 1]))) {
+            std::size_t j = i + 1;
+            while (j < n && is_word_char(text[j]) && text[j] != L'$') ++j;
+            const bool tag = j < n && text[j] == L'$' && !(j > i + 1 && text[i + 1] >= L'0' && text[i + 1] <= L'9');
+            if (!tag) {
+                ++i;
+                continue;
+            }
+            const std::wstring delimiter = text.substr(i, j + 1 - i);
+            const std::size_t close = text.find(delimiter, j + 1);
+            i = close == std::wstring::npos ? n : close + delimiter.size();
+            mark(start, i);
+        } else {
+            ++i;
+        }
+    }
+    return kinds;
+}
+
+}  // namespace
+
 std::wstring pgs_base_db::refine_view_in(const std::wstring& definition) const
 {
     tk_write_wlog(2, L"pgs_base_db::refine_view_in(%s)", definition.c_str());
-    std::wstring text = definition;
-    for (auto& c : text)
-        if (c == L'[' || c == L']') c = L'"';
-    if (text.size() >= 6 && contains_no_case(text, L" JOIN ") &&
-        (contains_no_case(text, L" ON ") || contains_no_case(text, L" ON("))) {
-        tk_write_log(2, "Replacing 'CROSS JOIN' by 'JOIN'");
-        tk_wstring::replace_all(text, L" cross ", L" ");
-        tk_wstring::replace_all(text, L" CROSS ", L" ");
+    // Only the code is rewritten: '[x]' in a literal, a quoted name or a comment stays.
+    const std::vector<view_char> kinds = view_char_kinds(definition);
+    std::wstring code = definition;
+    for (std::size_t i = 0; i < code.size(); ++i)
+        if (kinds[i] != view_char::code) code[i] = L' ';
+    const bool drop_cross = code.size() >= 6 && contains_no_case(code, L" JOIN ") &&
+                            (contains_no_case(code, L" ON ") || contains_no_case(code, L" ON("));
+    if (drop_cross) tk_write_log(2, "Replacing 'CROSS JOIN' by 'JOIN'");
+
+    std::wstring text;
+    text.reserve(definition.size() + 8);
+    const std::size_t n = definition.size();
+    for (std::size_t i = 0; i < n;) {
+        const wchar_t c = definition[i];
+        if (kinds[i] == view_char::bracket && c == L'[') {
+            // [name] is a quoted name: its inner double quotes are doubled.
+            std::size_t end = i + 1;
+            while (end < n && kinds[end] == view_char::quoted) ++end;
+            text += L'"';
+            for (std::size_t k = i + 1; k < end; ++k) {
+                if (definition[k] == L'"') text += L'"';
+                text += definition[k];
+            }
+            text += L'"';
+            i = end < n && kinds[end] == view_char::bracket ? end + 1 : end;
+            continue;
+        }
+        if (kinds[i] == view_char::code && c == L']') {
+            text += L'"';
+            ++i;
+            continue;
+        }
+        if (drop_cross && kinds[i] == view_char::code && i + 7 <= n &&
+            (definition.compare(i, 7, L" cross ") == 0 || definition.compare(i, 7, L" CROSS ") == 0) &&
+            std::all_of(kinds.begin() + static_cast<std::ptrdiff_t>(i),
+                        kinds.begin() + static_cast<std::ptrdiff_t>(i + 7),
+                        [](view_char k) { return k == view_char::code; })) {
+            text += L' ';
+            i += 7;
+            continue;
+        }
+        text += c;
+        ++i;
     }
     return lex_view_text(text, is_case_sens_now());
 }
@@ -368,6 +494,25 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
     names.reserve(list.size());
     for (const auto& v : list) names.push_back(v.first);
     pgs_tn_validator validator(names, {});
+    // Views beside their tables in another schema: the names of a view's text are looked up
+    // there first while the views are made (a view keeps what its names resolved to).
+    const bool own_schema = !m_view_schema.empty() && !tk_equal_no_case(m_view_schema, L"public");
+    if (own_schema)
+        query(L"SET search_path TO " +
+              pgs_quote_identifier(std::wstring_view(pgs_fold_name(m_view_schema, is_case_sens_now()))) + L", public");
+    struct reset_path {
+        pgs_base_db* db;
+        bool active;
+        ~reset_path()
+        {
+            if (!active) return;
+            try {
+                db->query(L"RESET search_path");
+            } catch (...) {
+                tk_write_log(3, "Cannot reset the search path after the views");
+            }
+        }
+    } reset{this, own_schema};
     for (const auto& [view, definition] : list) {
         tk_exception report(0);
         try {
@@ -387,9 +532,10 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
                 validator.add_existing_name(new_name);
             }
             const std::wstring sql = L"CREATE OR REPLACE VIEW " +
-                                     tk_singleton<pgs_engine>::get_instance()->make_name3(new_name, true) +
+                                     tk_singleton<pgs_engine>::get_instance()->make_name3(
+                                         own_schema ? m_view_schema + L"." + new_name : new_name, true) +
                                      L" AS " + refine_view_in(definition);
-            query(sql);
+            send_guarded(sql, L"View '" + view + L"'");
             continue;
         } catch (const tk_exception& e) {
             report = e;  // its own level: a script that cannot be written is not a view's error
@@ -400,9 +546,18 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
         }
         // Reported outside the handlers: the user's Abort (tk_final_exception) leaves at once.
         tk_write_log(2, "Error while creating view:\n%s\n", report.what());
+        ++m_views_failed;
+        note_left_out(L"View '" + view + L"'", report.what());
         udb_report_error(L"View '" + view + L"'", report);
     }
 }
+
+void pgs_base_db::send_guarded(const std::wstring& statement, const std::wstring&, const std::wstring&)
+{
+    query(statement);
+}
+
+void pgs_base_db::note_left_out(const std::wstring&, const std::string&) {}
 
 pgs_t_ftd::pgs_t_ftd(std::uint32_t size, std::wstring name, VARTYPE vartype, bool not_null,
                      std::string orig_type_, bool auto_increment, const ole_variant& default_value,
@@ -513,7 +668,8 @@ void pgs_database::register_index_names()
     // name that an index of another table already has there. Opened for every
     // schema, the names of every user schema count, since tables may go into
     // any of them.
-    auto names = pgs_read_index_names(connection(), m_schema);
+    // Tables, views and sequences share that name space with indexes.
+    auto names = pgs_read_relation_names(connection(), m_schema);
     tk_singleton<pgs_engine>::get_instance()->in_validator().add_destination_names(names);
 }
 
@@ -642,7 +798,7 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& gi
     for (std::size_t i = 0; i < columns.size(); ++i) {
         t_ftd column = columns[i];
         original_names.push_back(column.name);
-        if (!validator.is_acceptable(column.name)) column.name = validator.get_safe_name(column.name);
+        column.name = validator.next_column_name(column.name);
         tk_write_wlog(2, L"%s -> %s", original_names.back().c_str(), column.name.c_str());
         copied.add_column(std::move(column));
     }
@@ -846,15 +1002,26 @@ void pgs_database::create_relationships(const std::vector<udb_relationship>& key
         const std::wstring child = names_map.get_tn_mapped_name(key.table, true);
         const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, true);
         const std::wstring rule = checked_fk_rule(key);
-        create_fk_index_if(parent, key.pk_flds);
+        const std::wstring made_index = create_fk_index(parent, key.pk_flds);
         const std::wstring sql = make_fk_statement(key, child, parent, rule);
         tk_write_wlog(3, L"%s\n", sql.c_str());
+        // A key is created whole or not at all: a unique index made for it goes with it.
+        auto drop_made_index = [&] {
+            if (made_index.empty()) return;
+            try {
+                query(L"DROP INDEX IF EXISTS " + made_index);
+            } catch (const pqxx::pqxx_exception& e) {
+                tk_write_log(3, "Cannot drop the index made for a foreign key: %s", e.base().what());
+            }
+        };
         try {
             query(sql);
         } catch (const pqxx::sql_error& e) {
+            drop_made_index();
             throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " + e.what(),
                                 e.sqlstate());
         } catch (const pqxx::pqxx_exception& e) {
+            drop_made_index();
             throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " +
                                 e.base().what());
         }
@@ -881,6 +1048,11 @@ bool relation_exists(pgs_connection& conn, const std::wstring& schema, const std
 
 void pgs_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns)
 {
+    create_fk_index(table, columns);
+}
+
+std::wstring pgs_database::create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns)
+{
     tk_write_wlog(2, L"pgs_database::create_fk_index_if(%s)", table.c_str());
     pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
     try {
@@ -893,7 +1065,7 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
         }
         if (!is_table_exist(full)) {
             tk_write_wlog(3, L"Cannot create FK index, table '%s' does not exist", full.c_str());
-            return;
+            return {};
         }
         // The columns under the names the table has now.
         std::vector<std::wstring> plain;
@@ -908,7 +1080,7 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
             // server refuses a key that refers to them.
             if (index.unique && index.fields.size() == plain.size()) {
                 tk_write_wlog(2, L"Child index for table '%s' exists", full.c_str());
-                return;
+                return {};
             }
             break;
         }
@@ -943,11 +1115,13 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
         tk_write_wlog(2, L"str_query=%s", sql.c_str());
         rs.reset();
         query(sql);
+        return pgs_quote_identifier(std::wstring_view(schema)) + L"." + pgs_quote_identifier(std::wstring_view(index_name));
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "Error while creating index for FK: %s", e.base().what());
     } catch (const tk_exception& e) {
         tk_write_log(3, "Error while creating index for FK: %s", e.what());
     }
+    return {};
 }
 
 void pgs_database::create_sequences(const std::vector<udb_sequence>& list)

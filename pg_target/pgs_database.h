@@ -68,8 +68,15 @@ public:
     // naming the key otherwise. Returns the rule trimmed.
     static std::wstring checked_fk_rule(const udb_relationship& key);
 
-    // Indexes (primary keys included) this database could not create so far.
-    std::uint64_t failed_indexes = 0;
+    // Indexes (primary keys included) and views this database could not create (each one
+    // reported), counted from its opening; the run reads them for its end-of-run summary.
+    std::uint64_t indexes_failed() const noexcept { return m_indexes_failed; }
+    std::uint64_t views_failed() const noexcept { return m_views_failed; }
+    void add_indexes_failed(std::uint64_t n) noexcept { m_indexes_failed += n; }
+
+    // The schema that create_views puts the views into, where the names of their texts are
+    // looked up first (the tables' schema); empty or "public": the default.
+    void set_view_schema(std::wstring schema) { m_view_schema = std::move(schema); }
 
     // When on, a table that create_table1/create_table2 creates gets its primary key and
     // indexes only from build_deferred_indexes(), after its rows, so loading the rows does
@@ -79,12 +86,23 @@ public:
     // Builds the indexes held back for the tables created since the last call (a refused
     // index is logged and the next one is built, as at creation).
     void build_deferred_indexes();
+    // Forgets the indexes held back (their server is gone).
+    void discard_deferred_indexes() noexcept;
 
 protected:
     // Builds the indexes of a table just created by `table` now, or keeps both builders
     // for build_deferred_indexes(). `indexes` is read at once.
     void build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer> table, const std::wstring& name,
                                 const udb_indexes& indexes);
+    // Sends the statement of one foreign key or view. The live database runs it (a refusal
+    // passes to the caller); a script writes it so that a refusal when the script is loaded
+    // becomes a warning naming `what` and the loading goes on. `unique_first`, when given, is
+    // run before a second try of the statement when the server refuses it for want of a
+    // unique key on the referenced columns; both stand or fall together.
+    virtual void send_guarded(const std::wstring& statement, const std::wstring& what,
+                              const std::wstring& unique_first = std::wstring());
+    // Called for an object left out (after its report): a script notes it in a comment.
+    virtual void note_left_out(const std::wstring& what, const std::string& reason);
 
     // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
     // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of
@@ -104,6 +122,9 @@ private:
     };
     bool m_indexes_after_rows = false;
     std::vector<deferred_indexes> m_deferred;
+    std::uint64_t m_indexes_failed = 0;
+    std::uint64_t m_views_failed = 0;
+    std::wstring m_view_schema;
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL
@@ -159,6 +180,9 @@ public:
     // first index that begins with them is not unique, is longer than the columns, or none
     // begins with them, CREATE UNIQUE INDEX. A missing table or a failure is only logged.
     void create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& columns);
+    // The same; returns the schema-qualified name of the index it created, or "" when it
+    // created none.
+    std::wstring create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns);
 
     // The table list of the constructor: schema.table of each table found.
     void add_full_name2(const std::wstring& schema, const std::wstring& table);

@@ -86,6 +86,33 @@ std::wstring bool_default(std::wstring_view text)
     return {};
 }
 
+// A function call of the source without arguments (or with digits only, a precision):
+// "uuid()", "curdate()", "current_timestamp(3)", or the bare word.
+bool is_call_of(std::wstring_view t, std::wstring_view word)
+{
+    if (t.size() < word.size() || !tk_equal_no_case(t.substr(0, word.size()), word)) return false;
+    std::wstring_view rest = t.substr(word.size());
+    if (rest.empty()) return true;
+    if (rest.size() < 2 || rest.front() != L'(' || rest.back() != L')') return false;
+    for (wchar_t c : rest.substr(1, rest.size() - 2))
+        if (c < L'0' || c > L'9') return false;
+    return true;
+}
+
+// The PostgreSQL form of a source expression default; empty when there is none.
+std::wstring source_expression_default(std::wstring_view t, VARTYPE vt)
+{
+    // The server may keep an expression in parentheses: "(uuid())".
+    while (t.size() >= 2 && t.front() == L'(' && t.back() == L')') t = t.substr(1, t.size() - 2);
+    if (is_call_of(t, L"uuid")) return vt == VT_BSTR ? L"gen_random_uuid()" : std::wstring();
+    if (is_current_timestamp(t) || is_call_of(t, L"localtime") || is_call_of(t, L"sysdate"))
+        return L"CURRENT_TIMESTAMP";
+    if (is_call_of(t, L"curdate") || is_call_of(t, L"current_date")) return L"CURRENT_DATE";
+    if (is_call_of(t, L"curtime") || is_call_of(t, L"current_time")) return L"CURRENT_TIME";
+    if (is_call_of(t, L"utc_timestamp")) return L"timezone('UTC'::text, now())";
+    return {};
+}
+
 }  // namespace
 
 std::wstring make_pgs_def_val(const t_ftd* column)
@@ -104,6 +131,13 @@ std::wstring make_pgs_def_val(const t_ftd* column)
         return text;
     }
 
+    if (column->default_is_source_expression && !text.empty()) {
+        std::wstring pg = source_expression_default(text, vt);
+        if (vt == VT_DATE && pg == L"CURRENT_DATE" && (subtype & pgs_subtype::date_kind_mask) == pgs_subtype::time_only)
+            pg.clear();
+        if (pg.empty()) tk_write_wlog(2, L"Expression default without a PostgreSQL form: %s", text.c_str());
+        return pg;
+    }
     if (vt == VT_DATE && (subtype & pgs_subtype::current_moment)) {
         if ((subtype & 0xb) == 0xb) return L"CURRENT_TIME";
         if ((subtype & 0xa) == 0xa) return L"CURRENT_DATE";
@@ -137,8 +171,16 @@ std::wstring make_pgs_def_val(const t_ftd* column)
         tk_write_log(2, "Integer def.value");
         tk_write_log(2, "Special processing for boolean");
         return bool_default(text);
-    case VT_R4:
-        return is_finite_number<float>(a) ? text : std::wstring();
+    case VT_R4: {
+        // Written as the float the column will hold, in its shortest exact text.
+        if (!is_finite_number<float>(a)) return {};
+        std::string_view t = a.front() == '+' ? std::string_view(a).substr(1) : std::string_view(a);
+        float v = 0;
+        std::from_chars(t.data(), t.data() + t.size(), v);
+        char digits[32];
+        auto r = std::to_chars(digits, digits + sizeof digits, v);
+        return tk_utf8_to_unicode(std::string_view(digits, static_cast<std::size_t>(r.ptr - digits)));
+    }
     case VT_R8:
         return is_finite_number<double>(a) ? text : std::wstring();
     case VT_CY:
@@ -191,4 +233,14 @@ std::wstring make_pgs_def_val(const t_ftd* column)
     default:
         return {};
     }
+}
+
+bool pgs_default_is_lost(const t_ftd& column)
+{
+    if (column.auto_increment || column.default_is_expression) return false;
+    const VARTYPE vt = column.default_value.get_vt();
+    // An empty text is DEFAULT '' (the sub-type carries it), never a lost default.
+    const bool has_default = column.default_is_source_expression ||
+                             (vt != VT_EMPTY && vt != VT_NULL && !column.default_value.to_wstring().empty());
+    return has_default && make_pgs_def_val(column).empty();
 }

@@ -11,3 +11,8 @@ struct t_ftd;
 // A null column is an internal error (tk_mail_assertion "pgs_util", 710).
 std::wstring make_pgs_def_val(const t_ftd* column);
 inline std::wstring make_pgs_def_val(const t_ftd& column) { return make_pgs_def_val(&column); }
+
+// Whether the source gave the column a default that make_pgs_def_val cannot carry (an
+// expression without a PostgreSQL form, a value the column's type refuses): such a column is
+// reported, since it arrives without its default.
+bool pgs_default_is_lost(const t_ftd& column);

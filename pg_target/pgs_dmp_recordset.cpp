@@ -15,9 +15,6 @@
 
 namespace {
 
-const char* const structure_mismatch =
-    "The structure of data source does not conform to the destination table.";
-
 // Bytes of binary data turned into hexadecimal per write of a large value.
 constexpr std::size_t hex_chunk_bytes = 131072;
 
@@ -153,9 +150,9 @@ void pgs_dmp_recordset::append_record(udb_record& record)
     tk_write_log(1, "pgs_dmp_recordset::append_record(schema size=%d, record size=%d",
                  static_cast<int>(schema.size()), static_cast<int>(record.size()));
     tk_write_log(1, "fast_insert=%d", fast ? 1 : 0);
-    if (record.size() != schema.size()) throw tk_exception(structure_mismatch, 0);
+    if (record.size() != schema.size()) throw udb_structure_exception();
     for (std::size_t i = 0; i < record.size(); ++i)
-        if (!record.get(i)) throw tk_exception(structure_mismatch, 0);
+        if (!record.get(i)) throw udb_structure_exception();
     if (m_finished) throw tk_exception("The rows of this table have already been finished.", 1);
 
     if (fast) {
@@ -314,7 +311,7 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
         if (pos < 0) pos = find_column(name);
         if (pos < 0) {
             tk_write_wlog(1, L"Field %s not found in the schema", own.c_str());
-            throw tk_exception(structure_mismatch, 0);
+            throw udb_structure_exception();
         }
         if (i) head += ", ";
         head += m_column_idents[static_cast<std::size_t>(pos)];

@@ -167,11 +167,7 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         pgs_fn_validator validator(source);
         for (std::size_t i = 0; i < source.size(); ++i) {
             t_ftd column = source[i];
-            if (!validator.is_acceptable(column.name)) {
-                column.name = validator.get_safe_name(column.name);
-                // A later column must not get the same safe name.
-                validator.add_existing_name(column.name);
-            }
+            column.name = validator.next_column_name(column.name);
             tk_write_wlog(2, L"%s -> %s", source[i].name.c_str(), column.name.c_str());
             source_names.push_back(source[i].name);
             own.add_column(std::move(column));
@@ -308,8 +304,50 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
         // database creates it.
         const std::wstring sql = make_fk_statement(key, child, parent, checked_fk_rule(key));
         tk_write_wlog(3, L"%s\n", sql.c_str());
-        query(sql);
+        // The live database gives the referenced columns a unique index when none covers them;
+        // the script does the same when the server asks for one while the script loads.
+        std::wstring columns, stem = L"UIDX";
+        for (std::size_t i = 0; i < key.pk_flds.size(); ++i) {
+            if (i) columns += L", ";
+            columns += get_mapped_field_sql(parent, key.pk_flds[i]);
+            stem += L"_" + pgs_unquote_name(get_mapped_field(parent, key.pk_flds[i]));
+        }
+        pgs_in_validator& names = pgs_engine::get_instance()->in_validator();
+        std::wstring index = pgs_cut_to_bytes(pgs_fold_name(stem, case_sens()), pgs_max_name_bytes);
+        if (!names.is_acceptable(index)) index = names.get_safe_name(index);
+        names.add_existing_name(index);
+        names.restricted_names.push_back(index);
+        const std::wstring unique = L"CREATE UNIQUE INDEX " + pgs_quote_identifier(std::wstring_view(index)) + L" ON " +
+                                    pgs_engine::get_instance()->make_name3(parent, true) + L"(" + columns + L")";
+        send_guarded(sql, L"Foreign key '" + key.name + L"' of table '" + child + L"'", unique);
     }
+}
+
+void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::wstring& what,
+                                    const std::wstring& unique_first)
+{
+    // EXECUTE of a dollar-quoted text: the statement is neither parsed as PL/pgSQL nor
+    // escaped, and the whole block is one statement, created whole or not at all.
+    std::wstring warning = what + L" was not created: ";
+    std::wstring run = L"EXECUTE " + pgs_dollar_quote(statement) + L";";
+    if (!unique_first.empty())
+        run = L"BEGIN\r\n" + run + L"\r\nEXCEPTION WHEN invalid_foreign_key THEN\r\nEXECUTE " +
+              pgs_dollar_quote(unique_first) + L";\r\n" + run + L"\r\nEND;";
+    std::wstring body = L"\r\nBEGIN\r\n" + run +
+                        L"\r\nEXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " +
+                        pgs_quote_literal(std::wstring_view(warning)) + L" || SQLERRM;\r\nEND\r\n";
+    query(L"DO " + pgs_dollar_quote(body));
+}
+
+void pgs_dmp_database::note_left_out(const std::wstring& what, const std::string& reason)
+{
+    std::string line = "-- ";
+    pgs_append_utf8(line, what);
+    line += " was not converted: " + reason;
+    // One comment line: a line break in the reason would end the comment.
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    m_out.write(line + "\r\n");
 }
 
 void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)

@@ -32,10 +32,11 @@ public:
     std::unique_ptr<udb_recordset> create_table2(const std::wstring& name, udb_schema& schema,
                                                  udb_indexes& indexes, const udb_partition& partition) override;
     void create_index(const std::wstring& table, const udb_index& index) override;
-    // ALTER TABLE ... ADD [CONSTRAINT ...] FOREIGN KEY ... per key (no index is written); tables
-    // follow the table map, fields the field maps of the tables this script created. A key
-    // with no rule gets none (the server's default, NO ACTION). pgs_exception for a rule that
-    // is not made of words; keys written before stay.
+    // ALTER TABLE ... ADD [CONSTRAINT ...] FOREIGN KEY ... per key (no index is written), each
+    // guarded (send_guarded) so that a key the server refuses when the script is loaded is a
+    // warning and the others still go in; tables follow the table map, fields the field maps
+    // of the tables this script created. A key with no rule gets none (the server's default,
+    // NO ACTION). pgs_exception for a rule that is not made of words; keys written before stay.
     void create_relationships(const std::vector<udb_relationship>& keys) override;
     // A heading, then CREATE SEQUENCE IF NOT EXISTS per record.
     void create_sequences(const std::vector<udb_sequence>& sequences) override;
@@ -66,6 +67,14 @@ public:
 
     // Writes text (already UTF-8) unchanged; checked.
     void write(std::string_view utf8) { m_out.write(utf8); }
+
+protected:
+    // DO block that runs the statement and turns a refusal into a WARNING naming `what`, so a
+    // script loaded with ON_ERROR_STOP goes on with the next key or view.
+    void send_guarded(const std::wstring& statement, const std::wstring& what,
+                      const std::wstring& unique_first = std::wstring()) override;
+    // A comment line saying what was left out and why.
+    void note_left_out(const std::wstring& what, const std::string& reason) override;
 
 private:
     std::unique_ptr<udb_recordset> write_table(const std::wstring& name, udb_schema& schema,

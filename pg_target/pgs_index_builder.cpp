@@ -4,6 +4,7 @@
 
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_error_report.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 
@@ -22,6 +23,12 @@ pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_s
 {
     tk_write_wlog(2, L"pgs_indexes_initializer::ctor(%s)", m_table.c_str());
     validator.add_index_names(indexes);
+    // The table itself is a relation of the same name space: an index named like it (table
+    // t with index t) gets a name of its own instead of failing.
+    {
+        const std::size_t dot = m_table.find(L'.');
+        validator.restricted_names.push_back(dot == std::wstring::npos ? m_table : m_table.substr(dot + 1));
+    }
     for (const auto& source : indexes) {
         tk_write_wlog(2, L"Processing index '%s'", source.name.c_str());
         // Refused are: names over 63 bytes, odd characters, names of earlier indexes of the
@@ -103,33 +110,42 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
     return sql;
 }
 
-int pgs_indexes_initializer::build_indexes(udb_database& db)
+std::size_t pgs_indexes_initializer::build_indexes(udb_database& db)
 {
     tk_write_log(2, "pgs_indexes_initializer::build_indexes(n_indexes=%d)", static_cast<int>(m_indexes.size()));
-    int failed = 0;
+    std::size_t failed = 0;
     for (const auto& index : m_indexes) {
         try {
             db.query(make_drop_statement(index));
         } catch (const pqxx::pqxx_exception&) {
         } catch (const pgs_exception&) {
         }
+        const std::wstring what = (index.primary ? L"Primary key '" : L"Index '") + index.name + L"' of table '" +
+                                  m_table + L"'";
         std::wstring sql = make_index_statement(index);
         if (sql.empty()) {
             ++failed;
+            udb_report_error(what, pgs_exception("it names a column the table does not have; it was not created"));
             continue;
         }
         tk_write_wlog(3, L"Create index '%s': %s\n", index.name.c_str(), sql.c_str());
+        std::string reason;
         try {
             db.query(sql);
+            continue;
+        } catch (const pqxx::broken_connection& e) {
+            // Not a refusal of this index: the server is gone, and so is every later one.
+            throw pgs_exception(std::string("Cannot create index: ") + e.what());
         } catch (const pqxx::pqxx_exception&) {
-            ++failed;
-            tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
-                                   pgs_failure_text(std::current_exception())).c_str());
-        } catch (const pgs_exception&) {
-            ++failed;
-            tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " +
-                                   pgs_failure_text(std::current_exception())).c_str());
+            reason = pgs_failure_text(std::current_exception());
+        } catch (const pgs_exception& e) {
+            if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
+            reason = pgs_failure_text(std::current_exception());
         }
+        tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " + reason).c_str());
+        // Reported outside the handlers: an Abort chosen in the report leaves at once.
+        ++failed;
+        udb_report_error(what, pgs_exception("Cannot create index: " + reason));
     }
     return failed;
 }

@@ -4,8 +4,8 @@
 // schema-qualified DROP INDEX IF EXISTS of its name. Index names are made unique across the
 // destination through the index-name validator (which also knows the names already in the
 // destination schema); column names follow the CREATE TABLE builder's renames. An index that
-// names a column the table lacks is skipped and logged; a failed index is logged and the next
-// one is built.
+// names a column the table lacks is skipped and reported; a failed index is reported and the
+// next one is built.
 #include <string>
 
 #include "UDB/udb_database.h"
@@ -29,10 +29,10 @@ public:
     pgs_indexes_initializer(const pgs_indexes_initializer&) = delete;
     pgs_indexes_initializer& operator=(const pgs_indexes_initializer&) = delete;
 
-    // Sends DROP INDEX IF EXISTS and the index statement of every converted index. Returns
-    // how many indexes were not created (refused by the server, or naming a column the table
-    // lacks).
-    int build_indexes(udb_database& db);
+    // Sends DROP INDEX IF EXISTS and the index statement of every converted index. An index
+    // that cannot be created is reported (udb_report_error) and the next one follows; returns
+    // how many were not created.
+    std::size_t build_indexes(udb_database& db);
 
     // The converted indexes: final names, fields translated to final column names.
     const udb_indexes& get_indexes() const noexcept { return m_indexes; }

@@ -205,6 +205,23 @@ std::wstring pgs_quote_literal(std::wstring_view text)
     return r;
 }
 
+std::wstring pgs_dollar_quote(std::wstring_view text)
+{
+    // The closing tag must be the first occurrence of the tag after the opening one, also
+    // where the text's end and the tag overlap (a text ending in "$q").
+    auto closes_early = [&](const std::wstring& tag) {
+        return (std::wstring(text) + tag).find(tag) != text.size();
+    };
+    std::wstring tag = L"$q$";
+    for (int n = 1; closes_early(tag); ++n) tag = L"$q" + std::to_wstring(n) + L"$";
+    std::wstring r;
+    r.reserve(text.size() + 2 * tag.size());
+    r += tag;
+    r += text;
+    r += tag;
+    return r;
+}
+
 // ---- bytea -----------------------------------------------------------------------------
 
 void pgs_append_hex(std::string& out, const std::uint8_t* data, std::size_t size)

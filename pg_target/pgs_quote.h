@@ -48,6 +48,10 @@ void pgs_append_literal(std::wstring& out, std::wstring_view text);
 std::string pgs_quote_literal(std::string_view text);
 std::wstring pgs_quote_literal(std::wstring_view text);
 
+// $tag$text$tag$ with a tag that the text does not contain ($q$, $q1$, $q2$ ...), so the text
+// needs no escaping at all.
+std::wstring pgs_dollar_quote(std::wstring_view text);
+
 // ---- bytea -----------------------------------------------------------------------------
 
 // Two upper-case hexadecimal digits per byte.

@@ -23,9 +23,6 @@
 
 namespace {
 
-const char* const not_conform_text =
-    "The structure of data source does not conform to the destination table.";
-
 // A batch is handed on early when its rows take this much memory, so a
 // batch of big rows cannot hold a gigabyte for its replay.
 constexpr std::size_t max_batch_bytes = 32 * 1024 * 1024;
@@ -182,15 +179,7 @@ record_layout make_layout(const udb_record& record, const udb_schema& schema)
         const udb_field* f = record.get(i);
         std::wstring n = f ? f->get_name() : std::wstring();
         l.field_names.push_back(n);
-        if (!validator.is_acceptable(n)) {
-            std::wstring safe = validator.get_safe_name(n);
-            tk_write_wlog(1, L"GOT SAFE NAME: %s->%s", n.c_str(), safe.c_str());
-            validator.add_existing_name(safe);
-            n = safe;
-        }
-        n = pgs_get_safe_substr(n, 64);
-        validator.restricted_names.push_back(n);
-        safe_names.push_back(std::move(n));
+        safe_names.push_back(validator.next_column_name(n));
     }
     l.field_of_column.assign(schema.size(), -1);
     l.column_of_field.assign(record.size(), -1);
@@ -858,7 +847,7 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
     for (std::size_t c = 0; c < s.columns.size(); ++c) {
         if (field_of_column[c] < 0) {
             tk_write_wlog(2, L"Field '%s' is not found in the record", s.columns[c].name.c_str());
-            throw tk_exception(tk_utf8_to_unicode(not_conform_text), 1);
+            throw udb_structure_exception();
         }
     }
 
@@ -909,7 +898,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     s.plan();
     // Fewer fields than columns is the data's fault, not the program's: the
     // item fails as it does for COPY, instead of ending the process.
-    if (record.size() < schema.size()) throw tk_exception(tk_utf8_to_unicode(not_conform_text), 1);
+    if (record.size() < schema.size()) throw udb_structure_exception();
     if (!s.insert_layout.matches(record)) {
         s.insert_layout = make_layout(record, schema);
         s.insert_prefix = "INSERT INTO " + s.table_sql + "(";
@@ -928,7 +917,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     for (std::size_t i = 0; i < record.size(); ++i) {
         if (s.insert_layout.column_of_field[i] < 0) {
             tk_write_wlog(2, L"Field %s not found in the schema", s.insert_layout.field_names[i].c_str());
-            throw tk_exception(not_conform_text, 0);
+            throw udb_structure_exception();
         }
     }
     pgs_row_batch& b = s.pending;
@@ -1131,7 +1120,7 @@ void pgs_recordset::update1(udb_record& record)
         tk_write_wlog(1, L"Got safe-name for field #%d: %s", int(i), safe.c_str());
         if (!schema.find_field(safe)) {
             tk_write_wlog(2, L"Field '%s' is not found in schema", field.get_name().c_str());
-            throw tk_exception(not_conform_text, 0);
+            throw udb_structure_exception();
         }
         const std::wstring column = schema.get_field1(safe).name;
         const bool in_key = std::find(key.fields.begin(), key.fields.end(), column) != key.fields.end();
@@ -1262,7 +1251,7 @@ std::wstring pgs_recordset::get_filter_subquery(const std::wstring& key)
             if (!result.empty()) result += L" and ";
             if (!schema.find_field(col_name)) {
                 tk_write_wlog(2, L"Field %s not found in the schema", col_name.c_str());
-                throw tk_exception(tk_utf8_to_unicode(not_conform_text), 0);
+                throw udb_structure_exception();
             }
             column = &schema.get_field2(col_name);
             result += pgs_quote_identifier(std::wstring_view(column->name));

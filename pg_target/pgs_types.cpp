@@ -39,8 +39,9 @@ using pgs_value_kind::text;
 using pgs_value_kind::uuid_text;
 using pgs_value_kind::boolean;
 
-// Text sub-types are codes, except the empty-default flag 0x10 which may accompany any of them.
-constexpr std::uint32_t text_code = ~pgs_subtype::empty_default;
+// Text sub-types are codes, except the flags 0x10 (empty default) and 0x20 (bit value), which may
+// accompany any of them.
+constexpr std::uint32_t text_code = ~(pgs_subtype::empty_default | pgs_subtype::bit_text);
 
 // First matching row wins.
 constexpr type_row type_rows[] = {

@@ -29,6 +29,7 @@ constexpr std::uint32_t geometry = 2;          // text: a geometry value
 constexpr std::uint32_t fixed_text = 4;        // text: fixed-length
 constexpr std::uint32_t geography = 8;         // text: a geography value
 constexpr std::uint32_t empty_default = 0x10;  // text: the source default is ''
+constexpr std::uint32_t bit_text = 0x20;       // text: a BIT value read as text (U+0001 is 1)
 }  // namespace pgs_subtype
 
 // Longest text that still becomes VARCHAR(n); longer or unsized text becomes TEXT.

@@ -8,6 +8,7 @@
 #include "UDB/udb_record.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_types.h"
 
 namespace {
 
@@ -255,6 +256,19 @@ pgs_fn_validator::pgs_fn_validator(const udb_schema& schema)
     restrict_system_column_names(restricted_names);
     for (const auto& c : schema.columns())
         if (c) add_existing_name(c->name);
+}
+
+std::wstring pgs_fn_validator::next_column_name(const std::wstring& name)
+{
+    std::wstring n = name;
+    if (!is_acceptable(n)) {
+        n = get_safe_name(n);
+        tk_write_wlog(1, L"GOT SAFE NAME: %s->%s", name.c_str(), n.c_str());
+        add_existing_name(n);
+    }
+    n = pgs_get_safe_substr(n, 64);
+    restricted_names.push_back(n);
+    return n;
 }
 
 pgs_tn_validator::pgs_tn_validator(const std::vector<std::wstring>& names1,

@@ -86,6 +86,12 @@ public:
     explicit pgs_fn_validator(const udb_record& record);
     explicit pgs_fn_validator(const udb_schema& schema);
     explicit pgs_fn_validator(const std::vector<std::wstring>& names);
+
+    // The destination name of the table's next column, columns taken in order: the name
+    // itself when acceptable, else a safe name, which is then reserved so that no later
+    // column gets it. Building a table and placing a row's values both name the columns
+    // through this, so they agree.
+    std::wstring next_column_name(const std::wstring& name);
 };
 
 // Table names: both lists become existing names, the first list first.

@@ -202,8 +202,9 @@ void append_text_kind(std::string& out, std::wstring_view text, const pgs_value_
             return;
         }
     }
-    // A BIT(1) value read as text arrives as the character U+0001.
-    if (!text.empty() && text[0] == 1) {
+    // A BIT(1) value read as text arrives as the character U+0001. Only a column read from a
+    // bit column takes it so: any other text keeps its first character.
+    if ((col.subtype & pgs_subtype::bit_text) && !text.empty() && text[0] == 1) {
         out += sql ? "'1'" : "1";
         return;
     }
@@ -234,7 +235,14 @@ void pgs_append_text_value(std::string& out, std::wstring_view text, const pgs_v
     case pgs_value_kind::text:
     case pgs_value_kind::uuid_text: append_text_kind(out, text, col, sql); return;
     case pgs_value_kind::boolean: append_bool(out, !is_false_text(text), sql); return;
-    case pgs_value_kind::date: append_date(out, ole_date(text), col.subtype, sql); return;
+    case pgs_value_kind::date:
+        // A time of day may be the end of the day, which no date value holds.
+        if ((col.subtype & pgs_subtype::date_kind_mask) == pgs_subtype::time_only && text == L"24:00:00") {
+            append_text(out, text, sql);
+            return;
+        }
+        append_date(out, ole_date(text), col.subtype, sql);
+        return;
     case pgs_value_kind::bytea: append_bytea_text(out, text, sql); return;
     case pgs_value_kind::number:
     case pgs_value_kind::null_only: break;

@@ -186,11 +186,11 @@ TEST(sql_server, column_descriptions_of_every_type)
         {L"ts", VT_DATE, 19, 0, 0, 9, true, false, nullptr},
         {L"ts6", VT_DATE, 26, 0, 6, 9, false, false, nullptr},
         {L"dt3", VT_DATE, 23, 0, 3, 1, false, false, nullptr},
-        {L"da", VT_DATE, 10, 0, 0, 2, false, false, nullptr},
+        {L"da", VT_DATE, 10, 0, 0, 2, false, false, "2000-01-01"},
         {L"tm", VT_DATE, 10, 0, 0, 3, false, false, nullptr},
         {L"y", VT_UI2, 4, 0, 0, 0, false, false, nullptr},
-        {L"b1", VT_BOOL, 1, 0, 0, 0, true, false, "1"},
-        {L"b12", VT_UI2, 12, 0, 0, 0, false, false, nullptr},
+        {L"b1", VT_BOOL, 1, 0, 0, udb_subtype::bit, true, false, "1"},
+        {L"b12", VT_UI2, 12, 0, 0, udb_subtype::bit, false, false, nullptr},
         {L"c", VT_BSTR, 10, 0, 0, 0, false, false, "abc"},
         // DEFAULT '' rides in the sub-type: an empty text is no default in the value.
         {L"vc", VT_BSTR, 40, 0, 0, 0x10, true, false, ""},
@@ -221,6 +221,9 @@ TEST(sql_server, column_descriptions_of_every_type)
         if (c.def) EXPECT_EQ(col.default_value.to_string(), c.def);
         else EXPECT_TRUE(col.default_value.is_empty()) << col.default_value.to_string();
     }
+    // NOT NULL with a zero-date default: nullable while the rows arrive, NOT NULL again after.
+    EXPECT_TRUE(column(*rs, L"dt").not_null_after_rows);
+    EXPECT_FALSE(column(*rs, L"ts").not_null_after_rows);
     EXPECT_EQ(rs->get_key_pos(), 0);
     // The geometry column is read through its text form.
     EXPECT_NE(static_cast<sql_recordset&>(*rs).get_local_select().find(L"ST_AsText(`g`) as `g`"), std::wstring::npos);
@@ -482,6 +485,9 @@ TEST(sql_server, view_texts_are_cleaned_on_the_way_out_and_translated_on_the_way
     EXPECT_EQ(d->refine_view_in(L"select replicate('x', 3), dateadd(day, 1, d)"),
               L"select repeat('x', 3), dateadd(day, 1, d);");
     EXPECT_EQ(d->refine_view_in(L"select datediff(day, a, b)"), L"select datediff( a, b);");
+    // Strings, quoted names and comments are not rewritten.
+    EXPECT_EQ(d->refine_view_in(L"select '[x]', 'it\\'s len(', \"isnull(a, b)\", `[c]` /* [d] */ from [t]"),
+              L"select '[x]', 'it\\'s len(', \"isnull(a, b)\", `[c]` /* [d] */ from `t`;");
 }
 
 TEST(sql_server, geometry_columns_stream_as_text)

@@ -143,7 +143,13 @@ TEST(sql_values, time_outside_one_day_fails_the_row_naming_the_value)
 {
     auto f = field(MYSQL_TYPE_TIME, BINARY_FLAG, 63, 10);
     EXPECT_EQ(read(f, "23:59:59").get_type(), VT_DATE);
-    for (const char* bad : {"24:00:00", "838:59:59", "-00:00:01", "-838:59:59"}) {
+    // The end of the day is a time of day (carried as its text); a moment past it is not.
+    for (const char* end_of_day : {"24:00:00", "24:00:00.000000"}) {
+        auto v = read(f, end_of_day);
+        EXPECT_EQ(v.get_type(), VT_BSTR) << end_of_day;
+        EXPECT_EQ(v.to_string(), "24:00:00") << end_of_day;
+    }
+    for (const char* bad : {"24:00:00.000001", "24:00:01", "838:59:59", "-00:00:01", "-838:59:59"}) {
         try {
             read(f, bad);
             ADD_FAILURE() << bad << " was accepted";

@@ -160,6 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
         {"non_ascii_letters_are_name_characters", L"select \u00e9t1 from t1", L"t1", L"n",
          L"select \u00e9t1 from `n`"},
         {"empty_old_name_matches_nothing", L"select 1", L"", L"n", L"select 1"},
+        // A backtick inside a new name is doubled, bare or already quoted in the text; an old
+        // name with a backtick is found in its quoted (doubled) form.
+        {"backtick_in_new_name_doubled", L"select `t1`.a from t1", L"t1", L"n`x",
+         L"select `n``x`.a from `n``x`"},
+        {"backtick_in_old_name_found_quoted", L"select `a``b`.c from `a``b`", L"a`b", L"n",
+         L"select `n`.c from `n`"},
     }),
     [](const ::testing::TestParamInfo<replace_case>& info) { return std::string(info.param.label); });
 

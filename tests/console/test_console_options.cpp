@@ -94,7 +94,7 @@ TEST_F(console_options_test, switches_and_values_reach_the_convertor_and_engine)
     EXPECT_TRUE(engine.unlogged);
     EXPECT_TRUE(conv.skip_idx);
     EXPECT_TRUE(conv.tab_def);
-    EXPECT_FALSE(conv.convert_views);
+    EXPECT_TRUE(conv.convert_views);  // --views: every source view is converted
     EXPECT_EQ(conv.pgs_schema, L"sales");
     EXPECT_EQ(conv.n_mode, 3);
     EXPECT_TRUE(engine.ssl_use);

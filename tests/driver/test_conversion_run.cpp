@@ -312,6 +312,23 @@ TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
     EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
 }
 
+TEST_F(existing_destination_test, rows_that_name_no_column_of_the_table_fail_the_item_once)
+{
+    // The columns agree by position and type, so appending starts; the rows then name a column
+    // the table lacks, a fault of the table, reported once for the item in each appending mode.
+    for (int mode : {3, 4}) {
+        SCOPED_TRACE(mode);
+        hooks.continues.clear();
+        dest("DROP TABLE t; CREATE TABLE t (id INTEGER PRIMARY KEY, label VARCHAR(20), qty INTEGER)");
+        conv->set_mode(mode);
+        run();
+        EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+        EXPECT_EQ(hooks.continues, std::vector<std::string>{std::string("t: ") + not_conform_message});
+        EXPECT_EQ(rows("SELECT count(*) FROM t"), std::vector<std::string>{"0"});
+        EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
+    }
+}
+
 // ---------------------------------------------------------------------------
 // How a run ends
 

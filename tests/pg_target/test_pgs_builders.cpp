@@ -43,7 +43,7 @@ public:
     std::unique_ptr<udb_recordset> query(const std::wstring& statement) override
     {
         statements.push_back(statement);
-        if (fail_when && fail_when(statement)) throw pgs_exception("refused by the test");
+        if (fail_when && fail_when(statement)) throw pgs_exception("refused by the test", "42000");
         return nullptr;
     }
 

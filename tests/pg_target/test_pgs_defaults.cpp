@@ -80,6 +80,8 @@ const std::vector<default_case> default_cases = {
     {"double_overflow", VT_R8, 0, 0, L"1e999", L""},
     {"double_trailing", VT_R8, 0, 0, L"1.5x", L""},
     {"float_overflow", VT_R4, 0, 0, L"1e39", L""},
+    {"float_shortest_exact", VT_R4, 0, 0, L"3.4028234663852886e38", L"3.4028235e+38"},
+    {"float_plain", VT_R4, 0, 0, L"1.5", L"1.5"},
     {"i8_min", VT_I8, 0, 0, L"-9223372036854775808", L"-9223372036854775808"},
     {"i8_over", VT_I8, 0, 0, L"9223372036854775808", L""},
     {"ui8_max", VT_UI8, 0, 0, L"18446744073709551615", L"18446744073709551615"},
@@ -107,6 +109,40 @@ TEST_P(default_rules, expression_or_no_default)
 
 INSTANTIATE_TEST_SUITE_P(cases, default_rules, ::testing::ValuesIn(default_cases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Expression defaults of the source: the ones with a PostgreSQL form carry over, any other
+// gives no default and counts as lost (the run reports it).
+TEST(pgs_defaults, source_expressions_carried_or_lost)
+{
+    struct {
+        VARTYPE vt;
+        std::int32_t subtype;
+        const wchar_t* text;
+        const wchar_t* expected;
+    } cases[] = {
+        {VT_BSTR, 0, L"uuid()", L"gen_random_uuid()"},
+        {VT_BSTR, 0, L"(uuid())", L"gen_random_uuid()"},
+        {VT_DATE, 2, L"curdate()", L"CURRENT_DATE"},
+        {VT_DATE, 3, L"curtime()", L"CURRENT_TIME"},
+        {VT_DATE, 3, L"curdate()", L""},
+        {VT_DATE, 1, L"current_timestamp(3)", L"CURRENT_TIMESTAMP"},
+        {VT_DATE, 1, L"utc_timestamp()", L"timezone('UTC'::text, now())"},
+        {VT_I4, 0, L"(1 + 2)", L""},
+        {VT_I4, 0, L"uuid()", L""},
+        {VT_BSTR, 0, L"concat('a','b')", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(tk_unicode_to_utf8(c.text));
+        t_ftd col(40, L"c", c.vt, false, false, ole_variant(std::wstring(c.text)), c.subtype);
+        col.default_is_source_expression = true;
+        EXPECT_EQ(tk_unicode_to_utf8(make_pgs_def_val(col)), tk_unicode_to_utf8(c.expected));
+        EXPECT_EQ(pgs_default_is_lost(col), std::wstring(c.expected).empty());
+    }
+    // A literal the column's type refuses is lost too; DEFAULT '' and no default are not.
+    EXPECT_TRUE(pgs_default_is_lost(t_ftd(0, L"c", VT_I4, false, false, ole_variant(std::wstring(L"42abc")))));
+    EXPECT_FALSE(pgs_default_is_lost(t_ftd(10, L"c", VT_BSTR, false, false, ole_variant(std::wstring()), 0x10)));
+    EXPECT_FALSE(pgs_default_is_lost(t_ftd(0, L"c", VT_I4, false, false)));
+}
 
 TEST(pgs_defaults, null_column_is_an_internal_error)
 {

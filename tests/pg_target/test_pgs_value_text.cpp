@@ -57,7 +57,12 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"empty_text", L"", VT_BSTR, 0, "", "''"},
         text_case{"empty_integer", L"", VT_I4, 0, "\\N", "NULL"},
         text_case{"vt_null", L"x", VT_NULL, 0, "\\N", "NULL"},
-        text_case{"bit_as_text", L"\x01rest", VT_BSTR, 0, "1", "'1'"},
+        text_case{"bit_as_text", L"\x01rest", VT_BSTR, pgs_subtype::bit_text, "1", "'1'"},
+        // Only a bit column reads U+0001 as 1: any other text keeps it.
+        text_case{"u0001_in_plain_text", L"\x01starts with 0x01", VT_BSTR, 0, "\x01starts with 0x01",
+                  "'\x01starts with 0x01'"},
+        text_case{"u0001_in_uuid_text", L"\x01x", VT_BSTR, pgs_subtype::uuid, "\x01x", "'\x01x'"},
+        text_case{"end_of_day_time", L"24:00:00", VT_DATE, pgs_subtype::time_only, "24:00:00", "'24:00:00'"},
         text_case{"utf8", L"\u00e9\u20ac", VT_BSTR, 0, "\xC3\xA9\xE2\x82\xAC", "'\xC3\xA9\xE2\x82\xAC'"},
         text_case{"bool_zero", L"0", VT_BOOL, 0, "f", "'f'"},
         text_case{"bool_one", L"1", VT_BOOL, 0, "t", "'t'"},

@@ -1,0 +1,184 @@
+#include "driver/conversion_relations.h"
+
+#include <algorithm>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_error_report.h"
+#include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_mutator.h"
+
+namespace {
+
+// SQLSTATE of a constraint whose name the table already has.
+constexpr const char* sqlstate_duplicate_object = "42710";
+
+std::wstring key_label(const udb_relationship& key, const std::wstring& table)
+{
+    return L"Foreign key '" + key.name + L"' of table '" + table + L"'";
+}
+
+// A source column under the name the user's changes give it; false when they leave it out.
+bool mutated_column(const pgs_table_mutator* mutator, const std::wstring& column, std::wstring& out)
+{
+    out = column;
+    if (!mutator) return true;
+    const pgs_field_mutator* fm = mutator->get_field_mutator(column);
+    if (!fm) return true;
+    if (fm->get_status() == udb_mutators::deleted) return false;
+    out = fm->get_new_name();
+    return true;
+}
+
+}  // namespace
+
+void conversion_relations::add_table(const std::wstring& source, const std::wstring& dest,
+                                     const pgs_table_mutator* mutator, bool with_keys)
+{
+    m_tables.push_back({source, dest, mutator, with_keys});
+}
+
+const conversion_relations::table* conversion_relations::find(const std::wstring& source) const
+{
+    // The source's own spelling first; then ignoring case, as a server that folds table
+    // names may write a reference.
+    for (const table& t : m_tables)
+        if (t.source == source) return &t;
+    for (const table& t : m_tables)
+        if (tk_equal_no_case(t.source, source)) return &t;
+    return nullptr;
+}
+
+std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationship>& source_keys,
+                                                pgs_base_db& dest) const
+{
+    tk_write_log(2, "conversion_relations::create_keys(%d)", static_cast<int>(source_keys.size()));
+    std::uint64_t failed = 0;
+    auto leave_out = [&](const std::wstring& label, const tk_exception& e) {
+        ++failed;
+        tk_write_wlog(3, L"%s was not created", label.c_str());
+        udb_report_error(label, e);
+    };
+
+    std::vector<udb_relationship> keys;
+    std::vector<std::pair<std::wstring, std::wstring>> seen;  // (table, key): a table read twice gives its keys twice
+    for (const udb_relationship& key : source_keys) {
+        const table* child = find(key.table);
+        if (!child || !child->with_keys) continue;
+        if (std::find(seen.begin(), seen.end(), std::make_pair(child->source, key.name)) != seen.end()) continue;
+        seen.emplace_back(child->source, key.name);
+
+        const std::wstring label = key_label(key, child->source);
+        const table* parent = find(key.ref_table);
+        if (!parent) {
+            leave_out(label, tk_exception(L"The referenced table '" + key.ref_table +
+                                              L"' was not converted; the key was not created.",
+                                          0));
+            continue;
+        }
+        // Schema-qualified, so the destination's table map (keyed by bare names) cannot turn
+        // a name into that of another table equal to it but for case.
+        udb_relationship mapped(key.name, key.second_name, pgs_base_db::get_full_name(child->dest),
+                                pgs_base_db::get_full_name(parent->dest), {}, {}, key.rule);
+        std::wstring missing;
+        for (const std::wstring& c : key.fk_flds) {
+            std::wstring m;
+            if (!mutated_column(child->mutator, c, m)) missing = c;
+            mapped.fk_flds.push_back(m);
+        }
+        for (const std::wstring& c : key.pk_flds) {
+            std::wstring m;
+            if (!mutated_column(parent->mutator, c, m)) missing = c;
+            mapped.pk_flds.push_back(m);
+        }
+        if (!missing.empty()) {
+            leave_out(label, tk_exception(L"Its column '" + missing + L"' was left out; the key was not created.", 0));
+            continue;
+        }
+        try {
+            // Checked before anything is written, so a script never holds half a list.
+            pgs_base_db::checked_fk_rule(mapped);
+        } catch (const pgs_exception& e) {
+            leave_out(label, e);
+            continue;
+        }
+        keys.push_back(std::move(mapped));
+    }
+
+    if (dynamic_cast<pgs_dmp_database*>(&dest)) {
+        // Written together under one heading; each is guarded in the script itself.
+        dest.create_relationships(keys);
+        return failed;
+    }
+    // Live: one key at a time, so a refusal leaves out that key only.
+    for (const udb_relationship& key : keys) {
+        const std::wstring label = key_label(key, key.table);
+        try {
+            dest.create_relationships({key});
+        } catch (const pgs_exception& e) {
+            if (e.sqlstate() == sqlstate_duplicate_object) {
+                tk_write_wlog(3, L"%s already exists", label.c_str());
+                continue;
+            }
+            leave_out(label, e);
+        }
+    }
+    return failed;
+}
+
+udb_view_list conversion_relations::views_to_convert(const udb_view_list& source_views, bool all,
+                                                     const udb_view_list& selected)
+{
+    if (all) return source_views;
+    udb_view_list out;
+    for (const udb_view& view : selected) {
+        auto same = std::find_if(source_views.begin(), source_views.end(),
+                                 [&](const udb_view& v) { return v.first == view.first; });
+        if (same == source_views.end())
+            same = std::find_if(source_views.begin(), source_views.end(),
+                                [&](const udb_view& v) { return tk_equal_no_case(v.first, view.first); });
+        const bool twice = std::any_of(out.begin(), out.end(), [&](const udb_view& v) {
+            return v.first == (same != source_views.end() ? same->first : view.first);
+        });
+        if (twice) continue;
+        out.push_back(same != source_views.end() ? *same : view);
+    }
+    return out;
+}
+
+udb_view_list conversion_relations::in_dependency_order(const udb_view_list& views)
+{
+    const std::size_t n = views.size();
+    // reads[i][j]: view i names view j (as `name`, the way the server writes a view's text).
+    std::vector<std::vector<bool>> reads(n, std::vector<bool>(n, false));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j)
+            if (i != j && views[i].second.find(L'`' + views[j].first + L'`') != std::wstring::npos) reads[i][j] = true;
+
+    udb_view_list out;
+    out.reserve(n);
+    std::vector<bool> placed(n, false);
+    while (out.size() < n) {
+        bool progress = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (placed[i]) continue;
+            bool ready = true;
+            for (std::size_t j = 0; j < n && ready; ++j)
+                if (reads[i][j] && !placed[j]) ready = false;
+            if (!ready) continue;
+            placed[i] = true;
+            out.push_back(views[i]);
+            progress = true;
+        }
+        if (!progress) {
+            // A cycle (not possible in a real source): the rest in their own order.
+            for (std::size_t i = 0; i < n; ++i)
+                if (!placed[i]) out.push_back(views[i]);
+            break;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The foreign keys and views of a run. They are created after the rows of every work item,
+// so rows load in any order and a view finds its tables (and the views it reads) in place.
+// Whatever cannot be created is reported (udb_report_error) and counted; the rest goes on.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UDB/udb_database.h"
+#include "UDB/udb_index.h"
+
+class pgs_base_db;
+class pgs_table_mutator;
+
+class conversion_relations {
+public:
+    // A work item whose destination table is in place: `source` the source table's name,
+    // `dest` its full destination name, `mutator` the user's changes of the table (may be
+    // null; must outlive this object). `with_keys`: the run created or filled the table, so
+    // its own keys are wanted; a table the run left alone (mode 2) is only a possible parent.
+    void add_table(const std::wstring& source, const std::wstring& dest, const pgs_table_mutator* mutator,
+                   bool with_keys);
+
+    // Creates the keys of the tables added with_keys, in the order the source gave them, each
+    // with its tables and columns under their destination names. A key whose parent table is
+    // not in place, whose column was left out, or that the destination refuses is reported
+    // and left out; a key the table already has (a run appending to existing tables) is kept
+    // without a word. Returns the number left out.
+    std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest) const;
+
+    // The views a run converts: every source view when `all`, otherwise the selected ones,
+    // each with the source's present text (the selection's own text when the source no longer
+    // has the view).
+    static udb_view_list views_to_convert(const udb_view_list& source_views, bool all,
+                                          const udb_view_list& selected);
+    // The views ordered so that each comes after the views its text names (`name`), the
+    // order otherwise kept.
+    static udb_view_list in_dependency_order(const udb_view_list& views);
+
+private:
+    struct table {
+        std::wstring source;
+        std::wstring dest;
+        const pgs_table_mutator* mutator;
+        bool with_keys;
+    };
+    const table* find(const std::wstring& source) const;
+
+    std::vector<table> m_tables;
+};

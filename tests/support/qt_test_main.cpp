@@ -1,0 +1,16 @@
+// The main of the wizard's test programs: a QApplication on the offscreen
+// platform (also when the tests are listed, where CTest's environment does not
+// apply), then every test.
+#include <QApplication>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -3,6 +3,12 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "pmr_shel/conversion_settings_page.h"
+#include "pmr_shel/database_page.h"
+#include "pmr_shel/mysql_settings_page.h"
+#include "pmr_shel/pgs_settings_page.h"
+#include "pmr_shel/welcome_page.h"
+
 wizard_page_set::~wizard_page_set()
 {
     while (!pages.empty())
@@ -18,11 +24,11 @@ placeholder_page::placeholder_page(const wizard_page_info& info, QWidget* parent
 void build_settings_pages(wizard_page_set& set)
 {
     auto& p = set.pages;
-    p.push_back(std::make_unique<placeholder_page>(welcome_page_info));
-    p.push_back(std::make_unique<placeholder_page>(mysql_page_info));
-    p.push_back(std::make_unique<placeholder_page>(pgs_page_info));
-    p.push_back(std::make_unique<placeholder_page>(database_page_info));
-    p.push_back(std::make_unique<placeholder_page>(conversion_settings_info));
+    p.push_back(std::make_unique<welcome_page>(profile_extension));
+    p.push_back(std::make_unique<sql_settings_page>());
+    p.push_back(std::make_unique<pgs_settings_page>());
+    p.push_back(std::make_unique<sel_file_page>());
+    p.push_back(std::make_unique<conversion_settings>());
     p.push_back(std::make_unique<placeholder_page>(tables_page_info));
     p.push_back(std::make_unique<placeholder_page>(views_page_info));
 }

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <exception>
 #include <filesystem>
 #include <limits>
 
@@ -204,16 +206,33 @@ void types_map_dlg::build_controls()
     connect(m_type_box, &QComboBox::currentIndexChanged, this, &types_map_dlg::on_type_changed);
 }
 
-int types_map_dlg::exec()
+void types_map_dlg::showEvent(QShowEvent* event)
 {
+    QDialog::showEvent(event);
+    if (m_init_done)
+        return;
+    m_init_done = true;
     try {
         on_init();
-    } catch (const tk_exception& e) {
-        // A missing type-map file: the dialog cannot offer anything.
-        wizard_shell::error_ansi(e.what());
-        return QDialog::Rejected;
+    } catch (...) {
+        // A missing type-map file: nothing can be offered; the dialog ends
+        // once its error was shown.
+        m_ended = true;
+        std::exception_ptr error = std::current_exception();
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const tk_exception& e) {
+                    wizard_shell::error_ansi(e.what());
+                } catch (...) {
+                    wizard_report_current_exception();
+                }
+                done(QDialog::Rejected);
+            },
+            Qt::QueuedConnection);
     }
-    return QDialog::exec();
 }
 
 void types_map_dlg::on_init()

@@ -66,10 +66,6 @@ public:
                   QWidget* parent = nullptr);
     ~types_map_dlg() override;
 
-    // Fills the dialog and runs it. When a type-map file is missing its error
-    // is shown and the dialog ends at once with Rejected.
-    int exec() override;
-
 public slots:
     void accept() override;
     void reject() override;
@@ -78,6 +74,11 @@ private slots:
     void on_current_changed(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     void on_item_changed(QTreeWidgetItem* item, int column);
     void on_type_changed();
+
+protected:
+    // The first showing fills the dialog. When a type-map file is missing its
+    // error is shown and the dialog ends at once with Rejected.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void build_controls();
@@ -103,6 +104,7 @@ private:
     std::wstring m_table_name;
     std::wstring m_shown_name;
     udb_schema m_schema;
+    bool m_init_done = false;
     bool m_initialised = false;
     bool m_ended = false;
     std::map<std::wstring, types_map_row> m_rows;

@@ -76,6 +76,12 @@ sel_tables_page::sel_tables_page(const wizard_page_info& info, std::wstring ques
     QPushButton* down = make_button(this, "v", "ctl_1118");
     up->hide();
     down->hide();
+    for (QPushButton* b : {up, down})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 12);
+    for (QPushButton* b : {add, add_all, remove, remove_all, m_add_query_button})
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    for (QListWidget* l : {m_available, m_selected})
+        l->setMinimumWidth(60);
 
     auto* middle = new QVBoxLayout;
     middle->addStretch(1);
@@ -324,7 +330,8 @@ pmr_sel_tables_page::pmr_sel_tables_page(QWidget* parent)
 
 bool pmr_sel_tables_page::page_init()
 {
-    set_texts("Select MySQL tables to convert into PostgreSQL format. Double click on an item in\n"
+    // One paragraph: the page wraps it to its width.
+    set_texts("Select MySQL tables to convert into PostgreSQL format. Double click on an item in "
               "'Selected tables' list to edit it.",
               "&Available tables:", "&Selected tables:");
     pelmora_convertor& cvt = *pelmora_convertor::instance();

@@ -7,6 +7,7 @@
 #include "pmr_shel/database_page.h"
 #include "pmr_shel/mysql_settings_page.h"
 #include "pmr_shel/pgs_settings_page.h"
+#include "pmr_shel/tables_page.h"
 #include "pmr_shel/welcome_page.h"
 
 wizard_page_set::~wizard_page_set()
@@ -29,6 +30,6 @@ void build_settings_pages(wizard_page_set& set)
     p.push_back(std::make_unique<pgs_settings_page>());
     p.push_back(std::make_unique<sel_file_page>());
     p.push_back(std::make_unique<conversion_settings>());
-    p.push_back(std::make_unique<placeholder_page>(tables_page_info));
-    p.push_back(std::make_unique<placeholder_page>(views_page_info));
+    p.push_back(std::make_unique<pmr_sel_tables_page>());
+    p.push_back(std::make_unique<pmr_sel_views_page>());
 }

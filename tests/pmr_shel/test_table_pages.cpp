@@ -127,6 +127,23 @@ TEST_F(table_pages, lists_are_sorted_ignoring_case_and_items_move_both_ways)
     EXPECT_EQ(selected()->count(), 0);
 }
 
+TEST_F(table_pages, the_pages_in_the_wizard)
+{
+    source("CREATE VIEW v_beta AS SELECT id FROM Beta");
+    convertor().selected_tables = {L"Gamma"};
+    convertor().query_list = {{L"rich", L"SELECT id FROM Beta WHERE id > 1"}};
+    auto* page = add_page(std::make_unique<pmr_sel_tables_page>());
+    auto* view_page = add_page(std::make_unique<pmr_sel_views_page>());
+    show_wizard();
+    ASSERT_EQ(current(), page);
+    EXPECT_EQ(texts(page->selected_list()), (QStringList{"Gamma", "rich"}));
+    save_picture(&shell(), "tables_page");
+    shell().go_next();
+    pump(30);
+    ASSERT_EQ(current(), view_page);
+    save_picture(&shell(), "views_page_in_wizard");
+}
+
 TEST_F(table_pages, leaving_with_no_table_selected_asks_and_no_keeps_the_page)
 {
     ASSERT_TRUE(tables->page_init());

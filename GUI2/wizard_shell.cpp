@@ -51,10 +51,12 @@ wizard_shell::wizard_shell(const std::wstring& title, int icon_id, int watermark
     setWizardStyle(QWizard::ModernStyle);
     setOption(QWizard::IndependentPages, true);
     setOption(QWizard::HaveHelpButton, true);
-    if (watermark_id)
-        setPixmap(QWizard::WatermarkPixmap, drawn_banner(150, 320));
+    // The watermark goes to the pages without a header (add_page), as on
+    // the outer pages of a classic wizard; the header shows the small picture.
+    m_has_watermark = watermark_id != 0;
     if (header_id)
         setPixmap(QWizard::LogoPixmap, drawn_banner(48, 48));
+    setMinimumSize(600, 440);
 
     // Next and Back follow the page protocol instead of the sheet's own history.
     for (auto which : {QWizard::NextButton, QWizard::BackButton}) {
@@ -86,6 +88,8 @@ void wizard_shell::add_page(wizard_page* page)
 {
     const int id = static_cast<int>(m_pages.size());
     m_pages.push_back(page);
+    if (m_has_watermark && (page->page_flags() & page_hide_header))
+        page->setPixmap(QWizard::WatermarkPixmap, drawn_banner(150, 370));
     setPage(id, page);
 }
 

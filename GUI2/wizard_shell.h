@@ -143,6 +143,7 @@ private:
 
     std::wstring m_title;
     int m_icon_id;
+    bool m_has_watermark = false;
     bool m_initialized = false;
     bool m_timer_running = false;
     bool m_closing = false;

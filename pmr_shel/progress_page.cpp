@@ -36,7 +36,7 @@ progress_page::progress_page(QWidget* parent) : wizard_page(progress_page_info, 
     log->setObjectName(QStringLiteral("ctl_1016"));
     log->setReadOnly(true);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     layout->addWidget(log, 1);
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("ctl_1323"));

@@ -207,6 +207,7 @@ protected:
     }
 
     wizard_shell& shell() { return *m_shell; }
+    bool has_shell() const { return m_shell != nullptr; }
     pelmora_convertor& convertor() { return *m_convertor; }
     error_handler& handler() { return *m_handler; }
     const std::string& config_folder() const { return m_config->path(); }
@@ -235,6 +236,8 @@ protected:
     // when the wizard closes.
     void close_wizard()
     {
+        if (!m_shell)
+            return;
         m_shell->hide();
         m_shell->remove_pages();
         while (!m_pages.empty())

@@ -78,8 +78,11 @@ sel_tables_page::sel_tables_page(const wizard_page_info& info, std::wstring ques
     down->hide();
     for (QPushButton* b : {up, down})
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 12);
+    int button_width = 0;
     for (QPushButton* b : {add, add_all, remove, remove_all, m_add_query_button})
-        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        button_width = std::max(button_width, b->sizeHint().width());
+    for (QPushButton* b : {add, add_all, remove, remove_all, m_add_query_button})
+        b->setFixedWidth(button_width);
     for (QListWidget* l : {m_available, m_selected})
         l->setMinimumWidth(60);
 

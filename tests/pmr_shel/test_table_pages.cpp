@@ -257,6 +257,41 @@ TEST_F(table_pages, a_query_is_converted_as_a_table)
     EXPECT_TRUE(rows("SELECT 1 FROM information_schema.tables WHERE table_name = 'beta'").empty());
 }
 
+TEST_F(table_pages, a_double_click_on_a_selected_item_edits_it)
+{
+    ASSERT_TRUE(tables->page_init());
+    select_rows(available(), {1});
+    click(tables.get(), "ctl_1101");  // Beta
+    fresh().push(fill_query("rich", "SELECT 1"));
+    tables->on_add_query();
+
+    // A table opens its type mapping.
+    QString table_shown;
+    fresh().push([&](QWidget* w) {
+        table_shown = find_control<QLineEdit>(w, "ctl_1003")->text();
+        find_control<QAbstractButton>(w, "ctl_2")->click();
+    });
+    selected()->setCurrentRow(0);
+    emit selected()->itemDoubleClicked(selected()->item(0));
+    ASSERT_TRUE(answerer->all_answered());
+    EXPECT_EQ(answerer->seen().at(0).object_name, "dlg_135");
+    EXPECT_EQ(table_shown, "Beta");
+
+    // A query opens the query dialog with its name and text.
+    QString name_shown, query_shown;
+    fresh().push([&](QWidget* w) {
+        name_shown = find_control<QLineEdit>(w, "ctl_1019")->text();
+        query_shown = find_control<QPlainTextEdit>(w, "ctl_1020")->toPlainText();
+        find_control<QAbstractButton>(w, "ctl_2")->click();
+    });
+    selected()->setCurrentRow(1);
+    emit selected()->itemDoubleClicked(selected()->item(1));
+    ASSERT_TRUE(answerer->all_answered());
+    EXPECT_EQ(answerer->seen().at(0).object_name, "dlg_128");
+    EXPECT_EQ(name_shown, "rich");
+    EXPECT_EQ(query_shown, "SELECT 1");
+}
+
 // --- the query dialog -------------------------------------------------------
 
 struct query_case {

@@ -134,7 +134,10 @@ TEST_F(types_map_dialog, a_renamed_table_without_a_column_is_converted_kept_in_a
     ASSERT_NE(tm, nullptr);
     EXPECT_EQ(tm->get_new_name(), L"goods");
     ASSERT_EQ(tm->get_field_mutators().size(), 2u);  // only the rows that changed
+    // The box cleared on a row that was not selected marks that row only, with its own values.
     EXPECT_EQ(tm->get_field_mutator(L"secret")->get_status(), udb_mutators::deleted);
+    EXPECT_EQ(tm->get_field_mutator(L"secret")->get_new_name(), L"secret");
+    EXPECT_EQ(tm->get_field_mutator(L"secret")->get_native_type().length, 20u);
     EXPECT_EQ(tm->get_field_mutator(L"code")->get_new_name(), L"code_text");
     EXPECT_EQ(tm->get_field_mutator(L"code")->get_native_type().type, L"TEXT");
 

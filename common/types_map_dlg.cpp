@@ -110,7 +110,14 @@ types_map_dlg::types_map_dlg(pgs_db_mutator& mutator, std::wstring table_name, u
     build_controls();
 }
 
-types_map_dlg::~types_map_dlg() = default;
+types_map_dlg::~types_map_dlg()
+{
+    // The list and the type box outlive this part of the object while the
+    // widget base deletes them, and may still signal (the list's current
+    // item goes as it empties).
+    disconnect(m_list, nullptr, this, nullptr);
+    disconnect(m_type_box, nullptr, this, nullptr);
+}
 
 void types_map_dlg::build_controls()
 {

@@ -315,7 +315,7 @@ void types_map_dlg::add_item(t_ftd& column)
     // A column edited before shows its edited type.
     auto it = m_rows.find(column.name);
     if (it != m_rows.end()) {
-        item->setText(type_column, q(pgs_get_native_type2(native_of(it->second, m_list->indexOfTopLevelItem(item)))));
+        item->setText(type_column, q(pgs_get_native_type2(native_of(it->second))));
         item->setText(default_column, q(it->second.default_value));
     }
 }
@@ -353,7 +353,7 @@ types_map_row types_map_dlg::current_row(int row) const
     return it != m_rows.end() ? it->second : default_row(row);
 }
 
-pgs_native_type types_map_dlg::native_of(const types_map_row& values, int) const
+pgs_native_type types_map_dlg::native_of(const types_map_row& values) const
 {
     // A size the user left empty is no size: the column keeps no limit.
     pgs_native_type n;
@@ -495,7 +495,7 @@ bool types_map_dlg::store_row(int row)
     m_rows[name] = values;
     if (item) {
         QSignalBlocker block(m_list);
-        item->setText(type_column, q(pgs_get_native_type2(native_of(values, row))));
+        item->setText(type_column, q(pgs_get_native_type2(native_of(values))));
         item->setText(default_column, q(values.default_value));
     }
     return true;
@@ -616,7 +616,7 @@ void types_map_dlg::save_to_mutator()
         auto it = m_rows.find(column_name(row));
         if (it == m_rows.end())
             continue;
-        pgs_field_mutator* fm = tm->update_field(it->first, it->second.new_name, native_of(it->second, row));
+        pgs_field_mutator* fm = tm->update_field(it->first, it->second.new_name, native_of(it->second));
         fm->set_status(it->second.status == 2 ? udb_mutators::deleted : udb_mutators::changed);
         tk_write_log(1, "fm->status=%d", it->second.status);
     }

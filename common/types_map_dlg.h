@@ -97,7 +97,7 @@ private:
     types_map_row default_row(int row) const;
     // The row's values: the edited entry, or else the default.
     types_map_row current_row(int row) const;
-    pgs_native_type native_of(const types_map_row& values, int row) const;
+    pgs_native_type native_of(const types_map_row& values) const;
     void save_to_mutator();
 
     pgs_db_mutator& m_mutator;

@@ -95,12 +95,16 @@ void wizard_shell::add_page(wizard_page* page)
 
 void wizard_shell::remove_pages()
 {
+    // Removing the current page makes the sheet restart on another one: that
+    // is no arrival, so no page is told.
+    m_removing = true;
     for (std::size_t i = 0; i < m_pages.size(); ++i) {
         removePage(static_cast<int>(i));
         m_pages[i]->setParent(nullptr);
     }
     m_pages.clear();
     m_current = nullptr;
+    m_removing = false;
 }
 
 wizard_page* wizard_shell::page_by_idd(int idd) const
@@ -193,7 +197,7 @@ void wizard_shell::turn_to(int idd)
 
 void wizard_shell::on_current_changed(int id)
 {
-    if (id < 0 || id >= static_cast<int>(m_pages.size()))
+    if (m_removing || id < 0 || id >= static_cast<int>(m_pages.size()))
         return;
     wizard_page* page = m_pages[id];
     bool shown = true;

@@ -148,6 +148,7 @@ private:
     bool m_timer_running = false;
     bool m_closing = false;
     bool m_navigating = false;
+    bool m_removing = false;
     int m_direction = 1;
     int m_buttons = 0;
     int m_pending_next = -1;

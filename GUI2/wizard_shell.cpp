@@ -89,7 +89,7 @@ void wizard_shell::add_page(wizard_page* page)
     const int id = static_cast<int>(m_pages.size());
     m_pages.push_back(page);
     if (m_has_watermark && (page->page_flags() & page_hide_header))
-        page->setPixmap(QWizard::WatermarkPixmap, drawn_banner(150, 370));
+        page->setPixmap(QWizard::WatermarkPixmap, drawn_banner(150, 393));
     setPage(id, page);
 }
 

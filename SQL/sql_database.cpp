@@ -274,16 +274,6 @@ namespace {
 constexpr std::uint32_t version_3_23_35 = 0x031723;
 constexpr std::uint32_t version_4_0_23 = 0x040017;
 
-// Character set and table type names go into CREATE TABLE bare: only plain names are taken.
-bool is_plain_word(const std::wstring& s)
-{
-    if (s.empty()) return false;
-    for (wchar_t c : s)
-        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_'))
-            return false;
-    return true;
-}
-
 // A foreign key's rule ("ON DELETE CASCADE ON UPDATE SET NULL") goes into the statement as it
 // stands, so it may hold only words.
 bool is_rule_text(const std::wstring& s)
@@ -392,13 +382,13 @@ std::unique_ptr<udb_recordset> sql_database::create_table1(const std::wstring& t
 
     const std::wstring charset = property_of(mutator, L"character set");
     if (!charset.empty()) {
-        if (!is_plain_word(charset)) throw tk_exception(L"Invalid character set name '" + charset + L"'", 0);
+        if (!sql_is_plain_word(charset)) throw tk_exception(L"Invalid character set name '" + charset + L"'", 0);
         stmt += L" character set " + charset;
     }
     const std::uint32_t version = engine->get_server_version();
     std::wstring type = property_of(mutator, L"engine");
     if (type.empty()) type = version < version_3_23_35 ? std::wstring(L"MyISAM") : engine->get_table_type();
-    if (!is_plain_word(type)) throw tk_exception(L"Invalid table type '" + type + L"'", 0);
+    if (!sql_is_plain_word(type)) throw tk_exception(L"Invalid table type '" + type + L"'", 0);
     stmt += (version >= version_4_0_23 ? L" ENGINE=" : L" TYPE=") + type;
 
     const std::string utf8 = tk_unicode_to_utf8(stmt);

@@ -26,16 +26,6 @@ bool is_integer_kind(VARTYPE vt) noexcept
     }
 }
 
-// A character set name goes into the statement bare: only plain names are taken.
-bool is_plain_word(const std::wstring& s)
-{
-    if (s.empty()) return false;
-    for (wchar_t c : s)
-        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_'))
-            return false;
-    return true;
-}
-
 // The character set of a text column: the column's field mutator may name one, else the engine's.
 std::wstring column_charset(udb_properties* table_mutator, const std::wstring& column_name)
 {
@@ -111,7 +101,7 @@ void sql_schema_initializer::get_init_chunks(std::vector<std::wstring>& chunks, 
                                      col.nativetype.find(L"TEXT") != std::wstring::npos;
             if (text_column) {
                 std::wstring cs = column_charset(table_mutator, col.name);
-                if (!is_plain_word(cs)) throw tk_exception(L"Invalid character set name '" + cs + L"'", 0);
+                if (!sql_is_plain_word(cs)) throw tk_exception(L"Invalid character set name '" + cs + L"'", 0);
                 def += L" CHARACTER SET " + cs;
             }
         }

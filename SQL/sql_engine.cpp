@@ -13,20 +13,6 @@
 #include "UDB/udb_record.h"
 #include "UDB/udb_schema.h"
 
-namespace {
-
-// A character set name goes into CREATE DATABASE unquoted; only plain names are accepted.
-bool is_plain_word(const std::wstring& s)
-{
-    if (s.empty()) return false;
-    for (wchar_t c : s)
-        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_'))
-            return false;
-    return true;
-}
-
-}  // namespace
-
 void sql_engine::closer::operator()(st_mysql* m) const noexcept
 {
     if (m) mysql_close(m);
@@ -169,7 +155,7 @@ std::unique_ptr<udb_database> sql_engine::create_db(const std::wstring& name)
     tk_write_wlog(2, L"sql_engine::create_db (%s)", name.c_str());
     tk_write_wlog(3, L"Creating MySQL database '%s'", name.c_str());
     const std::wstring charset = get_effective_charset();
-    if (!is_plain_word(charset)) throw tk_exception(L"Invalid character set name '" + charset + L"'", 1);
+    if (!sql_is_plain_word(charset)) throw tk_exception(L"Invalid character set name '" + charset + L"'", 1);
     std::string stmt = "CREATE DATABASE " + database_name_in_statement(name) + " character set " +
                        tk_unicode_to_utf8(charset);
     tk_write_log(2, "Run SQL-query: %s", stmt.c_str());

@@ -104,3 +104,12 @@ std::wstring sql_quote_wliteral(st_mysql* connection, std::wstring_view text)
     // The whole text, zero characters included: the escaping turns them into \0.
     return pf_utf8_to_wide(sql_quote_literal(connection, pf_wide_to_utf8(text)));
 }
+
+bool sql_is_plain_word(std::wstring_view s)
+{
+    if (s.empty()) return false;
+    for (wchar_t c : s)
+        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_'))
+            return false;
+    return true;
+}

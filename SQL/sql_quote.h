@@ -19,6 +19,10 @@ void sql_append_quoted_name(std::string& out, std::string_view utf8_name);
 // quotes" must test with this, never with the first character alone.
 bool sql_is_quoted_name(std::wstring_view name);
 
+// A name that may go into a statement bare (a character set, a table type):
+// not empty, only ASCII letters, digits and '_'.
+bool sql_is_plain_word(std::wstring_view s);
+
 // A string literal between apostrophes, escaped by the client library for the connection's
 // character set and its NO_BACKSLASH_ESCAPES mode. Every byte survives: quotes, backslashes,
 // zero bytes and line ends are escaped, so the server reads back exactly `utf8_text`.

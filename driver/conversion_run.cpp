@@ -16,6 +16,7 @@
 #include "driver/frontend_hooks.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_dmp_recordset.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
@@ -164,6 +165,8 @@ conversion_outcome pelmora_convertor::run::execute()
         throw tk_exception("Unknown PostgreSQL encoding '" + tk_unicode_to_utf8(c_.client_encoding) + "'", 1);
     source_ = c_.get_sql_engine().open_db(c_.get_source(), 1, std::wstring());
     dest_ = c_.get_dest_base();
+    // A table the run creates is loaded first and indexed after its rows.
+    dest_->set_indexes_after_rows(true);
 
     std::string encoding = "set client_encoding to ";
     pgs_append_literal(encoding, std::wstring_view(c_.client_encoding));
@@ -307,6 +310,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     const int mode = c_.n_mode;
     const bool existed = dest_->is_table_exist(full_name);
+    bool rows_by_insert = false;
     if (existed) {
         switch (mode) {
         case udb_mode_skip_tables:
@@ -316,19 +320,40 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
             break;
         case udb_mode_merge:
         case udb_mode_synchronize:
-            // Existing rows may collide with new ones: rows go one by one from
-            // here on, so a collision affects that row only.
-            c_.get_pgs_engine().fast_insert = false;
+            // Existing rows may collide with new ones: this table's rows go by
+            // INSERT, whose conflict clause keeps or replaces the existing row
+            // (the user's COPY setting stays as it is for the other tables).
+            rows_by_insert = true;
             break;
         default:
             break;
         }
     }
 
+    // The indexes of a table created here are built once its recordset is gone
+    // (its last rows committed, its sequence set), whichever way the item ends.
+    struct deferred_indexes_guard {
+        pgs_base_db& db;
+        ~deferred_indexes_guard()
+        {
+            try {
+                db.build_deferred_indexes();
+            } catch (const std::exception& e) {
+                tk_write_log(3, "ERROR: %s", e.what());
+            }
+        }
+    } indexes_after_rows{*dest_};
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
+
+    if (rows_by_insert) {
+        if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
+            live->set_rows_by_insert(true);
+        else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
+            script->set_rows_by_insert(true);
+    }
 
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))

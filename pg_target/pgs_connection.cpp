@@ -1,7 +1,7 @@
 #include "pg_target/pgs_connection.h"
 
 pgs_connection::pgs_connection(const std::string& conninfo)
-    : m_conn(std::make_unique<pqxx::connection>(conninfo))
+    : m_conninfo(conninfo), m_conn(std::make_unique<pqxx::connection>(conninfo))
 {
     m_conn->set_client_encoding("UTF8");
     // Remembered by the library and sent again should it reconnect.

@@ -34,6 +34,8 @@ public:
     pgs_connection& operator=(const pgs_connection&) = delete;
 
     pqxx::connection& get() noexcept { return *m_conn; }
+    // The connection string it was opened with (for more connections alike).
+    const std::string& conninfo() const noexcept { return m_conninfo; }
 
     // Lets an open COPY batch finish before another transaction opens.
     void make_room() noexcept;
@@ -46,6 +48,7 @@ public:
     pgs_batch_owner* batch_owner() const noexcept { return m_batch_owner; }
 
 private:
+    std::string m_conninfo;
     std::unique_ptr<pqxx::connection> m_conn;
     pgs_batch_owner* m_batch_owner = nullptr;
 };

@@ -15,6 +15,7 @@
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_writer_pool.h"
 
 namespace {
 
@@ -39,6 +40,31 @@ pgs_base_db::pgs_base_db(std::wstring name, std::int32_t mode, bool case_sensiti
 }
 
 pgs_base_db::~pgs_base_db() = default;
+
+void pgs_base_db::build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer> table, const std::wstring& name,
+                                         const udb_indexes& indexes)
+{
+    if (indexes.empty()) {
+        tk_write_log(2, "indexes.size()=0");
+        return;
+    }
+    // Built now the index names are taken, so later tables cannot take them either.
+    auto builder = std::make_unique<pgs_indexes_initializer>(name, table->get_columns(), indexes,
+                                                             table->get_names_map());
+    if (!m_indexes_after_rows) {
+        builder->build_indexes(*this);
+        return;
+    }
+    tk_write_wlog(2, L"Indexes of '%s' are built after its rows", name.c_str());
+    m_deferred.push_back({std::move(table), std::move(builder)});
+}
+
+void pgs_base_db::build_deferred_indexes()
+{
+    std::vector<deferred_indexes> pending;
+    pending.swap(m_deferred);
+    for (auto& d : pending) d.indexes->build_indexes(*this);
+}
 
 std::wstring pgs_base_db::add_full_name1(const std::wstring& name)
 {
@@ -417,6 +443,18 @@ pgs_database::pgs_database(std::wstring name, std::wstring schema, std::int32_t 
 
 pgs_database::~pgs_database() = default;
 
+pgs_writer_pool* pgs_database::writer_pool()
+{
+    if (!m_writers_started) {
+        m_writers_started = true;
+        if (const unsigned n = pgs_writer_pool::writers_for_this_machine()) {
+            m_writers = std::make_unique<pgs_writer_pool>(connection().conninfo(), n);
+            if (m_writers->size() == 0) m_writers.reset();
+        }
+    }
+    return m_writers.get();
+}
+
 pgs_connection& pgs_database::connection() const
 {
     if (m_connection) return *m_connection;
@@ -624,13 +662,8 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& gi
                   : std::make_unique<pgs_schema_initializer>(name, copied, indexes, settings, &original_names);
     builder->build_schema(*this);
     const std::wstring listed = add_full_name1(name);
-    if (!indexes.empty()) {
-        pgs_indexes_initializer index_builder(name, builder->get_columns(), indexes, builder->get_names_map());
-        index_builder.build_indexes(*this);
-    } else {
-        tk_write_log(2, "indexes.size()=0");
-    }
     names_map.add_fn_map(name, builder->get_names_map().get_map());
+    build_or_defer_indexes(std::move(builder), name, indexes);
     return get_table(listed, 2);
 }
 

@@ -21,6 +21,9 @@
 #include "UDB/udb_schema.h"
 
 class pgs_connection;
+class pgs_indexes_initializer;
+class pgs_schema_initializer;
+class pgs_writer_pool;
 class tk_exception;
 
 class pgs_base_db : public udb_database {
@@ -65,7 +68,21 @@ public:
     // naming the key otherwise. Returns the rule trimmed.
     static std::wstring checked_fk_rule(const udb_relationship& key);
 
+    // When on, a table that create_table1/create_table2 creates gets its primary key and
+    // indexes only from build_deferred_indexes(), after its rows, so loading the rows does
+    // not maintain them row by row. A table that already exists is opened as it is, keys
+    // and all. Off by default.
+    void set_indexes_after_rows(bool on) noexcept { m_indexes_after_rows = on; }
+    // Builds the indexes held back for the tables created since the last call (a refused
+    // index is logged and the next one is built, as at creation).
+    void build_deferred_indexes();
+
 protected:
+    // Builds the indexes of a table just created by `table` now, or keeps both builders
+    // for build_deferred_indexes(). `indexes` is read at once.
+    void build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer> table, const std::wstring& name,
+                                const udb_indexes& indexes);
+
     // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
     // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of
     // child and parent.
@@ -76,6 +93,14 @@ protected:
     static std::wstring make_sequence_statement(const udb_sequence& sequence);
     // The views of create_views, each statement handed to query().
     void create_views_by_query(const udb_view_list& views);
+
+private:
+    struct deferred_indexes {
+        std::unique_ptr<pgs_schema_initializer> table;  // the columns and names the indexes use
+        std::unique_ptr<pgs_indexes_initializer> indexes;
+    };
+    bool m_indexes_after_rows = false;
+    std::vector<deferred_indexes> m_deferred;
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL
@@ -150,6 +175,10 @@ public:
     // The connection of this database's transactions (the engine's unless set).
     pgs_connection& connection() const;
     void set_connection(pgs_connection* conn) noexcept { m_connection = conn; }
+    // The writer threads that store row batches of this database's tables on
+    // connections of their own, started on first use; null on a single-core
+    // machine, where every batch is stored on the main connection.
+    pgs_writer_pool* writer_pool();
 
 private:
     std::unique_ptr<udb_recordset> create_table(const std::wstring& name, udb_schema& schema,
@@ -159,4 +188,6 @@ private:
 
     std::wstring m_schema;
     pgs_connection* m_connection = nullptr;  // not owned
+    std::unique_ptr<pgs_writer_pool> m_writers;
+    bool m_writers_started = false;
 };

@@ -149,7 +149,7 @@ void pgs_dmp_recordset::finish()
 
 void pgs_dmp_recordset::append_record(udb_record& record)
 {
-    const bool fast = pgs_engine::get_instance()->fast_insert;
+    const bool fast = pgs_engine::get_instance()->fast_insert && !m_rows_by_insert;
     tk_write_log(1, "pgs_dmp_recordset::append_record(schema size=%d, record size=%d",
                  static_cast<int>(schema.size()), static_cast<int>(record.size()));
     tk_write_log(1, "fast_insert=%d", fast ? 1 : 0);

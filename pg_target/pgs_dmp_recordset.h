@@ -52,6 +52,9 @@ public:
     // the same without throwing).
     void finish();
 
+    // Rows go as INSERT statements whatever the engine's fast_insert says.
+    void set_rows_by_insert(bool on) noexcept { m_rows_by_insert = on; }
+
     // Values larger than this many units (bytes, characters) bypass the row buffer.
     static constexpr std::uint32_t large_value_size = 1048576;
     // The row buffer goes to the file when it holds more than this many bytes.
@@ -84,6 +87,7 @@ private:
     bool m_copy_open = false;     // the COPY head has been put into the buffer
     bool m_rows_written = false;  // a row reached the script (the sequence needs a reset)
     bool m_finished = false;
+    bool m_rows_by_insert = false;
     std::string m_buffer;         // COPY lines not yet in the file
     std::string m_statement;      // INSERT statement under construction (reused)
     std::string m_scratch;        // a large value's text (reused, released after use)

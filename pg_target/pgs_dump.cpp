@@ -204,18 +204,15 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         partition ? std::make_unique<pgs_schema_initializer>(table, own, indexes, *partition, settings, &source_names)
                   : std::make_unique<pgs_schema_initializer>(table, own, indexes, settings, &source_names);
     builder->build_schema(*this);
-    if (!indexes.empty()) {
-        if (!partition) tk_write_log(3, "Right before idx_init.build_indexes");
-        pgs_indexes_initializer idx_init(table, builder->get_columns(), indexes, builder->get_names_map());
-        idx_init.build_indexes(*this);
-    } else {
-        tk_write_log(partition ? 2 : 3, "indexes.size()=0");
-    }
-    if (m_options.insert_comments) write_comment("Dumping data for table", name);
     // Foreign keys written later follow the columns the builder renamed.
     names_map.add_fn_map(table, builder->get_names_map().get_map());
     add_full_name1(name);
-    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, builder->get_columns(), source_names);
+    // The recordset keeps its own copy of the columns: the builder may be held with the
+    // indexes until after the rows.
+    udb_schema columns = builder->get_columns();
+    build_or_defer_indexes(std::move(builder), table, indexes);
+    if (m_options.insert_comments) write_comment("Dumping data for table", name);
+    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names);
 }
 
 void pgs_dmp_database::create_index(const std::wstring& table, const udb_index& index)

@@ -14,26 +14,19 @@
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_row_batch.h"
 #include "pg_target/pgs_types.h"
 #include "pg_target/pgs_validators.h"
 #include "pg_target/pgs_value_text.h"
+#include "pg_target/pgs_writer_pool.h"
 
-// The COPY writer of libpqxx 6.4 is deprecated there but is the one that takes
-// whole pre-formatted lines; its warnings are silenced where it is used.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <pqxx/tablewriter>
-#pragma GCC diagnostic pop
 
 namespace {
 
 const char* const not_conform_text =
     "The structure of data source does not conform to the destination table.";
 
-// Bytes of COPY data collected before they are handed to the library in one
-// call (the library copies each call once more).
-constexpr std::size_t send_chunk_bytes = 64 * 1024;
-// A batch is committed early when its lines take this much memory, so a
+// A batch is handed on early when its rows take this much memory, so a
 // batch of big rows cannot hold a gigabyte for its replay.
 constexpr std::size_t max_batch_bytes = 32 * 1024 * 1024;
 
@@ -45,18 +38,6 @@ std::wstring field_text(const pqxx::field& f)
 }
 const char* field_c_str(const pqxx::field& f) { return f.is_null() ? "" : f.c_str(); }
 int catalog_int(const pqxx::field& f) { return pgs_catalog_int32(field_c_str(f)); }
-
-// The server's message without the COPY context line, which names a line of
-// the replayed piece rather than the record.
-std::string row_error_text(const char* what)
-{
-    std::string text = what ? what : "";
-    auto ctx = text.find("\nCONTEXT:");
-    if (ctx != std::string::npos) text.erase(ctx);
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    if (text.rfind("ERROR:  ", 0) == 0) text.erase(0, 8);
-    return text;
-}
 
 // What a destination column takes, prepared once per table.
 enum class fit_check : std::uint8_t { none, int16, int32, int64, numeric, chars };
@@ -230,13 +211,9 @@ record_layout make_layout(const udb_record& record, const udb_schema& schema)
 
 // ---------------------------------------------------------------------------
 
-// The COPY writer is used only inside this class.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 struct pgs_recordset::impl final : pgs_batch_owner {
     explicit impl(pgs_recordset& owner_) : rs(owner_) {}
-    ~impl() { drop_batch(); }
+    ~impl() { release_connection(); }
 
     pgs_recordset& rs;
 
@@ -249,27 +226,18 @@ struct pgs_recordset::impl final : pgs_batch_owner {
     std::string table_sql;  // "schema"."table" as UTF-8
     record_layout copy_layout;
     record_layout insert_layout;
-    std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES (
-    std::string insert_suffix;  // ") on conflict ..." for the key-conflict form
+    std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES
+    std::string insert_suffix;  // " on conflict ..." for the key-conflict form
     bool suffix_ready = false;  // insert_suffix fits the layout and the form
     bool key_unusable = false;  // the server matched no unique index to the key columns
-    std::string statement;      // reused INSERT text
     std::unique_ptr<pgs_encoder> encoder;  // the chosen client encoding; null for UTF8
 
-    // The open COPY: the transaction first, so the writer is destroyed first.
-    struct copy_batch {
-        copy_batch(pqxx::connection& c, const std::string& table) : work(c, "fast_append"), writer(work, table) {}
-        pqxx::work work;
-        pqxx::tablewriter writer;
-    };
-    std::unique_ptr<copy_batch> batch;
-    pgs_connection* batch_conn = nullptr;
-    std::string lines;                        // the batch's lines, each ending in '\n'
-    std::vector<std::size_t> line_ends;       // end offset of each line
-    std::vector<std::uint64_t> line_records;  // record number of each line
-    std::size_t sent = 0;                     // bytes of `lines` handed to the library
-    std::string chunk;                        // reused argument of write_raw_line
-    std::vector<pgs_rejected_row> rejected;   // refused rows not reported yet
+    // The rows not handed on yet: COPY lines or INSERT value lists, never
+    // both (a row that goes the other way hands the pending ones on first).
+    pgs_row_batch pending;
+    pgs_connection* owned_conn = nullptr;   // where this is the batch owner
+    pgs_writer_pool* pool = nullptr;        // batches handed to writer threads
+    std::vector<pgs_rejected_row> rejected;  // refused rows not reported yet
 
     // Reading: the transaction first, so the cursor is destroyed first.
     std::unique_ptr<pqxx::work> read_tx;
@@ -293,68 +261,89 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         read_tx.reset();
     }
 
-    void open_batch()
+    void release_connection() noexcept
+    {
+        if (owned_conn) owned_conn->clear_batch_owner(this);
+        owned_conn = nullptr;
+    }
+
+    // Called when a row has been added to an empty batch: whatever else wants
+    // the main connection lets these rows go first.
+    void claim_connection()
     {
         pgs_connection& c = rs.conn();
-        close_reading();
+        if (c.batch_owner() == this) return;
         c.make_room();
-        batch = std::make_unique<copy_batch>(c.get(), table_sql);
-        batch_conn = &c;
         c.set_batch_owner(this);
+        owned_conn = &c;
     }
 
-    void drop_batch() noexcept
+    // Writer threads may store this table's batches when the order in which
+    // batches land cannot matter: the table has no key a row could collide
+    // with (a table the run creates gets its keys after its rows) and rows
+    // only ever add.
+    bool may_use_writers() const
     {
-        if (batch_conn) batch_conn->clear_batch_owner(this);
-        batch_conn = nullptr;
-        batch.reset();  // an unfinished COPY is abandoned: the transaction rolls back
+        return rs.indexes.empty() && rs.m_key_conflict == pgs_key_conflict::skip && rs.sql_text.empty();
     }
 
-    void clear_lines() noexcept
+    // A full batch is on its way: to a writer thread when there are some,
+    // otherwise stored here before the next row is read.
+    void hand_on()
     {
-        lines.clear();
-        line_ends.clear();
-        line_records.clear();
-        sent = 0;
+        if (pending.empty()) return;
+        release_connection();
+        if (!pool && may_use_writers()) pool = rs.owner().writer_pool();
+        if (pool) {
+            pgs_row_batch next;
+            next.inserts = pending.inserts;
+            next.table_sql = pending.table_sql;
+            next.prefix = pending.prefix;
+            next.suffix = pending.suffix;
+            pool->submit(this, std::move(pending));
+            pending = std::move(next);
+            pending.clear_rows();
+            take_rejected(pool->collect(this));
+            return;
+        }
+        store_here();
     }
 
-    std::size_t line_begin(std::size_t i) const { return i == 0 ? 0 : line_ends[i - 1]; }
-
-    // Hands the lines not yet sent to the library in one call.
-    void send_pending()
+    void store_here()
     {
-        if (sent >= lines.size()) return;
-        chunk.assign(lines, sent, lines.size() - sent - 1);  // the library ends it with '\n'
-        batch->writer.write_raw_line(chunk);
-        sent = lines.size();
+        release_connection();
+        close_reading();
+        pgs_store_batch(rs.conn(), pending, rejected);
+        if (pending.fell_back && !key_unusable) {
+            tk_write_wlog(3, L"Rows of '%s' cannot replace rows by key: no usable unique index", rs.name.c_str());
+            key_unusable = true;
+            rs.build_conflict_clause();
+        }
     }
 
-    // Completes and commits the batch; a refused batch is replayed piece by
-    // piece. The rows the server refuses (all of the batch when it cannot be
-    // stored at all) are kept in `rejected` for the next report.
+    void take_rejected(std::vector<pgs_rejected_row> rows)
+    {
+        rejected.insert(rejected.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    }
+
+    // Every row given so far is stored (or refused) when this returns.
     void commit_batch()
     {
-        if (!batch) {
-            clear_lines();
+        if (pool) {
+            if (!pending.empty()) {
+                release_connection();
+                pool->submit(this, std::move(pending));
+                pending = pgs_row_batch();
+            }
+            take_rejected(pool->wait(this));
+            // Refused rows in record order, whichever writer met them first.
+            std::stable_sort(rejected.begin(), rejected.end(),
+                             [](const pgs_rejected_row& a, const pgs_rejected_row& b) {
+                                 return a.record_number < b.record_number;
+                             });
             return;
         }
-        std::string failure;
-        try {
-            send_pending();
-            batch->writer.complete();
-            batch->work.commit();
-        } catch (const pqxx::pqxx_exception& e) {
-            failure = e.base().what();
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
-        drop_batch();
-        if (failure.empty()) {
-            clear_lines();
-            return;
-        }
-        tk_write_log(3, "COPY batch refused, replaying it row by row: %s", failure.c_str());
-        replay(failure);
+        store_here();
     }
 
     void commit_batch_keep_errors() noexcept
@@ -366,65 +355,12 @@ struct pgs_recordset::impl final : pgs_batch_owner {
         }
     }
 
-    void close_batch_for_other_work() noexcept override { commit_batch_keep_errors(); }
-
-    // The lines [lo, hi) under one savepoint; on refusal split in halves
-    // until the refused rows are single lines.
-    void replay_range(pqxx::work& w, std::size_t lo, std::size_t hi)
+    void close_batch_for_other_work() noexcept override
     {
-        try {
-            pqxx::subtransaction sub(w, "copy_rows");
-            {
-                pqxx::tablewriter tw(sub, table_sql);
-                const std::size_t b = line_begin(lo);
-                chunk.assign(lines, b, line_ends[hi - 1] - b - 1);
-                tw.write_raw_line(chunk);
-                tw.complete();
-            }
-            sub.commit();
-        } catch (const pqxx::broken_connection&) {
-            throw;
-        } catch (const pqxx::pqxx_exception& e) {
-            if (hi - lo == 1) {
-                rejected.push_back({line_records[lo], row_error_text(e.base().what()), pgs_sqlstate_of(e)});
-                tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)line_records[lo],
-                             rejected.back().message.c_str());
-                return;
-            }
-            const std::size_t mid = lo + (hi - lo) / 2;
-            replay_range(w, lo, mid);
-            replay_range(w, mid, hi);
-        }
-    }
-
-    void replay(const std::string& failure)
-    {
-        const std::size_t n = line_ends.size();
-        if (n == 0) {
-            clear_lines();
-            return;
-        }
-        try {
-            pgs_connection& c = rs.conn();
-            pqxx::work w(c.get(), "fast_append_replay");
-            replay_range(w, 0, n);
-            w.commit();
-        } catch (const std::exception& e) {
-            // The connection is gone (or the commit failed): nothing of the
-            // batch is stored, and every row of it is reported as refused.
-            const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
-            const std::string text = "the batch could not be stored (" + row_error_text(failure.c_str()) +
-                                     "): " + row_error_text(lib ? lib->base().what() : e.what());
-            tk_write_log(3, "%s", text.c_str());
-            // Rows the replay had refused before it failed are reported once, with the rest.
-            std::erase_if(rejected, [&](const pgs_rejected_row& r) { return r.record_number >= line_records.front(); });
-            for (std::size_t i = 0; i < n; ++i) rejected.push_back({line_records[i], text, std::string()});
-        }
-        clear_lines();
+        owned_conn = nullptr;
+        commit_batch_keep_errors();
     }
 };
-
-#pragma GCC diagnostic pop
 
 // ---------------------------------------------------------------------------
 // Construction and catalog reading
@@ -878,20 +814,25 @@ void pgs_recordset::append_record(udb_record& record)
 {
     tk_write_log(1, "pgs_recordset::append_record");
     const std::uint64_t record_number = ++m_append_calls;
-    pgs_engine& eng = engine();
-    if (record.get_total_size() > max_copy_row_size && eng.fast_insert) {
-        tk_write_log(2, "Row is too big, switch to slow_append");
-        // The rows so far are stored first; from now on every row of the
-        // process goes by INSERT, so no such row passes through COPY.
-        m_impl->commit_batch();
-        eng.fast_insert = false;
+    impl& s = *m_impl;
+    if (!engine().fast_insert || m_rows_by_insert) {
+        slow_append(record, record_number);
+    } else if (record.get_total_size() > max_copy_row_size) {
+        // A row this big stays out of the COPY stream: the rows before it are
+        // stored, it goes by INSERT in a transaction of its own, and the next
+        // row goes by COPY again.
+        tk_write_log(2, "Row is too big, sending it by INSERT");
+        s.commit_batch();
+        slow_append(record, record_number);
+        s.commit_batch();
+    } else {
+        fast_append(record, record_number);
     }
-    if (eng.fast_insert) fast_append(record, record_number);
-    else slow_append(record);
     ++record_count;
-    if (!m_impl->rejected.empty()) {
+    if (s.pool) s.take_rejected(s.pool->collect(&s));
+    if (!s.rejected.empty()) {
         std::vector<pgs_rejected_row> rows;
-        rows.swap(m_impl->rejected);
+        rows.swap(s.rejected);
         record_count -= std::min<std::uint64_t>(record_count, rows.size());
         throw pgs_rows_rejected_exception(std::move(rows));
     }
@@ -921,53 +862,47 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
         }
     }
 
+    pgs_row_batch& b = s.pending;
+    // INSERT rows written before this one are stored first.
+    if (b.inserts && !b.empty()) s.commit_batch();
+    b.inserts = false;
+    b.table_sql = s.table_sql;
+
     // The line is formatted straight into the batch's buffer; a value that
     // does not fit takes its line back out.
-    const std::size_t start = s.lines.size();
+    std::string& out = b.text;
+    const std::size_t start = out.size();
     try {
         for (std::size_t c = 0; c < s.columns.size(); ++c) {
-            if (c) s.lines += '\t';
+            if (c) out += '\t';
             const column_plan& col = s.columns[c];
             const udb_field& field = record[std::size_t(field_of_column[c])];
             pgs_check_zero_char(field, col.value, col.label);
             check_chars(field, col);
-            const std::size_t at = s.lines.size();
-            pgs_append_copy_value(s.lines, field, col.value);
-            if (s.encoder) s.encoder->check(std::string_view(s.lines).substr(at), col.label);
+            const std::size_t at = out.size();
+            pgs_append_copy_value(out, field, col.value);
+            if (s.encoder) s.encoder->check(std::string_view(out).substr(at), col.label);
             if (col.check == fit_check::chars) {
-                if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(s.lines).substr(at), col, false);
+                if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(out).substr(at), col, false);
             } else if (col.check != fit_check::none) {
-                check_number(std::string_view(s.lines).substr(at), col);
+                check_number(std::string_view(out).substr(at), col);
             }
         }
     } catch (...) {
-        s.lines.resize(start);
+        out.resize(start);
         throw;
     }
-    s.lines += '\n';
-    s.line_ends.push_back(s.lines.size());
-    s.line_records.push_back(record_number);
+    out += '\n';
+    b.end_row(record_number);
     ++m_copy_count;
-
-    try {
-        if (!s.batch) s.open_batch();
-        if (s.lines.size() - s.sent >= send_chunk_bytes) s.send_pending();
-    } catch (const pqxx::pqxx_exception& e) {
-        // The server may refuse the batch while it is still being sent: the
-        // whole batch so far is replayed at once.
-        tk_write_log(1, "Got pqxx::pqxx_exception");
-        tk_write_log(3, "%s", e.base().what());
-        s.drop_batch();
-        s.replay(e.base().what());
-        return;
-    }
-    if (m_copy_count % copy_batch_rows == 0 || s.lines.size() >= max_batch_bytes) {
+    if (b.rows() == 1) s.claim_connection();
+    if (b.rows() >= std::size_t(copy_batch_rows) || out.size() >= max_batch_bytes) {
         tk_write_log(2, "Right before commit");
-        s.commit_batch();
+        s.hand_on();
     }
 }
 
-void pgs_recordset::slow_append(udb_record& record)
+void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
 {
     tk_write_log(1, "pgs_recordset::slow_append");
     impl& s = *m_impl;
@@ -986,65 +921,60 @@ void pgs_recordset::slow_append(udb_record& record)
             first = false;
             pgs_append_identifier(s.insert_prefix, std::wstring_view(schema[std::size_t(c)].name));
         }
-        s.insert_prefix += ") VALUES (";
+        s.insert_prefix += ") VALUES ";
         s.suffix_ready = false;
     }
-    if (!s.suffix_ready) build_conflict_clause(record);
+    if (!s.suffix_ready) build_conflict_clause();
     for (std::size_t i = 0; i < record.size(); ++i) {
         if (s.insert_layout.column_of_field[i] < 0) {
             tk_write_wlog(2, L"Field %s not found in the schema", s.insert_layout.field_names[i].c_str());
             throw tk_exception(not_conform_text, 0);
         }
     }
-    // A batch of this recordset still open (rows before the switch) goes first.
-    s.commit_batch();
-
-    std::string& sql = s.statement;
-    sql = s.insert_prefix;
-    for (std::size_t i = 0; i < record.size(); ++i) {
-        if (i) sql += ", ";
-        const column_plan& col = s.columns[std::size_t(s.insert_layout.column_of_field[i])];
-        const udb_field& field = record[i];
-        pgs_check_zero_char(field, col.value, col.label);
-        check_chars(field, col);
-        const std::size_t at = sql.size();
-        pgs_append_sql_value(sql, field, col.value);
-        if (s.encoder) s.encoder->check(std::string_view(sql).substr(at), col.label);
-        if (col.check == fit_check::chars) {
-            if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(sql).substr(at), col, true);
-        } else if (col.check != fit_check::none) {
-            check_number(std::string_view(sql).substr(at), col);
-        }
+    pgs_row_batch& b = s.pending;
+    // Pending COPY rows, or INSERT rows written for another statement form,
+    // are stored first.
+    if (!b.empty() && (!b.inserts || b.prefix != s.insert_prefix || b.suffix != s.insert_suffix)) s.commit_batch();
+    if (b.empty()) {
+        b.inserts = true;
+        b.prefix = s.insert_prefix;
+        b.suffix = s.insert_suffix;
+        b.has_fallback = m_key_conflict == pgs_key_conflict::replace && !s.key_unusable;
+        b.fallback_suffix.clear();
+        b.fell_back = false;
     }
-    const std::size_t values_end = sql.size();
-    sql += s.insert_suffix;
-    tk_write_log(2, "Run SQL query: %s", sql.c_str());
-    for (;;) {
-        try {
-            pgs_connection& c = conn();
-            s.close_reading();
-            c.make_room();
-            // One statement, committed on its own.
-            pqxx::nontransaction tx(c.get(), "slow_append");
-            tx.exec(sql);
-            return;
-        } catch (const pqxx::pqxx_exception& e) {
-            tk_write_log(1, "Got pqxx::pqxx_exception");
-            tk_write_log(3, "%s", e.base().what());
-            std::string state = pgs_sqlstate_of(e);
-            // The key's columns name no unique index the server can use (an
-            // index over expressions, a partial one): rows are inserted as
-            // they come, and the statement is tried again without the clause.
-            if (state == "42P10" && m_key_conflict == pgs_key_conflict::replace && !s.key_unusable) {
-                tk_write_wlog(3, L"Rows of '%s' cannot replace rows by key: no usable unique index", name.c_str());
-                s.key_unusable = true;
-                build_conflict_clause(record);
-                sql.resize(values_end);
-                sql += s.insert_suffix;
-                continue;
+
+    // The value list is formatted straight into the batch's buffer; a value
+    // that does not fit takes it back out.
+    std::string& out = b.text;
+    const std::size_t start = out.size();
+    try {
+        out += '(';
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (i) out += ", ";
+            const column_plan& col = s.columns[std::size_t(s.insert_layout.column_of_field[i])];
+            const udb_field& field = record[i];
+            pgs_check_zero_char(field, col.value, col.label);
+            check_chars(field, col);
+            const std::size_t at = out.size();
+            pgs_append_sql_value(out, field, col.value);
+            if (s.encoder) s.encoder->check(std::string_view(out).substr(at), col.label);
+            if (col.check == fit_check::chars) {
+                if (field.get_vt() != VT_BSTR) check_written_chars(std::string_view(out).substr(at), col, true);
+            } else if (col.check != fit_check::none) {
+                check_number(std::string_view(out).substr(at), col);
             }
-            throw pgs_exception(row_error_text(e.base().what()), std::move(state));
         }
+        out += ')';
+    } catch (...) {
+        out.resize(start);
+        throw;
+    }
+    b.end_row(record_number);
+    if (b.rows() == 1) s.claim_connection();
+    if (b.rows() >= std::size_t(insert_batch_rows) || out.size() >= max_insert_batch_bytes) {
+        tk_write_log(2, "Right before commit");
+        s.hand_on();
     }
 }
 
@@ -1063,15 +993,15 @@ void pgs_recordset::set_client_encoding(const std::wstring& pg_name)
         m_impl->encoder = std::move(encoder);
 }
 
-void pgs_recordset::build_conflict_clause(const udb_record& record)
+void pgs_recordset::build_conflict_clause()
 {
     impl& s = *m_impl;
     s.suffix_ready = true;
     if (m_key_conflict == pgs_key_conflict::skip) {
-        s.insert_suffix = ") on conflict do nothing";
+        s.insert_suffix = " on conflict do nothing";
         return;
     }
-    s.insert_suffix = ")";
+    s.insert_suffix.clear();
     if (s.key_unusable) return;
     if (key_pos < 0 || std::size_t(key_pos) >= indexes.size()) {
         tk_write_wlog(3, L"ERROR: Cannot update '%s', there's no primary/unique key", name.c_str());
@@ -1083,8 +1013,7 @@ void pgs_recordset::build_conflict_clause(const udb_record& record)
         if (!target.empty()) target += ", ";
         pgs_append_identifier(target, std::wstring_view(k));
     }
-    for (std::size_t i = 0; i < record.size(); ++i) {
-        const int c = s.insert_layout.column_of_field[i];
+    for (const int c : s.insert_layout.column_of_field) {
         if (c < 0) continue;
         const std::wstring& column = schema[std::size_t(c)].name;
         if (std::find(key.begin(), key.end(), column) != key.end()) continue;

@@ -1,17 +1,24 @@
 #pragma once
 // One table (or one SQL query) of a live PostgreSQL database as a recordset:
-//  - writing rows, the destination side of a conversion: COPY lines committed
-//    in batches of 1000 rows, or one INSERT per row that keeps (ON CONFLICT DO
-//    NOTHING) or replaces (ON CONFLICT (key) DO UPDATE) a row whose key exists
-//    (the engine's fast_insert switch decides per row);
+//  - writing rows, the destination side of a conversion: COPY lines, or
+//    multi-row INSERT statements that keep (ON CONFLICT DO NOTHING) or replace
+//    (ON CONFLICT (key) DO UPDATE) a row whose key exists, committed in batches
+//    of 1000 rows (fewer when they are large); the engine's fast_insert switch
+//    chooses COPY, and a single row over a million bytes goes by INSERT
+//    between two COPY batches;
 //  - reading the table's description (columns, primary key, indexes, foreign
 //    keys, row count) when it is built, and its rows through a cursor;
 //  - updating and deleting a row by its key.
 //
-// Rows by COPY: each batch keeps its lines until it is committed. When the
-// server refuses a batch, the batch is rolled back and replayed in smaller
-// pieces under savepoints, so every good row is stored and only the rows the
-// server refuses are left out. Those rows are reported by a
+// Each batch keeps its rows until it is committed. When the server refuses a
+// batch (COPY or INSERT alike), the batch is rolled back and replayed in
+// smaller pieces under savepoints, in row order, so the rows stored are those
+// a transaction per row would have stored and only the rows the server
+// refuses are left out. While the next rows are read, full batches of a table
+// without keys (a table the run creates gets its keys after its rows) are
+// stored by the database's writer threads on connections of their own, several
+// at once; flush_rows(), reading the table and the destructor wait for all of
+// them first. Those rows are reported by a
 // pgs_rows_rejected_exception (record numbers are the 1-based numbers of the
 // append_record calls of this recordset) from the next append_record or from
 // flush_rows(). A value that cannot fit its column (an integer out of range, a
@@ -84,7 +91,7 @@ public:
     // (the default) checks nothing. Throws tk_exception for an unknown name.
     void set_client_encoding(const std::wstring& pg_name);
 
-    // Completes and commits the open COPY batch now. Throws
+    // Completes and commits the open batch now. Throws
     // pgs_rows_rejected_exception when rows were refused and not reported yet,
     // pgs_exception when the batch could not be stored at all.
     void flush_rows();
@@ -96,17 +103,25 @@ public:
     // Rows sent by COPY through this recordset.
     std::int64_t get_copy_count() const noexcept { return m_copy_count; }
 
+    // Rows go by INSERT whatever the engine's fast_insert says (a table that
+    // already holds rows a new one may collide with).
+    void set_rows_by_insert(bool on) noexcept { m_rows_by_insert = on; }
+
     // Rows per COPY batch (one transaction each).
     static constexpr std::int64_t copy_batch_rows = 1000;
-    // A row larger than this goes by INSERT, and so does every later row.
+    // Rows per INSERT batch, and the statement text after which a batch of
+    // large rows is committed early.
+    static constexpr std::int64_t insert_batch_rows = 1000;
+    static constexpr std::size_t max_insert_batch_bytes = 8 * 1024 * 1024;
+    // A row larger than this goes by INSERT on its own, not through COPY.
     static constexpr std::uint64_t max_copy_row_size = 1000000;
 
     struct impl;  // the client-library state (transactions, COPY, cursor)
 
 private:
     void fast_append(udb_record& record, std::uint64_t record_number);
-    void slow_append(udb_record& record);
-    void build_conflict_clause(const udb_record& record);
+    void slow_append(udb_record& record, std::uint64_t record_number);
+    void build_conflict_clause();
     void init_schema();
     void init_schema2();
     void init_indexes(pgs_database& database);
@@ -126,6 +141,7 @@ private:
     std::vector<std::wstring> m_pk_columns;
     std::uint64_t m_append_calls = 0;  // numbers the records given to append_record
     pgs_key_conflict m_key_conflict = pgs_key_conflict::skip;
+    bool m_rows_by_insert = false;
     std::unique_ptr<udb_record> m_current;
     std::unique_ptr<impl> m_impl;
 };

@@ -229,8 +229,8 @@ TEST_F(existing_destination_test, mode_3_merges_skipping_duplicate_keys_and_repo
               (std::vector<std::string>{"1|old one|100", "2|two|2", "4|four|4", "9|kept|9"}));
     ASSERT_EQ(hooks.continues.size(), 1u) << hooks.continues.front();
     EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
-    // An existing table switched the rest of the run to INSERT statements.
-    EXPECT_FALSE(conv->get_pgs_engine().fast_insert);
+    // The existing table took its rows by INSERT; the user's COPY setting stays.
+    EXPECT_TRUE(conv->get_pgs_engine().fast_insert);
     EXPECT_EQ(rows("SELECT count(*) FROM u"), std::vector<std::string>{"2"});
 }
 
@@ -333,7 +333,9 @@ TEST_F(conversion_run_test, abort_in_a_row_report_ends_the_run_and_keeps_the_row
     EXPECT_EQ(conv->outcome(), conversion_outcome::aborted);
     EXPECT_FALSE(conv->ended_abnormally());
     EXPECT_TRUE(conv->is_finished());
-    EXPECT_EQ(rows("SELECT id FROM stock"), std::vector<std::string>{"1"});
+    // Row 2 is refused when its batch is committed: the rows of the batch
+    // that the server took stay.
+    EXPECT_EQ(rows("SELECT id FROM stock ORDER BY id"), (std::vector<std::string>{"1", "3"}));
     EXPECT_FALSE(dest_table_exists("public", "later"));
 }
 
@@ -399,6 +401,57 @@ TEST_F(conversion_run_test, the_counters_can_be_read_while_a_worker_thread_runs_
     EXPECT_EQ(rows("SELECT count(*) FROM big"), std::vector<std::string>{"3000"});
 }
 
+// Tables the run creates are filled by several writer connections at once
+// (on a machine of more than one core); the reports and counts stay exact.
+class writers_test : public conversion_run_test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(writers_test, a_refused_row_is_reported_with_its_source_record_number_and_every_other_row_lands)
+{
+    // Rows 2500 and 4100 hold a time PostgreSQL refuses (past one day).
+    source("CREATE TABLE w (id INT PRIMARY KEY, t TIME);"
+           "INSERT INTO w SELECT seq, IF(seq IN (2500, 4100), '100:00:00', '08:00:00') FROM seq_1_to_5500;"
+           "CREATE TABLE w2 (id INT); INSERT INTO w2 SELECT seq FROM seq_1_to_3300");
+    conv->selected_tables = {L"w", L"w2"};
+    conv->get_pgs_engine().fast_insert = GetParam();
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    std::vector<std::string> reports = hooks.continues;
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].rfind("w, record #2500: ", 0), 0u) << reports[0];
+    EXPECT_EQ(reports[1].rfind("w, record #4100: ", 0), 0u) << reports[1];
+    EXPECT_EQ(rows("SELECT count(*), count(DISTINCT id), min(id), max(id) FROM w"),
+              std::vector<std::string>{"5498|5498|1|5500"});
+    EXPECT_EQ(rows("SELECT count(*) FROM w WHERE id IN (2499, 2501, 4099, 4101)"), std::vector<std::string>{"4"});
+    EXPECT_EQ(rows("SELECT count(*), sum(id) FROM w2"), std::vector<std::string>{"3300|5446650"});
+    // The key arrived after the rows.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_index WHERE indrelid = 'w'::regclass AND indisprimary"),
+              std::vector<std::string>{"1"});
+}
+
+INSTANTIATE_TEST_SUITE_P(conversion_run, writers_test, ::testing::Values(true, false),
+                         [](const auto& info) { return std::string(info.param ? "copy" : "insert"); });
+
+TEST_F(conversion_run_test, a_stop_during_a_table_leaves_no_transaction_open_and_the_rows_counted_are_stored)
+{
+    source("CREATE TABLE s (id INT PRIMARY KEY, v VARCHAR(20));"
+           "INSERT INTO s SELECT seq, CONCAT('v', seq) FROM seq_1_to_60000");
+    conv->selected_tables = {L"s"};
+    conv->get_pgs_engine().fast_insert = true;
+    std::thread worker([&] { run(); });
+    while (!conv->is_finished() && conv->get_records_done() < 12000) std::this_thread::yield();
+    conv->request_stop();
+    worker.join();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::stopped);
+    const std::uint64_t done = conv->get_records_done();
+    EXPECT_LT(done, 60000u);
+    EXPECT_EQ(rows("SELECT count(*) FROM s"), std::vector<std::string>{std::to_string(done)});
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                   "pid <> pg_backend_pid() AND state LIKE 'idle in transaction%'"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation WHERE c.relname = 's'"),
+              std::vector<std::string>{"0"});
+}
+
 TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
 {
     small_source();
@@ -421,7 +474,29 @@ TEST_F(conversion_run_test, a_script_destination_gets_the_tables_and_rows)
     rmdir(dir_template);
     EXPECT_NE(text.find("set client_encoding to 'UTF8'"), std::string::npos);
     EXPECT_NE(text.find("CREATE TABLE"), std::string::npos);
-    EXPECT_NE(text.find("Oslo"), std::string::npos);
+    const auto rows_at = text.find("Oslo");
+    EXPECT_NE(rows_at, std::string::npos);
+    // The primary key is added after the rows, as in the live run.
+    const auto key_at = text.find("PRIMARY KEY");
+    ASSERT_NE(key_at, std::string::npos);
+    EXPECT_GT(key_at, rows_at);
+}
+
+TEST_F(conversion_run_test, a_created_table_gets_its_keys_and_indexes_after_its_rows)
+{
+    source("CREATE TABLE k (id INT PRIMARY KEY, code VARCHAR(5), tag VARCHAR(5), KEY ix_tag (tag),"
+           " UNIQUE KEY uk_code (code));"
+           "INSERT INTO k VALUES (1,'a','x'),(2,'b','y'),(3,'c','x')");
+    conv->selected_tables = {L"k"};
+    conv->get_pgs_engine().fast_insert = true;
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(rows("SELECT count(*) FROM k"), std::vector<std::string>{"3"});
+    // Each index was created in a later transaction than every row.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid "
+                   "WHERE x.indrelid = 'k'::regclass AND i.xmin::text::bigint > "
+                   "(SELECT max(xmin::text::bigint) FROM k)"),
+              std::vector<std::string>{"3"});
 }
 
 // ---------------------------------------------------------------------------

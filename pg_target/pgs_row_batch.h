@@ -1,0 +1,59 @@
+#pragma once
+// A batch of rows ready for the server, already in its wire form (COPY lines or
+// INSERT value lists), and the one way it is stored: one transaction; when the
+// server refuses it, the batch is rolled back and replayed in smaller pieces
+// under savepoints, in row order, so the rows stored are those a transaction
+// per row would have stored and only the refused rows are left out.
+//
+// The client library stays out of this header.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pg_target/pgs_exception.h"
+
+class pgs_connection;
+
+struct pgs_row_batch {
+    bool inserts = false;    // INSERT value lists "(...)" rather than COPY lines
+    std::string table_sql;   // COPY: the table, "schema"."table"
+    std::string prefix;      // INSERT: the text before the value lists ("INSERT INTO t(a, b) VALUES ")
+    std::string suffix;      // INSERT: the text after them (" on conflict do nothing")
+    // INSERT: when the server finds no unique index for the conflict clause
+    // (SQLSTATE 42P10), the batch is sent once more with this suffix instead.
+    bool has_fallback = false;
+    std::string fallback_suffix;
+    bool fell_back = false;  // set when the fallback was used
+
+    std::string text;                    // the rows one after the other (a COPY line ends in '\n')
+    std::vector<std::size_t> ends;       // end offset of each row in text
+    std::vector<std::uint64_t> records;  // record number of each row
+
+    bool empty() const noexcept { return ends.empty(); }
+    std::size_t rows() const noexcept { return ends.size(); }
+    std::size_t begin_of(std::size_t i) const noexcept { return i == 0 ? 0 : ends[i - 1]; }
+    // Ends the row written at the end of text since the last call.
+    void end_row(std::uint64_t record_number)
+    {
+        ends.push_back(text.size());
+        records.push_back(record_number);
+    }
+    // Forgets the rows (the statement form stays).
+    void clear_rows() noexcept
+    {
+        text.clear();
+        ends.clear();
+        records.clear();
+    }
+};
+
+// Stores the batch on the connection (after make_room()) and clears its rows.
+// Refused rows are appended to `rejected`; when the batch cannot be stored at
+// all (the connection is gone, the commit fails) every row of it is.
+void pgs_store_batch(pgs_connection& connection, pgs_row_batch& batch, std::vector<pgs_rejected_row>& rejected);
+
+// The server's message without the COPY context line (which names a line of a
+// replayed piece rather than the record) and without the "ERROR:  " head.
+std::string pgs_row_error_text(const char* what);

@@ -18,7 +18,7 @@ protected:
     {
         wizard_fixture::SetUp();
         type_map_files& files = type_map_files::instance();
-        files.folders = {wizard_test::program_folder().toStdString()};
+        files.folders = {program_folder().toStdString()};
         files.types_map.clear();
         files.type_properties.clear();
 
@@ -71,6 +71,15 @@ protected:
 
     // Source statements (several separated by ';').
     void source(const std::string& sql) { mysql_exec(m_admin, sql); }
+
+    // The program's folder in the build tree: from the environment, else
+    // beside the test program's folder.
+    static QString program_folder()
+    {
+        if (const char* dir = std::getenv("PELMORA_PROGRAM_DIR"); dir && *dir)
+            return QString::fromLocal8Bit(dir);
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/../pmr_shel");
+    }
 
     // The number of rows of a source table.
     long long rows_in_source(const std::string& table)

@@ -234,7 +234,7 @@ TEST_F(types_map_dialog, a_missing_type_map_file_is_named_and_the_dialog_ends)
     EXPECT_TRUE(answers.seen()[0].object_name == "box_error");
 
     // With "pgs.map" only, the sizes file is the one missing.
-    std::ofstream(empty.path() + "/pgs.map") << file_text(program_folder().toStdString() + "/pgs.map");
+    std::ofstream(empty.path() + "/pgs.map") << file_text(source_db_fixture::program_folder().toStdString() + "/pgs.map");
     fresh().push(QMessageBox::Ok);
     convertor().get_schema(schema, L"items");
     types_map_dlg missing_typ(convertor(), L"items", std::move(schema));

@@ -312,7 +312,10 @@ struct query_case {
 
 std::ostream& operator<<(std::ostream& out, const query_case& c)
 {
-    return out << "name '" << c.name << "', query '" << c.query << "'";
+    out << "name '" << c.name << "', query '";
+    for (const char* p = c.query; *p; ++p)
+        out << (*p == '\t' ? "\\t" : *p == '\n' ? "\\n" : *p == '\r' ? "\\r" : std::string(1, *p));
+    return out << "'";
 }
 
 class query_dialog_checks : public table_pages, public ::testing::WithParamInterface<query_case> {};

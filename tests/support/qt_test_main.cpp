@@ -11,8 +11,6 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QUINDREL_BINARY_DIR", WIZARD_TEST_BUILD_DIR, 0);
-    setenv("PELMORA_PROGRAM_DIR", WIZARD_TEST_PROGRAM_DIR, 0);
 #ifdef WIZARD_TEST_BINARY_DIR
     setenv("QUINDREL_BINARY_DIR", WIZARD_TEST_BINARY_DIR, 0);
     setenv("PELMORA_PROGRAM_DIR", WIZARD_TEST_PROGRAM_DIR, 0);

@@ -144,7 +144,7 @@ void error_handler::handle(const tk_exception& e, bool top_level)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_report_count;
-        if (m_error_list.size() < max_listed_errors)
+        if (m_error_list.size() < max_listed_errors && hooks.lists_errors())
             m_error_list.push_back(message);
     }
 

@@ -45,6 +45,9 @@ public:
     virtual frontend_continue_answer ask_continue(const std::string& message) = 0;
     // Whether a level-1 error ends the program (the console: yes, with -1).
     virtual bool level1_ends_process() const { return false; }
+    // Whether reported messages go into the error list (the wizard lists
+    // them only while its window exists).
+    virtual bool lists_errors() const { return true; }
     // A help topic that a level-1 report opens.
     virtual void display_help(int topic) { (void)topic; }
     // Ends the program with this exit code. Must not return (an

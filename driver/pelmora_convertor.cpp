@@ -19,14 +19,64 @@ pelmora_convertor::pelmora_convertor(convertor_form form)
         get_pgs_engine().unlogged = false;
         get_pgs_engine().fast_insert = false;
         all_tables_when_empty = true;
+    } else {
+        serialize(false);
     }
 }
 
 pelmora_convertor::~pelmora_convertor()
 {
     tk_write_log(2, "pelmora_convertor::dtor");
+    if (m_form == convertor_form::wizard)
+        serialize(true);
     // A run still going on another thread uses this object: ask it to stop.
     request_stop();
+}
+
+bool pelmora_convertor::serialize(bool store)
+{
+    tk_write_log(1, "serialize( %d )", store ? 1 : 0);
+    if (open_key() != tk_reg_success)
+        return false;
+    tk_reg_key& key = get_key();
+    pgs_engine& pg = get_pgs_engine();
+    const bool load = !store;
+    bool ok = true;
+    // One value of the table: the preset (when loading) and the item.
+    auto item = [&](const auto* name, auto& field, auto preset) {
+        if (load)
+            field = preset;
+        ok = serialize_item(key, name, field, store) && ok;
+    };
+    auto kept = [&](const auto* name, auto& field) { ok = serialize_item(key, name, field, store) && ok; };
+
+    item("case_sens", b_case_sens, true);
+    item("convert_views", convert_views, true);
+    kept(L"dest", m_destination);
+    item("direct", b_direct, true);
+    kept(L"encoding", client_encoding);
+    item("fast_insert", pg.fast_insert, false);
+    kept("log_file", m_logfile);
+    kept("myport", mysql_port);
+    kept("mysqlh", mysql_host);
+    kept("mysqlp", mysql_password);
+    kept("mysqlu", mysql_user);
+    kept("pgshost", pgs_host);
+    kept("pgspswd", pgs_password);
+    item("pgsport", pgs_port, 0);
+    kept("pgsuser", pgs_user);
+    item("skip_idx", skip_idx, false);
+    kept(L"src", m_source);
+    kept(L"ssl_ccert", pg.ssl_ccert);
+    kept(L"ssl_clkey", pg.ssl_clkey);
+    kept(L"ssl_rcert", pg.ssl_rcert);
+    kept(L"ssl_revoc", pg.ssl_revoc);
+    item("ssl_use", pg.ssl_use, false);
+    item("ssl_auth", pg.ssl_auth, false);
+    item("tab_def", tab_def, false);
+    item("unlogged", pg.unlogged, false);
+
+    return close_key() == tk_reg_success && ok;
 }
 
 bool pelmora_convertor::test_query(const std::wstring& query_text)

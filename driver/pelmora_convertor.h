@@ -91,6 +91,14 @@ public:
 
     convertor_form get_form() const noexcept { return m_form; }
 
+    // The wizard's remembered settings (the settings file of
+    // pelmora_settings_key): store true writes them, false reads them, giving
+    // each field its preset first where it has one, so a missing value leaves
+    // the preset. True only when every value was read or written. The wizard
+    // form loads them when built and stores them when destroyed; the console
+    // form never touches them.
+    bool serialize(bool store);
+
     // What the last run left out; cleared when a run starts.
     conversion_failures failures;
 

@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       libpqxx-dev libpq-dev libmariadb-dev libmariadb-dev-compat
       mariadb-server mariadb-client postgresql postgresql-client postgresql-15-postgis-3
-      locales)
+      locales qt6-base-dev fonts-dejavu-core)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

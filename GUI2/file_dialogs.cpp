@@ -1,0 +1,95 @@
+#include "GUI2/file_dialogs.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <vector>
+
+#include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
+
+file_dialog::file_dialog(QWidget* owner, std::wstring filter, std::wstring title, const std::wstring& initial_path)
+    : m_owner(owner), m_filter(std::move(filter)), m_title(std::move(title))
+{
+    const QFileInfo initial(QString::fromStdWString(initial_path));
+    if (!initial_path.empty()) {
+        m_folder = initial.path().toStdWString();
+        m_file_name = initial.completeBaseName().toStdWString();
+    }
+    if (m_folder.empty() || m_folder == L".")
+        m_folder = QCoreApplication::applicationDirPath().toStdWString();
+}
+
+std::wstring file_dialog::dialog_filter(const std::wstring& filter)
+{
+    std::vector<std::wstring> parts = tk_split(filter, L'|');
+    std::wstring result;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].empty())
+            break;
+        std::wstring patterns = parts[i + 1];
+        std::replace(patterns.begin(), patterns.end(), L';', L' ');
+        if (!result.empty())
+            result += L";;";
+        result += parts[i] + L" (" + patterns + L")";
+    }
+    return result;
+}
+
+namespace {
+
+bool run_dialog(QFileDialog& dlg, std::wstring& file_name)
+{
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg.setObjectName(QStringLiteral("file_dialog"));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return false;
+    file_name = dlg.selectedFiles().front().toStdWString();
+    return true;
+}
+
+}  // namespace
+
+bool open_file_dialog::show()
+{
+    QFileDialog dlg(m_owner, QString::fromStdWString(m_title), QString::fromStdWString(m_folder),
+                    QString::fromStdWString(dialog_filter(m_filter)));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    if (!m_file_name.empty())
+        dlg.selectFile(QString::fromStdWString(m_file_name));
+    return run_dialog(dlg, m_file_name);
+}
+
+save_file_dialog::save_file_dialog(QWidget* owner, std::wstring filter, std::wstring title,
+                                   const std::wstring& initial_path, const std::wstring& default_extension)
+    : file_dialog(owner, std::move(filter), std::move(title), initial_path)
+{
+    if (default_extension.empty())
+        throw tk_mail_assertion("g_f_dlg", 111);
+    m_extension = default_extension.front() == L'.' ? default_extension : L"." + default_extension;
+}
+
+std::wstring save_file_dialog::with_default_extension(const std::wstring& name, const std::wstring& dotted_extension)
+{
+    if (name.find(dotted_extension) != std::wstring::npos)
+        return name;
+    return name + dotted_extension;
+}
+
+bool save_file_dialog::show()
+{
+    QFileDialog dlg(m_owner, QString::fromStdWString(m_title), QString::fromStdWString(m_folder),
+                    QString::fromStdWString(dialog_filter(m_filter)));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!m_file_name.empty())
+        dlg.selectFile(QString::fromStdWString(m_file_name));
+    if (!run_dialog(dlg, m_file_name))
+        return false;
+    m_file_name = with_default_extension(m_file_name, m_extension);
+    return true;
+}

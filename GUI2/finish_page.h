@@ -1,0 +1,32 @@
+#pragma once
+// The last page: whether the conversion succeeded (a success text, or an error
+// text with the list of reported errors and what the run left out), and
+// "&Save Settings..." to store the conversion's settings as a profile. Finish
+// is its only wizard button; Cancel and Help are disabled.
+
+#include <string>
+
+#include "GUI2/wizard_page.h"
+
+struct conversion_failures;
+
+class gui_finish_page : public wizard_page {
+    Q_OBJECT
+public:
+    // extension: the profile file extension, 3 or 4 characters.
+    gui_finish_page(const wizard_page_info& info, std::wstring success_text, std::wstring error_text,
+                    std::wstring extension, QWidget* parent = nullptr);
+
+    bool page_init() override;
+
+    // Shows the save dialog and stores the profile into the chosen file.
+    void on_store();
+
+    // What a run left out, as one line ("" when nothing).
+    static std::wstring failure_summary(const conversion_failures& failures);
+
+private:
+    std::wstring m_success_text;
+    std::wstring m_error_text;
+    std::wstring m_extension;
+};

@@ -1,0 +1,253 @@
+// The progress page running real conversions against the test servers: the
+// log, the label and the bar while it runs, the turn to the finish page, the
+// Continue/Abort question of a failing row, and Cancel during a large table.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include <algorithm>
+
+#include "GUI2/finish_page.h"
+#include "driver/driver_test_support.h"
+#include "pg_target/pgs_mutator.h"
+#include "pmr_shel/progress_page.h"
+#include "pmr_shel/wizard_pages.h"
+#include "wizard_test_support.h"
+
+using namespace wizard_test;
+
+namespace {
+
+class progress_run : public wizard_fixture {
+protected:
+    void SetUp() override
+    {
+        wizard_fixture::SetUp();
+        pelmora_convertor& c = convertor();
+        auto my = test_env::mysql();
+        c.store_mysql_settings(my.host, my.user, my.password, std::to_string(my.port));
+        c.connect_mysql_server();
+        auto pg = test_env::pg();
+        c.pgs_host = pg.host;
+        c.pgs_user = pg.user;
+        c.pgs_password = pg.password;
+        c.pgs_port = pg.port;
+        c.connect_pgs_server("postgres");
+        c.b_direct = true;
+        c.get_pgs_engine().fast_insert = true;
+
+        source_name = test_env::unique_name("qprog_src");
+        dest_name = test_env::unique_name("qprog_dst");
+        admin_ = mysql_init(nullptr);
+        if (!mysql_real_connect(admin_, my.host.c_str(), my.user.c_str(), my.password.c_str(), nullptr, my.port,
+                                nullptr, CLIENT_MULTI_STATEMENTS))
+            throw std::runtime_error(std::string("MySQL admin: ") + mysql_error(admin_));
+        mysql_exec(admin_, "CREATE DATABASE `" + source_name + "` CHARACTER SET utf8mb4");
+        mysql_exec(admin_, "USE `" + source_name + "`");
+        c.set_source(tk_utf8_to_unicode(source_name));
+        c.set_destination(tk_utf8_to_unicode(dest_name));
+
+        progress = add_page(std::make_unique<progress_page>());
+        finish = add_page(std::make_unique<gui_finish_page>(finish_page_info, L"All done.", L"Something failed.",
+                                                            profile_extension));
+    }
+
+    void TearDown() override
+    {
+        close_wizard();
+        wizard_fixture::TearDown();
+        try {
+            mysql_exec(admin_, "DROP DATABASE IF EXISTS `" + source_name + "`");
+        } catch (...) {
+        }
+        mysql_close(admin_);
+        try {
+            pqxx::connection c(test_env::pg_conninfo("postgres"));
+            pqxx::nontransaction tx(c);
+            tx.exec("DROP DATABASE IF EXISTS \"" + dest_name + "\" WITH (FORCE)");
+        } catch (...) {
+        }
+    }
+
+    void source(const std::string& sql) { mysql_exec(admin_, sql); }
+    long long dest_count(const std::string& table)
+    {
+        pqxx::connection c(test_env::pg_conninfo(dest_name));
+        pqxx::nontransaction tx(c);
+        return tx.exec("SELECT count(*) FROM " + table)[0][0].as<long long>();
+    }
+    bool dest_has_table(const std::string& table)
+    {
+        pqxx::connection c(test_env::pg_conninfo(dest_name));
+        pqxx::nontransaction tx(c);
+        return !tx.exec("SELECT 1 FROM pg_tables WHERE tablename = " + tx.quote(table)).empty();
+    }
+    bool on_finish_page() { return current() && current()->idd() == 116; }
+    QString log_text() { return progress->ctrl_as<QPlainTextEdit>(1016)->toPlainText(); }
+
+    std::string source_name, dest_name;
+    progress_page* progress = nullptr;
+    gui_finish_page* finish = nullptr;
+
+private:
+    MYSQL* admin_ = nullptr;
+};
+
+TEST_F(progress_run, a_run_shows_its_lines_label_and_bar_and_ends_on_the_finish_page)
+{
+    source("CREATE TABLE small (id INT PRIMARY KEY, name VARCHAR(20));"
+           "INSERT INTO small VALUES (1,'one'),(2,'two');"
+           "CREATE TABLE big (id INT PRIMARY KEY, filler VARCHAR(200));"
+           "INSERT INTO big SELECT seq, REPEAT('x', 200) FROM seq_1_to_150000");
+    convertor().selected_tables = {L"small", L"big"};
+
+    QStringList labels;
+    int max_bar = 0;
+    bool pictured = false;
+    show_wizard();
+    ASSERT_EQ(current(), progress);
+    EXPECT_FALSE(shell().button(QWizard::BackButton)->isEnabled());
+    EXPECT_FALSE(shell().button(QWizard::NextButton)->isEnabled());
+    EXPECT_TRUE(shell().button(QWizard::CancelButton)->isEnabled());
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const QString label = progress->ctrl_as<QLabel>(1323)->text();
+            if (!label.isEmpty() && !labels.contains(label))
+                labels << label;
+            max_bar = std::max(max_bar, progress->ctrl_as<QProgressBar>(1321)->value());
+            if (!pictured && max_bar > 10) {
+                save_picture(&shell(), QStringLiteral("page_107_progress"));
+                pictured = true;
+            }
+            return on_finish_page();
+        },
+        120000));
+    EXPECT_TRUE(labels.contains(QStringLiteral("Processing table 'big'"))) << labels.join(',').toStdString();
+    EXPECT_GT(max_bar, 0);
+    EXPECT_LE(max_bar, 100);
+    EXPECT_TRUE(log_text().contains(QStringLiteral("small"))) << log_text().toStdString();
+    EXPECT_TRUE(log_text().contains(QStringLiteral("big"))) << log_text().toStdString();
+    EXPECT_FALSE(shell().is_timer_running());
+    EXPECT_EQ(dest_count("big"), 150000);
+
+    // The finish page: success, Finish only, no Cancel or Help.
+    EXPECT_EQ(finish->ctrl_as<QLabel>(1314)->text(), QStringLiteral("All done."));
+    EXPECT_FALSE(finish->ctrl(1016)->isVisible());
+    EXPECT_TRUE(shell().button(QWizard::FinishButton)->isEnabled());
+    EXPECT_FALSE(shell().button(QWizard::CancelButton)->isEnabled());
+    EXPECT_FALSE(shell().button(QWizard::BackButton)->isEnabled());
+    save_picture(&shell(), QStringLiteral("page_116_success"));
+    shell().button(QWizard::FinishButton)->click();
+    EXPECT_EQ(shell().result(), QDialog::Accepted);
+}
+
+// A row that does not fit its mapped type is a level-0 report: Continue goes
+// on with the next rows and tables, Abort ends the run at once.
+class progress_question : public progress_run, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
+{
+    const bool abort = GetParam();
+    source("CREATE TABLE parts (id INT PRIMARY KEY, code BIGINT);"
+           "INSERT INTO parts VALUES (1,10),(2,5000000000),(3,30);"
+           "CREATE TABLE later (id INT PRIMARY KEY);"
+           "INSERT INTO later VALUES (1),(2)");
+    convertor().selected_tables = {L"parts", L"later"};
+    pgs_native_type integer;
+    integer.type = L"INTEGER";
+    convertor().get_table_mutator2(L"parts", L"parts")->update_field(L"code", L"code", integer);
+
+    modal_answerer answers;
+    answers.push([&](QWidget* w) {
+        save_picture(w, QStringLiteral("dlg_115"));
+        w->findChild<QAbstractButton*>(abort ? QStringLiteral("ctl_1") : QStringLiteral("ctl_2"))->click();
+    });
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return on_finish_page(); }, 60000));
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].object_name, QStringLiteral("dlg_115"));
+    EXPECT_EQ(answers.seen()[0].caption, QStringLiteral("Tessalane Test Error"));
+    EXPECT_TRUE(answers.seen()[0].text.startsWith(QStringLiteral("parts, record #2: ")))
+        << answers.seen()[0].text.toStdString();
+
+    if (abort) {
+        EXPECT_EQ(convertor().outcome(), conversion_outcome::aborted);
+        EXPECT_FALSE(dest_has_table("later"));
+    } else {
+        EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+        EXPECT_EQ(dest_count("parts"), 2);
+        EXPECT_EQ(dest_count("later"), 2);
+    }
+    // The finish page lists the report, each error followed by an empty line.
+    EXPECT_EQ(finish->ctrl_as<QLabel>(1314)->text(), QStringLiteral("Something failed."));
+    auto* list = finish->ctrl_as<QPlainTextEdit>(1016);
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_TRUE(list->isReadOnly());
+    EXPECT_TRUE(list->toPlainText().contains(QStringLiteral("parts, record #2: ")));
+    EXPECT_TRUE(list->toPlainText().endsWith(QStringLiteral("\n\n")));
+    if (!abort)
+        save_picture(&shell(), QStringLiteral("page_116_errors"));
+}
+
+INSTANTIATE_TEST_SUITE_P(answers, progress_question, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "abort" : "continue"; });
+
+TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly)
+{
+    source("CREATE TABLE huge (id INT PRIMARY KEY, filler VARCHAR(250));"
+           "INSERT INTO huge SELECT seq, REPEAT('y', 250) FROM seq_1_to_600000");
+    convertor().selected_tables = {L"huge"};
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return convertor().get_records_done() > 2000; }, 60000));
+
+    modal_answerer answers;
+    answers.push(QMessageBox::Yes);
+    shell().reject();
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].text, QStringLiteral("Are you sure you want to exit the wizard?"));
+    EXPECT_FALSE(shell().isVisible());
+    EXPECT_FALSE(progress->is_running());
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::stopped);
+    EXPECT_TRUE(convertor().is_finished());
+    EXPECT_FALSE(shell().is_timer_running());
+    EXPECT_LT(dest_count("huge"), 600000);
+
+    // Nothing of the run is left open on the server.
+    pqxx::connection c(test_env::pg_conninfo("postgres"));
+    pqxx::nontransaction tx(c);
+    const auto open = tx.exec("SELECT count(*) FROM pg_stat_activity WHERE datname = " + tx.quote(dest_name) +
+                              " AND (state LIKE 'idle in transaction%' OR xact_start IS NOT NULL)");
+    EXPECT_EQ(open[0][0].as<int>(), 0);
+    close_wizard();
+}
+
+TEST(progress_bar, position_is_the_items_share_plus_the_current_items_rows)
+{
+    struct bar_case {
+        std::uint32_t total, done;
+        std::uint64_t count, rows;
+        int expected;
+    };
+    const bar_case cases[] = {
+        {0, 0, 0, 0, 0},          // nothing to do yet
+        {4, 1, 2000, 500, 31},    // 25 + 25/4
+        {4, 1, 0, 0, 25},         // no row count: items only
+        {1, 0, 10, 10, 100},      // the last rows of the only item
+        {3, 3, 0, 0, 100},        // all done
+        {2, 5, 10, 10, 100},      // counters caught mid-update stay within the bar
+        {1, 0, 10, 50, 100},
+    };
+    for (const bar_case& c : cases)
+        EXPECT_EQ(progress_page::bar_position(c.total, c.done, c.count, c.rows), c.expected)
+            << c.total << " " << c.done << " " << c.count << " " << c.rows;
+}
+
+TEST(progress_label, names_the_table_and_cuts_long_names)
+{
+    EXPECT_EQ(progress_page::table_label(L""), QString());
+    EXPECT_EQ(progress_page::table_label(L"orders"), QStringLiteral("Processing table 'orders'"));
+    const QString longer = progress_page::table_label(std::wstring(400, L'n'));
+    EXPECT_LT(longer.size(), 256);
+}
+
+}  // namespace

@@ -160,6 +160,8 @@ private:
     void count_row_failure() { c_.failures.rows.fetch_add(1, std::memory_order_relaxed); }
     // Index names must avoid every table and view the run will create (one name space).
     void reserve_relation_names(const std::vector<std::size_t>& plan);
+    // The views this run converts.
+    udb_view_list views_of_run() const;
     // Indexes the destination could not create so far, into the run's failure counts.
     void count_index_failures();
     // After the rows of every item: the foreign keys, then the views.
@@ -786,9 +788,16 @@ void pelmora_convertor::run::reserve_relation_names(const std::vector<std::size_
         if (it != mutators.end() && it->second && !it->second->get_new_name().empty())
             restricted.push_back(it->second->get_new_name());
     }
-    for (const udb_view& view : conversion_relations::views_to_convert(source_->get_views(), c_.convert_views,
-                                                                        c_.selected_views))
+    for (const udb_view& view : views_of_run())
         restricted.push_back(view.first);
+}
+
+udb_view_list pelmora_convertor::run::views_of_run() const
+{
+    // The console's --views asks for every view; the wizard converts the views its user
+    // selected (its remembered convert-views flag is kept, not read).
+    const bool all = c_.get_form() == convertor_form::console && c_.convert_views;
+    return conversion_relations::views_to_convert(source_->get_views(), all, c_.selected_views);
 }
 
 void pelmora_convertor::run::count_index_failures()
@@ -809,8 +818,7 @@ void pelmora_convertor::run::create_keys_and_views()
     else
         c_.failures.keys.fetch_add(relations_.create_keys(source_->get_relationships(), *dest_),
                                    std::memory_order_relaxed);
-    const udb_view_list views = conversion_relations::in_dependency_order(
-        conversion_relations::views_to_convert(source_->get_views(), c_.convert_views, c_.selected_views));
+    const udb_view_list views = conversion_relations::in_dependency_order(views_of_run());
     if (!views.empty()) {
         dest_->set_view_schema(c_.pgs_schema);
         const std::uint64_t before = dest_->views_failed();

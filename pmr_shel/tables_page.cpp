@@ -553,6 +553,5 @@ int pmr_sel_views_page::on_next()
     }
     pelmora_convertor& cvt = *pelmora_convertor::instance();
     cvt.selected_views = std::move(chosen);
-    cvt.convert_views = !cvt.selected_views.empty();
     return 0;
 }

@@ -461,7 +461,7 @@ constexpr help_topic_file help_topic_files[] = {
     {1019, L"custom_query.html"},        {1020, L"views.html"},
     {1021, L"welcome.html"},             {1022, L"mysql_authentication.html"},
     {1023, L"conversion_settings.html"}, {1024, L"types_map.html"},
-    {1030, L"ssl_settings.html"},
+    {1030, L"ssl_settings.html"},        {1012, L"databases.html#overwrite"},
 };
 
 constexpr const wchar_t* help_index_file = L"index.html";
@@ -500,27 +500,34 @@ std::wstring wizard_shell::help_file_of(int topic)
 
 namespace {
 
-// The page to open, or empty when the help folder (or its index) is missing.
-QString help_page_path(int topic)
+// The page to open (a topic may name a section of its page after '#'), or an
+// empty address when the help folder (or its index) is missing.
+QUrl help_page_url(int topic)
 {
     const QString folder = QString::fromStdWString(wizard_shell::help_folder());
     const QString index = folder + QLatin1Char('/') + QString::fromWCharArray(help_index_file);
     if (topic > 0) {
-        const QString page = folder + QLatin1Char('/') + QString::fromStdWString(wizard_shell::help_file_of(topic));
-        if (is_plain_file(page))
-            return page;
+        const QString file = QString::fromStdWString(wizard_shell::help_file_of(topic));
+        const qsizetype hash = file.indexOf(QLatin1Char('#'));
+        const QString page = folder + QLatin1Char('/') + (hash < 0 ? file : file.left(hash));
+        if (is_plain_file(page)) {
+            QUrl url = QUrl::fromLocalFile(page);
+            if (hash >= 0)
+                url.setFragment(file.mid(hash + 1));
+            return url;
+        }
     }
-    return is_plain_file(index) ? index : QString();
+    return is_plain_file(index) ? QUrl::fromLocalFile(index) : QUrl();
 }
 
 void open_help(int topic)
 {
-    const QString path = help_page_path(topic);
-    if (path.isEmpty()) {
+    const QUrl url = help_page_url(topic);
+    if (url.isEmpty()) {
         wizard_shell::error(L"Help file does not exist. Reinstall the program.");
         return;
     }
-    wizard_shell::on_window_thread([&path] { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+    wizard_shell::on_window_thread([&url] { QDesktopServices::openUrl(url); });
 }
 
 }  // namespace

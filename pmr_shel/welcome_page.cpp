@@ -121,5 +121,12 @@ int welcome_page::on_next()
 
 bool welcome_page::load_profile_file(const std::wstring& path)
 {
-    return pelmora_convertor::instance()->load_profile_file(path);
+    // A profile holds a whole choice: it replaces the lists of an earlier one (or of the
+    // user's earlier visit to the tables pages) instead of adding to them.
+    pelmora_convertor& cvt = *pelmora_convertor::instance();
+    cvt.query_list.clear();
+    cvt.available_queries.clear();
+    cvt.selected_tables.clear();
+    cvt.selected_views.clear();
+    return cvt.load_profile_file(path);
 }

@@ -113,6 +113,7 @@ TEST_F(wizard_frame, help_opens_the_topics_page_or_says_the_help_is_missing)
     test_env::scratch_dir help("help");
     std::ofstream(help.path() + "/index.html") << "<p>index</p>";
     std::ofstream(help.path() + "/mysql_settings.html") << "<p>mysql</p>";
+    std::ofstream(help.path() + "/databases.html") << "<h2 id=\"overwrite\">x</h2>";
     wizard_shell::set_help_folder(QString::fromStdString(help.path()).toStdWString());
     url_recorder recorder;
     add_page(std::make_unique<box_page>());
@@ -121,10 +122,13 @@ TEST_F(wizard_frame, help_opens_the_topics_page_or_says_the_help_is_missing)
     QTest::keyClick(&shell(), Qt::Key_F1);  // the page's topic
     shell().display_help(1023);             // a topic without a page of its own: the index
     shell().display_help();
-    ASSERT_EQ(recorder.urls.size(), 3);
+    shell().display_help(1012);             // a section of a page
+    ASSERT_EQ(recorder.urls.size(), 4);
     EXPECT_TRUE(recorder.urls[0].toLocalFile().endsWith("/mysql_settings.html"));
     EXPECT_TRUE(recorder.urls[1].toLocalFile().endsWith("/index.html"));
     EXPECT_TRUE(recorder.urls[2].toLocalFile().endsWith("/index.html"));
+    EXPECT_TRUE(recorder.urls[3].toLocalFile().endsWith("/databases.html"));
+    EXPECT_EQ(recorder.urls[3].fragment(), QStringLiteral("overwrite"));
 
     wizard_shell::set_help_folder(L"/nonexistent/help");
     modal_answerer answers;
@@ -134,7 +138,7 @@ TEST_F(wizard_frame, help_opens_the_topics_page_or_says_the_help_is_missing)
     ASSERT_EQ(answers.seen().size(), 1u);
     EXPECT_EQ(answers.seen()[0].text, QStringLiteral("Help file does not exist. Reinstall the program."));
     EXPECT_EQ(answers.seen()[0].caption, QStringLiteral("Tessalane Test Error"));
-    EXPECT_EQ(recorder.urls.size(), 3);
+    EXPECT_EQ(recorder.urls.size(), 4);
 }
 
 TEST_F(wizard_frame, the_help_pages_are_copied_beside_the_program)

@@ -322,9 +322,15 @@ TEST_F(connection_pages, welcome_page_loads_a_profile_and_reports_one_that_does_
     save_picture(&shell(), QStringLiteral("welcome_page"));
 
     const std::string profile = config_folder() + "/script.pmr";
-    std::ofstream(profile) << "[PostgreSQL Settings]\ndirect mode=0\n";
+    std::ofstream(profile) << "[Selected Tables]\nitems\n\n[Selected Views]\nv=SELECT 1\n\n"
+                              "[PostgreSQL Settings]\ndirect mode=0\n";
     EXPECT_TRUE(welcome->load_profile(tk_utf8_to_unicode(profile)));
     EXPECT_FALSE(convertor().b_direct);
+    // Loaded again (the user picks the same profile twice): its lists replace the first ones.
+    EXPECT_TRUE(welcome->load_profile(tk_utf8_to_unicode(profile)));
+    ASSERT_EQ(convertor().query_list.size(), 1u);
+    EXPECT_EQ(convertor().query_list[0].first, L"items");
+    EXPECT_EQ(convertor().selected_views.size(), 1u);
     EXPECT_TRUE(find_control<QRadioButton>(welcome, QStringLiteral("ctl_1330"))->isChecked());
 
     const std::string not_a_profile = config_folder() + "/notes.txt";

@@ -521,12 +521,8 @@ void types_map_dlg::on_current_changed(QTreeWidgetItem* current, QTreeWidgetItem
         set_available_conversions(row);
         show_row(row);
         show_ctrl();
-    } catch (const tk_exception& e) {
-        m_ended = true;
-        wizard_shell::error_ansi(e.what());
-        done(QDialog::Rejected);
     } catch (...) {
-        wizard_report_current_exception();
+        end_on_current_error();
     }
 }
 
@@ -558,7 +554,17 @@ void types_map_dlg::on_item_changed(QTreeWidgetItem* item, int column)
         values.status = status;
         m_rows[name] = values;
         show_ctrl();
+    } catch (...) {
+        end_on_current_error();
+    }
+}
+
+void types_map_dlg::end_on_current_error()
+{
+    try {
+        throw;
     } catch (const tk_exception& e) {
+        // The maps cannot be read or kept: the dialog ends once the error was shown.
         m_ended = true;
         wizard_shell::error_ansi(e.what());
         done(QDialog::Rejected);
@@ -573,12 +579,8 @@ void types_map_dlg::on_type_changed()
         return;
     try {
         show_ctrl();
-    } catch (const tk_exception& e) {
-        m_ended = true;
-        wizard_shell::error_ansi(e.what());
-        done(QDialog::Rejected);
     } catch (...) {
-        wizard_report_current_exception();
+        end_on_current_error();
     }
 }
 

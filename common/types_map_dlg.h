@@ -81,6 +81,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Inside a handler: a tk_exception ends the dialog after showing it; anything else is
+    // reported as unexpected.
+    void end_on_current_error();
     void build_controls();
     void on_init();
     void load_from_mutator();

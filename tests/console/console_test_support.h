@@ -40,15 +40,28 @@ inline std::string quindrel_path()
 
 // Runs the program with these arguments (no shell: blanks, quotes and '$'
 // reach it as they are) and collects both streams until it ends.
+// The program's path and its arguments as posix_spawn takes them; `argv` points into `texts`.
+struct quindrel_command {
+    explicit quindrel_command(const std::vector<std::string>& arguments) : texts{quindrel_path()}
+    {
+        texts.insert(texts.end(), arguments.begin(), arguments.end());
+        for (auto& t : texts)
+            argv.push_back(t.data());
+        argv.push_back(nullptr);
+    }
+    quindrel_command(const quindrel_command&) = delete;
+    quindrel_command& operator=(const quindrel_command&) = delete;
+    const std::string& program() const { return texts.front(); }
+
+    std::vector<std::string> texts;
+    std::vector<char*> argv;
+};
+
 inline run_result run_quindrel(const std::vector<std::string>& arguments)
 {
-    const std::string program = quindrel_path();
-    std::vector<std::string> texts{program};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& t : texts)
-        argv.push_back(t.data());
-    argv.push_back(nullptr);
+    quindrel_command command(arguments);
+    const std::string& program = command.program();
+    auto& argv = command.argv;
 
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)

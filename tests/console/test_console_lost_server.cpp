@@ -47,13 +47,9 @@ class background_run {
 public:
     background_run(const strings& arguments, const std::string& folder) : m_out(folder + "/run.out"), m_err(folder + "/run.err")
     {
-        const std::string program = quindrel_path();
-        std::vector<std::string> texts{program};
-        texts.insert(texts.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& t : texts)
-            argv.push_back(t.data());
-        argv.push_back(nullptr);
+        quindrel_command command(arguments);
+        const std::string& program = command.program();
+        auto& argv = command.argv;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

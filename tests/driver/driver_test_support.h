@@ -73,6 +73,25 @@ inline void mysql_exec(MYSQL* m, const std::string& sql)
     } while (mysql_next_result(m) == 0);
 }
 
+// Drops a test's source database (closing the admin connection, when there is one) and its
+// destination database, whatever the test left open on them.
+inline void drop_test_databases(MYSQL* admin, const std::string& source_name, const std::string& dest_name)
+{
+    if (admin) {
+        try {
+            mysql_exec(admin, "DROP DATABASE IF EXISTS `" + source_name + "`");
+        } catch (...) {
+        }
+        mysql_close(admin);
+    }
+    try {
+        pqxx::connection c(test_env::pg_conninfo("postgres"));
+        pqxx::nontransaction tx(c);
+        tx.exec("DROP DATABASE IF EXISTS \"" + dest_name + "\" WITH (FORCE)");
+    } catch (...) {
+    }
+}
+
 // The driver against both test servers: a convertor of the console form, its
 // MySQL half connected, a fresh source database and a destination name.
 class driver_server_test : public ::testing::Test {
@@ -112,19 +131,7 @@ protected:
         conv.reset();
         handler.reset();
         hooks_.reset();
-        if (admin_) {
-            try {
-                mysql_exec(admin_, "DROP DATABASE IF EXISTS `" + source_name + "`");
-            } catch (...) {
-            }
-            mysql_close(admin_);
-        }
-        try {
-            pqxx::connection c(test_env::pg_conninfo("postgres"));
-            pqxx::nontransaction tx(c);
-            tx.exec("DROP DATABASE IF EXISTS \"" + dest_name + "\" WITH (FORCE)");
-        } catch (...) {
-        }
+        drop_test_databases(admin_, source_name, dest_name);
     }
 
     // Source statements (several separated by ';').

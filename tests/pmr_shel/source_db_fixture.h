@@ -54,19 +54,7 @@ protected:
     void TearDown() override
     {
         wizard_fixture::TearDown();
-        if (m_admin) {
-            try {
-                mysql_exec(m_admin, "DROP DATABASE IF EXISTS `" + source_name + "`");
-            } catch (...) {
-            }
-            mysql_close(m_admin);
-        }
-        try {
-            pqxx::connection c(test_env::pg_conninfo("postgres"));
-            pqxx::nontransaction tx(c);
-            tx.exec("DROP DATABASE IF EXISTS \"" + dest_name + "\" WITH (FORCE)");
-        } catch (...) {
-        }
+        drop_test_databases(m_admin, source_name, dest_name);
     }
 
     // Source statements (several separated by ';').

@@ -56,17 +56,7 @@ protected:
     {
         close_wizard();
         wizard_fixture::TearDown();
-        try {
-            mysql_exec(admin_, "DROP DATABASE IF EXISTS `" + source_name + "`");
-        } catch (...) {
-        }
-        mysql_close(admin_);
-        try {
-            pqxx::connection c(test_env::pg_conninfo("postgres"));
-            pqxx::nontransaction tx(c);
-            tx.exec("DROP DATABASE IF EXISTS \"" + dest_name + "\" WITH (FORCE)");
-        } catch (...) {
-        }
+        drop_test_databases(admin_, source_name, dest_name);
     }
 
     void source(const std::string& sql) { mysql_exec(admin_, sql); }

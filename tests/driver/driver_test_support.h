@@ -73,6 +73,39 @@ inline void mysql_exec(MYSQL* m, const std::string& sql)
     } while (mysql_next_result(m) == 0);
 }
 
+// Connects the convertor's MySQL half and its PostgreSQL engine (to the maintenance
+// database) to the test servers.
+inline void connect_test_servers(pelmora_convertor& c)
+{
+    auto my = test_env::mysql();
+    c.store_mysql_settings(my.host, my.user, my.password, std::to_string(my.port));
+    c.connect_mysql_server();
+    auto pg = test_env::pg();
+    c.pgs_host = pg.host;
+    c.pgs_user = pg.user;
+    c.pgs_password = pg.password;
+    c.pgs_port = pg.port;
+    c.connect_pgs_server("postgres");
+}
+
+// A fresh utf8mb4 database on the MySQL test server; returns an admin connection (multi
+// statements on) that uses it. drop_test_databases drops it and closes the connection.
+inline MYSQL* create_test_source(const std::string& source_name)
+{
+    auto my = test_env::mysql();
+    MYSQL* admin = mysql_init(nullptr);
+    mysql_options(admin, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    if (!mysql_real_connect(admin, my.host.c_str(), my.user.c_str(), my.password.c_str(), nullptr, my.port,
+                            nullptr, CLIENT_MULTI_STATEMENTS)) {
+        const std::string text = mysql_error(admin);
+        mysql_close(admin);
+        throw std::runtime_error("MySQL admin: " + text);
+    }
+    mysql_exec(admin, "CREATE DATABASE `" + source_name + "` CHARACTER SET utf8mb4");
+    mysql_exec(admin, "USE `" + source_name + "`");
+    return admin;
+}
+
 // Drops a test's source database (closing the admin connection, when there is one) and its
 // destination database, whatever the test left open on them.
 inline void drop_test_databases(MYSQL* admin, const std::string& source_name, const std::string& dest_name)
@@ -103,25 +136,10 @@ protected:
         handler->load_err_map(mysql_error_table);
         conv = std::make_unique<pelmora_convertor>(convertor_form::console);
 
-        auto my = test_env::mysql();
-        conv->store_mysql_settings(my.host, my.user, my.password, std::to_string(my.port));
-        conv->connect_mysql_server();
-        auto pg = test_env::pg();
-        conv->pgs_host = pg.host;
-        conv->pgs_user = pg.user;
-        conv->pgs_password = pg.password;
-        conv->pgs_port = pg.port;
-        conv->connect_pgs_server("postgres");
-
+        connect_test_servers(*conv);
         source_name = test_env::unique_name("qdrv_src");
         dest_name = test_env::unique_name("qdrv_dst");
-        admin_ = mysql_init(nullptr);
-        mysql_options(admin_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-        if (!mysql_real_connect(admin_, my.host.c_str(), my.user.c_str(), my.password.c_str(), nullptr, my.port,
-                                nullptr, CLIENT_MULTI_STATEMENTS))
-            throw std::runtime_error(std::string("MySQL admin: ") + mysql_error(admin_));
-        mysql_exec(admin_, "CREATE DATABASE `" + source_name + "` CHARACTER SET utf8mb4");
-        mysql_exec(admin_, "USE `" + source_name + "`");
+        admin_ = create_test_source(source_name);
         conv->set_source(tk_utf8_to_unicode(source_name));
         conv->set_destination(tk_utf8_to_unicode(dest_name));
     }

@@ -23,25 +23,10 @@ protected:
         files.type_properties.clear();
 
         pelmora_convertor& cvt = convertor();
-        auto my = test_env::mysql();
-        cvt.store_mysql_settings(my.host, my.user, my.password, std::to_string(my.port));
-        cvt.connect_mysql_server();
-        auto pg = test_env::pg();
-        cvt.pgs_host = pg.host;
-        cvt.pgs_user = pg.user;
-        cvt.pgs_password = pg.password;
-        cvt.pgs_port = pg.port;
-        cvt.connect_pgs_server("postgres");
-
+        connect_test_servers(cvt);
         source_name = test_env::unique_name("qwiz_src");
         dest_name = test_env::unique_name("qwiz_dst");
-        m_admin = mysql_init(nullptr);
-        mysql_options(m_admin, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-        if (!mysql_real_connect(m_admin, my.host.c_str(), my.user.c_str(), my.password.c_str(), nullptr, my.port,
-                                nullptr, CLIENT_MULTI_STATEMENTS))
-            throw std::runtime_error(std::string("MySQL admin: ") + mysql_error(m_admin));
-        mysql_exec(m_admin, "CREATE DATABASE `" + source_name + "` CHARACTER SET utf8mb4");
-        mysql_exec(m_admin, "USE `" + source_name + "`");
+        m_admin = create_test_source(source_name);
         cvt.set_source(tk_utf8_to_unicode(source_name));
         cvt.set_destination(tk_utf8_to_unicode(dest_name));
         cvt.selected_tables.clear();

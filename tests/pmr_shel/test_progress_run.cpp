@@ -24,26 +24,13 @@ protected:
     {
         wizard_fixture::SetUp();
         pelmora_convertor& c = convertor();
-        auto my = test_env::mysql();
-        c.store_mysql_settings(my.host, my.user, my.password, std::to_string(my.port));
-        c.connect_mysql_server();
-        auto pg = test_env::pg();
-        c.pgs_host = pg.host;
-        c.pgs_user = pg.user;
-        c.pgs_password = pg.password;
-        c.pgs_port = pg.port;
-        c.connect_pgs_server("postgres");
+        connect_test_servers(c);
         c.b_direct = true;
         c.get_pgs_engine().fast_insert = true;
 
         source_name = test_env::unique_name("qprog_src");
         dest_name = test_env::unique_name("qprog_dst");
-        admin_ = mysql_init(nullptr);
-        if (!mysql_real_connect(admin_, my.host.c_str(), my.user.c_str(), my.password.c_str(), nullptr, my.port,
-                                nullptr, CLIENT_MULTI_STATEMENTS))
-            throw std::runtime_error(std::string("MySQL admin: ") + mysql_error(admin_));
-        mysql_exec(admin_, "CREATE DATABASE `" + source_name + "` CHARACTER SET utf8mb4");
-        mysql_exec(admin_, "USE `" + source_name + "`");
+        admin_ = create_test_source(source_name);
         c.set_source(tk_utf8_to_unicode(source_name));
         c.set_destination(tk_utf8_to_unicode(dest_name));
 

@@ -164,6 +164,9 @@ private:
     udb_view_list views_of_run() const;
     // Indexes the destination could not create so far, into the run's failure counts.
     void count_index_failures();
+    // Waits for the tables still being finished after their rows (keys, indexes) and
+    // reports what failed there.
+    void finish_tables();
     // After the rows of every item: the foreign keys, then the views.
     void create_keys_and_views();
 
@@ -342,6 +345,7 @@ conversion_outcome pelmora_convertor::run::execute()
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
+            finish_tables();
             discard_script();
             return conversion_outcome::stopped;
         }
@@ -387,11 +391,13 @@ conversion_outcome pelmora_convertor::run::execute()
         count_index_failures();
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
+            finish_tables();
             discard_script();
             return conversion_outcome::stopped;
         }
     }
 
+    finish_tables();
     create_keys_and_views();
 
     if (error_handler* eh = error_handler::try_instance())
@@ -609,9 +615,13 @@ void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, c
             continue;
         }
         // Every row written had a value: the script's reader will find none NULL either.
+        // Live, the server checks the rows while the next table loads.
         try {
-            dest_->query(L"ALTER TABLE " + table + L" ALTER COLUMN " +
-                         pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) + L" SET NOT NULL");
+            dest_->run_after_rows(listed_name,
+                                  L"ALTER TABLE " + table + L" ALTER COLUMN " +
+                                      pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) +
+                                      L" SET NOT NULL",
+                                  "Cannot set NOT NULL: ");
         } catch (const tk_exception& e) {
             report(e, false);
         } catch (const std::exception& e) {
@@ -798,6 +808,26 @@ udb_view_list pelmora_convertor::run::views_of_run() const
     // selected (its remembered convert-views flag is kept, not read).
     const bool all = c_.get_form() == convertor_form::console && c_.convert_views;
     return conversion_relations::views_to_convert(source_->get_views(), all, c_.selected_views);
+}
+
+void pelmora_convertor::run::finish_tables()
+{
+    try {
+        try {
+            dest_->wait_for_deferred_work();
+        } catch (const connection_lost_exception&) {
+            throw;
+        } catch (const tk_exception& e) {
+            throw_if_lost(&e);
+            report(e, false);
+        }
+    } catch (const lost_server& lost) {
+        dest_->discard_deferred_indexes();
+        if (error_handler* eh = error_handler::try_instance())
+            eh->clear_prefix();
+        throw lost_during(lost, c_.get_current_table());
+    }
+    count_index_failures();
 }
 
 void pelmora_convertor::run::count_index_failures()

@@ -63,12 +63,72 @@ void pgs_base_db::build_deferred_indexes()
 {
     std::vector<deferred_indexes> pending;
     pending.swap(m_deferred);
-    for (auto& d : pending) add_indexes_failed(d.indexes->build_indexes(*this));
+    pgs_table_finisher* finisher = pending.empty() ? nullptr : table_finisher();
+    if (!finisher) {
+        for (auto& d : pending) add_indexes_failed(d.indexes->build_indexes(*this));
+        return;
+    }
+    for (auto& d : pending) {
+        std::vector<pgs_finish_step> steps = d.indexes->finish_steps();
+        std::vector<pgs_finish_step> ready;
+        std::vector<std::wstring> unbuildable;
+        for (auto& step : steps) {
+            if (step.sql.empty()) unbuildable.push_back(step.what);
+            else ready.push_back(std::move(step));
+        }
+        finisher->submit(std::move(ready));
+        for (const auto& what : unbuildable) {
+            add_indexes_failed(1);
+            udb_report_error(what, pgs_exception(pgs_indexes_initializer::unbuildable_reason()));
+        }
+    }
+    report_finish_failures(finisher->collect());
+}
+
+void pgs_base_db::wait_for_deferred_work()
+{
+    if (pgs_table_finisher* finisher = table_finisher()) report_finish_failures(finisher->wait());
+}
+
+void pgs_base_db::report_finish_failures(std::vector<pgs_finish_failure> failures)
+{
+    for (const auto& f : failures) {
+        if (f.lost) throw pgs_exception(f.reason);  // no SQLSTATE: the server did not answer
+        if (f.is_index) add_indexes_failed(1);
+        udb_report_error(f.what, pgs_exception(f.reason));
+    }
 }
 
 void pgs_base_db::discard_deferred_indexes() noexcept
 {
     m_deferred.clear();
+    if (m_finisher) m_finisher->cancel();
+}
+
+pgs_table_finisher* pgs_base_db::table_finisher()
+{
+    if (!m_finisher_started) {
+        m_finisher_started = true;
+        m_finisher = make_table_finisher();
+    }
+    return m_finisher.get();
+}
+
+void pgs_base_db::run_after_rows(const std::wstring& what, const std::wstring& statement,
+                                 const std::string& failure_prefix)
+{
+    if (pgs_table_finisher* finisher = table_finisher()) {
+        pgs_finish_step step;
+        step.what = what;
+        step.sql = tk_unicode_to_utf8(statement);
+        step.failure_prefix = failure_prefix;
+        step.is_index = false;
+        std::vector<pgs_finish_step> steps;
+        steps.push_back(std::move(step));
+        finisher->submit(std::move(steps));
+        return;
+    }
+    query(statement);
 }
 
 std::wstring pgs_base_db::add_full_name1(const std::wstring& name)
@@ -608,6 +668,18 @@ pgs_writer_pool* pgs_database::writer_pool()
         }
     }
     return m_writers.get();
+}
+
+std::unique_ptr<pgs_table_finisher> pgs_database::make_table_finisher()
+{
+    if (!pgs_table_finisher::worth_having()) return nullptr;
+    try {
+        return std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(connection().conninfo()));
+    } catch (const std::exception& e) {
+        // Without a connection of its own, tables are finished on the main one.
+        tk_write_log(3, "No connection for finishing tables after their rows: %s", e.what());
+        return nullptr;
+    }
 }
 
 pgs_connection& pgs_database::connection() const

@@ -19,6 +19,7 @@
 #include "UDB/udb_database.h"
 #include "UDB/udb_error_report.h"
 #include "UDB/udb_schema.h"
+#include "pg_target/pgs_table_finisher.h"
 
 class pgs_connection;
 class pgs_indexes_initializer;
@@ -84,10 +85,20 @@ public:
     // and all. Off by default.
     void set_indexes_after_rows(bool on) noexcept { m_indexes_after_rows = on; }
     // Builds the indexes held back for the tables created since the last call (a refused
-    // index is logged and the next one is built, as at creation).
+    // index is logged and the next one is built, as at creation). Where the database has a
+    // table finisher they are handed to it and built while the next table loads; the
+    // failures it met so far are reported here.
     void build_deferred_indexes();
+    // Waits until every statement handed to the table finisher has run and reports its
+    // failures. Call it before anything that needs the tables' keys (foreign keys, views)
+    // and at the end of a run.
+    void wait_for_deferred_work();
     // Forgets the indexes held back (their server is gone).
     void discard_deferred_indexes() noexcept;
+    // A statement that finishes a table after its rows (not an index; a refusal is reported
+    // naming `what`, its text after failure_prefix): on the table finisher when there is one,
+    // otherwise run now.
+    void run_after_rows(const std::wstring& what, const std::wstring& statement, const std::string& failure_prefix);
 
 protected:
     // Builds the indexes of a table just created by `table` now, or keeps both builders
@@ -114,13 +125,23 @@ protected:
     static std::wstring make_sequence_statement(const udb_sequence& sequence);
     // The views of create_views, each statement handed to query().
     void create_views_by_query(const udb_view_list& views);
+    // The thread that finishes tables after their rows while the next loads, made on first
+    // use by make_table_finisher(); null where statements run at once, in order.
+    pgs_table_finisher* table_finisher();
+    virtual std::unique_ptr<pgs_table_finisher> make_table_finisher() { return nullptr; }
 
 private:
     struct deferred_indexes {
         std::unique_ptr<pgs_schema_initializer> table;  // the columns and names the indexes use
         std::unique_ptr<pgs_indexes_initializer> indexes;
     };
+    // Reports the finisher's failures (an index refused counts as not created); a lost
+    // connection is thrown as a failure without the server's answer.
+    void report_finish_failures(std::vector<pgs_finish_failure> failures);
+
     bool m_indexes_after_rows = false;
+    std::unique_ptr<pgs_table_finisher> m_finisher;
+    bool m_finisher_started = false;
     std::vector<deferred_indexes> m_deferred;
     std::uint64_t m_indexes_failed = 0;
     std::uint64_t m_views_failed = 0;
@@ -206,6 +227,9 @@ public:
     // connections of their own, started on first use; null on a single-core
     // machine, where every batch is stored on the main connection.
     pgs_writer_pool* writer_pool();
+
+protected:
+    std::unique_ptr<pgs_table_finisher> make_table_finisher() override;
 
 private:
     std::unique_ptr<udb_recordset> create_table(const std::wstring& name, udb_schema& schema,

@@ -110,42 +110,53 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
     return sql;
 }
 
+std::vector<pgs_finish_step> pgs_indexes_initializer::finish_steps() const
+{
+    std::vector<pgs_finish_step> steps;
+    for (const auto& index : m_indexes) {
+        pgs_finish_step step;
+        step.what = (index.primary ? L"Primary key '" : L"Index '") + index.name + L"' of table '" + m_table + L"'";
+        step.before = tk_unicode_to_utf8(make_drop_statement(index));
+        step.sql = tk_unicode_to_utf8(make_index_statement(index));
+        step.failure_prefix = "Cannot create index: ";
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
 std::size_t pgs_indexes_initializer::build_indexes(udb_database& db)
 {
     tk_write_log(2, "pgs_indexes_initializer::build_indexes(n_indexes=%d)", static_cast<int>(m_indexes.size()));
     std::size_t failed = 0;
-    for (const auto& index : m_indexes) {
+    for (const pgs_finish_step& step : finish_steps()) {
         try {
-            db.query(make_drop_statement(index));
+            db.query(tk_utf8_to_unicode(step.before));
         } catch (const pqxx::pqxx_exception&) {
         } catch (const pgs_exception&) {
         }
-        const std::wstring what = (index.primary ? L"Primary key '" : L"Index '") + index.name + L"' of table '" +
-                                  m_table + L"'";
-        std::wstring sql = make_index_statement(index);
-        if (sql.empty()) {
+        if (step.sql.empty()) {
             ++failed;
-            udb_report_error(what, pgs_exception("it names a column the table does not have; it was not created"));
+            udb_report_error(step.what, pgs_exception(unbuildable_reason()));
             continue;
         }
-        tk_write_wlog(3, L"Create index '%s': %s\n", index.name.c_str(), sql.c_str());
+        tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
         std::string reason;
         try {
-            db.query(sql);
+            db.query(tk_utf8_to_unicode(step.sql));
             continue;
         } catch (const pqxx::broken_connection& e) {
             // Not a refusal of this index: the server is gone, and so is every later one.
-            throw pgs_exception(std::string("Cannot create index: ") + e.what());
+            throw pgs_exception(step.failure_prefix + e.what());
         } catch (const pqxx::pqxx_exception&) {
             reason = pgs_failure_text(std::current_exception());
         } catch (const pgs_exception& e) {
             if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
             reason = pgs_failure_text(std::current_exception());
         }
-        tk_write_log(3, "%s", ("Cannot create index: " + tk_unicode_to_ansi(sql) + ". " + reason).c_str());
+        tk_write_log(3, "%s", (step.failure_prefix + step.sql + ". " + reason).c_str());
         // Reported outside the handlers: an Abort chosen in the report leaves at once.
         ++failed;
-        udb_report_error(what, pgs_exception("Cannot create index: " + reason));
+        udb_report_error(step.what, pgs_exception(step.failure_prefix + reason));
     }
     return failed;
 }

@@ -13,6 +13,7 @@
 #include "UDB/udb_names_map.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_table_builder.h"
+#include "pg_target/pgs_table_finisher.h"
 #include "pg_target/pgs_validators.h"
 
 class pgs_indexes_initializer {
@@ -33,6 +34,15 @@ public:
     // that cannot be created is reported (udb_report_error) and the next one follows; returns
     // how many were not created.
     std::size_t build_indexes(udb_database& db);
+
+    // The same work as steps for a table finisher, one per converted index, in order. An
+    // index that names a column the table lacks has an empty statement: the caller reports
+    // it (unbuildable_reason()) instead of running it.
+    std::vector<pgs_finish_step> finish_steps() const;
+    static const char* unbuildable_reason() noexcept
+    {
+        return "it names a column the table does not have; it was not created";
+    }
 
     // The converted indexes: final names, fields translated to final column names.
     const udb_indexes& get_indexes() const noexcept { return m_indexes; }

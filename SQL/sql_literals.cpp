@@ -71,7 +71,10 @@ ole_date read_date(std::string_view text)
 // the first one).
 std::string full_utf8_text(const udb_field& f)
 {
-    if (f.get_type() == VT_BSTR) return pf_wide_to_utf8(f.get_wstring());
+    if (f.get_type() == VT_BSTR) {
+        if (const std::string* utf8 = f.utf8_text()) return *utf8;
+        return pf_wide_to_utf8(f.get_wstring());
+    }
     return f.to_string();
 }
 

@@ -316,6 +316,10 @@ ole_variant& ole_variant::operator=(const std::vector<std::uint8_t>& bytes)
 void ole_variant::copy_from(const ole_variant& that)
 {
     pf_variant_copy(src, that.src);
+    m_utf8_kept = that.m_utf8_kept;
+    m_wide_pending = that.m_wide_pending;
+    if (m_utf8_kept) m_utf8 = that.m_utf8;
+    else m_utf8.clear();
     hyper_value = that.hyper_value;
     uhyper_value = that.uhyper_value;
     date_value = that.date_value;
@@ -330,6 +334,9 @@ void ole_variant::move_from(ole_variant& that) noexcept
     src.parray.data.swap(that.src.parray.data);
     src.parray.lower_bound = that.src.parray.lower_bound;
     src.parray.dims = that.src.parray.dims;
+    m_utf8.swap(that.m_utf8);
+    m_utf8_kept = that.m_utf8_kept;
+    m_wide_pending = that.m_wide_pending;
     hyper_value = that.hyper_value;
     uhyper_value = that.uhyper_value;
     date_value = that.date_value;
@@ -361,6 +368,9 @@ void ole_variant::clear() noexcept
     src.parray.data.clear();
     src.parray.lower_bound = 0;
     src.parray.dims = 1;
+    m_utf8.clear();
+    m_utf8_kept = false;
+    m_wide_pending = false;
     hyper_value = 0;
     uhyper_value = 0;
 }
@@ -408,6 +418,15 @@ void ole_variant::attach_binary(const std::uint8_t* bytes, std::size_t count)
 
 void ole_variant::attach_string(std::string_view utf8_text)
 {
+    if (pf_is_valid_utf8(utf8_text)) {
+        // Kept as it came (the capacity of the last text is reused); wide when asked for.
+        clear();
+        src.vt = VT_BSTR;
+        m_utf8.assign(utf8_text);
+        m_utf8_kept = true;
+        m_wide_pending = true;
+        return;
+    }
     std::wstring text;
     utf8_to_wide(utf8_text, text);
     clear();
@@ -419,6 +438,8 @@ void ole_variant::attach_wstring(std::wstring_view text)
 {
     if (src.vt == VT_BSTR) {
         src.bstrVal.assign(text);  // reuses the capacity
+        m_utf8_kept = false;
+        m_wide_pending = false;
         return;
     }
     std::wstring copy(text);
@@ -442,8 +463,24 @@ std::vector<std::uint8_t>& ole_variant::convert_to_byte_array(const void* bytes,
     return out;
 }
 
+void ole_variant::make_wide() const
+{
+    utf8_to_wide(m_utf8, src.bstrVal);
+    m_wide_pending = false;
+}
+
+std::size_t ole_variant::text_length() const noexcept
+{
+    if (src.vt != VT_BSTR) return 0;
+    if (!m_utf8_kept) return src.bstrVal.size();
+    std::size_t n = 0;
+    for (unsigned char c : m_utf8) n += (c & 0xC0) != 0x80;  // valid UTF-8: one lead byte each
+    return n;
+}
+
 std::uint32_t ole_variant::get_at(char* buffer, std::uint32_t position, std::uint32_t length) const
 {
+    if (m_wide_pending) make_wide();
     if (src.vt == VT_BSTR) {
         const std::wstring& t = src.bstrVal;
         if (position >= t.size() || length == 0) return 0;
@@ -494,6 +531,7 @@ std::uint32_t ole_variant::get_bytes1(const std::uint8_t*& bytes, std::string& t
 {
     if (src.vt < VT_I2) return 0;
     if (src.vt == VT_BSTR) {
+        if (m_wide_pending) make_wide();
         text_holder.clear();
         append_utf8_up_to_nul(text_holder, src.bstrVal);
         bytes = reinterpret_cast<const std::uint8_t*>(text_holder.c_str());
@@ -522,7 +560,14 @@ void ole_variant::append_string(std::string& out) const
     case VT_DECIMAL: src.decVal.append_to(out); return;
     case VT_DATE: date_value.append_to(out, 6); return;
     case VT_CY: out += pf_cy_to_str(src.cy()); return;
-    case VT_BSTR: append_utf8_up_to_nul(out, src.bstrVal); return;
+    case VT_BSTR:
+        if (m_utf8_kept) {
+            const std::size_t n = m_utf8.find('\0');
+            out.append(m_utf8, 0, n);
+        } else {
+            append_utf8_up_to_nul(out, src.bstrVal);
+        }
+        return;
     case VT_BOOL:
         if (src.boolVal == VARIANT_TRUE) {
             bool_mapping_options* opt = bool_mapping_options::try_instance();
@@ -571,6 +616,7 @@ std::string ole_variant::to_string() const
 std::wstring ole_variant::to_wstring() const
 {
     if (src.vt == VT_BSTR) {
+        if (m_wide_pending) make_wide();
         std::size_t n = src.bstrVal.find(L'\0');
         return n == std::wstring::npos ? src.bstrVal : src.bstrVal.substr(0, n);
     }
@@ -641,6 +687,7 @@ std::int32_t ole_variant::to_long() const noexcept
 void ole_variant::change_type(VARTYPE to)
 {
     const VARTYPE from = src.vt;
+    if (to != from) drop_utf8();
 
     // 1. The two byte-array kinds are synonyms.
     if ((from == VT_BYTE_ARRAY && to == VT_BLOB) || (from == VT_BLOB && to == VT_BYTE_ARRAY)) {
@@ -1081,6 +1128,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
     // Default path: the text itself, converted by the general rules.
     res.attach_string(text);
     if (kind == VT_BSTR) return res;
+    res.drop_utf8();
     if (pf_variant_change_type(res.src, kind) != pf_status::ok) throw ole_type_exception();
     return res;
 }

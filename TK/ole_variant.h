@@ -53,7 +53,9 @@ public:
     std::int64_t hyper_value = 0;    // value of VT_I8
     std::uint64_t uhyper_value = 0;  // value of VT_UI8
     ole_date date_value;             // value of VT_DATE (src.date is derived from it)
-    pf_variant src;                  // kind (src.vt) and every other payload
+    // Kind (src.vt) and every other payload. A text kept as UTF-8 (attach_string) gets its wide
+    // form in src.bstrVal on first use, also through a const value: hence mutable.
+    mutable pf_variant src;
 
     // --- construction ---------------------------------------------------
     ole_variant() noexcept;
@@ -140,7 +142,20 @@ public:
                                                             std::vector<std::uint8_t>& out);
 
     // Typed reads of the payload (no conversion; the caller knows the kind).
-    const std::wstring& get_wstring() const noexcept { return src.bstrVal; }
+    const std::wstring& get_wstring() const
+    {
+        if (m_wide_pending) make_wide();
+        return src.bstrVal;
+    }
+    // A text value's UTF-8 exactly as it was attached (attach_string of valid UTF-8, embedded
+    // zeros included), so writers can pass it on without a round trip through wide text; null
+    // for every other value, and for text set or changed in wide form.
+    const std::string* utf8_text() const noexcept
+    {
+        return src.vt == VT_BSTR && m_utf8_kept ? &m_utf8 : nullptr;
+    }
+    // A text value's length in characters (0 for other kinds).
+    std::size_t text_length() const noexcept;
     const pf_decimal& get_decimal() const noexcept { return src.decVal; }
     CY get_cy() const noexcept { return src.cy(); }
     double get_double() const noexcept { return src.dblVal; }
@@ -189,4 +204,18 @@ private:
     void copy_from(const ole_variant& that);
     void move_from(ole_variant& that) noexcept;
     void set_date(const ole_date& d) noexcept;
+    // Fills src.bstrVal from m_utf8.
+    void make_wide() const;
+    // The text is about to change in wide form: m_utf8 no longer holds it.
+    void drop_utf8()
+    {
+        if (m_wide_pending) make_wide();
+        m_utf8_kept = false;
+    }
+
+    // Text read as valid UTF-8 is kept as it came (m_utf8_kept) and made wide only when asked
+    // for (m_wide_pending), so a text that is only passed on is never converted.
+    std::string m_utf8;
+    bool m_utf8_kept = false;
+    mutable bool m_wide_pending = false;
 };

@@ -28,6 +28,6 @@ std::uint32_t udb_field::get_data_size() const
     const VARTYPE vt = src.vt;
     if ((vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_SAFEARRAY) && src.parray.dims == 1)
         return get_safe_array_size(src.parray);
-    if (get_type() == VT_BSTR) return static_cast<std::uint32_t>(src.bstrVal.size());
+    if (get_type() == VT_BSTR) return static_cast<std::uint32_t>(text_length());
     return m_size;
 }

@@ -133,7 +133,7 @@ void change_type_row(benchmark::State& state)
         for (int i = 0; i < 10; ++i) {
             ole_variant v = values[i];
             v.change_type(VT_BSTR);
-            benchmark::DoNotOptimize(v.src.bstrVal.data());
+            benchmark::DoNotOptimize(v.get_wstring().data());
         }
     }
     state.SetItemsProcessed(state.iterations() * 10);

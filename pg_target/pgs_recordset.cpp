@@ -128,8 +128,7 @@ void check_number(std::string_view text, const column_plan& col)
 void check_chars(const ole_variant& value, const column_plan& col)
 {
     if (col.check != fit_check::chars || value.get_vt() != VT_BSTR) return;
-    const std::wstring& s = value.get_wstring();
-    if (s.size() > col.max_chars) throw_not_fitting(tk_unicode_to_utf8(s), col);
+    if (value.text_length() > col.max_chars) throw_not_fitting(value.to_string(), col);
 }
 
 // The same for a value of another kind, from the text it was written as

@@ -262,6 +262,25 @@ void append_value(std::string& out, const ole_variant& v, const pgs_value_column
         return;
     }
     if (vt == VT_BSTR) {
+        // Text as it was read: plain text and numbers pass on as the same bytes.
+        if (const std::string* utf8 = v.utf8_text()) {
+            if (col.kind == pgs_value_kind::text) {
+                if ((col.subtype & pgs_subtype::bit_text) && !utf8->empty() && (*utf8)[0] == '\x01')
+                    out += sql ? "'1'" : "1";
+                else if (sql)
+                    pgs_append_literal(out, std::string_view(*utf8));
+                else
+                    pgs_append_copy_text(out, std::string_view(*utf8));
+                return;
+            }
+            if (col.kind == pgs_value_kind::number) {
+                if (utf8->empty())
+                    append_null(out, sql);
+                else
+                    append_number_text(out, *utf8, sql);
+                return;
+            }
+        }
         pgs_append_text_value(out, v.get_wstring(), col, sql);
         return;
     }
@@ -331,6 +350,7 @@ bool pgs_has_zero_char(const ole_variant& value, const pgs_value_column& column)
     case pgs_value_kind::bytea:
     case pgs_value_kind::null_only: return false;
     }
+    if (const std::string* utf8 = value.utf8_text()) return utf8->find('\0') != std::string::npos;
     return value.get_wstring().find(L'\0') != std::wstring::npos;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/pf_text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/pf_case_fold_table.h"
 
@@ -44,6 +46,33 @@ char32_t next_code_point(const unsigned char*& p, const unsigned char* end)
 }
 
 }  // namespace
+
+bool pf_is_valid_utf8(std::string_view text) noexcept
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        // Plain ASCII eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (w & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        if (p == end) break;
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const unsigned char* start = p;
+        const unsigned char lead = *p;
+        const char32_t cp = next_code_point(p, end);
+        // A U+FFFD that was written as such is valid; one made for bad bytes is not.
+        if (cp == replacement_char && !(lead == 0xEF && p - start == 3 && start[1] == 0xBF && start[2] == 0xBD))
+            return false;
+    }
+    return true;
+}
 
 std::wstring pf_utf8_to_wide(std::string_view text)
 {

@@ -12,6 +12,9 @@ std::wstring pf_utf8_to_wide(std::string_view text);
 // Code points to UTF-8; a surrogate or a value above U+10FFFF becomes U+FFFD.
 std::string pf_wide_to_utf8(std::wstring_view text);
 void pf_append_utf8(std::string& out, char32_t code_point);
+// Whether the text is UTF-8 that pf_utf8_to_wide reads without a replacement: no invalid or
+// truncated sequence, overlong form, encoded surrogate or value above U+10FFFF.
+bool pf_is_valid_utf8(std::string_view text) noexcept;
 
 // Unicode simple case folding of one code point.
 char32_t pf_fold_case(char32_t c) noexcept;

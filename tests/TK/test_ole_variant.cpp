@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TK/ole_variant.h"
+#include "platform/pf_text.h"
 
 namespace {
 
@@ -600,6 +601,62 @@ TEST(ole_variant_from_text, wide_text_keeps_characters)
 TEST(ole_variant_from_text, decimal_beyond_exact_range_is_refused_not_rounded)
 {
     EXPECT_THROW(ole_variant::from_string(std::string(80, '9'), VT_DECIMAL), ole_cast_exception);
+}
+
+}  // namespace
+
+namespace {
+
+// Text attached as UTF-8 is kept as it came and made wide only when asked for; every way of
+// reading or changing the value sees the same text as a wide one.
+TEST(ole_variant_utf8_text, kept_text_reads_like_wide_text)
+{
+    const std::string bytes("Zo\xC3\xAB\t\xF0\x9F\x98\x80\0rest", 14);
+    ole_variant v(bytes);
+    ASSERT_NE(v.utf8_text(), nullptr);
+    EXPECT_EQ(*v.utf8_text(), bytes);
+    EXPECT_EQ(v.text_length(), 10u);
+    EXPECT_EQ(v.to_string(), "Zo\xC3\xAB\t\xF0\x9F\x98\x80");  // up to the zero, as for wide text
+    EXPECT_EQ(v.get_wstring(), std::wstring(L"Zo\u00EB\t\U0001F600\0rest", 10));
+
+    // Copies and moves keep the text, also before its wide form was made.
+    const ole_variant fresh(std::string("na\xC3\xAFve"));
+    ole_variant copy(fresh);
+    ole_variant moved(std::move(copy));
+    EXPECT_EQ(moved.get_wstring(), L"na\u00EFve");
+    EXPECT_EQ(fresh.get_wstring(), L"na\u00EFve");
+    EXPECT_TRUE(copy.is_empty());
+
+    // Changed in wide form, the kept bytes no longer stand for it.
+    moved = std::wstring(L"other");
+    EXPECT_EQ(moved.utf8_text(), nullptr);
+    EXPECT_EQ(moved.to_string(), "other");
+    moved.attach_string("again");
+    moved.attach_wstring(L"wide");
+    EXPECT_EQ(moved.utf8_text(), nullptr);
+    EXPECT_EQ(moved.to_string(), "wide");
+
+    // Kind changes read the text.
+    ole_variant number(std::string("42.5"));
+    number.change_type(VT_R8);
+    EXPECT_EQ(number.get_vt(), VT_R8);
+    EXPECT_EQ(number.get_double(), 42.5);
+    EXPECT_EQ(ole_variant::from_string(std::string_view("12.5"), VT_R8).get_double(), 12.5);
+    ole_variant blob(std::string("AB"));
+    blob.change_type(VT_BYTE_ARRAY);
+    EXPECT_EQ(blob.get_byte_vector(), (std::vector<std::uint8_t>{'A', 'B'}));
+    EXPECT_EQ(blob.utf8_text(), nullptr);
+}
+
+TEST(ole_variant_utf8_text, invalid_utf8_is_not_kept_and_reads_as_before)
+{
+    for (const char* bad : {"a\xFF" "b", "\xC3", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+        ole_variant v{std::string(bad)};
+        EXPECT_EQ(v.utf8_text(), nullptr) << bad;
+        EXPECT_EQ(v.get_wstring(), pf_utf8_to_wide(bad)) << bad;
+    }
+    // U+FFFD written as such is valid text.
+    EXPECT_NE(ole_variant(std::string("\xEF\xBF\xBD")).utf8_text(), nullptr);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_value_text.h"
+#include "platform/pf_text.h"
 #include "support/pg_scratch_db.h"
 #include "support/test_env.h"
 
@@ -302,6 +303,45 @@ TEST(pgs_value_text_server, copy_and_insert_store_the_same_values)
                 ASSERT_FALSE(f.is_null());
                 EXPECT_EQ(f.as<std::string>(), columns[i].expected);
             }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Text read from the source is kept as its UTF-8; whatever the column, it must be written
+// exactly as the same text given in wide form, and refused alike.
+TEST(pgs_value_text, text_kept_as_utf8_writes_what_wide_text_writes)
+{
+    const std::vector<std::string> texts = {
+        "", "plain", "tab\there\nnl\rcr \\ back", "it's", "Zo\xC3\xAB \xE2\x82\xAC \xF0\x9F\x98\x80", "\x01",
+        "\x01tail", "12.50", "-7", "1e3", "NaN", "0x41FF", "2024-02-29 10:11:12", "0000-00-00", "true", "off",
+        "6F9619FF-8B86-D011-B42D-00C04FC964FF", std::string("zero\0inside", 11)};
+    const std::vector<pgs_value_column> columns = {
+        pgs_make_value_column(VT_BSTR, 0),       pgs_make_value_column(VT_BSTR, pgs_subtype::bit_text),
+        pgs_make_value_column(VT_I4, 0),         pgs_make_value_column(VT_DECIMAL, 0),
+        pgs_make_value_column(VT_BOOL, 0),       pgs_make_value_column(VT_DATE, 0),
+        pgs_make_value_column(VT_BYTE_ARRAY, 0), pgs_make_value_column(VT_BSTR, pgs_subtype::uuid),
+    };
+    for (const std::string& text : texts) {
+        const ole_variant kept(text);
+        ASSERT_NE(kept.utf8_text(), nullptr) << text;
+        const ole_variant wide(pf_utf8_to_wide(text));
+        ASSERT_EQ(wide.utf8_text(), nullptr);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            SCOPED_TRACE("text '" + text + "', column " + std::to_string(c));
+            EXPECT_EQ(pgs_has_zero_char(kept, columns[c]), pgs_has_zero_char(wide, columns[c]));
+            std::string a, b;
+            pgs_append_copy_value(a, kept, columns[c]);
+            pgs_append_copy_value(b, wide, columns[c]);
+            EXPECT_EQ(a, b);
+            a.clear();
+            b.clear();
+            pgs_append_sql_value(a, kept, columns[c]);
+            pgs_append_sql_value(b, wide, columns[c]);
+            EXPECT_EQ(a, b);
         }
     }
 }

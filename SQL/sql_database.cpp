@@ -11,6 +11,7 @@
 #include "SQL/sql_exception.h"
 #include "SQL/sql_quote.h"
 #include "SQL/sql_recordset.h"
+#include "SQL/sql_sync.h"
 #include "SQL/sql_table.h"
 #include "SQL/sql_tmp_recordset.h"
 #include "TK/tk_log.h"
@@ -309,6 +310,11 @@ std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& query
 std::wstring sql_database::quote_table_name(const std::wstring& table) const
 {
     return sql_quote_wname(table);
+}
+
+std::wstring sql_database::key_condition_term(const t_ftd& column, const std::wstring& value) const
+{
+    return sql_sync::condition_term(column, value);
 }
 
 // --- the writing side ---------------------------------------------------------------------------

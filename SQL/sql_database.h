@@ -79,8 +79,10 @@ public:
 
     st_mysql* get_connection() const noexcept { return connection; }
 
-protected:
+    // `name` (backticks doubled): a dot stays inside the one name.
     std::wstring quote_table_name(const std::wstring& name) const override;
+    // `column`=value as sql_sync writes it.
+    std::wstring key_condition_term(const t_ftd& column, const std::wstring& value) const override;
 
 private:
     st_mysql* connection;

@@ -77,40 +77,6 @@ bool udb_database::is_table_exist(const std::wstring& table) const
     return false;
 }
 
-std::wstring udb_database::quote_table_name(const std::wstring& table) const
-{
-    std::wstring out;
-    out.reserve(table.size() + 4);
-    std::size_t start = 0;
-    while (true) {
-        std::size_t dot = table.find(L'.', start);
-        // A dot inside a quoted part belongs to the part.
-        if (start < table.size() && table[start] == L'"') {
-            std::size_t close = start + 1;
-            while (close < table.size()) {
-                if (table[close] == L'"' && !(close + 1 < table.size() && table[close + 1] == L'"')) break;
-                close += table[close] == L'"' ? 2 : 1;
-            }
-            dot = table.find(L'.', close);
-        }
-        const std::wstring part = table.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
-        if (part.size() >= 2 && part.front() == L'"' && part.back() == L'"') {
-            out += part;
-        } else {
-            out += L'"';
-            for (wchar_t c : part) {
-                out += c;
-                if (c == L'"') out += c;
-            }
-            out += L'"';
-        }
-        if (dot == std::wstring::npos) break;
-        out += L'.';
-        start = dot + 1;
-    }
-    return out;
-}
-
 void udb_database::empty_table(const std::wstring& table)
 {
     tk_write_wlog(2, L"udb_database::empty_table(%s)", table.c_str());

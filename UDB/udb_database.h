@@ -63,7 +63,7 @@ public:
     // Drops the table; the base only removes the name from the table-name list
     // (true when it was there). Sides drop the table, then call the base.
     virtual bool delete_tab(const std::wstring& name);
-    // Runs "delete from <quoted name>" through query().
+    // Runs "delete from " + quote_table_name(name) through query().
     virtual void empty_table(const std::wstring& name);
     // A recordset over an SQL text.
     virtual std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
@@ -78,6 +78,18 @@ public:
     // Whether the statement runs.
     virtual bool test_query(const std::wstring& statement) = 0;
     virtual void create_relationships(const std::vector<udb_relationship>& keys);  // [nothing]
+
+    // --- the side's dialect: how its statements spell names and values ---
+    // The base builds statements (empty_table) and conditions (udb_recordset::
+    // get_filter_subquery) only through these, so it holds no quoting of its own.
+    // A table name as one SQL identifier of this database (qualified where the side
+    // qualifies names), safe for any text.
+    virtual std::wstring quote_table_name(const std::wstring& name) const = 0;
+    // One term of a WHERE condition that selects a row by a key value: the column's
+    // name quoted, "=", and the value (decoded text from a record key) written so that
+    // the column is compared with the whole of it; nothing in the value can change the
+    // statement.
+    virtual std::wstring key_condition_term(const t_ftd& column, const std::wstring& value) const = 0;
 
     // --- shared behaviour ---
     std::vector<std::wstring>& get_table_names() noexcept { return table_names; }
@@ -104,11 +116,6 @@ public:
     std::vector<udb_relationship>& get_relationships() noexcept { return relationships; }
 
 protected:
-    // A table name as an SQL identifier for the statements the base builds:
-    // each dot-separated part in double quotes, inner double quotes doubled
-    // (a part already in double quotes is kept). Sides with other quoting
-    // override it.
-    virtual std::wstring quote_table_name(const std::wstring& name) const;
     // Position of the name in the table-name list, or -1.
     int find_table(const std::wstring& name) const;
 

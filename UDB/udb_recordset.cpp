@@ -2,7 +2,8 @@
 
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
-#include "TK/tk_strings.h"
+#include "UDB/udb_database.h"
+#include "UDB/udb_record_key.h"
 
 udb_recordset::udb_recordset(udb_database* database_, std::wstring name_, std::wstring sql_text_,
                              int schema_mode)
@@ -96,84 +97,13 @@ std::unique_ptr<udb_record> udb_recordset::get_key(const udb_record& record) con
     return result;
 }
 
-namespace {
-
-void append_doubled(std::wstring& out, const std::wstring& text, wchar_t quote)
-{
-    for (wchar_t c : text) {
-        out += c;
-        if (c == quote) out += c;
-    }
-}
-
-// Whether a value can stand bare in the condition: a number or a hexadecimal
-// text, nothing that could end the literal or the statement.
-bool is_bare_value(const std::wstring& value)
-{
-    if (value.empty()) return false;
-    for (wchar_t c : value) {
-        const bool ok = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
-                        c == L'+' || c == L'-' || c == L'.';
-        if (!ok) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 std::wstring udb_recordset::get_filter_subquery(const std::wstring& key)
 {
     tk_write_wlog(1, L"udb_recordset::get_filter_subquery(%s)", key.c_str());
-    std::wstring result;
-    std::wstring field_name;
-    std::wstring value;
-    int tags = 0;
-    int state = 0;  // 0 outside a value, 1 inside
-    for (std::size_t pos = 0; pos < key.size(); ++pos) {
-        const wchar_t c = key[pos];
-        if (c == L'<') {
-            tk_write_log(1, "Open XML-tag at pos=%d", int(pos));
-            if (++tags < 2) continue;
-            // The closing tag starts: the value is complete.
-            const VARTYPE vt = schema.find_field(field_name) ? schema.get_field_type(field_name) : VT_EMPTY;
-            // A value of a numeric or binary column goes bare, unless it is not
-            // a plain number or hexadecimal text: then it goes quoted like text
-            // and the server rejects it instead of running it.
-            if ((udb_is_numeric_kind(vt) || udb_is_binary_kind(vt)) && is_bare_value(value)) {
-                tk_write_log(1, "Special processing for binary");
-                result += L"=";
-                result += value;
-            } else {
-                tk_wstring::replace_all(value, L"&lt;", L"<");
-                tk_wstring::replace_all(value, L"&gt;", L">");
-                tk_wstring::replace_all(value, L"&amp;", L"&");
-                result += L"='";
-                append_doubled(result, value, L'\'');
-                result += L"' ";
-            }
-            field_name.clear();
-            value.clear();
-            tags = 0;
-        } else if (c == L'>') {
-            tk_write_log(1, "Close XML-tag at pos=%d", int(pos));
-            if (state == 1) {
-                state = 0;
-            } else {
-                if (!result.empty()) result += L" and ";
-                const int idx = schema.get_field_idx(field_name);
-                if (idx < 0) {
-                    tk_write_wlog(2, L"Field %s not found in the schema", field_name.c_str());
-                    throw tk_exception("The structure of data source does not conform to the destination table.",
-                                       0);
-                }
-                result += L'"';
-                append_doubled(result, schema[std::size_t(idx)].name, L'"');
-                result += L'"';
-                state = 1;
-            }
-        } else if (tags == 1) {
-            (state == 0 ? field_name : value) += c;
-        }
-    }
-    return result;
+    // The terms are spelled by the database the table belongs to: this layer knows no dialect.
+    if (!database) throw tk_mail_assertion("udb_rs", 124);
+    const udb_database& db = *database;
+    return udb_key_condition(schema, key, [&db](const t_ftd& column, const std::wstring& value) {
+        return db.key_condition_term(column, value);
+    });
 }

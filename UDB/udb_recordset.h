@@ -69,12 +69,13 @@ public:
     // when the recordset has no key index.
     std::unique_ptr<udb_record> get_key(const udb_record& record) const;
 
-    // A WHERE condition from a key text: for each element <name>value</name>
-    // (value with &lt; &gt; &amp;) the column's name in double quotes, "=" and
-    // the value: bare for numeric and binary columns, else in single quotes;
-    // fields joined by " and ". Quotes inside names and values are doubled.
-    // tk_exception "The structure of data source does not conform to the
-    // destination table." (level 0) for a name that is no column.
+    // A WHERE condition from a key text (see udb_record_key.h): for each element the term
+    // "column=value" that the recordset's database spells for the column of that name and the
+    // decoded value (udb_database::key_condition_term), terms joined by " and "; an empty key
+    // text gives an empty condition. udb_key_text_exception for a malformed key text;
+    // udb_structure_exception "The structure of data source does not conform to the
+    // destination table." (level 0) for a name that is no column; an internal error for a
+    // recordset without a database.
     virtual std::wstring get_filter_subquery(const std::wstring& key);
 
     // Adds an index read from the table, keeping the key position: a primary

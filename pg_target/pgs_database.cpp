@@ -177,6 +177,24 @@ std::wstring pgs_base_db::get_safe_name(const std::wstring& name) const
     return L"\"public\"." + engine->make_name3(name, true);
 }
 
+std::wstring pgs_base_db::quote_table_name(const std::wstring& name) const
+{
+    return tk_singleton<pgs_engine>::get_instance()->make_name3(name, true);
+}
+
+std::wstring pgs_base_db::key_condition_term(const t_ftd& column, const std::wstring& value) const
+{
+    std::wstring term = pgs_quote_identifier(std::wstring_view(column.name));
+    if (udb_is_binary_kind(column.vartype)) {
+        std::wstring hex = tk_to_lower(value);
+        if (hex.starts_with(L"0x")) hex.erase(0, 2);
+        term += L"=decode(" + pgs_quote_literal(std::wstring_view(hex)) + L",'hex')";
+    } else {
+        term += L"=" + pgs_quote_literal(std::wstring_view(value)) + L" ";
+    }
+    return term;
+}
+
 namespace {
 
 bool is_white(wchar_t c)

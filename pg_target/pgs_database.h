@@ -44,6 +44,16 @@ public:
     // name, "s"."t" for s.t (folded unless names are case-sensitive).
     std::wstring get_safe_name(const std::wstring& name) const;
 
+    // The table's name as the side's statements write it (pgs_engine::make_name3 with
+    // split): folded unless names are case-sensitive, schema and table each quoted, a name
+    // already quoted kept.
+    std::wstring quote_table_name(const std::wstring& name) const override;
+    // "column"='value' followed by a blank, or "column"=decode('digits','hex') for a binary
+    // column, whose key value is hexadecimal digits (a leading 0x is dropped). The column's
+    // name is quoted as it is, the value always a literal: a number compares as the
+    // column's type reads it.
+    std::wstring key_condition_term(const t_ftd& column, const std::wstring& value) const override;
+
     // A MySQL view text as PostgreSQL takes it: "[" and "]" become double quotes; a `name`
     // becomes a quoted identifier (folded unless names are case-sensitive); with a JOIN and
     // an ON, " cross " / " CROSS " become a blank; a closing ';' is left out. Throws

@@ -6,6 +6,9 @@
 #include "SQL/sql_ddl_builders.h"
 #include "SQL/sql_literals.h"
 #include "SQL/sql_quote.h"
+#include "SQL/sql_sync.h"
+#include "UDB/udb_record_key.h"
+#include "UDB/udb_recordset.h"
 #include "UDB/udb_field.h"
 #include "UDB/udb_schema.h"
 #include "sql_test_support.h"
@@ -229,6 +232,65 @@ TEST(sql_ddl_builders, index_clauses_keep_what_the_server_can_take)
     EXPECT_EQ(clauses[1], L"INDEX `ok768` (`s768`)");
     EXPECT_EQ(clauses[2], L"INDEX `two` (`s768`, `t768`)");
     EXPECT_EQ(clauses[3], L"INDEX `bad_name` (`id`)");
+}
+
+// The WHERE condition of a key text: names in backticks, numbers of numeric columns and
+// hexadecimal texts of binary columns bare, any other value an escaped literal of the whole
+// decoded value followed by a blank. Unknown names and malformed texts never reach a statement.
+struct key_condition_case {
+    const char* label;
+    const wchar_t* key;
+    const wchar_t* expected;  // nullptr: throws
+};
+
+std::ostream& operator<<(std::ostream& os, const key_condition_case& c)
+{
+    return os << c.label;
+}
+
+class sql_key_condition : public ::testing::TestWithParam<key_condition_case> {};
+
+TEST_P(sql_key_condition, of_a_key_text)
+{
+    udb_schema columns;
+    columns.add_column(t_ftd(4, L"id", VT_I4, true, false));
+    columns.add_column(t_ftd(20, L"name", VT_BSTR, false, false));
+    columns.add_column(t_ftd(16, L"bin", VT_BYTE_ARRAY, false, false));
+    columns.add_column(t_ftd(10, L"price", VT_DECIMAL, false, false));
+    columns.add_column(t_ftd(8, L"at", VT_DATE, false, false));
+    columns.add_column(t_ftd(20, L"we`ird", VT_BSTR, false, false));
+    const auto& c = GetParam();
+    if (!c.expected) {
+        EXPECT_THROW(sql_sync::get_filter_subquery(columns, c.key), tk_exception);
+        return;
+    }
+    EXPECT_EQ(sql_sync::get_filter_subquery(columns, c.key), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    keys, sql_key_condition,
+    ::testing::ValuesIn(std::vector<key_condition_case>{
+        {"empty", L"", L""},
+        {"number_bare", L"<id>7</id>", L"`id`=7"},
+        {"text_decoded_and_escaped", L"<id>7</id><name>x&amp;'y&lt;</name>", L"`id`=7 and `name`='x&\\'y<' "},
+        {"empty_text", L"<name></name>", L"`name`='' "},
+        {"decimal_bare", L"<price>12.50</price>", L"`price`=12.50"},
+        {"hex_binary_bare", L"<bin>0x0AFF</bin>", L"`bin`=0x0AFF"},
+        {"binary_that_is_no_hex_quoted", L"<bin>0x1' OR '1</bin>", L"`bin`='0x1\\' OR \\'1' "},
+        {"number_that_is_no_number_quoted", L"<id>5 or 1=1</id>", L"`id`='5 or 1=1' "},
+        {"date_quoted", L"<at>2024-01-02 03:04:05</at>", L"`at`='2024-01-02 03:04:05' "},
+        {"backtick_in_name_doubled", L"<WE`IRD>v</WE`IRD>", L"`we``ird`='v' "},
+        {"unknown_column", L"<nope>1</nope>", nullptr},
+        {"malformed", L"<id>7</id", nullptr},
+    }),
+    [](const ::testing::TestParamInfo<key_condition_case>& info) { return std::string(info.param.label); });
+
+TEST(sql_key_condition_errors, unknown_names_are_a_structure_error_and_broken_keys_a_key_error)
+{
+    udb_schema columns;
+    columns.add_column(t_ftd(4, L"id", VT_I4, true, false));
+    EXPECT_THROW(sql_sync::get_filter_subquery(columns, L"<nope>1</nope>"), udb_structure_exception);
+    EXPECT_THROW(sql_sync::get_filter_subquery(columns, L"<id>1</nope>"), udb_key_text_exception);
 }
 
 }  // namespace

@@ -451,6 +451,24 @@ TEST(sql_writing, updates_and_deletes_by_key_and_by_key_text)
     EXPECT_THROW(table->update1(again), sql_exception);
 }
 
+// What the neutral layer asks of a MySQL database: a table's own key condition and the
+// emptying of a table, both spelled in backticks, reach exactly the rows they name.
+TEST(sql_writing, key_condition_and_empty_table_through_the_database)
+{
+    scratch_database sdb;
+    sdb.exec("CREATE TABLE `we``ird t` (id INT PRIMARY KEY, name VARCHAR(10))");
+    sdb.exec("INSERT INTO `we``ird t` VALUES (1,'a'),(2,'it''s')");
+    auto db = open_writable(sdb);
+    auto table = db->get_table(L"we`ird t", 2);
+    for (const wchar_t* key : {L"<id>2</id><name>it's</name>", L"<ID>1</ID>", L"<name>a&amp;b</name>"})
+        EXPECT_EQ(table->get_filter_subquery(key), sql_sync::get_filter_subquery(table->get_schema(), key)) << key;
+
+    table->delete_key(L"<name>it's</name>");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.`we``ird t`"), "1");
+    db->empty_table(L"we`ird t");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM `" + sdb.name + "`.`we``ird t`"), "0");
+}
+
 TEST(sql_writing, update_of_a_table_without_key_sends_nothing)
 {
     scratch_database sdb;

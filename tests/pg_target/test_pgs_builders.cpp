@@ -40,6 +40,8 @@ public:
     }
     std::unique_ptr<udb_recordset> get_table(const std::wstring&, std::int32_t) override { return nullptr; }
     bool test_query(const std::wstring&) override { return false; }
+    std::wstring quote_table_name(const std::wstring& name) const override { return pgs_make_name3(name, true, false); }
+    std::wstring key_condition_term(const t_ftd&, const std::wstring&) const override { return {}; }
     std::unique_ptr<udb_recordset> query(const std::wstring& statement) override
     {
         statements.push_back(statement);

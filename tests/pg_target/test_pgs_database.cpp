@@ -107,6 +107,34 @@ TEST_F(pgs_database_live, create_open_and_drop_a_table)
     EXPECT_FALSE(db().delete_tab(L"pg_catalog.pg_class"));
 }
 
+// What the neutral layer asks of a PostgreSQL database: the key condition of a table's rows
+// (the same text the table's recordset makes itself) and the emptying of a table, both
+// reaching exactly the rows they name whatever the names and values hold.
+TEST_F(pgs_database_live, key_condition_and_empty_table_through_the_database)
+{
+    sql("create schema ks; create table ks.\"kq\"\"t\" (id int, code text, bin bytea, primary key (id, code)); "
+        "insert into ks.\"kq\"\"t\" values (1, 'x', '\\x00ab'), (2, 'A&B''', null), (3, 'y', null)");
+    auto d = reopen();
+    auto rs = d->get_table(L"ks.kq\"t", 8);
+    for (const wchar_t* key : {L"<id>5</id><code>A&amp;B</code>", L"<ID>2</ID><CODE>it's &lt;&gt;</CODE>",
+                               L"<bin>0x00AB</bin><id>1</id>", L"<code></code>"})
+        EXPECT_EQ(rs->udb_recordset::get_filter_subquery(key), rs->get_filter_subquery(key)) << key;
+    EXPECT_EQ(rs->udb_recordset::get_filter_subquery(L"<id>5</id><code>A&amp;B</code>"),
+              L"\"id\"='5'  and \"code\"='A&B' ");
+    EXPECT_THROW(rs->udb_recordset::get_filter_subquery(L"<nope>1</nope>"), udb_structure_exception);
+
+    auto delete_where = [&](const wchar_t* key) {
+        d->query(L"delete from " + d->quote_table_name(L"ks.kq\"t") + L" where " +
+                 rs->udb_recordset::get_filter_subquery(key));
+    };
+    delete_where(L"<id>2</id><code>A&amp;B'</code>");
+    delete_where(L"<bin>0x00AB</bin><id>1</id>");
+    EXPECT_EQ(sql1("select string_agg(id::text, ',') from ks.\"kq\"\"t\""), "3");
+
+    d->empty_table(L"KS.kq\"t");
+    EXPECT_EQ(sql1("select count(*) from ks.\"kq\"\"t\""), "0");
+}
+
 TEST_F(pgs_database_live, a_primary_key_follows_its_renamed_column)
 {
     udb_schema cols = make_schema({{L"Key/Id", VT_I4}, {L"v", VT_I4}});

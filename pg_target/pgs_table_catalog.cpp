@@ -12,7 +12,6 @@
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_types.h"
-#include "pg_target/pgs_validators.h"
 
 namespace {
 

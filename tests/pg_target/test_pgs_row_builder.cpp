@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,7 +69,13 @@ TEST_P(declared_type, gives_the_check_and_the_servers_name)
         EXPECT_EQ(plan.type_name, c.type_name);
     }
 }
-INSTANTIATE_TEST_SUITE_P(pgs_row_builder, declared_type, ::testing::ValuesIn(declared_cases));
+INSTANTIATE_TEST_SUITE_P(pgs_row_builder, declared_type, ::testing::ValuesIn(declared_cases),
+                         [](const auto& info) {
+                             std::string name = std::to_string(info.index) + "_";
+                             for (const wchar_t* c = info.param.type; *c; ++c)
+                                 name += std::iswalnum(*c) ? static_cast<char>(*c) : '_';
+                             return name;
+                         });
 
 TEST(pgs_row_builder, a_refused_row_leaves_the_buffer_as_it_was)
 {

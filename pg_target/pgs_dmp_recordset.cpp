@@ -69,7 +69,8 @@ std::string last_name(std::string_view qualified)
 
 pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* database,
                                      const std::wstring& table, const udb_schema& columns,
-                                     std::vector<std::wstring> source_names)
+                                     std::vector<std::wstring> source_names,
+                                     const std::vector<std::wstring>& column_types)
     : udb_recordset(database, table, 0), m_out(&out), m_source_names(std::move(source_names))
 {
     tk_write_wlog(1, L"pgs_dmp_recordset::pgs_dmp_recordset(%s)", table.c_str());
@@ -79,26 +80,31 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
     schema.increment = columns.increment;
     schema.reserve(columns.size());
     m_column_idents.reserve(columns.size());
-    m_value_columns.reserve(columns.size());
+    std::vector<pgs_column_plan> plans;
+    plans.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const t_ftd& c = columns[i];
         schema.add_column(c);
         m_column_idents.push_back(column_ident(c.name, cs));
         m_plain_names.push_back(pgs_unquote_name(c.name));
-        m_column_labels.push_back("Column \"" + tk_unicode_to_utf8(m_plain_names.back()) + "\"");
         if (m_source_names.size() <= i) m_source_names.push_back(m_plain_names.back());
-        m_value_columns.push_back(pgs_make_value_column(c));
+        plans.push_back(pgs_plan_declared_column(c, m_plain_names.back(),
+                                                 i < column_types.size() ? column_types[i] : std::wstring()));
         if (c.auto_increment) m_serial_column = static_cast<int>(i);
+        m_copy_layout.field_of_column.push_back(static_cast<int>(i));
     }
     pgs_append_utf8(m_table_ident, pgs_engine::get_instance()->make_name3(table, true));
     m_relation = last_name(m_table_ident);
-}
 
-void pgs_dmp_recordset::refuse_null(std::size_t column) const
-{
-    throw pgs_exception("null value in column \"" + tk_unicode_to_utf8(m_plain_names[column]) + "\" of relation \"" +
-                            m_relation + "\" violates not-null constraint",
-                        "23502");
+    m_rows = pgs_row_builder(std::move(plans));
+    // A NULL for a NOT NULL column would stop the load at this row (psql with ON_ERROR_STOP),
+    // or lose the whole COPY block with it: the row fails here instead, with the server's own
+    // words. A live table leaves this to the server, whose triggers may still fill the value.
+    m_rows.refuse_nulls(m_relation);
+    // The COPY form has always written a missing value of a NOT NULL text column as the empty
+    // text, and loads of earlier scripts hold such rows.
+    m_rows.set_empty_text_for_missing(true);
+    m_rows.set_large_value_size(large_value_size);
 }
 
 pgs_dmp_recordset::~pgs_dmp_recordset()
@@ -194,37 +200,11 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
     }
 
     // The line is formed in the buffer first; a value that cannot be written fails the record
-    // before any of it reached the file. Large values are only marked here and go to the file
-    // when the line is emitted.
-    const std::size_t line_start = m_buffer.size();
-    m_large.clear();
-    pgs_encoder* encoder = m_out->encoder();
-    try {
-        for (std::size_t i = 0; i < record.size(); ++i) {
-            const udb_field& f = record[i];
-            const pgs_value_column& col = m_value_columns[i];
-            if (i) m_buffer += '\t';
-            pgs_check_zero_char(f, col, m_column_labels[i]);
-            if (!f.is_empty() && f.get_data_size() > large_value_size) {
-                m_large.push_back({m_buffer.size(), i});
-                continue;
-            }
-            if (f.is_empty() && col.vt == VT_BSTR && schema[i].b_not_null) {
-                // A NOT NULL text column takes the empty text for a missing value.
-                continue;
-            }
-            const std::size_t at = m_buffer.size();
-            pgs_append_copy_value(m_buffer, f, col);
-            if (schema[i].b_not_null && std::string_view(m_buffer).substr(at) == "\\N") refuse_null(i);
-            if (encoder) encoder->check(std::string_view(m_buffer).substr(at), m_column_labels[i]);
-        }
-        if (encoder && !m_large.empty()) check_large_values(record, false);
-    } catch (...) {
-        m_buffer.resize(line_start);
-        throw;
-    }
-    m_buffer += '\n';
-    if (!m_large.empty()) emit_with_large_values(m_buffer, record, false);
+    // and takes its line back out before any of it reached the file. Large values are only
+    // marked there and go to the file when the line is emitted.
+    m_rows.set_encoder(m_out->encoder());
+    m_rows.append_copy_line(m_buffer, record, m_copy_layout);
+    if (!m_rows.large_values().empty()) emit_with_large_values(m_buffer, record, false);
 }
 
 void pgs_dmp_recordset::emit_with_large_values(std::string& text, const udb_record& record, bool sql)
@@ -233,39 +213,12 @@ void pgs_dmp_recordset::emit_with_large_values(std::string& text, const udb_reco
     // data as hexadecimal in chunks), so the value never enters the buffer. What follows the
     // last large value stays in the buffer.
     std::size_t done = 0;
-    for (const auto& [pos, field] : m_large) {
-        m_out->write(std::string_view(text).substr(done, pos - done));
-        done = pos;
-        const udb_field& f = record[field];
-        const pgs_value_column& col = m_value_columns[sql ? static_cast<std::size_t>(m_insert_columns[field]) : field];
-        write_large_value(f, col, sql);
+    for (const auto& large : m_rows.large_values()) {
+        m_out->write(std::string_view(text).substr(done, large.position - done));
+        done = large.position;
+        write_large_value(record[large.field], m_rows.columns()[large.column].value, sql);
     }
     text.erase(0, done);
-}
-
-void pgs_dmp_recordset::check_large_values(const udb_record& record, bool sql)
-{
-    // Large values go to the file in pieces after the start of their line: they are checked
-    // before anything of the record is written.
-    pgs_encoder* encoder = m_out->encoder();
-    for (const auto& [pos, field] : m_large) {
-        const std::size_t column = sql ? static_cast<std::size_t>(m_insert_columns[field]) : field;
-        const pgs_value_column& col = m_value_columns[column];
-        const udb_field& f = record[field];
-        if (f.is_binary() && col.kind == pgs_value_kind::bytea) continue;  // hexadecimal digits
-        m_scratch.clear();
-        if (sql)
-            pgs_append_sql_value(m_scratch, f, col);
-        else
-            pgs_append_copy_value(m_scratch, f, col);
-        try {
-            encoder->check(m_scratch, m_column_labels[column]);
-        } catch (...) {
-            std::string().swap(m_scratch);
-            throw;
-        }
-    }
-    std::string().swap(m_scratch);
 }
 
 void pgs_dmp_recordset::write_large_value(const ole_variant& value, const pgs_value_column& col, bool sql)
@@ -297,10 +250,10 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
 {
     const bool cs = case_sens();
     pgs_fn_validator validator(record);
-    std::vector<std::wstring> names;
-    std::vector<int> columns;
-    names.reserve(record.size());
-    columns.reserve(record.size());
+    pgs_record_layout layout;
+    layout.field_names.reserve(record.size());
+    layout.column_of_field.reserve(record.size());
+    layout.field_of_column.assign(schema.size(), -1);
     std::string head = "INSERT INTO " + m_table_ident + "(";
     for (std::size_t i = 0; i < record.size(); ++i) {
         const std::wstring& own = record[i].get_name();
@@ -319,12 +272,12 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
             tk_write_wlog(2, L"Store generated field's safe-name '%s'", name.c_str());
             validator.add_existing_name(name);
         }
-        names.push_back(own);
-        columns.push_back(pos);
+        layout.field_names.push_back(own);
+        layout.column_of_field.push_back(pos);
+        layout.field_of_column[static_cast<std::size_t>(pos)] = static_cast<int>(i);
     }
-    head += ") VALUES (";
-    m_insert_names = std::move(names);
-    m_insert_columns = std::move(columns);
+    head += ") VALUES ";
+    m_insert_layout = std::move(layout);
     m_insert_head = std::move(head);
 }
 
@@ -341,32 +294,14 @@ void pgs_dmp_recordset::insert_append(const udb_record& record)
 {
     tk_write_log(1, "pgs_dmp_recordset::slow_append");
     // The column list is made once per record layout, not per row.
-    bool same = m_insert_names.size() == record.size();
-    for (std::size_t i = 0; same && i < record.size(); ++i)
-        same = m_insert_names[i] == record[i].get_name();
-    if (!same) prepare_insert_columns(record);
+    if (!m_insert_layout.matches(record)) prepare_insert_columns(record);
 
     m_statement.clear();
     m_statement += m_insert_head;
-    m_large.clear();
-    pgs_encoder* encoder = m_out->encoder();
-    for (std::size_t i = 0; i < record.size(); ++i) {
-        const udb_field& f = record[i];
-        const std::size_t column = static_cast<std::size_t>(m_insert_columns[i]);
-        if (i) m_statement += ", ";
-        pgs_check_zero_char(f, m_value_columns[column], m_column_labels[column]);
-        if (!f.is_empty() && f.get_data_size() > large_value_size) {
-            m_large.push_back({m_statement.size(), i});
-            continue;
-        }
-        const std::size_t at = m_statement.size();
-        pgs_append_sql_value(m_statement, f, m_value_columns[column]);
-        if (schema[column].b_not_null && std::string_view(m_statement).substr(at) == "NULL") refuse_null(column);
-        if (encoder) encoder->check(std::string_view(m_statement).substr(at), m_column_labels[column]);
-    }
-    if (encoder && !m_large.empty()) check_large_values(record, true);
-    m_statement += ");\r\n";
+    m_rows.set_encoder(m_out->encoder());
+    m_rows.append_sql_values(m_statement, record, m_insert_layout);
+    m_statement += ";\r\n";
     if (tk_log_wants(2)) tk_write_log(2, "Got SQL query: %s", m_statement.c_str());
-    if (!m_large.empty()) emit_with_large_values(m_statement, record, true);
+    if (!m_rows.large_values().empty()) emit_with_large_values(m_statement, record, true);
     m_out->write(m_statement);
 }

@@ -202,9 +202,14 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     // The recordset keeps its own copy of the columns: the builder may be held with the
     // indexes until after the rows.
     udb_schema columns = builder->get_columns();
+    // The rows are checked against the types CREATE TABLE declared, as the server will.
+    std::vector<std::wstring> column_types;
+    column_types.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        column_types.push_back(pgs_schema_initializer::column_type(columns[i]));
     build_or_defer_indexes(std::move(builder), table, indexes);
     if (m_options.insert_comments) write_comment("Dumping data for table", name);
-    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names);
+    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names, column_types);
 }
 
 void pgs_dmp_database::create_index(const std::wstring& table, const udb_index& index)

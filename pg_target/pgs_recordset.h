@@ -77,7 +77,6 @@ public:
     void reset() override;
     void delete_key(const std::wstring& key) override;
     void delete_key(udb_record& record) override;
-    std::wstring get_filter_subquery(const std::wstring& key) override;
 
     // How later INSERT statements treat an existing key (skip by default).
     // COPY lines cannot replace rows: a row of a COPY batch whose key exists
@@ -116,7 +115,7 @@ public:
     // A row larger than this goes by INSERT on its own, not through COPY.
     static constexpr std::uint64_t max_copy_row_size = 1000000;
 
-    struct impl;  // the client-library state (transactions, COPY, cursor)
+    struct impl;  // the row builder, the batches on their way, the reading cursor
 
 private:
     void fast_append(udb_record& record, std::uint64_t record_number);
@@ -126,7 +125,6 @@ private:
     void init_schema2();
     void init_indexes(pgs_database& database);
     std::uint64_t get_rec_count();
-    std::string get_select_fields() const;
     void reset_sequence();
     pgs_database& owner() const;
     pgs_connection& conn() const;

@@ -125,7 +125,7 @@ void pgs_schema_initializer::add_column(const t_ftd& source, const std::wstring*
     if (source.auto_increment) m_serial = final_name;
 }
 
-std::wstring pgs_schema_initializer::column_type(const t_ftd& column) const
+std::wstring pgs_schema_initializer::column_type(const t_ftd& column)
 {
     if (udb_custom_conversion::is_acceptable1(column)) return udb_custom_conversion::handle1(column);
     if (!column.nativetype.empty()) {

@@ -63,10 +63,13 @@ public:
     // The statement texts as build_schema sends them (for tests and the script writer's log).
     std::wstring make_create_statement(bool with_partitions) const;
 
+    // The type CREATE TABLE gives a column: a user rule's type text, else the
+    // column's native type text, else the type mapped from its value kind.
+    static std::wstring column_type(const t_ftd& column);
+
 private:
     void add_column(const t_ftd& source, const std::wstring* original);
     bool in_primary_key(const std::wstring& name) const;
-    std::wstring column_type(const t_ftd& column) const;
 
     std::wstring m_table;
     udb_schema m_columns{1};

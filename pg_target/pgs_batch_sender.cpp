@@ -1,0 +1,99 @@
+#include "pg_target/pgs_batch_sender.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "TK/tk_log.h"
+#include "pg_target/pgs_database.h"
+#include "pg_target/pgs_writer_pool.h"
+
+void pgs_batch_sender::release_connection() noexcept
+{
+    if (m_owned_conn) m_owned_conn->clear_batch_owner(this);
+    m_owned_conn = nullptr;
+}
+
+// Whatever else wants the main connection lets these rows go first.
+void pgs_batch_sender::claim_connection()
+{
+    pgs_connection& c = m_db.connection();
+    if (c.batch_owner() == this) return;
+    c.make_room();
+    c.set_batch_owner(this);
+    m_owned_conn = &c;
+}
+
+void pgs_batch_sender::take_rejected(std::vector<pgs_rejected_row> rows)
+{
+    rejected.insert(rejected.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+}
+
+void pgs_batch_sender::collect()
+{
+    if (m_pool) take_rejected(m_pool->collect(this));
+}
+
+void pgs_batch_sender::hand_on(bool may_use_writers)
+{
+    if (pending.empty()) return;
+    release_connection();
+    if (!m_pool && may_use_writers) m_pool = m_db.writer_pool();
+    if (m_pool) {
+        // The next batch keeps the statement form, not the rows.
+        pgs_row_batch next;
+        next.inserts = pending.inserts;
+        next.table_sql = pending.table_sql;
+        next.prefix = pending.prefix;
+        next.suffix = pending.suffix;
+        m_pool->submit(this, std::move(pending));
+        pending = std::move(next);
+        pending.clear_rows();
+        take_rejected(m_pool->collect(this));
+        return;
+    }
+    store_here();
+}
+
+void pgs_batch_sender::store_here()
+{
+    release_connection();
+    if (before_store) before_store();
+    pgs_store_batch(m_db.connection(), pending, rejected);
+    if (pending.fell_back && !key_unusable) {
+        key_unusable = true;
+        if (on_key_unusable) on_key_unusable();
+    }
+}
+
+void pgs_batch_sender::commit()
+{
+    if (m_pool) {
+        if (!pending.empty()) {
+            release_connection();
+            m_pool->submit(this, std::move(pending));
+            pending = pgs_row_batch();
+        }
+        take_rejected(m_pool->wait(this));
+        // Refused rows in record order, whichever writer met them first.
+        std::stable_sort(rejected.begin(), rejected.end(), [](const pgs_rejected_row& a, const pgs_rejected_row& b) {
+            return a.record_number < b.record_number;
+        });
+        return;
+    }
+    store_here();
+}
+
+void pgs_batch_sender::commit_keep_errors() noexcept
+{
+    try {
+        commit();
+    } catch (const std::exception& e) {
+        tk_write_log(3, "ERROR: %s", e.what());
+    }
+}
+
+void pgs_batch_sender::close_batch_for_other_work() noexcept
+{
+    m_owned_conn = nullptr;
+    commit_keep_errors();
+}

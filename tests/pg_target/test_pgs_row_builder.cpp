@@ -1,0 +1,194 @@
+// Rows are built once for both destinations: a value the live table refuses is
+// refused in the script with the same message, the other rows arrive in both,
+// as the same text. Also the declared types the script checks values against,
+// and a refused row leaving nothing of itself in the buffer.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UDB/udb_index.h"
+#include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_row_builder.h"
+#include "pgs_live_fixture.h"
+#include "support/psql_load.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+// --- the types a script's CREATE TABLE declares ------------------------------------------
+
+struct declared_case {
+    const wchar_t* type;
+    pgs_fit_check check;
+    const char* type_name;  // as messages name it; "" when nothing is checked
+};
+std::ostream& operator<<(std::ostream& os, const declared_case& c)
+{
+    return os << std::string(c.type, c.type + std::wcslen(c.type));
+}
+
+const declared_case declared_cases[] = {
+    {L"SMALLINT", pgs_fit_check::int16, "smallint"},
+    {L"int2", pgs_fit_check::int16, "smallint"},
+    {L"SMALLSERIAL", pgs_fit_check::int16, "smallint"},
+    {L"SERIAL", pgs_fit_check::int32, "integer"},
+    {L"Integer", pgs_fit_check::int32, "integer"},
+    {L"BIGSERIAL", pgs_fit_check::int64, "bigint"},
+    {L"VARCHAR(3) ", pgs_fit_check::chars, "character varying(3)"},
+    {L"character  varying ( 3 )", pgs_fit_check::chars, "character varying(3)"},
+    {L"CHAR(10) ", pgs_fit_check::chars, "character(10)"},
+    {L"CHAR", pgs_fit_check::chars, "character(1)"},  // CHAR alone holds one character
+    {L"DECIMAL(10,2)", pgs_fit_check::numeric, "numeric(10,2)"},
+    {L"NUMERIC(20)", pgs_fit_check::numeric, "numeric(20,0)"},
+    // unbounded, or not a type whose values this side checks
+    {L"VARCHAR", pgs_fit_check::none, ""},
+    {L"NUMERIC", pgs_fit_check::none, ""},
+    {L"TEXT", pgs_fit_check::none, ""},
+    {L"integer[]", pgs_fit_check::none, ""},
+    {L"VARCHAR(3)[]", pgs_fit_check::none, ""},
+    {L"TIMESTAMP(6) WITH TIME ZONE", pgs_fit_check::none, ""},
+    {L"", pgs_fit_check::none, ""},
+};
+
+class declared_type : public ::testing::TestWithParam<declared_case> {};
+
+TEST_P(declared_type, gives_the_check_and_the_servers_name)
+{
+    const auto& c = GetParam();
+    // The descriptor's own size and precision do not count: the declaration does.
+    t_ftd column(50, L"c", VT_BSTR, false, false);
+    column.precision = 30;
+    const pgs_column_plan plan = pgs_plan_declared_column(column, L"c", c.type);
+    EXPECT_EQ(plan.check, c.check);
+    if (c.check != pgs_fit_check::none) {
+        EXPECT_EQ(plan.type_name, c.type_name);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(pgs_row_builder, declared_type, ::testing::ValuesIn(declared_cases),
+                         [](const auto& info) {
+                             std::string name = std::to_string(info.index) + "_";
+                             for (const wchar_t* c = info.param.type; *c; ++c)
+                                 name += std::iswalnum(*c) ? static_cast<char>(*c) : '_';
+                             return name;
+                         });
+
+TEST(pgs_row_builder, a_refused_row_leaves_the_buffer_as_it_was)
+{
+    udb_schema s;
+    s.add_column(t_ftd(0, L"n", VT_I4, false, false));
+    s.add_column(t_ftd(0, L"t", VT_BSTR, false, false));
+    std::vector<pgs_column_plan> plans;
+    plans.push_back(pgs_plan_declared_column(s[0], L"n", L"SMALLINT"));
+    plans.push_back(pgs_plan_declared_column(s[1], L"t", L"VARCHAR(3)"));
+    pgs_row_builder rows(std::move(plans));
+    udb_record ok = make_record({{L"n", ole_variant(7)}, {L"t", ole_variant(L"a\tb")}});
+    udb_record bad = make_record({{L"n", ole_variant(7)}, {L"t", ole_variant(L"abcd")}});
+    const pgs_record_layout layout = pgs_match_fields(ok, s);
+    for (const bool sql : {false, true}) {
+        std::string out = "before|";
+        const auto append = [&](const udb_record& r) {
+            sql ? rows.append_sql_values(out, r, layout) : rows.append_copy_line(out, r, layout);
+        };
+        append(ok);
+        const std::string kept = out;
+        EXPECT_THROW(append(bad), pgs_exception);
+        EXPECT_EQ(out, kept);
+        append(ok);
+        EXPECT_EQ(out, sql ? "before|(7, 'a\tb')(7, 'a\tb')" : "before|7\ta\\tb\n7\ta\\tb\n");
+    }
+}
+
+// --- the same refusals, live and in the script -------------------------------------------
+
+class script_and_live_rows : public pgs_live_suite {};
+
+TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_store_the_same_rest)
+{
+    // "small" is an INTEGER source column a type mapping made SMALLINT.
+    udb_schema s = make_schema({{L"id", VT_I4}, {L"small", VT_I4}, {L"code", VT_BSTR, 3},
+                                {L"amount", VT_DECIMAL, 0, 5, 2}, {L"body", VT_BSTR}});
+    s[1].nativetype = L"SMALLINT";
+    struct row {
+        int id;
+        ole_variant small, code, amount, body;
+        const char* refusal;  // nullptr: the row fits
+    };
+    const ole_variant one = ole_variant::from_string("1", VT_DECIMAL);
+    const row rows[] = {
+        {1, ole_variant(-32768), ole_variant(L"abc"), ole_variant::from_string("999.99", VT_DECIMAL),
+         ole_variant(L"first"), nullptr},
+        {2, ole_variant(70000), ole_variant(L"abc"), one, ole_variant(L"x"),
+         "Value '70000' does not fit column \"small\" (smallint)"},
+        {3, ole_variant(1), ole_variant(L"abcd"), one, ole_variant(L"x"),
+         "Value 'abcd' does not fit column \"code\" (character varying(3))"},
+        {4, ole_variant(1), ole_variant(L"a"), one, ole_variant(std::wstring(L"a\0b", 3)),
+         "Column \"body\" contains a zero character, which PostgreSQL text cannot hold"},
+        // rounded to two places it has four digits before the point
+        {5, ole_variant(1), ole_variant(L"a"), ole_variant::from_string("999.995", VT_DECIMAL), ole_variant(L"x"),
+         "Value '999.995' does not fit column \"amount\" (numeric(5,2))"},
+        // blanks beyond the length are cut, as the server does, not refused
+        {6, ole_variant(32767), ole_variant(L"ab    "), ole_variant::from_string("-999.994", VT_DECIMAL),
+         ole_variant(L"tab\there"), nullptr},
+        {7, ole_variant(1), ole_variant(123), one, ole_variant(L"last"), nullptr},
+    };
+
+    test_env::scratch_dir dir("pgs_rows");
+    const std::string path = dir.path() + "/rows.sql";
+    std::vector<std::string> expected;
+    for (const auto& r : rows)
+        if (r.refusal) expected.push_back(r.refusal);
+
+    for (const bool copy : {true, false}) {
+        SCOPED_TRACE(copy ? "COPY" : "INSERT");
+        engine().fast_insert = copy;
+        const std::wstring live_table = copy ? L"rows_live_copy" : L"rows_live_ins";
+        const std::wstring script_table = copy ? L"rows_script_copy" : L"rows_script_ins";
+        const auto append_all = [&](udb_recordset& rs) {
+            std::vector<std::string> refused;
+            for (const auto& r : rows) {
+                udb_record rec = make_record({{L"id", ole_variant(r.id)}, {L"small", r.small}, {L"code", r.code},
+                                              {L"amount", r.amount}, {L"body", r.body}});
+                try {
+                    rs.append_record(rec);
+                    EXPECT_EQ(r.refusal, nullptr) << "row " << r.id << " accepted";
+                } catch (const pgs_exception& e) {
+                    EXPECT_EQ(e.get_level(), 0);
+                    refused.push_back(e.what());
+                }
+            }
+            return refused;
+        };
+        udb_indexes none;
+        {
+            auto live = db().create_table1(live_table, s, none);
+            EXPECT_EQ(append_all(*live), expected);
+        }
+        {
+            pgs_dump_options options;
+            options.insert_comments = false;
+            pgs_dmp_database script(tk_utf8_to_unicode(path), options);
+            {
+                auto rs = script.create_table1(script_table, s, none);
+                EXPECT_EQ(append_all(*rs), expected);
+            }
+            script.close();
+        }
+        std::string output;
+        ASSERT_EQ(test_env::run_psql(s_db_name, path, output), 0) << output << test_env::read_file(path);
+        const auto stored = [&](const std::wstring& table) {
+            return sql("select concat_ws('|', id, small, code, amount, body) from " + tk_unicode_to_utf8(table) +
+                       " order by id");
+        };
+        const std::vector<std::string> live_rows = stored(live_table);
+        EXPECT_EQ(live_rows, (std::vector<std::string>{"1|-32768|abc|999.99|first", "6|32767|ab |-999.99|tab\there",
+                                                       "7|1|123|1.00|last"}));
+        EXPECT_EQ(stored(script_table), live_rows);
+    }
+}
+
+}  // namespace

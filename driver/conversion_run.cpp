@@ -167,6 +167,23 @@ private:
     // Waits for the tables still being finished after their rows (keys, indexes) and
     // reports what failed there.
     void finish_tables();
+    // Runs one step of an item; its failure is reported under the item's name, a
+    // lost server passes on.
+    template <class Step>
+    void report_failure_of(const std::wstring& listed_name, Step&& step)
+    {
+        try {
+            step();
+        } catch (const connection_lost_exception&) {
+            throw;
+        } catch (const tk_exception& e) {
+            throw_if_lost(&e);
+            set_prefix(listed_name);
+            report(e, false);
+        }
+    }
+    // Ends the run after a server was lost during the item.
+    [[noreturn]] void end_on_lost(const lost_server& lost, const std::wstring& listed_name);
     // After the rows of every item: the foreign keys, then the views.
     void create_keys_and_views();
 
@@ -369,22 +386,9 @@ conversion_outcome pelmora_convertor::run::execute()
             // The indexes of a table created here are built once its recordset
             // is gone (its last rows committed, its sequence set), whichever way
             // the item ended, so a rerun in mode 3 finds its keys.
-            try {
-                dest_->build_deferred_indexes();
-            } catch (const connection_lost_exception&) {
-                throw;
-            } catch (const tk_exception& e) {
-                throw_if_lost(&e);
-                set_prefix(item.first);
-                report(e, false);
-            }
+            report_failure_of(item.first, [&] { dest_->build_deferred_indexes(); });
         } catch (const lost_server& lost) {
-            // Nothing more can be read or written: the run ends here, keeping
-            // what was committed, with one message instead of one per row.
-            dest_->discard_deferred_indexes();
-            if (error_handler* eh = error_handler::try_instance())
-                eh->clear_prefix();
-            throw lost_during(lost, item.first);
+            end_on_lost(lost, item.first);
         }
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
         // Counted once the item is over: its indexes may be built after its rows.
@@ -810,22 +814,22 @@ udb_view_list pelmora_convertor::run::views_of_run() const
     return conversion_relations::views_to_convert(source_->get_views(), all, c_.selected_views);
 }
 
+void pelmora_convertor::run::end_on_lost(const lost_server& lost, const std::wstring& listed_name)
+{
+    // Nothing more can be read or written: the run ends here, keeping what was
+    // committed, with one message instead of one per row.
+    dest_->discard_deferred_indexes();
+    if (error_handler* eh = error_handler::try_instance())
+        eh->clear_prefix();
+    throw lost_during(lost, listed_name);
+}
+
 void pelmora_convertor::run::finish_tables()
 {
     try {
-        try {
-            dest_->wait_for_deferred_work();
-        } catch (const connection_lost_exception&) {
-            throw;
-        } catch (const tk_exception& e) {
-            throw_if_lost(&e);
-            report(e, false);
-        }
+        report_failure_of(c_.get_current_table(), [&] { dest_->wait_for_deferred_work(); });
     } catch (const lost_server& lost) {
-        dest_->discard_deferred_indexes();
-        if (error_handler* eh = error_handler::try_instance())
-            eh->clear_prefix();
-        throw lost_during(lost, c_.get_current_table());
+        end_on_lost(lost, c_.get_current_table());
     }
     count_index_failures();
 }

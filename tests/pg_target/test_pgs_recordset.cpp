@@ -94,8 +94,8 @@ TEST_F(pgs_recordset_live, a_chosen_client_encoding_does_not_garble_live_text)
 
 // --- a refused row in a COPY batch -------------------------------------------
 
-// Both paths send rows in batches of 1000 (one transaction each); a refused row
-// in the middle of one is reported with its record number, every other row lands.
+// Both paths send rows in batches (one transaction each); a refused row in the
+// middle of one is reported with its record number, every other row lands.
 class refused_row_in_a_batch : public pgs_recordset_live, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(refused_row_in_a_batch, is_reported_alone_and_the_rest_is_stored)
@@ -111,19 +111,22 @@ TEST_P(refused_row_in_a_batch, is_reported_alone_and_the_rest_is_stored)
     sql("alter table " + table + " add constraint good_name check (name <> 'bad')");
     std::vector<pgs_rejected_row> reports;
     int throws = 0;
-    for (int i = 1; i <= 2500; ++i) {
-        // Record 1500 breaks the check (COPY: it also repeats the key of record
-        // 10, which INSERT keeps silently); record 2200 too, in the last batch,
-        // reported by flush_rows.
-        const bool bad = i == 1500 || i == 2200;
-        udb_record r = make_record({{L"id", ole_variant(i == 1500 && copy ? 10 : i)},
+    const int batch = int(copy ? pgs_recordset::copy_batch_rows : pgs_recordset::insert_batch_rows);
+    const int first_bad = batch * 3 / 2, second_bad = batch * 22 / 10, last = batch * 5 / 2;
+    for (int i = 1; i <= last; ++i) {
+        // The row in the middle of the second batch breaks the check (COPY: it
+        // also repeats the key of record 10, which INSERT keeps silently); one
+        // in the last batch too, reported by flush_rows.
+        const bool bad = i == first_bad || i == second_bad;
+        udb_record r = make_record({{L"id", ole_variant(i == first_bad && copy ? 10 : i)},
                                     {L"name", ole_variant(bad ? L"bad" : L"n")}});
         try {
             rs->append_record(r);
         } catch (const pgs_rows_rejected_exception& e) {
             ++throws;
             reports.insert(reports.end(), e.rows().begin(), e.rows().end());
-            EXPECT_NE(std::string(e.what()).find("Record #1500"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("Record #" + std::to_string(first_bad)), std::string::npos)
+                << e.what();
         }
     }
     try {
@@ -134,12 +137,15 @@ TEST_P(refused_row_in_a_batch, is_reported_alone_and_the_rest_is_stored)
     rs.reset();
     EXPECT_EQ(throws, 1);
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].record_number, 1500u);
+    EXPECT_EQ(reports[0].record_number, std::uint64_t(first_bad));
     EXPECT_FALSE(reports[0].sqlstate.empty()) << reports[0].message;
-    EXPECT_EQ(reports[1].record_number, 2200u);
+    EXPECT_EQ(reports[1].record_number, std::uint64_t(second_bad));
     EXPECT_EQ(reports[1].sqlstate, "23514") << reports[1].message;
-    EXPECT_EQ(sql1("select count(*) from " + table), "2498");
-    EXPECT_EQ(sql1("select count(*) from " + table + " where id in (1499, 1501, 2199, 2201, 2500)"), "5");
+    EXPECT_EQ(sql1("select count(*) from " + table), std::to_string(last - 2));
+    const std::string around = std::to_string(first_bad - 1) + ", " + std::to_string(first_bad + 1) + ", " +
+                               std::to_string(second_bad - 1) + ", " + std::to_string(second_bad + 1) + ", " +
+                               std::to_string(last);
+    EXPECT_EQ(sql1("select count(*) from " + table + " where id in (" + around + ")"), "5");
 }
 
 INSTANTIATE_TEST_SUITE_P(pgs_recordset, refused_row_in_a_batch, ::testing::Values(true, false),

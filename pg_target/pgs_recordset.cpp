@@ -27,7 +27,7 @@ namespace {
 
 // A COPY batch is handed on early when its rows take this much text: a few
 // batches in flight keep memory small, and each is worth its transaction.
-constexpr std::size_t max_batch_bytes = 2 * 1024 * 1024;
+constexpr std::size_t max_batch_bytes = 512 * 1024;
 
 pgs_engine& engine() { return *tk_singleton<pgs_engine>::get_instance(); }
 

@@ -3,7 +3,7 @@
 //  - writing rows, the destination side of a conversion: COPY lines, or
 //    multi-row INSERT statements that keep (ON CONFLICT DO NOTHING) or replace
 //    (ON CONFLICT (key) DO UPDATE) a row whose key exists, committed in batches
-//    (COPY: 10,000 rows or 2 MB; INSERT: 1000 rows, fewer when they are large:
+//    (COPY: 10,000 rows or 512 KB; INSERT: 1000 rows, fewer when they are large:
 //    a refused batch is replayed in halves); the engine's fast_insert switch
 //    chooses COPY, and a single row over a million bytes goes by INSERT
 //    between two COPY batches;
@@ -107,7 +107,7 @@ public:
     // already holds rows a new one may collide with).
     void set_rows_by_insert(bool on) noexcept { m_rows_by_insert = on; }
 
-    // Rows per COPY batch (one transaction each; a batch also ends at 2 MB of text).
+    // Rows per COPY batch (one transaction each; a batch also ends at 512 KB of text).
     static constexpr std::int64_t copy_batch_rows = 10000;
     // Rows per INSERT batch, and the statement text after which a batch of
     // large rows is committed early.

@@ -248,30 +248,28 @@ void wizard_shell::enable_button(int button_id, bool enable)
         b->setEnabled(enable);
 }
 
-void wizard_shell::accept()
+void wizard_shell::close_if_page_agrees(bool (wizard_page::*agrees)(), const std::function<void()>& close)
 {
     try {
         wizard_page* page = currentId() >= 0 ? m_pages[currentId()] : nullptr;
-        if (page && !page->on_finish())
+        if (page && !(page->*agrees)())
             return;
-        QWizard::accept();
+        close();
     } catch (...) {
         wizard_report_current_exception();
     }
+}
+
+void wizard_shell::accept()
+{
+    close_if_page_agrees(&wizard_page::on_finish, [this] { QWizard::accept(); });
 }
 
 void wizard_shell::reject()
 {
     if (m_closing)
         return;
-    try {
-        wizard_page* page = currentId() >= 0 ? m_pages[currentId()] : nullptr;
-        if (page && !page->on_cancel())
-            return;
-        QWizard::reject();
-    } catch (...) {
-        wizard_report_current_exception();
-    }
+    close_if_page_agrees(&wizard_page::on_cancel, [this] { QWizard::reject(); });
 }
 
 // ---------------------------------------------------------------------------

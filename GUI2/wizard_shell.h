@@ -134,6 +134,9 @@ private slots:
     void on_help_requested();
 
 private:
+    // The current page's answer (on_finish, on_cancel) decides whether the wizard closes;
+    // an exception on the way is reported, the wizard stays.
+    void close_if_page_agrees(bool (wizard_page::*agrees)(), const std::function<void()>& close);
     void apply_buttons();
     void move_to(int index, int direction);
     int index_of(const wizard_page* page) const;

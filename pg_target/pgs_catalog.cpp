@@ -120,11 +120,17 @@ std::vector<std::pair<std::wstring, std::wstring>> pgs_read_views(pgs_connection
     return views;
 }
 
-std::vector<std::wstring> pgs_read_index_names(pgs_connection& conn, const std::wstring& schema)
+namespace {
+
+// The first column of a catalog query ending in its schema column: the given
+// schema, or every schema but the system ones.
+std::vector<std::wstring> read_schema_names(pgs_connection& conn, std::string sql, const std::wstring& schema,
+                                            const char* system_schemas)
 {
-    std::string sql = "select indexname from pg_catalog.pg_indexes where schemaname";
     if (schema.empty()) {
-        sql += " NOT IN ('pg_catalog', 'information_schema')";
+        sql += " NOT IN (";
+        sql += system_schemas;
+        sql += ')';
     } else {
         sql += '=';
         pgs_append_literal(sql, std::wstring_view(schema));
@@ -135,18 +141,18 @@ std::vector<std::wstring> pgs_read_index_names(pgs_connection& conn, const std::
     return names;
 }
 
+}  // namespace
+
+std::vector<std::wstring> pgs_read_index_names(pgs_connection& conn, const std::wstring& schema)
+{
+    return read_schema_names(conn, "select indexname from pg_catalog.pg_indexes where schemaname", schema,
+                             "'pg_catalog', 'information_schema'");
+}
+
 std::vector<std::wstring> pgs_read_relation_names(pgs_connection& conn, const std::wstring& schema)
 {
-    std::string sql = "select c.relname from pg_catalog.pg_class c join pg_catalog.pg_namespace n "
-                      "on n.oid = c.relnamespace where n.nspname";
-    if (schema.empty()) {
-        sql += " NOT IN ('pg_catalog', 'information_schema', 'pg_toast')";
-    } else {
-        sql += '=';
-        pgs_append_literal(sql, std::wstring_view(schema));
-    }
-    sql += " order by 1";
-    std::vector<std::wstring> names;
-    for (const auto& row : run_catalog_query(conn, sql)) names.push_back(field_text(row[0]));
-    return names;
+    return read_schema_names(conn,
+                             "select c.relname from pg_catalog.pg_class c join pg_catalog.pg_namespace n "
+                             "on n.oid = c.relnamespace where n.nspname",
+                             schema, "'pg_catalog', 'information_schema', 'pg_toast'");
 }

@@ -148,36 +148,25 @@ void wizard_shell::move_to(int index, int direction)
 
 void wizard_shell::go_next()
 {
-    try {
-        const int index = currentId();
-        if (index < 0)
-            return;
-        wizard_page* page = m_pages[index];
-        const int r = page->on_next();
-        if (r == -1)
-            return;
-        const int target = r == 0 ? index + 1 : index_of(page_by_idd(r));
-        if (target < 0 || target >= static_cast<int>(m_pages.size()))
-            return;
-        if (!page->on_kill_active())
-            return;
-        move_to(target, target > index ? 1 : -1);
-    } catch (...) {
-        wizard_report_current_exception();
-    }
+    leave_page(&wizard_page::on_next, 1);
 }
 
 void wizard_shell::go_back()
+{
+    leave_page(&wizard_page::on_back, -1);
+}
+
+void wizard_shell::leave_page(int (wizard_page::*answer)(), int step)
 {
     try {
         const int index = currentId();
         if (index < 0)
             return;
         wizard_page* page = m_pages[index];
-        const int r = page->on_back();
+        const int r = (page->*answer)();
         if (r == -1)
             return;
-        const int target = r == 0 ? index - 1 : index_of(page_by_idd(r));
+        const int target = r == 0 ? index + step : index_of(page_by_idd(r));
         if (target < 0 || target >= static_cast<int>(m_pages.size()))
             return;
         if (!page->on_kill_active())

@@ -137,6 +137,9 @@ private:
     // The current page's answer (on_finish, on_cancel) decides whether the wizard closes;
     // an exception on the way is reported, the wizard stays.
     void close_if_page_agrees(bool (wizard_page::*agrees)(), const std::function<void()>& close);
+    // Next (step 1) or Back (step -1): the page's answer (on_next, on_back) names the page
+    // to go to, its neighbour or none; the page may still refuse to be left.
+    void leave_page(int (wizard_page::*answer)(), int step);
     void apply_buttons();
     void move_to(int index, int direction);
     int index_of(const wizard_page* page) const;

@@ -106,6 +106,23 @@ inline MYSQL* create_test_source(const std::string& source_name)
     return admin;
 }
 
+// Rows of a query in a PostgreSQL database, each row's fields joined by '|' (NULL as "NULL").
+inline std::vector<std::string> destination_rows(const std::string& dest_name, const std::string& sql)
+{
+    pqxx::connection c(test_env::pg_conninfo(dest_name));
+    pqxx::nontransaction tx(c);
+    std::vector<std::string> out;
+    for (const auto& row : tx.exec(sql)) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            if (i) line += '|';
+            line += row[static_cast<int>(i)].is_null() ? "NULL" : row[static_cast<int>(i)].c_str();
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
 // Drops a test's source database (closing the admin connection, when there is one) and its
 // destination database, whatever the test left open on them.
 inline void drop_test_databases(MYSQL* admin, const std::string& source_name, const std::string& dest_name)
@@ -171,21 +188,7 @@ protected:
             tx.exec("CREATE DATABASE \"" + dest_name + "\"");
     }
     // Rows of a destination query, each row's fields joined by '|' (NULL as "NULL").
-    std::vector<std::string> rows(const std::string& sql)
-    {
-        pqxx::connection c(test_env::pg_conninfo(dest_name));
-        pqxx::nontransaction tx(c);
-        std::vector<std::string> out;
-        for (const auto& row : tx.exec(sql)) {
-            std::string line;
-            for (std::size_t i = 0; i < row.size(); ++i) {
-                if (i) line += '|';
-                line += row[static_cast<int>(i)].is_null() ? "NULL" : row[static_cast<int>(i)].c_str();
-            }
-            out.push_back(line);
-        }
-        return out;
-    }
+    std::vector<std::string> rows(const std::string& sql) { return destination_rows(dest_name, sql); }
     bool dest_exists()
     {
         pqxx::connection c(test_env::pg_conninfo("postgres"));

@@ -69,22 +69,7 @@ protected:
     }
 
     // Rows of a destination query, each row's fields joined by '|'.
-    std::vector<std::string> rows(const std::string& sql)
-    {
-        pqxx::connection c(test_env::pg_conninfo(dest_name));
-        pqxx::nontransaction tx(c);
-        std::vector<std::string> out;
-        for (const auto& row : tx.exec(sql)) {
-            std::string line;
-            for (std::size_t i = 0; i < row.size(); ++i) {
-                if (i)
-                    line += '|';
-                line += row[static_cast<int>(i)].is_null() ? "NULL" : row[static_cast<int>(i)].c_str();
-            }
-            out.push_back(line);
-        }
-        return out;
-    }
+    std::vector<std::string> rows(const std::string& sql) { return destination_rows(dest_name, sql); }
 
     // Runs the conversion on the test's thread into a new destination database.
     void run_conversion()

@@ -68,6 +68,9 @@ std::wstring gui_finish_page::failure_summary(const conversion_failures& failure
         {failures.tables.load(), L"table", L"tables"},   {failures.rows.load(), L"row", L"rows"},
         {failures.indexes.load(), L"index", L"indexes"}, {failures.keys.load(), L"foreign key", L"foreign keys"},
         {failures.views.load(), L"view", L"views"},
+        {failures.sequences.load(), L"sequence", L"sequences"},
+        {failures.columns.load(), L"column default or property", L"column defaults or properties"},
+        {failures.keyless_merges.load(), L"merge without a key (rows appended)", L"merges without a key (rows appended)"},
     };
     std::wstring parts;
     for (const kind& k : kinds) {

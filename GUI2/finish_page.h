@@ -7,8 +7,7 @@
 #include <string>
 
 #include "GUI2/wizard_page.h"
-
-struct conversion_failures;
+#include "driver/conversion_failures.h"
 
 class gui_finish_page : public wizard_page {
     Q_OBJECT

@@ -5,7 +5,7 @@
 
 #include "SQL/sql_ddl_builders.h"
 #include "SQL/sql_engine.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "SQL/sql_handles.h"
 #include "SQL/sql_literals.h"
 #include "SQL/sql_exception.h"
@@ -480,7 +480,7 @@ void sql_database::create_views(const udb_view_list& new_views)
             query(L"CREATE OR REPLACE VIEW " + engine->get_safe_name(new_name) + L" AS " + refine_view_in(text));
         } catch (const tk_exception& e) {
             tk_write_log(2, "Error while creating view:\n%s\n", e.what());
-            udb_report_error(L"View '" + view + L"'", e);
+            udb_report_failure(udb_failure_of(udb_failure_kind::view, std::wstring(), L"View '" + view + L"'", e));
         }
     }
 }
@@ -554,7 +554,7 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& key
             tk_write_log(3, "Error while creating FK:\n%s\n", e.what());
             const std::wstring prefix = key.name.empty() ? key.table : L"Foreign key '" + key.name + L"'";
             tk_exception report(std::string("Cannot create foreign key. ") + e.what(), 0);
-            udb_report_error(prefix, report);
+            udb_report_failure(udb_failure_of(udb_failure_kind::foreign_key, key.table, prefix, report));
         }
     }
 }

@@ -42,7 +42,7 @@ public:
     // into a query test changes nothing.
     bool test_query(const std::wstring& statement) override;
     // Creates each foreign key (with an index on its columns where none begins with them);
-    // a key that fails is reported through udb_report_error and the next one follows. The
+    // a key that fails is reported and counted (udb_report_failure) and the next one follows. The
     // tables locked for a key are unlocked again and the session's foreign key checks are put
     // back as they were, whatever happens.
     void create_relationships(const std::vector<udb_relationship>& keys) override;

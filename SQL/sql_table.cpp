@@ -7,7 +7,7 @@
 
 #include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "SQL/sql_exception.h"
 #include "SQL/sql_field_finder.h"
 #include "SQL/sql_literals.h"
@@ -137,7 +137,7 @@ sql_table::~sql_table()
     } catch (const tk_exception& e) {
         tk_write_log(3, "Table '%s': ERROR '%s'", tk_unicode_to_utf8(name).c_str(), e.what());
         try {
-            udb_report_error(name, e);
+            udb_report_failure(udb_failure_of(udb_failure_kind::row, name, std::wstring(), e));
         } catch (...) {
             // An abort chosen while the table object goes ends nothing more than the table.
         }
@@ -466,7 +466,7 @@ void sql_table::append_record(udb_record& record)
                 // The rows collected so far are lost: the user must hear of it.
                 std::string table = tk_unicode_to_utf8(name);
                 tk_write_log(3, "Table '%s': ERROR '%s'", table.c_str(), e.what());
-                udb_report_error(name, e);
+                udb_report_failure(udb_failure_of(udb_failure_kind::row, name, std::wstring(), e));
             }
         }
     }

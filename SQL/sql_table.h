@@ -28,7 +28,7 @@ public:
 
     // Sends the pending multi-row statement; its rows are lost when the server refuses it, and
     // the sql_exception leaves. The destructor flushes too and reports a failure through
-    // udb_report_error (prefix: the table name).
+    // udb_report_failure (a row failure of the table).
     void flush();
     bool has_pending_rows() const noexcept { return !pending_insert.empty(); }
     // The size of the multi-row statement and the limit of a row for it (bytes).

@@ -24,6 +24,7 @@
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_recordset.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -106,7 +107,8 @@ void write_rows(benchmark::State& state, bool copy, std::int64_t rows, const cha
         auto rs = g_db->create_table1(tk_utf8_to_unicode(table_name(base)), s, none);
         state.ResumeTiming();
         for (std::int64_t i = 0; i < rows; ++i) rs->append_record(source.row(i));
-        rs.reset();  // the last batch is committed here
+        dynamic_cast<pgs_recordset&>(*rs).flush_rows();  // the last batch is committed here
+        rs.reset();
     }
     state.counters["rows"] = double(rows);
     state.counters["rows/s"] = benchmark::Counter(double(rows), benchmark::Counter::kIsIterationInvariantRate);
@@ -134,6 +136,7 @@ void BM_psql_copy(benchmark::State& state)
         udb_indexes none;
         auto rs = g_db->create_table1(L"bench_source", s, none);
         for (std::int64_t i = 0; i < g_rows; ++i) rs->append_record(source.row(i));
+        dynamic_cast<pgs_recordset&>(*rs).flush_rows();
     }
     if (std::system((base + "\"\\copy bench_source to '" + file + "'\"").c_str()) != 0) {
         state.SkipWithError("psql could not export the rows");

@@ -53,13 +53,31 @@ void exit_with_message(const std::string& text)
 
 std::string console_summary_line(const conversion_failures& failures)
 {
-    return tk_format("Conversion incomplete: %llu rows, %llu tables, %llu indexes, %llu foreign keys and %llu views "
-                     "were not converted",
-                     static_cast<unsigned long long>(failures.rows.load()),
-                     static_cast<unsigned long long>(failures.tables.load()),
-                     static_cast<unsigned long long>(failures.indexes.load()),
-                     static_cast<unsigned long long>(failures.keys.load()),
-                     static_cast<unsigned long long>(failures.views.load()));
+    std::string line =
+        tk_format("Conversion incomplete: %llu rows, %llu tables, %llu indexes, %llu foreign keys and %llu views "
+                  "were not converted",
+                  static_cast<unsigned long long>(failures.rows.load()),
+                  static_cast<unsigned long long>(failures.tables.load()),
+                  static_cast<unsigned long long>(failures.indexes.load()),
+                  static_cast<unsigned long long>(failures.keys.load()),
+                  static_cast<unsigned long long>(failures.views.load()));
+    // The kinds that only some runs meet are named when they happened.
+    struct kind {
+        std::uint64_t count;
+        const char* one;
+        const char* many;
+    };
+    const kind rarer[] = {
+        {failures.sequences.load(), "sequence was not set", "sequences were not set"},
+        {failures.columns.load(), "column default or property was not carried",
+         "column defaults or properties were not carried"},
+        {failures.keyless_merges.load(), "table had no key to merge on (its rows were appended)",
+         "tables had no key to merge on (their rows were appended)"},
+    };
+    for (const kind& k : rarer)
+        if (k.count)
+            line += "; " + std::to_string(k.count) + " " + (k.count == 1 ? k.one : k.many);
+    return line;
 }
 
 std::string console_progress_text(const std::wstring& line)

@@ -30,8 +30,9 @@ struct console_exit {
 // program with -1.
 [[noreturn]] void exit_with_message(const std::string& text);
 
-// The one line that tells what a finished run left out, every kind with its
-// count.
+// The one line that tells what a finished run left out: rows, tables, indexes,
+// foreign keys and views always with their counts, the rarer kinds (sequences,
+// column defaults, merges without a key) when they happened.
 std::string console_summary_line(const conversion_failures& failures);
 
 // Whether the conversion object's silent flag is set (false without one).

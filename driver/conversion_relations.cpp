@@ -5,7 +5,7 @@
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_exception.h"
@@ -57,10 +57,12 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
 {
     tk_write_log(2, "conversion_relations::create_keys(%d)", static_cast<int>(source_keys.size()));
     std::uint64_t failed = 0;
-    auto leave_out = [&](const std::wstring& label, const tk_exception& e) {
+    auto leave_out = [&](const std::wstring& table, const std::wstring& label, const tk_exception& e) {
         ++failed;
         tk_write_wlog(3, L"%s was not created", label.c_str());
-        udb_report_error(label, e);
+        udb_failure f = udb_failure_of(udb_failure_kind::foreign_key, table, label, e);
+        if (const auto* pg = dynamic_cast<const pgs_exception*>(&e)) f = pgs_failure_of(f.kind, table, label, *pg);
+        udb_report_failure(f);
     };
 
     std::vector<udb_relationship> keys;
@@ -74,7 +76,7 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         const std::wstring label = key_label(key, child->source);
         const table* parent = find(key.ref_table);
         if (!parent) {
-            leave_out(label, tk_exception(L"The referenced table '" + key.ref_table +
+            leave_out(child->source, label, tk_exception(L"The referenced table '" + key.ref_table +
                                               L"' was not converted; the key was not created.",
                                           0));
             continue;
@@ -95,14 +97,14 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
             mapped.pk_flds.push_back(m);
         }
         if (!missing.empty()) {
-            leave_out(label, tk_exception(L"Its column '" + missing + L"' was left out; the key was not created.", 0));
+            leave_out(child->source, label, tk_exception(L"Its column '" + missing + L"' was left out; the key was not created.", 0));
             continue;
         }
         try {
             // Checked before anything is written, so a script never holds half a list.
             pgs_base_db::checked_fk_rule(mapped);
         } catch (const pgs_exception& e) {
-            leave_out(label, e);
+            leave_out(child->source, label, e);
             continue;
         }
         keys.push_back(std::move(mapped));
@@ -116,15 +118,21 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
     // Live: one key at a time, so a refusal leaves out that key only.
     for (const udb_relationship& key : keys) {
         const std::wstring label = key_label(key, key.table);
+        udb_failure failure;
         try {
             dest.create_relationships({key});
+            continue;
         } catch (const pgs_exception& e) {
             if (e.sqlstate() == sqlstate_duplicate_object) {
                 tk_write_wlog(3, L"%s already exists", label.c_str());
                 continue;
             }
-            leave_out(label, e);
+            failure = pgs_failure_of(udb_failure_kind::foreign_key, key.table, label, e);
         }
+        // Reported outside the handler: an Abort chosen in the report leaves at once.
+        ++failed;
+        tk_write_wlog(3, L"%s was not created", label.c_str());
+        udb_report_failure(failure);
     }
     return failed;
 }

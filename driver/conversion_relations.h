@@ -1,7 +1,7 @@
 #pragma once
 // The foreign keys and views of a run. They are created after the rows of every work item,
 // so rows load in any order and a view finds its tables (and the views it reads) in place.
-// Whatever cannot be created is reported (udb_report_error) and counted; the rest goes on.
+// Whatever cannot be created is reported and counted (udb_report_failure); the rest goes on.
 
 #include <cstdint>
 #include <string>
@@ -25,8 +25,8 @@ public:
     // Creates the keys of the tables added with_keys, in the order the source gave them, each
     // with its tables and columns under their destination names. A key whose parent table is
     // not in place, whose column was left out, or that the destination refuses is reported
-    // and left out; a key the table already has (a run appending to existing tables) is kept
-    // without a word. Returns the number left out.
+    // and counted (kind foreign_key) and left out; a key the table already has (a run
+    // appending to existing tables) is kept without a word. Returns the number left out.
     std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest) const;
 
     // The views a run converts: every source view when `all`, otherwise the selected ones,

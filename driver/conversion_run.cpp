@@ -48,16 +48,28 @@ void report(const tk_exception& e, bool top_level)
         tk_write_log(3, "Error:\n%s", e.what());
 }
 
-void set_prefix(const std::wstring& name)
+// A failure of the run from an exception; a pgs_exception keeps the server's SQLSTATE and
+// statement.
+udb_failure failure_of(udb_failure_kind kind, const std::wstring& table, const tk_exception& e,
+                       std::int64_t record = -1)
 {
-    if (error_handler* eh = error_handler::try_instance())
-        eh->set_prefix(name);
+    udb_failure f = udb_failure_of(kind, table, std::wstring(), e);
+    if (const auto* pg = dynamic_cast<const pgs_exception*>(&e)) {
+        f.sqlstate = pg->sqlstate();
+        f.statement = pg->statement();
+    }
+    f.record = record;
+    return f;
 }
 
-void set_prefix(const std::wstring& name, std::uint64_t record_number)
+// A failure the run names itself (level 0).
+udb_failure failure_named(udb_failure_kind kind, const std::wstring& table, const std::wstring& text)
 {
-    if (error_handler* eh = error_handler::try_instance())
-        eh->set_prefix(name, static_cast<std::int64_t>(record_number));
+    udb_failure f;
+    f.kind = kind;
+    f.table = table;
+    f.text = tk_unicode_to_utf8(text);
+    return f;
 }
 
 // A line of at most progress_line_max characters that still ends with "\r\n".
@@ -141,6 +153,10 @@ private:
                       pgs_table_mutator* tm);
     // Merge and Synchronize into an existing table without a key: said once.
     void report_keyless(const std::wstring& full_name, udb_recordset& dst);
+    // After a live table's rows, whichever way they ended: the rows still on their way
+    // stored (refusals reported), then its auto-increment sequence set past them (a failure
+    // is reported); a lost server passes on.
+    void finish_live_table(const std::wstring& listed_name, pgs_recordset& live);
     void report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
                          const std::vector<std::uint64_t>& skipped);
     std::pair<std::wstring, std::wstring> split_full_name(const std::wstring& full) const;
@@ -157,30 +173,30 @@ private:
         if (auto* script = dynamic_cast<pgs_dmp_database*>(dest_.get()))
             script->writer().discard();
     }
-    void count_row_failure() { c_.failures.rows.fetch_add(1, std::memory_order_relaxed); }
     // Index names must avoid every table and view the run will create (one name space).
     void reserve_relation_names(const std::vector<std::size_t>& plan);
     // The views this run converts.
     udb_view_list views_of_run() const;
-    // Indexes the destination could not create so far, into the run's failure counts.
-    void count_index_failures();
     // Waits for the tables still being finished after their rows (keys, indexes) and
     // reports what failed there.
     void finish_tables();
-    // Runs one step of an item; its failure is reported under the item's name, a
-    // lost server passes on.
+    // Runs one step of an item; its failure is reported under the item's name as a failure
+    // of `kind`, a lost server passes on.
     template <class Step>
-    void report_failure_of(const std::wstring& listed_name, Step&& step)
+    void report_failure_of(udb_failure_kind kind, const std::wstring& listed_name, Step&& step)
     {
+        udb_failure failure;
         try {
             step();
+            return;
         } catch (const connection_lost_exception&) {
             throw;
         } catch (const tk_exception& e) {
             throw_if_lost(&e);
-            set_prefix(listed_name);
-            report(e, false);
+            failure = failure_of(kind, listed_name, e);
         }
+        // Reported outside the handler: an Abort chosen in the report leaves at once.
+        udb_report_failure(failure);
     }
     // Ends the run after a server was lost during the item.
     [[noreturn]] void end_on_lost(const lost_server& lost, const std::wstring& listed_name);
@@ -220,7 +236,8 @@ private:
     void restore_not_null(const std::wstring& listed_name, const std::wstring& full_name,
                           const std::vector<std::wstring>& dest_columns);
     conversion_relations relations_;       // tables in place, for the keys and views
-    std::uint64_t indexes_counted_ = 0;   // index failures already counted
+    // Source rows of the current item that never reached append_record, ascending.
+    std::vector<std::uint64_t> skipped_rows_;
 };
 
 void pelmora_convertor::run::throw_if_lost(const tk_exception* e, bool ask_destination) const
@@ -373,26 +390,27 @@ conversion_outcome pelmora_convertor::run::execute()
         item_result result = item_result::done;
         item_rows_kept_ = 0;
         try {
+            udb_failure failure;
+            bool failed = false;
             try {
                 result = convert_item(item);
             } catch (const connection_lost_exception&) {
                 throw;
             } catch (const tk_exception& e) {
                 throw_if_lost(&e);
-                c_.failures.tables.fetch_add(1, std::memory_order_relaxed);
-                set_prefix(item.first);
-                report(e, false);
+                failure = failure_of(udb_failure_kind::table, item.first, e);
+                failed = true;
             }
+            if (failed)
+                udb_report_failure(failure);
             // The indexes of a table created here are built once its recordset
             // is gone (its last rows committed, its sequence set), whichever way
             // the item ended, so a rerun in mode 3 finds its keys.
-            report_failure_of(item.first, [&] { dest_->build_deferred_indexes(); });
+            report_failure_of(udb_failure_kind::index, item.first, [&] { dest_->build_deferred_indexes(); });
         } catch (const lost_server& lost) {
             end_on_lost(lost, item.first);
         }
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
-        // Counted once the item is over: its indexes may be built after its rows.
-        count_index_failures();
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
             finish_tables();
@@ -404,8 +422,6 @@ conversion_outcome pelmora_convertor::run::execute()
     finish_tables();
     create_keys_and_views();
 
-    if (error_handler* eh = error_handler::try_instance())
-        eh->clear_prefix();
     c_.items_done.store(0, std::memory_order_relaxed);
     c_.items_total.store(0, std::memory_order_relaxed);
 
@@ -575,9 +591,20 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     }
 
     bool finished = true;
-    if (c_.record_count.load() != 0 && !c_.tab_def)
-        finished = copy_rows(listed_name, *src, *dst, tm);
-
+    auto* live = dynamic_cast<pgs_recordset*>(dst.get());
+    if (c_.record_count.load() != 0 && !c_.tab_def) {
+        try {
+            finished = copy_rows(listed_name, *src, *dst, tm);
+        } catch (const tk_exception&) {
+            // The rows given so far are stored, as before the failure, and the sequence
+            // goes past them all the same.
+            if (live)
+                finish_live_table(listed_name, *live);
+            throw;
+        }
+    }
+    if (live)
+        finish_live_table(listed_name, *live);
     dst.reset();
     if (finished && !watch_.positions.empty())
         restore_not_null(listed_name, full_name, dest_columns);
@@ -591,11 +618,10 @@ void pelmora_convertor::run::report_lost_defaults(const std::wstring& listed_nam
         const t_ftd& column = columns[i];
         if (!pgs_default_is_lost(column))
             continue;
-        set_prefix(listed_name);
-        report(tk_exception(L"Column '" + column.name + L"': the default " + column.default_value.to_wstring() +
-                                L" has no PostgreSQL form; the column arrives without a default",
-                            0),
-               false);
+        udb_report_failure(failure_named(udb_failure_kind::column, listed_name,
+                                      L"Column '" + column.name + L"': the default " +
+                                          column.default_value.to_wstring() +
+                                          L" has no PostgreSQL form; the column arrives without a default"));
     }
 }
 
@@ -610,27 +636,24 @@ void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, c
             continue;
         // The script's columns keep their quoted form, the live ones the catalog's text.
         const std::wstring column = pgs_unquote_name(dest_columns[at]);
-        set_prefix(listed_name);
         if (watch_.nulls[k] != 0) {
-            report(tk_exception(tk_wformat(L"Column '%s' stays nullable: %I64u rows arrived with NULL for a zero date",
-                                           column.c_str(), static_cast<unsigned long long>(watch_.nulls[k])),
-                                0),
-                   false);
+            udb_report_failure(failure_named(
+                udb_failure_kind::column, listed_name,
+                tk_wformat(L"Column '%s' stays nullable: %I64u rows arrived with NULL for a zero date",
+                           column.c_str(), static_cast<unsigned long long>(watch_.nulls[k]))));
             continue;
         }
         // Every row written had a value: the script's reader will find none NULL either.
-        // Live, the server checks the rows while the next table loads.
-        try {
-            dest_->run_after_rows(listed_name,
-                                  L"ALTER TABLE " + table + L" ALTER COLUMN " +
+        // Live, the server checks the rows while the next table loads; a refusal is reported
+        // and counted where it is met.
+        pgs_finish_step step;
+        step.table = listed_name;
+        step.sql = tk_unicode_to_utf8(L"ALTER TABLE " + table + L" ALTER COLUMN " +
                                       pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) +
-                                      L" SET NOT NULL",
-                                  "Cannot set NOT NULL: ");
-        } catch (const tk_exception& e) {
-            report(e, false);
-        } catch (const std::exception& e) {
-            report(tk_exception(std::string("Cannot set NOT NULL: ") + e.what(), 0), false);
-        }
+                                      L" SET NOT NULL");
+        step.failure_prefix = "Cannot set NOT NULL: ";
+        step.kind = udb_failure_kind::index;
+        dest_->run_after_rows(std::move(step));
     }
 }
 
@@ -647,12 +670,17 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
         // Texts travel as UTF-8; a row the chosen encoding cannot hold fails alone.
         live->set_client_encoding(c_.client_encoding);
     }
-    std::vector<std::uint64_t> skipped;  // source rows that never reached append_record
+    std::vector<std::uint64_t>& skipped = skipped_rows_;
+    skipped.clear();
 
+    bool stopped = false;
     src.reset();
     while (!src.is_eof()) {
-        if (c_.stop_requested())
-            return false;
+        if (c_.stop_requested()) {
+            // The rows given so far are stored: the run stops after the current row.
+            stopped = true;
+            break;
+        }
         const std::uint64_t row_number = c_.records_done.load(std::memory_order_relaxed) + 1;
         tk_write_log(1, "Converting %d record", static_cast<int>(row_number - 1));
         udb_record* out = nullptr;
@@ -689,11 +717,8 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
             tk_write_log(2, "pgs_exception: n_mode=%d, error=%d, sqlstate=%s", mode, e.get_error_code(),
                          e.sqlstate().c_str());
             throw_if_lost(&e);
-            if (!is_silent_refusal(mode, e.sqlstate())) {
-                count_row_failure();
-                set_prefix(listed_name, row_number);
-                report(e, false);
-            }
+            if (!is_silent_refusal(mode, e.sqlstate()))
+                udb_report_failure(failure_of(udb_failure_kind::row, listed_name, e, std::int64_t(row_number)));
         } catch (const udb_structure_exception&) {
             // The table cannot take the rows at all: one report for the item.
             throw;
@@ -704,9 +729,7 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
                 throw;
             if (!out && (skipped.empty() || skipped.back() != row_number))
                 skipped.push_back(row_number);
-            count_row_failure();
-            set_prefix(listed_name, row_number);
-            report(e, false);
+            udb_report_failure(failure_of(udb_failure_kind::row, listed_name, e, std::int64_t(row_number)));
         }
         src.next();
         c_.records_done.fetch_add(1, std::memory_order_relaxed);
@@ -722,7 +745,7 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
             report_rejected(listed_name, e, skipped);
         }
     }
-    return true;
+    return !stopped;
 }
 
 bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
@@ -770,10 +793,27 @@ void pelmora_convertor::run::report_keyless(const std::wstring& full_name, udb_r
             return;
     // Merge and Synchronize find existing rows by their key: without one every
     // row is appended again. Said once for the table, not per row.
-    set_prefix(full_name);
-    report(tk_exception(L"The table has no primary or unique key to merge on: its rows were appended.", 0), false);
-    if (error_handler* eh = error_handler::try_instance())
-        eh->clear_prefix();
+    udb_report_failure(failure_named(udb_failure_kind::keyless_merge, full_name,
+                                  L"The table has no primary or unique key to merge on: its rows were appended."));
+}
+
+void pelmora_convertor::run::finish_live_table(const std::wstring& listed_name, pgs_recordset& live)
+{
+    try {
+        live.flush_rows();
+    } catch (const pgs_rows_rejected_exception& e) {
+        throw_if_lost(&e);
+        report_rejected(listed_name, e, skipped_rows_);
+    }
+    udb_failure failure;
+    try {
+        live.set_sequence_after_rows();
+        return;
+    } catch (const pgs_exception& e) {
+        throw_if_lost(&e);
+        failure = failure_of(udb_failure_kind::sequence, listed_name, e);
+    }
+    udb_report_failure(failure);
 }
 
 void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, const pgs_rows_rejected_exception& e,
@@ -785,9 +825,10 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
                           static_cast<unsigned long long>(row.record_number));
             continue;
         }
-        count_row_failure();
-        set_prefix(listed_name, source_row_of(row.record_number, skipped));
-        report(pgs_exception(row.message), false);
+        udb_failure f = failure_named(udb_failure_kind::row, listed_name, tk_utf8_to_unicode(row.message));
+        f.sqlstate = row.sqlstate;
+        f.record = static_cast<std::int64_t>(source_row_of(row.record_number, skipped));
+        udb_report_failure(f);
     }
 }
 
@@ -819,27 +860,16 @@ void pelmora_convertor::run::end_on_lost(const lost_server& lost, const std::wst
     // Nothing more can be read or written: the run ends here, keeping what was
     // committed, with one message instead of one per row.
     dest_->discard_deferred_indexes();
-    if (error_handler* eh = error_handler::try_instance())
-        eh->clear_prefix();
     throw lost_during(lost, listed_name);
 }
 
 void pelmora_convertor::run::finish_tables()
 {
     try {
-        report_failure_of(c_.get_current_table(), [&] { dest_->wait_for_deferred_work(); });
+        report_failure_of(udb_failure_kind::index, c_.get_current_table(),
+                          [&] { dest_->wait_for_deferred_work(); });
     } catch (const lost_server& lost) {
         end_on_lost(lost, c_.get_current_table());
-    }
-    count_index_failures();
-}
-
-void pelmora_convertor::run::count_index_failures()
-{
-    const std::uint64_t total = dest_->indexes_failed();
-    if (total > indexes_counted_) {
-        c_.failures.indexes.fetch_add(total - indexes_counted_, std::memory_order_relaxed);
-        indexes_counted_ = total;
     }
 }
 
@@ -850,14 +880,11 @@ void pelmora_convertor::run::create_keys_and_views()
     if (c_.skip_idx)
         tk_write_log(3, "Tables were created without indexes: their foreign keys are not created");
     else
-        c_.failures.keys.fetch_add(relations_.create_keys(source_->get_relationships(), *dest_),
-                                   std::memory_order_relaxed);
+        relations_.create_keys(source_->get_relationships(), *dest_);
     const udb_view_list views = conversion_relations::in_dependency_order(views_of_run());
     if (!views.empty()) {
         dest_->set_view_schema(c_.pgs_schema);
-        const std::uint64_t before = dest_->views_failed();
         dest_->create_views(views);
-        c_.failures.views.fetch_add(dest_->views_failed() - before, std::memory_order_relaxed);
     }
 }
 
@@ -868,6 +895,8 @@ void pelmora_convertor::operator()()
     tk_write_log(2, "pelmora_convertor::operator()");
     conversion_outcome result = conversion_outcome::failed;
     failures.clear();
+    // Every failure reported during the run counts here, whichever thread or side meets it.
+    udb_failure_counting counting(failures);
     {
         init_conversion scope(m_finished, 0);
         tk_write_log(2, "b_case_sens=%d", b_case_sens ? 1 : 0);

@@ -5,7 +5,6 @@
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
-#include "UDB/udb_error_report.h"
 #include "driver/frontend_hooks.h"
 
 const error_code_entry pgs_error_table[2] = {
@@ -57,19 +56,15 @@ const error_code_entry mysql_error_table[12] = {
 error_handler::error_handler(int entry_count, const error_code_entry* table) : m_err_map(entry_count, table)
 {
     tk_write_log(2, "error_handler::ctor");
-    // The database sides report one failed item of a batch (a view, a foreign key, pending
-    // rows) through here and go on with the next one; Abort ends the batch.
-    if (try_instance() == this) {
-        udb_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
-            set_prefix(prefix);
-            handle(e, false);
-        });
-    }
+    // The run and the database sides report one failed item (a row, an index, a view) through
+    // here and go on with the next one; Abort ends the batch.
+    if (try_instance() == this)
+        udb_set_failure_reporter([this](const udb_failure& f) { report(f); });
 }
 
 error_handler::~error_handler()
 {
-    if (try_instance() == this) udb_set_error_reporter({});
+    if (try_instance() == this) udb_set_failure_reporter({});
 }
 
 void error_handler::load_err_map(int entry_count, const error_code_entry* table)
@@ -78,40 +73,19 @@ void error_handler::load_err_map(int entry_count, const error_code_entry* table)
     m_err_map.load_map(entry_count, table);
 }
 
-void error_handler::set_prefix(const std::wstring& table_name)
-{
-    std::string prefix = tk_unicode_to_ansi(table_name);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_prefix = std::move(prefix);
-}
-
-void error_handler::set_prefix(const std::wstring& table_name, std::int64_t record_number)
-{
-    // Formatted without a fixed buffer: a long query name keeps its record number.
-    std::string prefix = tk_unicode_to_ansi(table_name) + ", record #" + std::to_string(record_number);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_prefix = std::move(prefix);
-}
-
-void error_handler::clear_prefix()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_prefix.clear();
-}
-
-std::string error_handler::get_prefix() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_prefix;
-}
-
 std::string error_handler::form_message(const tk_exception& e) const
 {
-    std::string message = get_prefix();
+    std::string text = m_err_map.convert(e.get_error_code());
+    return text.empty() ? std::string(e.what()) : text;
+}
+
+std::string error_handler::form_message(const udb_failure& failure) const
+{
+    std::string message = tk_unicode_to_ansi(failure.where());
     if (!message.empty())
         message += ": ";
-    std::string text = m_err_map.convert(e.get_error_code());
-    message += text.empty() ? std::string(e.what()) : text;
+    std::string text = m_err_map.convert(failure.code);
+    message += text.empty() ? failure.text : text;
     return message;
 }
 
@@ -130,15 +104,29 @@ std::size_t error_handler::get_report_count() const
 void error_handler::handle(const tk_exception& e, bool top_level)
 {
     tk_write_log(2, "error_handler::handle");
+    show(e.get_level() == 2 ? std::string(e.what()) : form_message(e), e.get_level(), e.get_error_code(), top_level);
+}
+
+void error_handler::report(const udb_failure& failure)
+{
+    tk_write_log(2, "error_handler::report");
+    // The statement and the server's SQLSTATE go to the log: the user reads the server's text.
+    if (!failure.statement.empty() || !failure.sqlstate.empty())
+        tk_write_log(3, "%s: SQLSTATE %s, statement: %s", tk_unicode_to_utf8(failure.where()).c_str(),
+                     failure.sqlstate.c_str(), failure.statement.c_str());
+    show(failure.level == 2 ? failure.text : form_message(failure), failure.level, failure.code, false);
+}
+
+void error_handler::show(std::string message, int level, int code, bool top_level)
+{
     frontend_hooks& hooks = get_frontend_hooks();
 
-    if (e.get_level() == 2) {
-        tk_write_log(3, "Internal error:\n%s", e.what());
-        hooks.show_internal_error(e.what());
+    if (level == 2) {
+        tk_write_log(3, "Internal error:\n%s", message.c_str());
+        hooks.show_internal_error(message);
         hooks.end_process(-1);
     }
 
-    std::string message = form_message(e);
     tk_write_log(3, "Error:\n%s", message.c_str());
     std::replace(message.begin(), message.end(), '\n', ' ');
     {
@@ -148,14 +136,12 @@ void error_handler::handle(const tk_exception& e, bool top_level)
             m_error_list.push_back(message);
     }
 
-    if (e.get_level() == 1) {
+    if (level == 1) {
         tk_write_log(1, "Got 1-level error");
         // An error that ends the program is shown even to a silenced front end.
         if (!m_suppress || hooks.level1_ends_process()) {
-            tk_write_log(1, "Step 1");
             hooks.show_error(message);
-            tk_write_log(1, "Step 2");
-            auto range = m_help_topics.equal_range(e.get_error_code());
+            auto range = m_help_topics.equal_range(code);
             for (auto it = range.first; it != range.second; ++it)
                 hooks.display_help(it->second);
         }

@@ -2,13 +2,14 @@
 // The one place where a caught tk_exception becomes something the user sees.
 // A process-wide singleton built by each entry point right after the logger.
 // It turns an error code into a user text (two tables: the PostgreSQL one for
-// the constructor, the MySQL one for load_err_map), keeps a message prefix that
-// names the failing table (and record) and a flag that silences reports, and
-// reaches the user through the front-end hooks:
+// the constructor, the MySQL one for load_err_map), shows a failure of a run
+// (udb_failure) prefixed with where it happened, keeps a flag that silences
+// reports, and reaches the user through the front-end hooks:
 //   level 2  internal error: shown, then the program ends with -1;
 //   level 1  error: shown; the console then ends with -1;
 //   level 0  the user may continue, or abort the run (tk_final_exception).
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -17,6 +18,7 @@
 
 #include "TK/tk_exception.h"
 #include "TK/tk_singleton.h"
+#include "UDB/udb_failure.h"
 
 // The PostgreSQL error-code table (2 entries) and the MySQL one (12 entries),
 // keyed by 0x400000 + the MySQL error number.
@@ -37,13 +39,6 @@ public:
     template <std::size_t N>
     void load_err_map(const error_code_entry (&table)[N]) { load_err_map(static_cast<int>(N), table); }
 
-    // The prefix names the item that failed: the table name ...
-    void set_prefix(const std::wstring& table_name);
-    // ... or "table, record #N" for one row.
-    void set_prefix(const std::wstring& table_name, std::int64_t record_number);
-    void clear_prefix();
-    std::string get_prefix() const;
-
     // Reports one exception by its level (see the top of this file). Returns
     // for levels 0 and 1 unless the front end ends the program; throws
     // tk_final_exception when the user aborts a level-0 report and top_level
@@ -51,10 +46,17 @@ public:
     // except where the front end ends the program on errors (the console): an
     // error of level 1, and one that ended the run (top_level), always are.
     void handle(const tk_exception& e, bool top_level);
+    // Shows one failure of a run as handle does an exception of its level (never
+    // top level). The database sides and the run reach it through
+    // udb_report_failure, which has counted the failure already.
+    void report(const udb_failure& failure);
 
-    // The user text of a report: prefix + ": " (when set), then the code's
-    // text or else the exception's own message; line feeds kept.
+    // The user text of a report: the code's text or else the exception's own
+    // message; line feeds kept.
     std::string form_message(const tk_exception& e) const;
+    // The same for a failure, after where it happened and ": " ("orders, record
+    // #7: ...", "Index 'i' of table 't': ...").
+    std::string form_message(const udb_failure& failure) const;
 
     bool is_suppressed() const noexcept { return m_suppress; }
     void set_suppressed(bool on) noexcept { m_suppress = on; }
@@ -71,9 +73,10 @@ public:
     std::size_t get_report_count() const;
 
 private:
-    mutable std::mutex m_mutex;  // prefix and error list: a report may come from the run's thread
-    std::string m_prefix;
-    bool m_suppress = false;
+    void show(std::string message, int level, int code, bool top_level);
+
+    mutable std::mutex m_mutex;  // the error list: a report may come from the run's thread
+    std::atomic<bool> m_suppress{false};
     std::multimap<int, int> m_help_topics;
     tk_error_converter m_err_map;
     std::vector<std::string> m_error_list;

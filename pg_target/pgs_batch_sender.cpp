@@ -92,6 +92,24 @@ void pgs_batch_sender::commit_keep_errors() noexcept
     }
 }
 
+void pgs_batch_sender::abandon() noexcept
+{
+    if (!pending.empty())
+        tk_write_log(3, "%llu rows were not stored: their table was not finished",
+                     static_cast<unsigned long long>(pending.rows()));
+    pending.clear_rows();
+    release_connection();
+    if (m_pool) {
+        // The writers hold this sender's batches by its address: it must outlive them.
+        for (const auto& r : m_pool->wait(this)) rejected.push_back(r);
+        m_pool = nullptr;
+    }
+    for (const auto& r : rejected)
+        tk_write_log(3, "Record #%llu rejected: %s", static_cast<unsigned long long>(r.record_number),
+                     r.message.c_str());
+    rejected.clear();
+}
+
 void pgs_batch_sender::close_batch_for_other_work() noexcept
 {
     m_owned_conn = nullptr;

@@ -57,6 +57,9 @@ public:
     void commit_keep_errors() noexcept;
     // Takes over the rows refused by writer threads so far (does not wait).
     void collect();
+    // Drops the rows not handed on (nothing is sent) and waits for the batches
+    // already with the writer threads, logging the rows they refused.
+    void abandon() noexcept;
 
     void close_batch_for_other_work() noexcept override;
 

@@ -27,7 +27,7 @@ pqxx::result run_catalog_query(pgs_connection& conn, const std::string& sql)
         pqxx::work tx(conn.get(), "get_views");
         return tx.exec(sql);
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 

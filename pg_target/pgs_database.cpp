@@ -52,7 +52,7 @@ void pgs_base_db::build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer>
     auto builder = std::make_unique<pgs_indexes_initializer>(name, table->get_columns(), indexes,
                                                              table->get_names_map());
     if (!m_indexes_after_rows) {
-        add_indexes_failed(builder->build_indexes(*this));
+        builder->build_indexes(*this);
         return;
     }
     tk_write_wlog(2, L"Indexes of '%s' are built after its rows", name.c_str());
@@ -65,22 +65,19 @@ void pgs_base_db::build_deferred_indexes()
     pending.swap(m_deferred);
     pgs_table_finisher* finisher = pending.empty() ? nullptr : table_finisher();
     if (!finisher) {
-        for (auto& d : pending) add_indexes_failed(d.indexes->build_indexes(*this));
+        for (auto& d : pending) d.indexes->build_indexes(*this);
         return;
     }
     for (auto& d : pending) {
         std::vector<pgs_finish_step> steps = d.indexes->finish_steps();
         std::vector<pgs_finish_step> ready;
-        std::vector<std::wstring> unbuildable;
+        std::vector<udb_failure> unbuildable;
         for (auto& step : steps) {
-            if (step.sql.empty()) unbuildable.push_back(step.what);
+            if (step.sql.empty()) unbuildable.push_back(pgs_indexes_initializer::unbuildable_failure(step));
             else ready.push_back(std::move(step));
         }
         finisher->submit(std::move(ready));
-        for (const auto& what : unbuildable) {
-            add_indexes_failed(1);
-            udb_report_error(what, pgs_exception(pgs_indexes_initializer::unbuildable_reason()));
-        }
+        for (const auto& f : unbuildable) udb_report_failure(f);
     }
     report_finish_failures(finisher->collect());
 }
@@ -93,9 +90,8 @@ void pgs_base_db::wait_for_deferred_work()
 void pgs_base_db::report_finish_failures(std::vector<pgs_finish_failure> failures)
 {
     for (const auto& f : failures) {
-        if (f.lost) throw pgs_exception(f.reason);  // no SQLSTATE: the server did not answer
-        if (f.is_index) add_indexes_failed(1);
-        udb_report_error(f.what, pgs_exception(f.reason));
+        if (f.lost) throw pgs_exception(f.failure.text);  // no SQLSTATE: the server did not answer
+        udb_report_failure(f.failure);
     }
 }
 
@@ -114,21 +110,29 @@ pgs_table_finisher* pgs_base_db::table_finisher()
     return m_finisher.get();
 }
 
-void pgs_base_db::run_after_rows(const std::wstring& what, const std::wstring& statement,
-                                 const std::string& failure_prefix)
+void pgs_base_db::run_after_rows(pgs_finish_step step)
 {
     if (pgs_table_finisher* finisher = table_finisher()) {
-        pgs_finish_step step;
-        step.what = what;
-        step.sql = tk_unicode_to_utf8(statement);
-        step.failure_prefix = failure_prefix;
-        step.is_index = false;
         std::vector<pgs_finish_step> steps;
         steps.push_back(std::move(step));
         finisher->submit(std::move(steps));
         return;
     }
-    query(statement);
+    udb_failure failure;
+    try {
+        query(tk_utf8_to_unicode(step.sql));
+        return;
+    } catch (const pqxx::broken_connection&) {
+        throw pgs_exception::from_current(step.failure_prefix);
+    } catch (const pqxx::pqxx_exception&) {
+        failure = pgs_failure_of(step.kind, step.table, step.what, pgs_exception::from_current(step.failure_prefix));
+    } catch (const pgs_exception& e) {
+        if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
+        failure = pgs_failure_of(step.kind, step.table, step.what, pgs_exception::from_current(step.failure_prefix));
+    }
+    if (failure.statement.empty()) failure.statement = step.sql;
+    // Reported outside the handlers: an Abort chosen in the report leaves at once.
+    udb_report_failure(failure);
 }
 
 std::wstring pgs_base_db::add_full_name1(const std::wstring& name)
@@ -592,7 +596,8 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
         }
     } reset{this, own_schema};
     for (const auto& [view, definition] : list) {
-        tk_exception report(0);
+        const std::wstring label = L"View '" + view + L"'";
+        udb_failure failure;
         try {
             tk_write_wlog(2, L"Processing '%s'", view.c_str());
             tk_write_wlog(2, L"\t'%s'", definition.c_str());
@@ -613,20 +618,22 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
                                      tk_singleton<pgs_engine>::get_instance()->make_name3(
                                          own_schema ? m_view_schema + L"." + new_name : new_name, true) +
                                      L" AS " + refine_view_in(definition);
-            send_guarded(sql, L"View '" + view + L"'");
+            send_guarded(sql, label);
             continue;
+        } catch (const pgs_exception& e) {
+            failure = pgs_failure_of(udb_failure_kind::view, std::wstring(), label, e);
         } catch (const tk_exception& e) {
-            report = e;  // its own level: a script that cannot be written is not a view's error
-        } catch (const pqxx::pqxx_exception& e) {
-            report = tk_exception(e.base().what(), 0);
+            // Its own level: a script that cannot be written is not a view's error.
+            failure = udb_failure_of(udb_failure_kind::view, std::wstring(), label, e);
+        } catch (const pqxx::pqxx_exception&) {
+            failure = pgs_failure_of(udb_failure_kind::view, std::wstring(), label, pgs_exception::from_current());
         } catch (const std::exception& e) {
-            report = tk_exception(e.what(), 0);
+            failure = udb_failure_of(udb_failure_kind::view, std::wstring(), label, tk_exception(e.what(), 0));
         }
         // Reported outside the handlers: the user's Abort (tk_final_exception) leaves at once.
-        tk_write_log(2, "Error while creating view:\n%s\n", report.what());
-        ++m_views_failed;
-        note_left_out(L"View '" + view + L"'", report.what());
-        udb_report_error(L"View '" + view + L"'", report);
+        tk_write_log(2, "Error while creating view:\n%s\n", failure.text.c_str());
+        note_left_out(label, failure.text);
+        udb_report_failure(failure);
     }
 }
 
@@ -729,7 +736,7 @@ void pgs_database::read_tables(const std::wstring& schema)
         for (const auto& row : r) add_full_name2(field_text(row[0]), field_text(row[1]));
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(2, "Got pgs_exception");
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 
@@ -844,7 +851,7 @@ void pgs_database::create_schema(const std::wstring& name)
         query(sql);
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(2, "ERROR: %s", e.base().what());
-        throw pgs_exception(std::string("Cannot create schema:") + e.base().what());
+        throw pgs_exception::from_current("Cannot create schema: ");
     }
 }
 
@@ -964,7 +971,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
         tx.commit();
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "%s", e.base().what());
-        throw pgs_exception("Cannot drop table: " + tk_unicode_to_utf8(folded));
+        throw pgs_exception::from_current("Cannot drop table " + tk_unicode_to_utf8(folded) + ": ");
     }
     // The list holds names as the server or the creation gave them.
     return udb_database::delete_tab(get_full_name(folded));
@@ -1005,8 +1012,8 @@ void pgs_database::get_schema_info(std::vector<std::wstring>& schemas)
             schemas.push_back(field_text(row[0]));
             tk_write_wlog(1, L"got schema: %s", schemas.back().c_str());
         }
-    } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current();
     }
 }
 
@@ -1106,14 +1113,9 @@ void pgs_database::create_relationships(const std::vector<udb_relationship>& key
         };
         try {
             query(sql);
-        } catch (const pqxx::sql_error& e) {
+        } catch (const pqxx::pqxx_exception&) {
             drop_made_index();
-            throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " + e.what(),
-                                e.sqlstate());
-        } catch (const pqxx::pqxx_exception& e) {
-            drop_made_index();
-            throw pgs_exception("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': " +
-                                e.base().what());
+            throw pgs_exception::from_current("Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': ");
         }
     }
 }
@@ -1221,12 +1223,15 @@ void pgs_database::create_sequences(const std::vector<udb_sequence>& list)
     for (const udb_sequence& s : list) {
         const std::wstring sql = make_sequence_statement(s);
         tk_write_wlog(3, L"%s", sql.c_str());
+        udb_failure failure;
         try {
             query(sql);
-        } catch (const pqxx::pqxx_exception& e) {
-            tk_write_log(3, "%s", ("Cannot create sequence '" + tk_unicode_to_utf8(s.name) + "': " +
-                                   e.base().what()).c_str());
+            continue;
+        } catch (const pqxx::pqxx_exception&) {
+            failure = pgs_failure_of(udb_failure_kind::sequence, std::wstring(), L"Sequence '" + s.name + L"'",
+                                     pgs_exception::from_current("Cannot create sequence: "));
         }
+        udb_report_failure(failure);
     }
 }
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "UDB/udb_database.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_table_finisher.h"
 
@@ -79,12 +79,6 @@ public:
     // naming the key otherwise. Returns the rule trimmed.
     static std::wstring checked_fk_rule(const udb_relationship& key);
 
-    // Indexes (primary keys included) and views this database could not create (each one
-    // reported), counted from its opening; the run reads them for its end-of-run summary.
-    std::uint64_t indexes_failed() const noexcept { return m_indexes_failed; }
-    std::uint64_t views_failed() const noexcept { return m_views_failed; }
-    void add_indexes_failed(std::uint64_t n) noexcept { m_indexes_failed += n; }
-
     // The schema that create_views puts the views into, where the names of their texts are
     // looked up first (the tables' schema); empty or "public": the default.
     void set_view_schema(std::wstring schema) { m_view_schema = std::move(schema); }
@@ -95,7 +89,7 @@ public:
     // and all. Off by default.
     void set_indexes_after_rows(bool on) noexcept { m_indexes_after_rows = on; }
     // Builds the indexes held back for the tables created since the last call (a refused
-    // index is logged and the next one is built, as at creation). Where the database has a
+    // index is reported and the next one is built, as at creation). Where the database has a
     // table finisher they are handed to it and built while the next table loads; the
     // failures it met so far are reported here.
     void build_deferred_indexes();
@@ -105,10 +99,10 @@ public:
     void wait_for_deferred_work();
     // Forgets the indexes held back (their server is gone).
     void discard_deferred_indexes() noexcept;
-    // A statement that finishes a table after its rows (not an index; a refusal is reported
-    // naming `what`, its text after failure_prefix): on the table finisher when there is one,
-    // otherwise run now.
-    void run_after_rows(const std::wstring& what, const std::wstring& statement, const std::string& failure_prefix);
+    // A statement that finishes a table after its rows (step.sql; step.before is not run): on
+    // the table finisher when there is one, otherwise run now. A refusal is reported as a
+    // failure of step.kind naming step.what; a lost connection throws pgs_exception.
+    void run_after_rows(pgs_finish_step step);
 
 protected:
     // Builds the indexes of a table just created by `table` now, or keeps both builders
@@ -145,16 +139,14 @@ private:
         std::unique_ptr<pgs_schema_initializer> table;  // the columns and names the indexes use
         std::unique_ptr<pgs_indexes_initializer> indexes;
     };
-    // Reports the finisher's failures (an index refused counts as not created); a lost
-    // connection is thrown as a failure without the server's answer.
+    // Reports the finisher's failures; a lost connection is thrown as a failure without the
+    // server's answer.
     void report_finish_failures(std::vector<pgs_finish_failure> failures);
 
     bool m_indexes_after_rows = false;
     std::unique_ptr<pgs_table_finisher> m_finisher;
     bool m_finisher_started = false;
     std::vector<deferred_indexes> m_deferred;
-    std::uint64_t m_indexes_failed = 0;
-    std::uint64_t m_views_failed = 0;
     std::wstring m_view_schema;
 };
 
@@ -200,11 +192,12 @@ public:
     // the operation with pgs_exception "Cannot create foreign key '<name>': <reason>"; keys
     // created before stay.
     void create_relationships(const std::vector<udb_relationship>& keys) override;
-    // CREATE SEQUENCE IF NOT EXISTS per record; a failure is logged and the next follows.
+    // CREATE SEQUENCE IF NOT EXISTS per record; a failure is reported (kind sequence) and the
+    // next follows.
     void create_sequences(const std::vector<udb_sequence>& sequences) override;
     // CREATE OR REPLACE VIEW per (name, SELECT text); texts that are not a SELECT are skipped,
     // names PostgreSQL refuses get a safe name (entered in the names map); a failure is
-    // reported through udb_report_error and the next view follows.
+    // reported (udb_report_failure, kind view) and the next view follows.
     void create_views(const udb_view_list& views) override;
     // Makes sure the columns of the table (mapped through its field map) are covered by a
     // unique index, which PostgreSQL requires of a foreign key's referenced side: when the

@@ -160,7 +160,7 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
         tk_write_log(1, "The connection has been established");
         return;
     } catch (const pqxx::pqxx_exception& e) {
-        if (!database.empty()) throw pgs_exception(e.base().what());
+        if (!database.empty()) throw pgs_exception::from_current();
     }
     // No database was named and "postgres" was refused: let the server pick.
     tk_write_log(3, "Connecting to PostgreSQL server (2)...");
@@ -171,7 +171,7 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
         m_connection = std::move(fresh);
         tk_write_log(1, "The connection has been established");
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 
@@ -197,7 +197,7 @@ std::unique_ptr<pgs_database> pgs_engine::create_db(const std::wstring& name)
         pqxx::nontransaction tx(m_connection->get(), "create_db");
         tx.exec(sql);
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
     return open_db(name, 2, std::wstring());
 }
@@ -214,7 +214,7 @@ void pgs_engine::delete_db(const std::wstring& name)
         pqxx::nontransaction tx(m_connection->get(), "delete_db");
         tx.exec(sql);
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 
@@ -249,7 +249,7 @@ bool pgs_engine::is_db_exist(const std::wstring& name)
         tk_write_log(2, "result.size=%d", int(r.size()));
         return !r.empty();
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 

@@ -3,6 +3,7 @@
 #include <pqxx/except>
 
 #include "TK/tk_log.h"
+#include "UDB/udb_failure.h"
 
 pgs_exception::pgs_exception(const std::string& message) : tk_exception(message.c_str(), 0)
 {
@@ -13,10 +14,35 @@ pgs_exception::pgs_exception(const char* message) : pgs_exception(std::string(me
 {
 }
 
-pgs_exception::pgs_exception(const std::string& message, std::string sqlstate)
+pgs_exception::pgs_exception(const std::string& message, std::string sqlstate, std::string statement)
     : pgs_exception(message)
 {
     m_sqlstate = std::move(sqlstate);
+    m_statement = std::move(statement);
+}
+
+pgs_exception pgs_exception::from_current(const std::string& prefix)
+{
+    try {
+        throw;
+    } catch (const pqxx::sql_error& x) {
+        return pgs_exception(prefix + x.what(), x.sqlstate(), x.query());
+    } catch (const pqxx::pqxx_exception& x) {
+        return pgs_exception(prefix + x.base().what());
+    } catch (const pgs_exception& x) {
+        if (prefix.empty()) return x;
+        pgs_exception out(prefix + x.what(), x.sqlstate(), x.statement());
+        out.set_level(x.get_level());
+        return out;
+    }
+}
+
+udb_failure pgs_failure_of(udb_failure_kind kind, std::wstring table, std::wstring object, const pgs_exception& e)
+{
+    udb_failure f = udb_failure_of(kind, std::move(table), std::move(object), e);
+    f.sqlstate = e.sqlstate();
+    f.statement = e.statement();
+    return f;
 }
 
 namespace {

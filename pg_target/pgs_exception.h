@@ -5,8 +5,9 @@
 //
 // An error the server raised keeps the server's SQLSTATE (five characters,
 // e.g. "23505" for a duplicate key), so callers decide by the error's class,
-// never by its message text. Failures this side names itself, and library
-// errors without a server answer (a lost connection), have an empty one.
+// never by its message text, and the statement it refused, for the log.
+// Failures this side names itself, and library errors without a server answer
+// (a lost connection), have an empty SQLSTATE.
 
 #include <cstdint>
 #include <exception>
@@ -14,20 +15,32 @@
 #include <vector>
 
 #include "TK/tk_exception.h"
+#include "UDB/udb_failure.h"
 
 class pgs_exception : public tk_exception {
 public:
     // An empty message becomes tk_exception's default text.
     explicit pgs_exception(const std::string& message);
     explicit pgs_exception(const char* message);
-    pgs_exception(const std::string& message, std::string sqlstate);
+    pgs_exception(const std::string& message, std::string sqlstate, std::string statement = std::string());
+
+    // The exception in flight (a client-library error or a pgs_exception) as a pgs_exception
+    // whose message is `prefix` and the error's own text, keeping its SQLSTATE and statement.
+    // Call inside a catch block only; any other exception passes on.
+    static pgs_exception from_current(const std::string& prefix = std::string());
 
     // The server's SQLSTATE, or "" when the server gave none.
     const std::string& sqlstate() const noexcept { return m_sqlstate; }
+    // The statement the server refused, or "" when unknown.
+    const std::string& statement() const noexcept { return m_statement; }
 
 private:
     std::string m_sqlstate;
+    std::string m_statement;
 };
+
+// A failure of `kind` from a pgs_exception: its text, level, SQLSTATE and statement.
+udb_failure pgs_failure_of(udb_failure_kind kind, std::wstring table, std::wstring object, const pgs_exception& e);
 
 // SQLSTATE of a row whose unique key (primary key or unique index) already exists.
 inline constexpr const char* pgs_sqlstate_unique_violation = "23505";

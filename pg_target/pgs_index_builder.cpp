@@ -4,7 +4,6 @@
 
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
-#include "UDB/udb_error_report.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 
@@ -115,6 +114,7 @@ std::vector<pgs_finish_step> pgs_indexes_initializer::finish_steps() const
     std::vector<pgs_finish_step> steps;
     for (const auto& index : m_indexes) {
         pgs_finish_step step;
+        step.table = m_table;
         step.what = (index.primary ? L"Primary key '" : L"Index '") + index.name + L"' of table '" + m_table + L"'";
         step.before = tk_unicode_to_utf8(make_drop_statement(index));
         step.sql = tk_unicode_to_utf8(make_index_statement(index));
@@ -136,27 +136,38 @@ std::size_t pgs_indexes_initializer::build_indexes(udb_database& db)
         }
         if (step.sql.empty()) {
             ++failed;
-            udb_report_error(step.what, pgs_exception(unbuildable_reason()));
+            udb_report_failure(unbuildable_failure(step));
             continue;
         }
         tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
-        std::string reason;
+        udb_failure failure;
         try {
             db.query(tk_utf8_to_unicode(step.sql));
             continue;
-        } catch (const pqxx::broken_connection& e) {
+        } catch (const pqxx::broken_connection&) {
             // Not a refusal of this index: the server is gone, and so is every later one.
-            throw pgs_exception(step.failure_prefix + e.what());
+            throw pgs_exception::from_current(step.failure_prefix);
         } catch (const pqxx::pqxx_exception&) {
-            reason = pgs_failure_text(std::current_exception());
+            failure = pgs_failure_of(step.kind, step.table, step.what, pgs_exception::from_current(step.failure_prefix));
         } catch (const pgs_exception& e) {
             if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
-            reason = pgs_failure_text(std::current_exception());
+            failure = pgs_failure_of(step.kind, step.table, step.what, pgs_exception::from_current(step.failure_prefix));
         }
-        tk_write_log(3, "%s", (step.failure_prefix + step.sql + ". " + reason).c_str());
+        if (failure.statement.empty()) failure.statement = step.sql;
+        tk_write_log(3, "%s", (step.failure_prefix + step.sql + ". " + failure.text).c_str());
         // Reported outside the handlers: an Abort chosen in the report leaves at once.
         ++failed;
-        udb_report_error(step.what, pgs_exception(step.failure_prefix + reason));
+        udb_report_failure(failure);
     }
     return failed;
+}
+
+udb_failure pgs_indexes_initializer::unbuildable_failure(const pgs_finish_step& step)
+{
+    udb_failure f;
+    f.kind = step.kind;
+    f.table = step.table;
+    f.object = step.what;
+    f.text = unbuildable_reason();
+    return f;
 }

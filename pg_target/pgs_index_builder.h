@@ -31,18 +31,20 @@ public:
     pgs_indexes_initializer& operator=(const pgs_indexes_initializer&) = delete;
 
     // Sends DROP INDEX IF EXISTS and the index statement of every converted index. An index
-    // that cannot be created is reported (udb_report_error) and the next one follows; returns
-    // how many were not created.
+    // that cannot be created is reported and counted (udb_report_failure, kind index) and the
+    // next one follows; returns how many were not created. A lost connection throws.
     std::size_t build_indexes(udb_database& db);
 
     // The same work as steps for a table finisher, one per converted index, in order. An
     // index that names a column the table lacks has an empty statement: the caller reports
-    // it (unbuildable_reason()) instead of running it.
+    // it (unbuildable_failure()) instead of running it.
     std::vector<pgs_finish_step> finish_steps() const;
     static const char* unbuildable_reason() noexcept
     {
         return "it names a column the table does not have; it was not created";
     }
+    // The failure of a step whose index names a column the table lacks.
+    static udb_failure unbuildable_failure(const pgs_finish_step& step);
 
     // The converted indexes: final names, fields translated to final column names.
     const udb_indexes& get_indexes() const noexcept { return m_indexes; }

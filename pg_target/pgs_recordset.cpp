@@ -456,22 +456,21 @@ void pgs_recordset::reset_sequence()
 pgs_recordset::~pgs_recordset()
 {
     tk_write_log(2, "pgs_recordset::~pgs_recordset");
-    try {
-        m_impl->cursor.close();
-        m_impl->sender.commit();
-        for (const auto& r : m_impl->sender.rejected)
-            tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)r.record_number, r.message.c_str());
-        m_impl->sender.rejected.clear();
-        if (database && !(database->get_mode() & 0x01) && !m_auto_increment.empty() && sql_text.empty())
-            reset_sequence();
-    } catch (const pqxx::pqxx_exception& e) {
-        tk_write_log(3, "ERROR: %s", e.base().what());
-    } catch (const std::exception& e) {
-        tk_write_log(3, "ERROR: %s", e.what());
-    } catch (...) {
-        tk_write_log(3, "UNKNOWN ERROR");
-    }
+    m_impl->cursor.close();
+    m_impl->sender.abandon();
     tk_write_log(1, "pgs_recordset::~pgs_recordset - END");
+}
+
+void pgs_recordset::set_sequence_after_rows()
+{
+    if (!database || (database->get_mode() & 0x01) || m_auto_increment.empty() || !sql_text.empty()) return;
+    m_impl->sender.commit();
+    try {
+        reset_sequence();
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current("Cannot set the sequence of column '" +
+                                          tk_unicode_to_utf8(m_auto_increment) + "': ");
+    }
 }
 
 // ---------------------------------------------------------------------------

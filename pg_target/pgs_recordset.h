@@ -64,9 +64,10 @@ public:
     // has both 0x20 and 0x40, primary key, indexes and foreign keys.
     pgs_recordset(pgs_database* database, std::wstring name,
                   std::vector<udb_relationship>* foreign_keys, std::int32_t mode);
-    // Completes and commits an open COPY (refused rows are only logged here:
-    // call flush_rows() first to have them reported), then sets the sequence
-    // of the auto-increment column past the column's highest value.
+    // Sends nothing (a failure here could not be reported): rows not stored by
+    // flush_rows() are dropped, as an uncommitted transaction is, and batches
+    // already with the writer threads are waited for (their refusals logged).
+    // Finish a table with flush_rows() and set_sequence_after_rows().
     ~pgs_recordset() override;
 
     void append_record(udb_record& record) override;
@@ -95,6 +96,14 @@ public:
     // pgs_rows_rejected_exception when rows were refused and not reported yet,
     // pgs_exception when the batch could not be stored at all.
     void flush_rows();
+
+    // After the rows (flush_rows() first: rows still on their way are stored
+    // here, their refusals kept for it): sets the sequence of the
+    // auto-increment column past the column's highest value, so the next value
+    // drawn never collides. Nothing to do for a query, a database opened
+    // read-only or a table without such a column. Throws pgs_exception (with
+    // the server's SQLSTATE and the statement) when the server refuses it.
+    void set_sequence_after_rows();
 
     const std::wstring& get_schema_name() const noexcept { return m_schema_name; }
     const std::wstring& get_table_name() const noexcept { return m_table_name; }

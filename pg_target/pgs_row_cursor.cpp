@@ -64,7 +64,7 @@ void pgs_row_cursor::open(pgs_connection& connection, const std::string& sql)
         m->cursor->get(m->block);
         m->row = 0;
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 

@@ -80,7 +80,7 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
         r = tx.exec(sql);
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "ERROR3: %s", e.base().what());
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
     tk_write_log(1, "pqxx::result.size=%d", int(r.size()));
     if (r.empty()) throw pgs_exception("Insufficient privileges to read table metadata.");
@@ -167,7 +167,7 @@ std::uint64_t pgs_read_query_columns(pgs_connection& conn, const std::wstring& s
         return r.size();
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(2, "ERROR: %s", e.base().what());
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
 }
 
@@ -181,7 +181,7 @@ std::uint64_t pgs_count_rows(pgs_connection& conn, const std::string& table_sql,
         pqxx::result r = tx.exec(sql);
         return r[0][0].as<std::uint64_t>();
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception("Cannot get number of records (" + tk_unicode_to_ansi(name) + "): " + e.base().what());
+        throw pgs_exception::from_current("Cannot get number of records (" + tk_unicode_to_ansi(name) + "): ");
     }
 }
 
@@ -257,7 +257,7 @@ pgs_catalog_keys pgs_read_table_keys(pgs_connection& conn, const std::wstring& s
             found.foreign_keys.push_back(std::move(k));
         }
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception(e.base().what());
+        throw pgs_exception::from_current();
     }
     return found;
 }

@@ -14,12 +14,17 @@ pgs_table_finisher::~pgs_table_finisher()
 {
     {
         std::lock_guard lock(m_mutex);
+        // A failure met from here on could only be logged: the steps not started are
+        // dropped (the run waits for them with wait() where it wants them).
+        for (const auto& step : m_queue)
+            tk_write_log(3, "%s: not built, the run ended first", tk_unicode_to_utf8(step.what).c_str());
+        m_queue.clear();
         m_stop = true;
     }
     m_changed.notify_all();
     m_thread.join();
     for (const auto& f : m_failures)
-        tk_write_log(3, "%s: %s", tk_unicode_to_utf8(f.what).c_str(), f.reason.c_str());
+        tk_write_log(3, "%s: %s", tk_unicode_to_utf8(f.failure.where()).c_str(), f.failure.text.c_str());
 }
 
 bool pgs_table_finisher::worth_having()
@@ -76,7 +81,11 @@ void pgs_table_finisher::thread_main()
             m_queue.pop_front();
             m_running_step = true;
         }
-        pgs_finish_failure failure{step.what, std::string(), step.is_index, false};
+        pgs_finish_failure failure;
+        failure.failure.kind = step.kind;
+        failure.failure.table = step.table;
+        failure.failure.object = step.what;
+        failure.failure.statement = step.sql;
         bool failed = false;
         if (!step.before.empty()) {
             try {
@@ -94,21 +103,25 @@ void pgs_table_finisher::thread_main()
             tx.exec(step.sql);
             tx.commit();
         } catch (const pqxx::broken_connection& e) {
-            failure.reason = step.failure_prefix + e.what();
+            failure.failure.text = step.failure_prefix + e.what();
             failure.lost = true;
+            failed = true;
+        } catch (const pqxx::sql_error& e) {
+            failure.failure.text = step.failure_prefix + e.what();
+            failure.failure.sqlstate = e.sqlstate();
             failed = true;
         } catch (const std::exception&) {
             try {
-                failure.reason = step.failure_prefix + pgs_failure_text(std::current_exception());
+                failure.failure.text = step.failure_prefix + pgs_failure_text(std::current_exception());
             } catch (const std::exception& e) {
-                failure.reason = step.failure_prefix + e.what();
+                failure.failure.text = step.failure_prefix + e.what();
             }
             failed = true;
         }
         {
             std::lock_guard lock(m_mutex);
             if (failed) {
-                tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), failure.reason.c_str());
+                tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), failure.failure.text.c_str());
                 m_failures.push_back(std::move(failure));
                 // Nothing more can be built without the server.
                 if (m_failures.back().lost) m_queue.clear();

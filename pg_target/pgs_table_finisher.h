@@ -5,7 +5,8 @@
 // takes in the next one's rows.
 //
 // Steps run one at a time, in the order given, each in a transaction of its own. A refused
-// step is kept as a failure (its object, the server's text) for the run's thread to report;
+// step is kept as a failure (udb_failure: its table and object, the server's text, SQLSTATE
+// and statement) for the run's thread to report;
 // nothing is reported from this thread. A lost connection drops the steps still queued and is
 // kept as one failure marked lost.
 
@@ -18,28 +19,30 @@
 #include <thread>
 #include <vector>
 
+#include "UDB/udb_failure.h"
+
 class pgs_connection;
 
 struct pgs_finish_step {
+    std::wstring table;           // the table finished, as reports name it
     std::wstring what;            // the object, as reports name it
     std::string before;           // run first, a failure ignored (DROP INDEX IF EXISTS ...); may be empty
     std::string sql;              // the statement
     std::string failure_prefix;   // put before the server's text in a report
-    bool is_index = true;         // a refusal counts among the indexes not created
+    udb_failure_kind kind = udb_failure_kind::index;  // what a refusal leaves out
 };
 
 struct pgs_finish_failure {
-    std::wstring what;
-    std::string reason;  // failure_prefix and the server's text
-    bool is_index = true;
-    bool lost = false;   // no answer: the connection is gone
+    udb_failure failure;  // the step's object, the server's text, SQLSTATE and statement
+    bool lost = false;    // no answer: the connection is gone
 };
 
 class pgs_table_finisher {
 public:
     // Takes over the connection and starts the thread.
     explicit pgs_table_finisher(std::unique_ptr<pgs_connection> conn);
-    // Runs the steps still queued, then ends the thread; failures not collected are logged.
+    // Drops the steps not started (logged), lets the one running end, then ends the thread;
+    // failures not collected are logged. Call wait() first to have every step run.
     ~pgs_table_finisher();
 
     pgs_table_finisher(const pgs_table_finisher&) = delete;

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "SQL/sql_database.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "SQL/sql_exception.h"
 #include "SQL/sql_sync.h"
 #include "SQL/sql_table.h"
@@ -30,11 +30,11 @@ struct captured_reports {
     std::vector<std::pair<std::wstring, std::string>> items;
     captured_reports()
     {
-        udb_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
-            items.emplace_back(prefix, e.what());
+        udb_set_failure_reporter([this](const udb_failure& f) {
+            items.emplace_back(f.where(), f.text);
         });
     }
-    ~captured_reports() { udb_set_error_reporter(nullptr); }
+    ~captured_reports() { udb_set_failure_reporter(nullptr); }
 };
 
 // A row of more than 1,000,000 bytes switches multi-row appends off for the engine; tests that

@@ -34,10 +34,22 @@ protected:
     // ended (with -1).
     std::pair<std::string, bool> report(const tk_exception& e)
     {
+        return capture([&] { handler.handle(e, false); });
+    }
+    // The same for a failure of a run in `table` (record -1: the table's own).
+    std::pair<std::string, bool> report(const wchar_t* table, std::int64_t record, const tk_exception& e)
+    {
+        udb_failure f = udb_failure_of(udb_failure_kind::row, table, L"", e);
+        f.record = record;
+        return capture([&] { udb_report_failure(f); });
+    }
+    template <class Act>
+    std::pair<std::string, bool> capture(Act act)
+    {
         ::testing::internal::CaptureStderr();
         bool ended = false;
         try {
-            handler.handle(e, false);
+            act();
         } catch (const console_exit& x) {
             ended = x.code == -1;
         }
@@ -50,18 +62,17 @@ protected:
     pelmora_convertor conv{convertor_form::console};
 };
 
-TEST_F(console_report_test, level_0_is_printed_on_one_line_with_its_prefix_and_the_work_goes_on)
+TEST_F(console_report_test, level_0_is_printed_on_one_line_with_its_place_and_the_work_goes_on)
 {
     handler.load_err_map(mysql_error_table);
-    handler.set_prefix(L"orders", 7);
     tk_exception e("first line\nsecond line", 0);
-    EXPECT_EQ(report(e), std::make_pair(std::string("Error:\norders, record #7: first line second line\n"), false));
+    EXPECT_EQ(report(L"orders", 7, e),
+              std::make_pair(std::string("Error:\norders, record #7: first line second line\n"), false));
 
     // A code of the MySQL table gives its text, line feeds turned into blanks.
     tk_exception denied("server text", 0);
     denied.set_error_code(0x400415);
-    handler.set_prefix(L"orders");
-    EXPECT_EQ(report(denied).first,
+    EXPECT_EQ(report(L"orders", -1, denied).first,
               "Error:\norders: Access denied. Verify the user name and password are correct, and you have the "
               "necessary privileges to connect to the target MySQL server.\n");
 }
@@ -76,9 +87,8 @@ TEST_F(console_report_test, silent_hides_level_0_but_never_an_error_that_ends_th
 {
     conv.set_silent(true);
     handler.set_suppressed(true);
-    handler.set_prefix(L"t");
-    EXPECT_EQ(report(tk_exception("row problem", 0)), std::make_pair(std::string(), false));
-    EXPECT_EQ(report(tk_exception("stop", 1)), std::make_pair(std::string("Error:\nt: stop\n"), true));
+    EXPECT_EQ(report(L"t", -1, tk_exception("row problem", 0)), std::make_pair(std::string(), false));
+    EXPECT_EQ(report(L"t", -1, tk_exception("stop", 1)), std::make_pair(std::string("Error:\nt: stop\n"), true));
     EXPECT_EQ(report(tk_exception("broken\nstate", 2)),
               std::make_pair(std::string("Internal error: broken\nstate\n"), true));
 }

@@ -1,9 +1,9 @@
-// The error handler: user texts by code, the prefix, and what each level does
+// The error handler: user texts by code, where a failure happened, and what each level does
 // through the front end.
 #include <gtest/gtest.h>
 
 #include "SQL/sql_exception.h"
-#include "UDB/udb_error_report.h"
+#include "UDB/udb_failure.h"
 #include "driver/driver_test_support.h"
 
 namespace {
@@ -74,22 +74,25 @@ TEST_F(error_handler_test, the_postgresql_table_keeps_its_texts)
     EXPECT_EQ(handler.form_message(with_code(-1032, 0)).rfind("Cannot connect to pgs server.", 0), 0u);
 }
 
-TEST_F(error_handler_test, a_row_prefix_names_table_and_record_and_the_log_form_keeps_line_feeds)
+TEST_F(error_handler_test, a_row_failure_names_table_and_record_and_the_log_form_keeps_line_feeds)
 {
-    handler.set_prefix(L"orders", 15);
-    const tk_exception e = with_code(0x400426, 0);
-    EXPECT_EQ(handler.form_message(e),
+    udb_failure row = udb_failure_of(udb_failure_kind::row, L"orders", L"", with_code(0x400426, 0));
+    row.record = 15;
+    EXPECT_EQ(handler.form_message(row),
               "orders, record #15: Duplicate field values being used for an unique index were found.\n"
               "See 'Troubleshooting' article of the product documentation\nfor solution.");
-    handler.handle(e, false);
+    handler.report(row);
     ASSERT_EQ(hooks.continues.size(), 1u);
     EXPECT_EQ(hooks.continues[0],
               "orders, record #15: Duplicate field values being used for an unique index were found. "
               "See 'Troubleshooting' article of the product documentation for solution.");
-    // The prefix stays for later reports until it is set again or cleared.
-    EXPECT_EQ(handler.get_prefix(), "orders, record #15");
-    handler.set_prefix(L"Ünïcode");
-    EXPECT_EQ(handler.form_message(tk_exception("x", 0)), "Ünïcode: x");
+    // Each failure carries its own place: nothing of it stays for the next report.
+    EXPECT_EQ(handler.form_message(tk_exception("x", 0)), "x");
+    EXPECT_EQ(handler.form_message(udb_failure_of(udb_failure_kind::table, L"Ünïcode", L"", tk_exception("x", 0))),
+              "Ünïcode: x");
+    EXPECT_EQ(handler.form_message(
+                  udb_failure_of(udb_failure_kind::index, L"t", L"Index 'i' of table 't'", tk_exception("x", 0))),
+              "Index 'i' of table 't': x");
 }
 
 TEST_F(error_handler_test, level_0_abort_throws_only_below_the_top_level)
@@ -103,15 +106,23 @@ TEST_F(error_handler_test, level_0_abort_throws_only_below_the_top_level)
     EXPECT_EQ(hooks.continues.size(), 2u);
 }
 
-// A failed view or foreign key of a batch reaches the handler through the database sides'
-// reporter, named by its prefix; Abort there ends the batch.
+// A failed view or foreign key of a batch reaches the handler through the reporter the handler
+// installs, named by its object, and is counted in the counts installed; Abort there ends the
+// batch, the failure counted all the same.
 TEST_F(error_handler_test, database_sides_report_failed_items_through_the_handler)
 {
-    udb_report_error(L"View 'v1'", tk_exception("no such table", 1));
+    udb_failure_counts counts;
+    udb_failure_counting counting(counts);
+    udb_report_failure(udb_failure_of(udb_failure_kind::view, L"", L"View 'v1'", tk_exception("no such table", 1)));
     ASSERT_EQ(hooks.errors.size(), 1u);
     EXPECT_EQ(hooks.errors[0], "View 'v1': no such table");
     hooks.answer.abort = true;
-    EXPECT_THROW(udb_report_error(L"Foreign key 'fk'", tk_exception("refused", 0)), tk_final_exception);
+    EXPECT_THROW(udb_report_failure(udb_failure_of(udb_failure_kind::foreign_key, L"t", L"Foreign key 'fk'",
+                                                   tk_exception("refused", 0))),
+                 tk_final_exception);
+    EXPECT_EQ(counts.views.load(), 1u);
+    EXPECT_EQ(counts.keys.load(), 1u);
+    EXPECT_EQ(counts.rows.load(), 0u);
 }
 
 TEST_F(error_handler_test, continue_with_do_not_show_again_silences_levels_0_and_1_but_still_lists_them)
@@ -155,7 +166,6 @@ TEST_F(error_handler_test, level_1_ends_the_program_only_where_the_front_end_say
 TEST_F(error_handler_test, an_internal_error_is_shown_unprefixed_and_ends_the_program_even_when_silenced)
 {
     handler.set_suppressed(true);
-    handler.set_prefix(L"t", 3);
     try {
         handler.handle(tk_mail_assertion("sql_db", 75), false);
         FAIL() << "an internal error ends the program";

@@ -15,6 +15,7 @@
 #include "pg_target/pgs_connection.h"
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_engine.h"
+#include "pg_target/pgs_recordset.h"
 #include "support/test_env.h"
 
 class pgs_live_suite : public ::testing::Test {
@@ -101,4 +102,15 @@ inline udb_record make_record(const std::vector<std::pair<std::wstring, ole_vari
     udb_record r;
     for (const auto& [n, v] : fields) r.emplace_back(n, 0u, v);
     return r;
+}
+
+// A table's end as the run does it: the rows stored, the auto-increment sequence set past
+// them, then the recordset let go (its destructor sends nothing).
+inline void finish_table(std::unique_ptr<udb_recordset>& rs)
+{
+    if (auto* live = dynamic_cast<pgs_recordset*>(rs.get())) {
+        live->flush_rows();
+        live->set_sequence_after_rows();
+    }
+    rs.reset();
 }

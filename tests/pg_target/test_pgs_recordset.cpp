@@ -68,7 +68,7 @@ TEST_P(value_round_trip, by_copy_and_by_insert)
         auto rs = create(table, {{L"id", VT_I4}, c.column});
         udb_record r = make_record({{L"id", ole_variant(1)}, {L"v", c.value}});
         rs->append_record(r);
-        rs.reset();
+        finish_table(rs);
         std::string got = sql1("select v::text from " + tk_unicode_to_utf8(table));
         std::string want = c.expected;
         if (std::string(c.what) == "unicode") want = "\u00e9\u4e2d\U0001F600";
@@ -87,7 +87,7 @@ TEST_F(pgs_recordset_live, a_chosen_client_encoding_does_not_garble_live_text)
         auto rs = create(table, {{L"v", VT_BSTR}});
         udb_record r = make_record({{L"v", ole_variant(L"caf\u00e9 \u20ac")}});
         rs->append_record(r);
-        rs.reset();
+        finish_table(rs);
         EXPECT_EQ(sql1("select length(v) from " + tk_unicode_to_utf8(table)), "6");
     }
 }
@@ -134,7 +134,7 @@ TEST_P(refused_row_in_a_batch, is_reported_alone_and_the_rest_is_stored)
     } catch (const pgs_rows_rejected_exception& e) {
         reports.insert(reports.end(), e.rows().begin(), e.rows().end());
     }
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(throws, 1);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].record_number, std::uint64_t(first_bad));
@@ -173,7 +173,7 @@ TEST_F(pgs_recordset_live, a_refused_row_early_in_a_batch_sent_in_many_pieces)
     } catch (const pgs_rows_rejected_exception& e) {
         for (const auto& row : e.rows()) refused.push_back(row.record_number);
     }
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(refused, std::vector<std::uint64_t>{3});
     EXPECT_EQ(sql1("select count(*) from midway"), "1999");
 }
@@ -199,7 +199,7 @@ TEST_F(pgs_recordset_live, refused_rows_of_the_last_batch_are_reported_by_flush_
     // The writer goes on after the report.
     udb_record r = make_record({{L"id", ole_variant(4)}});
     rs->append_record(r);
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from refused2"), "1,2,3,4");
 }
 
@@ -228,7 +228,7 @@ TEST_F(pgs_recordset_live, a_row_refused_by_an_existing_tables_check_fails_alone
         } catch (const pgs_exception& e) {
             errors.push_back(e.what());
         }
-        rs.reset();
+        finish_table(rs);
         ASSERT_EQ(errors.size(), 1u) << (copy ? "COPY" : "INSERT");
         EXPECT_NE(errors[0].find("check"), std::string::npos) << errors[0];
         EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from checked"), "1,3");
@@ -270,7 +270,7 @@ TEST_F(pgs_recordset_live, a_value_that_does_not_fit_fails_only_its_row)
                 EXPECT_NO_THROW(rs->append_record(r)) << x.id;
             }
         }
-        rs.reset();
+        finish_table(rs);
         EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from " + tk_unicode_to_utf8(table)), "1,5,7")
             << (copy ? "COPY" : "INSERT");
     }
@@ -300,7 +300,7 @@ TEST_F(pgs_recordset_live, a_row_over_a_million_bytes_goes_by_insert_alone)
         rs->append_record(after);
     }
     EXPECT_EQ(live.get_copy_count(), 4);
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(sql1("select string_agg(id::text || ':' || length(body), ',' order by id) from big"),
               "1:1,2:1000000,3:1000001,4:1,5:1");
 }
@@ -317,7 +317,7 @@ TEST_F(pgs_recordset_live, the_sequence_continues_after_the_highest_value)
             udb_record r = make_record({{L"id", ole_variant(i)}, {L"name", ole_variant(L"n")}});
             rs->append_record(r);
         }
-        rs.reset();
+        finish_table(rs);
         const std::string lower = tk_to_lower(table);
         EXPECT_EQ(sql1("insert into " + lower + "(name) values ('new') returning id"), "42");
     }
@@ -332,7 +332,7 @@ TEST_F(pgs_recordset_live, case_sensitive_names_keep_their_case_through_copy_and
         udb_record r = make_record({{L"Id", ole_variant(i)}, {L"Name", ole_variant(L"n")}});
         rs->append_record(r);
     }
-    rs.reset();
+    finish_table(rs);
     engine().is_case_sens = false;
     EXPECT_EQ(sql1("select count(*) from \"CaseS\".\"Ord\"\"ers\""), "2");
     EXPECT_EQ(sql1("insert into \"CaseS\".\"Ord\"\"ers\"(\"Name\") values ('x') returning \"Id\""), "10");
@@ -362,7 +362,7 @@ TEST_F(pgs_recordset_live, the_sequence_never_falls_below_the_seed)
                 udb_record r = make_record({{L"id", ole_variant(i)}, {L"name", ole_variant(L"n")}});
                 rs->append_record(r);
             }
-            rs.reset();
+            finish_table(rs);
             EXPECT_EQ(sql1("insert into " + table + "(name) values ('new') returning id"), c.next) << table;
         }
     }
@@ -391,7 +391,7 @@ TEST_F(pgs_recordset_live, a_text_with_a_zero_character_fails_its_row_alone)
             }
         }
         EXPECT_NO_THROW(dynamic_cast<pgs_recordset&>(*rs).flush_rows());
-        rs.reset();
+        finish_table(rs);
         const std::string message = "Column \"body\" contains a zero character, which PostgreSQL text cannot hold";
         EXPECT_EQ(errors, (std::vector<std::string>{message, message})) << (copy ? "COPY" : "INSERT");
         // Binary data keeps its zero bytes.
@@ -404,7 +404,7 @@ TEST_F(pgs_recordset_live, a_text_with_a_zero_character_fails_its_row_alone)
 TEST_F(pgs_recordset_live, an_empty_serial_table_starts_at_one)
 {
     auto rs = create(L"serial_empty", {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(sql1("insert into serial_empty(name) values ('new') returning id"), "1");
 }
 
@@ -422,7 +422,7 @@ TEST_F(pgs_recordset_live, fields_are_matched_by_name_ignoring_case_and_order)
         rs->append_record(r);
         udb_record missing = make_record({{L"orderid", ole_variant(8)}});
         EXPECT_THROW(rs->append_record(missing), tk_exception);
-        rs.reset();
+        finish_table(rs);
         EXPECT_EQ(sql1("select orderid || note || order_date from " + tk_unicode_to_utf8(table)), "7hid");
     }
 }
@@ -445,6 +445,7 @@ TEST_F(pgs_recordset_live, a_table_reads_back_with_its_keys_indexes_and_rows)
                                         {L"price", ole_variant::from_string("12.50", VT_DECIMAL)}});
             rs->append_record(r);
         }
+        finish_table(rs);
     }
     auto rs = db().get_table(L"public.readback", 8);
     EXPECT_EQ(rs->get_record_count(), 250u);
@@ -516,6 +517,7 @@ TEST_F(pgs_recordset_live, awkward_values_read_back_through_the_cursor)
         udb_record r2 = make_record({{L"id", ole_variant(2)}, {L"t", ole_variant(L"")}, {L"b", ole_variant()}});
         rs->append_record(r1);
         rs->append_record(r2);
+        finish_table(rs);
     }
     auto rs = db().get_table(L"public.awkward", 8);
     rs->reset();
@@ -557,6 +559,7 @@ TEST_F(pgs_recordset_live, update1_changes_the_row_with_the_records_key)
         auto rs = create(L"upd", {{L"id", VT_I4}, {L"name", VT_BSTR, 20}, {L"qty", VT_I4}}, idx);
         udb_record r = make_record({{L"id", ole_variant(5)}, {L"name", ole_variant(L"old")}, {L"qty", ole_variant(1)}});
         rs->append_record(r);
+        finish_table(rs);
     }
     auto rs = db().get_table(L"public.upd", 8);
     udb_record r = make_record({{L"ID", ole_variant(5)}, {L"name", ole_variant(L"it's new")}, {L"qty", ole_variant(9)}});
@@ -575,6 +578,7 @@ TEST_F(pgs_recordset_live, update1_without_a_key_index_does_nothing)
         auto rs = create(L"nokey", {{L"id", VT_I4}, {L"name", VT_BSTR, 20}});
         udb_record r = make_record({{L"id", ole_variant(1)}, {L"name", ole_variant(L"a")}});
         rs->append_record(r);
+        finish_table(rs);
     }
     auto rs = db().get_table(L"public.nokey", 8);
     udb_record r = make_record({{L"id", ole_variant(1)}, {L"name", ole_variant(L"b")}});
@@ -593,6 +597,7 @@ TEST_F(pgs_recordset_live, keyed_filter_update2_and_deletes)
                                         {L"bin", bytes({0, 0xab})}, {L"v", ole_variant(0)}});
             rs->append_record(r);
         }
+        finish_table(rs);
     }
     auto rs = db().get_table(L"public.kd", 8);
     EXPECT_EQ(rs->get_filter_subquery(L"<id>5</id><code>A&amp;B</code>"), L"\"id\"='5'  and \"code\"='A&B' ");
@@ -643,7 +648,7 @@ TEST_P(key_conflict_test, insert_statements_keep_or_replace_the_existing_row)
         udb_record r = make_record({{L"id", ole_variant(id)}, {L"name", ole_variant(name)}, {L"qty", ole_variant(qty)}});
         rs->append_record(r);
     }
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(sql1("select string_agg(id || '|' || name || '|' || qty, ',' order by id, qty, name) from kc"), c.expected);
 }
 
@@ -714,7 +719,7 @@ TEST_F(pgs_recordset_live, a_refused_row_carries_the_servers_sqlstate)
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].sqlstate, pgs_sqlstate_unique_violation) << refused[0].message;
     EXPECT_EQ(refused[1].sqlstate, "23514") << refused[1].message;
-    rs.reset();
+    finish_table(rs);
     EXPECT_EQ(sql1("select string_agg(id::text, ',' order by id) from states"), "1,4,6");
 }
 
@@ -737,7 +742,7 @@ TEST_F(pgs_recordset_live, a_row_the_chosen_encoding_cannot_hold_fails_alone_and
                 errors.push_back(e.what());
             }
         }
-        rs.reset();
+        finish_table(rs);
         ASSERT_EQ(errors.size(), 2u);
         EXPECT_EQ(errors[0], "Column \"name\": character '\xe2\x82\xac' (U+20AC) cannot be represented in "
                              "encoding LATIN1");

@@ -42,13 +42,13 @@ struct captured_reports {
 
     captured_reports()
     {
-        udb_set_error_reporter([this](const std::wstring& prefix, const tk_exception& e) {
-            prefixes.push_back(prefix);
-            texts.push_back(e.what());
+        udb_set_failure_reporter([this](const udb_failure& f) {
+            prefixes.push_back(f.where());
+            texts.push_back(f.text);
             if (abort) throw tk_final_exception();
         });
     }
-    ~captured_reports() { udb_set_error_reporter({}); }
+    ~captured_reports() { udb_set_failure_reporter({}); }
 };
 
 udb_relationship key(const wchar_t* name, const wchar_t* table, const wchar_t* ref_table,

@@ -167,6 +167,7 @@ TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_st
         {
             auto live = db().create_table1(live_table, s, none);
             EXPECT_EQ(append_all(*live), expected);
+            finish_table(live);
         }
         {
             pgs_dump_options options;

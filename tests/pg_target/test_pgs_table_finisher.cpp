@@ -39,10 +39,14 @@ TEST_F(table_finisher_test, refused_step_is_kept_and_the_later_ones_run)
     finisher->submit(std::move(steps));
     const auto failures = finisher->wait();
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].what, L"Index of table 'f'");
+    const udb_failure& f = failures[0].failure;
+    EXPECT_EQ(f.object, L"Index of table 'f'");
+    EXPECT_EQ(f.kind, udb_failure_kind::index);
     EXPECT_FALSE(failures[0].lost);
-    EXPECT_NE(failures[0].reason.find("Cannot create index: "), std::string::npos) << failures[0].reason;
-    EXPECT_NE(failures[0].reason.find("duplicate"), std::string::npos) << failures[0].reason;
+    EXPECT_NE(f.text.find("Cannot create index: "), std::string::npos) << f.text;
+    EXPECT_NE(f.text.find("duplicate"), std::string::npos) << f.text;
+    EXPECT_EQ(f.sqlstate, "23505");
+    EXPECT_EQ(f.statement, "ALTER TABLE fin_a ADD CONSTRAINT fin_a_pk PRIMARY KEY (id)");
     EXPECT_EQ(sql1("SELECT count(*) FROM pg_indexes WHERE tablename = 'fin_a'"), "1");
     EXPECT_EQ(sql1("SELECT attnotnull::text FROM pg_attribute WHERE attrelid = 'fin_a'::regclass AND attname = 'v'"),
               "true");

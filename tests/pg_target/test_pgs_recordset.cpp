@@ -401,6 +401,24 @@ TEST_F(pgs_recordset_live, a_text_with_a_zero_character_fails_its_row_alone)
     }
 }
 
+// Letting a recordset go sends nothing, where a failure could not be reported: rows never
+// stored are dropped as an uncommitted transaction is, and the sequence stays where it was.
+TEST_F(pgs_recordset_live, letting_go_without_finishing_stores_nothing_and_sets_no_sequence)
+{
+    for (bool copy : {true, false}) {
+        engine().fast_insert = copy;
+        const std::string table = copy ? "unfinished_copy" : "unfinished_ins";
+        auto rs = create(tk_utf8_to_unicode(table), {{L"id", VT_I4, 0, 0, 0, 0, true}});
+        for (int i : {5, 6}) {
+            udb_record r = make_record({{L"id", ole_variant(i)}});
+            rs->append_record(r);
+        }
+        rs.reset();
+        EXPECT_EQ(sql1("select count(*) from " + table), "0") << table;
+        EXPECT_EQ(sql1("insert into " + table + " default values returning id"), "1") << table;
+    }
+}
+
 TEST_F(pgs_recordset_live, an_empty_serial_table_starts_at_one)
 {
     auto rs = create(L"serial_empty", {{L"id", VT_I4, 0, 0, 0, 0, true}, {L"name", VT_BSTR, 10}});

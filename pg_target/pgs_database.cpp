@@ -16,6 +16,7 @@
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
 #include "pg_target/pgs_view_text.h"
+#include "UDB/udb_view_text.h"
 #include "pg_target/pgs_writer_pool.h"
 
 namespace {
@@ -353,7 +354,8 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
         try {
             tk_write_wlog(2, L"Processing '%s'", view.c_str());
             tk_write_wlog(2, L"\t'%s'", definition.c_str());
-            if (!is_select_query(definition)) {
+            // A query: SELECT, (SELECT ...) or WITH ... SELECT.
+            if (!is_select_query(definition) && udb_view_reader(definition).main_scope() < 0) {
                 tk_write_log(2, "Skip non-select query");
                 continue;
             }

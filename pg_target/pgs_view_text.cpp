@@ -419,7 +419,9 @@ private:
                 return true;
             }
         }
-        if (has_output(own, column) || bare || !m_names) return false;
+        // GROUP BY and HAVING may name a result column too.
+        const bool may_name_output = n.clause == udb_clause::group_by || n.clause == udb_clause::having;
+        if ((may_name_output && has_output(own, column)) || bare || !m_names) return false;
         refuse(L"no table it reads has a column '" + column + L"' in the destination");
     }
 

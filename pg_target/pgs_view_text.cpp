@@ -157,6 +157,7 @@ public:
         columns();
         joins();
         time_functions();
+        divisions();
         return assemble();
     }
 
@@ -223,6 +224,8 @@ private:
                     refuse(L"it holds a backslash outside quotes");
                 } else if (m_reader.is_symbol(i, L'|') && m_reader.is_symbol(i + 1, L'|')) {
                     refuse(L"|| is OR in MySQL and joins texts in PostgreSQL");
+                } else if (m_reader.is_symbol(i, L'^')) {
+                    refuse(L"^ is exclusive OR in MySQL and a power in PostgreSQL");
                 }
                 break;
             default: break;
@@ -482,6 +485,49 @@ private:
         }
     }
 
+    // The token that closes the group opened at i: the matching ')' of '(', the END of CASE.
+    std::size_t group_end(std::size_t i) const
+    {
+        const bool parenthesis = m_reader.is_symbol(i, L'(');
+        int depth = 0;
+        for (std::size_t k = i; k != npos; k = m_reader.next(k)) {
+            if (parenthesis ? m_reader.is_symbol(k, L'(') : m_reader.is_word(k, L"case")) ++depth;
+            else if ((parenthesis ? m_reader.is_symbol(k, L')') : m_reader.is_word(k, L"end")) && --depth == 0) return k;
+        }
+        return npos;
+    }
+
+    // The last token of the operand that starts at token i (a literal, a name, a call, a
+    // parenthesized expression, CASE ... END, each maybe after a sign); npos when none.
+    std::size_t operand_end(std::size_t i) const
+    {
+        while (m_reader.is_symbol(i, L'-') || m_reader.is_symbol(i, L'+') || m_reader.is_symbol(i, L'~')) i = m_reader.next(i);
+        if (i == npos) return npos;
+        if (m_reader.is_symbol(i, L'(') || m_reader.is_word(i, L"case")) return group_end(i);
+        const udb_token_kind kind = tokens()[i].kind;
+        if (kind == udb_token_kind::number || kind == udb_token_kind::string) return i;
+        if (kind != udb_token_kind::word && kind != udb_token_kind::name) return npos;
+        std::size_t last = i;
+        for (std::size_t dot = m_reader.next(last); m_reader.is_symbol(dot, L'.'); dot = m_reader.next(last))
+            last = m_reader.next(dot);
+        if (last == npos) return npos;
+        const std::size_t open = m_reader.next(last);
+        return m_reader.is_symbol(open, L'(') ? group_end(open) : last;
+    }
+
+    // MySQL's / never cuts a fraction (7 / 2 is 3.5000); PostgreSQL's does between integers.
+    // The divisor becomes numeric, so both read 3.5.
+    void divisions()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'/')) continue;
+            const std::size_t end = operand_end(m_reader.next(i));
+            if (end == npos) refuse(L"it divides by something that cannot be told apart");
+            if (!m_given[end]) put(end, tokens()[end].text);
+            m_out[end] += L"::numeric";
+        }
+    }
+
     std::wstring assemble() const
     {
         const std::vector<udb_token>& t = tokens();
@@ -509,6 +555,7 @@ private:
                 // or a word running into the next.
                 const bool glue = (a == L'-' && b == L'-') || (a == L'/' && b == L'*') || (a == L'*' && b == L'/') ||
                                   (a == L'"' && b == L'"') || (a == L'\'' && b == L'\'') ||
+                                  (a == L'&' && (b == L'"' || b == L'\'')) ||
                                   (is_word_char(a) && (b == L'\'' || is_word_char(b)));
                 if (glue) out += L' ';
             }

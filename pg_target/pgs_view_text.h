@@ -11,9 +11,10 @@
 //    certainty (a table the run does not create, a column it left out or that several tables
 //    may hold, another database) refuses the view: it is never created over another table.
 //  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
-//    current-time functions lose their empty parentheses.
+//    current-time functions lose their empty parentheses; a divisor becomes numeric, since
+//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
-//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||.
+//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^.
 #include <string>
 #include <utility>
 #include <vector>

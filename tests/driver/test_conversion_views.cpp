@@ -80,6 +80,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_cross", "select a.id, b.id as bid from t a cross join t2 b"},
         {"v_comma", "select a.id, b.id as bid from t a, t2 b where a.id < 3"},
         {"v_now", "select id from t where now() > '2000-01-01'"},
+        {"v_divide", "select id, round(id / 2, 1) as half from t where id / 2 > 0.6"},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

@@ -320,6 +320,10 @@ INSTANTIATE_TEST_SUITE_P(
                     L"select current_timestamp, current_date, localtimestamp, current_timestamp(3) from t "
                     L"where now() > '2000-01-01'"},
         refine_case{"closing_semicolon_dropped", L"select 1; \r\n", L"select 1"},
+        // MySQL's division keeps the fraction.
+        refine_case{"divisions", L"select a / b, 7/2, x / (y + 1), `t`.`c` / -f(d), a / case when b then 1 else 2 end from t",
+                    L"select a / b::numeric, 7/2::numeric, x / (y + 1)::numeric, t.\"c\" / -f(d)::numeric, "
+                    L"a / case when b then 1 else 2 end::numeric from t"},
         // Refused: what PostgreSQL would read otherwise, or not as one statement.
         refine_case{"second_statement", L"select 1; drop table t", nullptr},
         refine_case{"backslash_command", L"select 1 \\! rm -rf x", nullptr},
@@ -330,6 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"hex_string", L"select X'41'", nullptr},
         refine_case{"bit_string", L"select b'1'", nullptr},
         refine_case{"pipes", L"select a || b from t", nullptr},
+        refine_case{"caret", L"select 2 ^ 3", nullptr},
         refine_case{"executable_comment", L"select 1 /*!50001 , 2 */", nullptr},
         refine_case{"dollar_word", L"select $x$ from t", nullptr},
         refine_case{"zero_character", L"select 'a\\0b'", nullptr}),

@@ -552,12 +552,12 @@ void udb_view_reader::read()
         for (;;) {
             const std::size_t dot = next(last);
             if (!is_symbol(dot, L'.')) break;
-            const std::size_t part = next(dot);
-            if (part == npos) break;
-            const udb_token& p = m_tokens[part];
-            if (p.kind == udb_token_kind::name || p.kind == udb_token_kind::word || is_symbol(part, L'*')) {
-                n.parts.push_back(part);
-                last = part;
+            const std::size_t piece = next(dot);
+            if (piece == npos) break;
+            const udb_token& p = m_tokens[piece];
+            if (p.kind == udb_token_kind::name || p.kind == udb_token_kind::word || is_symbol(piece, L'*')) {
+                n.parts.push_back(piece);
+                last = piece;
                 if (p.kind == udb_token_kind::symbol) break;
                 continue;
             }

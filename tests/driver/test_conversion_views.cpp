@@ -232,6 +232,22 @@ TEST_P(conversion_views_test, each_view_returns_the_rows_mysql_returns_or_is_ref
     }
 }
 
+TEST_F(driver_server_test, views_over_tables_a_later_run_keeps_read_their_renamed_columns)
+{
+    source("CREATE TABLE sys (id INT PRIMARY KEY, xmin INT, `q\"x` INT); INSERT INTO sys VALUES (1, 42, 7);"
+           "CREATE VIEW v_sys AS SELECT id, xmin, `q\"x` FROM sys");
+    conv->convert_views = true;
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->failures.views.load(), 0u) << testing::PrintToString(hooks.reports());
+    // Mode 2 keeps the table; the view is made again over the columns the first run named.
+    dest("DROP VIEW v_sys; INSERT INTO sys VALUES (2, 52, 8)");
+    conv->set_mode(2);
+    run();
+    EXPECT_EQ(conv->failures.views.load(), 0u) << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(rows("SELECT * FROM v_sys ORDER BY id"), (strings{"1|42|7", "2|52|8"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(forms, conversion_views_test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "script" : "live"; });
 

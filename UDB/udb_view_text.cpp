@@ -374,6 +374,7 @@ void udb_view_reader::read()
         }
     };
 
+    // next(npos) is the first token that counts.
     for (std::size_t i = next(npos); i != npos; i = next(i)) {
         const udb_token& t = m_tokens[i];
         frame& f = frames.back();

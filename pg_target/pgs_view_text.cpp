@@ -360,6 +360,8 @@ private:
     void columns()
     {
         for (const udb_view_name& n : m_reader.names()) {
+            if (n.role == udb_name_role::function && n.parts.size() > 1 && m_names)
+                refuse(L"it calls a function of another database");
             if (n.role != udb_name_role::column) continue;
             const std::size_t last = n.parts.back();
             const bool star = m_reader.is_symbol(last, L'*');

@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"another_database", L"select 1 from `other`.`t`", nullptr},
         name_case{"column_of_another_database", L"select `other`.`t`.`id` from `t`", nullptr},
         name_case{"column_left_out", L"select `w`.`gone` from `w`", nullptr},
+        name_case{"function_of_another_database", L"select `other`.`f`(1)", nullptr},
         name_case{"natural_join_over_renamed_columns", L"select 1 from t natural join u", nullptr},
         name_case{"view_column_not_there", L"select `x` from `vv`", nullptr}),
     [](const ::testing::TestParamInfo<name_case>& info) { return std::string(info.param.label); });

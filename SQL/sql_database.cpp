@@ -18,58 +18,10 @@
 #include "TK/tk_strings.h"
 #include "UDB/udb_properties.h"
 #include "UDB/udb_validator.h"
+#include "UDB/udb_view_text.h"
 #include "platform/pf_text.h"
 
 namespace {
-
-// Case-insensitive search of an ASCII word (function names, the database prefix).
-std::size_t find_no_case(const std::wstring& text, const std::wstring& word, std::size_t from)
-{
-    if (word.empty() || text.size() < word.size()) return std::wstring::npos;
-    for (std::size_t i = from; i + word.size() <= text.size(); ++i) {
-        if (tk_equal_no_case(std::wstring_view(text).substr(i, word.size()), std::wstring_view(word))) return i;
-    }
-    return std::wstring::npos;
-}
-
-// Which characters of a MySQL text are code: not inside a string ('...' or "...", with
-// backslash escapes and doubled quotes), a `name` or a comment. An open quote or comment runs to
-// the end.
-std::vector<bool> code_chars(const std::wstring& text)
-{
-    const std::size_t n = text.size();
-    std::vector<bool> code(n, true);
-    std::size_t i = 0;
-    while (i < n) {
-        const wchar_t c = text[i];
-        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
-        const std::size_t start = i;
-        if (c == L'\'' || c == L'"' || c == L'`') {
-            for (++i; i < n; ++i) {
-                if (c != L'`' && text[i] == L'\\') {
-                    ++i;
-                } else if (text[i] == c) {
-                    if (i + 1 < n && text[i + 1] == c) {
-                        ++i;
-                    } else {
-                        ++i;
-                        break;
-                    }
-                }
-            }
-        } else if (c == L'#' || (c == L'-' && next == L'-')) {
-            while (i < n && text[i] != L'\n') ++i;
-        } else if (c == L'/' && next == L'*') {
-            const std::size_t close = text.find(L"*/", i + 2);
-            i = close == std::wstring::npos ? n : close + 2;
-        } else {
-            ++i;
-            continue;
-        }
-        for (std::size_t k = start; k < i && k < n; ++k) code[k] = false;
-    }
-    return code;
-}
 
 std::wstring up_to_nul(const std::wstring& s)
 {
@@ -185,20 +137,39 @@ void sql_database::init_views()
 std::wstring sql_database::refine_view_out(const std::wstring& text_in) const
 {
     tk_write_wlog(2, L"sql_database::refine_view_out(%s)", text_in.c_str());
-    std::wstring text = up_to_nul(text_in);
-    std::size_t open = text.find(L"/*");
-    if (open != std::wstring::npos) {
-        std::size_t close = text.find(L"*/", open);
-        if (close != std::wstring::npos) text.erase(open, close + 2 - open);
+    const udb_view_reader reader(up_to_nul(text_in));
+    const std::vector<udb_token>& tokens = reader.tokens();
+    std::vector<bool> dropped(tokens.size(), false);
+    // Comments go (a /*! */ one is code to MySQL and stays); literals and quoted names never
+    // hold one.
+    for (std::size_t i = 0; i < tokens.size(); ++i)
+        if (tokens[i].kind == udb_token_kind::comment && !tokens[i].executable) dropped[i] = true;
+    // The server writes names as `db`.`table` and `db`.`table`.`column`; inside the database
+    // the prefix is noise and would tie the view to the source database's name. A two-part
+    // name elsewhere is table.column (or alias.column) and keeps both parts.
+    for (const udb_view_name& n : reader.names()) {
+        const bool prefixed = n.parts.size() == 3 || (n.parts.size() == 2 && n.role == udb_name_role::table);
+        if (!prefixed || !tk_equal_no_case(reader.part(n, 0), name)) continue;
+        tk_write_log(1, "Remove template found at token=%d", static_cast<int>(n.parts[0]));
+        for (std::size_t k = n.parts[0]; k < n.parts[1]; ++k) dropped[k] = true;
     }
-    // The server writes names as `db`.`table`; inside the database the prefix is noise (and
-    // would tie the view to the source database's name).
-    const std::wstring prefix = sql_quote_wname(name) + L".";
-    for (std::size_t p = find_no_case(text, prefix, 0); p != std::wstring::npos; p = find_no_case(text, prefix, p)) {
-        tk_write_log(1, "Remove template found at pos=%d", static_cast<int>(p));
-        text.erase(p, prefix.size());
+    std::wstring text;
+    text.reserve(text_in.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (!dropped[i]) {
+            text += tokens[i].text;
+            continue;
+        }
+        if (tokens[i].kind != udb_token_kind::comment) continue;
+        // A comment between two tokens kept them apart: one blank does so now, and a blank
+        // on each side becomes one.
+        const bool blank_before = text.empty() || text.back() == L' ' || text.back() == L'\t' ||
+                                  text.back() == L'\n' || text.back() == L'\r';
+        const bool blank_after = i + 1 >= tokens.size() || tokens[i + 1].kind == udb_token_kind::space;
+        if (blank_before && blank_after && i + 1 < tokens.size()) dropped[i + 1] = true;
+        else if (!blank_before && !blank_after) text += L' ';
     }
-    return up_to_nul(text);
+    return tk_rtrim(text);
 }
 
 std::wstring sql_database::refine_view_in(const std::wstring& text_in) const
@@ -207,44 +178,60 @@ std::wstring sql_database::refine_view_in(const std::wstring& text_in) const
     std::wstring text = up_to_nul(sql_view_converter::collapse_white_space(text_in));
     text = up_to_nul(names_map.do_global_replace1(text, L"`", L"`"));
     tk_write_wlog(2, L"After do_global_replace: result=%s", text.c_str());
-    // Only code is rewritten: '[x]' or 'isnull(' in a string stays as it is.
-    std::vector<bool> code = code_chars(text);
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (code[i] && (text[i] == L'[' || text[i] == L']')) text[i] = L'`';
-    tk_write_wlog(2, L"After replacing []: result=%s", text.c_str());
 
+    // Rules on tokens: '[x]' or 'isnull(' inside a string, a quoted name or a comment stays
+    // as it is.
+    const udb_view_reader reader(text);
+    const std::vector<udb_token>& tokens = reader.tokens();
+    std::vector<std::wstring> out(tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const udb_token& t = tokens[i];
+        out[i] = t.text;
+        if (t.kind == udb_token_kind::name && !t.text.empty() && t.text.front() == L'[')
+            out[i] = sql_quote_wname(t.value);  // another dialect's [name]
+    }
+    // The arguments of the call whose name is token i: -1 when no parenthesis follows.
+    auto argument_count = [&](std::size_t i) {
+        std::size_t k = reader.next(i);
+        if (!reader.is_symbol(k, L'(')) return -1;
+        int depth = 0, commas = 0;
+        for (; k != std::wstring::npos; k = reader.next(k)) {
+            if (reader.is_symbol(k, L'(')) ++depth;
+            else if (reader.is_symbol(k, L')') && --depth == 0) break;
+            else if (depth == 1 && reader.is_symbol(k, L',')) ++commas;
+        }
+        return commas + 1;
+    };
     struct rule {
         const wchar_t* searched;
-        const wchar_t* replacement;  // nullptr: the datediff rule
-        bool two_args_only;
+        const wchar_t* replacement;  // nullptr: the datediff rule (its first argument goes)
+        int arguments;               // 0: any number, as long as the name is called
     };
-    static const rule rules[] = {{L"isnull", L"ifnull", true},   {L"getdate", L"curdate", false},
-                                 {L"len(", L"length(", false},  {L"datediff(", nullptr, false},
-                                 {L"dateadd", L"date_add", true}, {L"replicate", L"repeat", true}};
-    for (const auto& r : rules) {
-        const std::wstring word = r.searched;
-        std::size_t p = find_no_case(text, word, 0);
-        while (p != std::wstring::npos) {
-            std::size_t next_from;
-            if (!code[p]) {
-                next_from = p + word.size();
-            } else if (!r.replacement) {
-                std::size_t q = p + word.size();
-                std::size_t comma = text.find(L',', q);
-                std::size_t len = comma == std::wstring::npos ? text.size() - q : comma + 1 - q;
-                tk_write_log(1, "Erase at pos=%d, len=%d", static_cast<int>(q), static_cast<int>(len));
-                text.erase(q, len);
-                next_from = q;
-            } else if (!r.two_args_only || sql_view_converter::check_isnull_for_replace(text, static_cast<std::int32_t>(p))) {
-                text.replace(p, word.size(), r.replacement);
-                next_from = p + word.size();
-            } else {
-                next_from = p + word.size();
+    static const rule rules[] = {{L"isnull", L"ifnull", 2},    {L"getdate", L"curdate", 0},
+                                 {L"len", L"length", 0},      {L"datediff", nullptr, 0},
+                                 {L"dateadd", L"date_add", 2}, {L"replicate", L"repeat", 2}};
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != udb_token_kind::word) continue;
+        for (const rule& r : rules) {
+            if (!reader.is_word(i, r.searched)) continue;
+            const int arguments = argument_count(i);
+            if (arguments < 0 || (r.arguments != 0 && arguments != r.arguments)) break;
+            if (r.replacement) {
+                out[i] = r.replacement;
+                break;
             }
-            code = code_chars(text);
-            p = find_no_case(text, word, next_from);
+            // datediff(day, a, b): MySQL's takes the two dates only.
+            for (std::size_t k = reader.next(i) + 1; k < tokens.size(); ++k) {
+                const bool comma = reader.is_symbol(k, L',');
+                tk_write_log(1, "Erase token=%d", static_cast<int>(k));
+                out[k].clear();
+                if (comma) break;
+            }
+            break;
         }
     }
+    text.clear();
+    for (const std::wstring& piece : out) text += piece;
     text += L";";
     return up_to_nul(text);
 }

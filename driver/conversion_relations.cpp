@@ -10,6 +10,9 @@
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_mutator.h"
+#include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_view_text.h"
+#include "UDB/udb_view_text.h"
 
 namespace {
 
@@ -36,9 +39,9 @@ bool mutated_column(const pgs_table_mutator* mutator, const std::wstring& column
 }  // namespace
 
 void conversion_relations::add_table(const std::wstring& source, const std::wstring& dest,
-                                     const pgs_table_mutator* mutator, bool with_keys)
+                                     const pgs_table_mutator* mutator, bool with_keys, const udb_schema& columns)
 {
-    m_tables.push_back({source, dest, mutator, with_keys});
+    m_tables.push_back({source, dest, mutator, with_keys, columns});
 }
 
 const conversion_relations::table* conversion_relations::find(const std::wstring& source) const
@@ -160,11 +163,16 @@ udb_view_list conversion_relations::views_to_convert(const udb_view_list& source
 udb_view_list conversion_relations::in_dependency_order(const udb_view_list& views)
 {
     const std::size_t n = views.size();
-    // reads[i][j]: view i names view j (as `name`, the way the server writes a view's text).
+    // reads[i][j]: view i reads view j (a table of its FROM clauses has j's name).
     std::vector<std::vector<bool>> reads(n, std::vector<bool>(n, false));
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j)
-            if (i != j && views[i].second.find(L'`' + views[j].first + L'`') != std::wstring::npos) reads[i][j] = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const udb_view_reader reader(views[i].second);
+        for (const udb_view_name& name : reader.names()) {
+            if (name.role != udb_name_role::table || name.parts.size() != 1) continue;
+            for (std::size_t j = 0; j < n; ++j)
+                if (i != j && reader.part(name, 0) == views[j].first) reads[i][j] = true;
+        }
+    }
 
     udb_view_list out;
     out.reserve(n);
@@ -189,4 +197,30 @@ udb_view_list conversion_relations::in_dependency_order(const udb_view_list& vie
         }
     }
     return out;
+}
+
+std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_db& dest, const std::wstring& schema,
+                                                                 bool case_sens) const
+{
+    auto names = std::make_unique<pgs_view_names>();
+    const udb_names_map::field_maps& recorded = dest.get_names_map().get_fn_maps();
+    for (const table& t : m_tables) {
+        pgs_view_names::relation r;
+        r.source = t.source;
+        // The run names a table "schema.table", or "table" in the default schema.
+        const std::size_t dot = t.dest.find(L'.');
+        const std::wstring table_schema =
+            dot == std::wstring::npos ? (schema.empty() ? std::wstring(L"public") : schema) : t.dest.substr(0, dot);
+        const std::wstring table_name = dot == std::wstring::npos ? t.dest : t.dest.substr(dot + 1);
+        r.schema = pgs_truncate_identifier(pgs_fold_name(table_schema, case_sens));
+        r.name = pgs_truncate_identifier(pgs_fold_name(table_name, case_sens));
+        r.mutator = t.mutator;
+        // The column names the table's creation recorded (under the name it was given);
+        // a table the run found in place got them from an earlier run by the same rules.
+        auto it = recorded.find(pgs_fold_name(t.dest, case_sens));
+        if (it == recorded.end()) it = recorded.find(t.dest);
+        r.columns = it != recorded.end() ? it->second : pgs_column_names_of(t.columns, case_sens);
+        names->add(std::move(r));
+    }
+    return names;
 }

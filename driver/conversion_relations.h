@@ -4,13 +4,16 @@
 // Whatever cannot be created is reported and counted (udb_report_failure); the rest goes on.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "UDB/udb_database.h"
 #include "UDB/udb_index.h"
+#include "UDB/udb_schema.h"
 
 class pgs_base_db;
+class pgs_view_names;
 class pgs_table_mutator;
 
 class conversion_relations {
@@ -19,8 +22,10 @@ public:
     // `dest` its full destination name, `mutator` the user's changes of the table (may be
     // null; must outlive this object). `with_keys`: the run created or filled the table, so
     // its own keys are wanted; a table the run left alone (mode 2) is only a possible parent.
+    // `columns`: the table's columns after the user's changes, which name the destination's
+    // columns of a table the run did not create itself.
     void add_table(const std::wstring& source, const std::wstring& dest, const pgs_table_mutator* mutator,
-                   bool with_keys);
+                   bool with_keys, const udb_schema& columns);
 
     // Creates the keys of the tables added with_keys, in the order the source gave them, each
     // with its tables and columns under their destination names. A key whose parent table is
@@ -34,9 +39,14 @@ public:
     // has the view).
     static udb_view_list views_to_convert(const udb_view_list& source_views, bool all,
                                           const udb_view_list& selected);
-    // The views ordered so that each comes after the views its text names (`name`), the
-    // order otherwise kept.
+    // The views ordered so that each comes after the views its text reads, the order
+    // otherwise kept.
     static udb_view_list in_dependency_order(const udb_view_list& views);
+
+    // The tables the views of the run may read: each source table under its destination name
+    // (in `schema`, public when empty), with its columns as the destination named them.
+    std::unique_ptr<pgs_view_names> view_names(const pgs_base_db& dest, const std::wstring& schema,
+                                               bool case_sens) const;
 
 private:
     struct table {
@@ -44,6 +54,7 @@ private:
         std::wstring dest;
         const pgs_table_mutator* mutator;
         bool with_keys;
+        udb_schema columns;
     };
     const table* find(const std::wstring& source) const;
 

@@ -442,7 +442,12 @@ std::wstring pelmora_convertor::run::unique_table_name(const std::wstring& name)
     auto key_of = [&](const std::wstring& table) {
         return schema + L'\n' + pgs_truncate_identifier(pgs_fold_name(table, cs));
     };
+    // A table of the run's, or one the PostGIS extension keeps in the schema (a script must
+    // never drop it), takes the name.
     auto made = [&](const std::wstring& key) {
+        const std::size_t cut = key.find(L'\n');
+        if (pgs_is_extension_relation(key.substr(0, cut), key.substr(cut + 1)))
+            return true;
         return std::find(made_tables_.begin(), made_tables_.end(), key) != made_tables_.end();
     };
     std::wstring result = name;
@@ -522,7 +527,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         switch (mode) {
         case udb_mode_skip_tables:
             if (is_table)
-                relations_.add_table(listed_name, full_name, tm, false);  // kept as it is, still a parent
+                relations_.add_table(listed_name, full_name, tm, false, columns);  // kept as it is, still a parent
             return item_result::done;
         case udb_mode_overwrite_tables:
             dest_->delete_tab(full_name);
@@ -547,7 +552,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     if (!dst)
         throw tk_exception(L"The destination table " + full_name + L" could not be opened.", 1);
     if (is_table)
-        relations_.add_table(listed_name, full_name, tm, true);
+        relations_.add_table(listed_name, full_name, tm, true, columns);
 
     if (rows_by_insert) {
         if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
@@ -884,7 +889,11 @@ void pelmora_convertor::run::create_keys_and_views()
     const udb_view_list views = conversion_relations::in_dependency_order(views_of_run());
     if (!views.empty()) {
         dest_->set_view_schema(c_.pgs_schema);
+        // A view's names follow the names the run gave its tables and their columns.
+        dest_->set_view_names(relations_.view_names(*dest_, c_.pgs_schema, c_.get_pgs_engine().is_case_sens));
         dest_->create_views(views);
+        for (const auto& [view, name] : dest_->view_names()->renamed)
+            progress(tk_wformat(L"View '%s' is converted as '%s'\r\n", view.c_str(), name.c_str()));
     }
 }
 

@@ -15,6 +15,8 @@
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
+#include "pg_target/pgs_view_text.h"
+#include "UDB/udb_view_text.h"
 #include "pg_target/pgs_writer_pool.h"
 
 namespace {
@@ -52,7 +54,7 @@ void pgs_base_db::build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer>
     auto builder = std::make_unique<pgs_indexes_initializer>(name, table->get_columns(), indexes,
                                                              table->get_names_map());
     if (!m_indexes_after_rows) {
-        builder->build_indexes(*this);
+        write_indexes(*builder);
         return;
     }
     tk_write_wlog(2, L"Indexes of '%s' are built after its rows", name.c_str());
@@ -65,7 +67,7 @@ void pgs_base_db::build_deferred_indexes()
     pending.swap(m_deferred);
     pgs_table_finisher* finisher = pending.empty() ? nullptr : table_finisher();
     if (!finisher) {
-        for (auto& d : pending) d.indexes->build_indexes(*this);
+        for (auto& d : pending) write_indexes(*d.indexes);
         return;
     }
     for (auto& d : pending) {
@@ -214,270 +216,12 @@ std::wstring trim_white(const std::wstring& text)
     return text.substr(b, e - b);
 }
 
-bool contains_no_case(const std::wstring& text, std::wstring_view word)
-{
-    if (word.size() > text.size()) return false;
-    for (std::size_t i = 0; i + word.size() <= text.size(); ++i)
-        if (tk_equal_no_case(std::wstring_view(text).substr(i, word.size()), word)) return true;
-    return false;
-}
-
-bool is_word_char(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' ||
-           c == L'$' || c > 0x7f;
-}
-
-[[noreturn]] void bad_view_text(const char* why)
-{
-    throw pgs_exception(std::string("The view text cannot be used: ") + why);
-}
-
-// Copies the text outside and inside quotes and comments the way the server (and a script
-// loader) will read it: a `name` becomes a quoted identifier; the text must be one statement
-// (a ';' may only end it) and hold no backslash outside quotes (psql would run it as a
-// command of its own); every quote and comment must be closed, or it would swallow the
-// statements that follow it in a script.
-std::wstring lex_view_text(const std::wstring& text, bool case_sens)
-{
-    std::wstring out;
-    out.reserve(text.size() + 8);
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    auto copy_quoted = [&](wchar_t quote, bool backslash_escapes) {
-        out += text[i++];
-        for (;;) {
-            if (i >= n) bad_view_text("a quote is not closed");
-            const wchar_t c = text[i];
-            if (backslash_escapes && c == L'\\' && i + 1 < n) {
-                out += c;
-                out += text[i + 1];
-                i += 2;
-                continue;
-            }
-            out += c;
-            ++i;
-            if (c == quote) {
-                if (i < n && text[i] == quote) {  // doubled: one quote character
-                    out += text[i++];
-                    continue;
-                }
-                return;
-            }
-        }
-    };
-    while (i < n) {
-        const wchar_t c = text[i];
-        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
-        if (c == L'\'') {
-            // E'...' reads backslash escapes, so \' does not end it.
-            const bool escapes = i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
-                                 (i < 2 || !is_word_char(text[i - 2]));
-            copy_quoted(L'\'', escapes);
-        } else if (c == L'"') {
-            copy_quoted(L'"', false);
-        } else if (c == L'`') {
-            std::wstring name;
-            ++i;
-            for (;;) {
-                if (i >= n) bad_view_text("a quote is not closed");
-                if (text[i] == L'`') {
-                    if (i + 1 < n && text[i + 1] == L'`') {
-                        name += L'`';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                name += text[i++];
-            }
-            pgs_append_identifier(out, std::wstring_view(pgs_fold_name(name, case_sens)));
-        } else if (c == L'-' && next == L'-') {
-            while (i < n && text[i] != L'\n') out += text[i++];
-        } else if (c == L'/' && next == L'*') {
-            int depth = 0;
-            for (;;) {
-                if (i >= n) bad_view_text("a comment is not closed");
-                if (text[i] == L'/' && i + 1 < n && text[i + 1] == L'*') {
-                    ++depth;
-                    out += L"/*";
-                    i += 2;
-                } else if (text[i] == L'*' && i + 1 < n && text[i + 1] == L'/') {
-                    out += L"*/";
-                    i += 2;
-                    if (--depth == 0) break;
-                } else {
-                    out += text[i++];
-                }
-            }
-        } else if (c == L'$' && (i == 0 || !is_word_char(text[i - 1]))) {
-            // $tag$ ... $tag$ (a $1 parameter is no tag).
-            std::size_t j = i + 1;
-            while (j < n && is_word_char(text[j]) && text[j] != L'$') ++j;
-            const bool tag = j < n && text[j] == L'$' && !(j > i + 1 && text[i + 1] >= L'0' && text[i + 1] <= L'9');
-            if (!tag) {
-                out += text[i++];
-                continue;
-            }
-            const std::wstring delimiter = text.substr(i, j + 1 - i);
-            const std::size_t close = text.find(delimiter, j + 1);
-            if (close == std::wstring::npos) bad_view_text("a quote is not closed");
-            out.append(text, i, close + delimiter.size() - i);
-            i = close + delimiter.size();
-        } else if (c == L';') {
-            for (std::size_t j = i + 1; j < n; ++j)
-                if (!is_white(text[j])) bad_view_text("it holds more than one statement");
-            break;  // a closing ';' is left out: the statement gets its own end
-        } else if (c == L'\\') {
-            bad_view_text("it holds a backslash outside quotes");
-        } else {
-            out += c;
-            ++i;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
-
-// --- foreign keys, sequences and views: the parts both forms share ----------
-
-namespace {
-
-// What each character of a MySQL view text is, for the rewriting that must not touch string
-// literals, quoted names or comments.
-enum class view_char : unsigned char { code, quoted, bracket };
-
-// Marks the characters of quotes ('...', E'...', "...", `...`, $tag$...$tag$), comments and
-// the bracket pairs of [name]. An open quote or comment runs to the end (the lexer refuses it
-// later).
-std::vector<view_char> view_char_kinds(const std::wstring& text)
-{
-    const std::size_t n = text.size();
-    std::vector<view_char> kinds(n, view_char::code);
-    std::size_t i = 0;
-    auto mark = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to && k < n; ++k) kinds[k] = view_char::quoted;
-    };
-    while (i < n) {
-        const wchar_t c = text[i];
-        const wchar_t next = i + 1 < n ? text[i + 1] : L'\0';
-        const std::size_t start = i;
-        if (c == L'\'' || c == L'"' || c == L'`') {
-            const bool escapes = c == L'\'' && i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
-                                 (i < 2 || !is_word_char(text[i - 2]));
-            ++i;
-            while (i < n) {
-                if (escapes && text[i] == L'\\' && i + 1 < n) {
-                    i += 2;
-                    continue;
-                }
-                if (text[i] == c) {
-                    if (i + 1 < n && text[i + 1] == c) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
-            mark(start, i);
-        } else if (c == L'[') {
-            const std::size_t close = text.find(L']', i + 1);
-            const std::size_t end = close == std::wstring::npos ? n : close + 1;
-            mark(start, end);
-            kinds[start] = view_char::bracket;
-            if (close != std::wstring::npos) kinds[close] = view_char::bracket;
-            i = end;
-        } else if (c == L'-' && next == L'-') {
-            while (i < n && text[i] != L'\n') ++i;
-            mark(start, i);
-        } else if (c == L'/' && next == L'*') {
-            int depth = 0;
-            while (i < n) {
-                if (text[i] == L'/' && i + 1 < n && text[i + 1] == L'*') {
-                    ++depth;
-                    i += 2;
-                } else if (text[i] == L'*' && i + 1 < n && text[i + 1] == L'/') {
-                    i += 2;
-                    if (--depth == 0) break;
-                } else {
-                    ++i;
-                }
-            }
-            mark(start, i);
-        } else if (c == L'$' && (i == 0 || !is_word_char(text[i - 1]))) {
-            std::size_t j = i + 1;
-            while (j < n && is_word_char(text[j]) && text[j] != L'$') ++j;
-            const bool tag = j < n && text[j] == L'$' && !(j > i + 1 && text[i + 1] >= L'0' && text[i + 1] <= L'9');
-            if (!tag) {
-                ++i;
-                continue;
-            }
-            const std::wstring delimiter = text.substr(i, j + 1 - i);
-            const std::size_t close = text.find(delimiter, j + 1);
-            i = close == std::wstring::npos ? n : close + delimiter.size();
-            mark(start, i);
-        } else {
-            ++i;
-        }
-    }
-    return kinds;
-}
-
 }  // namespace
 
 std::wstring pgs_base_db::refine_view_in(const std::wstring& definition) const
 {
     tk_write_wlog(2, L"pgs_base_db::refine_view_in(%s)", definition.c_str());
-    // Only the code is rewritten: '[x]' in a literal, a quoted name or a comment stays.
-    const std::vector<view_char> kinds = view_char_kinds(definition);
-    std::wstring code = definition;
-    for (std::size_t i = 0; i < code.size(); ++i)
-        if (kinds[i] != view_char::code) code[i] = L' ';
-    const bool drop_cross = code.size() >= 6 && contains_no_case(code, L" JOIN ") &&
-                            (contains_no_case(code, L" ON ") || contains_no_case(code, L" ON("));
-    if (drop_cross) tk_write_log(2, "Replacing 'CROSS JOIN' by 'JOIN'");
-
-    std::wstring text;
-    text.reserve(definition.size() + 8);
-    const std::size_t n = definition.size();
-    for (std::size_t i = 0; i < n;) {
-        const wchar_t c = definition[i];
-        if (kinds[i] == view_char::bracket && c == L'[') {
-            // [name] is a quoted name: its inner double quotes are doubled.
-            std::size_t end = i + 1;
-            while (end < n && kinds[end] == view_char::quoted) ++end;
-            text += L'"';
-            for (std::size_t k = i + 1; k < end; ++k) {
-                if (definition[k] == L'"') text += L'"';
-                text += definition[k];
-            }
-            text += L'"';
-            i = end < n && kinds[end] == view_char::bracket ? end + 1 : end;
-            continue;
-        }
-        if (kinds[i] == view_char::code && c == L']') {
-            text += L'"';
-            ++i;
-            continue;
-        }
-        if (drop_cross && kinds[i] == view_char::code && i + 7 <= n &&
-            (definition.compare(i, 7, L" cross ") == 0 || definition.compare(i, 7, L" CROSS ") == 0) &&
-            std::all_of(kinds.begin() + static_cast<std::ptrdiff_t>(i),
-                        kinds.begin() + static_cast<std::ptrdiff_t>(i + 7),
-                        [](view_char k) { return k == view_char::code; })) {
-            text += L' ';
-            i += 7;
-            continue;
-        }
-        text += c;
-        ++i;
-    }
-    return lex_view_text(text, is_case_sens_now());
+    return pgs_view_text(definition, m_view_names.get(), is_case_sens_now());
 }
 
 std::wstring pgs_base_db::make_one_name(const std::wstring& name)
@@ -570,8 +314,14 @@ std::wstring pgs_base_db::make_sequence_statement(const udb_sequence& s)
     return sql;
 }
 
+void pgs_base_db::set_view_names(std::unique_ptr<pgs_view_names> names)
+{
+    m_view_names = std::move(names);
+}
+
 void pgs_base_db::create_views_by_query(const udb_view_list& list)
 {
+    const bool case_sens = is_case_sens_now();
     std::vector<std::wstring> names;
     names.reserve(list.size());
     for (const auto& v : list) names.push_back(v.first);
@@ -579,9 +329,8 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
     // Views beside their tables in another schema: the names of a view's text are looked up
     // there first while the views are made (a view keeps what its names resolved to).
     const bool own_schema = !m_view_schema.empty() && !tk_equal_no_case(m_view_schema, L"public");
-    if (own_schema)
-        query(L"SET search_path TO " +
-              pgs_quote_identifier(std::wstring_view(pgs_fold_name(m_view_schema, is_case_sens_now()))) + L", public");
+    const std::wstring schema = pgs_fold_name(own_schema ? m_view_schema : std::wstring(L"public"), case_sens);
+    if (own_schema) query(L"SET search_path TO " + pgs_quote_identifier(std::wstring_view(schema)) + L", public");
     struct reset_path {
         pgs_base_db* db;
         bool active;
@@ -595,30 +344,56 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
             }
         }
     } reset{this, own_schema};
+    // Names as the server keeps them. A view never replaces one made before it by this run,
+    // nor a table of the run or of the PostGIS extension: CREATE OR REPLACE would.
+    std::vector<std::wstring> made;
+    auto kept_as = [&](const std::wstring& name) { return pgs_truncate_identifier(pgs_fold_name(name, case_sens)); };
+    auto taken = [&](const std::wstring& name) {
+        const std::wstring kept = kept_as(name);
+        if (std::find(made.begin(), made.end(), kept) != made.end()) return true;
+        return m_view_names ? m_view_names->is_taken(schema, kept) : pgs_is_extension_relation(schema, kept);
+    };
     for (const auto& [view, definition] : list) {
         const std::wstring label = L"View '" + view + L"'";
         udb_failure failure;
         try {
             tk_write_wlog(2, L"Processing '%s'", view.c_str());
             tk_write_wlog(2, L"\t'%s'", definition.c_str());
-            if (!is_select_query(definition)) {
+            // A query: SELECT, (SELECT ...) or WITH ... SELECT.
+            if (!is_select_query(definition) && udb_view_reader(definition).main_scope() < 0) {
                 tk_write_log(2, "Skip non-select query");
                 continue;
             }
             std::wstring new_name = view;
-            if (!validator.is_acceptable(view)) {
-                new_name = validator.get_safe_name(view);
+            if (!validator.is_acceptable(view) || taken(view)) {
+                std::wstring tried = view;
+                do {
+                    validator.add_existing_name(tried);
+                    new_name = validator.get_safe_name(view);
+                    tried = new_name;
+                } while (taken(new_name));
                 tk_write_wlog(2, L"udb_names_map::add_tn_mapping(%s,%s)", view.c_str(), new_name.c_str());
                 add_tn_mapping(view, new_name);
                 tk_write_wlog(2, L"Store generated view name '%s'", new_name.c_str());
-                tk_write_wlog(1, L"udb_validator::add_existing_name(%s)", new_name.c_str());
                 validator.add_existing_name(new_name);
             }
             const std::wstring sql = L"CREATE OR REPLACE VIEW " +
-                                     tk_singleton<pgs_engine>::get_instance()->make_name3(
-                                         own_schema ? m_view_schema + L"." + new_name : new_name, true) +
+                                     pgs_quote_qualified_name(std::wstring_view(schema),
+                                                              std::wstring_view(pgs_fold_name(new_name, case_sens))) +
                                      L" AS " + refine_view_in(definition);
             send_guarded(sql, label);
+            made.push_back(kept_as(new_name));
+            if (m_view_names) {
+                // The views after it read it under its destination name.
+                pgs_view_names::relation r;
+                r.source = view;
+                r.schema = schema;
+                r.name = kept_as(new_name);
+                r.is_view = true;
+                r.outputs_known = pgs_view_outputs(definition, r.outputs);
+                m_view_names->add(std::move(r));
+                if (new_name != view) m_view_names->renamed.emplace_back(view, new_name);
+            }
             continue;
         } catch (const pgs_exception& e) {
             failure = pgs_failure_of(udb_failure_kind::view, std::wstring(), label, e);
@@ -643,6 +418,11 @@ void pgs_base_db::send_guarded(const std::wstring& statement, const std::wstring
 }
 
 void pgs_base_db::note_left_out(const std::wstring&, const std::string&) {}
+
+std::size_t pgs_base_db::write_indexes(pgs_indexes_initializer& indexes)
+{
+    return indexes.build_indexes(*this);
+}
 
 pgs_t_ftd::pgs_t_ftd(std::uint32_t size, std::wstring name, VARTYPE vartype, bool not_null,
                      std::string orig_type_, bool auto_increment, const ole_variant& default_value,

@@ -20,6 +20,7 @@
 #include "UDB/udb_failure.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_table_finisher.h"
+#include "pg_target/pgs_view_text.h"
 
 class pgs_connection;
 class pgs_indexes_initializer;
@@ -54,13 +55,18 @@ public:
     // column's type reads it.
     std::wstring key_condition_term(const t_ftd& column, const std::wstring& value) const override;
 
-    // A MySQL view text as PostgreSQL takes it: "[" and "]" become double quotes; a `name`
-    // becomes a quoted identifier (folded unless names are case-sensitive); with a JOIN and
-    // an ON, " cross " / " CROSS " become a blank; a closing ';' is left out. Throws
-    // pgs_exception when the text is more than one statement (a ';' followed by more text
-    // outside quotes and comments), holds a backslash outside quotes (a script loader would
-    // run it as a command of its own) or leaves a quote or comment open.
+    // A MySQL view text as PostgreSQL takes it (pgs_view_text): its names follow the names of
+    // the run when they were given (set_view_names), otherwise they are folded unless names
+    // are case-sensitive and quoted. Throws pgs_exception saying why a text cannot be carried
+    // with its meaning (more than one statement, a backslash outside quotes, a quote or
+    // comment left open, a name that cannot be resolved, ...).
     std::wstring refine_view_in(const std::wstring& definition) const;
+
+    // The tables (and views) the views of create_views may read, under the names the run gave
+    // them; each view created joins them, so the views after it read it by its own new name.
+    // Without them a view's names are only folded and quoted.
+    void set_view_names(std::unique_ptr<pgs_view_names> names);
+    const pgs_view_names* view_names() const noexcept { return m_view_names.get(); }
 
     // One name (constraint, index, column) as one SQL identifier: a text already quoted is
     // kept, any other is folded unless names are case-sensitive and quoted, dots included.
@@ -118,6 +124,9 @@ protected:
                               const std::wstring& unique_first = std::wstring());
     // Called for an object left out (after its report): a script notes it in a comment.
     virtual void note_left_out(const std::wstring& what, const std::string& reason);
+    // Sends the indexes of a table just created (no finisher at hand); returns how many were
+    // not created. The live database runs them (build_indexes); a script writes each guarded.
+    virtual std::size_t write_indexes(pgs_indexes_initializer& indexes);
 
     // ALTER TABLE <child> ADD [CONSTRAINT <name>] FOREIGN KEY(<columns>) REFERENCES
     // <parent>(<columns>)[ <rule>], without a closing ';'. Columns follow the field maps of
@@ -127,7 +136,10 @@ protected:
     // CREATE SEQUENCE IF NOT EXISTS <name> INCREMENT i START s [MINVALUE m MAXVALUE x][ CYCLE];
     // bounds that were never given (both 0) are left to the server.
     static std::wstring make_sequence_statement(const udb_sequence& sequence);
-    // The views of create_views, each statement handed to query().
+    // The views of create_views, in order, each statement sent guarded (send_guarded). A view
+    // gets a name of its own (the validator's safe name) when its name is not acceptable or
+    // would land, folded and cut to 63 bytes, on a view made before it, a table of the run or
+    // a relation of the PostGIS extension: CREATE OR REPLACE never replaces one of these.
     void create_views_by_query(const udb_view_list& views);
     // The thread that finishes tables after their rows while the next loads, made on first
     // use by make_table_finisher(); null where statements run at once, in order.
@@ -148,6 +160,7 @@ private:
     bool m_finisher_started = false;
     std::vector<deferred_indexes> m_deferred;
     std::wstring m_view_schema;
+    std::unique_ptr<pgs_view_names> m_view_names;
 };
 
 // A column as the catalog describes it: the descriptor plus the PostgreSQL

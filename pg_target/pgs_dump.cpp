@@ -14,6 +14,10 @@
 #include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
 #include "pg_target/pgs_encoding.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_defaults.h"
+#include "pg_target/pgs_types.h"
+#include "UDB/udb_failure.h"
 
 namespace {
 
@@ -40,6 +44,31 @@ std::string one_name(const std::wstring& name)
 std::string table_name(const std::wstring& name)
 {
     return tk_unicode_to_utf8(pgs_engine::get_instance()->make_name3(name, true));
+}
+
+// The DEFAULT clause CREATE TABLE would give the column, taken out of it: `column` becomes
+// the column without a default. False (the column left as it is) when it has none, or when
+// the default cannot be taken apart without changing what CREATE TABLE writes otherwise.
+bool take_default_apart(t_ftd& column, std::wstring& clause, bool& needs_uuid)
+{
+    if (column.auto_increment) return false;
+    const auto subtype = static_cast<std::uint32_t>(column.dw_reserved);
+    const bool text = column.vartype == VT_BSTR;
+    std::wstring def = make_pgs_def_val(column);
+    if (text && (subtype & pgs_subtype::empty_default) && !column.default_is_expression) def = L"''";
+    if (def.empty()) return false;
+    t_ftd bare = column;
+    bare.default_value = ole_variant();
+    bare.default_is_expression = false;
+    bare.default_is_source_expression = false;
+    if (text) bare.dw_reserved = static_cast<std::int32_t>(subtype & ~pgs_subtype::empty_default);
+    else if (column.vartype == VT_DATE) bare.dw_reserved = static_cast<std::int32_t>(subtype & ~pgs_subtype::current_moment);
+    if (!make_pgs_def_val(bare).empty()) return false;
+    if (pgs_schema_initializer::column_type(bare) != pgs_schema_initializer::column_type(column)) return false;
+    if (text && (subtype & ~pgs_subtype::empty_default) == pgs_subtype::uuid) needs_uuid = true;
+    clause = std::move(def);
+    column = std::move(bare);
+    return true;
 }
 
 }  // namespace
@@ -187,6 +216,14 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     }
 
     if (m_options.insert_comments) write_comment("Table structure for table", name);
+    // The defaults go apart from CREATE TABLE, each guarded: one the loading server refuses
+    // (a function or extension it lacks) costs that default only, and the script goes on.
+    std::vector<std::pair<std::size_t, std::wstring>> defaults;
+    bool needs_uuid = false;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        std::wstring clause;
+        if (take_default_apart(own[i], clause, needs_uuid)) defaults.emplace_back(i, std::move(clause));
+    }
     delete_tab(name);
     // The same builders as the live database, so the script creates the same table. The rows
     // then use the builder's final column names, exactly the ones CREATE TABLE got.
@@ -196,6 +233,20 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         partition ? std::make_unique<pgs_schema_initializer>(table, own, indexes, *partition, settings, &source_names)
                   : std::make_unique<pgs_schema_initializer>(table, own, indexes, settings, &source_names);
     builder->build_schema(*this);
+    if (!defaults.empty()) {
+        const std::wstring table_q = pgs_make_name3(table, true, settings.case_sens);
+        if (needs_uuid)
+            write_guarded(L"EXECUTE " + pgs_dollar_quote(L"CREATE EXTENSION IF NOT EXISTS \"uuid-ossp\"") + L";",
+                          L"The extension 'uuid-ossp' of table '" + name + L"'");
+        for (const auto& [at, clause] : defaults) {
+            const std::wstring& column = builder->get_columns()[at].name;
+            write_guarded(L"EXECUTE " +
+                              pgs_dollar_quote(L"ALTER TABLE " + table_q + L" ALTER COLUMN " + column +
+                                               L" SET DEFAULT " + clause) +
+                              L";",
+                          L"The default of column '" + pgs_unquote_name(column) + L"' of table '" + name + L"'");
+        }
+    }
     // Foreign keys written later follow the columns the builder renamed.
     names_map.add_fn_map(table, builder->get_names_map().get_map());
     add_full_name1(name);
@@ -333,15 +384,64 @@ void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::ws
 {
     // EXECUTE of a dollar-quoted text: the statement is neither parsed as PL/pgSQL nor
     // escaped, and the whole block is one statement, created whole or not at all.
-    std::wstring warning = what + L" was not created: ";
     std::wstring run = L"EXECUTE " + pgs_dollar_quote(statement) + L";";
     if (!unique_first.empty())
         run = L"BEGIN\r\n" + run + L"\r\nEXCEPTION WHEN invalid_foreign_key THEN\r\nEXECUTE " +
               pgs_dollar_quote(unique_first) + L";\r\n" + run + L"\r\nEND;";
-    std::wstring body = L"\r\nBEGIN\r\n" + run +
-                        L"\r\nEXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " +
-                        pgs_quote_literal(std::wstring_view(warning)) + L" || SQLERRM;\r\nEND\r\n";
-    query(L"DO " + pgs_dollar_quote(body));
+    write_guarded(run, what);
+}
+
+void pgs_dmp_database::write_guarded(const std::wstring& body, const std::wstring& what)
+{
+    std::wstring warning = what + L" was not created: ";
+    std::wstring block = L"\r\nBEGIN\r\n" + body + L"\r\nEXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " +
+                         pgs_quote_literal(std::wstring_view(warning)) + L" || SQLERRM;\r\nEND\r\n";
+    query(L"DO " + pgs_dollar_quote(block));
+}
+
+namespace {
+
+// The index statement without its name, for the server to name the index: CREATE [UNIQUE]
+// INDEX <name> ON ... and ALTER TABLE ... ADD CONSTRAINT <name> PRIMARY KEY ...; empty when
+// the statement has neither form.
+std::wstring without_index_name(const std::wstring& sql, const std::wstring& quoted_name)
+{
+    std::wstring out = sql;
+    const std::wstring index_form = L"INDEX " + quoted_name + L" ON ";
+    const std::wstring key_form = L" ADD CONSTRAINT " + quoted_name + L" ";
+    if (const std::size_t at = out.find(index_form); at != std::wstring::npos)
+        return out.replace(at, index_form.size(), L"INDEX ON ");
+    if (const std::size_t at = out.find(key_form); at != std::wstring::npos)
+        return out.replace(at, key_form.size(), L" ADD ");
+    return {};
+}
+
+}  // namespace
+
+std::size_t pgs_dmp_database::write_indexes(pgs_indexes_initializer& indexes)
+{
+    std::size_t failed = 0;
+    const std::vector<pgs_finish_step> steps = indexes.finish_steps();
+    const udb_indexes& converted = indexes.get_indexes();
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const pgs_finish_step& step = steps[k];
+        if (step.sql.empty()) {
+            ++failed;
+            udb_report_failure(pgs_indexes_initializer::unbuildable_failure(step));
+            continue;
+        }
+        const std::wstring sql = tk_utf8_to_unicode(step.sql);
+        const std::wstring unnamed =
+            k < converted.size() ? without_index_name(sql, pgs_make_idx_name(converted[k].name, case_sens())) : L"";
+        std::wstring body = L"EXECUTE " + pgs_dollar_quote(sql) + L";";
+        // An index name is one of the schema's relation names: taken by another table's index
+        // (another script loaded into the same database), it is left to the server.
+        if (!unnamed.empty())
+            body = L"BEGIN\r\n" + body + L"\r\nEXCEPTION WHEN duplicate_table OR duplicate_object THEN\r\nEXECUTE " +
+                   pgs_dollar_quote(unnamed) + L";\r\nEND;";
+        write_guarded(body, step.what);
+    }
+    return failed;
 }
 
 void pgs_dmp_database::note_left_out(const std::wstring& what, const std::string& reason)

@@ -25,7 +25,9 @@ public:
 
     // The schema block (CREATE SCHEMA when missing); nothing for "public".
     void create_schema(const std::wstring& name) override;
-    // Comments, DROP TABLE, CREATE TABLE, indexes; returns the recordset for the rows.
+    // Comments, DROP TABLE, CREATE TABLE, its column defaults (each guarded, so a default the
+    // loading server refuses is a warning, not the end of the script), indexes (after the rows
+    // when the database defers them); returns the recordset for the rows.
     // tk_exception (level 1) for a table already written into this script.
     std::unique_ptr<udb_recordset> create_table1(const std::wstring& name, udb_schema& schema,
                                                  udb_indexes& indexes) override;
@@ -75,11 +77,21 @@ protected:
                       const std::wstring& unique_first = std::wstring()) override;
     // A comment line saying what was left out and why.
     void note_left_out(const std::wstring& what, const std::string& reason) override;
+    // Each index of a table this script has just created, guarded: a refusal while the script
+    // loads is a warning naming the index, and the loading goes on. No DROP INDEX goes before
+    // it (dropping the table took its own indexes; any other index of that name is another
+    // table's), and when another relation of the schema already has the index's name, the
+    // server names the index itself. An index that names a column the table lacks is
+    // reported and counted here.
+    std::size_t write_indexes(pgs_indexes_initializer& indexes) override;
 
 private:
     std::unique_ptr<udb_recordset> write_table(const std::wstring& name, udb_schema& schema,
                                                udb_indexes& indexes, const udb_partition* partition);
     void write_comment(const char* heading, const std::wstring& table);
+    // DO block running `body` (PL/pgSQL statements); any refusal in it becomes a WARNING
+    // "<what> was not created: <server's text>".
+    void write_guarded(const std::wstring& body, const std::wstring& what);
     // Position of the table in the list of tables written into this script, or -1.
     int find_written(const std::wstring& name) const;
 

@@ -134,6 +134,16 @@ std::wstring pgs_make_idx_name(std::wstring_view name, bool case_sens)
     return pgs_quote_identifier(std::wstring_view(pgs_fold_name(r, case_sens)));
 }
 
+bool pgs_is_extension_relation(std::wstring_view schema, std::wstring_view name)
+{
+    static constexpr std::wstring_view postgis[] = {L"spatial_ref_sys", L"geometry_columns", L"geography_columns",
+                                                    L"raster_columns", L"raster_overviews"};
+    if (schema != L"public") return false;
+    for (std::wstring_view n : postgis)
+        if (name == n) return true;
+    return false;
+}
+
 // ---- validators -----------------------------------------------------------------------------
 
 bool pgs_validator::is_name_char(wchar_t c) noexcept

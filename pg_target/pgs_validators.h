@@ -59,6 +59,12 @@ std::wstring pgs_make_name2(std::wstring_view name);
 // Index names: double quotes become '_', folded unless case_sens, then quoted.
 std::wstring pgs_make_idx_name(std::wstring_view name, bool case_sens);
 
+// Whether the PostGIS extension keeps a relation of this name in the schema (both as the
+// server keeps them). The extension goes into the default schema, public; a table or view of
+// a run that took one of these names would meet the extension's own relation there (and a
+// script that dropped it would drop the extension's table).
+bool pgs_is_extension_relation(std::wstring_view schema, std::wstring_view name);
+
 // ---- validators -----------------------------------------------------------------------------
 
 // Names of at most 63 bytes made of letters, digits, blank, '#', '$', '-', '.' and '_' (a quoted

@@ -476,9 +476,20 @@ TEST(sql_server, view_texts_are_cleaned_on_the_way_out_and_translated_on_the_way
     std::wstring upper = tk_utf8_to_unicode(db.name);
     for (auto& c : upper) c = static_cast<wchar_t>(std::towupper(c));
     EXPECT_EQ(d->refine_view_out(L"/* note */select 1"), L"select 1");
-    EXPECT_EQ(d->refine_view_out(L"*/ a /* b */ c /* d */"), L"*/ a  c /* d */");
+    // Every comment goes, and only comments: a stray */ is code; a literal or a quoted name that
+    // looks like a comment is neither changed nor ends one.
+    EXPECT_EQ(d->refine_view_out(L"*/ a /* b */ c /* d */"), L"*/ a c");
+    EXPECT_EQ(d->refine_view_out(L"select id from t where `x/*` = 1 and secret = 0 and `*/y` = 1"),
+              L"select id from t where `x/*` = 1 and secret = 0 and `*/y` = 1");
+    EXPECT_EQ(d->refine_view_out(L"select 'a/* note */b' as s, a/**/b, 1 -- x\n+ 2 # y"),
+              L"select 'a/* note */b' as s, a b, 1 + 2");
     EXPECT_EQ(d->refine_view_out(L"select `" + upper + L"`.`t`.`c` from `" + db.wname() + L"`.`t`"),
               L"select `t`.`c` from `t`");
+    // Only a database's place in a name: a literal keeps its text, and an alias named like the
+    // database qualifies its column.
+    EXPECT_EQ(d->refine_view_out(L"select 'db is `" + db.wname() + L"`.t' as s, `" + db.wname() + L"`.`id` from `" +
+                                 db.wname() + L"`.`t` `" + db.wname() + L"`"),
+              L"select 'db is `" + db.wname() + L"`.t' as s, `" + db.wname() + L"`.`id` from `t` `" + db.wname() + L"`");
     EXPECT_EQ(d->refine_view_in(L"select isnull(a, 0), isnull(b) from [t]"),
               L"select ifnull(a, 0), isnull(b) from `t`;");
     EXPECT_EQ(d->refine_view_in(L"select getdate(), len(x)"), L"select curdate(), length(x);");

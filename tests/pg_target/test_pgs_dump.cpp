@@ -144,10 +144,20 @@ TEST_F(script_test, small_table_gives_exact_header_schema_structure_and_copy_blo
         "\r\n/*\r\nTable structure for table 'Sales.Items'\r\n*/\r\n\r\n"
         "DROP TABLE IF EXISTS \"sales\".\"items\" CASCADE;\r\n"
         "CREATE TABLE \"sales\".\"items\" (\"id\" SERIAL NOT NULL, \"name\" VARCHAR(20) , \"a.b\" DOUBLE PRECISION);\r\n"
-        "DROP INDEX IF EXISTS \"sales\".\"primary\";\r\n"
-        "ALTER TABLE \"sales\".\"items\" ADD CONSTRAINT \"primary\" PRIMARY KEY (\"id\");\r\n"
-        "DROP INDEX IF EXISTS \"sales\".\"ix_name\";\r\n"
-        "CREATE INDEX \"ix_name\" ON \"sales\".\"items\" (\"name\");\r\n"
+        // Each index guarded: a refusal while loading is a warning; a name another table's
+        // index has already is left to the server; nothing is dropped first.
+        "DO $q1$\r\nBEGIN\r\nBEGIN\r\n"
+        "EXECUTE $q$ALTER TABLE \"sales\".\"items\" ADD CONSTRAINT \"primary\" PRIMARY KEY (\"id\")$q$;\r\n"
+        "EXCEPTION WHEN duplicate_table OR duplicate_object THEN\r\n"
+        "EXECUTE $q$ALTER TABLE \"sales\".\"items\" ADD PRIMARY KEY (\"id\")$q$;\r\nEND;\r\n"
+        "EXCEPTION WHEN others THEN\r\nRAISE WARNING '%', 'Primary key ''PRIMARY'' of table ''sales.items'' was not "
+        "created: ' || SQLERRM;\r\nEND\r\n$q1$;\r\n"
+        "DO $q1$\r\nBEGIN\r\nBEGIN\r\n"
+        "EXECUTE $q$CREATE INDEX \"ix_name\" ON \"sales\".\"items\" (\"name\")$q$;\r\n"
+        "EXCEPTION WHEN duplicate_table OR duplicate_object THEN\r\n"
+        "EXECUTE $q$CREATE INDEX ON \"sales\".\"items\" (\"name\")$q$;\r\nEND;\r\n"
+        "EXCEPTION WHEN others THEN\r\nRAISE WARNING '%', 'Index ''ix_name'' of table ''sales.items'' was not "
+        "created: ' || SQLERRM;\r\nEND\r\n$q1$;\r\n"
         "\r\n/*\r\nDumping data for table 'Sales.Items'\r\n*/\r\n\r\n"
         "COPY \"sales\".\"items\"(\"id\",\"name\",\"a.b\") FROM stdin;\n"
         "7\ta\\tb\t\\N\n"
@@ -879,6 +889,64 @@ TEST_F(psql_load_test, rows_the_server_would_refuse_fail_alone_and_the_script_st
         EXPECT_EQ(r[1][0].as<int>(), 6);
         EXPECT_EQ(r[1][2].as<std::string>(), "");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What the loading server may refuse, and the run cannot know, is guarded: a default whose
+// function the server lacks and a unique index over rows it finds equal are warnings naming
+// them; the other defaults, the rows and the next table still arrive.
+TEST_F(psql_load_test, refused_defaults_and_indexes_are_warnings_and_the_script_loads_to_its_end)
+{
+    udb_schema s;
+    s.add_column(column(L"id", VT_I4, 0, true));
+    s.add_column(column(L"qty", VT_I4));
+    s[1].default_value = ole_variant(5);
+    s.add_column(column(L"made", VT_BSTR, 20));
+    s[2].default_value = ole_variant(std::wstring(L"no_such_function()"));
+    s[2].default_is_expression = true;
+    s.add_column(column(L"code", VT_I4));
+    udb_indexes idx;
+    idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+    idx.push_back(udb_index(L"ux_code", true, false, {L"code"}));
+    udb_schema later;
+    later.add_column(column(L"id", VT_I4));
+    {
+        auto db = open();
+        db->set_indexes_after_rows(true);  // as a run does
+        {
+            auto rs = db->create_table1(L"stock", s, idx);
+            for (int id : {1, 2}) {
+                udb_record r = make_record(s, {id, 1, L"x", 7});  // the same code twice
+                rs->append_record(r);
+            }
+        }
+        db->build_deferred_indexes();
+        {
+            auto rs = db->create_table1(L"later", later, *std::make_unique<udb_indexes>());
+            udb_record r = make_record(later, {9});
+            rs->append_record(r);
+        }
+        db->close();
+    }
+    std::string output;
+    ASSERT_EQ(run_psql(dbname, path, output), 0) << output << "\n" << read_file(path);
+    EXPECT_NE(output.find("The default of column 'made' of table 'stock' was not created"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Index 'ux_code' of table 'stock' was not created"), std::string::npos) << output;
+
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    pqxx::work tx(c);
+    EXPECT_EQ(tx.exec("SELECT count(*) FROM stock")[0][0].as<int>(), 2);
+    EXPECT_EQ(tx.exec("SELECT count(*) FROM later WHERE id = 9")[0][0].as<int>(), 1);
+    EXPECT_EQ(tx.exec("SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid = 'stock'::regclass")[0][0]
+                  .as<int>(),
+              1);
+    EXPECT_EQ(tx.exec("INSERT INTO stock (id) VALUES (3) RETURNING qty::text || coalesce(made, '-')")[0][0]
+                  .as<std::string>(),
+              "5-");
 }
 
 }  // namespace

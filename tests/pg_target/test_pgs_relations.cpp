@@ -273,36 +273,71 @@ TEST_P(pgs_refine_view, rewrites_or_refuses)
     rmdir(tmpl);
 }
 
+// MySQL view texts (as the server stores them, and as a user types them) without the names of a
+// run: names are only folded and quoted.
 INSTANTIATE_TEST_SUITE_P(
     cases, pgs_refine_view,
     ::testing::Values(
         refine_case{"brackets", L"select [a] from [t]", L"select \"a\" from \"t\""},
+        refine_case{"bracket_name_with_quote", L"select [a\"b] from t", L"select \"a\"\"b\" from t"},
+        refine_case{"backticks_folded_and_quoted", L"select `T`.`Na\"me`, `a``b` from `T`",
+                    L"select \"t\".\"na\"\"me\", \"a`b\" from \"t\""},
+        // Joins: MySQL stores CROSS JOIN (and a comma) as JOIN without ON, which PostgreSQL
+        // reads only as CROSS JOIN; CROSS JOIN with ON is an inner join.
         refine_case{"cross_join_with_on", L"select * from a CROSS JOIN b ON a.id = b.id",
                     L"select * from a JOIN b ON a.id = b.id"},
-        refine_case{"cross_join_on_paren", L"select * from a cross join b on(a.id = b.id)",
+        refine_case{"cross_join_on_paren", L"select * from a Cross join b on(a.id = b.id)",
                     L"select * from a join b on(a.id = b.id)"},
         refine_case{"cross_join_without_on", L"select * from a CROSS JOIN b", L"select * from a CROSS JOIN b"},
-        refine_case{"mixed_case_cross_kept", L"select * from a Cross JOIN b ON a.id = b.id",
-                    L"select * from a Cross JOIN b ON a.id = b.id"},
-        // Literals, quoted names and comments are not rewritten.
-        refine_case{"literals_kept", L"select '[x]' as s, 'a cross b' from a cross join b on(a.id = b.id)",
-                    L"select '[x]' as s, 'a cross b' from a join b on(a.id = b.id)"},
-        refine_case{"join_and_on_inside_literals_only", L"select ' JOIN ', ' ON ' from a cross join b",
+        refine_case{"stored_join_without_on", L"select `a`.`id` AS `id` from (`t` `a` join `t2` `b`)",
+                    L"select \"a\".\"id\" AS \"id\" from (\"t\" \"a\" cross join \"t2\" \"b\")"},
+        refine_case{"inner_join_without_on", L"select 1 from t inner join u", L"select 1 from t cross join u"},
+        refine_case{"join_using_kept", L"select 1 from t join u using (id)", L"select 1 from t join u using (id)"},
+        refine_case{"nested_joins", L"select 1 from ((`t` `a` join `u` `b`) left join `v` `c` on(`a`.`id` = `c`.`id`))",
+                    L"select 1 from ((\"t\" \"a\" cross join \"u\" \"b\") left join \"v\" \"c\" on(\"a\".\"id\" = \"c\".\"id\"))"},
+        refine_case{"join_words_inside_literals", L"select ' JOIN ', ' ON ' from a cross join b",
                     L"select ' JOIN ', ' ON ' from a cross join b"},
-        refine_case{"quoted_names_and_comments_kept", L"select `[a]`, \"[b]\" /* [c] cross */ from [t u] x",
-                    L"select \"[a]\", \"[b]\" /* [c] cross */ from \"t u\" x"},
-        refine_case{"bracket_name_with_quote", L"select [a\"b] from t", L"select \"a\"\"b\" from t"},
-        refine_case{"backticks_folded_and_quoted", L"select `T`.`Na\"me` from `T`",
-                    L"select \"t\".\"na\"\"me\" from \"t\""},
+        // Comments go; comment marks inside names and literals are neither comments nor cut.
+        refine_case{"comment_marks_in_names", L"select id from t where `x/*` = 1 and secret = 0 and `*/y` = 1",
+                    L"select id from t where \"x/*\" = 1 and secret = 0 and \"*/y\" = 1"},
+        refine_case{"comment_marks_in_literal", L"select 'a/* note */b' as s, 1 as `a/*`, 3 as `*/c`",
+                    L"select 'a/* note */b' as s, 1 as \"a/*\", 3 as \"*/c\""},
+        refine_case{"comments_dropped", L"select `[a]`, \"[b]\" /* [c] cross */ from [t u] x -- end",
+                    L"select \"[a]\", '[b]' from \"t u\" x"},
+        // Literals keep their characters: MySQL's escapes read, the value re-quoted.
+        refine_case{"backslash_escape", L"select concat('a','\\n','b') as s", L"select concat('a',E'\\n','b') as s"},
+        refine_case{"escaped_backslash", L"select 1 from t where p = 'a\\\\b'", L"select 1 from t where p = 'a\\b'"},
+        refine_case{"escaped_quotes", L"select 'it\\'s', 'it''s', \"dq\", \"say \\\"x\\\"\", N'n'",
+                    L"select 'it''s', 'it''s', 'dq', 'say \"x\"', 'n'"},
+        refine_case{"adjacent_literals_join", L"select 'a' 'b' \"c\" as s", L"select 'abc' as s"},
+        refine_case{"like_escapes_kept", L"select 1 from t where p like '100\\%'", L"select 1 from t where p like '100\\%'"},
+        refine_case{"prefix_inside_literal", L"select 'db is `db`.t' as s", L"select 'db is `db`.t' as s"},
+        refine_case{"minus_minus", L"select 1--1 as x", L"select 1- -1 as x"},
+        // The current moment, as MySQL stores NOW().
+        refine_case{"time_functions",
+                    L"select current_timestamp(), current_date( ), localtime(), current_timestamp(3) from t "
+                    L"where now() > '2000-01-01'",
+                    L"select current_timestamp, current_date, localtimestamp, current_timestamp(3) from t "
+                    L"where now() > '2000-01-01'"},
         refine_case{"closing_semicolon_dropped", L"select 1; \r\n", L"select 1"},
-        refine_case{"semicolon_and_backslash_inside_quotes", L"select 'a;\\b', \"x;y\", $q$;\\$q$ -- ;\\\n",
-                    L"select 'a;\\b', \"x;y\", $q$;\\$q$ -- ;\\\n"},
-        refine_case{"escape_string", L"select E'it\\'s;'", L"select E'it\\'s;'"},
+        // MySQL's division keeps the fraction.
+        refine_case{"divisions", L"select a / b, 7/2, x / (y + 1), `t`.`c` / -f(d), a / case when b then 1 else 2 end from t",
+                    L"select a / b::numeric, 7/2::numeric, x / (y + 1)::numeric, t.\"c\" / -f(d)::numeric, "
+                    L"a / case when b then 1 else 2 end::numeric from t"},
+        // Refused: what PostgreSQL would read otherwise, or not as one statement.
         refine_case{"second_statement", L"select 1; drop table t", nullptr},
         refine_case{"backslash_command", L"select 1 \\! rm -rf x", nullptr},
         refine_case{"open_literal", L"select 'abc", nullptr},
-        refine_case{"open_comment", L"select 1 /* /* */", nullptr},
-        refine_case{"open_backtick", L"select `abc", nullptr}),
+        refine_case{"open_comment", L"select 1 /* x", nullptr},
+        refine_case{"open_backtick", L"select `abc", nullptr},
+        refine_case{"hex_number", L"select 0x41", nullptr},
+        refine_case{"hex_string", L"select X'41'", nullptr},
+        refine_case{"bit_string", L"select b'1'", nullptr},
+        refine_case{"pipes", L"select a || b from t", nullptr},
+        refine_case{"caret", L"select 2 ^ 3", nullptr},
+        refine_case{"executable_comment", L"select 1 /*!50001 , 2 */", nullptr},
+        refine_case{"dollar_word", L"select $x$ from t", nullptr},
+        refine_case{"zero_character", L"select 'a\\0b'", nullptr}),
     [](const ::testing::TestParamInfo<refine_case>& info) { return std::string(info.param.label); });
 
 // ---- script -------------------------------------------------------------------------------------

@@ -1,0 +1,596 @@
+#include "pg_target/pgs_view_text.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "TK/tk_log.h"
+#include "TK/tk_strings.h"
+#include "UDB/udb_view_text.h"
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_mutator.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_table_builder.h"
+#include "pg_target/pgs_validators.h"
+
+// ---- pgs_view_names ---------------------------------------------------------------------------
+
+void pgs_view_names::add(relation r)
+{
+    m_relations.push_back(std::move(r));
+}
+
+const pgs_view_names::relation* pgs_view_names::find(const std::wstring& source, bool& ambiguous) const
+{
+    ambiguous = false;
+    // The latest entry of a name wins: a view made after a table of its name reads that view.
+    for (auto it = m_relations.rbegin(); it != m_relations.rend(); ++it)
+        if (it->source == source) return &*it;
+    const relation* found = nullptr;
+    for (const relation& r : m_relations) {
+        if (!tk_equal_no_case(r.source, source)) continue;
+        if (found && found->source != r.source) {
+            ambiguous = true;
+            return nullptr;
+        }
+        found = &r;
+    }
+    return found;
+}
+
+bool pgs_view_names::is_taken(const std::wstring& schema, const std::wstring& name) const
+{
+    if (pgs_is_extension_relation(schema, name)) return true;
+    return std::any_of(m_relations.begin(), m_relations.end(),
+                       [&](const relation& r) { return r.schema == schema && r.name == name; });
+}
+
+udb_names_map::name_map pgs_column_names_of(const udb_schema& columns, bool case_sens)
+{
+    // The steps of creating a table, live or in a script: names the server refuses are made
+    // safe first, then the CREATE TABLE builder settles the final names.
+    udb_schema renamed(1);
+    std::vector<std::wstring> original_names;
+    pgs_fn_validator validator(columns);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        t_ftd column = columns[i];
+        original_names.push_back(column.name);
+        column.name = validator.next_column_name(column.name);
+        renamed.add_column(std::move(column));
+    }
+    const udb_indexes no_indexes;
+    pgs_ddl_settings settings;
+    settings.case_sens = case_sens;
+    const pgs_schema_initializer builder(L"t", renamed, no_indexes, settings, &original_names);
+    return builder.get_names_map().get_map();
+}
+
+// ---- the text ---------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t npos = std::wstring::npos;
+
+[[noreturn]] void refuse(const std::wstring& why)
+{
+    throw pgs_exception("The view cannot be converted: " + tk_unicode_to_utf8(why));
+}
+
+bool is_space_char(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f' || c == L'\v';
+}
+
+bool is_word_char(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' ||
+           c == L'$' || c > 0x7f;
+}
+
+// A PostgreSQL literal of exactly these characters: 'text' with apostrophes doubled (the
+// session keeps standard_conforming_strings on), or E'...' with escapes when a control
+// character is there, so that no raw line break or tab ends up inside a script line.
+std::wstring literal(const std::wstring& value)
+{
+    const bool control = std::any_of(value.begin(), value.end(), [](wchar_t c) { return c < 0x20 || c == 0x7f; });
+    if (!control) return pgs_quote_literal(std::wstring_view(value));
+    std::wstring out = L"E'";
+    for (wchar_t c : value) {
+        switch (c) {
+        case L'\\': out += L"\\\\"; break;
+        case L'\'': out += L"''"; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\t': out += L"\\t"; break;
+        case L'\b': out += L"\\b"; break;
+        case L'\f': out += L"\\f"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                wchar_t hex[8];
+                std::swprintf(hex, 8, L"\\x%02x", static_cast<unsigned>(c));
+                out += hex;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += L'\'';
+    return out;
+}
+
+// The block whose select list names the columns of `scope` (the first of its UNION).
+const udb_view_scope& naming_scope(const std::vector<udb_view_scope>& scopes, int scope)
+{
+    const udb_view_scope& s = scopes[static_cast<std::size_t>(scope)];
+    return s.union_first >= 0 ? scopes[static_cast<std::size_t>(s.union_first)] : s;
+}
+
+bool has_output(const udb_view_scope& s, const std::wstring& column)
+{
+    return std::any_of(s.outputs.begin(), s.outputs.end(),
+                       [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
+}
+
+// One relation a query block reads, as the rewriting sees it.
+struct source_entry {
+    std::wstring key;        // how the text names it: its alias, else its own name
+    std::wstring label;      // for messages
+    const pgs_view_names::relation* relation = nullptr;  // a table or view of the run
+    int block = -1;          // a derived table's or common table expression's block
+    bool known = false;      // relation or block found: its columns can be checked
+    std::wstring qualifier;  // how the PostgreSQL text names it
+};
+
+enum class probe_result { absent, found, left_out };
+
+class view_rewriter {
+public:
+    view_rewriter(const std::wstring& text, const pgs_view_names* names, bool case_sens)
+        : m_reader(text), m_names(names), m_case_sens(case_sens), m_out(m_reader.tokens().size()),
+          m_given(m_reader.tokens().size(), false)
+    {
+    }
+
+    std::wstring run()
+    {
+        tokens_alone();
+        sources();
+        columns();
+        joins();
+        time_functions();
+        divisions();
+        return assemble();
+    }
+
+private:
+    const std::vector<udb_token>& tokens() const { return m_reader.tokens(); }
+    void put(std::size_t i, std::wstring text)
+    {
+        m_out[i] = std::move(text);
+        m_given[i] = true;
+    }
+    // Tokens from..to (both included) give no text.
+    void clear(std::size_t from, std::size_t to)
+    {
+        for (std::size_t k = from; k <= to && k < m_out.size(); ++k) put(k, std::wstring());
+    }
+    // What token i gives so far: a `name` its quoted form, a bare word itself.
+    std::wstring output_of(std::size_t i) const { return m_given[i] ? m_out[i] : tokens()[i].text; }
+    std::wstring folded(const std::wstring& name) const { return pgs_fold_name(name, m_case_sens); }
+    std::wstring quoted(const std::wstring& name) const { return pgs_quote_identifier(std::wstring_view(folded(name))); }
+
+    void tokens_alone()
+    {
+        const std::vector<udb_token>& t = tokens();
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            switch (t[i].kind) {
+            case udb_token_kind::comment:
+                if (!t[i].closed) refuse(L"a comment is not closed");
+                if (t[i].executable) refuse(L"it holds a /*! */ comment, which MySQL runs as code");
+                break;
+            case udb_token_kind::name:
+                if (!t[i].closed) refuse(L"a quoted name is not closed");
+                put(i, quoted(t[i].value));
+                break;
+            case udb_token_kind::string: {
+                if (m_given[i]) break;  // joined to the literal before it
+                // MySQL joins literals that follow one another ('a' 'b' is 'ab').
+                std::wstring value = t[i].value;
+                std::size_t last = i;
+                for (std::size_t k = m_reader.next(i); k != npos && t[k].kind == udb_token_kind::string;
+                     k = m_reader.next(k)) {
+                    if (!t[k].closed) refuse(L"a quote is not closed");
+                    value += t[k].value;
+                    last = k;
+                }
+                if (!t[i].closed) refuse(L"a quote is not closed");
+                if (value.find(L'\0') != std::wstring::npos)
+                    refuse(L"a literal holds a zero character, which PostgreSQL text cannot hold");
+                clear(i + 1, last);
+                put(i, literal(value));
+                break;
+            }
+            case udb_token_kind::binary:
+                refuse(L"the literal " + t[i].text +
+                       L" is a byte string or a number by its context in MySQL, which PostgreSQL does not read alike");
+            case udb_token_kind::word:
+                // $tag$ opens a quoted text in PostgreSQL.
+                if (t[i].text.front() == L'$') refuse(L"the word " + t[i].text + L" would start a quoted text");
+                break;
+            case udb_token_kind::symbol:
+                if (m_reader.is_symbol(i, L';')) {
+                    if (m_reader.next(i) != npos) refuse(L"it holds more than one statement");
+                    put(i, std::wstring());
+                } else if (m_reader.is_symbol(i, L'\\')) {
+                    refuse(L"it holds a backslash outside quotes");
+                } else if (m_reader.is_symbol(i, L'|') && m_reader.is_symbol(i + 1, L'|')) {
+                    refuse(L"|| is OR in MySQL and joins texts in PostgreSQL");
+                } else if (m_reader.is_symbol(i, L'^')) {
+                    refuse(L"^ is exclusive OR in MySQL and a power in PostgreSQL");
+                }
+                break;
+            default: break;
+            }
+        }
+    }
+
+    // The entries of every block's FROM clause, their table names written as the destination's.
+    void sources()
+    {
+        const auto& scopes = m_reader.scopes();
+        m_entries.resize(scopes.size());
+        for (std::size_t s = 0; s < scopes.size(); ++s) {
+            for (const udb_view_source& src : scopes[s].sources) {
+                source_entry e;
+                if (src.name >= 0) {
+                    const udb_view_name& n = m_reader.names()[static_cast<std::size_t>(src.name)];
+                    table_entry(n, scopes[s], e);
+                } else {
+                    e.block = src.derived;
+                    e.known = src.derived >= 0;
+                }
+                if (src.alias >= 0) {
+                    const udb_view_name& a = m_reader.names()[static_cast<std::size_t>(src.alias)];
+                    e.key = m_reader.part(a, 0);
+                    e.qualifier = output_of(a.parts[0]);
+                }
+                if (e.label.empty()) e.label = e.key;
+                m_entries[s].push_back(std::move(e));
+            }
+        }
+    }
+
+    void table_entry(const udb_view_name& n, const udb_view_scope& scope, source_entry& e)
+    {
+        const std::wstring& first = m_reader.part(n, 0);
+        e.key = m_reader.part(n, n.parts.size() - 1);
+        e.label = e.key;
+        e.qualifier = output_of(n.parts.back());
+        if (n.parts.size() > 1) {
+            if (m_names) refuse(L"it reads '" + first + L"." + e.key + L"' of another database");
+            return;
+        }
+        for (const auto& [cte, block] : scope.ctes) {
+            if (!tk_equal_no_case(cte, first)) continue;
+            e.block = block;
+            e.known = block >= 0;
+            return;
+        }
+        if (!m_names) return;
+        bool ambiguous = false;
+        e.relation = m_names->find(first, ambiguous);
+        if (!e.relation) {
+            if (ambiguous) refuse(L"it reads '" + first + L"', which names several converted tables but for case");
+            refuse(L"it reads '" + first + L"', which this conversion does not create");
+        }
+        e.known = true;
+        put(n.parts[0], pgs_quote_qualified_name(std::wstring_view(e.relation->schema),
+                                                 std::wstring_view(e.relation->name)));
+        e.qualifier = pgs_quote_identifier(std::wstring_view(e.relation->name));
+    }
+
+    // The destination name of column `column` of the entry.
+    probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest) const
+    {
+        dest = folded(column);
+        if (e.relation && !e.relation->is_view) {
+            const pgs_view_names::relation& r = *e.relation;
+            std::wstring name = column;
+            if (r.mutator) {
+                const pgs_field_mutator* fm = r.mutator->get_field_mutator(column);
+                if (!fm) {
+                    for (const auto& [source, mutator] : r.mutator->get_field_mutators())
+                        if (tk_equal_no_case(source, column)) fm = mutator.get();
+                }
+                if (fm && fm->get_status() == udb_mutators::deleted) return probe_result::left_out;
+                if (fm) name = fm->get_new_name();
+            }
+            auto it = r.columns.find(name);
+            if (it == r.columns.end())
+                it = std::find_if(r.columns.begin(), r.columns.end(),
+                                  [&](const auto& pair) { return tk_equal_no_case(pair.first, name); });
+            if (it == r.columns.end()) return probe_result::absent;
+            dest = pgs_unquote_name(it->second);
+            return probe_result::found;
+        }
+        if (e.relation && e.relation->is_view) {
+            if (!e.relation->outputs_known) return probe_result::found;
+            const bool has = std::any_of(e.relation->outputs.begin(), e.relation->outputs.end(),
+                                         [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
+            return has ? probe_result::found : probe_result::absent;
+        }
+        if (e.block >= 0) {
+            const udb_view_scope& s = naming_scope(m_reader.scopes(), e.block);
+            if (!s.outputs_known || has_output(s, column)) return probe_result::found;
+            return probe_result::absent;
+        }
+        // Nothing is known of it (no names given, a recursive expression's own name): as written.
+        return probe_result::found;
+    }
+
+    std::wstring column_of(const source_entry& e, const std::wstring& column) const
+    {
+        std::wstring dest;
+        switch (probe(e, column, dest)) {
+        case probe_result::found: return dest;
+        case probe_result::left_out:
+            refuse(L"its column '" + e.label + L"." + column + L"' was left out of the conversion");
+        case probe_result::absent: break;
+        }
+        if (!m_names && !e.known) return dest;
+        refuse(L"'" + e.label + L"' has no column '" + column + L"' in the destination");
+    }
+
+    const source_entry* entry_named(int scope, const std::wstring& key) const
+    {
+        for (int s = scope; s >= 0; s = m_reader.scopes()[static_cast<std::size_t>(s)].parent) {
+            const auto& list = m_entries[static_cast<std::size_t>(s)];
+            for (const source_entry& e : list)
+                if (e.key == key) return &e;
+            const source_entry* found = nullptr;
+            for (const source_entry& e : list) {
+                if (!tk_equal_no_case(e.key, key)) continue;
+                if (found) refuse(L"it is not clear which of its tables '" + key + L"' names");
+                found = &e;
+            }
+            if (found) return found;
+        }
+        return nullptr;
+    }
+
+    void columns()
+    {
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role == udb_name_role::function && n.parts.size() > 1 && m_names)
+                refuse(L"it calls a function of another database");
+            if (n.role != udb_name_role::column) continue;
+            const std::size_t last = n.parts.back();
+            const bool star = m_reader.is_symbol(last, L'*');
+            if (n.parts.size() >= 3) {
+                if (m_names) refuse(L"it names a column of another database");
+                continue;
+            }
+            const std::wstring& column = tokens()[last].value;
+            std::wstring dest;
+            if (n.parts.size() == 2) {
+                const std::wstring& key = m_reader.part(n, 0);
+                const source_entry* e = entry_named(n.scope, key);
+                if (!e) {
+                    if (m_names) refuse(L"it names '" + key + L"." + column + L"', but reads no table '" + key + L"'");
+                    continue;
+                }
+                dest = star ? std::wstring(L"*") : column_of(*e, column);
+                // A bare word that keeps its name stays as written (PostgreSQL folds it alike).
+                const bool as_written = star || (tokens()[last].kind == udb_token_kind::word && dest == folded(column));
+                put(n.parts[0], e->qualifier + L"." + (as_written ? output_of(last) : pgs_quote_identifier(std::wstring_view(dest))));
+                clear(n.parts[0] + 1, last);
+            } else {
+                const bool bare = tokens()[last].kind == udb_token_kind::word;
+                if (!unqualified(n, column, bare, dest)) continue;
+                if (bare && dest == folded(column)) continue;  // a key word may look like a name
+                put(last, pgs_quote_identifier(std::wstring_view(dest)));
+            }
+            // A result column keeps its source name when its column was renamed.
+            if (n.whole_item && !star && dest != folded(column)) m_out[last] += L" AS " + quoted(column);
+        }
+    }
+
+    // The destination name of a column named without its table; false to leave it as written.
+    bool unqualified(const udb_view_name& n, const std::wstring& column, bool bare, std::wstring& dest) const
+    {
+        const auto& scopes = m_reader.scopes();
+        if (n.scope < 0) return false;
+        const udb_view_scope& own = scopes[static_cast<std::size_t>(n.scope)];
+        // ORDER BY reads the result columns first, GROUP BY and HAVING the tables first.
+        if (n.clause == udb_clause::order_by && has_output(own, column)) return false;
+        for (int s = n.scope; s >= 0; s = scopes[static_cast<std::size_t>(s)].parent) {
+            bool any = false, left_out = false, several = false;
+            std::wstring first;
+            for (const source_entry& e : m_entries[static_cast<std::size_t>(s)]) {
+                std::wstring d;
+                const probe_result r = probe(e, column, d);
+                if (r == probe_result::absent) continue;
+                if (r == probe_result::left_out) {
+                    left_out = true;
+                    continue;
+                }
+                if (any && d != first) several = true;
+                if (!any) first = d;
+                any = true;
+            }
+            if (left_out && !bare) refuse(L"its column '" + column + L"' was left out of the conversion");
+            if (several) refuse(L"its column '" + column + L"' may belong to several tables with other names");
+            if (any) {
+                dest = first;
+                return true;
+            }
+        }
+        // GROUP BY and HAVING may name a result column too.
+        const bool may_name_output = n.clause == udb_clause::group_by || n.clause == udb_clause::having;
+        if ((may_name_output && has_output(own, column)) || bare || !m_names) return false;
+        refuse(L"no table it reads has a column '" + column + L"' in the destination");
+    }
+
+    void joins()
+    {
+        for (const udb_view_join& j : m_reader.joins()) {
+            const bool straight = m_reader.is_word(j.keyword, L"straight_join");
+            if (j.natural) {
+                if (m_names && renamed_columns(j.scope)) refuse(L"it joins by NATURAL JOIN over renamed columns");
+                continue;
+            }
+            if (j.outer) continue;  // LEFT/RIGHT JOIN without ON: the server says so
+            if (!j.has_condition) {
+                // MySQL writes a join without a condition (CROSS JOIN or a comma in the source)
+                // as a plain JOIN, which PostgreSQL reads only with ON or USING.
+                if (j.modifier != npos && m_reader.is_word(j.modifier, L"inner")) put(j.modifier, L"cross");
+                else if (j.modifier == npos) put(j.keyword, straight ? L"cross join" : L"cross " + tokens()[j.keyword].text);
+                else if (straight) put(j.keyword, L"join");
+                continue;
+            }
+            if (straight) put(j.keyword, L"join");
+            if (j.modifier != npos && m_reader.is_word(j.modifier, L"cross")) {
+                // CROSS JOIN ... ON is MySQL's inner join; PostgreSQL wants it without CROSS.
+                put(j.modifier, std::wstring());
+                if (j.modifier + 1 < tokens().size() && tokens()[j.modifier + 1].kind == udb_token_kind::space)
+                    put(j.modifier + 1, std::wstring());
+            }
+        }
+    }
+
+    bool renamed_columns(int scope) const
+    {
+        if (scope < 0) return false;
+        for (const source_entry& e : m_entries[static_cast<std::size_t>(scope)]) {
+            if (!e.relation || e.relation->is_view) continue;
+            if (e.relation->mutator && !e.relation->mutator->get_field_mutators().empty()) return true;
+            for (const auto& [source, dest] : e.relation->columns)
+                if (pgs_unquote_name(dest) != folded(source)) return true;
+        }
+        return false;
+    }
+
+    // current_timestamp() and its kin, as MySQL stores NOW(): PostgreSQL takes them without
+    // parentheses. MySQL's LOCALTIME is a date and time, PostgreSQL's LOCALTIMESTAMP.
+    void time_functions()
+    {
+        static const wchar_t* const names[] = {L"current_timestamp", L"current_date", L"current_time", L"localtime",
+                                              L"localtimestamp"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (tokens()[i].kind != udb_token_kind::word) continue;
+            if (!std::any_of(std::begin(names), std::end(names), [&](const wchar_t* w) { return m_reader.is_word(i, w); }))
+                continue;
+            if (m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            if (m_reader.is_word(i, L"localtime")) put(i, L"localtimestamp");
+            const std::size_t open = m_reader.next(i);
+            const std::size_t close = m_reader.next(open);
+            if (m_reader.is_symbol(open, L'(') && m_reader.is_symbol(close, L')')) clear(i + 1, close);
+        }
+    }
+
+    // The token that closes the group opened at i: the matching ')' of '(', the END of CASE.
+    std::size_t group_end(std::size_t i) const
+    {
+        const bool parenthesis = m_reader.is_symbol(i, L'(');
+        int depth = 0;
+        for (std::size_t k = i; k != npos; k = m_reader.next(k)) {
+            if (parenthesis ? m_reader.is_symbol(k, L'(') : m_reader.is_word(k, L"case")) ++depth;
+            else if ((parenthesis ? m_reader.is_symbol(k, L')') : m_reader.is_word(k, L"end")) && --depth == 0) return k;
+        }
+        return npos;
+    }
+
+    // The last token of the operand that starts at token i (a literal, a name, a call, a
+    // parenthesized expression, CASE ... END, each maybe after a sign); npos when none.
+    std::size_t operand_end(std::size_t i) const
+    {
+        while (m_reader.is_symbol(i, L'-') || m_reader.is_symbol(i, L'+') || m_reader.is_symbol(i, L'~')) i = m_reader.next(i);
+        if (i == npos) return npos;
+        if (m_reader.is_symbol(i, L'(') || m_reader.is_word(i, L"case")) return group_end(i);
+        const udb_token_kind kind = tokens()[i].kind;
+        if (kind == udb_token_kind::number || kind == udb_token_kind::string) return i;
+        if (kind != udb_token_kind::word && kind != udb_token_kind::name) return npos;
+        std::size_t last = i;
+        for (std::size_t dot = m_reader.next(last); m_reader.is_symbol(dot, L'.'); dot = m_reader.next(last))
+            last = m_reader.next(dot);
+        if (last == npos) return npos;
+        const std::size_t open = m_reader.next(last);
+        return m_reader.is_symbol(open, L'(') ? group_end(open) : last;
+    }
+
+    // MySQL's / never cuts a fraction (7 / 2 is 3.5000); PostgreSQL's does between integers.
+    // The divisor becomes numeric, so both read 3.5.
+    void divisions()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'/')) continue;
+            const std::size_t end = operand_end(m_reader.next(i));
+            if (end == npos) refuse(L"it divides by something that cannot be told apart");
+            if (!m_given[end]) put(end, tokens()[end].text);
+            m_out[end] += L"::numeric";
+        }
+    }
+
+    std::wstring assemble() const
+    {
+        const std::vector<udb_token>& t = tokens();
+        std::wstring out;
+        bool skip_space = false;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (t[i].kind == udb_token_kind::comment) {
+                // Gone: a blank keeps its neighbours apart, and one blank stays of two.
+                const bool blank_before = out.empty() || is_space_char(out.back());
+                const bool blank_after = i + 1 >= t.size() || t[i + 1].kind == udb_token_kind::space;
+                if (blank_before && blank_after) skip_space = true;
+                else if (!blank_before && !blank_after) out += L' ';
+                continue;
+            }
+            if (skip_space && t[i].kind == udb_token_kind::space) {
+                skip_space = false;
+                continue;
+            }
+            skip_space = false;
+            const std::wstring& piece = m_given[i] ? m_out[i] : t[i].text;
+            if (piece.empty()) continue;
+            if (!out.empty()) {
+                const wchar_t a = out.back(), b = piece.front();
+                // Kept apart where PostgreSQL would read one token (a comment, an E'' string)
+                // or a word running into the next.
+                const bool glue = (a == L'-' && b == L'-') || (a == L'/' && b == L'*') || (a == L'*' && b == L'/') ||
+                                  (a == L'"' && b == L'"') || (a == L'\'' && b == L'\'') ||
+                                  (a == L'&' && (b == L'"' || b == L'\'')) ||
+                                  (is_word_char(a) && (b == L'\'' || is_word_char(b)));
+                if (glue) out += L' ';
+            }
+            out += piece;
+        }
+        std::size_t from = 0, to = out.size();
+        while (from < to && is_space_char(out[from])) ++from;
+        while (to > from && is_space_char(out[to - 1])) --to;
+        return out.substr(from, to - from);
+    }
+
+    udb_view_reader m_reader;
+    const pgs_view_names* m_names;
+    bool m_case_sens;
+    std::vector<std::wstring> m_out;
+    std::vector<bool> m_given;
+    std::vector<std::vector<source_entry>> m_entries;  // per block
+};
+
+}  // namespace
+
+std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens)
+{
+    tk_write_wlog(2, L"pgs_view_text(%s)", mysql_text.c_str());
+    return view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).run();
+}
+
+bool pgs_view_outputs(const std::wstring& mysql_text, std::vector<std::wstring>& outputs)
+{
+    const udb_view_reader reader(mysql_text);
+    outputs.clear();
+    if (reader.main_scope() < 0) return false;
+    const udb_view_scope& s = reader.scopes()[static_cast<std::size_t>(reader.main_scope())];
+    outputs = s.outputs;
+    return s.outputs_known;
+}

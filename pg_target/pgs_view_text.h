@@ -1,0 +1,70 @@
+#pragma once
+// A MySQL view's text as PostgreSQL reads it, with the same meaning: rules on the tokens of the
+// one reader of MySQL view text (UDB/udb_view_text.h).
+//
+//  - Every literal becomes a PostgreSQL literal holding the same characters (MySQL's backslash
+//    escapes read as MySQL reads them); comments go; nothing inside a literal or a quoted name
+//    is taken for code.
+//  - Every table, view and column the text names is written as the name the conversion gave it
+//    in the destination (folding, the 63-byte cut, safe names, system-column renames, the
+//    user's renames), when the names of the run are given. A name that cannot be resolved with
+//    certainty (a table the run does not create, a column it left out or that several tables
+//    may hold, another database) refuses the view: it is never created over another table.
+//  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
+//    current-time functions lose their empty parentheses; a divisor becomes numeric, since
+//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers.
+//  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
+//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "UDB/udb_names_map.h"
+
+class pgs_table_mutator;
+class udb_schema;
+
+// The relations a run's views may read, under the names the run gave them.
+class pgs_view_names {
+public:
+    struct relation {
+        std::wstring source;  // its name in the source database
+        std::wstring schema;  // its destination schema and name, as the server keeps them
+        std::wstring name;
+        bool is_view = false;
+        // A table: the user's changes (may be null) and the names map its creation recorded
+        // (column name after the user's changes -> final name, quoted).
+        const pgs_table_mutator* mutator = nullptr;
+        udb_names_map::name_map columns;
+        // A view: its result columns' names, when every one is plain.
+        std::vector<std::wstring> outputs;
+        bool outputs_known = false;
+    };
+
+    void add(relation r);
+    // The relation of a source name: the one of exactly that name, else the only one equal to
+    // it ignoring case; nullptr when none or several match (`ambiguous` then says which).
+    const relation* find(const std::wstring& source, bool& ambiguous) const;
+    // Whether a relation of the run, or one the PostGIS extension keeps in that schema, has the
+    // name (names as the server keeps them: folded unless case-sensitive, cut to 63 bytes).
+    bool is_taken(const std::wstring& schema, const std::wstring& name) const;
+
+    // The views created under another name than their own: (source name, destination name).
+    std::vector<std::pair<std::wstring, std::wstring>> renamed;
+
+private:
+    std::vector<relation> m_relations;
+};
+
+// The names a table of these columns gets in the destination (the column's name, as the user's
+// changes left it -> its final name, quoted), as creating the table gives them.
+udb_names_map::name_map pgs_column_names_of(const udb_schema& columns, bool case_sens);
+
+// The PostgreSQL text of a MySQL view's SELECT. `names` null: the names of the text are only
+// folded (unless case_sens) and quoted. Throws pgs_exception saying why the text cannot be
+// carried with its meaning.
+std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens);
+
+// The names of a MySQL view's result columns; false when one of them is not plain (an
+// expression without AS, t.*).
+bool pgs_view_outputs(const std::wstring& mysql_text, std::vector<std::wstring>& outputs);

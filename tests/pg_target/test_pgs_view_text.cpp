@@ -1,0 +1,126 @@
+// A view's names follow the names the run gave its tables and columns; a name that cannot be
+// resolved with certainty refuses the view. No server: the names are given as a run gives them.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_mutator.h"
+#include "pg_target/pgs_view_text.h"
+
+namespace {
+
+struct names_fixture {
+    names_fixture()
+    {
+        // t: xmin and "q"x" renamed by the destination; u: its xmin got another name than t's.
+        add(L"t", L"t", {{L"id", L"\"id\""}, {L"xmin", L"\"x_min\""}, {L"q\"x", L"\"q_x\""}});
+        add(L"u", L"u", {{L"id", L"\"id\""}, {L"xmin", L"\"xmin_2\""}});
+        // Two tables equal but for case: the second was renamed.
+        add(L"CaseT", L"caset", {{L"v", L"\"v\""}});
+        add(L"caset", L"caset00000", {{L"v", L"\"v\""}});
+        // The user renamed w to w_dest, its column c to renamed_c, and left out gone.
+        pgs_native_type integer;
+        integer.type = L"INTEGER";
+        mutator = std::make_unique<pgs_table_mutator>(L"w_dest");
+        mutator->update_field(L"c", L"renamed_c", integer);
+        mutator->update_field(L"gone", L"gone", integer)->set_status(udb_mutators::deleted);
+        add(L"w", L"w_dest", {{L"id", L"\"id\""}, {L"renamed_c", L"\"renamed_c\""}}, mutator.get());
+        pgs_view_names::relation view;
+        view.source = L"vv";
+        view.schema = L"public";
+        view.name = L"vv00000";
+        view.is_view = true;
+        view.outputs = {L"n"};
+        view.outputs_known = true;
+        names.add(view);
+    }
+    void add(const std::wstring& source, const std::wstring& dest, udb_names_map::name_map columns,
+             const pgs_table_mutator* m = nullptr)
+    {
+        pgs_view_names::relation r;
+        r.source = source;
+        r.schema = L"public";
+        r.name = dest;
+        r.columns = std::move(columns);
+        r.mutator = m;
+        names.add(std::move(r));
+    }
+    std::unique_ptr<pgs_table_mutator> mutator;
+    pgs_view_names names;
+};
+
+struct name_case {
+    const char* label;
+    const wchar_t* in;
+    const wchar_t* out;  // nullptr: refused
+};
+
+class pgs_view_names_test : public ::testing::TestWithParam<name_case> {};
+
+TEST_P(pgs_view_names_test, follows_the_destination_names_or_refuses)
+{
+    const name_case& c = GetParam();
+    names_fixture f;
+    if (c.out) {
+        EXPECT_EQ(pgs_view_text(c.in, &f.names, false), std::wstring(c.out));
+    } else {
+        EXPECT_THROW(pgs_view_text(c.in, &f.names, false), pgs_exception);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, pgs_view_names_test,
+    ::testing::Values(
+        name_case{"stored_form", L"select `t`.`xmin` AS `xmin`,`t`.`q\"x` AS `q\"x` from `t`",
+                  L"select \"t\".\"x_min\" AS \"xmin\",\"t\".\"q_x\" AS \"q\"\"x\" from \"public\".\"t\""},
+        // A renamed column that is a whole result column keeps its source name as the view's.
+        name_case{"typed_form", L"select xmin, a.id from t a where a.xmin > 0",
+                  L"select \"x_min\" AS \"xmin\", a.id from \"public\".\"t\" a where a.\"x_min\" > 0"},
+        name_case{"renamed_for_case", L"select `v` from `caset` union select `v` from `CaseT`",
+                  L"select \"v\" from \"public\".\"caset00000\" union select \"v\" from \"public\".\"caset\""},
+        name_case{"derived_table", L"select `x`.`xmin` AS `m` from (select `t`.`xmin` AS `xmin` from `t`) `x`",
+                  L"select \"x\".\"xmin\" AS \"m\" from (select \"t\".\"x_min\" AS \"xmin\" from \"public\".\"t\") \"x\""},
+        name_case{"correlated", L"select id from u where exists (select 1 from t where t.xmin = u.xmin)",
+                  L"select id from \"public\".\"u\" where exists (select 1 from \"public\".\"t\" where "
+                  L"\"t\".\"x_min\" = \"u\".\"xmin_2\")"},
+        name_case{"common_table_expression_shadows_a_table", L"with t as (select 1 as xmin) select xmin from t",
+                  L"with t as (select 1 as xmin) select xmin from t"},
+        name_case{"view_of_the_run", L"select `vv`.`n` AS `n` from `vv`",
+                  L"select \"vv00000\".\"n\" AS \"n\" from \"public\".\"vv00000\""},
+        name_case{"users_renames", L"select `w`.`c` AS `c` from `w`",
+                  L"select \"w_dest\".\"renamed_c\" AS \"c\" from \"public\".\"w_dest\""},
+        name_case{"order_by_result_column", L"select `t`.`id` AS `xmin` from `t` order by `xmin`",
+                  L"select \"t\".\"id\" AS \"xmin\" from \"public\".\"t\" order by \"xmin\""},
+        name_case{"same_name_in_both", L"select `id` from `t` join `u` using (`id`)",
+                  L"select \"id\" from \"public\".\"t\" join \"public\".\"u\" using (\"id\")"},
+        // Refused: what cannot be resolved with certainty.
+        name_case{"table_not_converted", L"select 1 from `nope`", nullptr},
+        name_case{"column_not_there", L"select `t`.`nope` from `t`", nullptr},
+        name_case{"column_nowhere", L"select `nope` from `t`", nullptr},
+        name_case{"column_of_two_names", L"select `xmin` from `t` join `u` on `t`.`id` = `u`.`id`", nullptr},
+        name_case{"unknown_qualifier", L"select `z`.`id` from `t`", nullptr},
+        name_case{"another_database", L"select 1 from `other`.`t`", nullptr},
+        name_case{"column_of_another_database", L"select `other`.`t`.`id` from `t`", nullptr},
+        name_case{"column_left_out", L"select `w`.`gone` from `w`", nullptr},
+        name_case{"function_of_another_database", L"select `other`.`f`(1)", nullptr},
+        name_case{"natural_join_over_renamed_columns", L"select 1 from t natural join u", nullptr},
+        name_case{"view_column_not_there", L"select `x` from `vv`", nullptr}),
+    [](const ::testing::TestParamInfo<name_case>& info) { return std::string(info.param.label); });
+
+TEST(pgs_view_names, taken_names_include_the_runs_and_postgis)
+{
+    names_fixture f;
+    EXPECT_TRUE(f.names.is_taken(L"public", L"caset00000"));
+    EXPECT_TRUE(f.names.is_taken(L"public", L"spatial_ref_sys"));
+    EXPECT_FALSE(f.names.is_taken(L"sales", L"spatial_ref_sys"));
+    EXPECT_FALSE(f.names.is_taken(L"public", L"free"));
+    bool ambiguous = false;
+    EXPECT_EQ(f.names.find(L"CASET", ambiguous), nullptr);
+    EXPECT_TRUE(ambiguous);
+    ASSERT_NE(f.names.find(L"W", ambiguous), nullptr);
+    EXPECT_EQ(f.names.find(L"W", ambiguous)->name, L"w_dest");
+}
+
+}  // namespace

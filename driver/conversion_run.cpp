@@ -97,14 +97,6 @@ std::uint64_t source_row_of(std::uint64_t append_number, const std::vector<std::
     return row;
 }
 
-// Merge keeps the rows already in the table: a row refused only because its
-// key exists there is passed over without a word. Every other refusal is
-// reported, in every mode.
-bool is_silent_refusal(int mode, const std::string& sqlstate)
-{
-    return mode == udb_mode_merge && sqlstate == pgs_sqlstate_unique_violation;
-}
-
 // A server went away in the middle of an item: raised inside the item, turned
 // by the item into the error that ends the run.
 struct lost_server {
@@ -722,8 +714,10 @@ bool pelmora_convertor::run::copy_rows_of(const std::wstring& listed_name, udb_r
             tk_write_log(2, "pgs_exception: n_mode=%d, error=%d, sqlstate=%s", mode, e.get_error_code(),
                          e.sqlstate().c_str());
             throw_if_lost(&e);
-            if (!is_silent_refusal(mode, e.sqlstate()))
-                udb_report_failure(failure_of(udb_failure_kind::row, listed_name, e, std::int64_t(row_number)));
+            // Merge passes over a row whose key exists in the statement itself (ON CONFLICT
+            // naming that key), so whatever the server refuses here, a collision with another
+            // unique key included, is a refused row in every mode.
+            udb_report_failure(failure_of(udb_failure_kind::row, listed_name, e, std::int64_t(row_number)));
         } catch (const udb_structure_exception&) {
             // The table cannot take the rows at all: one report for the item.
             throw;
@@ -825,11 +819,6 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
                                              const std::vector<std::uint64_t>& skipped)
 {
     for (const pgs_rejected_row& row : e.rows()) {
-        if (is_silent_refusal(c_.n_mode, row.sqlstate)) {
-            tk_write_wlog(2, L"%s: row %llu kept its existing key", listed_name.c_str(),
-                          static_cast<unsigned long long>(row.record_number));
-            continue;
-        }
         udb_failure f = failure_named(udb_failure_kind::row, listed_name, tk_utf8_to_unicode(row.message));
         f.sqlstate = row.sqlstate;
         f.record = static_cast<std::int64_t>(source_row_of(row.record_number, skipped));

@@ -101,23 +101,48 @@ std::wstring pgs_delete_condition(const udb_record& record, const udb_schema& co
     return where;
 }
 
-std::string pgs_conflict_update_clause(const std::vector<std::wstring>& key, const udb_schema& columns,
-                                       const std::vector<int>& column_of_field)
+std::string pgs_conflict_clause(bool replace, const std::vector<std::string>& key_idents,
+                                const std::vector<std::string>& column_idents)
 {
+    if (key_idents.empty()) return std::string();
     std::string target, sets;
-    for (const std::wstring& k : key) {
+    for (const std::string& k : key_idents) {
         if (!target.empty()) target += ", ";
-        pgs_append_identifier(target, std::wstring_view(k));
+        target += k;
     }
-    for (const int c : column_of_field) {
-        if (c < 0) continue;
-        const std::wstring& column = columns[std::size_t(c)].name;
-        if (in_key(key, column)) continue;
-        if (!sets.empty()) sets += ", ";
-        std::string quoted;
-        pgs_append_identifier(quoted, std::wstring_view(column));
-        sets += quoted + " = EXCLUDED." + quoted;
+    if (replace) {
+        for (const std::string& c : column_idents) {
+            if (std::find(key_idents.begin(), key_idents.end(), c) != key_idents.end()) continue;
+            if (!sets.empty()) sets += ", ";
+            sets += c + " = EXCLUDED." + c;
+        }
     }
     // A row of key columns only has nothing to replace.
     return " ON CONFLICT (" + target + ")" + (sets.empty() ? std::string(" DO NOTHING") : " DO UPDATE SET " + sets);
+}
+
+std::string pgs_conflict_update_clause(const std::vector<std::wstring>& key, const udb_schema& columns,
+                                       const std::vector<int>& column_of_field)
+{
+    std::vector<std::string> key_idents, column_idents;
+    for (const std::wstring& k : key) {
+        key_idents.emplace_back();
+        pgs_append_identifier(key_idents.back(), std::wstring_view(k));
+    }
+    for (const int c : column_of_field) {
+        if (c < 0) continue;
+        column_idents.emplace_back();
+        pgs_append_identifier(column_idents.back(), std::wstring_view(columns[std::size_t(c)].name));
+    }
+    return pgs_conflict_clause(true, key_idents, column_idents);
+}
+
+std::string pgs_conflict_skip_clause(const std::vector<std::wstring>& key)
+{
+    std::vector<std::string> key_idents;
+    for (const std::wstring& k : key) {
+        key_idents.emplace_back();
+        pgs_append_identifier(key_idents.back(), std::wstring_view(k));
+    }
+    return pgs_conflict_clause(false, key_idents, {});
 }

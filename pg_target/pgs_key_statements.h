@@ -34,3 +34,14 @@ std::wstring pgs_delete_condition(const udb_record& record, const udb_schema& co
 // NOTHING when only key columns are filled.
 std::string pgs_conflict_update_clause(const std::vector<std::wstring>& key, const udb_schema& columns,
                                        const std::vector<int>& column_of_field);
+
+// " ON CONFLICT (key) DO NOTHING": only a row whose key exists is passed over; a
+// row that collides with another unique index of the table is still refused
+// (23505), so a merge never hides it.
+std::string pgs_conflict_skip_clause(const std::vector<std::wstring>& key);
+
+// The same clauses over names already quoted (key_idents, column_idents):
+// replace false gives DO NOTHING, replace true DO UPDATE SET each column
+// outside the key (DO NOTHING when there is none). Empty for an empty key.
+std::string pgs_conflict_clause(bool replace, const std::vector<std::string>& key_idents,
+                                const std::vector<std::string>& column_idents);

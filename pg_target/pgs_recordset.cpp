@@ -364,7 +364,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
         b.inserts = true;
         b.prefix = s.insert_prefix;
         b.suffix = s.insert_suffix;
-        b.has_fallback = m_key_conflict == pgs_key_conflict::replace && !s.sender.key_unusable;
+        b.has_fallback = !s.insert_suffix.empty() && !s.sender.key_unusable;
         b.fallback_suffix.clear();
         b.fell_back = false;
     }
@@ -399,18 +399,21 @@ void pgs_recordset::build_conflict_clause()
 {
     impl& s = *m_impl;
     s.suffix_ready = true;
-    if (m_key_conflict == pgs_key_conflict::skip) {
-        s.insert_suffix = " on conflict do nothing";
-        return;
-    }
     s.insert_suffix.clear();
+    // Without a key the server can match, a row collides with nothing it could keep or
+    // replace: a plain INSERT, whose unique violations are refusals like any other.
     if (s.sender.key_unusable) return;
     if (key_pos < 0 || std::size_t(key_pos) >= indexes.size()) {
-        tk_write_wlog(3, L"ERROR: Cannot update '%s', there's no primary/unique key", name.c_str());
+        if (m_key_conflict == pgs_key_conflict::replace)
+            tk_write_wlog(3, L"ERROR: Cannot update '%s', there's no primary/unique key", name.c_str());
         return;
     }
-    s.insert_suffix =
-        pgs_conflict_update_clause(indexes[std::size_t(key_pos)].fields, schema, s.insert_layout.column_of_field);
+    const std::vector<std::wstring>& key = indexes[std::size_t(key_pos)].fields;
+    // The key is named: a row that collides with another unique index of the table is
+    // refused and reported, never passed over as if its key existed.
+    s.insert_suffix = m_key_conflict == pgs_key_conflict::skip
+                          ? pgs_conflict_skip_clause(key)
+                          : pgs_conflict_update_clause(key, schema, s.insert_layout.column_of_field);
 }
 
 void pgs_recordset::reset_sequence()

@@ -1,7 +1,7 @@
 #pragma once
 // One table (or one SQL query) of a live PostgreSQL database as a recordset:
 //  - writing rows, the destination side of a conversion: COPY lines, or
-//    multi-row INSERT statements that keep (ON CONFLICT DO NOTHING) or replace
+//    multi-row INSERT statements that keep (ON CONFLICT (key) DO NOTHING) or replace
 //    (ON CONFLICT (key) DO UPDATE) a row whose key exists, committed in batches
 //    (COPY: 10,000 rows or 512 KB; INSERT: 1000 rows, fewer when they are large:
 //    a refused batch is replayed in halves); the engine's fast_insert switch
@@ -46,7 +46,10 @@ class pgs_connection;
 // What an INSERT does with a row whose key (primary key or unique index)
 // already exists in the table.
 enum class pgs_key_conflict : std::uint8_t {
-    // INSERT ... ON CONFLICT DO NOTHING: the existing row stays as it is.
+    // INSERT ... ON CONFLICT (key columns) DO NOTHING: the existing row stays as
+    // it is. A row that collides with another unique index is refused (23505)
+    // like any other; a table without a key the server can match gets a plain
+    // INSERT.
     skip,
     // INSERT ... ON CONFLICT (key columns) DO UPDATE SET the other columns: the
     // existing row takes the record's values, in the one statement. A table

@@ -690,8 +690,37 @@ INSTANTIATE_TEST_SUITE_P(
         // The server cannot match the key's plain columns to an index over an expression.
         key_conflict_case{"replace_by_an_unusable_key_adds",
                           "(id integer, name text, qty integer); create unique index kc_u on kc (id, lower(name))",
-                          pgs_key_conflict::replace, "1|new|1,1|newer|1,1|old|100,2|two|2"}),
+                          pgs_key_conflict::replace, "1|new|1,1|newer|1,1|old|100,2|two|2"},
+        key_conflict_case{"skip_by_an_unusable_key_adds",
+                          "(id integer, name text, qty integer); create unique index kc_u on kc (id, lower(name))",
+                          pgs_key_conflict::skip, "1|new|1,1|newer|1,1|old|100,2|two|2"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(pgs_recordset_live, keeping_rows_by_key_refuses_a_row_that_collides_with_another_unique_index)
+{
+    sql("create table keep_uq (id integer primary key, code text unique); insert into keep_uq values (1, 'a')");
+    engine().fast_insert = false;
+    pgs_database fresh(tk_utf8_to_unicode(s_db_name), L"", 0x28, false);
+    auto rs = fresh.get_table(L"public.keep_uq", 8);
+    auto& live = dynamic_cast<pgs_recordset&>(*rs);
+    live.set_key_conflict(pgs_key_conflict::skip);
+    // Its key exists: kept without a word. A new key whose code exists: refused. A new row: stored.
+    for (auto [id, code] : {std::pair{1, L"z"}, std::pair{2, L"a"}, std::pair{3, L"c"}}) {
+        udb_record r = make_record({{L"id", ole_variant(id)}, {L"code", ole_variant(code)}});
+        rs->append_record(r);
+    }
+    std::vector<pgs_rejected_row> refused;
+    try {
+        live.flush_rows();
+    } catch (const pgs_rows_rejected_exception& e) {
+        refused = e.rows();
+    }
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].record_number, 2u);
+    EXPECT_EQ(refused[0].sqlstate, pgs_sqlstate_unique_violation) << refused[0].message;
+    finish_table(rs);
+    EXPECT_EQ(sql1("select string_agg(id || '|' || code, ',' order by id) from keep_uq"), "1|a,3|c");
+}
 
 TEST_F(pgs_recordset_live, a_refused_row_carries_the_servers_sqlstate)
 {

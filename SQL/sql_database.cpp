@@ -134,6 +134,23 @@ void sql_database::init_views()
     }
 }
 
+std::vector<std::pair<std::wstring, std::wstring>> sql_database::read_table_references()
+{
+    tk_write_log(2, "sql_database::read_table_references");
+    const std::string db = sql_quote_literal(connection, tk_unicode_to_utf8(name));
+    auto rs = run_query("SELECT TABLE_NAME, REFERENCED_TABLE_NAME FROM information_schema.REFERENTIAL_CONSTRAINTS "
+                        "WHERE CONSTRAINT_SCHEMA=" + db + " AND UNIQUE_CONSTRAINT_SCHEMA=" + db);
+    std::vector<std::pair<std::wstring, std::wstring>> references;
+    if (!rs) return references;
+    rs->reset();
+    while (!rs->is_eof()) {
+        udb_record* r = rs->get_item();
+        if (r && r->size() >= 2) references.emplace_back((*r)[0].to_wstring(), (*r)[1].to_wstring());
+        rs->next();
+    }
+    return references;
+}
+
 std::wstring sql_database::refine_view_out(const std::wstring& text_in) const
 {
     tk_write_wlog(2, L"sql_database::refine_view_out(%s)", text_in.c_str());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UDB/udb_database.h"
@@ -72,6 +73,10 @@ public:
 
     void init_tables();
     void init_views();
+    // The foreign keys between this database's own tables as (table, referenced table) pairs,
+    // read from the server's catalogue without opening any table, so the tables can be loaded
+    // parents first. sql_exception when the server refuses the read.
+    std::vector<std::pair<std::wstring, std::wstring>> read_table_references();
     // A view definition read from MySQL without its first comment and the database prefixes.
     std::wstring refine_view_out(const std::wstring& text) const;
     // A view text from another dialect made MySQL's.

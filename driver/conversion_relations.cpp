@@ -1,6 +1,9 @@
 #include "driver/conversion_relations.h"
 
 #include <algorithm>
+#include <functional>
+#include <queue>
+#include <unordered_map>
 
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
@@ -138,6 +141,103 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         udb_report_failure(failure);
     }
     return failed;
+}
+
+std::vector<std::size_t> conversion_relations::load_order(
+    const std::vector<std::wstring>& tables, const std::vector<std::pair<std::wstring, std::wstring>>& references,
+    std::vector<std::vector<std::wstring>>& cycles)
+{
+    const std::size_t n = tables.size();
+    std::unordered_map<std::wstring, std::size_t> exact, folded;
+    for (std::size_t i = n; i-- > 0;) {
+        exact[tables[i]] = i;
+        folded[tk_to_lower(tables[i])] = i;
+    }
+    auto position = [&](const std::wstring& name) -> std::ptrdiff_t {
+        if (auto it = exact.find(name); it != exact.end()) return static_cast<std::ptrdiff_t>(it->second);
+        if (auto it = folded.find(tk_to_lower(name)); it != folded.end()) return static_cast<std::ptrdiff_t>(it->second);
+        return -1;
+    };
+    // parents[i]: the tables table i refers to.
+    std::vector<std::vector<std::size_t>> parents(n);
+    for (const auto& [child, parent] : references) {
+        const std::ptrdiff_t c = position(child), p = position(parent);
+        if (c < 0 || p < 0 || c == p) continue;
+        parents[std::size_t(c)].push_back(std::size_t(p));
+    }
+
+    // Tables that refer to each other in a circle load as one group (strongly connected
+    // components, found without recursion so a long chain of references cannot exhaust the
+    // stack).
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> index(n, none), low(n, 0), group(n, none), open;
+    std::vector<bool> is_open(n, false);
+    std::size_t counter = 0, groups = 0;
+    for (std::size_t root = 0; root < n; ++root) {
+        if (index[root] != none) continue;
+        std::vector<std::pair<std::size_t, std::size_t>> walk{{root, 0}};  // (table, next parent)
+        index[root] = low[root] = counter++;
+        open.push_back(root);
+        is_open[root] = true;
+        while (!walk.empty()) {
+            const std::size_t v = walk.back().first;
+            const std::size_t next = walk.back().second;
+            if (next < parents[v].size()) {
+                ++walk.back().second;
+                const std::size_t w = parents[v][next];
+                if (index[w] == none) {
+                    index[w] = low[w] = counter++;
+                    open.push_back(w);
+                    is_open[w] = true;
+                    walk.emplace_back(w, 0);
+                } else if (is_open[w]) {
+                    low[v] = std::min(low[v], index[w]);
+                }
+                continue;
+            }
+            if (low[v] == index[v]) {
+                std::size_t w;
+                do {
+                    w = open.back();
+                    open.pop_back();
+                    is_open[w] = false;
+                    group[w] = groups;
+                } while (w != v);
+                ++groups;
+            }
+            walk.pop_back();
+            if (!walk.empty()) low[walk.back().first] = std::min(low[walk.back().first], low[v]);
+        }
+    }
+
+    std::vector<std::vector<std::size_t>> members(groups), children(groups);
+    std::vector<std::size_t> waiting(groups, 0);  // references to other groups not loaded yet
+    for (std::size_t v = 0; v < n; ++v) members[group[v]].push_back(v);  // ascending: the given order
+    for (std::size_t v = 0; v < n; ++v)
+        for (std::size_t p : parents[v])
+            if (group[p] != group[v]) {
+                children[group[p]].push_back(group[v]);
+                ++waiting[group[v]];
+            }
+    // Of the groups whose parents are all loaded, the one listed first goes next.
+    using entry = std::pair<std::size_t, std::size_t>;  // (first table's position, group)
+    std::priority_queue<entry, std::vector<entry>, std::greater<entry>> ready;
+    for (std::size_t g = 0; g < groups; ++g)
+        if (waiting[g] == 0) ready.emplace(members[g].front(), g);
+    std::vector<std::size_t> order;
+    order.reserve(n);
+    while (!ready.empty()) {
+        const std::size_t g = ready.top().second;
+        ready.pop();
+        order.insert(order.end(), members[g].begin(), members[g].end());
+        if (members[g].size() > 1) {
+            cycles.emplace_back();
+            for (std::size_t v : members[g]) cycles.back().push_back(tables[v]);
+        }
+        for (std::size_t c : children[g])
+            if (--waiting[c] == 0) ready.emplace(members[c].front(), c);
+    }
+    return order;
 }
 
 udb_view_list conversion_relations::views_to_convert(const udb_view_list& source_views, bool all,

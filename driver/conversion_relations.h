@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UDB/udb_database.h"
@@ -33,6 +34,17 @@ public:
     // and counted (kind foreign_key) and left out; a key the table already has (a run
     // appending to existing tables) is kept without a word. Returns the number left out.
     std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest) const;
+
+    // The order in which tables load so that each comes after the tables it refers to:
+    // `tables` the source names in their given order, `references` (table, referenced table)
+    // pairs of the source's foreign keys, matched by name (exactly first, then ignoring case).
+    // A table's reference to itself and references to tables not listed do not count. Tables
+    // that refer to each other in a circle keep their given order among themselves, each
+    // circle is returned in `cycles` (names as given, in that order); otherwise the given
+    // order is kept wherever the references allow. Returns positions into `tables`.
+    static std::vector<std::size_t> load_order(const std::vector<std::wstring>& tables,
+                                               const std::vector<std::pair<std::wstring, std::wstring>>& references,
+                                               std::vector<std::vector<std::wstring>>& cycles);
 
     // The views a run converts: every source view when `all`, otherwise the selected ones,
     // each with the source's present text (the selection's own text when the source no longer

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
 #include "SQL/sql_exception.h"
 #include "TK/tk_format.h"
@@ -165,6 +166,11 @@ private:
         if (auto* script = dynamic_cast<pgs_dmp_database*>(dest_.get()))
             script->writer().discard();
     }
+    // Custom queries first, in their order; then the tables, each after the tables its
+    // foreign keys refer to, so rows merged into tables whose keys already stand find their
+    // parent rows in place. Tables that refer to each other in a circle are named and load
+    // in the order listed.
+    void order_parents_first(std::vector<std::size_t>& plan);
     // Index names must avoid every table and view the run will create (one name space).
     void reserve_relation_names(const std::vector<std::size_t>& plan);
     // The views this run converts.
@@ -367,6 +373,7 @@ conversion_outcome pelmora_convertor::run::execute()
         c_.query_list.emplace_back(table, std::wstring());
     }
 
+    order_parents_first(plan);
     reserve_relation_names(plan);
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
@@ -823,6 +830,41 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
         f.sqlstate = row.sqlstate;
         f.record = static_cast<std::int64_t>(source_row_of(row.record_number, skipped));
         udb_report_failure(f);
+    }
+}
+
+void pelmora_convertor::run::order_parents_first(std::vector<std::size_t>& plan)
+{
+    std::vector<std::size_t> ordered, tables;
+    std::vector<std::wstring> names;
+    for (std::size_t index : plan) {
+        if (c_.query_list[index].second.empty()) {
+            tables.push_back(index);
+            names.push_back(c_.query_list[index].first);
+        } else {
+            ordered.push_back(index);
+        }
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> references;
+    if (auto* mysql = dynamic_cast<sql_database*>(source_.get()); mysql && tables.size() > 1) {
+        try {
+            references = mysql->read_table_references();
+        } catch (const sql_exception& e) {
+            if (e.is_connection_lost())
+                throw;
+            // The rows still load, only in the order listed.
+            tk_write_log(3, "The foreign keys of the source could not be read: %s", e.what());
+        }
+    }
+    std::vector<std::vector<std::wstring>> cycles;
+    for (std::size_t at : conversion_relations::load_order(names, references, cycles))
+        ordered.push_back(tables[at]);
+    plan = std::move(ordered);
+    for (const std::vector<std::wstring>& cycle : cycles) {
+        std::wstring list;
+        for (const std::wstring& name : cycle)
+            list += (list.empty() ? L"'" : L", '") + name + L"'";
+        progress(L"Tables " + list + L" refer to each other in a circle: they are loaded in the order listed\r\n");
     }
 }
 

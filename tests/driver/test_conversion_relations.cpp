@@ -319,4 +319,67 @@ TEST(conversion_relations_views, ordered_after_the_views_they_read_and_chosen_by
     EXPECT_EQ(conversion_relations::views_to_convert(source, true, {}), source);
 }
 
+// --- the order in which tables load ---------------------------------------------------------
+
+struct load_order_case {
+    const char* name;
+    std::vector<std::wstring> tables;                               // as listed
+    std::vector<std::pair<std::wstring, std::wstring>> references;  // (table, referenced table)
+    std::vector<std::wstring> expected;
+    std::vector<std::vector<std::wstring>> cycles;
+};
+std::ostream& operator<<(std::ostream& os, const load_order_case& c) { return os << c.name; }
+
+class load_order_test : public ::testing::TestWithParam<load_order_case> {};
+
+TEST_P(load_order_test, parents_load_before_their_children)
+{
+    const load_order_case& c = GetParam();
+    std::vector<std::vector<std::wstring>> cycles;
+    std::vector<std::wstring> order;
+    for (std::size_t at : conversion_relations::load_order(c.tables, c.references, cycles))
+        order.push_back(c.tables.at(at));
+    EXPECT_EQ(order, c.expected);
+    EXPECT_EQ(cycles, c.cycles);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    conversion_relations, load_order_test,
+    ::testing::Values(
+        load_order_case{"no_references_keep_the_listed_order", {L"b", L"a", L"c"}, {}, {L"b", L"a", L"c"}, {}},
+        load_order_case{"a_chain_listed_children_first",
+                        {L"rental", L"inventory", L"store"},
+                        {{L"rental", L"inventory"}, {L"inventory", L"store"}},
+                        {L"store", L"inventory", L"rental"},
+                        {}},
+        // Only what the references demand moves; the rest keeps its place.
+        load_order_case{"unrelated_tables_keep_their_place",
+                        {L"a_child", L"b", L"c_parent", L"d"},
+                        {{L"a_child", L"c_parent"}},
+                        {L"b", L"c_parent", L"a_child", L"d"},
+                        {}},
+        load_order_case{"a_table_referring_to_itself_or_to_an_unlisted_table",
+                        {L"staff", L"note"},
+                        {{L"staff", L"staff"}, {L"note", L"secret"}},
+                        {L"staff", L"note"},
+                        {}},
+        load_order_case{"names_matched_exactly_first_then_ignoring_case",
+                        {L"Child", L"Parent", L"parent"},
+                        {{L"CHILD", L"parent"}, {L"child", L"PARENT"}},
+                        {L"Parent", L"parent", L"Child"},
+                        {}},
+        // A circle loads in the listed order, after its own parents and before its children.
+        load_order_case{"a_circle_is_named_and_loads_in_the_listed_order",
+                        {L"z_child", L"b_ring", L"a_ring", L"root"},
+                        {{L"a_ring", L"b_ring"}, {L"b_ring", L"a_ring"}, {L"a_ring", L"root"},
+                         {L"z_child", L"a_ring"}},
+                        {L"root", L"b_ring", L"a_ring", L"z_child"},
+                        {{L"b_ring", L"a_ring"}}},
+        load_order_case{"a_diamond",
+                        {L"order_line", L"orders", L"product", L"customer"},
+                        {{L"order_line", L"orders"}, {L"order_line", L"product"}, {L"orders", L"customer"}},
+                        {L"product", L"customer", L"orders", L"order_line"},
+                        {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

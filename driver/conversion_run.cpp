@@ -168,8 +168,8 @@ private:
     }
     // Custom queries first, in their order; then the tables, each after the tables its
     // foreign keys refer to, so rows merged into tables whose keys already stand find their
-    // parent rows in place. Tables that refer to each other in a circle are named and load
-    // in the order listed.
+    // parent rows in place (overwriting: children first). Tables that refer to each other in
+    // a circle are named and load in the order listed.
     void order_parents_first(std::vector<std::size_t>& plan);
     // Index names must avoid every table and view the run will create (one name space).
     void reserve_relation_names(const std::vector<std::size_t>& plan);
@@ -856,6 +856,12 @@ void pelmora_convertor::run::order_parents_first(std::vector<std::size_t>& plan)
             tk_write_log(3, "The foreign keys of the source could not be read: %s", e.what());
         }
     }
+    // Overwriting drops each table before it is made again, and the tables it makes get their
+    // foreign keys only after every table: there a child goes first, so no table is dropped
+    // while a table of the run still refers to it.
+    if (c_.n_mode == udb_mode_overwrite_tables)
+        for (auto& [child, parent] : references)
+            std::swap(child, parent);
     std::vector<std::vector<std::wstring>> cycles;
     for (std::size_t at : conversion_relations::load_order(names, references, cycles))
         ordered.push_back(tables[at]);

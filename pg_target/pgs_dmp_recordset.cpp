@@ -9,6 +9,7 @@
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_key_statements.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_script_writer.h"
 #include "pg_target/pgs_validators.h"
@@ -17,6 +18,10 @@ namespace {
 
 // Bytes of binary data turned into hexadecimal per write of a large value.
 constexpr std::size_t hex_chunk_bytes = 131072;
+
+// The temporary table that staged rows wait in: one at a time, dropped after its table.
+constexpr const char* stage_table = "quindrel_rows";
+constexpr const char* stage_ident = "pg_temp.quindrel_rows";
 
 bool case_sens()
 {
@@ -71,7 +76,7 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
                                      const std::wstring& table, const udb_schema& columns,
                                      std::vector<std::wstring> source_names,
                                      const std::vector<std::wstring>& column_types)
-    : udb_recordset(database, table, 0), m_out(&out), m_source_names(std::move(source_names))
+    : udb_recordset(database, table, 0), m_out(&out), m_source_names(std::move(source_names)), m_database(database)
 {
     tk_write_wlog(1, L"pgs_dmp_recordset::pgs_dmp_recordset(%s)", table.c_str());
     const bool cs = case_sens();
@@ -94,7 +99,9 @@ pgs_dmp_recordset::pgs_dmp_recordset(pgs_script_writer& out, pgs_dmp_database* d
         m_copy_layout.field_of_column.push_back(static_cast<int>(i));
     }
     pgs_append_utf8(m_table_ident, pgs_engine::get_instance()->make_name3(table, true));
+    m_target_ident = m_table_ident;
     m_relation = last_name(m_table_ident);
+    for (const std::wstring& type : column_types) m_column_types.push_back(tk_unicode_to_utf8(type));
 
     m_rows = pgs_row_builder(std::move(plans));
     // A NULL for a NOT NULL column would stop the load at this row (psql with ON_ERROR_STOP),
@@ -129,25 +136,115 @@ void pgs_dmp_recordset::finish()
         m_buffer += "\\.\n";
         m_copy_open = false;
     }
-    if (m_rows_written && m_serial_column >= 0) {
-        // The serial column continues after the highest value loaded, or where its sequence
-        // already stood when that is further (a restart from the source's seed); the sequence
-        // is the one the column owns. A column without a sequence is left alone.
-        const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
-        std::string column_text;
-        pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
-        m_buffer += "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence(";
-        pgs_append_literal(m_buffer, std::string_view(m_table_ident));
-        m_buffer += ", ";
-        pgs_append_literal(m_buffer, std::string_view(column_text));
-        m_buffer += ") AS seq) AS s, LATERAL (SELECT GREATEST(MAX(" + col + "), nextval(s.seq) - 1) AS top FROM " +
-                    m_table_ident + ") AS m WHERE s.seq IS NOT NULL;\r\n";
-    }
+    if (m_stage_open)
+        m_buffer += close_stage();
+    else
+        m_buffer += sequence_statement();
     if (!m_buffer.empty()) {
         std::string pending;
         pending.swap(m_buffer);
         m_out->write(pending);
     }
+    // What follows the rows (NOT NULL, indexes) belongs to a table the script creates.
+    if (m_stage_open) m_database->reopen_table_block();
+}
+
+std::string pgs_dmp_recordset::sequence_statement() const
+{
+    if (!m_rows_written || m_serial_column < 0) return std::string();
+    // The serial column continues after the highest value loaded, or where its sequence
+    // already stood when that is further (a restart from the source's seed); the sequence
+    // is the one the column owns. A column without a sequence is left alone.
+    const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
+    std::string column_text;
+    pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
+    std::string text = "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence(";
+    pgs_append_literal(text, std::string_view(m_table_ident));
+    text += ", ";
+    pgs_append_literal(text, std::string_view(column_text));
+    text += ") AS seq) AS s, LATERAL (SELECT GREATEST(MAX(" + col + "), nextval(s.seq) - 1) AS top FROM " +
+            m_table_ident + ") AS m WHERE s.seq IS NOT NULL;\r\n";
+    return text;
+}
+
+void pgs_dmp_recordset::stage_rows(pgs_existing_table rule, std::string variable, std::vector<std::size_t> key)
+{
+    m_staged = rule != pgs_existing_table::replace && m_database && !variable.empty();
+    m_rule = rule;
+    m_variable = std::move(variable);
+    m_key = std::move(key);
+    if (!m_staged) return;
+    m_target_ident = stage_ident;
+    // The stage numbers its rows in a column of its own, named unlike any of the table's.
+    std::wstring order = L"#";
+    while (std::find(m_plain_names.begin(), m_plain_names.end(), order) != m_plain_names.end()) order += L'#';
+    m_order_ident = pgs_quote_identifier(std::string_view(tk_unicode_to_utf8(order)));
+}
+
+std::string pgs_dmp_recordset::open_stage() const
+{
+    // The columns take the types CREATE TABLE declares, which the rows were checked against,
+    // so the rows load into the stage whatever the table that was there holds.
+    // The stage of the table before was dropped after its rows.
+    std::string text = std::string("CREATE TEMP TABLE ") + stage_table + " (" + m_order_ident +
+                       " bigint GENERATED ALWAYS AS IDENTITY";
+    for (std::size_t i = 0; i < m_column_idents.size(); ++i) {
+        text += ", " + m_column_idents[i] + " ";
+        text += i < m_column_types.size() && !m_column_types[i].empty() ? m_column_types[i] : std::string("text");
+    }
+    return text + ");\r\n";
+}
+
+std::string pgs_dmp_recordset::close_stage() const
+{
+    std::string columns;
+    for (std::size_t i = 0; i < m_column_idents.size(); ++i) columns += (i ? ", " : "") + m_column_idents[i];
+    const bool merging = m_rule != pgs_existing_table::keep;
+    std::string text = "\\if :" + m_variable + "\r\n";
+    // The table was made just now: every row goes in, in the order the source gave them.
+    text += "INSERT INTO " + m_table_ident + "(" + columns + ") SELECT " + columns + " FROM " + stage_ident +
+            " ORDER BY " + m_order_ident + ";\r\n";
+    if (!merging) text += sequence_statement();
+    if (merging) text += "\\else\r\n" + merge_block();
+    text += "\\endif\r\n";
+    if (merging) text += sequence_statement();
+    return text + "DROP TABLE " + stage_ident + ";\r\n";
+}
+
+std::string pgs_dmp_recordset::merge_block() const
+{
+    std::vector<std::string> key;
+    for (std::size_t k : m_key) key.push_back(m_column_idents[k]);
+    const std::string conflict = pgs_conflict_clause(m_rule == pgs_existing_table::synchronize, key, m_column_idents);
+    std::string columns, values;
+    for (std::size_t i = 0; i < m_column_idents.size(); ++i) {
+        columns += (i ? ", " : "") + m_column_idents[i];
+        values += (i ? ", quindrel_row." : "quindrel_row.") + m_column_idents[i];
+    }
+    const std::wstring table = name;
+    auto literal = [](const std::wstring& text) { return tk_unicode_to_utf8(pgs_quote_literal(std::wstring_view(text))); };
+    const std::string insert = "INSERT INTO " + m_table_ident + "(" + columns + ") ";
+    const std::string staged = std::string(" FROM ") + stage_ident + " ORDER BY " + m_order_ident;
+
+    // Columns win over the block's variable wherever a name could be either.
+    std::string body = "\r\n#variable_conflict use_column\r\nDECLARE quindrel_row record;\r\nBEGIN\r\n";
+    if (key.empty())
+        body += "RAISE WARNING '%', " +
+                literal(L"Table '" + table +
+                        L"': the table has no primary or unique key to merge on: its rows were appended.") +
+                ";\r\n";
+    // All rows in one statement; when the server refuses any of them, one row at a time, so
+    // only the refused ones stay out, each named. A table that cannot take the rows at all
+    // (a column it lacks, no unique index on the key) is said once.
+    body += "BEGIN\r\n" + insert + "SELECT " + columns + staged + conflict + ";\r\nRETURN;\r\n" +
+            "EXCEPTION\r\nWHEN syntax_error_or_access_rule_violation THEN\r\nRAISE WARNING '%', " +
+            literal(L"Table '" + table + L"': its rows were not merged: ") + " || SQLERRM;\r\nRETURN;\r\n" +
+            "WHEN others THEN NULL;\r\nEND;\r\n";
+    body += "FOR quindrel_row IN SELECT *" + staged + " LOOP\r\nBEGIN\r\n" + insert + "VALUES (" + values + ")" +
+            conflict + ";\r\nEXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " + literal(L"Row ") +
+            " || quindrel_row." + m_order_ident + " || " + literal(L" of table '" + table + L"' was refused: ") +
+            " || SQLERRM;\r\nEND;\r\nEND LOOP;\r\nEND\r\n";
+    return "DO " + tk_unicode_to_utf8(pgs_dollar_quote(tk_utf8_to_unicode(body))) + ";\r\n";
 }
 
 void pgs_dmp_recordset::append_record(udb_record& record)
@@ -161,6 +258,13 @@ void pgs_dmp_recordset::append_record(udb_record& record)
         if (!record.get(i)) throw udb_structure_exception();
     if (m_finished) throw tk_exception("The rows of this table have already been finished.", 1);
 
+    if (m_staged && !m_stage_open) {
+        // The rows stand outside the table's conditional block: psql reads the lines of a COPY
+        // in a branch it skips as SQL.
+        m_database->end_table_block();
+        m_out->write(open_stage());
+        m_stage_open = true;
+    }
     if (fast) {
         copy_append(record);
     } else {
@@ -185,7 +289,7 @@ void pgs_dmp_recordset::copy_append(const udb_record& record)
     tk_write_log(1, "pgs_dmp_recordset::fast_append");
     if (!m_copy_open) {
         m_buffer += "COPY ";
-        m_buffer += m_table_ident;
+        m_buffer += m_target_ident;
         m_buffer += '(';
         for (std::size_t i = 0; i < m_column_idents.size(); ++i) {
             if (i) m_buffer += ',';
@@ -254,7 +358,7 @@ void pgs_dmp_recordset::prepare_insert_columns(const udb_record& record)
     layout.field_names.reserve(record.size());
     layout.column_of_field.reserve(record.size());
     layout.field_of_column.assign(schema.size(), -1);
-    std::string head = "INSERT INTO " + m_table_ident + "(";
+    std::string head = "INSERT INTO " + m_target_ident + "(";
     for (std::size_t i = 0; i < record.size(); ++i) {
         const std::wstring& own = record[i].get_name();
         std::wstring name = pgs_fold_name(own, cs);

@@ -14,6 +14,10 @@
 // to the highest value loaded (or kept where the source's seed put it, when that is further),
 // so inserting without an id after loading the script never collides.
 //
+// Staged (stage_rows, for a script that keeps existing tables): the rows go into a temporary
+// table first, outside the table's conditional block; finish() then moves them into the table
+// the script created, or merges them into the table that was there (pgs_dump.h).
+//
 // A row the server would refuse when the script is loaded fails its record alone here, before
 // any byte of it reaches the file (pgs_exception, level 0), so a COPY block never holds a line
 // that would stop the load, and the rows before and after it stay:
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "UDB/udb_recordset.h"
+#include "pg_target/pgs_dump_options.h"
 #include "pg_target/pgs_row_builder.h"
 #include "pg_target/pgs_value_text.h"
 
@@ -62,6 +67,12 @@ public:
     // Rows go as INSERT statements whatever the engine's fast_insert says.
     void set_rows_by_insert(bool on) noexcept { m_rows_by_insert = on; }
 
+    // Before the first row: the rows are staged. rule: what happens to a table that was there
+    // (keep, merge or synchronize); variable: the psql variable that is true when the script
+    // created the table; key: positions of the columns a merge names in ON CONFLICT (empty:
+    // the table has no key, its rows are appended to a table that was there).
+    void stage_rows(pgs_existing_table rule, std::string variable, std::vector<std::size_t> key);
+
     // Values larger than this many units (bytes, characters) bypass the row buffer.
     static constexpr std::uint32_t large_value_size = 1048576;
     // The row buffer goes to the file when it holds more than this many bytes.
@@ -75,9 +86,16 @@ private:
     void write_large_value(const ole_variant& value, const pgs_value_column& column, bool sql);
     void prepare_insert_columns(const udb_record& record);
     int find_column(const std::wstring& name) const;
+    // The statement that sets the auto-increment column's sequence past the rows.
+    std::string sequence_statement() const;
+    // Staged rows: the temporary table, before the first row; the move or merge, at the end.
+    std::string open_stage() const;
+    std::string close_stage() const;
+    std::string merge_block() const;
 
     pgs_script_writer* m_out;                   // the database's writer; not owned
     std::string m_table_ident;                  // the table as an SQL name, UTF-8
+    std::string m_target_ident;                 // where COPY and INSERT put the rows: the table or the stage
     std::string m_relation;                     // the table's own name (no schema), UTF-8
     std::vector<std::string> m_column_idents;   // quoted column names, UTF-8, schema order
     std::vector<std::wstring> m_plain_names;    // final column names without quotes
@@ -85,6 +103,16 @@ private:
     int m_serial_column = -1;                   // position of the auto-increment column
     pgs_row_builder m_rows;                     // the row text and its checks
     pgs_record_layout m_copy_layout;            // COPY: field i fills column i
+    std::vector<std::string> m_column_types;    // per column, the declared type, UTF-8
+
+    // Staged rows (stage_rows).
+    pgs_dmp_database* m_database = nullptr;
+    bool m_staged = false;
+    bool m_stage_open = false;                  // the temporary table is in the script
+    pgs_existing_table m_rule = pgs_existing_table::replace;
+    std::string m_variable;
+    std::vector<std::size_t> m_key;
+    std::string m_order_ident;                  // the stage's column numbering its rows
 
     bool m_copy_open = false;     // the COPY head has been put into the buffer
     bool m_rows_written = false;  // a row reached the script (the sequence needs a reset)

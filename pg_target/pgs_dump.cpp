@@ -101,7 +101,8 @@ pgs_dmp_database::pgs_dmp_database(const std::wstring& path, const pgs_dump_opti
     }
 
     tk_write_log(2, "Step #2");
-    if (m_options.create_database && m_options.create_tables) {
+    // Dropping the database would take every table a keeping mode keeps.
+    if (m_options.create_database && m_options.create_tables && !keeps_existing_tables()) {
         std::wstring db = tk_utf8_to_unicode(m_options.database_name);
         if (db.empty()) db = tk_file_wname(path).get_name();
         const std::string quoted = one_name(db);
@@ -123,12 +124,36 @@ pgs_dmp_database::~pgs_dmp_database()
 
 void pgs_dmp_database::close()
 {
+    end_table_block();
     m_out.close();
+}
+
+void pgs_dmp_database::end_table_block()
+{
+    if (!m_block_open) return;
+    m_block_open = false;
+    m_out.write("\\endif\r\n");
+}
+
+void pgs_dmp_database::reopen_table_block()
+{
+    if (m_block_open || m_block_variable.empty()) return;
+    m_out.write("\\if :" + m_block_variable + "\r\n");
+    m_block_open = true;
+}
+
+std::string pgs_dmp_database::table_variable(const std::wstring& name) const
+{
+    const std::wstring full = pgs_fold_name(get_full_name(name), case_sens());
+    for (const auto& [table, variable] : m_table_variables)
+        if (table == full) return variable;
+    return std::string();
 }
 
 void pgs_dmp_database::create_schema(const std::wstring& name)
 {
     tk_write_wlog(2, L"pgs_dmp_database::create_schema(%s)", name.c_str());
+    end_table_block();
     if (name.size() == 6 && tk_to_lower(name) == L"public") {
         tk_write_log(2, "Skip 'public' schema");
         return;
@@ -215,6 +240,8 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         return std::make_unique<pgs_dmp_recordset>(m_out, this, name, own, source_names);
     }
 
+    const bool keep_existing = keeps_existing_tables();
+    if (keep_existing) end_table_block();
     if (m_options.insert_comments) write_comment("Table structure for table", name);
     // The defaults go apart from CREATE TABLE, each guarded: one the loading server refuses
     // (a function or extension it lacks) costs that default only, and the script goes on.
@@ -224,11 +251,23 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
         std::wstring clause;
         if (take_default_apart(own[i], clause, needs_uuid)) defaults.emplace_back(i, std::move(clause));
     }
-    delete_tab(name);
     // The same builders as the live database, so the script creates the same table. The rows
     // then use the builder's final column names, exactly the ones CREATE TABLE got.
     const pgs_ddl_settings settings = pgs_ddl_settings::from_engine();
     const std::wstring table = pgs_fold_name(name, settings.case_sens);
+    if (keep_existing) {
+        // Asked when the script is loaded: everything of the table's own is written only for
+        // a table the script creates.
+        m_block_variable = "quindrel_new_" + std::to_string(m_table_variables.size() + 1);
+        std::string test = "SELECT to_regclass(";
+        pgs_append_literal(test, std::string_view(table_name(name)));
+        test += ") IS NULL AS " + m_block_variable + " \\gset\r\n";
+        m_out.write(test);
+        m_table_variables.emplace_back(pgs_fold_name(get_full_name(name), case_sens()), m_block_variable);
+        reopen_table_block();
+    } else {
+        delete_tab(name);
+    }
     std::unique_ptr<pgs_schema_initializer> builder =
         partition ? std::make_unique<pgs_schema_initializer>(table, own, indexes, *partition, settings, &source_names)
                   : std::make_unique<pgs_schema_initializer>(table, own, indexes, settings, &source_names);
@@ -258,9 +297,31 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     column_types.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i)
         column_types.push_back(pgs_schema_initializer::column_type(columns[i]));
+    // The key a merge names: the primary key, else the first unique index, under the columns'
+    // final names; none when a column of it is not in the table.
+    std::vector<std::size_t> key;
+    if (keep_existing) {
+        const udb_index* chosen = nullptr;
+        for (std::size_t i = 0; i < indexes.size() && !(chosen && chosen->primary); ++i)
+            if (indexes[i].primary || (indexes[i].unique && !chosen)) chosen = &indexes[i];
+        for (std::size_t f = 0; chosen && f < chosen->fields.size(); ++f) {
+            const std::wstring column = builder->get_names_map().get_mapped_name(chosen->fields[f]);
+            int at = -1;
+            for (std::size_t c = 0; c < columns.size() && at < 0; ++c)
+                if (columns[c].name == column) at = static_cast<int>(c);
+            if (at < 0) at = columns.get_field_idx(column);
+            if (at < 0) {
+                key.clear();
+                break;
+            }
+            key.push_back(static_cast<std::size_t>(at));
+        }
+    }
     build_or_defer_indexes(std::move(builder), table, indexes);
     if (m_options.insert_comments) write_comment("Dumping data for table", name);
-    return std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names, column_types);
+    auto rows = std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names, column_types);
+    if (keep_existing) rows->stage_rows(m_options.existing_tables, m_block_variable, std::move(key));
+    return rows;
 }
 
 void pgs_dmp_database::create_index(const std::wstring& table, const udb_index& index)
@@ -351,6 +412,7 @@ bool pgs_dmp_database::test_query(const std::wstring&)
 void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>& keys)
 {
     tk_write_log(2, "pgs_dmp_database::create_relationships");
+    end_table_block();
     if (!keys.empty() && m_options.insert_comments) m_out.write("\r\n/*\r\nCreate foreign key constraints\r\n*/\r\n\r\n");
     for (const udb_relationship& key : keys) {
         tk_write_wlog(2, L"Processing FK '%s'", key.name.c_str());
@@ -375,12 +437,27 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
         names.restricted_names.push_back(index);
         const std::wstring unique = L"CREATE UNIQUE INDEX " + pgs_quote_identifier(std::wstring_view(index)) + L" ON " +
                                     pgs_engine::get_instance()->make_name3(parent, true) + L"(" + columns + L")";
-        send_guarded(sql, L"Foreign key '" + key.name + L"' of table '" + child + L"'", unique);
+        const std::wstring what = L"Foreign key '" + key.name + L"' of table '" + child + L"'";
+        if (!keeps_existing_tables()) {
+            send_guarded(sql, what, unique);
+            continue;
+        }
+        if (m_options.existing_tables == pgs_existing_table::keep) {
+            // A table the script leaves as it is keeps its keys as they are.
+            const std::string variable = table_variable(key.table);
+            if (!variable.empty()) m_out.write("\\if :" + variable + "\r\n");
+            send_guarded(sql, what, unique);
+            if (!variable.empty()) m_out.write("\\endif\r\n");
+            continue;
+        }
+        // Merging: a table that already has the key keeps it without a word, as a live run does.
+        write_guarded(L"BEGIN\r\n" + guarded_body(sql, unique) +
+                          L"\r\nEXCEPTION WHEN duplicate_object THEN NULL;\r\nEND;",
+                      what);
     }
 }
 
-void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::wstring& what,
-                                    const std::wstring& unique_first)
+std::wstring pgs_dmp_database::guarded_body(const std::wstring& statement, const std::wstring& unique_first)
 {
     // EXECUTE of a dollar-quoted text: the statement is neither parsed as PL/pgSQL nor
     // escaped, and the whole block is one statement, created whole or not at all.
@@ -388,7 +465,13 @@ void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::ws
     if (!unique_first.empty())
         run = L"BEGIN\r\n" + run + L"\r\nEXCEPTION WHEN invalid_foreign_key THEN\r\nEXECUTE " +
               pgs_dollar_quote(unique_first) + L";\r\n" + run + L"\r\nEND;";
-    write_guarded(run, what);
+    return run;
+}
+
+void pgs_dmp_database::send_guarded(const std::wstring& statement, const std::wstring& what,
+                                    const std::wstring& unique_first)
+{
+    write_guarded(guarded_body(statement, unique_first), what);
 }
 
 void pgs_dmp_database::write_guarded(const std::wstring& body, const std::wstring& what)
@@ -459,6 +542,7 @@ void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)
 {
     tk_write_log(2, "pgs_dmp_database::create_sequences");
     if (list.empty()) return;
+    end_table_block();
     tk_write_log(3, "Creating sequences (%d items)", static_cast<int>(list.size()));
     m_out.write("\r\n/*\r\nCreate sequences\r\n*/\r\n\r\n");
     for (const udb_sequence& s : list) {
@@ -471,6 +555,7 @@ void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)
 void pgs_dmp_database::create_views(const udb_view_list& list)
 {
     tk_write_log(2, "pgs_dmp_database::create_views(%d)", static_cast<int>(list.size()));
+    end_table_block();
     create_views_by_query(list);
 }
 

@@ -5,12 +5,29 @@
 // builders hand their statements to query(), exactly as for the live database; the rows of a
 // table go through the pgs_dmp_recordset that create_table1 returns.
 //
+// A script whose options keep existing tables (pgs_dump_options::existing_tables other than
+// replace) never drops a table. Whether a table is there is asked when the script is loaded:
+//   SELECT to_regclass('"s"."t"') IS NULL AS quindrel_new_<n> \gset
+//   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
+//   rows into a temporary table (COPY or INSERT, outside any \if: psql reads COPY data as
+//   SQL in a branch it skips)
+//   \if :quindrel_new_<n>  the rows into the new table  [\else the merge]  \endif
+//   \if :quindrel_new_<n>  NOT NULL, indexes  \endif
+// and, with keep, each foreign key only of a table the script created. The merge (a DO block)
+// adds the rows with INSERT ... ON CONFLICT (key) DO NOTHING (synchronize: DO UPDATE), all
+// at once and, when the server refuses any, one row at a time, each refused row a WARNING
+// naming it; a table that does not fit the rows (a column missing, no such key) is one
+// WARNING and keeps its rows. So psql -v ON_ERROR_STOP=1 loads such a script to its end.
+// psql 10 or later reads it.
+//
 // Every write is checked: a file that cannot be opened or written is a level-1 tk_exception.
 // The recordsets write through the database's writer and must be destroyed before it; the
 // run should call close() at the end so that a failure of the last writes is reported (the
 // destructor can only trace it).
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_dump_options.h"
@@ -70,6 +87,17 @@ public:
     // Writes text (already UTF-8) unchanged; checked.
     void write(std::string_view utf8) { m_out.write(utf8); }
 
+    // Whether existing tables are kept (no DROP TABLE; see above).
+    bool keeps_existing_tables() const noexcept
+    {
+        return m_options.create_tables && m_options.existing_tables != pgs_existing_table::replace;
+    }
+    // The conditional block of the table being written (what is written only when the script
+    // creates the table): ended before its rows and before anything outside the table,
+    // opened again after its rows. Nothing without keeps_existing_tables().
+    void end_table_block();
+    void reopen_table_block();
+
 protected:
     // DO block that runs the statement and turns a refusal into a WARNING naming `what`, so a
     // script loaded with ON_ERROR_STOP goes on with the next key or view.
@@ -89,12 +117,24 @@ private:
     std::unique_ptr<udb_recordset> write_table(const std::wstring& name, udb_schema& schema,
                                                udb_indexes& indexes, const udb_partition* partition);
     void write_comment(const char* heading, const std::wstring& table);
+    // The PL/pgSQL statements that run `statement`, and when the server wants a unique key on
+    // the referenced columns first, `unique_first` and the statement again.
+    static std::wstring guarded_body(const std::wstring& statement, const std::wstring& unique_first);
     // DO block running `body` (PL/pgSQL statements); any refusal in it becomes a WARNING
     // "<what> was not created: <server's text>".
     void write_guarded(const std::wstring& body, const std::wstring& what);
     // Position of the table in the list of tables written into this script, or -1.
     int find_written(const std::wstring& name) const;
 
+    // The psql variable that says whether the table named is created by the script; empty
+    // when it is not known.
+    std::string table_variable(const std::wstring& name) const;
+
     pgs_dump_options m_options;
     pgs_script_writer m_out;
+    // Keeping existing tables: the variable of the table being written, whether its block is
+    // open, and the variable of each table written (folded full name, variable).
+    std::string m_block_variable;
+    bool m_block_open = false;
+    std::vector<std::pair<std::wstring, std::string>> m_table_variables;
 };

@@ -62,7 +62,10 @@ Usage: QUINDREL.EXE OPTIONS
    --mode=...     how to process an existing PostgreSQL database
                   (0 - overwrite the entire database, 1 - overwrite
                   existing tables only, 2 - skip existing tables,
-                  3 - merge, 4 - synchronize)
+                  3 - merge, 4 - synchronize); tables load parents
+                  first; with --dump the script keeps the mode where
+                  it is loaded (psql 10 or later): in modes 2, 3 and 4
+                  it drops no table
    --myport=...   MySQL port
    --mysqlh=...   MySQL server IP address or network name
    --mysqlu=...   MySQL user name

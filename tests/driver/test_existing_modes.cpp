@@ -139,4 +139,23 @@ INSTANTIATE_TEST_SUITE_P(modes, existing_mode_test,
                                     (std::get<1>(info.param) ? "_script" : "_live");
                          });
 
+class load_order_run_test : public driver_server_test {};
+
+TEST_F(load_order_run_test, tables_that_refer_to_each_other_are_named_and_converted_whole)
+{
+    source("CREATE TABLE b_ring (id INT PRIMARY KEY, a_id INT) ENGINE=InnoDB;"
+           "CREATE TABLE a_ring (id INT PRIMARY KEY, b_id INT,"
+           "  CONSTRAINT fk_a_b FOREIGN KEY (b_id) REFERENCES b_ring (id)) ENGINE=InnoDB;"
+           "ALTER TABLE b_ring ADD CONSTRAINT fk_b_a FOREIGN KEY (a_id) REFERENCES a_ring (id);"
+           "INSERT INTO b_ring VALUES (1, NULL); INSERT INTO a_ring VALUES (1, 1); UPDATE b_ring SET a_id = 1");
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
+    std::vector<std::string> lines;
+    for (const std::wstring& line : hooks.lines) lines.push_back(tk_unicode_to_utf8(line));
+    EXPECT_TRUE(contains(lines, "Tables 'a_ring', 'b_ring' refer to each other in a circle: they are loaded in the "
+                                "order listed\r\n"));
+    EXPECT_EQ(rows("SELECT conname FROM pg_constraint WHERE contype = 'f' ORDER BY 1"), (strings{"fk_a_b", "fk_b_a"}));
+}
+
 }  // namespace

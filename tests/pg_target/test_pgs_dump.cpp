@@ -819,6 +819,73 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
 
 namespace {
 
+// A script that keeps existing tables never drops one: a table the database has stays as it is
+// (keep) or gets only the rows whose key it lacks (merge), a table it lacks is made with every
+// row. Rows whose text psql would misread as SQL or as its own commands (an open quote, a
+// backslash line) stay out of the branch psql skips. Loaded twice, a merge changes nothing.
+TEST_F(psql_load_test, a_script_keeping_existing_tables_drops_none_and_loads_what_is_missing)
+{
+    udb_schema s;
+    s.add_column(column(L"id", VT_I4, 0, true, true));
+    s.add_column(column(L"note", VT_BSTR));
+    udb_indexes idx;
+    idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+    const std::vector<std::vector<ole_variant>> rows = {
+        {1, L"O'Brien"}, {2, L"\\endif\n\\.\n\\if"}, {3, L"tab\tquote\"$$"}};
+    const std::string all_rows = "1|O'Brien,2|\\endif\n\\.\n\\if,3|tab\tquote\"$$";
+
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    auto query = [&](const std::string& sql) {
+        pqxx::nontransaction tx(c);
+        const auto r = tx.exec(sql);
+        return r.empty() || r[0][0].is_null() ? std::string() : r[0][0].as<std::string>();
+    };
+    const char* table_rows = "SELECT string_agg(id || '|' || note, ',' ORDER BY id) FROM ";
+    for (const pgs_existing_table rule : {pgs_existing_table::keep, pgs_existing_table::merge}) {
+        for (const bool fast : {true, false}) {
+            SCOPED_TRACE(std::string(rule == pgs_existing_table::keep ? "keep" : "merge") + (fast ? " copy" : " insert"));
+            engine->fast_insert = fast;
+            pgs_dump_options o = plain_options();
+            o.create_database = true;
+            o.existing_tables = rule;
+            {
+                auto db = open(o);
+                for (const wchar_t* table : {L"kept", L"made"}) {
+                    udb_indexes table_idx = idx;
+                    auto rs = db->create_table1(table, s, table_idx);
+                    for (const auto& values : rows) {
+                        udb_record r = make_record(s, values);
+                        rs->append_record(r);
+                    }
+                }
+                db->close();
+            }
+            const std::string script = read_file(path);
+            EXPECT_EQ(script.find("DROP DATABASE"), std::string::npos);
+            EXPECT_EQ(script.find("DROP TABLE IF EXISTS \"public\""), std::string::npos);
+
+            query("DROP TABLE IF EXISTS kept, made; CREATE TABLE kept (id integer PRIMARY KEY, note text);"
+                  "INSERT INTO kept VALUES (1, 'pg only')");
+            for (int load = 1; load <= 2; ++load) {
+                SCOPED_TRACE(load);
+                std::string output;
+                ASSERT_EQ(run_psql(dbname, path, output), 0) << output << "\n" << script;
+                EXPECT_EQ(output.find("ERROR"), std::string::npos) << output;
+                EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
+                EXPECT_EQ(query(std::string(table_rows) + "made"), all_rows);
+                EXPECT_EQ(query(std::string(table_rows) + "kept"),
+                          rule == pgs_existing_table::keep
+                              ? "1|pg only"
+                              : "1|pg only,2|\\endif\n\\.\n\\if,3|tab\tquote\"$$");
+            }
+            // The made table has its key, and its serial column goes on after the rows.
+            EXPECT_EQ(query("SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid = 'made'::regclass"),
+                      "1");
+            EXPECT_EQ(query("INSERT INTO made(note) VALUES ('new') RETURNING id"), "4");
+        }
+    }
+}
+
 // Rows the server would refuse fail on their own, before any of them reaches the script, with
 // the report a live run gives: a NULL (a zero date) in a NOT NULL column, and a text holding the
 // character U+0000 (PostgreSQL text cannot hold it; cutting it there would lose data silently).

@@ -1,7 +1,9 @@
 // The sections a conversion reads from and writes into a profile: "Generic
 // settings" and the three lists (udb_converter), "MySQL settings" (the MySQL
-// half), "PostgreSQL Settings" (the PostgreSQL half and the direct flag) and
-// "Type Mappings" (the database mutator).
+// half), "PostgreSQL Settings" (the PostgreSQL half with its switches, UNLOGGED
+// tables and the client encoding among them, and the direct flag) and "Type
+// Mappings" (the database mutator). A loaded profile sets the engine's naming
+// flag with the shown case_sens flag, so every way of running it converts alike.
 #include "driver/profile_sections.h"
 
 #include "SQL/sql_engine.h"
@@ -13,6 +15,7 @@
 #include "driver/pelmora_convertor.h"
 #include "driver/pgs_converter_impl.h"
 #include "driver/udb_converter.h"
+#include "pg_target/pgs_encoding.h"
 
 std::wstring profile_flag(bool on)
 {
@@ -220,7 +223,19 @@ bool pgs_converter_impl::load_profile(udb_profile& profile)
             throw tk_exception("Invalid port number", 1);
         }
     }
+    // Checked before any switch is applied: the run would refuse the name
+    // only after the destination was prepared.
+    value = profile.get_value(profile_pgs, L"client encoding");
+    if (!value.empty()) {
+        std::wstring encoding = pgs_find_offered_encoding(value);
+        if (encoding.empty())
+            throw tk_exception(L"The profile's client encoding '" + value +
+                                   L"' is not a PostgreSQL encoding the program offers.",
+                               1);
+        client_encoding = std::move(encoding);
+    }
     pgs_engine& e = *m_engine;
+    read_flag(profile, profile_pgs, L"unlogged tables", e.unlogged);
     read_flag(profile, profile_pgs, L"use SSL", e.ssl_use);
     wide(L"root certificate", e.ssl_rcert);
     wide(L"revocation list", e.ssl_revoc);
@@ -246,6 +261,8 @@ bool pgs_converter_impl::store_profile(udb_profile& profile)
         profile.set_value(profile_pgs, L"port", std::to_wstring(pgs_port));
     const pgs_engine& e = *m_engine;
     profile.set_value(profile_pgs, L"fast insert", profile_flag(e.fast_insert));
+    profile.set_value(profile_pgs, L"unlogged tables", profile_flag(e.unlogged));
+    profile.set_value(profile_pgs, L"client encoding", client_encoding);
     profile.set_value(profile_pgs, L"use SSL", profile_flag(e.ssl_use));
     text(L"root certificate", e.ssl_rcert);
     text(L"revocation list", e.ssl_revoc);
@@ -260,6 +277,15 @@ bool pgs_converter_impl::store_profile(udb_profile& profile)
 
 bool pelmora_convertor::load_profile(udb_profile& profile)
 {
+    // A profile decides every switch that changes the result, whichever way it
+    // is run. One written before it kept UNLOGGED and the client encoding was
+    // made with logged tables and UTF8: the wizard must not take them from its
+    // remembered settings instead. The console's options before --profile
+    // keep theirs (their own defaults are the same).
+    if (m_form == convertor_form::wizard) {
+        get_pgs_engine().unlogged = false;
+        client_encoding = L"UTF8";
+    }
     if (!udb_converter::load_profile(profile))
         return false;
     if (!mysql_converter_impl::load_profile(profile))
@@ -270,6 +296,10 @@ bool pelmora_convertor::load_profile(udb_profile& profile)
         return false;
     read_flag(profile, profile_pgs, L"direct mode", b_direct);
     read_flag(profile, profile_generic, L"case_sens", b_case_sens);
+    // The naming reads the engine's flag: a profile run without the
+    // conversion settings page (quick launch, console) must fold names as the
+    // same profile run through the pages does.
+    get_pgs_engine().is_case_sens = b_case_sens;
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -72,6 +73,8 @@ TEST_F(profile_test, every_section_is_stored_and_loaded_back)
         c.get_pgs_engine().ssl_rcert = L"/etc/ssl/root.crt";
         c.get_pgs_engine().ssl_auth = true;
         c.get_pgs_engine().is_case_sens = true;
+        c.get_pgs_engine().unlogged = true;
+        c.client_encoding = L"WIN1252";
         c.b_direct = false;
         pgs_native_type integer;
         integer.type = L"INTEGER";
@@ -113,9 +116,11 @@ TEST_F(profile_test, every_section_is_stored_and_loaded_back)
     EXPECT_EQ(c.get_pgs_engine().ssl_rcert, L"/etc/ssl/root.crt");
     EXPECT_TRUE(c.get_pgs_engine().ssl_auth);
     EXPECT_FALSE(c.b_direct);
-    // case_sens is read into the remembered flag, not into the engine's naming.
+    // The naming reads the engine's flag: the profile sets it with the shown one.
     EXPECT_TRUE(c.b_case_sens);
-    EXPECT_FALSE(c.get_pgs_engine().is_case_sens);
+    EXPECT_TRUE(c.get_pgs_engine().is_case_sens);
+    EXPECT_TRUE(c.get_pgs_engine().unlogged);
+    EXPECT_EQ(c.client_encoding, L"WIN1252");
     pgs_table_mutator* tm = c.get_table_mutator3(L"items");
     ASSERT_NE(tm, nullptr);
     EXPECT_EQ(tm->get_new_name(), L"goods");
@@ -203,6 +208,86 @@ TEST(profile_values, a_postgresql_port_of_0_is_neither_written_nor_accepted)
     }
     EXPECT_EQ(c.pgs_port, 0);
     EXPECT_FALSE(c.get_pgs_engine().ssl_use);  // the rest is not applied
+}
+
+// The switches that change the result come from the profile in the wizard
+// too, whatever its remembered settings hold; an older profile without the
+// newer keys gives the defaults there, while the console keeps its options.
+TEST_F(profile_test, a_profile_decides_case_unlogged_and_encoding_in_both_programs)
+{
+    // The remembered settings in a folder of the test's own.
+    struct config_home {
+        std::string path, kept;
+        bool had;
+        explicit config_home(std::string p) : path(std::move(p))
+        {
+            const char* old = std::getenv("XDG_CONFIG_HOME");
+            had = old != nullptr;
+            kept = old ? old : "";
+            std::filesystem::create_directories(path);
+            setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+        }
+        ~config_home()
+        {
+            if (had)
+                setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+            else
+                unsetenv("XDG_CONFIG_HOME");
+            std::filesystem::remove_all(path);
+        }
+    } home(dir + "/config");
+    {
+        pelmora_convertor remembered(convertor_form::wizard);
+        remembered.get_pgs_engine().unlogged = true;
+        remembered.client_encoding = L"LATIN1";
+        remembered.b_case_sens = true;
+    }  // stored when it goes
+
+    udb_profile stored;
+    stored.set_value(profile_generic, L"case_sens", L"0");
+    stored.set_value(profile_pgs, L"unlogged tables", L"1");
+    stored.set_value(profile_pgs, L"client encoding", L"latin2");
+    udb_profile older;  // written before the two newer keys existed
+    older.set_value(profile_generic, L"case_sens", L"1");
+    {
+        pelmora_convertor c(convertor_form::wizard);
+        ASSERT_TRUE(c.get_pgs_engine().unlogged);  // the remembered values
+        ASSERT_TRUE(c.load_profile(stored));
+        EXPECT_FALSE(c.b_case_sens);
+        EXPECT_FALSE(c.get_pgs_engine().is_case_sens);
+        EXPECT_TRUE(c.get_pgs_engine().unlogged);
+        EXPECT_EQ(c.client_encoding, L"ISO8859-2");
+        ASSERT_TRUE(c.load_profile(older));
+        EXPECT_TRUE(c.get_pgs_engine().is_case_sens);
+        EXPECT_FALSE(c.get_pgs_engine().unlogged);
+        EXPECT_EQ(c.client_encoding, L"UTF8");
+    }
+    {
+        pelmora_convertor c(convertor_form::console);
+        c.get_pgs_engine().unlogged = true;  // --unlogged before --profile
+        c.client_encoding = L"WIN1250";
+        ASSERT_TRUE(c.load_profile(older));
+        EXPECT_TRUE(c.get_pgs_engine().is_case_sens);
+        EXPECT_TRUE(c.get_pgs_engine().unlogged);
+        EXPECT_EQ(c.client_encoding, L"WIN1250");
+    }
+}
+
+TEST(profile_values, a_client_encoding_the_program_does_not_offer_is_refused)
+{
+    pelmora_convertor c(convertor_form::console);
+    udb_profile p;
+    p.set_value(profile_pgs, L"client encoding", L"EBCDIC");
+    p.set_value(profile_pgs, L"unlogged tables", L"1");
+    try {
+        c.load_profile(p);
+        FAIL() << "an unknown encoding is refused";
+    } catch (const tk_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("EBCDIC"), std::string::npos) << e.what();
+        EXPECT_EQ(e.get_level(), 1);
+    }
+    EXPECT_EQ(c.client_encoding, L"UTF8");
+    EXPECT_FALSE(c.get_pgs_engine().unlogged);  // nothing after it is applied
 }
 
 TEST(profile_values, a_missing_profile_file_is_reported)

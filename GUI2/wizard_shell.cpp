@@ -256,7 +256,7 @@ void wizard_shell::accept()
 
 void wizard_shell::reject()
 {
-    if (m_closing)
+    if (m_closing || is_busy())
         return;
     close_if_page_agrees(&wizard_page::on_cancel, [this] { QWizard::reject(); });
 }

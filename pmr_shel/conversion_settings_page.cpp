@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "GUI2/off_window.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "driver/pelmora_convertor.h"
@@ -98,9 +99,21 @@ bool conversion_settings::page_init()
     ctrl_as<QCheckBox>(id_definitions_only)->setChecked(cvt.tab_def);
     ctrl_as<QCheckBox>(id_case_sensitive)->setChecked(cvt.b_case_sens);
 
-    const std::wstring& destination = cvt.get_destination();
-    if (cvt.b_direct && (m_listed_database.empty() || !tk_equal_no_case(m_listed_database, destination))) {
-        m_schema_names = cvt.get_pgs_schemas(destination);
+    const std::wstring destination = cvt.get_destination();
+    const std::wstring schema = cvt.pgs_schema;
+    const bool list_schemas =
+        cvt.b_direct && (m_listed_database.empty() || !tk_equal_no_case(m_listed_database, destination));
+    std::vector<std::wstring> listed;
+    bool schema_exists = false;
+    if (cvt.b_direct) {
+        run_off_window(window(), [&] {
+            if (list_schemas)
+                listed = cvt.get_pgs_schemas(destination);
+            schema_exists = cvt.is_schema_exist(destination, schema);
+        });
+    }
+    if (list_schemas) {
+        m_schema_names = std::move(listed);
         m_schema_box->clear();
         for (const std::wstring& name : m_schema_names) {
             tk_write_wlog(1, L"Add existing schema: %s", name.c_str());
@@ -109,8 +122,7 @@ bool conversion_settings::page_init()
         m_listed_database = destination;
     }
 
-    const std::wstring schema = cvt.pgs_schema;
-    if (cvt.b_direct && cvt.is_schema_exist(destination, schema)) {
+    if (cvt.b_direct && schema_exists) {
         tk_write_wlog(1, L"Existing schema: %s", schema.c_str());
         m_schema_choice->button(choice_existing)->setChecked(true);
         if (!schema.empty()) {

@@ -6,10 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <cstdio>
 
 #include "GUI2/file_dialogs.h"
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "SQL/sql_engine.h"
 #include "TK/tk_file_names.h"
@@ -172,7 +171,9 @@ void sel_file_page::on_dropdown()
     if (!m_databases_listed) {
         // The box's own text survives the fill: the user may have typed a name.
         const QString typed = m_database_box->currentText();
-        for (const std::wstring& name : cvt.get_sql_engine().get_contents())
+        const std::vector<std::wstring> names =
+            run_off_window(window(), [&cvt] { return cvt.get_sql_engine().get_contents(); });
+        for (const std::wstring& name : names)
             m_database_box->addItem(QString::fromStdWString(name));
         m_database_box->setCurrentIndex(-1);
         m_database_box->setEditText(typed);
@@ -250,7 +251,7 @@ int sel_file_page::on_next()
                                                : L"You should enter PostgreSQL script file name");
             return -1;
         }
-        if (!cvt.is_mysql_base_exist(source)) {
+        if (!run_off_window(window(), [&cvt, &source] { return cvt.is_mysql_base_exist(source); })) {
             wizard_shell::message(L"MySQL database does not exist");
             return -1;
         }
@@ -264,12 +265,14 @@ int sel_file_page::on_next()
 int sel_file_page::next_for_script(const std::wstring& destination)
 {
     common_check_dest(destination);
-    if (tk_is_file_exist2(destination, tk_file_exists_mode)) {
-        if (!wizard_shell::question(L"Destination file already exists. Overwrite?", true))
-            return -1;
-        if (std::remove(tk_unicode_to_utf8(destination).c_str()) != 0)
-            throw tk_exception_ex("Cannot delete the destination file: ", 1);
-    }
+    // The earlier script stays as it is until the new one is finished: the
+    // run writes beside it and puts the new one in its place at its end, so
+    // Cancel or a failure leaves the user the old one.
+    if (tk_is_file_exist2(destination, tk_file_exists_mode) &&
+        !wizard_shell::question(L"Destination file already exists. Overwrite?\n"
+                                L"It is replaced when the conversion finishes.",
+                                true))
+        return -1;
     return 0;
 }
 
@@ -279,7 +282,7 @@ int sel_file_page::next_for_database(const std::wstring& destination)
     pgs_engine& engine = cvt.get_pgs_engine();
     // A failed test or drop is shown and the page stays: going on would start
     // a run on a destination nobody checked.
-    if (!engine.is_db_exist(destination))
+    if (!run_off_window(window(), [&engine, &destination] { return engine.is_db_exist(destination); }))
         return 0;
 
     overwrite_dlg3 dialog(overwrite_dialog_id, overwrite_text, overwrite_help_topic, this);
@@ -291,11 +294,13 @@ int sel_file_page::next_for_database(const std::wstring& destination)
         // connected to: the server cannot drop it.
         if (!cvt.conn_db_name.empty() && cvt.conn_db_name == destination)
             throw tk_exception(predefined_text, 1);
-        // Listing the destination's schemas leaves the engine connected to
-        // it; go back to the connection's own database before dropping.
-        if (engine.remembered_db() == tk_unicode_to_utf8(destination))
-            cvt.connect_pgs_server(tk_unicode_to_ansi(cvt.conn_db_name));
-        engine.delete_db(destination);
+        run_off_window(window(), [&cvt, &engine, &destination] {
+            // Listing the destination's schemas leaves the engine connected to
+            // it; go back to the connection's own database before dropping.
+            if (engine.remembered_db() == tk_unicode_to_utf8(destination))
+                cvt.connect_pgs_server(tk_unicode_to_ansi(cvt.conn_db_name));
+            engine.delete_db(destination);
+        });
     }
     cvt.set_mode(mode);
     return 0;

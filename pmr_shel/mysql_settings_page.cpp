@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "SQL/sql_exception.h"
 #include "TK/tk_log.h"
@@ -143,16 +144,20 @@ int sql_settings_page::on_next()
         return -1;
     }
     try {
-        cvt.connect_mysql_server();
+        run_off_window(window(), [&cvt] { cvt.connect_mysql_server(); });
     } catch (const sql_auth_not_supported_exception& e) {
         wizard_shell::error_ansi(e.get_message());
         shell().display_help(auth_help_topic);
         return -1;
     } catch (const tk_exception& e) {
+        // The table's advice, then what the server or the client library said:
+        // the advice alone hides which of its causes it was.
         const tk_error_converter texts(mysql_error_table);
         std::string text = texts.convert(e.get_error_code());
         if (text.empty())
             text = e.get_message();
+        else if (!e.get_message().empty())
+            text += "\n\n" + e.get_message();
         wizard_shell::error_ansi(text);
         if (is_auth_error(e.get_error_code()))
             shell().display_help(auth_help_topic);

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "GUI2/finish_page.h"
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_frontend.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_desktop.h"
@@ -67,11 +68,13 @@ int run_wizard(const std::string& command_line)
     build_settings_pages(settings_pages);
 
     if (quick_launch) {
-        convertor.connect_mysql_server();
-        // A script needs no PostgreSQL server.
-        if (convertor.b_direct)
-            convertor.connect_pgs_server(std::string());
-        convertor.check_dest();
+        run_off_window(nullptr, [&convertor] {
+            convertor.connect_mysql_server();
+            // A script needs no PostgreSQL server.
+            if (convertor.b_direct)
+                convertor.connect_pgs_server(std::string());
+            convertor.check_dest();
+        });
     } else {
         for (auto& page : settings_pages.pages)
             shell.add_page(page.get());

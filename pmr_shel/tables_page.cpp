@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -338,7 +339,11 @@ bool pmr_sel_tables_page::page_init()
               "'Selected tables' list to edit it.",
               "&Available tables:", "&Selected tables:");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    cvt.get_all_tables(m_names);
+    m_names = run_off_window(window(), [&cvt] {
+        std::vector<std::wstring> names;
+        cvt.get_all_tables(names);
+        return names;
+    });
     do_page_init();
     show_ctrl(1114, true);
     restore_selection(cvt.query_list, cvt.selected_tables);
@@ -494,8 +499,11 @@ void pmr_sel_tables_page::show_types_map(const std::wstring& name)
 {
     tk_write_log(2, "Ready for types mapping");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    udb_schema schema;
-    cvt.get_schema(schema, name);
+    udb_schema schema = run_off_window(window(), [&cvt, &name] {
+        udb_schema read;
+        cvt.get_schema(read, name);
+        return read;
+    });
     types_map_dlg dlg(cvt, name, std::move(schema), window());
     dlg.exec();
 }
@@ -508,9 +516,12 @@ int pmr_sel_tables_page::on_next()
     cvt.selected_tables = m_names;
     cvt.query_list = m_selected_queries;
     cvt.available_queries = m_query_pool;
-    udb_view_list views;
-    cvt.get_all_views(views);
-    return views.empty() ? progress_page_idd : 0;
+    const bool no_views = run_off_window(window(), [&cvt] {
+        udb_view_list views;
+        cvt.get_all_views(views);
+        return views.empty();
+    });
+    return no_views ? progress_page_idd : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -526,7 +537,11 @@ bool pmr_sel_views_page::page_init()
               "order in which views are converted.",
               "&Available views:", "&Selected views:");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    cvt.get_all_views(m_views);
+    m_views = run_off_window(window(), [&cvt] {
+        udb_view_list views;
+        cvt.get_all_views(views);
+        return views;
+    });
     m_names.clear();
     for (const name_text_pair& view : m_views)
         m_names.push_back(view.first);

@@ -396,7 +396,9 @@ TEST_F(table_pages, test_query_asks_the_server_without_running_the_query)
     seen.push_back(answerer->seen().at(0).text);
 
     EXPECT_EQ(seen[0], "The query is correct.");
-    EXPECT_TRUE(seen[1].startsWith("You have an error in your query syntax."));
+    // The server's own words name what is wrong.
+    EXPECT_TRUE(seen[1].startsWith("The MySQL server refused the query:\n")) << seen[1].toStdString();
+    EXPECT_TRUE(seen[1].contains("no_such_table")) << seen[1].toStdString();
     EXPECT_EQ(seen[2], "The query must start with SELECT.");
     // The boxes keep what was typed.
     EXPECT_EQ(query->toPlainText(), "DELETE FROM Beta");

@@ -117,6 +117,13 @@ bool gui_finish_page::page_init()
     return true;
 }
 
+bool gui_finish_page::on_cancel()
+{
+    tk_write_log(2, "gui_finish_page::on_cancel");
+    shell().accept();
+    return false;
+}
+
 void gui_finish_page::on_store()
 {
     const std::wstring filter = L"Profile Files (." + m_extension + L")|*." + m_extension + L"|All Files (*.*)|*.*|";

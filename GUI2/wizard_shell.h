@@ -96,7 +96,8 @@ public:
     void write_log(const std::wstring& text);
 
     // Context help: the HTML page of a topic in the help folder beside the
-    // program; without a topic, the folder's index page.
+    // program, shown in the program's own help window (help_window);
+    // without a topic, the folder's index page.
     void display_help(int topic);
     void display_help();
     // The help folder (default: "help" beside the program).

@@ -71,6 +71,11 @@ conversion_settings::conversion_settings(QWidget* parent) : wizard_page(conversi
     };
     m_tables_box = add_combo(0, QStringLiteral("Create &tables:"), id_tables);
     m_insert_box = add_combo(1, QStringLiteral("&Insert data using:"), id_insert);
+    // Filled here, so that each box is laid out as wide as its longest item.
+    m_tables_box->addItems({QStringLiteral("LOGGED"), QStringLiteral("UNLOGGED")});
+    m_insert_box->addItems({QStringLiteral("COPY"), QStringLiteral("INSERT")});
+    for (QComboBox* box : {m_tables_box, m_insert_box})
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     statements_grid->setColumnStretch(2, 1);
     layout->addWidget(statements);
 
@@ -141,18 +146,10 @@ bool conversion_settings::page_init()
     }
     follow_schema_choice();
 
-    if (!m_tables_box_filled) {
-        m_tables_box->clear();
-        m_tables_box->addItems({QStringLiteral("LOGGED"), QStringLiteral("UNLOGGED")});
-        m_tables_box_filled = true;
-        m_tables_box->setCurrentIndex(cvt.get_pgs_engine().unlogged ? 1 : 0);
-    }
-    if (!m_insert_box_filled) {
-        m_insert_box->clear();
-        m_insert_box->addItems({QStringLiteral("COPY"), QStringLiteral("INSERT")});
-        m_insert_box_filled = true;
-        m_insert_box->setCurrentIndex(cvt.get_pgs_engine().fast_insert ? 0 : 1);
-    }
+    // Shown from the settings on every arrival: a profile loaded since the
+    // last visit decides them.
+    m_tables_box->setCurrentIndex(cvt.get_pgs_engine().unlogged ? 1 : 0);
+    m_insert_box->setCurrentIndex(cvt.get_pgs_engine().fast_insert ? 0 : 1);
     return true;
 }
 

@@ -139,8 +139,13 @@ bool sel_file_page::page_init()
         m_encoding_box->clear();
         for (const std::wstring& name : pgs_engine::get_encodings())
             m_encoding_box->addItem(QString::fromStdWString(name));
-        // The first item that begins with the stored encoding, item 0 tried
-        // last; none matching leaves the box without a selection.
+        m_encodings_listed = true;
+    }
+    {
+        // Shown from the settings on every arrival (a profile loaded since
+        // the last visit decides it): the first item that begins with the
+        // stored encoding, item 0 tried last; none matching leaves the box
+        // without a selection.
         const QString stored = QString::fromStdWString(cvt.client_encoding);
         const int count = m_encoding_box->count();
         int found = -1;
@@ -152,7 +157,6 @@ bool sel_file_page::page_init()
             }
         }
         m_encoding_box->setCurrentIndex(found);
-        m_encodings_listed = true;
     }
 
     const std::wstring& source = cvt.get_source();
@@ -160,8 +164,28 @@ bool sel_file_page::page_init()
     if (source.empty() && destination.empty())
         return true;
     m_database_box->setEditText(QString::fromStdWString(source));
-    ctrl_as<QLineEdit>(id_destination)->setText(QString::fromStdWString(destination.empty() ? source : destination));
+    const std::wstring shown = destination.empty() ? source : destination;
+    ctrl_as<QLineEdit>(id_destination)->setText(
+        QString::fromStdWString(cvt.b_direct ? database_name_for(shown, source) : script_path_for(shown)));
     return true;
+}
+
+std::wstring sel_file_page::script_path_for(const std::wstring& name)
+{
+    if (name.empty() || name.find(L'/') != std::wstring::npos)
+        return name;
+    // A bare name (a database name remembered from a live conversion, say)
+    // would land in whatever folder the program was started from.
+    std::wstring file = name;
+    if (!tk_wstring::ends_with(file, L".sql", false))
+        file += L".sql";
+    return file_dialog::start_folder() + L"/" + file;
+}
+
+std::wstring sel_file_page::database_name_for(const std::wstring& name, const std::wstring& source)
+{
+    // A script path remembered from an earlier conversion is no database name.
+    return name.find(L'/') != std::wstring::npos ? source : name;
 }
 
 void sel_file_page::on_dropdown()
@@ -320,8 +344,9 @@ int sel_file_page::on_back()
 void sel_file_page::choose_script_file()
 {
     auto* edit = ctrl_as<QLineEdit>(id_destination);
+    // An existing script is asked about when the page is left.
     save_file_dialog dialog(this, L"PostgreSQL Script Files|*.sql|All Files|*|", L"Select File",
-                            edit->text().toStdWString(), L"sql");
+                            edit->text().toStdWString(), L"sql", false);
     if (dialog.show())
         edit->setText(QString::fromStdWString(dialog.file_name()));
 }

@@ -96,6 +96,19 @@ int run_wizard(const std::string& command_line)
 
 }  // namespace
 
+bool pelmora_display_available(const char* qpa_platform, const char* display, const char* wayland_display)
+{
+    auto set = [](const char* v) { return v && *v; };
+    const std::string platform = set(qpa_platform) ? qpa_platform : "";
+    // "xcb", "wayland", "wayland-egl", "xcb:..." need a display; an empty
+    // setting picks one of them.
+    const bool needs_display =
+        platform.empty() || platform.rfind("xcb", 0) == 0 || platform.rfind("wayland", 0) == 0;
+    if (!needs_display)
+        return true;
+    return set(display) || set(wayland_display);
+}
+
 std::wstring pelmora_title()
 {
     return L"Tessalane 6.3";

@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "GUI2/error_dialogs.h"
@@ -259,6 +262,82 @@ TEST_F(wizard_frame, cancelling_the_save_dialog_stores_nothing)
     ASSERT_EQ(answers.seen().size(), 1u);
     EXPECT_EQ(answers.seen()[0].caption, QStringLiteral("Select Profile"));
     EXPECT_TRUE(shell().isVisible());
+}
+
+// Cancel is disabled on the finish page: Escape and the close box finish
+// the wizard as Finish does, without asking.
+class finish_page_closing : public wizard_fixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(finish_page_closing, escape_and_the_close_box_act_as_finish)
+{
+    add_page(std::make_unique<gui_finish_page>(finish_info, L"Fine.", L"Failed.", L"pmr"));
+    show_wizard();
+    modal_answerer answers;
+    answers.push(QMessageBox::Yes);  // would answer a question, if one came
+    if (GetParam())
+        QTest::keyClick(&shell(), Qt::Key_Escape);
+    else
+        shell().close();
+    pump(30);
+    EXPECT_TRUE(answers.seen().empty());
+    EXPECT_FALSE(shell().isVisible());
+    EXPECT_EQ(shell().result(), QDialog::Accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(keys, finish_page_closing, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "escape" : "close_box"; });
+
+// "Save Settings..." over an existing profile asks first; No goes back to
+// the dialog and leaves the file as it was.
+TEST_F(wizard_frame, saving_a_profile_over_an_existing_file_asks_first)
+{
+    auto* finish = add_page(std::make_unique<gui_finish_page>(finish_info, L"Fine.", L"Failed.", L"pmr"));
+    show_wizard();
+    const std::string existing = config_folder() + "/settings.pmr";
+    std::ofstream(existing) << "[Generic settings]\nsrc=kept\n";
+    auto choose = [](const std::string& typed) {
+        return [typed](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(dialog, nullptr);
+            // As typed into the name box of the dialog's folder.
+            const QFileInfo file(QString::fromStdString(typed));
+            dialog->setDirectory(file.absolutePath());
+            auto* name_box = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name_box, nullptr);
+            name_box->setText(file.fileName());
+            static_cast<QDialog*>(dialog)->accept();
+        };
+    };
+    auto text = [&] {
+        std::ifstream in(existing, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    convertor().set_source(L"shop");
+
+    // Typed without the extension: still the existing file.
+    modal_answerer answers;
+    answers.push(choose(config_folder() + "/settings"));
+    answers.push(QMessageBox::No);
+    answers.push([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });  // the dialog again: cancelled
+    finish->ctrl_as<QPushButton>(1116)->click();
+    ASSERT_TRUE(answers.all_answered());
+    ASSERT_EQ(answers.seen().size(), 3u);
+    EXPECT_EQ(answers.seen()[1].object_name, QStringLiteral("box_question"));
+    EXPECT_TRUE(answers.seen()[1].text.contains(QString::fromStdString(existing))) << answers.seen()[1].text.toStdString();
+    EXPECT_EQ(answers.seen()[2].caption, QStringLiteral("Select Profile"));
+    EXPECT_EQ(text(), "[Generic settings]\nsrc=kept\n");
+
+    // The next dialog opens in the folder used last, not the program's.
+    EXPECT_EQ(QString::fromStdWString(file_dialog::start_folder()), QFileInfo(QString::fromStdString(existing)).absolutePath());
+    answers.push([&](QWidget* w) {
+        EXPECT_EQ(qobject_cast<QFileDialog*>(w)->directory().absolutePath(),
+                  QFileInfo(QString::fromStdString(existing)).absolutePath());
+        choose(existing)(w);
+    });
+    answers.push(QMessageBox::Yes);
+    finish->ctrl_as<QPushButton>(1116)->click();
+    ASSERT_TRUE(answers.all_answered());
+    EXPECT_NE(text().find("src=shop"), std::string::npos) << text();
 }
 
 TEST(error_dialogs, the_internal_error_dialog_copies_mails_or_closes_only_by_its_buttons)

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <ostream>
 
+#include "GUI2/file_dialogs.h"
 #include "SQL/sql_engine.h"
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_engine.h"
@@ -183,9 +184,26 @@ TEST_F(connection_pages, mysql_page_local_ignores_the_remote_boxes)
 
 TEST_F(connection_pages, script_destination_skips_the_postgresql_page_both_ways)
 {
+    // A database name remembered from a live conversion.
+    convertor().set_source(L"shop");
+    convertor().set_destination(L"shop_pg");
+    // A first start: the port box shows the port that would be used.
+    click(welcome, 1330);
+    press(QWizard::NextButton);
+    ASSERT_EQ(current_idd(), 123);
+    EXPECT_EQ(find_control<QLineEdit>(mysql, QStringLiteral("ctl_1015"))->text(), QStringLiteral("3306"));
+    press(QWizard::BackButton);
     to_mysql_page(false);
+    // The steps a script passes, counted without the PostgreSQL page (this
+    // wizard has the first four pages only: 1 and 2 of 2; the whole one says
+    // 1 and 2 of 6).
+    EXPECT_EQ(mysql->title(), QStringLiteral("Step 1 of 2"));
     press(QWizard::NextButton);
     ASSERT_EQ(current_idd(), 106);
+    EXPECT_EQ(database->title(), QStringLiteral("Step 2 of 2"));
+    // A script file with a folder and ".sql", not the bare database name.
+    EXPECT_EQ(find_control<QLineEdit>(database, QStringLiteral("ctl_1004"))->text(),
+              QString::fromStdWString(file_dialog::start_folder()) + QStringLiteral("/shop_pg.sql"));
     EXPECT_FALSE(convertor().b_direct);
     EXPECT_EQ(find_control<QLabel>(database, QStringLiteral("ctl_1311"))->text(),
               QStringLiteral("&PostgreSQL script file:"));
@@ -360,6 +378,17 @@ TEST_F(connection_pages, welcome_page_loads_a_profile_and_reports_one_that_does_
     EXPECT_EQ(answers.seen()[0].object_name, QStringLiteral("box_error"));
     EXPECT_TRUE(answers.seen()[0].text.contains(QString::fromStdString(not_a_profile)));
     EXPECT_FALSE(convertor().b_direct);
+
+    // A profile that fails to load, whole or part way (a mode it may not
+    // have), leaves the user's chosen tables, queries and views as they were.
+    const std::string bad_mode = config_folder() + "/bad_mode.pmr";
+    std::ofstream(bad_mode) << "[Selected Tables]\nother\n\n[Generic settings]\nmode=9\n";
+    answers.push(QMessageBox::Ok);
+    EXPECT_FALSE(welcome->load_profile(tk_utf8_to_unicode(bad_mode)));
+    ASSERT_TRUE(answers.all_answered());
+    EXPECT_TRUE(answers.seen().back().text.contains(QStringLiteral("mode"))) << answers.seen().back().text.toStdString();
+    EXPECT_EQ(convertor().query_list, (udb_work_list{{L"items", L""}}));
+    EXPECT_EQ(convertor().selected_views, (udb_work_list{{L"v", L"SELECT 1"}}));
 
     // The button's chooser, cancelled: nothing changes.
     answers.push([](QWidget* dlg) {

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/wait.h>
+
 #include "GUI2/welcome_page_base.h"
 #include "console/console_test_support.h"
 #include "driver/driver_test_support.h"
@@ -322,5 +324,38 @@ TEST_F(quick_launch, without_arguments_the_wizard_opens_on_the_welcome_page_and_
     EXPECT_FALSE(back_enabled);
     EXPECT_TRUE(std::filesystem::exists(pf_settings_file::path_for_key(pelmora_settings_key)));
 }
+
+}  // namespace
+
+namespace {
+
+// The program itself, started without a display it can reach: it says so and
+// ends with status 255 instead of the window library's abort.
+struct no_display_case {
+    const char* environment;  // what the program is started with
+    const char* name;
+};
+
+class no_display : public ::testing::TestWithParam<no_display_case> {};
+
+TEST_P(no_display, the_program_says_it_cannot_open_its_window_and_exits_255)
+{
+    test_env::scratch_dir folder("no_display");
+    const std::string err = folder.path() + "/stderr.txt";
+    const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+                                GetParam().environment + " XDG_CONFIG_HOME='" + folder.path() + "' '" +
+                                program_folder().toStdString() + "/pelmora' 2>'" + err + "' >/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    std::ifstream in(err, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(pelmora_no_display_text), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(starts, no_display,
+                         ::testing::Values(no_display_case{"", "unset"},
+                                           no_display_case{"DISPLAY=:9871", "unreachable"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 
 #include "GUI2/finish_page.h"
 #include "console/console_test_support.h"
@@ -46,6 +48,31 @@ TEST_F(wizard_pictures, every_page_is_pictured_as_the_current_page_of_the_whole_
         // The window as it is: not resized for the picture.
         EXPECT_EQ(shell().size(), window_size);
         saved << save_picture(&shell(), QStringLiteral("page_%1_%2").arg(position).arg(page->idd()));
+        // Each Alt key of the window (the page's and the wizard's buttons) leads to one control.
+        QMap<QChar, QString> keys;
+        for (QWidget* w : shell().findChildren<QWidget*>()) {
+            if (!w->isVisible())
+                continue;
+            QString text;
+            if (auto* b = qobject_cast<QAbstractButton*>(w))
+                text = b->text();
+            else if (auto* l = qobject_cast<QLabel*>(w); l && l->buddy())
+                text = l->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            if (amp < 0 || amp + 1 >= text.size())
+                continue;
+            const QChar key = text.at(amp + 1).toLower();
+            EXPECT_FALSE(keys.contains(key)) << "page " << page->idd() << ": Alt+" << QString(key).toStdString()
+                                             << " for '" << keys.value(key).toStdString() << "' and '"
+                                             << text.toStdString() << "'";
+            keys.insert(key, text);
+        }
+        // No text cut in a combo box.
+        for (QComboBox* box : page->findChildren<QComboBox*>())
+            if (box->isVisible() && !box->isEditable())
+                for (int i = 0; i < box->count(); ++i)
+                    EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->itemText(i)) + 20)
+                        << "page " << page->idd() << ": " << box->itemText(i).toStdString();
     };
     auto type = [&](int id, const std::string& text) {
         find_control<QLineEdit>(current(), wizard_page::ctrl_name(id))->setText(QString::fromStdString(text));

@@ -125,6 +125,9 @@ bool save_file_dialog::show()
             return true;
         if (wizard_shell::question(L"'" + m_file_name + L"' already exists.\nDo you want to replace it?", true))
             return true;
-        m_folder = QFileInfo(QString::fromStdWString(m_file_name)).absolutePath().toStdWString();
+        // The dialog again, in that folder with that name, for another one.
+        const QFileInfo refused(QString::fromStdWString(m_file_name));
+        m_folder = refused.absolutePath().toStdWString();
+        m_file_name = refused.fileName().toStdWString();
     }
 }

@@ -126,7 +126,7 @@ bool gui_finish_page::on_cancel()
 
 void gui_finish_page::on_store()
 {
-    const std::wstring filter = L"Profile Files (." + m_extension + L")|*." + m_extension + L"|All Files (*.*)|*.*|";
+    const std::wstring filter = L"Profile Files|*." + m_extension + L"|All Files|*|";
     tk_write_wlog(1, L"gui_finish_page_t::on_store(%s)", filter.c_str());
     if (m_extension.size() < 3 || m_extension.size() > 4)
         throw tk_mail_assertion("..\\GUI2/g_finish", 141);

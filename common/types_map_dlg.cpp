@@ -507,6 +507,9 @@ bool types_map_dlg::store_row(int row)
         item->setText(name_column, q(values.new_name));
         item->setText(type_column, q(pgs_get_native_type2(native_of(values))));
         item->setText(default_column, q(values.default_value));
+        // A longer name or type is shown whole.
+        for (int c : {name_column, type_column, default_column})
+            m_list->resizeColumnToContents(c);
     }
     return true;
 }

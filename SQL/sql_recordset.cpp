@@ -33,6 +33,19 @@ bool first_field_int64(udb_record* r, std::int64_t& out)
     return res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
 
+// A query's columns come described by the result alone, whose lengths count
+// bytes: a VARCHAR(60) of utf8mb4 says 240. A text's length is in characters
+// (a table's own columns are read from its definition instead).
+std::uint32_t query_text_length(const MYSQL_FIELD& f, bool query)
+{
+    const bool text = f.type == MYSQL_TYPE_VARCHAR || f.type == MYSQL_TYPE_VAR_STRING || f.type == MYSQL_TYPE_STRING;
+    if (!query || !text || f.charsetnr == sql_charset_binary)
+        return static_cast<std::uint32_t>(f.length);
+    const MARIADB_CHARSET_INFO* cs = mariadb_get_charset_by_nr(f.charsetnr);
+    const unsigned per_char = cs && cs->char_maxlen > 0 ? cs->char_maxlen : 1;
+    return static_cast<std::uint32_t>(f.length / per_char);
+}
+
 std::int32_t sub_type_of(const MYSQL_FIELD& f)
 {
     switch (f.type) {
@@ -136,7 +149,7 @@ void sql_recordset::initialize()
                      static_cast<int>(f.length), static_cast<int>(f.flags));
         // Geometry arrives as its text form (ST_AsText in the select list).
         VARTYPE vt = f.type == MYSQL_TYPE_GEOMETRY ? VT_BSTR : get_vartype(f);
-        t_ftd column(static_cast<std::uint32_t>(f.length), col, vt, (f.flags & NOT_NULL_FLAG) != 0,
+        t_ftd column(query_text_length(f, is_query()), col, vt, (f.flags & NOT_NULL_FLAG) != 0,
                      (f.flags & AUTO_INCREMENT_FLAG) != 0, ole_variant(), sub_type_of(f), std::wstring());
         if (column.auto_increment) {
             tk_write_wlog(1, L"Got auto_number column: '%s'", col.c_str());

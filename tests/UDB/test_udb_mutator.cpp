@@ -482,7 +482,15 @@ INSTANTIATE_TEST_SUITE_P(
         {"I8 -1 to UI8", ole_variant(-1LL), VT_UI8, false, nullptr},
         {"I4 -1 to UI4", ole_variant(-1), VT_UI4, false, nullptr},
         {"R8 1e10 to I4", ole_variant(1e10), VT_I4, false, nullptr},
-        {"R8 2.6 to I4", ole_variant(2.6), VT_I4, true, L"3"},
+        // A fraction is never rounded away: a DECIMAL, money or float value bound for an
+        // integer kind arrives whole or not at all.
+        {"R8 2.6 to I4", ole_variant(2.6), VT_I4, false, nullptr},
+        {"R8 -3 to I2", ole_variant(-3.0), VT_I2, true, L"-3"},
+        {"DECIMAL 12.50 to I4", ole_variant::from_string("12.50", VT_DECIMAL), VT_I4, false, nullptr},
+        {"DECIMAL 12.00 to I4", ole_variant::from_string("12.00", VT_DECIMAL), VT_I4, true, L"12"},
+        {"DECIMAL 0.001 to UI8", ole_variant::from_string("0.001", VT_DECIMAL), VT_UI8, false, nullptr},
+        {"CY 1.5 to I8", ole_variant::from_string("1.5", VT_CY), VT_I8, false, nullptr},
+        {"CY 7 to I8", ole_variant::from_string("7", VT_CY), VT_I8, true, L"7"},
         {"R8 1e300 to R4", ole_variant(1e300), VT_R4, false, nullptr},
         {"R8 1e300 to I8", ole_variant(1e300), VT_I8, false, nullptr},
         {"text to date that is no date", ole_variant(std::wstring(L"hello")), VT_DATE, false, nullptr},

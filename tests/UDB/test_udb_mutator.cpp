@@ -582,7 +582,11 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     udb_indexes list;
     list.push_back(udb_index(L"pk", true, true, names({L"id"})));
     list.push_back(udb_index(L"uq_ab", true, false, names({L"a", L"b"})));
-    list.push_back(udb_index(L"ix_cd", false, false, names({L"c", L"d", L"a"})));
+    udb_index ix_cd(L"ix_cd", false, false, {});
+    ix_cd.add_field(L"c", 4);  // a prefix stays with its column
+    ix_cd.add_field(L"d", 5);
+    ix_cd.add_field(L"a");
+    list.push_back(ix_cd);
     list.push_back(udb_index(L"ix_e", false, false, names({L"e"})));
     list.push_back(udb_index(L"pk_ad", true, true, names({L"a", L"d"})));
     list.push_back(udb_index(L"uq_a", true, false, names({L"a"})));
@@ -595,6 +599,7 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     // A plain index keeps what is left of it.
     EXPECT_EQ(list[1].name, L"ix_cd");
     EXPECT_EQ(list[1].fields, names({L"c", L"a2"}));
+    EXPECT_EQ(list[1].prefix_lengths, (std::vector<std::uint32_t>{4, 0}));
     // A unique index that lost nothing is only renamed.
     EXPECT_EQ(list[2].name, L"uq_a");
     EXPECT_EQ(list[2].fields, names({L"a2"}));

@@ -45,8 +45,9 @@ public:
     void clean() noexcept;
 
     std::int64_t get_row_count() const noexcept { return rec_count; }
-    // The current maximum of the auto-increment column (also the schema's seed), 1 when there
-    // is none.
+    // The last value the auto-increment column handed out (also the schema's seed): the
+    // table's counter less one, or the column's maximum where the counter cannot be read; 1
+    // when there is none.
     std::int64_t get_auto_increment_seed() const noexcept { return auto_increment_seed; }
     // The select list the table is read with ("SELECT `a`, (`f`+0e0) as `f` ... FROM `t`").
     const std::wstring& get_local_select() const noexcept { return local_select_qry; }

@@ -5,8 +5,9 @@
 //
 // Statements, in order: CREATE [UNLOGGED] TABLE (with any CREATE EXTENSION lines it needs in
 // front and, for a range-partitioned table, PARTITION BY RANGE); one CREATE TABLE ... PARTITION
-// OF per partition; the restart of the auto-increment column's sequence when the source's seed
-// or step is not 1; one COMMENT per column that has a comment. Every name is quoted with inner
+// OF per partition; when the source's seed (its last value) or step is not 1, the step and a
+// setval() that puts the auto-increment column's sequence on the seed (at most the end of its
+// range); one COMMENT per column that has a comment. Every name is quoted with inner
 // double quotes doubled and every text literal has its apostrophes doubled.
 #include <string>
 #include <string_view>

@@ -316,7 +316,8 @@ void sql_table::read_columns()
             tk_write_log(2, "Empty string default for a text column");
             d.dw_reserved |= udb_subtype::empty_text_default;
         }
-        if (!d.b_not_null && def.empty()) {
+        // DEFAULT '' of a binary column is an empty value, not none.
+        if (!d.b_not_null && def.empty() && !(binary_column && def_from_catalog && !def_is_null)) {
             rs->next();
             continue;
         }

@@ -140,6 +140,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"vb VARBINARY(10) DEFAULT 'abc'", "encode(vb, 'hex')", "616263", false},
         {"vx VARBINARY(4) DEFAULT X'FF00'", "encode(vx, 'hex')", "ff00", false},
         {"bl BLOB DEFAULT 'abc'", "encode(bl, 'hex')", "616263", false},
+        {"be VARBINARY(4) DEFAULT ''", "coalesce(encode(be, 'hex'), 'NULL')", "", false},
         {"bt BIT(8) DEFAULT b'101'", "bt", "5", false},
         {"e1 INT DEFAULT (1 + 2)", "e1", "3", false},
         {"e2 VARCHAR(10) DEFAULT (concat('a', lower('B')))", "e2", "ab", false},

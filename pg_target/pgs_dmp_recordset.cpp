@@ -11,6 +11,7 @@
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_script_writer.h"
+#include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
 
 namespace {
@@ -136,12 +137,13 @@ void pgs_dmp_recordset::finish()
         const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
         std::string column_text;
         pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
-        m_buffer += "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence(";
-        pgs_append_literal(m_buffer, std::string_view(m_table_ident));
-        m_buffer += ", ";
-        pgs_append_literal(m_buffer, std::string_view(column_text));
-        m_buffer += ") AS seq) AS s, LATERAL (SELECT GREATEST(MAX(" + col + "), nextval(s.seq) - 1) AS top FROM " +
-                    m_table_ident + ") AS m WHERE s.seq IS NOT NULL;\r\n";
+        std::string sequence = "pg_get_serial_sequence(";
+        pgs_append_literal(sequence, std::string_view(m_table_ident));
+        sequence += ", ";
+        pgs_append_literal(sequence, std::string_view(column_text));
+        sequence += ")";
+        m_buffer += pgs_sequence_after_rows(sequence, m_table_ident, col);
+        m_buffer += ";\r\n";
     }
     if (!m_buffer.empty()) {
         std::string pending;

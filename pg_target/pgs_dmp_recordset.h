@@ -11,8 +11,9 @@
 // A switch from COPY to INSERT within a table ends the open COPY block first, so no statement
 // lands inside it. When the rows are done (finish(), or the destructor) an open COPY block is
 // ended and, for a table with an auto-increment column that received rows, its sequence is set
-// to the highest value loaded (or kept where the source's seed put it, when that is further),
-// so inserting without an id after loading the script never collides.
+// past the highest value loaded (or kept where the source's seed put it, when that is further;
+// at the end of its range it stays there), so inserting without an id after loading the script
+// never collides.
 //
 // A row the server would refuse when the script is loaded fails its record alone here, before
 // any byte of it reaches the file (pgs_exception, level 0), so a COPY block never holds a line

@@ -621,10 +621,8 @@ void pelmora_convertor::run::report_lost_defaults(const std::wstring& listed_nam
 {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const t_ftd& column = columns[i];
-        for (const std::wstring& part : column.not_carried) {
-            set_prefix(listed_name);
-            report(tk_exception(L"Column '" + column.name + L"': " + part, 0), false);
-        }
+        for (const std::wstring& part : column.not_carried)
+            udb_report_failure(failure_named(udb_failure_kind::column, listed_name, L"Column '" + column.name + L"': " + part));
         if (!pgs_default_is_lost(column))
             continue;
         udb_report_failure(failure_named(udb_failure_kind::column, listed_name,

@@ -1,12 +1,14 @@
 #include "GUI2/file_dialogs.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
+#include "GUI2/wizard_shell.h"
 #include "TK/tk_exception.h"
 #include "TK/tk_strings.h"
 
@@ -19,7 +21,30 @@ file_dialog::file_dialog(QWidget* owner, std::wstring filter, std::wstring title
         m_file_name = initial.completeBaseName().toStdWString();
     }
     if (m_folder.empty() || m_folder == L".")
-        m_folder = QCoreApplication::applicationDirPath().toStdWString();
+        m_folder = start_folder();
+}
+
+namespace {
+
+std::mutex g_folder_mutex;
+std::wstring g_last_folder;  // of the last file chosen in any dialog
+
+void remember_folder(const std::wstring& file_name)
+{
+    std::lock_guard<std::mutex> lock(g_folder_mutex);
+    g_last_folder = QFileInfo(QString::fromStdWString(file_name)).absolutePath().toStdWString();
+}
+
+}  // namespace
+
+std::wstring file_dialog::start_folder()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_folder_mutex);
+        if (!g_last_folder.empty())
+            return g_last_folder;
+    }
+    return QDir::homePath().toStdWString();
 }
 
 std::wstring file_dialog::dialog_filter(const std::wstring& filter)
@@ -47,6 +72,7 @@ bool run_dialog(QFileDialog& dlg, std::wstring& file_name)
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return false;
     file_name = dlg.selectedFiles().front().toStdWString();
+    remember_folder(file_name);
     return true;
 }
 
@@ -64,8 +90,9 @@ bool open_file_dialog::show()
 }
 
 save_file_dialog::save_file_dialog(QWidget* owner, std::wstring filter, std::wstring title,
-                                   const std::wstring& initial_path, const std::wstring& default_extension)
-    : file_dialog(owner, std::move(filter), std::move(title), initial_path)
+                                   const std::wstring& initial_path, const std::wstring& default_extension,
+                                   bool confirm_overwrite)
+    : file_dialog(owner, std::move(filter), std::move(title), initial_path), m_confirm_overwrite(confirm_overwrite)
 {
     if (default_extension.empty())
         throw tk_mail_assertion("g_f_dlg", 111);
@@ -81,15 +108,26 @@ std::wstring save_file_dialog::with_default_extension(const std::wstring& name, 
 
 bool save_file_dialog::show()
 {
-    QFileDialog dlg(m_owner, QString::fromStdWString(m_title), QString::fromStdWString(m_folder),
-                    QString::fromStdWString(dialog_filter(m_filter)));
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!m_file_name.empty())
-        dlg.selectFile(QString::fromStdWString(m_file_name));
-    if (!run_dialog(dlg, m_file_name))
-        return false;
-    m_file_name = with_default_extension(m_file_name, m_extension);
-    return true;
+    for (;;) {
+        QFileDialog dlg(m_owner, QString::fromStdWString(m_title), QString::fromStdWString(m_folder),
+                        QString::fromStdWString(dialog_filter(m_filter)));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        // The dialog's own question would come before the extension is added,
+        // so it would miss "settings" that becomes an existing "settings.pmr".
+        dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+        if (!m_file_name.empty())
+            dlg.selectFile(QString::fromStdWString(m_file_name));
+        if (!run_dialog(dlg, m_file_name))
+            return false;
+        m_file_name = with_default_extension(m_file_name, m_extension);
+        if (!m_confirm_overwrite || !QFileInfo::exists(QString::fromStdWString(m_file_name)))
+            return true;
+        if (wizard_shell::question(L"'" + m_file_name + L"' already exists.\nDo you want to replace it?", true))
+            return true;
+        // The dialog again, in that folder with that name, for another one.
+        const QFileInfo refused(QString::fromStdWString(m_file_name));
+        m_folder = refused.absolutePath().toStdWString();
+        m_file_name = refused.fileName().toStdWString();
+    }
 }

@@ -120,9 +120,16 @@ bool gui_finish_page::page_init()
     return true;
 }
 
+bool gui_finish_page::on_cancel()
+{
+    tk_write_log(2, "gui_finish_page::on_cancel");
+    shell().accept();
+    return false;
+}
+
 void gui_finish_page::on_store()
 {
-    const std::wstring filter = L"Profile Files (." + m_extension + L")|*." + m_extension + L"|All Files (*.*)|*.*|";
+    const std::wstring filter = L"Profile Files|*." + m_extension + L"|All Files|*|";
     tk_write_wlog(1, L"gui_finish_page_t::on_store(%s)", filter.c_str());
     if (m_extension.size() < 3 || m_extension.size() > 4)
         throw tk_mail_assertion("..\\GUI2/g_finish", 141);

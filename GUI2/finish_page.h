@@ -17,6 +17,9 @@ public:
                     std::wstring extension, QWidget* parent = nullptr);
 
     bool page_init() override;
+    // Escape and the close box finish the wizard as Finish does (Cancel is
+    // disabled here: there is nothing left to cancel).
+    bool on_cancel() override;
 
     // Shows the save dialog and stores the profile into the chosen file.
     void on_store();

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLinearGradient>
@@ -17,6 +16,7 @@
 
 #include <mutex>
 
+#include "GUI2/help_window.h"
 #include "GUI2/wizard_page.h"
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
@@ -256,7 +256,7 @@ void wizard_shell::accept()
 
 void wizard_shell::reject()
 {
-    if (m_closing)
+    if (m_closing || is_busy())
         return;
     close_if_page_agrees(&wizard_page::on_cancel, [this] { QWizard::reject(); });
 }
@@ -514,7 +514,14 @@ void open_help(int topic)
         wizard_shell::error(L"Help file does not exist. Reinstall the program.");
         return;
     }
-    wizard_shell::on_window_thread([&url] { QDesktopServices::openUrl(url); });
+    wizard_shell::on_window_thread([&url] {
+        // Over an open dialog (Add Query, Edit Table) the help belongs to
+        // that dialog, which would otherwise block it.
+        QWidget* owner = QApplication::activeModalWidget();
+        if (!owner)
+            owner = wizard_shell::try_instance();
+        help_window::show_page(url, owner);
+    });
 }
 
 }  // namespace

@@ -96,7 +96,8 @@ public:
     void write_log(const std::wstring& text);
 
     // Context help: the HTML page of a topic in the help folder beside the
-    // program; without a topic, the folder's index page.
+    // program, shown in the program's own help window (help_window);
+    // without a topic, the folder's index page.
     void display_help(int topic);
     void display_help();
     // The help folder (default: "help" beside the program).
@@ -119,6 +120,10 @@ public:
 
     // While set, Cancel and the close box do nothing (a run is being stopped).
     void set_closing(bool closing) noexcept { m_closing = closing; }
+    // While a page waits for a server off the window thread (run_off_window),
+    // Cancel and the close box do nothing either. Nests.
+    void set_busy(bool busy) noexcept { m_busy += busy ? 1 : -1; }
+    bool is_busy() const noexcept { return m_busy > 0; }
 
 public slots:
     void accept() override;
@@ -153,6 +158,7 @@ private:
     bool m_initialized = false;
     bool m_timer_running = false;
     bool m_closing = false;
+    int m_busy = 0;
     bool m_navigating = false;
     bool m_removing = false;
     int m_direction = 1;

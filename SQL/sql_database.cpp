@@ -73,15 +73,24 @@ std::unique_ptr<udb_recordset> sql_database::query(const std::wstring& statement
 
 bool sql_database::test_query(const std::wstring& statement)
 {
+    return prepare_refusal(statement).empty();
+}
+
+std::string sql_database::prepare_refusal(const std::wstring& statement)
+{
     tk_write_wlog(2, L"sql_database::query(%s)", statement.c_str());
     std::string text = tk_unicode_to_utf8(statement);
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
-    if (!stmt) return false;
+    if (!stmt) {
+        const char* message = mysql_error(connection);
+        return message && *message ? message : "The MySQL client library cannot prepare a statement";
+    }
     if (mysql_stmt_prepare(stmt.get(), text.data(), static_cast<unsigned long>(text.size())) != 0) {
         tk_write_log(2, "Statement refused: %s", mysql_stmt_error(stmt.get()));
-        return false;
+        const char* message = mysql_stmt_error(stmt.get());
+        return message && *message ? message : "The server refused the statement";
     }
-    return true;
+    return std::string();
 }
 
 void sql_database::init_tables()

@@ -42,6 +42,9 @@ public:
     // Whether the server accepts the statement: it is prepared, never run, so a DELETE typed
     // into a query test changes nothing.
     bool test_query(const std::wstring& statement) override;
+    // Why the server refuses to prepare the statement (its own message), or "" when it
+    // prepares it; the statement is never run.
+    std::string prepare_refusal(const std::wstring& statement);
     // Creates each foreign key (with an index on its columns where none begins with them);
     // a key that fails is reported and counted (udb_report_failure) and the next one follows. The
     // tables locked for a key are unlocked again and the session's foreign key checks are put

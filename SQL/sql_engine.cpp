@@ -1,5 +1,6 @@
 #include "SQL/sql_engine.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "SQL/sql_database.h"
@@ -45,8 +46,7 @@ void sql_engine::initialize()
     tk_write_log(1, "sql_engine::initialize - 1");
     mysql_options(conn.get(), MYSQL_READ_DEFAULT_GROUP, "QV MySQL Lib");
     tk_write_log(1, "sql_engine::initialize - 2");
-    unsigned int timeout = 10;
-    mysql_options(conn.get(), MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    mysql_options(conn.get(), MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
     // Ask for utf8mb4 in the handshake already; SET NAMES below settles it for the session.
     mysql_options(conn.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
     tk_write_log(1, "sql_engine::initialize - END");
@@ -81,9 +81,21 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
         initialize();
     }
     tk_write_log(3, "Connecting to MySQL server...");
+    mysql_options(conn.get(), MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+    const auto started = std::chrono::steady_clock::now();
     if (!mysql_real_connect(conn.get(), host.c_str(), user.c_str(), password.c_str(), nullptr,
                             static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS)) {
         sql_exception e(conn.get());
+        // A host that never answered: the library's text ("Lost connection ... reading
+        // initial communication packet") does not say so.
+        if (connect_timeout > 0 &&
+            std::chrono::steady_clock::now() - started >= std::chrono::seconds(connect_timeout)) {
+            const std::string where = (host.empty() ? std::string("localhost") : host) +
+                                      (port > 0 ? ":" + std::to_string(port) : std::string());
+            e = sql_exception(e.mysql_errno_value(),
+                              "The MySQL server at " + where + " did not answer within " +
+                                  std::to_string(connect_timeout) + " seconds (" + e.get_message() + ")");
+        }
         // Over TCP the client library reports a refused or unreachable host as a connection
         // error (2002) where other clients say "cannot connect to host" (2003); the error
         // table's text for a host that cannot be reached is keyed on the latter.

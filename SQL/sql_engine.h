@@ -28,7 +28,11 @@ public:
     sql_engine();
     ~sql_engine() override;
 
-    // Prepares the client object (option group, 10 s connect time-out); also run before a
+    // Seconds a connect waits for the server (the TCP connect and its greeting) before it
+    // gives up: a host that does not answer must not hold the caller for ever.
+    unsigned connect_timeout = 10;
+
+    // Prepares the client object (option group, connect time-out); also run before a
     // reconnect.
     void initialize();
     // Closes an open connection first. Throws sql_exception when the server refuses

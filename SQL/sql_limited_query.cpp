@@ -59,6 +59,8 @@ std::size_t sql_limited_query::store_to(window& records, const udb_schema* schem
     if (end_reached) return 0;
     if (!plans_made) {
         plans = sql_make_plans(n_fields, field_list, schema, sql_engine::instance()->is_blob_to_text());
+        for (const auto& [column, path] : path_overrides)
+            if (column < plans.size()) plans[column].path = path;
         plans_made = true;
     }
     std::size_t n = 0;

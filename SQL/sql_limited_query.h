@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SQL/sql_handles.h"
@@ -31,6 +32,12 @@ public:
     // many; with a schema that has columns each value takes its column's kind, otherwise the
     // kind the result's description gives. A broken stream throws sql_exception.
     std::size_t store_to(window& records, const udb_schema* schema);
+    // Columns whose values take another path than their kind gives (set before the first
+    // store_to): the select list reads them in a form of its own.
+    void set_path_overrides(std::vector<std::pair<unsigned, sql_value_path>> overrides)
+    {
+        path_overrides = std::move(overrides);
+    }
 
     // A user's query text as it can stand inside "(...)": trailing blanks, line ends and
     // semicolons removed (a query typed as "SELECT ...;" is common).
@@ -47,6 +54,7 @@ private:
     unsigned n_fields = 0;
     MYSQL_FIELD* field_list = nullptr;
     std::vector<sql_column_plan> plans;
+    std::vector<std::pair<unsigned, sql_value_path>> path_overrides;
     bool plans_made = false;
     bool end_reached = false;
     std::string statement_text;

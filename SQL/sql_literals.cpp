@@ -5,6 +5,7 @@
 
 #include "SQL/sql_engine.h"
 #include "SQL/sql_quote.h"
+#include "SQL/sql_types.h"
 #include "TK/ole_guid.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -224,9 +225,18 @@ void sql_append_fld_value(std::string& out, const udb_field& field, const t_ftd&
         out += "NULL";
     } else if (column.vartype == VT_BSTR && !field.is_binary()) {
         if (column.dw_reserved == udb_subtype::geometry || column.dw_reserved == udb_subtype::geography) {
-            out += "ST_GeomFromText(";
-            sql_append_literal(out, escape_connection(), full_utf8_text(field));
-            out += ')';
+            // A geometry read from a server travels as EWKB in hexadecimal; a text form (WKT)
+            // may come from elsewhere.
+            const std::string text = full_utf8_text(field);
+            std::string wkb;
+            std::uint32_t srid = 0;
+            if (sql_ewkb_hex_to_wkb(text, wkb, srid)) {
+                out += "ST_GeomFromWKB(X'" + tk_bin_to_hex(wkb.data(), wkb.size()) + "', " + std::to_string(srid) + ")";
+            } else {
+                out += "ST_GeomFromText(";
+                sql_append_literal(out, escape_connection(), text);
+                out += ')';
+            }
         } else {
             sql_append_value(out, full_utf8_text(field), fkind);
         }

@@ -33,6 +33,19 @@ bool first_field_int64(udb_record* r, std::int64_t& out)
     return res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
 
+// A query's columns come described by the result alone, whose lengths count
+// bytes: a VARCHAR(60) of utf8mb4 says 240. A text's length is in characters
+// (a table's own columns are read from its definition instead).
+std::uint32_t query_text_length(const MYSQL_FIELD& f, bool query)
+{
+    const bool text = f.type == MYSQL_TYPE_VARCHAR || f.type == MYSQL_TYPE_VAR_STRING || f.type == MYSQL_TYPE_STRING;
+    if (!query || !text || f.charsetnr == sql_charset_binary)
+        return static_cast<std::uint32_t>(f.length);
+    const MARIADB_CHARSET_INFO* cs = mariadb_get_charset_by_nr(f.charsetnr);
+    const unsigned per_char = cs && cs->char_maxlen > 0 ? cs->char_maxlen : 1;
+    return static_cast<std::uint32_t>(f.length / per_char);
+}
+
 std::int32_t sub_type_of(const MYSQL_FIELD& f)
 {
     switch (f.type) {
@@ -110,33 +123,29 @@ void sql_recordset::initialize()
     // LIMIT keeps the server from sending the whole table a second time.
     auto stream = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query(),
                                                       window_size);
-    std::string select_list = "SELECT ";
-    bool has_geometry = false;
     bool has_float = false;
     std::wstring auto_number;
+    read_items.clear();
+    path_overrides.clear();
     const MYSQL_FIELD* fields = stream->fields();
     for (unsigned i = 0; i < stream->field_count(); ++i) {
         const MYSQL_FIELD& f = fields[i];
         tk_write_log(2, "Processing field #%d", static_cast<int>(i + 1));
         std::wstring col = tk_utf8_to_unicode(std::string_view(f.name, f.name_length));
         std::string safe = tk_unicode_to_utf8(engine->get_safe_name(col));
-        if (i) select_list += ",";
-        if (f.type == MYSQL_TYPE_GEOMETRY) {
-            tk_write_log(2, "Got MYSQL_TYPE_GEOMETRY");
-            select_list += "ST_AsText(" + safe + ") as ";
-            has_geometry = true;
-        } else if (f.type == MYSQL_TYPE_FLOAT && f.decimals >= 31) {
+        if (f.type == MYSQL_TYPE_FLOAT && f.decimals >= 31) {
             // A plain FLOAT as text has six digits only; as a double it has all of them, and
             // the reader rounds that back to the very same float.
-            select_list += "(" + safe + "+0e0) as ";
+            read_items.push_back("(" + safe + "+0e0) as " + safe);
             has_float = true;
+        } else {
+            read_items.push_back(safe);
         }
-        select_list += safe;
         tk_write_log(2, "GOT FIELD: name=%s, type=%d, size=%d, flags=%d", f.name, static_cast<int>(f.type),
                      static_cast<int>(f.length), static_cast<int>(f.flags));
-        // Geometry arrives as its text form (ST_AsText in the select list).
+        // Geometry arrives as its own bytes, turned into EWKB text by the reader.
         VARTYPE vt = f.type == MYSQL_TYPE_GEOMETRY ? VT_BSTR : get_vartype(f);
-        t_ftd column(static_cast<std::uint32_t>(f.length), col, vt, (f.flags & NOT_NULL_FLAG) != 0,
+        t_ftd column(query_text_length(f, is_query()), col, vt, (f.flags & NOT_NULL_FLAG) != 0,
                      (f.flags & AUTO_INCREMENT_FLAG) != 0, ole_variant(), sub_type_of(f), std::wstring());
         if (column.auto_increment) {
             tk_write_wlog(1, L"Got auto_number column: '%s'", col.c_str());
@@ -162,9 +171,11 @@ void sql_recordset::initialize()
         }
         schema.add_column(std::move(column));
     }
+    std::string select_list;
+    for (std::size_t i = 0; i < read_items.size(); ++i) select_list += (i ? "," : "") + read_items[i];
     read_list.clear();
-    if (has_float && !has_geometry && !is_query()) {
-        read_list = select_list.substr(std::string_view("SELECT ").size());
+    if (has_float && !is_query()) {
+        make_read_list();
         stream.reset();
         stream = std::make_unique<sql_limited_query>(db(), name, false, window_size, read_list);
     }
@@ -172,7 +183,7 @@ void sql_recordset::initialize()
     window_pos = 0;
     stream.reset();
 
-    local_select_qry = tk_utf8_to_unicode(select_list) + L" FROM " + engine->get_safe_name(name);
+    local_select_qry = L"SELECT " + tk_utf8_to_unicode(select_list) + L" FROM " + engine->get_safe_name(name);
     tk_write_wlog(2, L"local_select_qry=%s", local_select_qry.c_str());
     if (is_query()) {
         tk_write_log(2, "It's a SQL-query, nothing to do anymore");
@@ -180,6 +191,10 @@ void sql_recordset::initialize()
     }
     if (!auto_number.empty()) {
         tk_write_wlog(2, L"Refining auto_number '%s' (last value)", auto_number.c_str());
+        // The next value MySQL hands out is the table's counter, which stays above ids of rows
+        // deleted since; the highest id is the fallback where the counter cannot be read.
+        std::int64_t last = 0;
+        bool known = false;
         std::string stmt = "select max( " + tk_unicode_to_utf8(engine->get_safe_name(auto_number)) + ") from " +
                            tk_unicode_to_utf8(engine->get_safe_name(name));
         tk_write_log(2, "auto_number query=%s", stmt.c_str());
@@ -187,17 +202,69 @@ void sql_recordset::initialize()
             auto rs = db().run_query(stmt);
             std::int64_t v = 0;
             if (rs && !rs->is_eof() && first_field_int64(rs->get_item(), v)) {
-                auto_increment_seed = v;
-                schema.seed = v;
+                last = v;
+                known = true;
             }
-            tk_write_log(2, "got last value=%lld", static_cast<long long>(auto_increment_seed));
         } catch (const std::exception& e) {
             tk_write_log(3, "Failed to extract last value for auto_number column");
             tk_write_log(2, "ERROR: %s", e.what());
         }
+        try {
+            std::int64_t counter = 0;
+            if (read_auto_increment_counter(counter) && counter > 1 && (!known || counter - 1 > last)) {
+                last = counter - 1;
+                known = true;
+            }
+        } catch (const std::exception& e) {
+            tk_write_log(3, "The auto-increment counter was not read: %s", e.what());
+        }
+        if (known) {
+            auto_increment_seed = last;
+            schema.seed = last;
+        }
+        tk_write_log(2, "got last value=%lld", static_cast<long long>(auto_increment_seed));
     }
-    if (has_geometry) sql_text = local_select_qry;
     tk_write_log(2, "sql_recordset::initialize - END");
+}
+
+bool sql_recordset::read_auto_increment_counter(std::int64_t& counter)
+{
+    // SHOW CREATE TABLE asks the storage engine (information_schema may show a cached figure).
+    // The table options follow the last column line: ") ENGINE=... AUTO_INCREMENT=n ...".
+    std::string stmt = "SHOW CREATE TABLE ";
+    sql_append_quoted_name(stmt, tk_unicode_to_utf8(name));
+    auto rs = db().run_query(stmt);
+    if (!rs || rs->is_eof()) return false;
+    udb_record* r = rs->get_item();
+    if (!r || r->size() < 2 || (*r)[1].is_empty()) return false;
+    const std::string text = (*r)[1].to_string();
+    std::size_t options = text.rfind("\n) ");
+    if (options == std::string::npos) return false;
+    const std::size_t line_end = text.find('\n', options + 1);
+    const std::string_view line =
+        std::string_view(text).substr(options, line_end == std::string::npos ? std::string::npos : line_end - options);
+    const std::string_view key = " AUTO_INCREMENT=";
+    const std::size_t at = line.find(key);
+    if (at == std::string_view::npos) return false;
+    const char* b = line.data() + at + key.size();
+    const char* e = line.data() + line.size();
+    auto res = std::from_chars(b, e, counter);
+    return res.ec == std::errc() && res.ptr != b;
+}
+
+void sql_recordset::read_column_checked(std::size_t column, std::string_view charset)
+{
+    if (column >= read_items.size() || is_query()) return;
+    const std::string safe = tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(schema[column].name));
+    read_items[column] = sql_checked_text_select(safe, charset);
+    path_overrides.emplace_back(static_cast<unsigned>(column), sql_value_path::checked_text);
+    make_read_list();
+}
+
+void sql_recordset::make_read_list()
+{
+    read_list.clear();
+    for (std::size_t i = 0; i < read_items.size(); ++i) read_list += (i ? "," : "") + read_items[i];
 }
 
 void sql_recordset::append_record(udb_record&)
@@ -254,6 +321,7 @@ void sql_recordset::reset()
     rec_count = get_rec_count();
     record_count = rec_count > 0 ? static_cast<std::uint64_t>(rec_count) : 0;
     limited_query = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query(), 0, read_list);
+    limited_query->set_path_overrides(path_overrides);
     window_count = limited_query->store_to(records, window_schema());
 }
 

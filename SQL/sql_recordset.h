@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "SQL/sql_types.h"
 #include "UDB/udb_recordset.h"
 
 class sql_database;
@@ -42,14 +45,22 @@ public:
     void clean() noexcept;
 
     std::int64_t get_row_count() const noexcept { return rec_count; }
-    // The current maximum of the auto-increment column (also the schema's seed), 1 when there
-    // is none.
+    // The last value the auto-increment column handed out (also the schema's seed): the
+    // table's counter less one, or the column's maximum where the counter cannot be read; 1
+    // when there is none.
     std::int64_t get_auto_increment_seed() const noexcept { return auto_increment_seed; }
-    // The select list the table is read with ("SELECT `a`, ST_AsText(`g`) as `g` ... FROM `t`").
+    // The select list the table is read with ("SELECT `a`, (`f`+0e0) as `f` ... FROM `t`").
     const std::wstring& get_local_select() const noexcept { return local_select_qry; }
 
 protected:
     void initialize();
+    // The table's AUTO_INCREMENT counter (the next value the server hands out); false when the
+    // server does not show one.
+    bool read_auto_increment_counter(std::int64_t& counter);
+    // Reads a text column of the given character set so that a value the server cannot send
+    // as UTF-8 fails its row instead of arriving with '?' (tables only; from the next reset()).
+    void read_column_checked(std::size_t column, std::string_view charset);
+    void make_read_list();
     sql_database& db() const noexcept { return *sql_db; }
     const udb_schema* window_schema() const noexcept { return is_query() ? nullptr : &schema; }
 
@@ -62,7 +73,10 @@ protected:
     std::array<std::unique_ptr<sql_record>, window_size> records;
     std::size_t window_count = 0;  // records of the current window
     std::wstring local_select_qry;
-    // The select list a table is read by when "*" would lose digits (FLOAT columns); empty: "*".
+    // The select list a table is read by when "*" would lose something (FLOAT digits, bytes of
+    // a checked text column); empty: "*".
     std::string read_list;
+    std::vector<std::string> read_items;  // the select item of each column
+    std::vector<std::pair<unsigned, sql_value_path>> path_overrides;  // columns read another way
     std::int64_t auto_increment_seed = 1;
 };

@@ -1,6 +1,7 @@
 #include "SQL/sql_table.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -61,7 +62,50 @@ struct stored_default {
     bool none = true;         // no default (or DEFAULT NULL)
     bool expression = false;  // an expression, not a literal
     std::wstring text;        // the literal's value, or the expression's text
+    std::wstring on_update;   // the ON UPDATE clause of EXTRA ("on update current_timestamp(6)")
+    std::string charset;      // the column's character set, empty for none
 };
+
+// The ON UPDATE part of a column's EXTRA ("DEFAULT_GENERATED on update CURRENT_TIMESTAMP").
+std::wstring on_update_of(const std::wstring& extra)
+{
+    static const std::wstring word = L"on update";
+    for (std::size_t i = 0; i + word.size() <= extra.size(); ++i)
+        if (tk_equal_no_case(std::wstring_view(extra).substr(i, word.size()), std::wstring_view(word)))
+            return extra.substr(i);
+    return {};
+}
+
+// The value of a bit literal b'0101' (or B'0101'); false for any other text or more than 64 bits.
+bool bit_literal_value(std::wstring_view text, std::uint64_t& out)
+{
+    if (text.size() < 3 || (text[0] != L'b' && text[0] != L'B') || text[1] != L'\'' || text.back() != L'\'')
+        return false;
+    std::wstring_view digits = text.substr(2, text.size() - 3);
+    if (digits.size() > 64) return false;
+    out = 0;
+    for (wchar_t c : digits) {
+        if (c != L'0' && c != L'1') return false;
+        out = out << 1 | static_cast<std::uint64_t>(c == L'1');
+    }
+    return true;
+}
+
+// Bytes from hexadecimal digits; false when the text is not an even run of them.
+bool bytes_of_hex(std::string_view hex, std::vector<std::uint8_t>& out)
+{
+    std::string bytes;
+    if (!tk_hex_to_bin(hex, bytes)) return false;
+    out.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+// The catalog keeps defaults in a three-byte UTF-8 form: a character beyond it (an emoji), or
+// a byte of a binary default that is no UTF-8 at all, is shown as '?'.
+bool may_hide_characters(const std::wstring& text)
+{
+    return text.find(L'?') != std::wstring::npos;
+}
 
 // The value of a quoted MySQL string literal ('' and backslash escapes undone).
 std::wstring unquote_literal(std::wstring_view q)
@@ -170,7 +214,7 @@ void sql_table::read_columns()
     // expression alike (and quotes some string defaults, not others).
     std::map<std::wstring, stored_default> stored;
     if (!engine->is_old_version()) {
-        std::string q = "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA FROM information_schema.COLUMNS "
+        std::string q = "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA, CHARACTER_SET_NAME FROM information_schema.COLUMNS "
                         "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ";
         sql_append_literal(q, db().get_connection(), n);
         const char* info = mysql_get_server_info(db().get_connection());
@@ -181,7 +225,12 @@ void sql_table::read_columns()
                 ds->reset();
                 while (!ds->is_eof()) {
                     udb_record& r = *ds->get_item();
-                    if (r.size() >= 3) stored[text_of(r[0])] = read_stored_default(r[1], text_of(r[2]), mariadb);
+                    if (r.size() >= 4) {
+                        stored_default& d = stored[text_of(r[0])];
+                        d = read_stored_default(r[1], text_of(r[2]), mariadb);
+                        d.on_update = on_update_of(text_of(r[2]));
+                        d.charset = tk_unicode_to_utf8(text_of(r[3]));
+                    }
                     ds->next();
                 }
             }
@@ -223,10 +272,41 @@ void sql_table::read_columns()
         std::wstring def = row.size() >= 2 ? text_of(row[row.size() - 2]) : std::wstring();
         bool def_is_null = row.size() >= 2 && row[row.size() - 2].is_empty();
         bool def_is_expression = false;
+        bool def_from_catalog = false;
         if (auto it = stored.find(col); it != stored.end()) {
             def = it->second.text;
             def_is_null = it->second.none;
             def_is_expression = it->second.expression;
+            def_from_catalog = true;
+            // PostgreSQL has no ON UPDATE: the column keeps the value it was given.
+            if (!it->second.on_update.empty())
+                d.not_carried.push_back(L"its clause '" + it->second.on_update + L"' is not carried (PostgreSQL has "
+                                        L"none: a row that is updated keeps the value the column had)");
+            if (d.vartype == VT_BSTR && sql_charset_may_lose_bytes(it->second.charset)) {
+                const int at = schema.get_field_idx(col);
+                if (at >= 0) read_column_checked(static_cast<std::size_t>(at), it->second.charset);
+            }
+        }
+        const bool binary_column = d.vartype == VT_BYTE_ARRAY || d.vartype == VT_BLOB;
+        if (def_from_catalog && !def_is_null && !def_is_expression && may_hide_characters(def) &&
+            (binary_column || d.vartype == VT_BSTR)) {
+            // The catalog may show '?' for what the column really has: the server's own
+            // DEFAULT() tells, or the default is left out and named.
+            std::vector<std::uint8_t> exact;
+            if (read_default_exactly(col, binary_column, exact)) {
+                if (binary_column) {
+                    d.default_value = ole_variant(exact);
+                    rs->next();
+                    continue;
+                }
+                def = tk_utf8_to_unicode(std::string_view(reinterpret_cast<const char*>(exact.data()), exact.size()));
+            } else {
+                d.not_carried.push_back(L"its default '" + def + L"' is not carried: the server shows it with '?' "
+                                        L"in place of characters it cannot show, and the column arrives without a "
+                                        L"default");
+                rs->next();
+                continue;
+            }
         }
         tk_write_wlog(2, L"Got default value: %s", def.c_str());
         if (d.vartype == VT_BSTR && d.dw_reserved == 0 && def.empty() && !def_is_null) {
@@ -236,13 +316,47 @@ void sql_table::read_columns()
             tk_write_log(2, "Empty string default for a text column");
             d.dw_reserved |= udb_subtype::empty_text_default;
         }
-        if (!d.b_not_null && def.empty()) {
+        // DEFAULT '' of a binary column is an empty value, not none.
+        if (!d.b_not_null && def.empty() && !(binary_column && def_from_catalog && !def_is_null)) {
             rs->next();
             continue;
         }
         tk_write_log(2, "Default value's type: %08X", static_cast<unsigned>(d.vartype));
+        const bool time_column = d.vartype == VT_DATE && (d.dw_reserved & 3) == udb_subtype::time_only;
+        std::uint64_t bits = 0;
+        if (!def_is_null && !def_is_expression && (d.dw_reserved & udb_subtype::bit) && d.vartype != VT_BOOL &&
+            bit_literal_value(def, bits)) {
+            // BIT(n) travels as an unsigned number: its default is that number too.
+            def = std::to_wstring(bits);
+        }
         switch (d.vartype) {
+        case VT_BYTE_ARRAY:
+        case VT_BLOB: {
+            if (def_is_null) break;
+            if (def_is_expression) {
+                d.default_value = ole_variant(def);
+                d.default_is_source_expression = true;
+                break;
+            }
+            // The catalog shows the bytes as text (MariaDB) or in hexadecimal (MySQL: 0x2D).
+            std::vector<std::uint8_t> bytes;
+            const std::string utf8 = tk_unicode_to_utf8(def);
+            if (!mariadb_catalog() && utf8.size() >= 2 && utf8[0] == '0' && (utf8[1] == 'x' || utf8[1] == 'X') &&
+                bytes_of_hex(std::string_view(utf8).substr(2), bytes)) {
+                d.default_value = ole_variant(bytes);
+            } else {
+                d.default_value = ole_variant(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
+            }
+            break;
+        }
         case VT_DATE:
+            if (time_column && !def_is_expression && !def.empty() && !sql_time_in_day(tk_unicode_to_utf8(def))) {
+                // A TIME beyond one day has no time-of-day form: kept as the source's text, so the
+                // destination leaves it out and names it (the table itself is still made).
+                d.default_value = ole_variant(def);
+                d.default_is_source_expression = true;
+                break;
+            }
             if (def.empty() || def == L"0000-00-00" || def == L"0000-00-00 00:00:00" || def == L"00000000000000" ||
                 def.rfind(L"0000-00-00 00:00:00.", 0) == 0) {
                 tk_write_log(2, "Skip empty def.values for date column");
@@ -288,6 +402,37 @@ void sql_table::read_columns()
     }
 }
 
+bool sql_table::mariadb_catalog()
+{
+    const char* info = mysql_get_server_info(db().get_connection());
+    return info && std::strstr(info, "MariaDB");
+}
+
+bool sql_table::read_default_exactly(const std::wstring& column, bool binary, std::vector<std::uint8_t>& bytes)
+{
+    // DEFAULT() is evaluated by the server, in the column's own form. Over an empty outer-join
+    // row it answers NULL for a NOT NULL column; a row of the table then serves.
+    const std::string quoted = tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(column));
+    const std::string table = quoted_table_name();
+    const std::string value = binary ? "DEFAULT(t." + quoted + ")" : "CONVERT(DEFAULT(t." + quoted + ") USING utf8mb4)";
+    const std::string queries[] = {"SELECT HEX(" + value + ") FROM (SELECT 1) AS x LEFT JOIN " + table + " AS t ON 0",
+                                   "SELECT HEX(" + value + ") FROM " + table + " AS t LIMIT 1"};
+    for (const std::string& q : queries) {
+        try {
+            auto rs = db().run_query(q);
+            if (!rs) continue;
+            rs->reset();
+            if (rs->is_eof()) continue;
+            udb_record* r = rs->get_item();
+            if (!r || r->size() == 0 || (*r)[0].is_empty()) continue;
+            if (bytes_of_hex((*r)[0].to_string(), bytes)) return true;
+        } catch (const tk_exception& e) {
+            tk_write_log(3, "The default of a column was not read whole: %s", e.what());
+        }
+    }
+    return false;
+}
+
 void sql_table::read_indexes()
 {
     std::string stmt = "SHOW INDEX FROM " + tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(name));
@@ -301,11 +446,19 @@ void sql_table::read_indexes()
         std::wstring index_name = text_of(row[2]);
         const bool primary = index_name == L"PRIMARY";
         std::wstring column = text_of(row[4]);
+        // Sub_part: the leading characters (bytes of a binary column) a prefix key covers.
+        std::uint32_t prefix = 0;
+        if (row.size() >= 8 && !row[7].is_empty()) {
+            const std::string n = row[7].to_string();
+            std::from_chars(n.data(), n.data() + n.size(), prefix);
+        }
         tk_write_wlog(2, L"Got index '%s' (primary=%d, unique=%d)", index_name.c_str(), primary ? 1 : 0, unique ? 1 : 0);
         if (!indexes.is_acceptable_name(index_name)) {
-            indexes.get_index(index_name).fields.push_back(column);
+            indexes.get_index(index_name).add_field(column, prefix);
         } else {
-            add_index(udb_index(index_name, unique, primary, {column}));
+            udb_index index(index_name, unique, primary, {});
+            index.add_field(column, prefix);
+            add_index(index);
         }
         rs->next();
     }

@@ -55,6 +55,11 @@ private:
 
     void initialize(std::int32_t mode);
     void read_columns();
+    // Whether the source server is MariaDB (its catalog quotes string defaults).
+    bool mariadb_catalog();
+    // The bytes of a column's default as the server evaluates it (UTF-8 for text); false when
+    // they cannot be read.
+    bool read_default_exactly(const std::wstring& column, bool binary, std::vector<std::uint8_t>& bytes);
     void read_indexes();
     void read_foreign_keys();
 

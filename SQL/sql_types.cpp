@@ -183,7 +183,10 @@ sql_column_plan sql_plan_for_field(const MYSQL_FIELD& field, bool blob_to_text)
     sql_column_plan p;
     p.name = tk_utf8_to_unicode(std::string_view(field.name, field.name_length));
     p.mysql_type = field.type;
-    if (field.type == MYSQL_TYPE_BIT && field.length > 1) {
+    if (field.type == MYSQL_TYPE_GEOMETRY) {
+        p.vt = VT_BSTR;
+        p.path = sql_value_path::geometry;
+    } else if (field.type == MYSQL_TYPE_BIT && field.length > 1) {
         p.vt = sql_bits_kind(field.length);
         p.path = sql_value_path::bits;
     } else if (const type_rule* r = find_rule(field.type)) {
@@ -205,6 +208,12 @@ sql_column_plan sql_plan_for_column(const t_ftd& column, const MYSQL_FIELD& fiel
     p.name = column.name;
     p.vt = column.vartype;
     p.mysql_type = field.type;
+    if (field.type == MYSQL_TYPE_GEOMETRY) {
+        // Its own bytes, never a text form: WKT rounds coordinates and drops the SRID.
+        p.vt = VT_BSTR;
+        p.path = sql_value_path::geometry;
+        return p;
+    }
     const bool bit = field.type == MYSQL_TYPE_BIT;
     switch (column.vartype) {
     case VT_BLOB:
@@ -339,10 +348,133 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
         out.set_value(ole_variant::from_string(s, VT_DATE));
         return;
     }
+    case sql_value_path::geometry: {
+        std::string hex;
+        if (!sql_geometry_to_ewkb_hex(reinterpret_cast<const unsigned char*>(v), length, hex))
+            throw_value_error(plan, "(bytes)", "is not a geometry value the reader knows");
+        out.set_value(ole_variant(tk_utf8_to_unicode(hex)));
+        return;
+    }
+    case sql_value_path::checked_text:
+        // '=' then the text, or '!' then the column's own bytes in hexadecimal.
+        if (length > 0 && v[0] == '=') {
+            out.set_size(static_cast<std::uint32_t>(length - 1));
+            out.attach_string(std::string_view(v + 1, length - 1));
+            return;
+        }
+        {
+            constexpr std::size_t shown = 64;  // hexadecimal digits named in the message
+            std::string bytes(v + (length > 0 ? 1 : 0), length > 0 ? length - 1 : 0);
+            if (bytes.size() > shown) bytes = bytes.substr(0, shown) + "...";
+            throw_value_error(plan, "0x" + bytes,
+                              "holds bytes that its character set gives no UTF-8 form (the server would send "
+                              "'?' in their place)");
+        }
     case sql_value_path::other:
         out.set_value(ole_variant::from_string(text_of(v, length), plan.vt));
         return;
     }
+}
+
+// --- geometry ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t ewkb_srid_flag = 0x20000000u;
+
+std::uint32_t read_u32(const unsigned char* p, bool little) noexcept
+{
+    return little ? (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                     std::uint32_t(p[3]) << 24)
+                  : (std::uint32_t(p[3]) | std::uint32_t(p[2]) << 8 | std::uint32_t(p[1]) << 16 |
+                     std::uint32_t(p[0]) << 24);
+}
+
+void put_u32(std::string& out, std::uint32_t v, bool little)
+{
+    for (int i = 0; i < 4; ++i) {
+        const int shift = little ? 8 * i : 8 * (3 - i);
+        out += static_cast<char>((v >> shift) & 0xFF);
+    }
+}
+
+void append_hex(std::string& out, const unsigned char* p, std::size_t n)
+{
+    const std::size_t at = out.size();
+    out.resize(at + 2 * n + 1);
+    tk_bin_to_hex(n, p, out.data() + at);
+    out.pop_back();  // the terminator
+}
+
+}  // namespace
+
+bool sql_geometry_to_ewkb_hex(const unsigned char* value, std::size_t length, std::string& hex)
+{
+    hex.clear();
+    // SRID, byte order, type word: the least a geometry holds.
+    if (!value || length < 9) return false;
+    const std::uint32_t srid = read_u32(value, true);
+    const unsigned char* wkb = value + 4;
+    const std::size_t wkb_length = length - 4;
+    if (wkb[0] > 1) return false;
+    const bool little = wkb[0] == 1;
+    const std::uint32_t type = read_u32(wkb + 1, little);
+    if (srid == 0 || (type & ewkb_srid_flag)) {
+        append_hex(hex, wkb, wkb_length);
+        return true;
+    }
+    std::string head;
+    head += static_cast<char>(wkb[0]);
+    put_u32(head, type | ewkb_srid_flag, little);
+    put_u32(head, srid, little);
+    hex.reserve(2 * (head.size() + wkb_length - 5));
+    append_hex(hex, reinterpret_cast<const unsigned char*>(head.data()), head.size());
+    append_hex(hex, wkb + 5, wkb_length - 5);
+    return true;
+}
+
+bool sql_ewkb_hex_to_wkb(std::string_view hex, std::string& wkb, std::uint32_t& srid)
+{
+    wkb.clear();
+    srid = 0;
+    std::string bytes;
+    if (hex.size() < 10 || !tk_hex_to_bin(hex, bytes)) return false;
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (b[0] > 1) return false;
+    const bool little = b[0] == 1;
+    const std::uint32_t type = read_u32(b + 1, little);
+    if (!(type & ewkb_srid_flag)) {
+        wkb = std::move(bytes);
+        return true;
+    }
+    if (bytes.size() < 9) return false;
+    srid = read_u32(b + 5, little);
+    wkb += bytes[0];
+    put_u32(wkb, type & ~ewkb_srid_flag, little);
+    wkb.append(bytes, 9, std::string::npos);
+    return true;
+}
+
+// --- text whose bytes the server may not be able to show -----------------------------------
+
+bool sql_charset_may_lose_bytes(std::string_view charset)
+{
+    if (charset.empty()) return false;
+    for (std::string_view whole : {"utf8mb4", "utf8mb3", "utf8", "latin1", "binary"})
+        if (tk_equal_no_case(charset, whole)) return false;
+    return true;
+}
+
+std::string sql_checked_text_select(const std::string& quoted_name, std::string_view charset)
+{
+    // The character set name comes from the server's catalog; only plain names are used.
+    std::string cs;
+    for (char c : charset)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') cs += c;
+    const std::string as_utf8 = "CONVERT(" + quoted_name + " USING utf8mb4)";
+    return "CASE WHEN " + quoted_name + " IS NULL THEN NULL WHEN CAST(CONVERT(" + as_utf8 + " USING " + cs +
+           ") AS BINARY) = CAST(" + quoted_name + " AS BINARY) THEN CONCAT('=', " + as_utf8 +
+           ") ELSE CONCAT('!', HEX(" + quoted_name + ")) END AS " + quoted_name;
 }
 
 ole_variant get_variant(int type, unsigned long length, unsigned flags, const char* value)

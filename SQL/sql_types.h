@@ -40,6 +40,8 @@ enum class sql_value_path : std::uint8_t {
     decimal,      // decimal text -> exact VT_DECIMAL
     date,         // date / datetime / timestamp text -> VT_DATE (a zero date reads as empty)
     time_of_day,  // TIME text -> VT_DATE time only; outside 00:00:00-23:59:59 the row fails
+    geometry,     // the server's geometry bytes (SRID, then WKB) -> EWKB as hexadecimal text
+    checked_text, // text read with its round trip through UTF-8 checked (sql_checked_text_select)
     other,        // any other kind: the value layer's conversion from text
 };
 
@@ -69,6 +71,25 @@ ole_variant get_variant(VARTYPE kind, const wchar_t* text);
 std::wstring get_sql_native_type2(const t_ftd& column);
 // The name of one of the engine's own type numbers; "<Unknown type>" for others.
 std::wstring get_mysql_type_name(int number);
+
+// --- geometry ----------------------------------------------------------------------------
+// The server keeps a geometry as its SRID (4 bytes, little-endian) followed by the WKB. EWKB
+// is WKB whose type word carries 0x20000000 and is followed by the SRID (in the WKB's byte
+// order); without an SRID (0) it is the plain WKB. Both directions work on whole values and
+// fail (false) on bytes that are not such a value.
+bool sql_geometry_to_ewkb_hex(const unsigned char* value, std::size_t length, std::string& hex);
+// From EWKB (or WKB) hexadecimal text back to the plain WKB bytes and the SRID.
+bool sql_ewkb_hex_to_wkb(std::string_view hex, std::string& wkb, std::uint32_t& srid);
+
+// --- text whose bytes the server may not be able to show -----------------------------------
+// Whether a character set can hold bytes that have no UTF-8 form (ascii with 0x80, undefined
+// codes of 8-bit sets, ill-formed multi-byte sequences): the server sends '?' in their place.
+// utf8mb4, utf8mb3, latin1 and binary cannot.
+bool sql_charset_may_lose_bytes(std::string_view charset);
+// The select item (with its alias) that reads column `quoted_name` of character set `charset`
+// so that a value the conversion to UTF-8 would change is seen: such a value arrives as its
+// bytes in hexadecimal and fails its row (path checked_text) instead of arriving with '?'.
+std::string sql_checked_text_select(const std::string& quoted_name, std::string_view charset);
 
 // Whether a TIME text lies inside one day (00:00:00 to 23:59:59.999999).
 bool sql_time_in_day(std::string_view text) noexcept;

@@ -234,6 +234,22 @@ std::string tk_bin_to_hex(const void* bytes, std::size_t count)
     return r;
 }
 
+bool tk_hex_to_bin(std::string_view hex, std::string& bytes)
+{
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    bytes.clear();
+    if (hex.size() % 2 != 0) return false;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes += static_cast<char>(hi << 4 | lo);
+    }
+    return true;
+}
+
 // --- tk_string ---
 
 std::string tk_string::replace_all(std::string& text, std::string_view search, std::string_view replacement)

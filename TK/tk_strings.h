@@ -62,6 +62,9 @@ std::wstring tk_to_lower(std::wstring_view text);
 void tk_bin_to_hex(std::size_t count, const unsigned char* bytes, char* output);
 void tk_bin_to_hex(std::size_t count, const unsigned char* bytes, wchar_t* output);
 std::string tk_bin_to_hex(const void* bytes, std::size_t count);
+// The bytes of hexadecimal digits (either case); false, with nothing kept, when the text is
+// not an even run of them.
+bool tk_hex_to_bin(std::string_view hex, std::string& bytes);
 
 // A text as it may be shown on a terminal or written into a one-line note:
 // every control character (C0, DEL and the C1 range, which terminals take as

@@ -30,6 +30,20 @@ bool udb_index::starts_with_fields(const std::vector<std::wstring>& names) const
     return true;
 }
 
+bool udb_index::has_prefix() const noexcept
+{
+    for (std::uint32_t n : prefix_lengths)
+        if (n) return true;
+    return false;
+}
+
+void udb_index::add_field(std::wstring field, std::uint32_t prefix)
+{
+    if (prefix || !prefix_lengths.empty()) prefix_lengths.resize(fields.size(), 0);
+    fields.push_back(std::move(field));
+    if (prefix || !prefix_lengths.empty()) prefix_lengths.push_back(prefix);
+}
+
 // ---------------------------------------------------------------- udb_indexes
 
 udb_index* udb_indexes::find_ptr(const std::wstring& name)

@@ -20,12 +20,24 @@ public:
     // Whether the field list begins with the given names in this order
     // (names compared ignoring case). An empty list always matches.
     bool starts_with_fields(const std::vector<std::wstring>& names) const;
+    // How much of field i the index covers (0: the whole column).
+    std::uint32_t prefix_of(std::size_t i) const noexcept
+    {
+        return i < prefix_lengths.size() ? prefix_lengths[i] : 0;
+    }
+    bool has_prefix() const noexcept;
+    // Appends a field with the part of it that is indexed (0: the whole column).
+    void add_field(std::wstring field, std::uint32_t prefix = 0);
 
     std::wstring name;
     bool unique = false;
     bool primary = false;            // the table's primary key (readers also set unique)
     bool unique_constraint = false;  // no reader sets it; push_back honours it
     std::vector<std::wstring> fields;           // column names in index order
+    // Per field, how much of the column the source indexes: the leading characters of a text,
+    // the leading bytes of a binary column; 0 for the whole column. Empty when no field is a
+    // prefix, otherwise as long as fields.
+    std::vector<std::uint32_t> prefix_lengths;
     std::vector<std::wstring> included_fields;  // columns of an INCLUDE clause
 };
 

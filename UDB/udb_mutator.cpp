@@ -78,26 +78,26 @@ bool udb_value_fits(const ole_variant& value, VARTYPE target)
     if (integer_value(value, n))
         return n >= lo && n <= hi;
 
+    // An integer kind holds whole numbers only: a fraction would be rounded away without a
+    // word, so such a value is refused like one out of range.
     switch (source) {
     case VT_R4:
     case VT_R8: {
         const double d = source == VT_R4 ? value.get_float() : value.get_double();
-        if (std::isnan(d))
+        if (std::isnan(d) || std::trunc(d) != d)
             return false;
-        // Round half away from zero, as the conversion does.
-        return real_fits(std::round(static_cast<long double>(d)), lo, hi);
+        return real_fits(static_cast<long double>(d), lo, hi);
     }
     case VT_CY: {
         const std::int64_t units = value.get_cy().int64;
-        wide_int whole = units / pf_cy_scale;
-        const std::int64_t rest = units % pf_cy_scale;
-        if (rest >= pf_cy_scale / 2)
-            ++whole;
-        else if (rest <= -pf_cy_scale / 2)
-            --whole;
+        if (units % pf_cy_scale != 0)
+            return false;
+        const wide_int whole = units / pf_cy_scale;
         return whole >= lo && whole <= hi;
     }
     case VT_DECIMAL: {
+        if (pf_dec_round(value.get_decimal(), 0) != value.get_decimal())
+            return false;
         if (target == VT_UI8) {
             std::uint64_t u = 0;
             return pf_succeeded(pf_ui8_from_dec(value.get_decimal(), u));

@@ -53,6 +53,7 @@ extern const char* const udb_conversion_not_supported_text;
 
 // Converts a value in place into the kind a type mapping asks for. A numeric
 // value that does not fit the target kind (an integer out of its range, a
+// fraction bound for an integer kind, which would be rounded away, a
 // fraction-less narrowing that would wrap, a double beyond a float's range) is
 // refused instead of cut to the target's width. Refusals and failed
 // conversions raise tk_exception with udb_conversion_not_supported_text (then
@@ -344,15 +345,19 @@ public:
             udb_index& index = *it;
             const std::size_t before = index.fields.size();
             std::vector<std::wstring> kept;
+            std::vector<std::uint32_t> kept_prefixes;  // stays beside the kept names
             kept.reserve(before);
-            for (auto& name : index.fields) {
+            for (std::size_t k = 0; k < before; ++k) {
+                std::wstring& name = index.fields[k];
                 const FM* fm = get_field_mutator(name);
-                if (!fm)
-                    kept.push_back(std::move(name));
-                else if (fm->get_status() != udb_mutators::deleted)
-                    kept.push_back(fm->get_new_name());
+                if (fm && fm->get_status() == udb_mutators::deleted)
+                    continue;
+                kept.push_back(fm ? fm->get_new_name() : std::move(name));
+                if (!index.prefix_lengths.empty())
+                    kept_prefixes.push_back(index.prefix_of(k));
             }
             index.fields = std::move(kept);
+            index.prefix_lengths = std::move(kept_prefixes);
             const bool lost_column = index.fields.size() != before;
             if (before != 0 && index.fields.empty()) {
                 tk_write_wlog(2, L"Index '%s' has no columns left, dropped", index.name.c_str());

@@ -79,6 +79,10 @@ struct t_ftd {
     // NOT NULL in the source, though b_not_null is off so that values without a form in the
     // destination (zero dates) can arrive as NULL: set again after the rows when none did.
     bool not_null_after_rows = false;
+    // What of the source column's definition no destination gets (an ON UPDATE clause, a
+    // default the source server cannot show whole), one sentence per item naming it: the run
+    // reports each, so the column never arrives changed without a word.
+    std::vector<std::wstring> not_carried;
 };
 
 class udb_schema {

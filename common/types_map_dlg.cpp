@@ -286,7 +286,7 @@ void types_map_dlg::load_from_mutator()
             const pgs_native_type& n = fm->get_native_type();
             types_map_row row;
             row.new_name = fm->get_new_name();
-            row.type = types_map_bare_type(n.type);
+            row.type = n.type;
             row.default_value = n.default_value;
             row.character_set = n.character_set;
             row.length = static_cast<std::int64_t>(
@@ -315,6 +315,7 @@ void types_map_dlg::add_item(t_ftd& column)
     // A column edited before shows its edited type.
     auto it = m_rows.find(column.name);
     if (it != m_rows.end()) {
+        item->setText(name_column, q(it->second.new_name));
         item->setText(type_column, q(pgs_get_native_type2(native_of(it->second))));
         item->setText(default_column, q(it->second.default_value));
     }
@@ -338,7 +339,9 @@ types_map_row types_map_dlg::default_row(int row) const
     if (it == m_defaults.end())
         return r;
     const pgs_native_type& d = it->second;
-    r.type = types_map_bare_type(d.type);
+    // The whole type: a size written into its name ("TIMESTAMP(0)") stays
+    // while the user keeps the type.
+    r.type = d.type;
     r.default_value = d.default_value;
     r.character_set = d.character_set;
     r.length = d.length < 65536 ? static_cast<std::int64_t>(d.length) : -1;
@@ -393,7 +396,7 @@ void types_map_dlg::set_available_conversions(int row)
 void types_map_dlg::select_type(const std::wstring& type)
 {
     QSignalBlocker block(m_type_box);
-    const int index = m_type_box->findText(q(type), Qt::MatchFixedString);  // ignores case
+    const int index = m_type_box->findText(q(types_map_bare_type(type)), Qt::MatchFixedString);  // ignores case
     m_type_box->setCurrentIndex(index);
 }
 
@@ -445,8 +448,14 @@ bool types_map_dlg::read_row(types_map_row& out)
         wizard_shell::message(empty_name_text);
         return false;
     }
-    // With no type offered the column keeps the type it has.
-    out.type = m_type_box->currentIndex() >= 0 ? m_type_box->currentText().toStdWString() : before.type;
+    // With no type offered the column keeps the type it has; so does a type
+    // kept in the box, with any size written into its name ("TIMESTAMP(0)").
+    out.type = before.type;
+    if (m_type_box->currentIndex() >= 0) {
+        const std::wstring chosen = m_type_box->currentText().toStdWString();
+        if (!tk_equal_no_case(chosen, types_map_bare_type(before.type)))
+            out.type = chosen;
+    }
     out.default_value = m_default_box->text().toStdWString();
     out.character_set = before.character_set;
 
@@ -495,8 +504,12 @@ bool types_map_dlg::store_row(int row)
     m_rows[name] = values;
     if (item) {
         QSignalBlocker block(m_list);
+        item->setText(name_column, q(values.new_name));
         item->setText(type_column, q(pgs_get_native_type2(native_of(values))));
         item->setText(default_column, q(values.default_value));
+        // A longer name or type is shown whole.
+        for (int c : {name_column, type_column, default_column})
+            m_list->resizeColumnToContents(c);
     }
     return true;
 }

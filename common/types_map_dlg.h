@@ -29,7 +29,7 @@ class QTreeWidgetItem;
 // One column's edited values as the dialog keeps them.
 struct types_map_row {
     std::wstring new_name;
-    std::wstring type;  // a bare type name without sizes
+    std::wstring type;  // the type name; sizes in the boxes, or in the name when the default has them there
     std::wstring default_value;
     std::wstring character_set;
     std::int64_t length = -1;  // -1: not given

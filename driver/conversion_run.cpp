@@ -620,6 +620,8 @@ void pelmora_convertor::run::report_lost_defaults(const std::wstring& listed_nam
 {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const t_ftd& column = columns[i];
+        for (const std::wstring& part : column.not_carried)
+            udb_report_failure(failure_named(udb_failure_kind::column, listed_name, L"Column '" + column.name + L"': " + part));
         if (!pgs_default_is_lost(column))
             continue;
         udb_report_failure(failure_named(udb_failure_kind::column, listed_name,

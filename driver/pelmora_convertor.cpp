@@ -1,5 +1,6 @@
 #include "driver/pelmora_convertor.h"
 
+#include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
 #include "TK/tk_format.h"
 #include "TK/tk_log.h"
@@ -82,6 +83,15 @@ bool pelmora_convertor::serialize(bool store)
 bool pelmora_convertor::test_query(const std::wstring& query_text)
 {
     return mysql_converter_impl::test_query(get_source(), query_text);
+}
+
+std::string pelmora_convertor::query_refusal(const std::wstring& query_text)
+{
+    std::unique_ptr<udb_database> db = get_sql_engine().open_db(get_source(), 1, std::wstring());
+    auto* source = dynamic_cast<sql_database*>(db.get());
+    if (!source)
+        throw tk_mail_assertion("pelmora_convertor", 1);
+    return source->prepare_refusal(query_text);
 }
 
 std::vector<std::wstring>& pelmora_convertor::get_all_tables(std::vector<std::wstring>& list)

@@ -55,6 +55,10 @@ public:
     // tells how it ended and the finished flag is set.
     void operator()() override;
     bool test_query(const std::wstring& query_text) override;
+    // Why the source server refuses the query, in its own words ("" when it
+    // would run it); the query is prepared, never run. Errors of reaching the
+    // source (a lost connection, a missing database) are thrown as they are.
+    std::string query_refusal(const std::wstring& query_text);
 
     // Every table name of the source database.
     std::vector<std::wstring>& get_all_tables(std::vector<std::wstring>& list);

@@ -53,6 +53,15 @@ void pgs_base_db::build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer>
     // Built now the index names are taken, so later tables cannot take them either.
     auto builder = std::make_unique<pgs_indexes_initializer>(name, table->get_columns(), indexes,
                                                              table->get_names_map());
+    // Carried only in part: said and counted once, when the table is made.
+    for (const auto& [what, text] : builder->not_carried()) {
+        udb_failure f;
+        f.kind = udb_failure_kind::index;
+        f.table = name;
+        f.object = what;
+        f.text = text;
+        udb_report_failure(f);
+    }
     if (!m_indexes_after_rows) {
         write_indexes(*builder);
         return;

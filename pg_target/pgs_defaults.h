@@ -2,8 +2,11 @@
 // The DEFAULT expression of a PostgreSQL column made from a source column's default value, or
 // an empty text when the column is to get no default. A default that PostgreSQL would refuse
 // (out of the column type's range, not a number, not a boolean) is dropped rather than written:
-// a table without that default is better than no table. A default marked as an expression
-// already (t_ftd::default_is_expression, set by a type mapping) is returned as it stands.
+// a table without that default is better than no table. Bytes of a binary column become a
+// bytea literal; an expression of the source is carried when PostgreSQL evaluates it alike
+// (plain arithmetic, text functions of the same name and result, a hexadecimal literal, the
+// current moment, uuid()). A default marked as an expression already (t_ftd::default_is_expression,
+// set by a type mapping) is returned as it stands.
 #include <string>
 
 struct t_ftd;

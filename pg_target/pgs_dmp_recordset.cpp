@@ -12,6 +12,7 @@
 #include "pg_target/pgs_key_statements.h"
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_script_writer.h"
+#include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_validators.h"
 
 namespace {
@@ -158,13 +159,12 @@ std::string pgs_dmp_recordset::sequence_statement() const
     const std::string& col = m_column_idents[static_cast<std::size_t>(m_serial_column)];
     std::string column_text;
     pgs_append_utf8(column_text, pgs_unquote_name(tk_utf8_to_unicode(col)));
-    std::string text = "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence(";
-    pgs_append_literal(text, std::string_view(m_table_ident));
-    text += ", ";
-    pgs_append_literal(text, std::string_view(column_text));
-    text += ") AS seq) AS s, LATERAL (SELECT GREATEST(MAX(" + col + "), nextval(s.seq) - 1) AS top FROM " +
-            m_table_ident + ") AS m WHERE s.seq IS NOT NULL;\r\n";
-    return text;
+    std::string sequence = "pg_get_serial_sequence(";
+    pgs_append_literal(sequence, std::string_view(m_table_ident));
+    sequence += ", ";
+    pgs_append_literal(sequence, std::string_view(column_text));
+    sequence += ")";
+    return pgs_sequence_after_rows(sequence, m_table_ident, col) + ";\r\n";
 }
 
 void pgs_dmp_recordset::stage_rows(pgs_existing_table rule, std::string variable, std::vector<std::size_t> key)

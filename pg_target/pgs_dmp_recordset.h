@@ -11,8 +11,9 @@
 // A switch from COPY to INSERT within a table ends the open COPY block first, so no statement
 // lands inside it. When the rows are done (finish(), or the destructor) an open COPY block is
 // ended and, for a table with an auto-increment column that received rows, its sequence is set
-// to the highest value loaded (or kept where the source's seed put it, when that is further),
-// so inserting without an id after loading the script never collides.
+// past the highest value loaded (or kept where the source's seed put it, when that is further;
+// at the end of its range it stays there), so inserting without an id after loading the script
+// never collides.
 //
 // Staged (stage_rows, for a script that keeps existing tables): the rows go into a temporary
 // table first, outside the table's conditional block; finish() then moves them into the table

@@ -1,6 +1,8 @@
 #include "pg_target/pgs_engine.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
@@ -148,9 +150,26 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
         check_ssl_file("root certificate file", ssl_rcert);
         check_ssl_file("certificate revocation list", ssl_revoc);
     }
-    const std::string conn = make_conn_string(host, user, password, database, port);
+    const std::string timeout =
+        connect_timeout > 0 ? " connect_timeout=" + std::to_string(connect_timeout) : std::string();
+    const std::string conn = make_conn_string(host, user, password, database, port) + timeout;
     tk_write_log(3, "Connecting to PostgreSQL server (1)...");
     tk_write_log(2, "strConn=%s", masked(conn, password).c_str());
+    // A host that never answered is said so: libpq's own text is "timeout expired".
+    auto started = std::chrono::steady_clock::now();
+    auto timed_out = [&] {
+        return connect_timeout > 0 &&
+               std::chrono::steady_clock::now() - started >= std::chrono::seconds(std::max(connect_timeout, 2));
+    };
+    auto failure = [&](const pqxx::pqxx_exception& e) {
+        if (!timed_out()) return pgs_exception::from_current();
+        std::string text = e.base().what();
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        const std::string where = (host.empty() ? std::string("localhost") : host) +
+                                  (port != 0 ? ":" + std::to_string(port) : std::string());
+        return pgs_exception("The PostgreSQL server at " + where + " did not answer within " +
+                             std::to_string(std::max(connect_timeout, 2)) + " seconds (" + text + ")");
+    };
     try {
         auto fresh = std::make_unique<pgs_connection>(conn);
         // An open COPY batch on the old connection is committed before the
@@ -160,18 +179,20 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
         tk_write_log(1, "The connection has been established");
         return;
     } catch (const pqxx::pqxx_exception& e) {
-        if (!database.empty()) throw pgs_exception::from_current();
+        // A server that did not answer will not answer a second attempt either.
+        if (!database.empty() || timed_out()) throw failure(e);
     }
     // No database was named and "postgres" was refused: let the server pick.
     tk_write_log(3, "Connecting to PostgreSQL server (2)...");
+    started = std::chrono::steady_clock::now();
     try {
         auto fresh = std::make_unique<pgs_connection>(
-            make_conn_string(host, user, password, database, port, true));
+            make_conn_string(host, user, password, database, port, true) + timeout);
         if (m_connection) m_connection->make_room();
         m_connection = std::move(fresh);
         tk_write_log(1, "The connection has been established");
     } catch (const pqxx::pqxx_exception& e) {
-        throw pgs_exception::from_current();
+        throw failure(e);
     }
 }
 

@@ -36,6 +36,9 @@ public:
     bool unlogged = false;      // tables are created UNLOGGED
     bool fast_insert = false;   // rows go by COPY (on) or INSERT (off)
     bool is_case_sens = false;  // names keep their case; off folds them to lower case
+    // Seconds a connection attempt may take (libpq's connect_timeout; it counts 2 at
+    // least): a host that does not answer must not hold the caller for ever.
+    int connect_timeout = 10;
 
     // Connects to the server; the connection's client encoding is UTF8 and
     // standard_conforming_strings is on. Without a database name the first

@@ -6,6 +6,7 @@
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_types.h"
 
 pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_schema& columns,
                                                  const udb_indexes& indexes, const t_names_map& names)
@@ -44,6 +45,7 @@ pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_s
         std::vector<std::wstring> fields;
         for (const auto& f : source.fields) fields.push_back(translate(f, L"Index column: %s->%s"));
         udb_index converted(final_name, source.unique, source.primary, std::move(fields));
+        converted.prefix_lengths = source.prefix_lengths;
         for (const auto& f : source.included_fields)
             converted.included_fields.push_back(translate(f, L"Index included column: %s->%s"));
         m_indexes.push_back(converted);
@@ -72,8 +74,12 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
     const std::wstring table_q = pgs_make_name3(m_table, true, m_settings.case_sens);
     const std::wstring index_q = pgs_make_idx_name(index.name, m_settings.case_sens);
     std::wstring sql;
-    if (index.primary) {
+    // A key on a prefix is a key on an expression, which a PostgreSQL constraint cannot be:
+    // a primary key on a prefix becomes a unique index (its columns are NOT NULL already).
+    if (index.primary && !index.has_prefix()) {
         sql = L"ALTER TABLE " + table_q + L" ADD CONSTRAINT " + index_q + L" PRIMARY KEY (";
+    } else if (index.primary) {
+        sql = L"CREATE UNIQUE INDEX " + index_q + L" ON " + table_q + L" (";
     } else {
         sql = L"CREATE ";
         if (index.unique) sql += L"UNIQUE ";
@@ -89,7 +95,8 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
             return {};
         }
         // The column's own (quoted) final name, never the index's spelling of it.
-        sql += m_columns[static_cast<std::size_t>(at)].name;
+        const t_ftd& column = m_columns[static_cast<std::size_t>(at)];
+        sql += prefix_expression(column, index.prefix_of(i));
     }
     sql += L")";
     if (!index.included_fields.empty()) {
@@ -107,6 +114,41 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
         sql += L")";
     }
     return sql;
+}
+
+std::wstring pgs_indexes_initializer::prefix_expression(const t_ftd& column, std::uint32_t prefix)
+{
+    if (prefix == 0) return column.name;
+    const std::wstring n = std::to_wstring(prefix);
+    // The source counts a text prefix in characters and a binary one in bytes, as left() and
+    // substring() on bytea do; the expression is in parentheses as an index element must be.
+    switch (column.vartype) {
+    case VT_BSTR:
+    case VT_LPWSTR:
+        // Only a column that holds text: a uuid or a geometry has no prefix of the same meaning.
+        {
+            const std::uint32_t code = static_cast<std::uint32_t>(column.dw_reserved) &
+                                       ~(pgs_subtype::empty_default | pgs_subtype::bit_text);
+            if (code != 0 && code != pgs_subtype::fixed_text) return column.name;
+        }
+        return L"(left(" + column.name + L", " + n + L"))";
+    case VT_BLOB:
+    case VT_BYTE_ARRAY:
+        return L"(substring(" + column.name + L" from 1 for " + n + L"))";
+    default:
+        return column.name;
+    }
+}
+
+std::vector<std::pair<std::wstring, std::string>> pgs_indexes_initializer::not_carried() const
+{
+    std::vector<std::pair<std::wstring, std::string>> notes;
+    for (const auto& index : m_indexes)
+        if (index.primary && index.has_prefix())
+            notes.emplace_back(L"Primary key '" + index.name + L"' of table '" + m_table + L"'",
+                               "it covers a prefix of a column, which a PostgreSQL primary key cannot: it is "
+                               "created as a unique index on the same prefixes, its columns NOT NULL");
+    return notes;
 }
 
 std::vector<pgs_finish_step> pgs_indexes_initializer::finish_steps() const

@@ -7,6 +7,8 @@
 // names a column the table lacks is skipped and reported; a failed index is reported and the
 // next one is built.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "UDB/udb_database.h"
 #include "UDB/udb_index.h"
@@ -53,6 +55,14 @@ public:
     std::wstring make_index_statement(const udb_index& index) const;
     // DROP INDEX IF EXISTS "schema"."name" (the table's schema, public when it has none).
     std::wstring make_drop_statement(const udb_index& index) const;
+
+    // What of the source's indexes arrives only in part, as (object, text) for the caller to
+    // report: a primary key on a prefix becomes a unique index.
+    std::vector<std::pair<std::wstring, std::string>> not_carried() const;
+
+    // An index element: the column's final name, or the expression of its indexed prefix
+    // (left() of a text, the leading bytes of a bytea).
+    static std::wstring prefix_expression(const t_ftd& column, std::uint32_t prefix);
 
 private:
     std::wstring m_table;

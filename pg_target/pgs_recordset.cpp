@@ -14,6 +14,7 @@
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_row_builder.h"
 #include "pg_target/pgs_row_cursor.h"
+#include "pg_target/pgs_table_builder.h"
 #include "pg_target/pgs_table_catalog.h"
 #include "pg_target/pgs_types.h"
 
@@ -436,18 +437,14 @@ void pgs_recordset::reset_sequence()
     pgs_append_qualified_name(table, tk_unicode_to_utf8(m_schema_name), tk_unicode_to_utf8(m_table_name));
     std::string column;
     pgs_append_identifier(column, std::wstring_view(m_auto_increment));
-    // The next value is the column's highest value + 1, or where the sequence already stands
-    // when that is further (a restart from the source's seed, or a table without rows): the
-    // value drawn next never collides and never falls below the seed. nextval() reads that
-    // position (it is the value it hands out); is_called false makes the value set the next one.
-    std::string sql = "SELECT setval(s.seq, GREATEST(m.top + 1, nextval(s.seq))::bigint, false) FROM (SELECT COALESCE("
-                      "pg_get_serial_sequence(";
-    pgs_append_literal(sql, table);
-    sql += ", ";
-    pgs_append_literal(sql, std::wstring_view(m_auto_increment));
-    sql += "), ";
-    pgs_append_literal(sql, sequence_of_default);
-    sql += ")::regclass AS seq) AS s, LATERAL (SELECT MAX(" + column + ") AS top FROM " + table + ") AS m";
+    std::string sequence = "COALESCE(pg_get_serial_sequence(";
+    pgs_append_literal(sequence, table);
+    sequence += ", ";
+    pgs_append_literal(sequence, std::wstring_view(m_auto_increment));
+    sequence += "), NULLIF(";
+    pgs_append_literal(sequence, sequence_of_default);
+    sequence += ", ''))";
+    const std::string sql = pgs_sequence_after_rows(sequence, table, column);
     tk_write_log(2, "query=%s", sql.c_str());
     pgs_connection& c = conn();
     c.make_room();

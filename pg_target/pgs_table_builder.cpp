@@ -28,6 +28,24 @@ std::wstring dollar_tag(const std::wstring& body)
 
 }  // namespace
 
+std::string pgs_sequence_after_rows(std::string_view sequence, std::string_view table, std::string_view column)
+{
+    // pg_sequence_last_value() reads where the sequence stands without moving it (NULL before
+    // its first value); nextval() would fail at the end of the range. The aliases are names no
+    // table of the source can shadow inside the LATERAL part, whose table has an alias too.
+    std::string sql = "SELECT setval(pgs_s.seq, LEAST(pgs_n.next, pgs_q.seqmax)::bigint, pgs_n.next > pgs_q.seqmax) "
+                      "FROM (SELECT (";
+    sql += sequence;
+    sql += ")::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON pgs_q.seqrelid = pgs_s.seq, LATERAL (SELECT "
+           "GREATEST(COALESCE(MAX(pgs_rows.";
+    sql += column;
+    sql += ")::numeric + pgs_q.seqincrement, pgs_q.seqmin), COALESCE(pg_sequence_last_value(pgs_s.seq)::numeric + "
+           "pgs_q.seqincrement, pgs_q.seqmin)) AS next FROM ";
+    sql += table;
+    sql += " AS pgs_rows) AS pgs_n";
+    return sql;
+}
+
 pgs_ddl_settings pgs_ddl_settings::from_engine()
 {
     const pgs_engine* engine = pgs_engine::get_instance();
@@ -242,21 +260,33 @@ void pgs_schema_initializer::build_schema(udb_database& db)
         tk_write_wlog(2, L"Tuning serial column '%s'", m_serial.c_str());
         // The sequence behind the column is asked of the server (pg_get_serial_sequence), not
         // guessed from the names: PostgreSQL shortens and de-duplicates sequence names.
-        std::wstring body = L"BEGIN EXECUTE format('ALTER SEQUENCE %s RESTART WITH " +
-                            to_wide_decimal(static_cast<long long>(m_source.seed) + m_source.increment) +
-                            L" INCREMENT BY " + to_wide_decimal(m_source.increment) +
-                            L"', pg_get_serial_sequence(" + pgs_quote_literal(table_q) + L", " +
-                            pgs_quote_literal(pgs_unquote_name(m_serial)) + L")); END";
-        std::wstring tag = dollar_tag(body);
-        std::wstring sql = L"DO " + tag + body + tag;
-        try {
-            db.query(sql);
-        } catch (const pqxx::pqxx_exception&) {
-            tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                         pgs_failure_text(std::current_exception()).c_str());
-        } catch (const pgs_exception&) {
-            tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                         pgs_failure_text(std::current_exception()).c_str());
+        const std::wstring sequence = L"pg_get_serial_sequence(" + pgs_quote_literal(table_q) + L", " +
+                                      pgs_quote_literal(pgs_unquote_name(m_serial)) + L")";
+        std::vector<std::wstring> statements;
+        if (m_source.increment != 1) {
+            std::wstring body = L"BEGIN EXECUTE format('ALTER SEQUENCE %s INCREMENT BY " +
+                                to_wide_decimal(m_source.increment) + L"', " + sequence + L"); END";
+            std::wstring tag = dollar_tag(body);
+            statements.push_back(L"DO " + tag + body + tag);
+        }
+        // The seed is the last value the source handed out: the sequence stands on it, called,
+        // so it goes on with the source's next value. A seed beyond the type's end leaves it on
+        // its last value, so the next insert fails as in the source; never an error that would
+        // stop a script.
+        const std::wstring seed = to_wide_decimal(static_cast<long long>(m_source.seed));
+        statements.push_back(L"SELECT setval(pgs_s.seq, LEAST(" + seed + L", pgs_q.seqmax), true) FROM (SELECT " +
+                             sequence + L"::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON pgs_q.seqrelid = "
+                             L"pgs_s.seq WHERE " + seed + L" >= pgs_q.seqmin");
+        for (const std::wstring& sql : statements) {
+            try {
+                db.query(sql);
+            } catch (const pqxx::pqxx_exception&) {
+                tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
+                             pgs_failure_text(std::current_exception()).c_str());
+            } catch (const pgs_exception&) {
+                tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
+                             pgs_failure_text(std::current_exception()).c_str());
+            }
         }
     }
 

@@ -5,10 +5,12 @@
 //
 // Statements, in order: CREATE [UNLOGGED] TABLE (with any CREATE EXTENSION lines it needs in
 // front and, for a range-partitioned table, PARTITION BY RANGE); one CREATE TABLE ... PARTITION
-// OF per partition; the restart of the auto-increment column's sequence when the source's seed
-// or step is not 1; one COMMENT per column that has a comment. Every name is quoted with inner
+// OF per partition; when the source's seed (its last value) or step is not 1, the step and a
+// setval() that puts the auto-increment column's sequence on the seed (at most the end of its
+// range); one COMMENT per column that has a comment. Every name is quoted with inner
 // double quotes doubled and every text literal has its apostrophes doubled.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "UDB/udb_database.h"
@@ -16,6 +18,14 @@
 #include "UDB/udb_names_map.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_validators.h"
+
+// The statement that sets an auto-increment column's sequence once rows have arrived: the next
+// value lies past the highest one in the table and never behind where the sequence stands (a
+// start taken from the source's counter, values drawn before). Past the end of the sequence's
+// range it stays on its last value, called, so the next insert fails as it would in the source,
+// and the statement itself never fails. `sequence` is an SQL expression naming the sequence
+// (text or regclass; NULL: nothing is done); table and column are quoted identifiers.
+std::string pgs_sequence_after_rows(std::string_view sequence, std::string_view table, std::string_view column);
 
 // The engine's switches that shape DDL.
 struct pgs_ddl_settings {

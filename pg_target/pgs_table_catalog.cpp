@@ -203,9 +203,11 @@ pgs_catalog_keys pgs_read_table_keys(pgs_connection& conn, const std::wstring& s
 
         // One row per index column, by name (attribute numbers count dropped
         // columns, so they are turned into names by the catalog itself);
-        // expression columns have no name and drop out.
+        // expression columns have no name and drop out. An index with an
+        // expression (a key on a prefix) does not make its named columns
+        // unique, so it is read as a plain index, never as a key.
         pqxx::result idx = tx.exec(
-            "SELECT i.relname, x.indisunique, x.indisprimary, a.attname FROM pg_index x "
+            "SELECT i.relname, x.indisunique AND x.indexprs IS NULL, x.indisprimary, a.attname FROM pg_index x "
             "JOIN pg_class i ON i.oid = x.indexrelid "
             "CROSS JOIN LATERAL unnest(x.indkey) WITH ORDINALITY AS k(attnum, ord) "
             "JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = k.attnum "

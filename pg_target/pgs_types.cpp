@@ -211,7 +211,9 @@ std::wstring pgs_get_native_type2(const pgs_native_type& native)
         r.append(digits, res.ptr);
         return r + L")";
     }
-    if (name.size() >= 7 && name.compare(0, 7, L"DECIMAL") == 0) {
+    // NUMERIC is the same type under its other name: its sizes must not be dropped.
+    if ((name.size() >= 7 && name.compare(0, 7, L"DECIMAL") == 0) ||
+        (name.size() >= 7 && name.compare(0, 7, L"NUMERIC") == 0)) {
         if (native.precision <= 0) return name;  // unbounded; precision 0 would be refused
         std::wstring r = name + L"(";
         auto res = std::to_chars(digits, digits + sizeof digits, native.precision);

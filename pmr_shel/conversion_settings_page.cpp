@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "GUI2/off_window.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "driver/pelmora_convertor.h"
@@ -70,6 +71,11 @@ conversion_settings::conversion_settings(QWidget* parent) : wizard_page(conversi
     };
     m_tables_box = add_combo(0, QStringLiteral("Create &tables:"), id_tables);
     m_insert_box = add_combo(1, QStringLiteral("&Insert data using:"), id_insert);
+    // Filled here, so that each box is laid out as wide as its longest item.
+    m_tables_box->addItems({QStringLiteral("LOGGED"), QStringLiteral("UNLOGGED")});
+    m_insert_box->addItems({QStringLiteral("COPY"), QStringLiteral("INSERT")});
+    for (QComboBox* box : {m_tables_box, m_insert_box})
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     statements_grid->setColumnStretch(2, 1);
     layout->addWidget(statements);
 
@@ -98,9 +104,21 @@ bool conversion_settings::page_init()
     ctrl_as<QCheckBox>(id_definitions_only)->setChecked(cvt.tab_def);
     ctrl_as<QCheckBox>(id_case_sensitive)->setChecked(cvt.b_case_sens);
 
-    const std::wstring& destination = cvt.get_destination();
-    if (cvt.b_direct && (m_listed_database.empty() || !tk_equal_no_case(m_listed_database, destination))) {
-        m_schema_names = cvt.get_pgs_schemas(destination);
+    const std::wstring destination = cvt.get_destination();
+    const std::wstring schema = cvt.pgs_schema;
+    const bool list_schemas =
+        cvt.b_direct && (m_listed_database.empty() || !tk_equal_no_case(m_listed_database, destination));
+    std::vector<std::wstring> listed;
+    bool schema_exists = false;
+    if (cvt.b_direct) {
+        run_off_window(window(), [&] {
+            if (list_schemas)
+                listed = cvt.get_pgs_schemas(destination);
+            schema_exists = cvt.is_schema_exist(destination, schema);
+        });
+    }
+    if (list_schemas) {
+        m_schema_names = std::move(listed);
         m_schema_box->clear();
         for (const std::wstring& name : m_schema_names) {
             tk_write_wlog(1, L"Add existing schema: %s", name.c_str());
@@ -109,8 +127,7 @@ bool conversion_settings::page_init()
         m_listed_database = destination;
     }
 
-    const std::wstring schema = cvt.pgs_schema;
-    if (cvt.b_direct && cvt.is_schema_exist(destination, schema)) {
+    if (cvt.b_direct && schema_exists) {
         tk_write_wlog(1, L"Existing schema: %s", schema.c_str());
         m_schema_choice->button(choice_existing)->setChecked(true);
         if (!schema.empty()) {
@@ -129,18 +146,10 @@ bool conversion_settings::page_init()
     }
     follow_schema_choice();
 
-    if (!m_tables_box_filled) {
-        m_tables_box->clear();
-        m_tables_box->addItems({QStringLiteral("LOGGED"), QStringLiteral("UNLOGGED")});
-        m_tables_box_filled = true;
-        m_tables_box->setCurrentIndex(cvt.get_pgs_engine().unlogged ? 1 : 0);
-    }
-    if (!m_insert_box_filled) {
-        m_insert_box->clear();
-        m_insert_box->addItems({QStringLiteral("COPY"), QStringLiteral("INSERT")});
-        m_insert_box_filled = true;
-        m_insert_box->setCurrentIndex(cvt.get_pgs_engine().fast_insert ? 0 : 1);
-    }
+    // Shown from the settings on every arrival: a profile loaded since the
+    // last visit decides them.
+    m_tables_box->setCurrentIndex(cvt.get_pgs_engine().unlogged ? 1 : 0);
+    m_insert_box->setCurrentIndex(cvt.get_pgs_engine().fast_insert ? 0 : 1);
     return true;
 }
 

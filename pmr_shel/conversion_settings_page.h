@@ -34,8 +34,6 @@ private:
     QComboBox* m_schema_box = nullptr;
     QComboBox* m_tables_box = nullptr;
     QComboBox* m_insert_box = nullptr;
-    bool m_tables_box_filled = false;
-    bool m_insert_box_filled = false;
     // The destination whose schemas the box shows, and those schemas.
     std::wstring m_listed_database;
     std::vector<std::wstring> m_schema_names;

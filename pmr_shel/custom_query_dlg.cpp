@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_exception.h"
 #include "TK/tk_log.h"
@@ -18,9 +19,6 @@ namespace {
 
 constexpr int help_topic = 1019;
 
-const wchar_t* const syntax_error_text =
-    L"You have an error in your query syntax. Make sure that it is a correct SQL SELECT-statement. "
-    L"If the error persists, please write to the support address given in the program's help.";
 
 bool is_blank(wchar_t c) noexcept { return c == L'\t' || c == L'\n' || c == L'\r' || c == L' '; }
 
@@ -132,10 +130,12 @@ void set_query_dlg::on_test_query()
             return;
         }
         // Prepared on the server only: a query is never run by testing it.
-        if (pelmora_convertor::instance()->test_query(typed))
+        pelmora_convertor& cvt = *pelmora_convertor::instance();
+        const std::string refusal = run_off_window(this, [&cvt, &typed] { return cvt.query_refusal(typed); });
+        if (refusal.empty())
             wizard_shell::message(L"The query is correct.");
         else
-            wizard_shell::error(syntax_error_text);
+            wizard_shell::error(L"The MySQL server refused the query:\n" + tk_utf8_to_unicode(refusal));
     } catch (...) {
         wizard_report_current_exception();
     }

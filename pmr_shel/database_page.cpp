@@ -6,10 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <cstdio>
 
 #include "GUI2/file_dialogs.h"
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "SQL/sql_engine.h"
 #include "TK/tk_file_names.h"
@@ -140,8 +139,13 @@ bool sel_file_page::page_init()
         m_encoding_box->clear();
         for (const std::wstring& name : pgs_engine::get_encodings())
             m_encoding_box->addItem(QString::fromStdWString(name));
-        // The first item that begins with the stored encoding, item 0 tried
-        // last; none matching leaves the box without a selection.
+        m_encodings_listed = true;
+    }
+    {
+        // Shown from the settings on every arrival (a profile loaded since
+        // the last visit decides it): the first item that begins with the
+        // stored encoding, item 0 tried last; none matching leaves the box
+        // without a selection.
         const QString stored = QString::fromStdWString(cvt.client_encoding);
         const int count = m_encoding_box->count();
         int found = -1;
@@ -153,7 +157,6 @@ bool sel_file_page::page_init()
             }
         }
         m_encoding_box->setCurrentIndex(found);
-        m_encodings_listed = true;
     }
 
     const std::wstring& source = cvt.get_source();
@@ -161,8 +164,28 @@ bool sel_file_page::page_init()
     if (source.empty() && destination.empty())
         return true;
     m_database_box->setEditText(QString::fromStdWString(source));
-    ctrl_as<QLineEdit>(id_destination)->setText(QString::fromStdWString(destination.empty() ? source : destination));
+    const std::wstring shown = destination.empty() ? source : destination;
+    ctrl_as<QLineEdit>(id_destination)->setText(
+        QString::fromStdWString(cvt.b_direct ? database_name_for(shown, source) : script_path_for(shown)));
     return true;
+}
+
+std::wstring sel_file_page::script_path_for(const std::wstring& name)
+{
+    if (name.empty() || name.find(L'/') != std::wstring::npos)
+        return name;
+    // A bare name (a database name remembered from a live conversion, say)
+    // would land in whatever folder the program was started from.
+    std::wstring file = name;
+    if (!tk_wstring::ends_with(file, L".sql", false))
+        file += L".sql";
+    return file_dialog::start_folder() + L"/" + file;
+}
+
+std::wstring sel_file_page::database_name_for(const std::wstring& name, const std::wstring& source)
+{
+    // A script path remembered from an earlier conversion is no database name.
+    return name.find(L'/') != std::wstring::npos ? source : name;
 }
 
 void sel_file_page::on_dropdown()
@@ -172,7 +195,9 @@ void sel_file_page::on_dropdown()
     if (!m_databases_listed) {
         // The box's own text survives the fill: the user may have typed a name.
         const QString typed = m_database_box->currentText();
-        for (const std::wstring& name : cvt.get_sql_engine().get_contents())
+        const std::vector<std::wstring> names =
+            run_off_window(window(), [&cvt] { return cvt.get_sql_engine().get_contents(); });
+        for (const std::wstring& name : names)
             m_database_box->addItem(QString::fromStdWString(name));
         m_database_box->setCurrentIndex(-1);
         m_database_box->setEditText(typed);
@@ -250,7 +275,7 @@ int sel_file_page::on_next()
                                                : L"You should enter PostgreSQL script file name");
             return -1;
         }
-        if (!cvt.is_mysql_base_exist(source)) {
+        if (!run_off_window(window(), [&cvt, &source] { return cvt.is_mysql_base_exist(source); })) {
             wizard_shell::message(L"MySQL database does not exist");
             return -1;
         }
@@ -264,12 +289,14 @@ int sel_file_page::on_next()
 int sel_file_page::next_for_script(const std::wstring& destination)
 {
     common_check_dest(destination);
-    if (tk_is_file_exist2(destination, tk_file_exists_mode)) {
-        if (!wizard_shell::question(L"Destination file already exists. Overwrite?", true))
-            return -1;
-        if (std::remove(tk_unicode_to_utf8(destination).c_str()) != 0)
-            throw tk_exception_ex("Cannot delete the destination file: ", 1);
-    }
+    // The earlier script stays as it is until the new one is finished: the
+    // run writes beside it and puts the new one in its place at its end, so
+    // Cancel or a failure leaves the user the old one.
+    if (tk_is_file_exist2(destination, tk_file_exists_mode) &&
+        !wizard_shell::question(L"Destination file already exists. Overwrite?\n"
+                                L"It is replaced when the conversion finishes.",
+                                true))
+        return -1;
     return 0;
 }
 
@@ -279,7 +306,7 @@ int sel_file_page::next_for_database(const std::wstring& destination)
     pgs_engine& engine = cvt.get_pgs_engine();
     // A failed test or drop is shown and the page stays: going on would start
     // a run on a destination nobody checked.
-    if (!engine.is_db_exist(destination))
+    if (!run_off_window(window(), [&engine, &destination] { return engine.is_db_exist(destination); }))
         return 0;
 
     overwrite_dlg3 dialog(overwrite_dialog_id, overwrite_text, overwrite_help_topic, this);
@@ -291,11 +318,13 @@ int sel_file_page::next_for_database(const std::wstring& destination)
         // connected to: the server cannot drop it.
         if (!cvt.conn_db_name.empty() && cvt.conn_db_name == destination)
             throw tk_exception(predefined_text, 1);
-        // Listing the destination's schemas leaves the engine connected to
-        // it; go back to the connection's own database before dropping.
-        if (engine.remembered_db() == tk_unicode_to_utf8(destination))
-            cvt.connect_pgs_server(tk_unicode_to_ansi(cvt.conn_db_name));
-        engine.delete_db(destination);
+        run_off_window(window(), [&cvt, &engine, &destination] {
+            // Listing the destination's schemas leaves the engine connected to
+            // it; go back to the connection's own database before dropping.
+            if (engine.remembered_db() == tk_unicode_to_utf8(destination))
+                cvt.connect_pgs_server(tk_unicode_to_ansi(cvt.conn_db_name));
+            engine.delete_db(destination);
+        });
     }
     cvt.set_mode(mode);
     return 0;
@@ -315,8 +344,9 @@ int sel_file_page::on_back()
 void sel_file_page::choose_script_file()
 {
     auto* edit = ctrl_as<QLineEdit>(id_destination);
+    // An existing script is asked about when the page is left.
     save_file_dialog dialog(this, L"PostgreSQL Script Files|*.sql|All Files|*|", L"Select File",
-                            edit->text().toStdWString(), L"sql");
+                            edit->text().toStdWString(), L"sql", false);
     if (dialog.show())
         edit->setText(QString::fromStdWString(dialog.file_name()));
 }

@@ -42,6 +42,14 @@ public:
     // The text of the source database box.
     std::wstring get_sql_title() const;
 
+    // The script file a remembered destination stands for: a bare name gets
+    // ".sql" (unless it has it) and the folder of the last file chosen (else
+    // the home folder); a path stays as it is.
+    static std::wstring script_path_for(const std::wstring& name);
+    // The database a remembered destination stands for: a script path gives
+    // the source's name instead.
+    static std::wstring database_name_for(const std::wstring& name, const std::wstring& source);
+
     // The user opens the database list / picks an item of it.
     void on_dropdown();
     void on_sel_change();

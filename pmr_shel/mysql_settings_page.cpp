@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "SQL/sql_exception.h"
 #include "TK/tk_log.h"
@@ -29,12 +30,17 @@ constexpr int id_port = 1015;
 constexpr int choice_local = 0;
 constexpr int choice_remote = 1;
 
-// MySQL errors whose text points at the authentication help.
+// MySQL errors of the authentication protocol: the help page on them opens
+// after the box.
 bool is_auth_error(int code)
 {
     const int number = code & 0xFFFF;
-    return number == 1249 || number == 1250;
+    return number == 1249 || number == 1250 || number == 1251;
 }
+
+constexpr const char* auth_text =
+    "The MySQL server asks for a way of logging in that this program cannot use.\n"
+    "The help page 'MySQL authentication problems' opens next: it says what to change.";
 
 }  // namespace
 
@@ -103,6 +109,9 @@ bool sql_settings_page::page_init()
     const pelmora_convertor& cvt = *pelmora_convertor::instance();
     ctrl_as<QLineEdit>(id_user)->setText(QString::fromStdString(cvt.mysql_user));
     ctrl_as<QLineEdit>(id_password)->setText(QString::fromStdString(cvt.mysql_password));
+    // The port box shows the port that would be used (3306 unless another
+    // was stored), also while Local leaves it disabled.
+    ctrl_as<QLineEdit>(id_port)->setText(QString::fromStdString(cvt.mysql_port.empty() ? "3306" : cvt.mysql_port));
     if (cvt.mysql_host.empty()) {
         m_access->button(choice_local)->setChecked(true);
         switch_remote(false);
@@ -110,7 +119,6 @@ bool sql_settings_page::page_init()
         m_access->button(choice_remote)->setChecked(true);
         switch_remote(true);
         ctrl_as<QLineEdit>(id_host)->setText(QString::fromStdString(cvt.mysql_host));
-        ctrl_as<QLineEdit>(id_port)->setText(QString::fromStdString(cvt.mysql_port));
     }
     return true;
 }
@@ -143,18 +151,23 @@ int sql_settings_page::on_next()
         return -1;
     }
     try {
-        cvt.connect_mysql_server();
-    } catch (const sql_auth_not_supported_exception& e) {
-        wizard_shell::error_ansi(e.get_message());
+        run_off_window(window(), [&cvt] { cvt.connect_mysql_server(); });
+    } catch (const sql_auth_not_supported_exception&) {
+        wizard_shell::error_ansi(auth_text);
         shell().display_help(auth_help_topic);
         return -1;
     } catch (const tk_exception& e) {
+        // The advice, then what the server or the client library said: the
+        // advice alone hides which of its causes it was.
+        const bool auth = is_auth_error(e.get_error_code());
         const tk_error_converter texts(mysql_error_table);
-        std::string text = texts.convert(e.get_error_code());
+        std::string text = auth ? std::string(auth_text) : texts.convert(e.get_error_code());
         if (text.empty())
             text = e.get_message();
+        else if (!e.get_message().empty())
+            text += "\n\n" + e.get_message();
         wizard_shell::error_ansi(text);
-        if (is_auth_error(e.get_error_code()))
+        if (auth)
             shell().display_help(auth_help_topic);
         return -1;
     }

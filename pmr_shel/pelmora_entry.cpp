@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "GUI2/finish_page.h"
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_frontend.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_desktop.h"
@@ -67,11 +68,13 @@ int run_wizard(const std::string& command_line)
     build_settings_pages(settings_pages);
 
     if (quick_launch) {
-        convertor.connect_mysql_server();
-        // A script needs no PostgreSQL server.
-        if (convertor.b_direct)
-            convertor.connect_pgs_server(std::string());
-        convertor.check_dest();
+        run_off_window(nullptr, [&convertor] {
+            convertor.connect_mysql_server();
+            // A script needs no PostgreSQL server.
+            if (convertor.b_direct)
+                convertor.connect_pgs_server(std::string());
+            convertor.check_dest();
+        });
     } else {
         for (auto& page : settings_pages.pages)
             shell.add_page(page.get());
@@ -92,6 +95,19 @@ int run_wizard(const std::string& command_line)
 }
 
 }  // namespace
+
+bool pelmora_display_available(const char* qpa_platform, const char* display, const char* wayland_display)
+{
+    auto set = [](const char* v) { return v && *v; };
+    const std::string platform = set(qpa_platform) ? qpa_platform : "";
+    // "xcb", "wayland", "wayland-egl", "xcb:..." need a display; an empty
+    // setting picks one of them.
+    const bool needs_display =
+        platform.empty() || platform.rfind("xcb", 0) == 0 || platform.rfind("wayland", 0) == 0;
+    if (!needs_display)
+        return true;
+    return set(display) || set(wayland_display);
+}
 
 std::wstring pelmora_title()
 {

@@ -23,3 +23,16 @@ int pelmora_main(const std::string& command_line);
 
 // The window title.
 std::wstring pelmora_title();
+
+// Whether the window system can be reached: a display for the X11 or Wayland
+// platforms (the default), any other platform Qt is told to use (offscreen,
+// say) as it is. Arguments are the environment's QT_QPA_PLATFORM, DISPLAY and
+// WAYLAND_DISPLAY (null when unset).
+bool pelmora_display_available(const char* qpa_platform, const char* display, const char* wayland_display);
+
+// Standard error's text when the window cannot be opened; the exit status is
+// then 255.
+inline constexpr const char* pelmora_no_display_text =
+    "Failed to initialize GUI library: the wizard cannot open its window because no display can be reached.\n"
+    "Start it from a desktop session, or with DISPLAY or WAYLAND_DISPLAY set (for example over ssh -X);\n"
+    "the console program quindrel converts without a display.";

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -123,15 +124,18 @@ int pgs_settings_page::on_next()
     }
     int result = 0;
     try {
-        cvt.connect_pgs_server(m_database);
+        const std::string database = m_database;
+        run_off_window(window(), [&cvt, &database] { cvt.connect_pgs_server(database); });
     } catch (const tk_exception& e) {
         const tk_error_converter texts(pgs_error_table);
         std::string text = texts.convert(e.get_error_code());
         if (text.empty())
             text = e.get_message();
+        else if (!e.get_message().empty())
+            text += "\n\n" + e.get_message();
         if (!text.empty() && text.back() != '\n')
             text += '\n';
-        wizard_shell::error_ansi(text + troubleshooting_text);
+        wizard_shell::error_ansi(text + "\n" + help_hint_text);
         result = -1;
     }
     take_destination();

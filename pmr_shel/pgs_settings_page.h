@@ -12,8 +12,9 @@
 class pgs_settings_page : public wizard_page {
     Q_OBJECT
 public:
-    static constexpr const char* troubleshooting_text =
-        "See 'Troubleshooting' article of the product documentation for solution.";
+    // Follows a failed connection: the help page that lists the usual causes.
+    static constexpr const char* help_hint_text =
+        "Press Help (F1) on this page for the usual causes and their remedies.";
 
     explicit pgs_settings_page(QWidget* parent = nullptr);
     ~pgs_settings_page() override;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -122,11 +123,70 @@ bool progress_page::on_cancel()
 {
     pelmora_convertor* c = pelmora_convertor::try_instance();
     const bool running = is_running() && c && !c->is_finished();
-    if (!wizard_page::on_cancel())
+    const bool agreed = wizard_page::on_cancel();
+    // The run went on while the question was open: when it ended meanwhile,
+    // there is nothing left to cancel, and closing now would pass a finished
+    // conversion off as a cancelled one.
+    if (running && c->is_finished()) {
+        if (agreed)
+            wizard_shell::message(L"The conversion finished before it could be cancelled: nothing was "
+                                  L"cancelled.\nThe last page shows its result.");
+        shell().kill_timer();
+        shell().turn_to(finish_page_idd);
         return false;
-    if (running)
-        stop_run();
+    }
+    if (!agreed)
+        return false;
+    if (!running)
+        return true;
+    // Stopping waits for the current row, the indexes of the tables already
+    // loaded and the files and connections to close: it may take a while.
+    ctrl_as<QLabel>(1323)->setText(
+        QStringLiteral("Stopping the conversion: finishing the current row and closing files and connections..."));
+    shell().write_log(L"Stopping the conversion...\r\n");
+    stop_run();
+    wizard_shell::message(stop_report(stopped_facts()));
     return true;
+}
+
+progress_page::stopped_run progress_page::stopped_facts()
+{
+    stopped_run s;
+    if (pelmora_convertor* c = pelmora_convertor::try_instance()) {
+        s.live = c->b_direct;
+        s.table = c->get_current_table();
+        s.rows_kept = c->get_records_done();
+        s.rows_total = c->get_record_count();
+        s.items_total = c->get_items_total();
+        s.items_done = c->get_items_done();
+    }
+    return s;
+}
+
+std::wstring progress_page::stop_report(const stopped_run& run)
+{
+    const QLocale numbers(QLocale::English);
+    auto count = [&numbers](std::uint64_t n) { return numbers.toString(static_cast<qulonglong>(n)).toStdWString(); };
+    std::wstring text = L"The conversion was stopped.\n\n";
+    const bool in_table = !run.table.empty() && run.items_done > 0;
+    if (in_table) {
+        text += L"Table '" + run.table + L"': " + count(run.rows_kept);
+        if (run.rows_total >= run.rows_kept && run.rows_total > 0)
+            text += L" of its " + count(run.rows_total);
+        text += run.live ? L" rows were committed.\n" : L" rows were written.\n";
+    }
+    const std::uint32_t begun = in_table ? run.items_done : 0;
+    const std::uint32_t left = run.items_total > begun ? run.items_total - begun : 0;
+    if (left > 0)
+        text += (left == 1 ? L"1 more table was" : count(left) + L" more tables were") + std::wstring(L" not converted.\n");
+    text += L"Foreign keys and views were not created.\n\n";
+    if (run.live)
+        text += L"What was committed stays in the destination database. To complete the conversion, run it "
+                L"again with the same settings and choose 'Merge' for the existing database: rows already "
+                L"there are kept.";
+    else
+        text += L"The script file was not written: an earlier script of that name was left as it was.";
+    return text;
 }
 
 void progress_page::stop_run()

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "GUI2/off_window.h"
 #include "GUI2/wizard_shell.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -21,7 +22,20 @@ constexpr int progress_page_idd = 107;
 
 QString q(const std::wstring& text) { return QString::fromStdWString(text); }
 
-std::wstring text_of(const QListWidgetItem* item) { return item ? item->text().toStdWString() : std::wstring(); }
+// An item shows the name the table gets in the destination; a table renamed
+// in Edit Table keeps its source name beside it, which is what the
+// conversion's lists hold.
+constexpr int source_name_role = Qt::UserRole;
+
+QString source_of(const QListWidgetItem* item)
+{
+    if (!item)
+        return QString();
+    const QVariant source = item->data(source_name_role);
+    return source.isValid() ? source.toString() : item->text();
+}
+
+std::wstring text_of(const QListWidgetItem* item) { return source_of(item).toStdWString(); }
 
 const name_text_pair* find_pair(const name_text_list& list, const std::wstring& name)
 {
@@ -70,7 +84,8 @@ sel_tables_page::sel_tables_page(const wizard_page_info& info, std::wstring ques
     QPushButton* add_all = make_button(this, "Add a&ll >", "ctl_1102");
     QPushButton* remove = make_button(this, "< &Remove", "ctl_1111");
     QPushButton* remove_all = make_button(this, "< Re&move all", "ctl_1110");
-    m_add_query_button = make_button(this, "&Add Query", "ctl_1114");
+    // Alt+A belongs to the available list's label.
+    m_add_query_button = make_button(this, "Add &Query", "ctl_1114");
     m_add_query_button->hide();
     QPushButton* up = make_button(this, "^", "ctl_1117");
     QPushButton* down = make_button(this, "v", "ctl_1118");
@@ -146,6 +161,7 @@ void sel_tables_page::set_texts(const char* description, const char* available_l
 }
 
 bool sel_tables_page::is_query(const std::wstring&) const { return false; }
+QString sel_tables_page::shown_name(const QString& source) const { return source; }
 void sel_tables_page::do_add_query(const std::wstring&) {}
 void sel_tables_page::do_remove_query(const std::wstring&) {}
 
@@ -153,7 +169,8 @@ bool sel_tables_page::list_has(const QListWidget* list, const std::wstring& name
 {
     const QString n = q(name);
     for (int i = 0; i < list->count(); ++i)
-        if (QString::compare(list->item(i)->text(), n, Qt::CaseInsensitive) == 0)
+        if (QString::compare(source_of(list->item(i)), n, Qt::CaseInsensitive) == 0 ||
+            QString::compare(list->item(i)->text(), n, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
@@ -177,12 +194,16 @@ void sel_tables_page::move_to_selected(int index)
     QListWidgetItem* item = m_available->item(index);
     if (!item)
         return;
-    const QString name = item->text();
+    const QString name = source_of(item);
+    const QString shown = shown_name(name);
     // A list the user orders takes a new item at its end.
+    int row = m_selected->count();
     if (m_reorder)
-        m_selected->addItem(name);
+        m_selected->addItem(shown);
     else
-        insert_sorted(m_selected, name);
+        row = insert_sorted(m_selected, shown);
+    if (shown != name)
+        m_selected->item(row)->setData(source_name_role, name);
     delete m_available->takeItem(index);
     if (is_query(name.toStdWString()))
         do_add_query(name.toStdWString());
@@ -193,7 +214,7 @@ void sel_tables_page::move_to_available(int index)
     QListWidgetItem* item = m_selected->item(index);
     if (!item)
         return;
-    const QString name = item->text();
+    const QString name = source_of(item);
     insert_sorted(m_available, name);
     delete m_selected->takeItem(index);
     if (is_query(name.toStdWString()))
@@ -338,7 +359,11 @@ bool pmr_sel_tables_page::page_init()
               "'Selected tables' list to edit it.",
               "&Available tables:", "&Selected tables:");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    cvt.get_all_tables(m_names);
+    m_names = run_off_window(window(), [&cvt] {
+        std::vector<std::wstring> names;
+        cvt.get_all_tables(names);
+        return names;
+    });
     do_page_init();
     show_ctrl(1114, true);
     restore_selection(cvt.query_list, cvt.selected_tables);
@@ -416,7 +441,8 @@ bool pmr_sel_tables_page::is_name_taken(const std::wstring& name, const std::wst
     auto taken_in = [&](const QListWidget* list) {
         for (int i = 0; i < list->count(); ++i) {
             const std::wstring item = text_of(list->item(i));
-            if (item != except && tk_equal_no_case(item, name))
+            const std::wstring shown = list->item(i)->text().toStdWString();
+            if (item != except && (tk_equal_no_case(item, name) || tk_equal_no_case(shown, name)))
                 return true;
         }
         return false;
@@ -494,10 +520,40 @@ void pmr_sel_tables_page::show_types_map(const std::wstring& name)
 {
     tk_write_log(2, "Ready for types mapping");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    udb_schema schema;
-    cvt.get_schema(schema, name);
+    udb_schema schema = run_off_window(window(), [&cvt, &name] {
+        udb_schema read;
+        cvt.get_schema(read, name);
+        return read;
+    });
     types_map_dlg dlg(cvt, name, std::move(schema), window());
-    dlg.exec();
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    // The list shows the name the table gets now.
+    QListWidget* list = selected_list();
+    for (int i = 0; i < list->count(); ++i) {
+        if (text_of(list->item(i)) != name)
+            continue;
+        delete list->takeItem(i);
+        const QString source = q(name);
+        const QString shown = shown_name(source);
+        const int row = insert_sorted(list, shown);
+        if (shown != source)
+            list->item(row)->setData(source_name_role, source);
+        list->setCurrentRow(row);
+        break;
+    }
+}
+
+QString pmr_sel_tables_page::shown_name(const QString& source) const
+{
+    pelmora_convertor& cvt = *pelmora_convertor::instance();
+    const std::wstring name = source.toStdWString();
+    if (is_query(name))
+        return source;
+    const pgs_table_mutator* tm = get_table_mutator3(cvt, name);
+    if (!tm || tm->get_new_name().empty())
+        return source;
+    return q(tm->get_new_name());
 }
 
 int pmr_sel_tables_page::on_next()
@@ -508,9 +564,12 @@ int pmr_sel_tables_page::on_next()
     cvt.selected_tables = m_names;
     cvt.query_list = m_selected_queries;
     cvt.available_queries = m_query_pool;
-    udb_view_list views;
-    cvt.get_all_views(views);
-    return views.empty() ? progress_page_idd : 0;
+    const bool no_views = run_off_window(window(), [&cvt] {
+        udb_view_list views;
+        cvt.get_all_views(views);
+        return views.empty();
+    });
+    return no_views ? progress_page_idd : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -526,7 +585,11 @@ bool pmr_sel_views_page::page_init()
               "order in which views are converted.",
               "&Available views:", "&Selected views:");
     pelmora_convertor& cvt = *pelmora_convertor::instance();
-    cvt.get_all_views(m_views);
+    m_views = run_off_window(window(), [&cvt] {
+        udb_view_list views;
+        cvt.get_all_views(views);
+        return views;
+    });
     m_names.clear();
     for (const name_text_pair& view : m_views)
         m_names.push_back(view.first);

@@ -8,6 +8,8 @@
 // views page lets the user order the selected views. Next writes each page's
 // choice into the conversion object.
 
+#include <QString>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +39,9 @@ public:
 
 protected:
     virtual bool is_query(const std::wstring& name) const;
+    // What the selected list shows for a source name (the name the
+    // destination gets); the source name itself by default.
+    virtual QString shown_name(const QString& source) const;
     virtual void do_add_query(const std::wstring& name);
     virtual void do_remove_query(const std::wstring& name);
 
@@ -100,6 +105,8 @@ public slots:
 
 protected:
     bool is_query(const std::wstring& name) const override;
+    // A table renamed in Edit Table shows its new name.
+    QString shown_name(const QString& source) const override;
     void do_add_query(const std::wstring& name) override;
     void do_remove_query(const std::wstring& name) override;
 

@@ -116,17 +116,38 @@ int welcome_page::on_next()
     pelmora_convertor& cvt = *pelmora_convertor::instance();
     cvt.b_direct = m_scenario->checkedId() == choice_direct;
     tk_write_log(1, "settind direct_mode to %d", cvt.b_direct ? 1 : 0);
+    number_steps(shell().pages(), cvt.b_direct);
     return 0;
 }
 
 bool welcome_page::load_profile_file(const std::wstring& path)
 {
     // A profile holds a whole choice: it replaces the lists of an earlier one (or of the
-    // user's earlier visit to the tables pages) instead of adding to them.
+    // user's earlier visit to the tables pages) instead of adding to them. A profile that
+    // does not load leaves the user's lists as they were.
     pelmora_convertor& cvt = *pelmora_convertor::instance();
+    auto query_list = std::move(cvt.query_list);
+    auto available_queries = std::move(cvt.available_queries);
+    auto selected_tables = std::move(cvt.selected_tables);
+    auto selected_views = std::move(cvt.selected_views);
+    auto restore = [&] {
+        cvt.query_list = std::move(query_list);
+        cvt.available_queries = std::move(available_queries);
+        cvt.selected_tables = std::move(selected_tables);
+        cvt.selected_views = std::move(selected_views);
+    };
     cvt.query_list.clear();
     cvt.available_queries.clear();
     cvt.selected_tables.clear();
     cvt.selected_views.clear();
-    return cvt.load_profile_file(path);
+    bool loaded = false;
+    try {
+        loaded = cvt.load_profile_file(path);
+    } catch (...) {
+        restore();
+        throw;
+    }
+    if (!loaded)
+        restore();
+    return loaded;
 }

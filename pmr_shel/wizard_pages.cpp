@@ -33,3 +33,13 @@ void build_settings_pages(wizard_page_set& set)
     p.push_back(std::make_unique<pmr_sel_tables_page>());
     p.push_back(std::make_unique<pmr_sel_views_page>());
 }
+
+void number_steps(const std::vector<wizard_page*>& pages, bool direct)
+{
+    std::vector<wizard_page*> steps;
+    for (wizard_page* page : pages)
+        if (!(page->page_flags() & page_hide_header) && (direct || page->idd() != pgs_page_info.idd))
+            steps.push_back(page);
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        steps[i]->setTitle(QStringLiteral("Step %1 of %2").arg(i + 1).arg(steps.size()));
+}

@@ -42,6 +42,10 @@ public:
 // Appends the first seven pages (welcome to views) in list order.
 void build_settings_pages(wizard_page_set& set);
 
+// Numbers the header titles "Step k of n" over the pages the user will pass:
+// a script file passes over the PostgreSQL page, so its steps run 1 to 6.
+void number_steps(const std::vector<wizard_page*>& pages, bool direct);
+
 // Stands in for a page that is not built yet: an empty page with the list's
 // facts, so the sequence and its navigation are complete.
 class placeholder_page : public wizard_page {

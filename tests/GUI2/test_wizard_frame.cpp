@@ -4,20 +4,26 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBrowser>
 #include <QTest>
 #include <QUrl>
 
 #include <QFileInfo>
 
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "GUI2/error_dialogs.h"
 #include "GUI2/file_dialogs.h"
 #include "GUI2/finish_page.h"
+#include "GUI2/help_window.h"
 #include "TK/tk_desktop.h"
 #include "pmr_shel/wizard_test_support.h"
 
@@ -108,28 +114,52 @@ TEST_F(wizard_frame, the_timer_reaches_the_current_page_and_cannot_be_started_tw
     EXPECT_FALSE(shell().is_timer_running());
 }
 
-TEST_F(wizard_frame, help_opens_the_topics_page_or_says_the_help_is_missing)
+// Help is shown inside the program, without a web browser or a launcher: a
+// page per topic, a section of a page, links between the pages.
+TEST_F(wizard_frame, help_opens_the_topics_page_in_the_program_or_says_the_help_is_missing)
 {
     test_env::scratch_dir help("help");
-    std::ofstream(help.path() + "/index.html") << "<p>index</p>";
-    std::ofstream(help.path() + "/mysql_settings.html") << "<p>mysql</p>";
-    std::ofstream(help.path() + "/databases.html") << "<h2 id=\"overwrite\">x</h2>";
+    std::ofstream(help.path() + "/index.html") << "<title>Contents</title><p>index <a href=\"mysql_settings.html\">mysql</a></p>";
+    std::ofstream(help.path() + "/mysql_settings.html")
+        << "<title>MySQL settings</title><p><a href=\"index.html\">All help topics</a></p>";
+    std::string long_page = "<title>Databases</title>";
+    for (int i = 0; i < 200; ++i)
+        long_page += "<p>line " + std::to_string(i) + "</p>";
+    std::ofstream(help.path() + "/databases.html") << long_page << "<h2 id=\"overwrite\">x</h2><p>end</p>";
     wizard_shell::set_help_folder(QString::fromStdString(help.path()).toStdWString());
-    url_recorder recorder;
+    url_recorder recorder;  // the desktop must not be asked
     add_page(std::make_unique<box_page>());
     show_wizard();
 
+    auto shown = [] {
+        help_window* w = help_window::current();
+        return w && w->isVisible() ? w->browser()->source() : QUrl();
+    };
     QTest::keyClick(&shell(), Qt::Key_F1);  // the page's topic
-    shell().display_help(1023);             // a topic without a page of its own: the index
-    shell().display_help();
-    shell().display_help(1012);             // a section of a page
-    ASSERT_EQ(recorder.urls.size(), 4);
-    EXPECT_TRUE(recorder.urls[0].toLocalFile().endsWith("/mysql_settings.html"));
-    EXPECT_TRUE(recorder.urls[1].toLocalFile().endsWith("/index.html"));
-    EXPECT_TRUE(recorder.urls[2].toLocalFile().endsWith("/index.html"));
-    EXPECT_TRUE(recorder.urls[3].toLocalFile().endsWith("/databases.html"));
-    EXPECT_EQ(recorder.urls[3].fragment(), QStringLiteral("overwrite"));
+    ASSERT_TRUE(wait_until([&] { return shown().isValid(); }));
+    EXPECT_TRUE(shown().toLocalFile().endsWith("/mysql_settings.html")) << shown().toString().toStdString();
+    EXPECT_EQ(help_window::current()->windowTitle(), QStringLiteral("MySQL settings - Help"));
+    save_picture(help_window::current(), QStringLiteral("help_window"));
 
+    // A link to another page is followed in the same window.
+    QTextBrowser* browser = help_window::current()->browser();
+    browser->setFocus();
+    QTest::keyClick(browser, Qt::Key_Tab);
+    QTest::keyClick(browser, Qt::Key_Return);
+    ASSERT_TRUE(wait_until([&] { return shown().toLocalFile().endsWith("/index.html"); }));
+    help_window::current()->findChild<QAbstractButton*>(QStringLiteral("help_back"))->click();
+    EXPECT_TRUE(shown().toLocalFile().endsWith("/mysql_settings.html"));
+
+    shell().display_help(1023);  // a topic without a page of its own: the index
+    EXPECT_TRUE(shown().toLocalFile().endsWith("/index.html"));
+    shell().display_help(1012);  // a section of a page: shown scrolled to it
+    EXPECT_TRUE(shown().toLocalFile().endsWith("/databases.html"));
+    EXPECT_EQ(shown().fragment(), QStringLiteral("overwrite"));
+    pump(30);
+    EXPECT_GT(browser->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(recorder.urls.isEmpty());
+
+    help_window::current()->close();
     wizard_shell::set_help_folder(L"/nonexistent/help");
     modal_answerer answers;
     answers.push(QMessageBox::Ok);
@@ -138,7 +168,6 @@ TEST_F(wizard_frame, help_opens_the_topics_page_or_says_the_help_is_missing)
     ASSERT_EQ(answers.seen().size(), 1u);
     EXPECT_EQ(answers.seen()[0].text, QStringLiteral("Help file does not exist. Reinstall the program."));
     EXPECT_EQ(answers.seen()[0].caption, QStringLiteral("Tessalane Test Error"));
-    EXPECT_EQ(recorder.urls.size(), 4);
 }
 
 TEST_F(wizard_frame, the_help_pages_are_copied_beside_the_program)
@@ -239,6 +268,82 @@ TEST_F(wizard_frame, cancelling_the_save_dialog_stores_nothing)
     ASSERT_EQ(answers.seen().size(), 1u);
     EXPECT_EQ(answers.seen()[0].caption, QStringLiteral("Select Profile"));
     EXPECT_TRUE(shell().isVisible());
+}
+
+// Cancel is disabled on the finish page: Escape and the close box finish
+// the wizard as Finish does, without asking.
+class finish_page_closing : public wizard_fixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(finish_page_closing, escape_and_the_close_box_act_as_finish)
+{
+    add_page(std::make_unique<gui_finish_page>(finish_info, L"Fine.", L"Failed.", L"pmr"));
+    show_wizard();
+    modal_answerer answers;
+    answers.push(QMessageBox::Yes);  // would answer a question, if one came
+    if (GetParam())
+        QTest::keyClick(&shell(), Qt::Key_Escape);
+    else
+        shell().close();
+    pump(30);
+    EXPECT_TRUE(answers.seen().empty());
+    EXPECT_FALSE(shell().isVisible());
+    EXPECT_EQ(shell().result(), QDialog::Accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(keys, finish_page_closing, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "escape" : "close_box"; });
+
+// "Save Settings..." over an existing profile asks first; No goes back to
+// the dialog and leaves the file as it was.
+TEST_F(wizard_frame, saving_a_profile_over_an_existing_file_asks_first)
+{
+    auto* finish = add_page(std::make_unique<gui_finish_page>(finish_info, L"Fine.", L"Failed.", L"pmr"));
+    show_wizard();
+    const std::string existing = config_folder() + "/settings.pmr";
+    std::ofstream(existing) << "[Generic settings]\nsrc=kept\n";
+    auto choose = [](const std::string& typed) {
+        return [typed](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(dialog, nullptr);
+            // As typed into the name box of the dialog's folder.
+            const QFileInfo file(QString::fromStdString(typed));
+            dialog->setDirectory(file.absolutePath());
+            auto* name_box = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name_box, nullptr);
+            name_box->setText(file.fileName());
+            static_cast<QDialog*>(dialog)->accept();
+        };
+    };
+    auto text = [&] {
+        std::ifstream in(existing, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    convertor().set_source(L"shop");
+
+    // Typed without the extension: still the existing file.
+    modal_answerer answers;
+    answers.push(choose(config_folder() + "/settings"));
+    answers.push(QMessageBox::No);
+    answers.push([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });  // the dialog again: cancelled
+    finish->ctrl_as<QPushButton>(1116)->click();
+    ASSERT_TRUE(answers.all_answered());
+    ASSERT_EQ(answers.seen().size(), 3u);
+    EXPECT_EQ(answers.seen()[1].object_name, QStringLiteral("box_question"));
+    EXPECT_TRUE(answers.seen()[1].text.contains(QString::fromStdString(existing))) << answers.seen()[1].text.toStdString();
+    EXPECT_EQ(answers.seen()[2].caption, QStringLiteral("Select Profile"));
+    EXPECT_EQ(text(), "[Generic settings]\nsrc=kept\n");
+
+    // The next dialog opens in the folder used last, not the program's.
+    EXPECT_EQ(QString::fromStdWString(file_dialog::start_folder()), QFileInfo(QString::fromStdString(existing)).absolutePath());
+    answers.push([&](QWidget* w) {
+        EXPECT_EQ(qobject_cast<QFileDialog*>(w)->directory().absolutePath(),
+                  QFileInfo(QString::fromStdString(existing)).absolutePath());
+        choose(existing)(w);
+    });
+    answers.push(QMessageBox::Yes);
+    finish->ctrl_as<QPushButton>(1116)->click();
+    ASSERT_TRUE(answers.all_answered());
+    EXPECT_NE(text().find("src=shop"), std::string::npos) << text();
 }
 
 TEST(error_dialogs, the_internal_error_dialog_copies_mails_or_closes_only_by_its_buttons)

@@ -111,6 +111,10 @@ TEST(sql_insert_value, null_empty_numbers_geometry_and_placeholders)
     EXPECT_EQ(get_fld_append_str(word, nullable_int, false), "'a\\'b'");
     udb_field point(L"g", 10, ole_variant(L"POINT(1 2)"));
     EXPECT_EQ(get_fld_append_str(point, geometry, false), "ST_GeomFromText('POINT(1 2)')");
+    // A geometry read from a server (EWKB) goes back as its WKB with its SRID.
+    udb_field ewkb(L"g", 50, ole_variant(L"0101000020E6100000000000000000F03F0000000000000040"));
+    EXPECT_EQ(get_fld_append_str(ewkb, geometry, false),
+              "ST_GeomFromWKB(X'0101000000000000000000F03F0000000000000040', 4326)");
 
     udb_field big(L"b", 2000000, ole_variant(std::vector<std::uint8_t>(2000000, 0x5A)));
     EXPECT_EQ(get_fld_append_str(big, blob, true), "?");

@@ -225,8 +225,8 @@ TEST(sql_server, column_descriptions_of_every_type)
     EXPECT_TRUE(column(*rs, L"dt").not_null_after_rows);
     EXPECT_FALSE(column(*rs, L"ts").not_null_after_rows);
     EXPECT_EQ(rs->get_key_pos(), 0);
-    // The geometry column is read through its text form.
-    EXPECT_NE(static_cast<sql_recordset&>(*rs).get_local_select().find(L"ST_AsText(`g`) as `g`"), std::wstring::npos);
+    // The geometry column is read as its own bytes, never through a text form that rounds.
+    EXPECT_EQ(static_cast<sql_recordset&>(*rs).get_local_select().find(L"ST_AsText"), std::wstring::npos);
 }
 
 TEST(sql_server, indexes_and_the_key_index)
@@ -501,20 +501,24 @@ TEST(sql_server, view_texts_are_cleaned_on_the_way_out_and_translated_on_the_way
               L"select '[x]', 'it\\'s len(', \"isnull(a, b)\", `[c]` /* [d] */ from `t`;");
 }
 
-TEST(sql_server, geometry_columns_stream_as_text)
+// A geometry arrives as EWKB in hexadecimal: its SRID and every bit of its coordinates kept.
+TEST(sql_server, geometry_columns_stream_as_ewkb)
 {
     scratch_database db;
     db.exec("CREATE TABLE t (a INT, g GEOMETRY, b VARCHAR(5))");
-    db.exec("INSERT INTO t VALUES (1, ST_GeomFromText('POINT(1 2)'), 'x'), (2, NULL, 'y')");
+    db.exec("INSERT INTO t VALUES (1, ST_GeomFromText('POINT(1 2)', 4326), 'x'), (2, NULL, 'y'),"
+            " (3, ST_GeomFromText('POINT(1 2)'), 'z')");
     auto d = open(db);
     auto rs = d->get_table(L"t", 1);
-    EXPECT_TRUE(rs->is_query());
+    EXPECT_FALSE(rs->is_query());
     rs->reset();
     ASSERT_FALSE(rs->is_eof());
-    EXPECT_EQ((*rs->get_item())[1].get_wstring(), L"POINT(1 2)");
+    EXPECT_EQ((*rs->get_item())[1].get_wstring(), L"0101000020E6100000000000000000F03F0000000000000040");
     EXPECT_EQ((*rs->get_item())[2].get_wstring(), L"x");
     rs->next();
     EXPECT_TRUE((*rs->get_item())[1].is_empty());
+    rs->next();
+    EXPECT_EQ((*rs->get_item())[1].get_wstring(), L"0101000000000000000000F03F0000000000000040");
     rs->next();
     EXPECT_TRUE(rs->is_eof());
 }

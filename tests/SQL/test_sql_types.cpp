@@ -109,6 +109,66 @@ TEST(sql_values, binary_columns_keep_every_byte)
     }
 }
 
+// The server's geometry (SRID, then WKB) becomes EWKB: the SRID joins the type word in the
+// WKB's own byte order; SRID 0 leaves the plain WKB. The way back gives the same parts.
+TEST(sql_values, geometry_becomes_ewkb_and_back)
+{
+    struct geometry_case {
+        const char* what;
+        std::string value;  // as the server sends it
+        const char* ewkb;   // nullptr: not a geometry, the row fails
+    };
+    const std::string point_le("\x01\x01\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\xF0\x3F" "\x00\x00\x00\x00\x00\x00\x00\x40", 21);
+    const std::string point_be("\x00\x00\x00\x00\x01" "\x3F\xF0\x00\x00\x00\x00\x00\x00" "\x40\x00\x00\x00\x00\x00\x00\x00", 21);
+    const geometry_case cases[] = {
+        {"srid 4326", std::string("\xE6\x10\x00\x00", 4) + point_le, "0101000020E6100000000000000000F03F0000000000000040"},
+        {"srid 0", std::string(4, '\0') + point_le, "0101000000000000000000F03F0000000000000040"},
+        {"big-endian", std::string("\x11\x0F\x00\x00", 4) + point_be, "002000000100000F11" "3FF00000000000004000000000000000"},
+        {"too short", std::string("\xE6\x10\x00\x00\x01", 5), nullptr},
+        {"no byte order", std::string("\xE6\x10\x00\x00", 4) + "\x07" + point_le.substr(1), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MYSQL_FIELD f = field(MYSQL_TYPE_GEOMETRY, BINARY_FLAG, 63, 0);
+        if (!c.ewkb) {
+            EXPECT_THROW(read(f, c.value.data(), static_cast<unsigned long>(c.value.size())), sql_exception);
+            continue;
+        }
+        auto v = read(f, c.value.data(), static_cast<unsigned long>(c.value.size()));
+        ASSERT_EQ(v.get_type(), VT_BSTR);
+        EXPECT_EQ(v.to_string(), c.ewkb);
+        std::string wkb;
+        std::uint32_t srid = 1;
+        ASSERT_TRUE(sql_ewkb_hex_to_wkb(c.ewkb, wkb, srid));
+        EXPECT_EQ(std::to_string(srid) + ":" + wkb, std::to_string((c.value[0] & 0xFF) | (c.value[1] & 0xFF) << 8) + ":" +
+                                                        c.value.substr(4));
+    }
+    std::string wkb;
+    std::uint32_t srid = 0;
+    EXPECT_FALSE(sql_ewkb_hex_to_wkb("POINT(1 2)", wkb, srid));
+}
+
+// A text column checked on its way through UTF-8: the text, or its bytes failing the row.
+TEST(sql_values, checked_text_is_the_text_or_a_failed_row)
+{
+    sql_column_plan plan;
+    plan.name = L"a";
+    plan.path = sql_value_path::checked_text;
+    udb_field out;
+    sql_read_value(plan, "=A?b", 4, out);
+    EXPECT_EQ(out.get_wstring(), L"A?b");
+    EXPECT_EQ(out.get_size(), 3u);
+    try {
+        sql_read_value(plan, "!4180", 5, out);
+        FAIL() << "no exception";
+    } catch (const sql_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("'0x4180' holds bytes"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(sql_charset_may_lose_bytes("ascii"));
+    EXPECT_TRUE(sql_charset_may_lose_bytes("sjis"));
+    for (const char* whole : {"utf8mb4", "UTF8MB3", "latin1", "binary", ""}) EXPECT_FALSE(sql_charset_may_lose_bytes(whole)) << whole;
+}
+
 TEST(sql_values, text_is_utf8_with_four_byte_characters)
 {
     const char* v = "a\xC3\xA9\xF0\x9F\x98\x80";  // a, e acute, grinning face

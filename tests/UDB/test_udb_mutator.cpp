@@ -482,7 +482,15 @@ INSTANTIATE_TEST_SUITE_P(
         {"I8 -1 to UI8", ole_variant(-1LL), VT_UI8, false, nullptr},
         {"I4 -1 to UI4", ole_variant(-1), VT_UI4, false, nullptr},
         {"R8 1e10 to I4", ole_variant(1e10), VT_I4, false, nullptr},
-        {"R8 2.6 to I4", ole_variant(2.6), VT_I4, true, L"3"},
+        // A fraction is never rounded away: a DECIMAL, money or float value bound for an
+        // integer kind arrives whole or not at all.
+        {"R8 2.6 to I4", ole_variant(2.6), VT_I4, false, nullptr},
+        {"R8 -3 to I2", ole_variant(-3.0), VT_I2, true, L"-3"},
+        {"DECIMAL 12.50 to I4", ole_variant::from_string("12.50", VT_DECIMAL), VT_I4, false, nullptr},
+        {"DECIMAL 12.00 to I4", ole_variant::from_string("12.00", VT_DECIMAL), VT_I4, true, L"12"},
+        {"DECIMAL 0.001 to UI8", ole_variant::from_string("0.001", VT_DECIMAL), VT_UI8, false, nullptr},
+        {"CY 1.5 to I8", ole_variant::from_string("1.5", VT_CY), VT_I8, false, nullptr},
+        {"CY 7 to I8", ole_variant::from_string("7", VT_CY), VT_I8, true, L"7"},
         {"R8 1e300 to R4", ole_variant(1e300), VT_R4, false, nullptr},
         {"R8 1e300 to I8", ole_variant(1e300), VT_I8, false, nullptr},
         {"text to date that is no date", ole_variant(std::wstring(L"hello")), VT_DATE, false, nullptr},
@@ -574,7 +582,11 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     udb_indexes list;
     list.push_back(udb_index(L"pk", true, true, names({L"id"})));
     list.push_back(udb_index(L"uq_ab", true, false, names({L"a", L"b"})));
-    list.push_back(udb_index(L"ix_cd", false, false, names({L"c", L"d", L"a"})));
+    udb_index ix_cd(L"ix_cd", false, false, {});
+    ix_cd.add_field(L"c", 4);  // a prefix stays with its column
+    ix_cd.add_field(L"d", 5);
+    ix_cd.add_field(L"a");
+    list.push_back(ix_cd);
     list.push_back(udb_index(L"ix_e", false, false, names({L"e"})));
     list.push_back(udb_index(L"pk_ad", true, true, names({L"a", L"d"})));
     list.push_back(udb_index(L"uq_a", true, false, names({L"a"})));
@@ -587,6 +599,7 @@ TEST(table_mutator_indexes, modify3_renames_shrinks_and_drops)
     // A plain index keeps what is left of it.
     EXPECT_EQ(list[1].name, L"ix_cd");
     EXPECT_EQ(list[1].fields, names({L"c", L"a2"}));
+    EXPECT_EQ(list[1].prefix_lengths, (std::vector<std::uint32_t>{4, 0}));
     // A unique index that lost nothing is only renamed.
     EXPECT_EQ(list[2].name, L"uq_a");
     EXPECT_EQ(list[2].fields, names({L"a2"}));

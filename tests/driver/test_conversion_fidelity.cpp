@@ -99,7 +99,7 @@ TEST_P(conversion_fidelity_test, defaults_and_not_null_arrive_as_the_source_has_
     source("CREATE TABLE defs (id INT PRIMARY KEY, t TEXT DEFAULT 'abc', j JSON DEFAULT '{\"a\":1}',"
            " u CHAR(36) DEFAULT (uuid()), dt DATETIME(3) NOT NULL DEFAULT current_timestamp(3),"
            " q VARCHAR(10) DEFAULT 'it''s', s VARCHAR(10) DEFAULT 'a\\\\b', dd DATE DEFAULT '2020-02-29',"
-           " f FLOAT DEFAULT 1.5, e INT DEFAULT (1 + 2));"
+           " f FLOAT DEFAULT 1.5, e INT DEFAULT (1 + 2), r DOUBLE DEFAULT (1 / 3));"
            "INSERT INTO defs (id) VALUES (1);"
            "CREATE TABLE dn (id INT PRIMARY KEY, d DATE NOT NULL, dt DATETIME NOT NULL);"
            "INSERT INTO dn VALUES (1, '2020-01-01', '2020-01-01 10:00:00');"
@@ -112,13 +112,14 @@ TEST_P(conversion_fidelity_test, defaults_and_not_null_arrive_as_the_source_has_
                    "FROM information_schema.columns WHERE table_name = 'defs' ORDER BY ordinal_position"),
               (strings{"id||NO", "t|'abc'::text|YES", "j|'{\"a\":1}'::text|YES", "u|gen_random_uuid()|YES",
                        "dt|CURRENT_TIMESTAMP|NO", "q|'it''s'::character varying|YES",
-                       "s|'a\\b'::character varying|YES", "dd|'2020-02-29'::date|YES", "f|1.5|YES", "e||YES"}));
+                       "s|'a\\b'::character varying|YES", "dd|'2020-02-29'::date|YES", "f|1.5|YES", "e|(1 + 2)|YES",
+                       "r||YES"}));
     // New rows get the defaults, not texts with quotes around them.
     dest("INSERT INTO defs (id) VALUES (2)");
     EXPECT_EQ(rows("SELECT t, j, length(u), dt IS NOT NULL, q, s FROM defs WHERE id = 2"),
               strings{"abc|{\"a\":1}|36|t|it's|a\\b"});
     // The expression without a PostgreSQL form is reported with its column.
-    EXPECT_TRUE(contains(hooks.reports(), "defs: Column 'e': the default (1 + 2)")) << testing::PrintToString(hooks.reports());
+    EXPECT_TRUE(contains(hooks.reports(), "defs: Column 'r': the default (1 / 3)")) << testing::PrintToString(hooks.reports());
 
     // NOT NULL comes back where no zero date arrived; a column that took zero dates as NULL
     // stays nullable and is named once with its count.

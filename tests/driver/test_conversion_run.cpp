@@ -122,19 +122,22 @@ TEST_F(conversion_run_test, the_console_form_converts_every_source_table_when_no
 
 TEST_F(conversion_run_test, a_row_that_cannot_be_converted_fails_alone_with_its_record_number)
 {
-    // The user maps a BIGINT column to INTEGER; one value does not fit.
-    source("CREATE TABLE parts (id INT PRIMARY KEY, code BIGINT);"
-           "INSERT INTO parts VALUES (1,10),(2,5000000000),(3,30)");
+    // The user maps a BIGINT and a DECIMAL column to INTEGER; one value does not fit, one has a
+    // fraction that INTEGER would round away: both rows fail, the same rule for both.
+    source("CREATE TABLE parts (id INT PRIMARY KEY, code BIGINT, price DECIMAL(8,2));"
+           "INSERT INTO parts VALUES (1,10,12.00),(2,5000000000,1),(3,30,4.50),(4,40,-7)");
     conv->selected_tables = {L"parts"};
     pgs_native_type integer;
     integer.type = L"INTEGER";
     conv->get_table_mutator2(L"parts", L"parts")->update_field(L"code", L"code", integer);
+    conv->get_table_mutator2(L"parts", L"parts")->update_field(L"price", L"price", integer);
     run();
     EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
-    EXPECT_EQ(rows("SELECT id, code FROM parts ORDER BY id"), (std::vector<std::string>{"1|10", "3|30"}));
-    ASSERT_EQ(hooks.continues.size(), 1u);
+    EXPECT_EQ(rows("SELECT id, code, price FROM parts ORDER BY id"), (std::vector<std::string>{"1|10|12", "4|40|-7"}));
+    ASSERT_EQ(hooks.continues.size(), 2u);
     EXPECT_EQ(hooks.continues[0].rfind("parts, record #2: ", 0), 0u) << hooks.continues[0];
-    EXPECT_EQ(rows("SELECT id, code FROM parts ORDER BY id"), (std::vector<std::string>{"1|10", "3|30"}));
+    EXPECT_EQ(hooks.continues[1].rfind("parts, record #3: ", 0), 0u) << hooks.continues[1];
+    EXPECT_NE(hooks.continues[1].find("'4.50'"), std::string::npos) << hooks.continues[1];
 }
 
 // Rows the destination refuses, by COPY and by INSERT: each is reported with

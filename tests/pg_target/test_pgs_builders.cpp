@@ -169,9 +169,11 @@ TEST(pgs_table_builder, sequence_restart_and_comments)
     pgs_schema_initializer(L"orders", s, idx, folded).build_schema(db);
     auto st = db.utf8();
     ASSERT_EQ(st.size(), 3u);
+    // The sequence stands on the source's last value, called; never past its own end.
     EXPECT_EQ(st[1],
-              "DO $pgs$BEGIN EXECUTE format('ALTER SEQUENCE %s RESTART WITH 101 INCREMENT BY 1', "
-              "pg_get_serial_sequence('\"orders\"', 'id')); END$pgs$");
+              "SELECT setval(pgs_s.seq, LEAST(100, pgs_q.seqmax), true) FROM (SELECT "
+              "pg_get_serial_sequence('\"orders\"', 'id')::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON "
+              "pgs_q.seqrelid = pgs_s.seq WHERE 100 >= pgs_q.seqmin");
     EXPECT_EQ(st[2], "comment on column \"orders\".\"note\" is 'it''s the \"note\"'");
 
     // Seed and step 1: nothing to tune. No auto-increment column: nothing whatever the seed.
@@ -291,6 +293,41 @@ TEST(pgs_index_builder, statements_by_index_kind)
                   "DROP INDEX IF EXISTS \"sales\".\"ix_missing\"",
                   "DROP INDEX IF EXISTS \"sales\".\"ix_empty\"",
                   "CREATE INDEX \"ix_empty\" ON \"sales\".\"items\" ()"}));
+}
+
+// A key on a prefix indexes the prefix: characters of a text, bytes of a binary column; other
+// kinds (a uuid) keep the whole column. A primary key on a prefix cannot be a constraint: it
+// is a unique index, and the builder names it as carried only in part.
+TEST(pgs_index_builder, prefix_keys_index_the_prefix)
+{
+    udb_schema s = schema_of({col(L"c", VT_BSTR, 20), col(L"b", VT_BYTE_ARRAY, 20), col(L"n", VT_I4),
+                              col(L"u", VT_BSTR, 36)});
+    s[3].dw_reserved = udb_subtype::uuid;
+    udb_indexes idx;
+    udb_index pk(L"PRIMARY", true, true, {});
+    pk.add_field(L"c", 3);
+    pk.add_field(L"n");
+    idx.push_back(pk);
+    udb_index ub(L"ub", true, false, {});
+    ub.add_field(L"b", 2);
+    ub.add_field(L"u", 8);
+    idx.push_back(ub);
+    idx.push_back(udb_index(L"plain", false, false, {L"c"}));
+
+    pgs_schema_initializer table(L"t", s, idx, folded);
+    pgs_in_validator validator;
+    pgs_indexes_initializer ib(L"t", table.get_columns(), idx, table.get_names_map(), validator, folded);
+    statement_sink db;
+    ib.build_indexes(db);
+    const auto st = db.utf8();
+    ASSERT_EQ(st.size(), 6u);
+    EXPECT_EQ(st[1], "CREATE UNIQUE INDEX \"primary\" ON \"t\" ((left(\"c\", 3)), \"n\")");
+    EXPECT_EQ(st[3], "CREATE UNIQUE INDEX \"ub\" ON \"t\" ((substring(\"b\" from 1 for 2)), \"u\")");
+    EXPECT_EQ(st[5], "CREATE INDEX \"plain\" ON \"t\" (\"c\")");
+    ASSERT_EQ(ib.not_carried().size(), 1u);
+    EXPECT_EQ(ib.not_carried()[0].first, L"Primary key 'PRIMARY' of table 't'");
+    // The key's columns stay NOT NULL as a primary key's are.
+    EXPECT_TRUE(table.get_columns()[0].b_not_null);
 }
 
 TEST(pgs_index_builder, names_unique_across_tables_and_the_destination)

@@ -127,9 +127,30 @@ TEST(pgs_defaults, source_expressions_carried_or_lost)
         {VT_DATE, 3, L"curdate()", L""},
         {VT_DATE, 1, L"current_timestamp(3)", L"CURRENT_TIMESTAMP"},
         {VT_DATE, 1, L"utc_timestamp()", L"timezone('UTC'::text, now())"},
-        {VT_I4, 0, L"(1 + 2)", L""},
         {VT_I4, 0, L"uuid()", L""},
-        {VT_BSTR, 0, L"concat('a','b')", L""},
+        // Arithmetic and text functions PostgreSQL evaluates alike are carried, token by token.
+        {VT_I4, 0, L"(1 + 2)", L"(1 + 2)"},
+        {VT_DECIMAL, 0, L"(2 * 3 - 1) % 4", L"((2 * 3 - 1) % 4)"},
+        {VT_BSTR, 0, L"(1 + 2)", L"(1 + 2)"},
+        {VT_BSTR, 0, L"concat('a','b')", L"(concat('a', 'b'))"},
+        {VT_BSTR, 0, L"concat(lcase('A'),repeat('x',2))", L"(concat(lower('A'), repeat('x', 2)))"},
+        {VT_BSTR, 0, L"concat('it''s','\\\\','\\n')", L"(concat('it''s', '\\', '\n'))"},
+        // Division differs (MySQL gives a decimal, PostgreSQL truncates integers); names,
+        // unknown functions, text into a number column and zero characters are not carried.
+        {VT_R8, 0, L"(1 / 3)", L""},
+        {VT_I4, 0, L"(a + 1)", L""},
+        {VT_BSTR, 0, L"substring('abc', -1)", L""},
+        {VT_I4, 0, L"concat('1','2')", L""},
+        {VT_BSTR, 0, L"concat('a\\0')", L""},
+        {VT_BSTR, 0, L"concat('a'", L""},
+        {VT_BSTR, 1, L"concat('a','b')", L""},
+        // A lone hexadecimal literal takes the column's kind.
+        {VT_BYTE_ARRAY, 0, L"X'FF00'", L"DECODE('FF00','hex')"},
+        {VT_BSTR, 0, L"0x4142", L"'AB'"},
+        {VT_BSTR, 0, L"X'FF'", L""},
+        {VT_I8, 0, L"0x0101", L"257"},
+        // A TIME beyond one day has no time-of-day form.
+        {VT_DATE, 3, L"-838:59:59", L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(tk_unicode_to_utf8(c.text));
@@ -142,6 +163,19 @@ TEST(pgs_defaults, source_expressions_carried_or_lost)
     EXPECT_TRUE(pgs_default_is_lost(t_ftd(0, L"c", VT_I4, false, false, ole_variant(std::wstring(L"42abc")))));
     EXPECT_FALSE(pgs_default_is_lost(t_ftd(10, L"c", VT_BSTR, false, false, ole_variant(std::wstring()), 0x10)));
     EXPECT_FALSE(pgs_default_is_lost(t_ftd(0, L"c", VT_I4, false, false)));
+}
+
+// Bytes of a binary column's default become a bytea literal, none at all included.
+TEST(pgs_defaults, binary_defaults_are_bytea_literals)
+{
+    const std::vector<std::uint8_t> dash{0x2D}, none;
+    for (VARTYPE vt : {VT_BYTE_ARRAY, VT_BLOB}) {
+        t_ftd c(10, L"b", vt, false, false, ole_variant(dash));
+        EXPECT_EQ(make_pgs_def_val(c), L"DECODE('2D','hex')");
+        EXPECT_FALSE(pgs_default_is_lost(c));
+        t_ftd empty(10, L"b", vt, false, false, ole_variant(none));
+        EXPECT_EQ(make_pgs_def_val(empty), L"DECODE('','hex')");
+    }
 }
 
 TEST(pgs_defaults, null_column_is_an_internal_error)

@@ -163,9 +163,11 @@ TEST_F(script_test, small_table_gives_exact_header_schema_structure_and_copy_blo
         "7\ta\\tb\t\\N\n"
         "8\t\\N\t1.5\n"
         "\\.\n"
-        "SELECT setval(s.seq, GREATEST(m.top, 1), m.top >= 1) FROM (SELECT pg_get_serial_sequence("
-        "'\"sales\".\"items\"', 'id') AS seq) AS s, LATERAL (SELECT GREATEST(MAX(\"id\"), nextval(s.seq) - 1) "
-        "AS top FROM \"sales\".\"items\") AS m WHERE s.seq IS NOT NULL;\r\n";
+        "SELECT setval(pgs_s.seq, LEAST(pgs_n.next, pgs_q.seqmax)::bigint, pgs_n.next > pgs_q.seqmax) FROM (SELECT "
+        "(pg_get_serial_sequence('\"sales\".\"items\"', 'id'))::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q "
+        "ON pgs_q.seqrelid = pgs_s.seq, LATERAL (SELECT GREATEST(COALESCE(MAX(pgs_rows.\"id\")::numeric + "
+        "pgs_q.seqincrement, pgs_q.seqmin), COALESCE(pg_sequence_last_value(pgs_s.seq)::numeric + pgs_q.seqincrement, "
+        "pgs_q.seqmin)) AS next FROM \"sales\".\"items\" AS pgs_rows) AS pgs_n;\r\n";
     EXPECT_EQ(read_file(path), expected);
 }
 

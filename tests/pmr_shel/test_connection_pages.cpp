@@ -5,9 +5,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <fstream>
+#include <QElapsedTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <ostream>
+
+#include "GUI2/file_dialogs.h"
+#include "SQL/sql_engine.h"
 #include "TK/tk_strings.h"
+#include "pg_target/pgs_engine.h"
 #include "pmr_shel/conversion_settings_page.h"
 #include "pmr_shel/database_page.h"
 #include "pmr_shel/mysql_settings_page.h"
@@ -114,12 +126,13 @@ TEST_F(connection_pages, mysql_page_stays_with_one_error_box_for_refused_logins_
         std::string password;
         std::string port;
         QString text;
+        QString server_says;  // the server's own words after the advice ("" for none)
     };
     const std::vector<refused> cases = {
-        {my.password + "-wrong", std::to_string(my.port), access_denied_text},
-        {my.password, "0", QStringLiteral("Invalid port number")},
+        {my.password + "-wrong", std::to_string(my.port), access_denied_text, QStringLiteral("Access denied for user")},
+        {my.password, "0", QStringLiteral("Invalid port number"), QString()},
         // The client library would read this as port 33.
-        {my.password, "33o6", QStringLiteral("Invalid port number")},
+        {my.password, "33o6", QStringLiteral("Invalid port number"), QString()},
     };
     for (const refused& c : cases) {
         SCOPED_TRACE(c.port);
@@ -133,7 +146,13 @@ TEST_F(connection_pages, mysql_page_stays_with_one_error_box_for_refused_logins_
         EXPECT_EQ(current_idd(), 123);
         ASSERT_EQ(answers.seen().size(), 1u);
         EXPECT_EQ(answers.seen()[0].object_name, QStringLiteral("box_error"));
-        EXPECT_EQ(answers.seen()[0].text, c.text);
+        if (c.server_says.isEmpty()) {
+            EXPECT_EQ(answers.seen()[0].text, c.text);
+        } else {
+            EXPECT_TRUE(answers.seen()[0].text.startsWith(c.text + QStringLiteral("\n\n")))
+                << answers.seen()[0].text.toStdString();
+            EXPECT_TRUE(answers.seen()[0].text.contains(c.server_says)) << answers.seen()[0].text.toStdString();
+        }
         // What was typed stays stored, to be remembered.
         EXPECT_EQ(convertor().mysql_port, c.port);
         if (c.text == access_denied_text)
@@ -165,9 +184,26 @@ TEST_F(connection_pages, mysql_page_local_ignores_the_remote_boxes)
 
 TEST_F(connection_pages, script_destination_skips_the_postgresql_page_both_ways)
 {
+    // A database name remembered from a live conversion.
+    convertor().set_source(L"shop");
+    convertor().set_destination(L"shop_pg");
+    // A first start: the port box shows the port that would be used.
+    click(welcome, 1330);
+    press(QWizard::NextButton);
+    ASSERT_EQ(current_idd(), 123);
+    EXPECT_EQ(find_control<QLineEdit>(mysql, QStringLiteral("ctl_1015"))->text(), QStringLiteral("3306"));
+    press(QWizard::BackButton);
     to_mysql_page(false);
+    // The steps a script passes, counted without the PostgreSQL page (this
+    // wizard has the first four pages only: 1 and 2 of 2; the whole one says
+    // 1 and 2 of 6).
+    EXPECT_EQ(mysql->title(), QStringLiteral("Step 1 of 2"));
     press(QWizard::NextButton);
     ASSERT_EQ(current_idd(), 106);
+    EXPECT_EQ(database->title(), QStringLiteral("Step 2 of 2"));
+    // A script file with a folder and ".sql", not the bare database name.
+    EXPECT_EQ(find_control<QLineEdit>(database, QStringLiteral("ctl_1004"))->text(),
+              QString::fromStdWString(file_dialog::start_folder()) + QStringLiteral("/shop_pg.sql"));
     EXPECT_FALSE(convertor().b_direct);
     EXPECT_EQ(find_control<QLabel>(database, QStringLiteral("ctl_1311"))->text(),
               QStringLiteral("&PostgreSQL script file:"));
@@ -196,9 +232,8 @@ TEST_F(connection_pages, postgresql_page_reports_a_missing_database_and_keeps_it
     ASSERT_EQ(answers.seen().size(), 1u);
     const QString text = answers.seen()[0].text;
     EXPECT_TRUE(text.contains(QString::fromStdString(missing))) << text.toStdString();
-    EXPECT_TRUE(text.endsWith(QStringLiteral("\nSee 'Troubleshooting' article of the product documentation for "
-                                             "solution.")))
-        << text.toStdString();
+    // Points to the page's help, which exists.
+    EXPECT_TRUE(text.endsWith(QString::fromLatin1(pgs_settings_page::help_hint_text))) << text.toStdString();
     EXPECT_EQ(convertor().get_destination(), tk_utf8_to_unicode(missing));
     save_picture(&shell(), QStringLiteral("pgs_settings_page"));
 
@@ -344,6 +379,17 @@ TEST_F(connection_pages, welcome_page_loads_a_profile_and_reports_one_that_does_
     EXPECT_TRUE(answers.seen()[0].text.contains(QString::fromStdString(not_a_profile)));
     EXPECT_FALSE(convertor().b_direct);
 
+    // A profile that fails to load, whole or part way (a mode it may not
+    // have), leaves the user's chosen tables, queries and views as they were.
+    const std::string bad_mode = config_folder() + "/bad_mode.pmr";
+    std::ofstream(bad_mode) << "[Selected Tables]\nother\n\n[Generic settings]\nmode=9\n";
+    answers.push(QMessageBox::Ok);
+    EXPECT_FALSE(welcome->load_profile(tk_utf8_to_unicode(bad_mode)));
+    ASSERT_TRUE(answers.all_answered());
+    EXPECT_TRUE(answers.seen().back().text.contains(QStringLiteral("mode"))) << answers.seen().back().text.toStdString();
+    EXPECT_EQ(convertor().query_list, (udb_work_list{{L"items", L""}}));
+    EXPECT_EQ(convertor().selected_views, (udb_work_list{{L"v", L"SELECT 1"}}));
+
     // The button's chooser, cancelled: nothing changes.
     answers.push([](QWidget* dlg) {
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Select Profile"));
@@ -353,3 +399,111 @@ TEST_F(connection_pages, welcome_page_loads_a_profile_and_reports_one_that_does_
     ASSERT_TRUE(answers.all_answered());
     EXPECT_TRUE(find_control<QRadioButton>(welcome, QStringLiteral("ctl_1330"))->isChecked());
 }
+
+namespace {
+
+// A port on 127.0.0.1 that refuses connections (bound, not listening), or
+// one that takes them and never says a word (listening, never accepting: the
+// system completes the handshake, the server's greeting never comes).
+class dead_port {
+public:
+    explicit dead_port(bool silent)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), size) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) != 0 || (silent && ::listen(m_fd, 16) != 0))
+            throw std::runtime_error("cannot make a dead port");
+        m_port = ntohs(a.sin_port);
+    }
+    ~dead_port() { ::close(m_fd); }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+struct unreachable_case {
+    bool postgresql;  // the PostgreSQL page, else the MySQL page
+    bool silent;
+    const char* says;  // in the error box
+};
+
+std::ostream& operator<<(std::ostream& out, const unreachable_case& c)
+{
+    return out << (c.postgresql ? "postgresql" : "mysql") << (c.silent ? " silent" : " refusing");
+}
+
+class unreachable_host : public connection_pages, public ::testing::WithParamInterface<unreachable_case> {};
+
+}  // namespace
+
+// Connecting happens off the window thread: while a host does not answer,
+// the window goes on serving events (it is disabled, Cancel is ignored), and
+// the connect timeout ends the wait with a message that says what happened.
+TEST_P(unreachable_host, never_freezes_the_window_and_says_why)
+{
+    const unreachable_case& c = GetParam();
+    convertor().get_sql_engine().connect_timeout = 2;
+    convertor().get_pgs_engine().connect_timeout = 2;
+    to_mysql_page(true);
+    dead_port dead(c.silent);
+    wizard_page* page = mysql;
+    if (c.postgresql) {
+        press(QWizard::NextButton);
+        ASSERT_EQ(current_idd(), 134);
+        type_pg_settings();
+        page = pgs;
+    }
+    type(page, 1015, std::to_string(dead.port()));
+
+    // The longest time the window thread did not serve a 20 ms timer.
+    QElapsedTimer since_tick;
+    qint64 longest_gap = 0;
+    bool seen_busy = false;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest_gap = std::max(longest_gap, since_tick.restart());
+        if (!shell().isEnabled() && QApplication::overrideCursor()) {
+            seen_busy = true;
+            shell().reject();  // ignored while the page waits
+        }
+    });
+    modal_answerer answers;
+    answers.push(QMessageBox::Ok);
+    since_tick.start();
+    ticker.start();
+    QElapsedTimer waited;
+    waited.start();
+    press(QWizard::NextButton);
+    ASSERT_TRUE(wait_until([&] { return answers.all_answered(); }));
+    ticker.stop();
+
+    EXPECT_EQ(current_idd(), c.postgresql ? 134 : 123);
+    EXPECT_TRUE(shell().isVisible());
+    EXPECT_TRUE(shell().isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_TRUE(answers.seen()[0].text.contains(QString::fromLatin1(c.says))) << answers.seen()[0].text.toStdString();
+    if (c.silent) {
+        EXPECT_TRUE(seen_busy);
+        EXPECT_GE(waited.elapsed(), 1900);
+    }
+    // Served all along: a frozen window would show one gap of the whole wait.
+    EXPECT_LT(longest_gap, 1000) << "waited " << waited.elapsed() << " ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ports, unreachable_host,
+    ::testing::Values(unreachable_case{false, false, "Can't connect"},
+                      unreachable_case{false, true, "did not answer within 2 seconds"},
+                      unreachable_case{true, false, "Connection refused"},
+                      unreachable_case{true, true, "did not answer within 2 seconds"}),
+    [](const auto& info) {
+        return std::string(info.param.postgresql ? "postgresql" : "mysql") + (info.param.silent ? "_silent" : "_refusing");
+    });

@@ -5,7 +5,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include <QLocale>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "GUI2/finish_page.h"
 #include "driver/driver_test_support.h"
@@ -169,25 +174,45 @@ TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
 INSTANTIATE_TEST_SUITE_P(answers, progress_question, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "abort" : "continue"; });
 
-TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly)
+TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly_and_says_what_was_kept)
 {
     source("CREATE TABLE huge (id INT PRIMARY KEY, filler VARCHAR(250));"
-           "INSERT INTO huge SELECT seq, REPEAT('y', 250) FROM seq_1_to_600000");
-    convertor().selected_tables = {L"huge"};
+           "INSERT INTO huge SELECT seq, REPEAT('y', 250) FROM seq_1_to_600000;"
+           "CREATE TABLE after_it (id INT PRIMARY KEY)");
+    convertor().selected_tables = {L"huge", L"after_it"};
     show_wizard();
     ASSERT_TRUE(wait_until([&] { return convertor().get_records_done() > 2000; }, 60000));
 
     modal_answerer answers;
-    answers.push(QMessageBox::Yes);
+    QString stopping_label;
+    answers.push([&](QWidget* w) {
+        qobject_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+        // Shown while the run winds down.
+        QTimer::singleShot(0, [&] { stopping_label = progress->ctrl_as<QLabel>(1323)->text(); });
+    });
+    answers.push(QMessageBox::Ok);
     shell().reject();
-    ASSERT_EQ(answers.seen().size(), 1u);
+    ASSERT_EQ(answers.seen().size(), 2u);
     EXPECT_EQ(answers.seen()[0].text, QStringLiteral("Are you sure you want to exit the wizard?"));
+    EXPECT_TRUE(stopping_label.startsWith(QStringLiteral("Stopping the conversion"))) << stopping_label.toStdString();
+    EXPECT_TRUE(log_text().contains(QStringLiteral("Stopping the conversion"))) << log_text().toStdString();
     EXPECT_FALSE(shell().isVisible());
+    EXPECT_EQ(shell().result(), QDialog::Rejected);
     EXPECT_FALSE(progress->is_running());
     EXPECT_EQ(convertor().outcome(), conversion_outcome::stopped);
     EXPECT_TRUE(convertor().is_finished());
     EXPECT_FALSE(shell().is_timer_running());
-    EXPECT_LT(dest_count("huge"), 600000);
+    const long long kept = dest_count("huge");
+    EXPECT_LT(kept, 600000);
+    EXPECT_FALSE(dest_has_table("after_it"));
+
+    // One box says what was kept, what is missing and how to complete it.
+    const QString report = answers.seen()[1].text;
+    EXPECT_TRUE(report.contains(QStringLiteral("Table 'huge': %1 of its 600,000 rows were committed.")
+                                    .arg(QLocale(QLocale::English).toString(kept))))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("1 more table was not converted."))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("'Merge'"))) << report.toStdString();
 
     // Nothing of the run is left open on the server.
     pqxx::connection c(test_env::pg_conninfo("postgres"));
@@ -196,6 +221,85 @@ TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly)
                               " AND (state LIKE 'idle in transaction%' OR xact_start IS NOT NULL)");
     EXPECT_EQ(open[0][0].as<int>(), 0);
     close_wizard();
+}
+
+TEST_F(progress_run, a_cancelled_script_run_keeps_the_earlier_script)
+{
+    source("CREATE TABLE huge (id INT PRIMARY KEY, filler VARCHAR(250));"
+           "INSERT INTO huge SELECT seq, REPEAT('y', 250) FROM seq_1_to_600000");
+    convertor().selected_tables = {L"huge"};
+    convertor().b_direct = false;
+    const std::string folder = config_folder() + "/scripts";
+    std::filesystem::create_directories(folder);
+    const std::string script = folder + "/shop.sql";
+    std::ofstream(script, std::ios::binary) << "-- the earlier script\n";
+    convertor().set_destination(tk_utf8_to_unicode(script));
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return convertor().get_records_done() > 2000; }, 60000));
+
+    modal_answerer answers;
+    answers.push(QMessageBox::Yes);
+    answers.push(QMessageBox::Ok);
+    shell().reject();
+    ASSERT_EQ(answers.seen().size(), 2u);
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::stopped);
+    EXPECT_TRUE(answers.seen()[1].text.contains(QStringLiteral("The script file was not written")))
+        << answers.seen()[1].text.toStdString();
+    std::ifstream in(script, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "-- the earlier script\n");
+    // Nothing unfinished is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+    close_wizard();
+}
+
+// The run goes on while "Are you sure?" is open: when it ends meanwhile,
+// Yes cancels nothing; the user is told and sees the finish page.
+TEST_F(progress_run, a_run_that_ends_while_cancel_asks_is_reported_as_finished)
+{
+    source("CREATE TABLE huge (id INT PRIMARY KEY, filler VARCHAR(250));"
+           "INSERT INTO huge SELECT seq, REPEAT('y', 250) FROM seq_1_to_300000");
+    convertor().selected_tables = {L"huge"};
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return convertor().get_records_done() > 2000; }, 60000));
+    ASSERT_EQ(current(), progress);
+
+    modal_answerer answers;
+    answers.push([&](QWidget* w) {
+        ASSERT_TRUE(wait_until([&] { return convertor().is_finished(); }, 120000));
+        qobject_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    });
+    answers.push(QMessageBox::Ok);
+    shell().reject();
+    ASSERT_EQ(answers.seen().size(), 2u);
+    EXPECT_TRUE(answers.seen()[1].text.startsWith(QStringLiteral("The conversion finished before it could be cancelled")))
+        << answers.seen()[1].text.toStdString();
+    EXPECT_TRUE(shell().isVisible());
+    EXPECT_TRUE(wait_until([&] { return on_finish_page(); }));
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+    EXPECT_EQ(dest_count("huge"), 300000);
+    shell().button(QWizard::FinishButton)->click();
+    EXPECT_EQ(shell().result(), QDialog::Accepted);
+}
+
+TEST(progress_stop_report, says_what_was_kept_and_what_is_missing)
+{
+    progress_page::stopped_run live;
+    live.table = L"orders";
+    live.rows_kept = 2959360;
+    live.rows_total = 4000000;
+    live.items_total = 3;
+    live.items_done = 1;
+    const std::wstring text = progress_page::stop_report(live);
+    EXPECT_NE(text.find(L"Table 'orders': 2,959,360 of its 4,000,000 rows were committed.\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"2 more tables were not converted."), std::wstring::npos);
+    EXPECT_NE(text.find(L"'Merge'"), std::wstring::npos);
+
+    progress_page::stopped_run before_any;  // stopped before the first table
+    before_any.items_total = 2;
+    const std::wstring none = progress_page::stop_report(before_any);
+    EXPECT_EQ(none.find(L"Table '"), std::wstring::npos);
+    EXPECT_NE(none.find(L"2 more tables were not converted."), std::wstring::npos);
 }
 
 TEST(progress_bar, position_is_the_items_share_plus_the_current_items_rows)

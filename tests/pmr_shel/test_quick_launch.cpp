@@ -7,6 +7,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/wait.h>
+
+#include "GUI2/welcome_page_base.h"
+#include "console/console_test_support.h"
 #include "driver/driver_test_support.h"
 #include "platform/pf_settings.h"
 #include "pmr_shel/pelmora_entry.h"
@@ -38,11 +42,14 @@ protected:
     }
     void TearDown() override
     {
-        try {
-            mysql_exec(admin_, "DROP DATABASE IF EXISTS `" + source_name + "`");
-        } catch (...) {
+        // A SetUp that failed (no test servers) left no connection.
+        if (admin_) {
+            try {
+                mysql_exec(admin_, "DROP DATABASE IF EXISTS `" + source_name + "`");
+            } catch (...) {
+            }
+            mysql_close(admin_);
         }
-        mysql_close(admin_);
         if (had_old_)
             setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
         else
@@ -63,6 +70,9 @@ protected:
         c.set_source(tk_utf8_to_unicode(source));
         c.set_destination(tk_utf8_to_unicode(dest));
     }
+
+    // Source statements (several separated by ';').
+    void source(const std::string& sql) { mysql_exec(admin_, sql); }
 
     static long long count_rows(const std::string& db, const std::string& table)
     {
@@ -133,6 +143,104 @@ TEST_F(quick_launch, a_profile_runs_at_once_on_the_progress_page_and_finishes)
     EXPECT_TRUE(buttons_off_while_running);
     EXPECT_EQ(finish_errors, "");
     EXPECT_EQ(count_rows(dest.name(), "items"), 3);
+}
+
+// Tables and indexes of a destination's public schema: name, kind and
+// persistence ('u' for UNLOGGED), in one text.
+std::string catalog_of(const std::string& db)
+{
+    pqxx::connection c(test_env::pg_conninfo(db));
+    pqxx::nontransaction tx(c);
+    std::string out;
+    for (const auto& row : tx.exec("SELECT c.relname, c.relkind, c.relpersistence FROM pg_class c JOIN pg_namespace n "
+                                   "ON n.oid = c.relnamespace WHERE n.nspname = 'public' AND c.relkind IN ('r', 'i') "
+                                   "ORDER BY 1"))
+        out += row[0].as<std::string>() + " " + row[1].as<std::string>() + " " + row[2].as<std::string>() + "\n";
+    return out;
+}
+
+// One profile, one result: run through the pages after loading it on the
+// welcome page, and by quick launch, it gives the same tables and indexes,
+// names in their case and tables UNLOGGED as it says, whatever the
+// remembered settings hold.
+TEST_F(quick_launch, a_profile_converts_alike_through_the_pages_and_by_quick_launch)
+{
+    source("CREATE TABLE `MixedCase` (`Id` INT PRIMARY KEY, `Some` INT, KEY `IdxSome` (`Some`));"
+           "INSERT INTO `MixedCase` VALUES (1, 10), (2, 20)");
+    console_test::pg_destination by_pages("qql_pages"), by_quick("qql_quick");
+    {
+        // Remembered: names folded, tables logged.
+        pelmora_convertor remembered(convertor_form::wizard);
+        remembered.b_case_sens = false;
+        remembered.get_pgs_engine().unlogged = false;
+    }
+    auto profile_for = [&](const std::string& dest) {
+        const std::string path = files_.path() + "/" + dest + ".pmr";
+        pelmora_convertor c(convertor_form::console);
+        fill(c, source_name, dest);
+        c.query_list = {{L"MixedCase", L""}};
+        c.set_mode(0);
+        c.get_pgs_engine().is_case_sens = true;
+        c.get_pgs_engine().unlogged = true;
+        EXPECT_TRUE(c.store_profile_file(tk_utf8_to_unicode(path)));
+        return path;
+    };
+    const std::string pages_profile = profile_for(by_pages.name());
+    const std::string quick_profile = profile_for(by_quick.name());
+
+    // Through the pages: load on the welcome page, then Next on every page.
+    std::vector<std::string> unexpected;
+    std::vector<int> visited;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        wizard_shell* sh = wizard_shell::try_instance();
+        if (!sh || !sh->isVisible() || !sh->current_page() || !sh->isEnabled())
+            return;
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != sh) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            unexpected.push_back(box ? box->text().toStdString() : modal->objectName().toStdString());
+            driver.stop();
+            modal->close();
+            static_cast<QDialog*>(sh)->done(0);
+            return;
+        }
+        wizard_page* page = sh->current_page();
+        if (page->idd() == 103 && visited.empty()) {
+            visited.push_back(103);
+            ASSERT_TRUE(dynamic_cast<welcome_page_t*>(page)->load_profile(tk_utf8_to_unicode(pages_profile)));
+            sh->button(QWizard::NextButton)->click();
+        } else if (page->idd() == 116) {
+            visited.push_back(116);
+            driver.stop();
+            sh->button(QWizard::FinishButton)->click();
+        } else if (page->idd() != 107 && sh->button(QWizard::NextButton)->isEnabled()) {
+            visited.push_back(page->idd());
+            sh->button(QWizard::NextButton)->click();
+        }
+    });
+    driver.start();
+    EXPECT_EQ(pelmora_main(""), 1);
+    EXPECT_TRUE(unexpected.empty()) << unexpected.front();
+    EXPECT_EQ(visited, (std::vector<int>{103, 123, 134, 106, 110, 127, 116}));
+
+    // By quick launch.
+    QTimer finisher;
+    finisher.setInterval(20);
+    QObject::connect(&finisher, &QTimer::timeout, [&] {
+        wizard_shell* sh = wizard_shell::try_instance();
+        if (sh && sh->isVisible() && sh->current_page() && sh->current_page()->idd() == 116) {
+            finisher.stop();
+            sh->button(QWizard::FinishButton)->click();
+        }
+    });
+    finisher.start();
+    EXPECT_EQ(pelmora_main(quick_profile), 1);
+
+    const std::string pages_catalog = catalog_of(by_pages.name());
+    EXPECT_NE(pages_catalog.find("MixedCase r u\n"), std::string::npos) << pages_catalog;
+    EXPECT_NE(pages_catalog.find("IdxSome"), std::string::npos) << pages_catalog;
+    EXPECT_EQ(catalog_of(by_quick.name()), pages_catalog);
 }
 
 // A profile that is missing, or that is not a profile at all.
@@ -216,5 +324,38 @@ TEST_F(quick_launch, without_arguments_the_wizard_opens_on_the_welcome_page_and_
     EXPECT_FALSE(back_enabled);
     EXPECT_TRUE(std::filesystem::exists(pf_settings_file::path_for_key(pelmora_settings_key)));
 }
+
+}  // namespace
+
+namespace {
+
+// The program itself, started without a display it can reach: it says so and
+// ends with status 255 instead of the window library's abort.
+struct no_display_case {
+    const char* environment;  // what the program is started with
+    const char* name;
+};
+
+class no_display : public ::testing::TestWithParam<no_display_case> {};
+
+TEST_P(no_display, the_program_says_it_cannot_open_its_window_and_exits_255)
+{
+    test_env::scratch_dir folder("no_display");
+    const std::string err = folder.path() + "/stderr.txt";
+    const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+                                GetParam().environment + " XDG_CONFIG_HOME='" + folder.path() + "' '" +
+                                program_folder().toStdString() + "/pelmora' 2>'" + err + "' >/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    std::ifstream in(err, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(pelmora_no_display_text), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(starts, no_display,
+                         ::testing::Values(no_display_case{"", "unset"},
+                                           no_display_case{"DISPLAY=:9871", "unreachable"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -173,6 +173,57 @@ TEST_F(types_map_dialog, a_renamed_table_without_a_column_is_converted_kept_in_a
     EXPECT_NE(type_mappings(first).find("new_name: goods"), std::string::npos);
 }
 
+// What the dialog shows is what the conversion makes: a renamed column
+// under its new name, NUMERIC with its precision and scale, a column left out
+// with its whole type when it is opened again.
+TEST_F(types_map_dialog, renames_numeric_sizes_and_a_left_out_timestamp_are_kept)
+{
+    source("CREATE TABLE stamps (id INT PRIMARY KEY, made DATETIME, amount DECIMAL(12,4));"
+           "INSERT INTO stamps VALUES (1, '2024-02-29 13:14:15', 12.3456)");
+    auto open_stamps = [&] {
+        dlg.reset();
+        udb_schema schema;
+        convertor().get_schema(schema, L"stamps");
+        dlg.emplace(convertor(), L"stamps", std::move(schema));
+        dlg->show();
+        pump(30);
+    };
+    open_stamps();
+    const QString made_type = row(1)->text(2);
+    ASSERT_TRUE(made_type.startsWith("TIMESTAMP(")) << made_type.toStdString();
+
+    list()->setCurrentItem(row(0));
+    ctl<QLineEdit>("ctl_1004")->setText("stamp_id");
+    list()->setCurrentItem(row(2));
+    EXPECT_EQ(row(0)->text(1), "stamp_id");  // the list shows the new name
+    ctl<QComboBox>("ctl_1302")->setCurrentText("NUMERIC");
+    EXPECT_TRUE(shown("ctl_1007"));  // NUMERIC takes precision and scale as DECIMAL does
+    EXPECT_EQ(ctl<QLineEdit>("ctl_1007")->text(), "12");
+    EXPECT_EQ(ctl<QLineEdit>("ctl_1008")->text(), "4");
+    row(1)->setCheckState(0, Qt::Unchecked);  // made is left out, without being selected
+    list()->setCurrentItem(row(0));
+    EXPECT_EQ(row(2)->text(2), "NUMERIC(12,4)");
+    press("ctl_1");
+    ASSERT_EQ(dlg->result(), QDialog::Accepted);
+
+    // Opened again: the left-out column keeps its whole type.
+    open_stamps();
+    EXPECT_EQ(row(0)->text(1), "stamp_id");
+    EXPECT_EQ(row(1)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(row(1)->text(2), made_type);
+    row(1)->setCheckState(0, Qt::Checked);  // and taken in again, as it was
+    press("ctl_1");
+
+    convertor().selected_tables = {L"stamps"};
+    run_conversion();
+    EXPECT_EQ(rows("SELECT column_name, data_type, coalesce(numeric_precision, datetime_precision), "
+                   "coalesce(numeric_scale, 0) FROM information_schema.columns WHERE table_name = 'stamps' "
+                   "ORDER BY ordinal_position"),
+              (std::vector<std::string>{"stamp_id|integer|32|0", "made|timestamp without time zone|0|0",
+                                        "amount|numeric|12|4"}));
+    EXPECT_EQ(rows("SELECT amount FROM stamps"), (std::vector<std::string>{"12.3456"}));
+}
+
 TEST_F(types_map_dialog, an_empty_name_keeps_the_dialog_open_and_the_row_selected)
 {
     open();

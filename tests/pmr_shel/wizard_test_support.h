@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -75,10 +76,14 @@ inline QString picture_folder()
     return dir;
 }
 
-// Saves a PNG of the widget (a wizard page: pass the shell to see the whole
-// window); answers the file's path.
+// Saves a PNG of the widget as it is on screen (pass the shell to see the
+// whole window), once it is shown and its layout has settled; answers the
+// file's path.
 inline QString save_picture(QWidget* widget, const QString& name)
 {
+    if (widget->isVisible()) {
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(widget->window()));
+    }
     pump(30);
     const QString path = picture_folder() + QLatin1Char('/') + name + QStringLiteral(".png");
     widget->grab().save(path);

@@ -1,0 +1,227 @@
+// What arrives equals the source, whichever way it travels (live or by a script loaded with
+// psql; rows by COPY or by INSERT): geometry with its SRID and exact coordinates, keys on a
+// prefix that refuse what the source refuses, defaults carried or named, sequences that go on
+// where the source would, and bytes the server cannot send as UTF-8 never turned into '?'.
+#include "driver/driver_test_support.h"
+#include "support/psql_load.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+struct way {
+    const char* name;
+    bool script;
+    bool copy;
+};
+
+void PrintTo(const way& w, std::ostream* os) { *os << w.name; }
+
+class values_as_the_source_test : public driver_server_test, public ::testing::WithParamInterface<way> {
+protected:
+    void convert()
+    {
+        conv->get_pgs_engine().fast_insert = GetParam().copy;
+        if (!GetParam().script) {
+            conv->check_dest();
+            run();
+            ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+            return;
+        }
+        const std::string path = dir_.path() + "/out.sql";
+        conv->b_direct = false;
+        conv->set_destination(tk_utf8_to_unicode(path));
+        conv->check_dest();
+        run();
+        ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+        ensure_dest();
+        // ON_ERROR_STOP: any statement of the script that fails stops the load and fails here.
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(dest_name, path, said), 0) << said;
+    }
+
+    // The SQLSTATE with which the destination refuses a statement, empty when it takes it.
+    std::string refusal(const std::string& sql)
+    {
+        try {
+            dest(sql);
+        } catch (const pqxx::sql_error& e) {
+            return e.sqlstate();
+        }
+        return {};
+    }
+
+    test_env::scratch_dir dir_{"qdrv_vals"};
+};
+
+TEST_P(values_as_the_source_test, geometry_keeps_its_srid_and_every_digit)
+{
+    // Given as WKB, so the source holds exactly these bytes; PostgreSQL must hold them too.
+    struct shape {
+        int srid;
+        const char* wkb;
+    };
+    const shape shapes[] = {
+        {4326, "0101000000000000000000f03f0000000000000040"},                                  // POINT(1 2)
+        {3857, "0102000000020000009a9999999999b93f9a9999999999c93f555555555555d53f9c7500883ce437fe"},  // 0.1 0.2, 1/3 -1e300
+        {0, "0101000000000000000000f03f0000000000000040"},
+    };
+    std::string rows_sql;
+    strings expected;
+    for (std::size_t i = 0; i < std::size(shapes); ++i) {
+        const std::string id = std::to_string(i + 1), srid = std::to_string(shapes[i].srid);
+        rows_sql += (i ? "," : "") + std::string("(") + id + ", ST_GeomFromWKB(X'" + shapes[i].wkb + "', " + srid +
+                    "), ST_GeomFromWKB(X'0101000000000000000000f03f0000000000000040', " + srid + "))";
+        expected.push_back(id + "|" + srid + "|" + shapes[i].wkb + "|" + srid);
+    }
+    source("CREATE TABLE geo (id INT PRIMARY KEY, g GEOMETRY, p POINT NOT NULL);"
+           "INSERT INTO geo VALUES " + rows_sql + ", (4, NULL, POINT(0, 0))");
+    conv->selected_tables = {L"geo"};
+    convert();
+    expected.push_back("4|NULL|NULL|0");
+    EXPECT_EQ(rows("SELECT id, ST_SRID(g), encode(ST_AsBinary(g), 'hex'), ST_SRID(p) FROM geo ORDER BY id"), expected);
+    EXPECT_TRUE(hooks.reports().empty()) << testing::PrintToString(hooks.reports());
+}
+
+TEST_P(values_as_the_source_test, keys_on_a_prefix_refuse_what_the_source_refuses)
+{
+    const std::string long_text(3000, 'x');
+    source("CREATE TABLE pu (id INT PRIMARY KEY, c VARCHAR(20), b VARBINARY(20), t TEXT,"
+           " UNIQUE KEY uc (c(3)), UNIQUE KEY ub (b(2)), KEY it (t(10)));"
+           "INSERT INTO pu VALUES (1, 'abc1', 'xy1', '" + long_text + "1'), (2, 'abd1', 'xz1', '" + long_text + "2');"
+           "CREATE TABLE pk (c VARCHAR(20), v INT, PRIMARY KEY (c(2)));"
+           "INSERT INTO pk VALUES ('ab1', 1)");
+    // The source itself: the same prefix again is a duplicate.
+    EXPECT_THROW(source("INSERT INTO pu VALUES (3, 'abc2', 'q', 'y')"), std::runtime_error);
+    EXPECT_THROW(source("INSERT INTO pu VALUES (3, 'zzz', 'xy2', 'y')"), std::runtime_error);
+    conv->selected_tables = {L"pk", L"pu"};
+    convert();
+
+    EXPECT_EQ(rows("SELECT count(*) FROM pu"), strings{"2"});
+    // Each of these rows the source refuses for the same prefix; the destination refuses it
+    // too, with its unique violation. A row whose prefix is new is taken.
+    const struct {
+        const char* row;
+        const char* sqlstate;
+    } cases[] = {
+        {"(3, 'abc2', 'q', 'y')", "23505"},
+        {"(3, 'zzz', '\\x787932', 'y')", "23505"},  // bytes "xy2": its first two bytes exist
+        {"(3, 'abe', '\\x7879', 'y')", "23505"},
+        {"(3, 'abe', '\\x7800', 'y')", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(refusal(std::string("INSERT INTO pu VALUES ") + c.row), c.sqlstate) << c.row;
+    // The long text is indexed by its prefix, so the index exists and takes long values.
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_indexes WHERE tablename = 'pu'"), strings{"4"});
+    EXPECT_EQ(refusal("INSERT INTO pu VALUES (5, 'q1', 'q1', repeat('z', 9000))"), "");
+
+    // A primary key on a prefix becomes a unique index with its column NOT NULL, and says so.
+    EXPECT_EQ(refusal("INSERT INTO pk VALUES ('ab2', 2)"), "23505");
+    EXPECT_EQ(refusal("INSERT INTO pk VALUES (NULL, 3)"), "23502");
+    EXPECT_TRUE(contains(hooks.reports(), "pk': it covers a prefix of a column"))
+        << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(hooks.reports().size(), 1u) << testing::PrintToString(hooks.reports());
+}
+
+TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
+{
+    // Each column: its definition, the value PostgreSQL gives a row that leaves it out, and
+    // whether the run names the column as not carried.
+    struct column_case {
+        const char* definition;
+        const char* value_sql;  // how the new row's value is read back
+        const char* value;
+        bool reported;
+        const char* source_value = nullptr;  // the row from the source, when it differs
+    };
+    const column_case cases[] = {
+        {"bn BINARY(1) DEFAULT '-'", "encode(bn, 'hex')", "2d", false},
+        {"vb VARBINARY(10) DEFAULT 'abc'", "encode(vb, 'hex')", "616263", false},
+        {"vx VARBINARY(4) DEFAULT X'FF00'", "encode(vx, 'hex')", "ff00", false},
+        {"bl BLOB DEFAULT 'abc'", "encode(bl, 'hex')", "616263", false},
+        {"be VARBINARY(4) DEFAULT ''", "coalesce(encode(be, 'hex'), 'NULL')", "", false},
+        {"bt BIT(8) DEFAULT b'101'", "bt", "5", false},
+        {"e1 INT DEFAULT (1 + 2)", "e1", "3", false},
+        {"e2 VARCHAR(10) DEFAULT (concat('a', lower('B')))", "e2", "ab", false},
+        {"e3 DOUBLE DEFAULT (1 / 3)", "e3", "NULL", true, "0.333333333"},
+        {"em VARCHAR(10) DEFAULT '\xF0\x9F\x98\x80x'", "em", "\xF0\x9F\x98\x80x", false},
+        {"en VARCHAR(10) NOT NULL DEFAULT '\xF0\x9F\x98\x80?'", "en", "\xF0\x9F\x98\x80?", false},
+        {"ts TIMESTAMP(6) NULL DEFAULT NULL ON UPDATE current_timestamp(6)", "ts", "NULL", true},
+        {"t1 TIME DEFAULT '-838:59:59'", "t1", "NULL", true},
+        {"t2 TIME DEFAULT '100:00:00'", "t2", "NULL", true},
+        {"t3 TIME DEFAULT '10:00:00'", "t3", "10:00:00", false},
+    };
+    std::string table = "CREATE TABLE d (id INT PRIMARY KEY";
+    std::string read = "SELECT ";
+    strings expected_reports;
+    std::string expected_value, expected_source_row;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        table += std::string(", ") + cases[i].definition;
+        read += (i ? ", " : "") + std::string(cases[i].value_sql);
+        expected_value += (i ? "|" : "") + std::string(cases[i].value);
+        expected_source_row += (i ? "|" : "") + std::string(cases[i].source_value ? cases[i].source_value : cases[i].value);
+        const std::string column(cases[i].definition, std::string_view(cases[i].definition).find(' '));
+        if (cases[i].reported) expected_reports.push_back("d: Column '" + column + "'");
+    }
+    // The table is made even with a default it cannot take (a TIME beyond a day, NOT NULL).
+    source(table + ", tn TIME NOT NULL DEFAULT '-838:59:59');"
+           "INSERT INTO d (id, tn, t1, t2) VALUES (1, '10:00:00', NULL, NULL)");
+    conv->selected_tables = {L"d"};
+    convert();
+
+    ASSERT_EQ(rows("SELECT count(*) FROM d"), strings{"1"});
+    dest("INSERT INTO d (id, tn) VALUES (2, '10:00:00')");
+    EXPECT_EQ(rows(read + " FROM d WHERE id = 2"), strings{expected_value});
+    // The row that came over has the source's values, the defaults included.
+    EXPECT_EQ(rows(read + " FROM d WHERE id = 1"), strings{expected_source_row});
+    expected_reports.push_back("d: Column 'tn'");
+    for (const auto& r : expected_reports)
+        EXPECT_TRUE(contains(hooks.reports(), r)) << r << "\n" << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(hooks.reports().size(), expected_reports.size()) << testing::PrintToString(hooks.reports());
+}
+
+TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)
+{
+    source("CREATE TABLE gap (id INT AUTO_INCREMENT PRIMARY KEY, v INT);"
+           "INSERT INTO gap (id, v) VALUES (2000, 1), (2100, 2); DELETE FROM gap WHERE id = 2100;"
+           "CREATE TABLE full_range (id SMALLINT AUTO_INCREMENT PRIMARY KEY, v INT);"
+           "INSERT INTO full_range VALUES (32767, 1);"
+           "CREATE TABLE emptied (id INT AUTO_INCREMENT PRIMARY KEY, v INT);"
+           "INSERT INTO emptied (v) VALUES (1), (2), (3); DELETE FROM emptied;"
+           "CREATE TABLE fresh (id BIGINT AUTO_INCREMENT PRIMARY KEY, v INT);"
+           "INSERT INTO fresh (v) VALUES (1), (2)");
+    // The source's own next values: 2101, none (the range is used up), 4, 3.
+    EXPECT_THROW(source("INSERT INTO full_range (v) VALUES (2)"), std::runtime_error);
+    conv->selected_tables = {L"emptied", L"fresh", L"full_range", L"gap"};
+    convert();
+
+    EXPECT_EQ(rows("INSERT INTO gap (v) VALUES (3) RETURNING id"), strings{"2101"});
+    EXPECT_EQ(rows("INSERT INTO emptied (v) VALUES (4) RETURNING id"), strings{"4"});
+    EXPECT_EQ(rows("INSERT INTO fresh (v) VALUES (3) RETURNING id"), strings{"3"});
+    // At the type's end the next insert fails as in the source (the sequence is used up).
+    EXPECT_EQ(rows("SELECT count(*) FROM full_range"), strings{"1"});
+    EXPECT_EQ(refusal("INSERT INTO full_range (v) VALUES (2)"), "2200H");
+    EXPECT_TRUE(hooks.reports().empty()) << testing::PrintToString(hooks.reports());
+}
+
+TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
+{
+    source("SET SESSION sql_mode = '';"
+           "CREATE TABLE cs (id INT PRIMARY KEY, a VARCHAR(10) CHARACTER SET ascii, l VARCHAR(10) CHARACTER SET latin1);"
+           "INSERT INTO cs VALUES (1, 'plain', X'E9'), (2, X'4180', 'x'), (3, '?', 'y'), (4, NULL, NULL)");
+    conv->selected_tables = {L"cs"};
+    convert();
+    // Row 2 would arrive as 'A?': it is refused and named with its bytes; a real '?' arrives.
+    EXPECT_EQ(rows("SELECT id, a, l FROM cs ORDER BY id"),
+              (strings{"1|plain|\xC3\xA9", "3|?|y", "4|NULL|NULL"}));
+    ASSERT_EQ(hooks.reports().size(), 1u) << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(hooks.reports()[0].rfind("cs, record #2: Column 'a': the value '0x4180'", 0), 0u) << hooks.reports()[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(ways, values_as_the_source_test,
+                         ::testing::Values(way{"live_insert", false, false}, way{"live_copy", false, true},
+                                           way{"script_insert", true, false}, way{"script_copy", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -64,7 +64,8 @@ Usage: QUINDREL.EXE OPTIONS
    --mode=...     how to process an existing PostgreSQL database
                   (0 - overwrite the entire database, 1 - overwrite
                   existing tables only, 2 - skip existing tables,
-                  3 - merge, 4 - synchronize)
+                  3 - merge, 4 - synchronize); mode 1 leaves a table
+                  that other objects depend on as it is and reports it
    --myport=...   MySQL port
    --mysqlh=...   MySQL server IP address or network name
    --mysqlu=...   MySQL user name
@@ -74,6 +75,7 @@ Usage: QUINDREL.EXE OPTIONS
    --posgsu=...   PostgreSQL user name
    --posgsp=...   PostgreSQL user password
    --profile=...  path to the file to load conversion settings from
+                  (options given on the command line win over it)
    --schema=...   PostgreSQL schema ('public' by default)
    --silent       disable progress output (errors, the summary of what
                   was left out and fatal messages are still shown)
@@ -83,7 +85,9 @@ Usage: QUINDREL.EXE OPTIONS
    --ssl_revoc_list=... path to SSL certificate revocation list (CRL)
    --tab_def      convert table definitions only
    --tab_file=... file containing the list of tables to convert
-                  (one table name per line)
+                  (one table name per line; blanks at the ends of a
+                  line are dropped unless the source has the name
+                  with them)
    --unlogged     create PostgreSQL tables unlogged
    --views        convert MySQL views into PostgreSQL
 
@@ -98,6 +102,7 @@ NOTES:
       database' will be used.
    6) Command line parameters that contain spaces must be enclosed in quotes
       (for example --dest="my database")
+   7) The first line of a run names the destination and the mode it uses.
 
 EXIT STATUS:
    0    everything was converted (also for --help)
@@ -105,7 +110,9 @@ EXIT STATUS:
         tables, indexes, foreign keys or views); a summary line on
         standard error says how many of each
    255  the conversion could not start or was ended (a usage error, a
-        failed connection, a lost server connection))usage";
+        profile, table list or log file that cannot be used, a name
+        longer than PostgreSQL keeps, a failed connection, a lost
+        server connection))usage";
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <unordered_set>
 
 #include "SQL/sql_engine.h"
 #include "SQL/sql_exception.h"
@@ -323,11 +324,12 @@ conversion_outcome pelmora_convertor::run::execute()
     // reported here and left out of the count; one listed twice is converted
     // once.
     const std::size_t listed = c_.query_list.size();
-    const std::vector<std::wstring> source_tables = source_->get_table_names();
+    const std::vector<std::wstring>& names = source_->get_table_names();
+    const std::unordered_set<std::wstring> source_tables(names.begin(), names.end());
     auto server_takes = [&](const std::wstring& name) {
         return source_->test_query(L"SELECT 1 FROM " + source_->quote_table_name(name) + L" LIMIT 0");
     };
-    std::vector<std::wstring> planned;  // source names of the tables in the plan
+    std::unordered_set<std::wstring> planned;  // source names of the tables in the plan
     // The source's name of a listed table, or "" when it is missing or listed already.
     auto plan_table = [&](const std::wstring& listed_name) {
         const std::wstring name = source_table_name(source_tables, listed_name, server_takes);
@@ -338,13 +340,12 @@ conversion_outcome pelmora_convertor::run::execute()
                                                  c_.get_source() + L"'"));
             return std::wstring();
         }
-        if (std::find(planned.begin(), planned.end(), name) != planned.end()) {
+        if (!planned.insert(name).second) {
             tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once", name.c_str());
             return std::wstring();
         }
         if (name != listed_name)
             tk_write_wlog(3, L"Listed table '%s' is the source's table '%s'", listed_name.c_str(), name.c_str());
-        planned.push_back(name);
         return name;
     };
     std::vector<std::size_t> plan;
@@ -960,12 +961,10 @@ void pelmora_convertor::operator()()
 
 // ---------------------------------------------------------------------------
 
-std::wstring source_table_name(const std::vector<std::wstring>& source_tables, const std::wstring& listed,
+std::wstring source_table_name(const std::unordered_set<std::wstring>& source_tables, const std::wstring& listed,
                                const std::function<bool(const std::wstring&)>& server_takes)
 {
-    auto has = [&](const std::wstring& name) {
-        return std::find(source_tables.begin(), source_tables.end(), name) != source_tables.end();
-    };
+    auto has = [&](const std::wstring& name) { return source_tables.count(name) != 0; };
     if (has(listed))
         return listed;
     // A blank at an end of a line of a list is a slip far more often than a

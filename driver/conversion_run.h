@@ -5,7 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <vector>
+#include <unordered_set>
 
 #include "TK/tk_exception.h"
 
@@ -45,5 +45,5 @@ public:
 // that; else the one source table whose name equals it ignoring case, when `server_takes`
 // answers that the server reads the listed spelling as a table (a server that compares table
 // names ignoring case). A table is never converted under a name it does not have.
-std::wstring source_table_name(const std::vector<std::wstring>& source_tables, const std::wstring& listed,
+std::wstring source_table_name(const std::unordered_set<std::wstring>& source_tables, const std::wstring& listed,
                                const std::function<bool(const std::wstring&)>& server_takes);

@@ -75,7 +75,8 @@ void pelmora_convertor::check_listed_tables_exist()
             return;
     // The same rule as the run's: a name counts when the run would convert a table under it.
     const std::unique_ptr<udb_database> source = get_sql_engine().open_db(get_source(), 0xA1, std::wstring());
-    const std::vector<std::wstring> source_tables = source->get_table_names();
+    const std::vector<std::wstring>& names = source->get_table_names();
+    const std::unordered_set<std::wstring> source_tables(names.begin(), names.end());
     auto in_source = [&](const std::wstring& listed) {
         return !source_table_name(source_tables, listed, [&](const std::wstring& name) {
                     return source->test_query(L"SELECT 1 FROM " + source->quote_table_name(name) + L" LIMIT 0");

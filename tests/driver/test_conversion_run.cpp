@@ -140,7 +140,8 @@ TEST_P(listed_name_test, is_the_source_table_of_that_name_or_none)
 {
     const listed_name_case& c = GetParam();
     std::vector<std::wstring> asked;
-    const std::wstring got = source_table_name(c.source, c.listed, [&](const std::wstring& name) {
+    const std::unordered_set<std::wstring> source(c.source.begin(), c.source.end());
+    const std::wstring got = source_table_name(source, c.listed, [&](const std::wstring& name) {
         asked.push_back(name);
         return c.server_ignores_case;
     });

@@ -1,7 +1,9 @@
 #include "TK/tk_log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "TK/tk_format.h"
@@ -52,7 +54,11 @@ void tk_logger::truncate_once()
     if (m_emptied.load(std::memory_order_acquire) || !m_enabled.load()) return;
     std::lock_guard<std::mutex> lock(log_mutex());
     if (m_emptied.load(std::memory_order_relaxed)) return;
-    if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb")) std::fclose(f);
+    if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb")) {
+        if (std::fclose(f) != 0) note_failure(errno);
+    } else {
+        note_failure(errno);
+    }
     m_emptied.store(true, std::memory_order_release);
 }
 
@@ -61,6 +67,7 @@ void tk_logger::set_file_name(const char* file_name)
     if (!file_name) throw tk_mail_assertion("..\\TK/tk_log", 82);
     std::lock_guard<std::mutex> lock(log_mutex());
     m_file_name = file_name;
+    m_write_error.clear();
 }
 
 std::string tk_logger::get_file_name() const
@@ -74,13 +81,35 @@ void tk_logger::write_line(int level, const std::string& text)
     if (level < m_min_level) return;
     std::lock_guard<std::mutex> lock(log_mutex());
     std::FILE* f = std::fopen(m_file_name.c_str(), "ab");
-    if (!f) return;
-    if (m_time_stamps) {
-        if (auto now = pf_now()) std::fprintf(f, "%02d:%02d:%02d ", now->hour, now->minute, now->second);
+    if (!f) {
+        note_failure(errno);
+        return;
     }
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fwrite("\r\n", 1, 2, f);
-    std::fclose(f);
+    bool written = true;
+    if (m_time_stamps) {
+        if (auto now = pf_now())
+            written = std::fprintf(f, "%02d:%02d:%02d ", now->hour, now->minute, now->second) > 0;
+    }
+    written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && written;
+    written = std::fwrite("\r\n", 1, 2, f) == 2 && written;
+    // The bytes reach the file (or fail to: a full disk) when it is closed.
+    const int err = written ? 0 : errno;
+    if (std::fclose(f) != 0)
+        note_failure(errno);
+    else if (!written)
+        note_failure(err);
+}
+
+void tk_logger::note_failure(int error_number)
+{
+    if (!m_write_error.empty()) return;
+    m_write_error = "'" + m_file_name + "': " + std::strerror(error_number ? error_number : EIO);
+}
+
+std::string tk_logger::get_write_error() const
+{
+    std::lock_guard<std::mutex> lock(log_mutex());
+    return m_write_error;
 }
 
 bool tk_log_wants(int level) noexcept

@@ -39,12 +39,22 @@ public:
     // Used by the two writers below.
     void write_line(int level, const std::string& text);
 
+    // The first failure to write the file since it was named or switched on:
+    // the file's name and the system's reason ("" when every line was
+    // written). Writing goes on after a failure; a program that keeps a log
+    // asks here whether the log it promised is there.
+    std::string get_write_error() const;
+
 private:
+    // Keeps the first failure (under the log lock).
+    void note_failure(int error_number);
+
     std::string m_file_name;
     int m_min_level;
     std::atomic<bool> m_enabled;
     std::atomic<bool> m_emptied{false};
     bool m_time_stamps;
+    std::string m_write_error;
 };
 
 // Narrow format: %s takes a narrow text (written byte for byte), %S a wide one.

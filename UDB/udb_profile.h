@@ -5,6 +5,7 @@
 // "[name]" headers followed by "key=value" lines or plain lines, CR LF line
 // ends. All name and key comparisons are exact (case matters).
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <utility>
@@ -30,6 +31,11 @@ public:
     void add_list_item(const std::wstring& list, const std::wstring& text);
     // The value of the first pair with that key; empty when section or key is missing.
     std::wstring get_value(const std::wstring& section, const std::wstring& key) const;
+    // Whether the section holds a pair with that key (its value may be empty).
+    bool has_value(const std::wstring& section, const std::wstring& key) const;
+    bool has_section(const std::wstring& section) const;
+    // Removes every pair with that key from the section.
+    void remove_value(const std::wstring& section, const std::wstring& key);
     // The list by reference (created empty when missing).
     text_list& get_list(const std::wstring& list);
 
@@ -39,10 +45,20 @@ public:
     pair_list& get_selected_views();
 
     // Adds what the file holds. A missing file (or a folder) throws
-    // tk_exception "Profile does not exist. ..."; a file that cannot be opened,
-    // or a key/value or plain line before the first header, answers false.
-    // Lines may be of any length; a leading UTF-8 byte-order mark is skipped.
+    // tk_exception "Profile does not exist. ..."; a file that is not a regular
+    // file or is larger than any profile, cannot be read, is UTF-16, holds a
+    // line that is not text, or has a key/value or plain line before the first
+    // header answers false, adds nothing and says why in load_error(). Lines
+    // may be of any length; a leading UTF-8 byte-order mark is skipped. A line
+    // that begins with ';' or '#' is a comment, except in the list sections
+    // (the selections, the queries, the type mappings), whose lines are names
+    // and definitions.
     bool load(const std::wstring& path);
+    // Why the last load answered false, naming the line where there is one ("" after a
+    // load that succeeded).
+    const std::string& load_error() const noexcept { return m_load_error; }
+    // Far more than any profile holds (queries and type mappings included).
+    static constexpr std::size_t max_profile_bytes = 64 * 1024 * 1024;
     // Writes the whole profile: sections in name order (each followed by an
     // empty line), then the lists in name order. The text goes to a temporary
     // file beside the target, which then replaces it, so a failed store leaves
@@ -57,7 +73,9 @@ public:
 
 private:
     pair_list& required_section(const wchar_t* name);
+    static bool is_list_section(const std::wstring& section);
 
     std::map<std::wstring, pair_list> m_sections;
     std::map<std::wstring, text_list> m_lists;
+    std::string m_load_error;
 };

@@ -26,6 +26,7 @@ int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char*
     try {
         if (!parse_cmd_line(argc, argv))
             exit_with_message(console_usage_text);
+        announce_run();
 
         say("Connecting to MySQL server...");
         conv.connect_mysql_server();
@@ -46,15 +47,21 @@ int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char*
             tk_write_log(3, "The conversion ended abnormally");
             return -1;
         }
+        int status = 0;
         if (conv.failures.any()) {
             // Whoever started the program learns that data was left out, also
             // when it is silent.
             const std::string summary = console_summary_line(conv.failures);
             tk_write_log(3, "%s", summary.c_str());
             console_write_err(summary + "\n");
-            return 1;
+            status = 1;
         }
-        return 0;
+        // The trace log asked for is incomplete (a disk that filled up).
+        if (const std::string failure = console_log_failure(); !failure.empty()) {
+            console_write_err("Error:\n" + failure + "\n");
+            status = 1;
+        }
+        return status;
     } catch (const tk_exception& e) {
         // Levels 1 and 2 end the program inside the handler. A level-0 error
         // before the run (a failed login) means nothing was converted: it is

@@ -109,12 +109,6 @@ void console_hooks::unexpected_error(const std::string& text)
     console_write_err(tk_visible_text(text) + "\n");
 }
 
-void console_hooks::missing_table(const std::wstring& listed_name)
-{
-    if (!console_is_silent())
-        console_write_err("Table " + tk_unicode_to_ansi(tk_visible_text(listed_name)) + " not exists\n");
-}
-
 void console_hooks::show_internal_error(const std::string& message)
 {
     // Shown even when the program is silent: the user must learn why it ended.

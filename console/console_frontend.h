@@ -53,7 +53,6 @@ class console_hooks final : public frontend_hooks {
 public:
     void progress_line(const std::wstring& line) override;
     void unexpected_error(const std::string& text) override;
-    void missing_table(const std::wstring& listed_name) override;
 
     void show_internal_error(const std::string& message) override;
     void show_error(const std::string& message) override;

@@ -3,15 +3,17 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <optional>
 
 #include "TK/tk_exception.h"
-#include "TK/tk_file_names.h"
+#include "TK/tk_list_file.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "console/console_frontend.h"
 #include "driver/error_handler.h"
+#include "UDB/udb_profile.h"
 #include "driver/pelmora_convertor.h"
+#include "driver/profile_sections.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_engine.h"
 
@@ -65,7 +67,8 @@ Usage: QUINDREL.EXE OPTIONS
                   3 - merge, 4 - synchronize); tables load parents
                   first; with --dump the script keeps the mode where
                   it is loaded (psql 10 or later): in modes 2, 3 and 4
-                  it drops no table
+                  it drops no table; mode 1 leaves a table
+                  that other objects depend on as it is and reports it
    --myport=...   MySQL port
    --mysqlh=...   MySQL server IP address or network name
    --mysqlu=...   MySQL user name
@@ -75,6 +78,7 @@ Usage: QUINDREL.EXE OPTIONS
    --posgsu=...   PostgreSQL user name
    --posgsp=...   PostgreSQL user password
    --profile=...  path to the file to load conversion settings from
+                  (options given on the command line win over it)
    --schema=...   PostgreSQL schema ('public' by default)
    --silent       disable progress output (errors, the summary of what
                   was left out and fatal messages are still shown)
@@ -84,7 +88,9 @@ Usage: QUINDREL.EXE OPTIONS
    --ssl_revoc_list=... path to SSL certificate revocation list (CRL)
    --tab_def      convert table definitions only
    --tab_file=... file containing the list of tables to convert
-                  (one table name per line)
+                  (one table name per line; blanks at the ends of a
+                  line are dropped unless the source has the name
+                  with them)
    --unlogged     create PostgreSQL tables unlogged
    --views        convert MySQL views into PostgreSQL
 
@@ -99,6 +105,7 @@ NOTES:
       database' will be used.
    6) Command line parameters that contain spaces must be enclosed in quotes
       (for example --dest="my database")
+   7) The first line of a run names the destination and the mode it uses.
 
 EXIT STATUS:
    0    everything was converted (also for --help)
@@ -106,66 +113,58 @@ EXIT STATUS:
         tables, indexes, foreign keys or views); a summary line on
         standard error says how many of each
    255  the conversion could not start or was ended (a usage error, a
-        failed connection, a lost server connection))usage";
+        profile, table list or log file that cannot be used, a name
+        longer than PostgreSQL keeps, a failed connection, a lost
+        server connection))usage";
 
 namespace {
 
 constexpr const char* missing_tab_file_text =
     "Table names file does not exist.\nPlease verify the correct path/name was given.";
 
-// The connection texts of the command line, stored at the end of the walk.
+// The connection texts the command line gave, stored at the end of the walk:
+// each one given wins over a profile's; one not given keeps the profile's, or
+// takes its default when no profile was loaded.
 struct connection_options {
-    std::string mysql_port = "3306";
-    std::string mysql_host;
-    std::string mysql_user;
-    std::string mysql_password;
-    std::string pg_port = "5432";
-    std::string pg_host;
-    std::string pg_user;
-    std::string pg_password;
+    std::optional<std::string> mysql_port;
+    std::optional<std::string> mysql_host;
+    std::optional<std::string> mysql_user;
+    std::optional<std::string> mysql_password;
+    std::optional<std::string> pg_port;
+    std::optional<std::string> pg_host;
+    std::optional<std::string> pg_user;
+    std::optional<std::string> pg_password;
 };
+
+// No table list holds more: a table name takes at most 256 bytes.
+constexpr std::size_t max_tab_file_bytes = 64 * 1024 * 1024;
+
+const char* const mode_names[] = {"overwrite the entire database", "overwrite existing tables",
+                                  "skip existing tables", "merge", "synchronize"};
+
+// Loads one profile into the conversion object. The options the command line
+// gives are applied after every profile; a profile's log file is not even
+// opened when the command line names its own.
+void load_profile_option(const char* value, bool command_line_logfile)
+{
+    const std::wstring path = tk_ansi_to_unicode(value);
+    tk_write_wlog(1, L"parse_cmd_line - got profile %s", path.c_str());
+    udb_profile profile;
+    // A missing profile raises its own error.
+    if (!profile.load(path))
+        exit_with_message("The profile '" + tk_visible_text(std::string_view(value)) +
+                          "' cannot be loaded: " + profile.load_error() + ". Nothing was converted.");
+    if (command_line_logfile)
+        profile.remove_value(profile_generic, L"logfile");
+    if (!pelmora_convertor::get_instance()->load_profile(profile))
+        exit_with_message("The profile '" + tk_visible_text(std::string_view(value)) +
+                          "' cannot be loaded. Nothing was converted.");
+}
 
 // Passwords stay out of the trace log.
 bool is_password_argument(const char* argument)
 {
     return std::strncmp(argument, "--mysqlp=", 9) == 0 || std::strncmp(argument, "--posgsp=", 9) == 0;
-}
-
-// Whether a line of the table-list file is text: valid UTF-8 without a zero
-// byte or another control character (a tab aside). A binary file read as names
-// would give garbage names, or no name the source knows.
-bool is_text_line(std::string_view line)
-{
-    std::size_t i = 0;
-    while (i < line.size()) {
-        const auto b = static_cast<unsigned char>(line[i]);
-        if (b < 0x80) {
-            if ((b < 0x20 && b != '\t') || b == 0x7F)
-                return false;
-            ++i;
-            continue;
-        }
-        int more = 0;
-        std::uint32_t cp = 0;
-        if (b >= 0xC2 && b <= 0xDF) { more = 1; cp = b & 0x1F; }
-        else if (b >= 0xE0 && b <= 0xEF) { more = 2; cp = b & 0x0F; }
-        else if (b >= 0xF0 && b <= 0xF4) { more = 3; cp = b & 0x07; }
-        else return false;
-        if (i + more >= line.size())
-            return false;
-        for (int k = 1; k <= more; ++k) {
-            const auto c = static_cast<unsigned char>(line[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += more + 1;
-    }
-    return true;
 }
 
 // What the error says of an argument no option matched: the option's name
@@ -213,22 +212,26 @@ std::wstring find_client_encoding(const std::string& name)
 std::vector<std::wstring> read_tab_file(const std::string& path)
 {
     tk_write_log(1, "process_tab_file(%s)", path.c_str());
-    if (!tk_is_file_exist1(path, tk_file_exists_mode))
+    // Read whole only when it is a regular file of a size a table list can
+    // have: a device or a huge file is refused before it is read.
+    const tk_small_file file = tk_read_small_file(path, max_tab_file_bytes);
+    if (file.status == tk_small_file_status::missing)
         exit_with_message(missing_tab_file_text);
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        exit_with_message("Table names file cannot be read: " + path + ": " + std::strerror(errno));
+    if (file.status != tk_small_file_status::ok)
+        exit_with_message("Table names file cannot be read: " + path + ": " + file.reason());
 
     std::vector<std::wstring> names;
     bool first = true;
-    std::string line;
-    while (std::getline(file, line)) {
+    std::string_view text = file.bytes;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view name = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         // A line may end in CR LF.
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
+        if (!name.empty() && name.back() == '\r')
+            name.remove_suffix(1);
+        if (name.empty())
             continue;
-        std::string_view name(line);
         if (first) {
             first = false;
             // The byte-order mark only says the file is UTF-8, which is what
@@ -238,13 +241,11 @@ std::vector<std::wstring> read_tab_file(const std::string& path)
             if (name.empty())
                 continue;
         }
-        if (!is_text_line(name))
+        if (!tk_is_text_line(name))
             exit_with_message("Table names file is not a text file (it holds a zero byte, a control character or "
                               "bytes that are not UTF-8): " + path);
         names.push_back(tk_ansi_to_unicode(name));
     }
-    if (file.bad())
-        exit_with_message("Table names file cannot be read: " + path);
     // An empty list would mean every table of the source.
     if (names.empty())
         exit_with_message("Table names file lists no table: " + path);
@@ -254,7 +255,11 @@ std::vector<std::wstring> read_tab_file(const std::string& path)
 void process_tab_file(const std::string& path)
 {
     std::vector<std::wstring> names = read_tab_file(path);
-    pelmora_convertor::get_instance()->selected_tables = std::move(names);
+    pelmora_convertor& conv = *pelmora_convertor::get_instance();
+    conv.selected_tables = std::move(names);
+    // The list is the run's whole selection: a profile's tables and queries
+    // are not converted beside it.
+    conv.query_list.clear();
 }
 
 bool parse_cmd_line(int argc, char* const* argv)
@@ -269,9 +274,43 @@ bool parse_cmd_line(int argc, char* const* argv)
 
     pelmora_convertor& conv = *pelmora_convertor::get_instance();
     pgs_engine& engine = conv.get_pgs_engine();
-    connection_options conn;
-    bool profile_loaded = false;
 
+    // First walk: --help, arguments no option matches, and the profiles. The
+    // profiles are loaded before any other option is applied, so an option
+    // given on the command line wins over a profile's setting whatever their
+    // order; a profile fills what the command line does not give.
+    std::vector<const char*> profiles;
+    bool command_line_logfile = false;
+    {
+        ansi_cmd_line cursor(argc, argv, console_options);
+        while (cursor.has_more()) {
+            switch (cursor.get_current_id()) {
+            case opt_help:
+                // Asked for: the usage goes to standard output and is a success.
+                console_write_out(std::string(console_usage_text) + "\n");
+                throw console_exit{0};
+            case opt_profile:
+                profiles.push_back(cursor.get_current_value());
+                break;
+            case opt_logfile:
+                command_line_logfile = true;
+                break;
+            default:
+                break;
+            }
+            cursor.next();
+        }
+        if (cursor.get_unrecognised_count() != 0) {
+            for (const char* argument : cursor.get_unrecognised())
+                tk_write_log(2, "Unrecognised parameter: %s", is_password_argument(argument) ? "***" : argument);
+            exit_with_message(unknown_argument_text(cursor.get_unrecognised().front()) + "\n" + console_usage_text);
+        }
+    }
+    for (const char* profile : profiles)
+        load_profile_option(profile, command_line_logfile);
+    const bool profile_loaded = !profiles.empty();
+
+    connection_options conn;
     ansi_cmd_line cursor(argc, argv, console_options);
     while (cursor.has_more()) {
         const char* value = cursor.get_current_value();
@@ -293,10 +332,6 @@ bool parse_cmd_line(int argc, char* const* argv)
             tk_write_log(2, "\tfast_insert is ON");
             engine.fast_insert = true;
             break;
-        case opt_help:
-            // Asked for: the usage goes to standard output and is a success.
-            console_write_out(std::string(console_usage_text) + "\n");
-            throw console_exit{0};
         case opt_logfile:
             tk_write_log(1, "parse_cmd_line - got logfile %s", value);
             conv.set_logfile(value);
@@ -334,12 +369,6 @@ bool parse_cmd_line(int argc, char* const* argv)
         case opt_posgsp:
             conn.pg_password = value;
             break;
-        case opt_profile: {
-            const std::wstring path = tk_ansi_to_unicode(value);
-            tk_write_wlog(1, L"parse_cmd_line - got profile %s", path.c_str());
-            profile_loaded = conv.load_profile_file(path);
-            break;
-        }
         case opt_schema: {
             const std::wstring schema = tk_ansi_to_unicode(value);
             tk_write_wlog(2, L"parse_cmd_line - got schema: %s", schema.c_str());
@@ -352,9 +381,9 @@ bool parse_cmd_line(int argc, char* const* argv)
             break;
         }
         case opt_silent:
+            // Only the progress is hidden: what went wrong is still shown.
             tk_write_log(1, "parse_cmd_line - silent mode is ON");
             conv.set_silent(true);
-            error_handler::get_instance()->set_suppressed(true);
             break;
         case opt_skip_idx:
             tk_write_log(2, "\tskip converting indexes");
@@ -401,29 +430,63 @@ bool parse_cmd_line(int argc, char* const* argv)
             break;
         }
         default:
-            break;  // unrecognised: collected by the cursor
+            break;  // --help, --profile and the unrecognised: the first walk's
         }
         cursor.next();
     }
 
-    if (cursor.get_unrecognised_count() != 0) {
-        for (const char* argument : cursor.get_unrecognised())
-            tk_write_log(2, "Unrecognised parameter: %s", is_password_argument(argument) ? "***" : argument);
-        exit_with_message(unknown_argument_text(cursor.get_unrecognised().front()) + "\n" + console_usage_text);
-    }
     if (conv.get_source().empty())
         exit_with_message("You should enter source MySQL database name");
     if (conv.get_destination().empty())
         exit_with_message("You should enter destination PostgreSQL database name");
+    // The server would cut a longer name: the run would then drop, fill or
+    // merge into a database or schema of another name.
+    if (conv.b_direct)
+        pgs_engine::check_name_fits("database", conv.get_destination());
+    pgs_engine::check_name_fits("schema", conv.pgs_schema);
 
-    // A profile that was read brings its own connection settings, and they win
-    // over the command line's.
-    if (!profile_loaded) {
-        conv.pgs_port = parse_pg_port(conn.pg_port);
-        conv.pgs_host = conn.pg_host;
-        conv.pgs_user = conn.pg_user;
-        conv.pgs_password = conn.pg_password;
-        conv.store_mysql_settings(conn.mysql_host, conn.mysql_user, conn.mysql_password, conn.mysql_port);
-    }
+    // Each connection setting given on the command line wins; one not given
+    // keeps the profile's, or takes its default without a profile.
+    auto pick = [&](const std::optional<std::string>& given, const std::string& loaded, const char* preset) {
+        return given ? *given : profile_loaded ? loaded : std::string(preset);
+    };
+    if (conn.pg_port || !profile_loaded)
+        conv.pgs_port = parse_pg_port(conn.pg_port.value_or("5432"));
+    conv.pgs_host = pick(conn.pg_host, conv.pgs_host, "");
+    conv.pgs_user = pick(conn.pg_user, conv.pgs_user, "");
+    conv.pgs_password = pick(conn.pg_password, conv.pgs_password, "");
+    conv.store_mysql_settings(pick(conn.mysql_host, conv.mysql_host, ""), pick(conn.mysql_user, conv.mysql_user, ""),
+                              pick(conn.mysql_password, conv.mysql_password, ""),
+                              pick(conn.mysql_port, conv.mysql_port, "3306"));
     return true;
+}
+
+std::string console_run_line()
+{
+    const pelmora_convertor& conv = *pelmora_convertor::get_instance();
+    const int mode = conv.n_mode >= 0 && conv.n_mode <= 4 ? conv.n_mode : 0;
+    const std::string destination = tk_unicode_to_utf8(conv.get_destination());
+    return std::string("Destination: ") + (conv.b_direct ? "PostgreSQL database '" : "script file '") +
+           destination + "' (mode " + std::to_string(mode) + ": " + mode_names[mode] + ")";
+}
+
+void announce_run()
+{
+    const std::string line = console_run_line();
+    // The trace log's first line: a log file that cannot be written is found
+    // here, before anything is connected or touched.
+    tk_write_log(3, "%s", line.c_str());
+    if (const std::string failure = console_log_failure(); !failure.empty())
+        exit_with_message(failure + ". Nothing was converted.");
+    if (!console_is_silent())
+        console_write_out(tk_visible_text(line) + "\n");
+}
+
+std::string console_log_failure()
+{
+    const tk_logger* logger = tk_logger::try_instance();
+    if (!logger)
+        return std::string();
+    const std::string failure = logger->get_write_error();
+    return failure.empty() ? failure : "The log file cannot be written: " + failure;
 }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
+#include <unordered_set>
 
 #include "SQL/sql_database.h"
 #include "SQL/sql_engine.h"
@@ -173,6 +175,9 @@ private:
     void order_parents_first(std::vector<std::size_t>& plan);
     // Index names must avoid every table and view the run will create (one name space).
     void reserve_relation_names(const std::vector<std::size_t>& plan);
+    // Overwriting a table (mode 1) takes along only what the run makes again: the tables of
+    // the plan and the views of the run, as the destination will keep them.
+    void tell_remade_relations(const std::vector<std::size_t>& plan);
     // The views this run converts.
     udb_view_list views_of_run() const;
     // Waits for the tables still being finished after their rows (keys, indexes) and
@@ -312,51 +317,50 @@ conversion_outcome pelmora_convertor::run::execute()
     if (c_.all_tables_when_empty && c_.selected_tables.empty() && c_.query_list.empty())
         c_.selected_tables = source_->get_table_names();
 
-    // The work list: the listed items, then the selected tables. A table
-    // listed twice (names equal ignoring case) is converted once, unless the
-    // source holds a table of each spelling (a server that keeps the case).
+    // The work list: the listed items, then the selected tables, each table
+    // under the name the source gives it. A table the source lacks is
+    // reported here and left out of the count; one listed twice is converted
+    // once.
     const std::size_t listed = c_.query_list.size();
-    std::vector<std::wstring> source_tables;
-    bool source_tables_read = false;
-    auto same_table = [&](const std::wstring& a, const std::wstring& b) {
-        if (a == b)
-            return true;
-        if (!tk_equal_no_case(a, b))
-            return false;
-        if (!source_tables_read) {
-            source_tables = source_->get_table_names();
-            source_tables_read = true;
-        }
-        auto has = [&](const std::wstring& n) {
-            return std::find(source_tables.begin(), source_tables.end(), n) != source_tables.end();
-        };
-        return !(has(a) && has(b));
+    const std::vector<std::wstring>& names = source_->get_table_names();
+    const std::unordered_set<std::wstring> source_tables(names.begin(), names.end());
+    auto server_takes = [&](const std::wstring& name) {
+        return source_->test_query(L"SELECT 1 FROM " + source_->quote_table_name(name) + L" LIMIT 0");
     };
-    auto is_listed_table = [&](const std::wstring& name, std::size_t end) {
-        for (std::size_t i = 0; i < end; ++i)
-            if (c_.query_list[i].second.empty() && same_table(c_.query_list[i].first, name))
-                return true;
-        return false;
+    std::unordered_set<std::wstring> planned;  // source names of the tables in the plan
+    // The source's name of a listed table, or "" when it is missing or listed already.
+    auto plan_table = [&](const std::wstring& listed_name) {
+        const std::wstring name = source_table_name(source_tables, listed_name, server_takes);
+        if (name.empty()) {
+            tk_write_wlog(3, L"Table '%s' does not exist", listed_name.c_str());
+            udb_report_failure(failure_named(udb_failure_kind::table, std::wstring(),
+                                             L"Table '" + listed_name + L"' does not exist in the source database '" +
+                                                 c_.get_source() + L"'"));
+            return std::wstring();
+        }
+        if (!planned.insert(name).second) {
+            tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once", name.c_str());
+            return std::wstring();
+        }
+        if (name != listed_name)
+            tk_write_wlog(3, L"Listed table '%s' is the source's table '%s'", listed_name.c_str(), name.c_str());
+        return name;
     };
     std::vector<std::size_t> plan;
     for (std::size_t i = 0; i < listed; ++i) {
-        if (c_.query_list[i].second.empty() && is_listed_table(c_.query_list[i].first, i)) {
-            tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once",
-                          c_.query_list[i].first.c_str());
-            continue;
+        if (c_.query_list[i].second.empty()) {
+            std::wstring name = plan_table(c_.query_list[i].first);
+            if (name.empty())
+                continue;
+            c_.query_list[i].first = std::move(name);
         }
         plan.push_back(i);
     }
     std::vector<std::wstring> appended;
     for (const std::wstring& table : c_.selected_tables) {
-        bool twice = is_listed_table(table, listed);
-        for (const std::wstring& a : appended)
-            twice = twice || same_table(a, table);
-        if (twice) {
-            tk_write_wlog(3, L"Table '%s' is listed more than once; it is converted once", table.c_str());
-            continue;
-        }
-        appended.push_back(table);
+        std::wstring name = plan_table(table);
+        if (!name.empty())
+            appended.push_back(std::move(name));
     }
 
     c_.items_total.store(static_cast<std::uint32_t>(plan.size() + appended.size()), std::memory_order_relaxed);
@@ -375,6 +379,8 @@ conversion_outcome pelmora_convertor::run::execute()
 
     order_parents_first(plan);
     reserve_relation_names(plan);
+    if (c_.n_mode == udb_mode_overwrite_tables)
+        tell_remade_relations(plan);
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
@@ -471,13 +477,6 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 {
     const std::wstring& listed_name = item.first;
     const bool is_table = item.second.empty();
-    if (is_table && !source_->is_table_exist(listed_name)) {
-        tk_write_wlog(3, L"Table %s not exists", listed_name.c_str());
-        c_.failures.tables.fetch_add(1, std::memory_order_relaxed);
-        hooks_.missing_table(listed_name);
-        return item_result::done;
-    }
-
     // Declared before the destination recordset, so released after it.
     std::unique_ptr<udb_recordset> src =
         is_table ? source_->get_table(listed_name, 1) : source_->get_query(listed_name, item.second, 1);
@@ -563,8 +562,6 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     if ((mode == udb_mode_merge || mode == udb_mode_synchronize) &&
         !columns.conform_to(dst->get_schema(), false))
         throw tk_exception(tk_ansi_to_unicode(not_conform_message), 0);
-    if (existed && (mode == udb_mode_merge || mode == udb_mode_synchronize) && !c_.tab_def)
-        report_keyless(full_name, *dst);
 
     if (!validator_->is_acceptable(new_name)) {
         tk_write_wlog(2, L"Store generated table name '%s'", full_name.c_str());
@@ -586,7 +583,9 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         const udb_schema& made = dst->get_schema();
         for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
             dest_columns.push_back(made[i].name);
-            if (columns[i].not_null_after_rows) {
+            // A column the table was made NOT NULL with all the same (a key column) refuses
+            // the rows that bring NULL: those are reported, and it stays NOT NULL.
+            if (columns[i].not_null_after_rows && !made[i].b_not_null) {
                 watch_.positions.push_back(i);
                 watch_.kinds.push_back(pgs_make_value_column(columns[i]));
                 watch_.nulls.push_back(0);
@@ -609,6 +608,11 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     }
     if (live)
         finish_live_table(listed_name, *live);
+    // Said once the rows went in: a table that could not take them at all
+    // (another structure) has its one report, and nothing was appended.
+    if (existed && (mode == udb_mode_merge || mode == udb_mode_synchronize) && !c_.tab_def &&
+        c_.record_count.load() != 0)
+        report_keyless(full_name, *dst);
     dst.reset();
     if (finished && !watch_.positions.empty())
         restore_not_null(listed_name, full_name, dest_columns);
@@ -891,6 +895,27 @@ void pelmora_convertor::run::reserve_relation_names(const std::vector<std::size_
         restricted.push_back(view.first);
 }
 
+void pelmora_convertor::run::tell_remade_relations(const std::vector<std::size_t>& plan)
+{
+    auto* live = dynamic_cast<pgs_database*>(dest_.get());
+    if (!live)
+        return;
+    const bool cs = c_.get_pgs_engine().is_case_sens;
+    const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
+    auto kept_as = [&](const std::wstring& name) { return pgs_truncate_identifier(pgs_fold_name(name, cs)); };
+    std::vector<std::pair<std::wstring, std::wstring>> remade;
+    const auto& mutators = c_.get_table_mutators();
+    for (std::size_t index : plan) {
+        const std::wstring& name = c_.query_list[index].first;
+        auto it = mutators.find(name);
+        const bool renamed = it != mutators.end() && it->second && !it->second->get_new_name().empty();
+        remade.emplace_back(schema, kept_as(renamed ? it->second->get_new_name() : name));
+    }
+    for (const udb_view& view : views_of_run())
+        remade.emplace_back(schema, kept_as(view.first));
+    live->set_remade_relations(std::move(remade));
+}
+
 udb_view_list pelmora_convertor::run::views_of_run() const
 {
     // The console's --views asks for every view; the wizard converts the views its user
@@ -971,4 +996,34 @@ void pelmora_convertor::operator()()
         }
         m_outcome.store(result, std::memory_order_release);
     }
+}
+
+// ---------------------------------------------------------------------------
+
+std::wstring source_table_name(const std::unordered_set<std::wstring>& source_tables, const std::wstring& listed,
+                               const std::function<bool(const std::wstring&)>& server_takes)
+{
+    auto has = [&](const std::wstring& name) { return source_tables.count(name) != 0; };
+    if (has(listed))
+        return listed;
+    // A blank at an end of a line of a list is a slip far more often than a
+    // part of a name: the exact name above wins where the source has one.
+    const std::wstring trimmed = tk_trim(listed);
+    if (trimmed.empty())
+        return std::wstring();
+    if (has(trimmed))
+        return trimmed;
+    // Another spelling of a name is that table only where the server itself
+    // takes it so; on a server that keeps the case CASET is not CaseT.
+    std::wstring found;
+    for (const std::wstring& name : source_tables) {
+        if (!tk_equal_no_case(name, trimmed))
+            continue;
+        if (!found.empty())
+            return std::wstring();  // more than one: which one was meant cannot be told
+        found = name;
+    }
+    if (found.empty() || !server_takes || !server_takes(trimmed))
+        return std::wstring();
+    return found;
 }

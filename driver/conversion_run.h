@@ -3,7 +3,9 @@
 // the texts the run writes.
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "TK/tk_exception.h"
 
@@ -36,3 +38,12 @@ class connection_lost_exception : public tk_exception {
 public:
     explicit connection_lost_exception(const std::string& message);
 };
+
+// The name the source gives a table the user listed (a line of a table list, a table of a
+// profile's selection), or "" when the source has no such table: the listed name when the
+// source has exactly that table; else the name without blanks at its ends when the source has
+// that; else the one source table whose name equals it ignoring case, when `server_takes`
+// answers that the server reads the listed spelling as a table (a server that compares table
+// names ignoring case). A table is never converted under a name it does not have.
+std::wstring source_table_name(const std::unordered_set<std::wstring>& source_tables, const std::wstring& listed,
+                               const std::function<bool(const std::wstring&)>& server_takes);

@@ -9,6 +9,8 @@
 #include "TK/tk_file_names.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
+#include "SQL/sql_engine.h"
+#include "driver/conversion_run.h"
 #include "driver/pelmora_convertor.h"
 #include "pg_target/pgs_engine.h"
 
@@ -44,6 +46,9 @@ void pelmora_convertor::check_dest()
         throw tk_exception(L"Source database '" + get_source() +
                                L"' does not exist. The destination was left unchanged.",
                            1);
+    // The server would cut a longer schema name (folding keeps its length): the tables would
+    // land in another schema.
+    pgs_engine::check_name_fits("schema", pgs_schema);
     // The whole destination is replaced (the database in mode 0, or the
     // script file): a table list of which the source holds nothing (a typo,
     // the wrong source) must not empty it.
@@ -68,13 +73,14 @@ void pelmora_convertor::check_listed_tables_exist()
     for (const udb_work_item& item : query_list)
         if (!item.second.empty())
             return;
-    std::vector<std::wstring> source_tables;
-    get_all_tables(source_tables);
+    // The same rule as the run's: a name counts when the run would convert a table under it.
+    const std::unique_ptr<udb_database> source = get_sql_engine().open_db(get_source(), 0xA1, std::wstring());
+    const std::vector<std::wstring>& names = source->get_table_names();
+    const std::unordered_set<std::wstring> source_tables(names.begin(), names.end());
     auto in_source = [&](const std::wstring& listed) {
-        for (const std::wstring& t : source_tables)
-            if (tk_equal_no_case(t, listed))
-                return true;
-        return false;
+        return !source_table_name(source_tables, listed, [&](const std::wstring& name) {
+                    return source->test_query(L"SELECT 1 FROM " + source->quote_table_name(name) + L" LIMIT 0");
+                }).empty();
     };
     for (const std::wstring& listed : selected_tables)
         if (in_source(listed))

@@ -153,11 +153,15 @@ bool udb_converter::store_profile(udb_profile& profile)
 bool mysql_converter_impl::load_profile(udb_profile& profile)
 {
     tk_write_log(2, "mysql_converter_impl::load_profile");
-    mysql_host = narrow(profile.get_value(profile_mysql, L"host"));
+    // A key the profile has sets its setting, also to empty (no host: the local server; a
+    // password may be empty); a key or a whole section it lacks leaves the setting as it was.
+    if (profile.has_value(profile_mysql, L"host"))
+        mysql_host = narrow(profile.get_value(profile_mysql, L"host"));
     std::wstring value = profile.get_value(profile_mysql, L"user");
     if (!value.empty())
         mysql_user = narrow(value);
-    mysql_password = narrow(profile.get_value(profile_mysql, L"password"));
+    if (profile.has_value(profile_mysql, L"password"))
+        mysql_password = narrow(profile.get_value(profile_mysql, L"password"));
     value = profile.get_value(profile_mysql, L"port");
     if (!value.empty())
         mysql_port = narrow(value);

@@ -738,6 +738,34 @@ void pgs_database::create_index(const std::wstring& table, const udb_index& inde
     }
 }
 
+namespace {
+
+// The foreign keys of other tables that refer to the table ($1: its oid): schema and table of
+// the key, the key's name.
+constexpr const char* referring_keys_sql =
+    "SELECT n.nspname, c.relname, k.conname FROM pg_constraint k "
+    "JOIN pg_class c ON c.oid = k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE k.contype = 'f' AND k.confrelid = $1 AND k.conrelid <> k.confrelid ORDER BY 1, 2, 3";
+
+// The views that read the table, directly or through other views: schema and name.
+constexpr const char* reading_views_sql =
+    "WITH RECURSIVE dep(oid) AS ("
+    " SELECT r.ev_class FROM pg_depend d JOIN pg_rewrite r ON r.oid = d.objid"
+    " WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass"
+    " AND d.refobjid = $1 AND r.ev_class <> $1"
+    " UNION"
+    " SELECT r.ev_class FROM dep JOIN pg_depend d ON d.refobjid = dep.oid JOIN pg_rewrite r ON r.oid = d.objid"
+    " WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass AND r.ev_class <> dep.oid)"
+    " SELECT n.nspname, c.relname FROM dep JOIN pg_class c ON c.oid = dep.oid"
+    " JOIN pg_namespace n ON n.oid = c.relnamespace WHERE c.relkind IN ('v', 'm') ORDER BY 1, 2";
+
+}  // namespace
+
+void pgs_database::set_remade_relations(std::vector<std::pair<std::wstring, std::wstring>> relations)
+{
+    m_remade = std::move(relations);
+}
+
 bool pgs_database::delete_tab(const std::wstring& name)
 {
     tk_write_wlog(2, L"pgs_database::delete_tab(%s)", name.c_str());
@@ -750,17 +778,52 @@ bool pgs_database::delete_tab(const std::wstring& name)
         tk_write_log(1, "'case sensitive' is OFF, make table name lowercase");
         folded = tk_to_lower(name);
     }
-    std::string sql = "DROP TABLE IF EXISTS " + tk_unicode_to_utf8(get_safe_name(folded)) + " CASCADE";
-    tk_write_log(2, "query=%s", sql.c_str());
+    const std::string table_sql = tk_unicode_to_utf8(get_safe_name(folded));
+    auto remade = [&](const std::string& schema, const std::string& relation) {
+        const std::pair<std::wstring, std::wstring> key{tk_utf8_to_unicode(schema), tk_utf8_to_unicode(relation)};
+        return std::find(m_remade.begin(), m_remade.end(), key) != m_remade.end();
+    };
+    // No CASCADE: only what the run makes again goes with the table (the foreign keys of the
+    // tables it overwrites, the views it converts). Anything else that depends on it (a
+    // user's view, a foreign key of a table the run does not convert) keeps the table from
+    // being dropped: the server's refusal names those objects, and nothing is dropped.
+    std::string sql;
     try {
         pgs_connection& conn = connection();
         conn.make_room();
         pqxx::work tx(conn.get(), "drop_table");
+        const pqxx::result table_oid = tx.exec_params("SELECT to_regclass($1)::oid", table_sql);
+        if (!table_oid.empty() && !table_oid[0][0].is_null()) {
+            const std::string id = table_oid[0][0].c_str();
+            for (const auto& key : tx.exec_params(referring_keys_sql, id)) {
+                if (!remade(key[0].c_str(), key[1].c_str())) continue;
+                sql = "ALTER TABLE " + pgs_quote_identifier(std::string_view(key[0].c_str())) + "." +
+                      pgs_quote_identifier(std::string_view(key[1].c_str())) + " DROP CONSTRAINT " +
+                      pgs_quote_identifier(std::string_view(key[2].c_str()));
+                tk_write_log(3, "Overwriting %s: %s", table_sql.c_str(), sql.c_str());
+                tx.exec(sql);
+            }
+            std::string views;
+            for (const auto& view : tx.exec_params(reading_views_sql, id)) {
+                if (!remade(view[0].c_str(), view[1].c_str())) continue;
+                views += views.empty() ? "" : ", ";
+                views += pgs_quote_identifier(std::string_view(view[0].c_str())) + "." +
+                         pgs_quote_identifier(std::string_view(view[1].c_str()));
+            }
+            if (!views.empty()) {
+                sql = "DROP VIEW " + views;
+                tk_write_log(3, "Overwriting %s: %s", table_sql.c_str(), sql.c_str());
+                tx.exec(sql);
+            }
+        }
+        sql = "DROP TABLE IF EXISTS " + table_sql;
+        tk_write_log(2, "query=%s", sql.c_str());
         tx.exec(sql);
         tx.commit();
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "%s", e.base().what());
-        throw pgs_exception::from_current("Cannot drop table " + tk_unicode_to_utf8(folded) + ": ");
+        throw pgs_exception::from_current("Cannot overwrite table " + tk_unicode_to_utf8(folded) +
+                                          " (it was left as it was): ");
     }
     // The list holds names as the server or the creation gave them.
     return udb_database::delete_tab(get_full_name(folded));

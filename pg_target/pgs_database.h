@@ -188,7 +188,14 @@ public:
                                                  udb_indexes& indexes,
                                                  const udb_partition& partition) override;
     void create_index(const std::wstring& table, const udb_index& index) override;
+    // DROP TABLE without CASCADE, in one transaction with the dependents the run makes again
+    // (set_remade_relations): the foreign keys of those tables that refer to it and those
+    // views that read it are dropped first. Any other dependent makes the whole drop fail
+    // with the server's text naming it (pgs_exception); the table then stays as it was.
     bool delete_tab(const std::wstring& name) override;
+    // The relations the run makes again, as the destination keeps them (schema, name: folded
+    // and cut as the server keeps them): the tables it overwrites, the views it converts.
+    void set_remade_relations(std::vector<std::pair<std::wstring, std::wstring>> relations);
     std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
                                              std::int32_t mode) override;
     void get_schema_info(std::vector<std::wstring>& schemas) override;
@@ -257,4 +264,5 @@ private:
     pgs_connection* m_connection = nullptr;  // not owned
     std::unique_ptr<pgs_writer_pool> m_writers;
     bool m_writers_started = false;
+    std::vector<std::pair<std::wstring, std::wstring>> m_remade;
 };

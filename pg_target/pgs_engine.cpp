@@ -196,10 +196,27 @@ void pgs_engine::connect(const std::string& host, const std::string& user,
     }
 }
 
+bool pgs_engine::name_fits(const std::wstring& name)
+{
+    return tk_unicode_to_utf8(name).size() <= pgs_max_name_bytes;
+}
+
+void pgs_engine::check_name_fits(const char* what, const std::wstring& name)
+{
+    if (name_fits(name)) return;
+    const std::string text = tk_unicode_to_utf8(name);
+    throw tk_exception(std::string("The PostgreSQL ") + what + " name '" + tk_visible_text(std::string_view(text)) +
+                           "' is " + std::to_string(text.size()) + " bytes long: PostgreSQL keeps " +
+                           std::to_string(pgs_max_name_bytes) +
+                           " bytes of a name, and the shorter name may be another one's. Nothing was touched.",
+                       1);
+}
+
 std::unique_ptr<pgs_database> pgs_engine::open_db(const std::wstring& name, int mode,
                                                   const std::wstring& schema)
 {
     tk_write_wlog(2, L"pgs_engine::open_db(%s,%d,%s)", name.c_str(), mode, schema.c_str());
+    check_name_fits("database", name);
     connect(m_host, m_user, m_password, tk_unicode_to_utf8(name), m_port);
     return std::make_unique<pgs_database>(name, schema, mode, is_case_sens);
 }
@@ -208,6 +225,7 @@ std::unique_ptr<pgs_database> pgs_engine::create_db(const std::wstring& name)
 {
     tk_write_wlog(2, L"pgs_engine::create_db(%s)", name.c_str());
     tk_write_wlog(3, L"Creating PostgreSQL database '%s'", name.c_str());
+    check_name_fits("database", name);
     if (!m_connection) throw pgs_exception("Not connected to a PostgreSQL server");
     std::string sql = "CREATE DATABASE ";
     pgs_append_identifier(sql, std::wstring_view(name));
@@ -227,6 +245,7 @@ void pgs_engine::delete_db(const std::wstring& name)
 {
     tk_write_wlog(2, L"pgs_engine::delete_db(%s)", name.c_str());
     tk_write_wlog(3, L"Deleting PostgreSQL database '%s'", name.c_str());
+    check_name_fits("database", name);
     if (!m_connection) throw pgs_exception("Not connected to a PostgreSQL server");
     std::string sql = "DROP DATABASE IF EXISTS ";
     pgs_append_identifier(sql, std::wstring_view(name));
@@ -259,6 +278,7 @@ bool pgs_engine::is_connection_lost() noexcept
 bool pgs_engine::is_db_exist(const std::wstring& name)
 {
     tk_write_wlog(2, L"pgs_engine::is_db_exist(%s,%d)", name.c_str(), int(is_case_sens));
+    check_name_fits("database", name);
     if (!m_connection) throw pgs_exception("Not connected to a PostgreSQL server");
     std::string sql = "SELECT datname FROM pg_database WHERE datistemplate = false and datname = ";
     pgs_append_literal(sql, std::wstring_view(name));

@@ -56,6 +56,9 @@ public:
                                  const std::string& password, const std::string& database,
                                  int port, bool omit_dbname = false) const;
 
+    // The database operations below refuse a name the server would cut
+    // (check_name_fits) before they send anything.
+
     // Reconnects to the named database with the remembered parameters and
     // returns the database object (owned by the caller).
     std::unique_ptr<pgs_database> open_db(const std::wstring& name, int mode,
@@ -75,6 +78,13 @@ public:
     // quotes apostrophes, the whole enclosed in apostrophes (inner apostrophes
     // and backslashes escaped).
     static std::string preprocess_path(const std::wstring& path);
+
+    // Whether the server keeps the name whole: at most 63 bytes of UTF-8. It
+    // cuts a longer one silently, and the cut name may be another object's.
+    static bool name_fits(const std::wstring& name);
+    // Throws tk_exception (level 1) naming `what` ("database", "schema") and
+    // the name when the name does not fit.
+    static void check_name_fits(const char* what, const std::wstring& name);
 
     // --- Name forms; they follow is_case_sens. ---
     std::wstring make_name3(const std::wstring& name, bool split) const;

@@ -91,3 +91,61 @@ TEST_F(list_file, missing_file_answers_false_and_keeps_the_map)
 }
 
 }  // namespace
+
+namespace {
+
+// A small file is read whole only when it is a regular file within the bound; a device is
+// never read (it could stream without end).
+TEST(small_file, is_read_whole_only_when_it_is_a_regular_file_within_the_bound)
+{
+    tk_test::scratch_dir dir;
+    const std::string path = dir.file("list.txt");
+    tk_test::write_file(path, "orders\nitems\n");
+
+    tk_small_file f = tk_read_small_file(path, 13);
+    EXPECT_EQ(f.status, tk_small_file_status::ok);
+    EXPECT_EQ(f.bytes, "orders\nitems\n");
+    EXPECT_EQ(f.reason(), "");
+
+    f = tk_read_small_file(path, 12);
+    EXPECT_EQ(f.status, tk_small_file_status::too_large);
+    EXPECT_EQ(f.bytes, "");
+
+    EXPECT_EQ(tk_read_small_file(dir.file("none.txt"), 100).status, tk_small_file_status::missing);
+    EXPECT_EQ(tk_read_small_file(dir.path(), 100).status, tk_small_file_status::missing);
+    for (const char* device : {"/dev/zero", "/dev/null"}) {
+        f = tk_read_small_file(device, 100);
+        EXPECT_EQ(f.status, tk_small_file_status::not_a_file) << device;
+        EXPECT_EQ(f.reason(), "it is not a regular file (a folder, device, pipe or socket)");
+    }
+}
+
+struct text_line_case {
+    const char* name;
+    std::string bytes;
+    bool text;
+};
+std::ostream& operator<<(std::ostream& os, const text_line_case& c) { return os << c.name; }
+
+class text_line : public ::testing::TestWithParam<text_line_case> {};
+
+TEST_P(text_line, is_utf8_without_control_characters)
+{
+    EXPECT_EQ(tk_is_text_line(GetParam().bytes), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, text_line,
+    ::testing::Values(text_line_case{"ascii_and_tab", "a\tb c", true},
+                      text_line_case{"two_three_four_bytes", "\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80", true},
+                      text_line_case{"zero_byte", std::string("a\0b", 3), false},
+                      text_line_case{"escape", "a\x1B[31m", false},
+                      text_line_case{"delete", "a\x7F", false},
+                      text_line_case{"latin1", "caf\xE9", false},
+                      text_line_case{"cut_at_the_end", "\xE6\x97", false},
+                      text_line_case{"overlong", "\xC0\xAF", false},
+                      text_line_case{"surrogate", "\xED\xA0\x80", false},
+                      text_line_case{"past_u10ffff", "\xF4\x90\x80\x80", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -56,6 +56,28 @@ TEST_F(trace_log, first_call_empties_file_once_and_only_level_three_lines_reach_
     EXPECT_EQ(tk_test::read_file(second), "kept\r\nmore\r\n");
 }
 
+// A line that does not reach the file is remembered, so a program can tell that the log it
+// promised is not there; naming another file starts afresh.
+TEST_F(trace_log, a_line_that_cannot_be_written_is_remembered)
+{
+    tk_logger logger("/dev/full", true, 3, false);
+    EXPECT_EQ(logger.get_write_error(), "");
+    tk_write_log(3, "first line");
+    EXPECT_EQ(logger.get_write_error(), "'/dev/full': No space left on device");
+    tk_write_log(3, "second line");
+    EXPECT_EQ(logger.get_write_error(), "'/dev/full': No space left on device");
+
+    logger.set_file_name(log_path);
+    EXPECT_EQ(logger.get_write_error(), "");
+    tk_write_log(3, "third line");
+    EXPECT_EQ(logger.get_write_error(), "");
+    EXPECT_EQ(tk_test::read_file(log_path), "third line\r\n");
+
+    logger.set_file_name(dir.file("no_such_folder/x.log"));
+    tk_write_log(3, "lost");
+    EXPECT_EQ(logger.get_write_error(), "'" + dir.file("no_such_folder/x.log") + "': No such file or directory");
+}
+
 TEST_F(trace_log, wide_text_is_written_as_utf8_in_the_c_locale)
 {
     std::setlocale(LC_ALL, "C");

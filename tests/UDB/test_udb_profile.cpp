@@ -113,20 +113,29 @@ TEST_F(profile_file, store_load_round_trip)
 TEST_F(profile_file, reading_rules)
 {
     write_all(path("p.pmr"),
-              "\xEF\xBB\xBF[Generic settings]\n"
+              "\xEF\xBB\xBF; written by hand\n"
+              "# before any section\n"
+              "[Generic settings]\n"
               "  key = value  \r\n"
               "a=b=c\n"
               "   plain line\n"
-              "; not a comment\n"
+              "  ; a comment\n"
+              "#mode=0\n"
               "\n"
+              "[Selected Tables]\n"
+              ";semicolon_table\n"
+              "#hash_table\n"
               "[Generic settings]\n"
               "key=second\n");
     udb_profile p;
-    ASSERT_TRUE(p.load(path("p.pmr")));
+    ASSERT_TRUE(p.load(path("p.pmr"))) << p.load_error();
+    EXPECT_EQ(p.load_error(), "");
     EXPECT_EQ(p.get_value(L"Generic settings", L"key"), L" value");
     EXPECT_EQ(p.get_value(L"Generic settings", L"a"), L"b=c");
-    EXPECT_EQ(p.get_list(L"Generic settings"),
-              (std::vector<std::wstring>{L"   plain line", L"; not a comment"}));
+    EXPECT_FALSE(p.has_value(L"Generic settings", L"#mode"));
+    // Comments are read past; in a list section such a line is a name.
+    EXPECT_EQ(p.get_list(L"Generic settings"), (std::vector<std::wstring>{L"   plain line"}));
+    EXPECT_EQ(p.get_list(L"Selected Tables"), (std::vector<std::wstring>{L";semicolon_table", L"#hash_table"}));
     EXPECT_EQ(p.get_value(L"Generic settings", L"plain line"), L"");
     std::size_t keys = 0;
     for (const auto& [k, v] : p.get_sections().at(L"Generic settings")) keys += k == L"key";
@@ -150,9 +159,31 @@ TEST_F(profile_file, bad_input)
     EXPECT_THROW(p.load(path("missing.pmr")), tk_exception);
     EXPECT_THROW(p.load(tk_utf8_to_unicode(dir.string())), tk_exception);
 
-    write_all(path("orphan.pmr"), "\n\nkey=value\n[S]\nx=1\n");
-    EXPECT_FALSE(p.load(path("orphan.pmr")));
-    EXPECT_EQ(p.get_value(L"S", L"x"), L"");
+    // Refused whole, the line named: nothing of the file is taken.
+    struct refused {
+        const char* name;
+        std::string bytes;
+        std::string reason;
+    };
+    const refused cases[] = {
+        {"orphan.pmr", "\n\nkey=value\n[S]\nx=1\n", "line 3 \"key=value\" comes before the first [section] header"},
+        {"utf16.pmr", std::string("\xFF\xFE[\0S\0]\0", 8), "it is UTF-16 text; a profile is UTF-8 text"},
+        {"binary.pmr", std::string("[S]\nx=1\n\x7F" "ELF\x02\x01\0\0", 16),
+         "line 3 is not text (a zero byte, a control character or bytes that are not UTF-8)"},
+        {"latin1.pmr", "[S]\nx=1\nhost=caf\xE9\n",
+         "line 3 is not text (a zero byte, a control character or bytes that are not UTF-8)"},
+    };
+    for (const refused& c : cases) {
+        write_all(path(c.name), c.bytes);
+        udb_profile q;
+        EXPECT_FALSE(q.load(path(c.name))) << c.name;
+        EXPECT_EQ(q.load_error(), c.reason) << c.name;
+        EXPECT_EQ(q.get_value(L"S", L"x"), L"") << c.name;
+    }
+    // A device is not read at all (it could stream without end).
+    udb_profile device;
+    EXPECT_FALSE(device.load(L"/dev/zero"));
+    EXPECT_EQ(device.load_error(), "it is not a regular file (a folder, device, pipe or socket)");
 
     EXPECT_FALSE(p.store(path("no_such_folder/p.pmr")));
 }

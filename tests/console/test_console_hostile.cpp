@@ -161,7 +161,9 @@ TEST_F(console_hostile_test, a_missing_ssl_file_is_an_error_before_connecting)
     for (const char* option : {"--ssl_root_cert=", "--ssl_revoc_list="}) {
         const run_result r = run_quindrel(live() + strings{std::string(option) + "/nonexistent/ca.pem"});
         EXPECT_EQ(r.status, 255) << option << r.out << r.err;
-        EXPECT_EQ(r.out, "Connecting to MySQL server...done\nConnecting to Postgres server...");
+        EXPECT_EQ(r.out, "Destination: PostgreSQL database '" + dst.name() +
+                             "' (mode 0: overwrite the entire database)\n"
+                             "Connecting to MySQL server...done\nConnecting to Postgres server...");
         EXPECT_NE(r.err.find("'/nonexistent/ca.pem' cannot be read: No such file or directory"), std::string::npos)
             << r.err;
     }

@@ -2,6 +2,8 @@
 // sets, and the option errors that end the program.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -114,7 +116,6 @@ TEST_F(console_options_test, an_unknown_option_is_named_before_the_usage_even_wh
 {
     const std::string usage = std::string(console_usage_text) + "\n";
     EXPECT_EQ(parse_to_exit({"--bogus", "--silently"}), "unknown option --bogus\n" + usage);
-    EXPECT_TRUE(conv.is_silent());
     // A mistyped password option is named without its value; a bare word is not repeated.
     EXPECT_EQ(parse_to_exit(with_names({"--mysqlpass=s3cret"})), "unknown option --mysqlpass\n" + usage);
     std::vector<std::string> junk;
@@ -301,6 +302,23 @@ INSTANTIATE_TEST_SUITE_P(
         bad_tab_file_case{"empty_file", "", "Table names file lists no table"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Neither is read: a device could stream without end, and no table list is that large.
+TEST_F(console_options_test, a_device_or_a_huge_table_file_is_refused_before_it_is_read)
+{
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=/dev/zero"})),
+              "Table names file cannot be read: /dev/zero: it is not a regular file (a folder, device, pipe or "
+              "socket)\n");
+    scratch dir;
+    const std::string huge = dir.file("huge.txt");
+    {
+        std::ofstream(huge) << "orders\n";
+    }
+    std::filesystem::resize_file(huge, std::uintmax_t(1) << 32);  // sparse: no disk used
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + huge})),
+              "Table names file cannot be read: " + huge + ": it is far larger than such a file can be\n");
+    EXPECT_TRUE(conv.selected_tables.empty());
+}
+
 TEST_F(console_options_test, a_second_table_file_replaces_the_first)
 {
     scratch dir;
@@ -318,22 +336,51 @@ TEST_F(console_options_test, a_missing_or_folder_table_file_ends_the_program)
     EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.path()})), text);
 }
 
-TEST_F(console_options_test, a_loaded_profile_keeps_its_connection_settings_whatever_the_order)
+// The command line wins over a profile whatever their order; the profile fills what the
+// command line does not give, and a section it lacks leaves the options as given.
+TEST_F(console_options_test, options_win_over_the_profile_whatever_the_order)
 {
     scratch dir;
     const std::string profile = dir.write("conv.profile",
-                                          "[Generic settings]\nsrc=profsrc\ndest=profdest\n\n"
+                                          "; made by hand\n"
+                                          "[Generic settings]\nsrc=profsrc\ndest=profdest\nmode=0\ncase_sens=1\n\n"
                                           "[MySQL settings]\nhost=myprof\nuser=myuser\npassword=mypw\nport=3310\n\n"
-                                          "[PostgreSQL Settings]\nhost=pgprof\nuser=pguser\nport=6000\n\n");
-    ASSERT_TRUE(parse({"--posgsh=cmdline", "--mysqlh=cmdline", "--profile=" + profile, "--pgport=1",
-                       "--posgsu=cmdline", "--src=cmdsrc"}));
-    EXPECT_EQ(conv.pgs_host, "pgprof");
+                                          "[PostgreSQL Settings]\nhost=pgprof\nuser=pguser\nport=6000\n"
+                                          "direct mode=1\n\n"
+                                          "[Selected Tables]\nfrom_profile\n");
+    ASSERT_TRUE(parse({"--posgsh=cmdline", "--mysqlh=cmdline", "--mode=3", "--profile=" + profile, "--pgport=1",
+                       "--dump", "--dest=out.sql"}));
+    EXPECT_EQ(conv.pgs_host, "cmdline");
+    EXPECT_EQ(conv.pgs_port, 1);
     EXPECT_EQ(conv.pgs_user, "pguser");
-    EXPECT_EQ(conv.pgs_port, 6000);
-    EXPECT_EQ(conv.mysql_host, "myprof");
+    EXPECT_EQ(conv.mysql_host, "cmdline");
+    EXPECT_EQ(conv.mysql_user, "myuser");
+    EXPECT_EQ(conv.mysql_password, "mypw");
     EXPECT_EQ(conv.mysql_port, "3310");
-    EXPECT_EQ(conv.get_source(), L"cmdsrc");  // not a connection setting: the later value wins
-    EXPECT_EQ(conv.get_destination(), L"profdest");
+    EXPECT_EQ(conv.n_mode, 3);
+    EXPECT_FALSE(conv.b_direct);
+    EXPECT_EQ(conv.get_destination(), L"out.sql");
+    EXPECT_EQ(conv.get_source(), L"profsrc");
+    // The profile's own case rule holds where the command line says nothing.
+    EXPECT_TRUE(engine.is_case_sens);
+    EXPECT_EQ(conv.query_list, (std::vector<udb_work_item>{{L"from_profile", L""}}));
+    EXPECT_EQ(console_run_line(), "Destination: script file 'out.sql' (mode 3: merge)");
+
+    // A table list is the whole selection: the profile's is not converted beside it.
+    const std::string list = dir.write("tables.txt", "listed\n");
+    ASSERT_TRUE(parse({"--tab_file=" + list, "--profile=" + profile}));
+    EXPECT_TRUE(conv.query_list.empty());
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"listed"});
+}
+
+TEST_F(console_options_test, a_profile_without_connection_sections_leaves_the_options_as_given)
+{
+    scratch dir;
+    const std::string bare = dir.write("bare.profile", "[Generic settings]\nsrc=s\ndest=d\n");
+    ASSERT_TRUE(parse({"--mysqlh=127.0.0.1", "--mysqlp=secret", "--profile=" + bare}));
+    EXPECT_EQ(conv.mysql_host, "127.0.0.1");
+    EXPECT_EQ(conv.mysql_password, "secret");
+    EXPECT_EQ(conv.mysql_port, "3306");
 }
 
 TEST_F(console_options_test, a_missing_profile_raises_its_error)
@@ -345,6 +392,21 @@ TEST_F(console_options_test, a_missing_profile_raises_its_error)
     } catch (const tk_exception& e) {
         EXPECT_STREQ(e.what(), "Profile does not exist. Please verify the correct path/name was given.");
     }
+}
+
+// A profile that cannot be loaded is an error, its reason named, before any setting of it
+// is taken.
+TEST_F(console_options_test, a_profile_that_cannot_be_loaded_ends_the_program)
+{
+    scratch dir;
+    const std::string profile = dir.write("bad.profile", "mode=0\n[Generic settings]\ndest=x\n");
+    EXPECT_EQ(parse_to_exit(with_names({"--profile=" + profile})),
+              "The profile '" + profile +
+                  "' cannot be loaded: line 1 \"mode=0\" comes before the first [section] header. Nothing was "
+                  "converted.\n");
+    EXPECT_EQ(conv.get_destination(), L"");
+    const std::string bad_mode = dir.write("mode.profile", "[Generic settings]\nmode=7\n");
+    EXPECT_THROW(parse(with_names({"--profile=" + bad_mode})), tk_exception);
 }
 
 }  // namespace

@@ -171,6 +171,18 @@ protected:
 
     // Source statements (several separated by ';').
     void source(const std::string& sql) { mysql_exec(admin_, sql); }
+    // The first field of the first row of a source query ("" when there is none).
+    std::string source_value(const std::string& sql)
+    {
+        if (mysql_real_query(admin_, sql.data(), sql.size()) != 0)
+            throw std::runtime_error("MySQL: " + std::string(mysql_error(admin_)));
+        MYSQL_RES* res = mysql_store_result(admin_);
+        MYSQL_ROW row = res ? mysql_fetch_row(res) : nullptr;
+        std::string value = row && row[0] ? row[0] : "";
+        if (res)
+            mysql_free_result(res);
+        return value;
+    }
 
     // Destination statements, in a database created when missing.
     void dest(const std::string& sql)

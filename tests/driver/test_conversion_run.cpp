@@ -98,19 +98,72 @@ TEST_F(conversion_run_test, a_schema_setting_creates_the_schema_and_puts_every_t
     EXPECT_EQ(narrow(hooks.lines[2]), "Converting table customers (3 records)\r\n");
 }
 
-TEST_F(conversion_run_test, a_table_listed_twice_is_converted_once_and_a_missing_one_is_skipped)
+// A listed name is the source's table only when the source (or, for another spelling of the
+// case, the server itself) takes it so; a missing one is reported and not counted.
+TEST_F(conversion_run_test, a_table_listed_twice_is_converted_once_and_a_missing_one_is_reported)
 {
     small_source();
-    conv->query_list.emplace_back(L"CUSTOMERS", L"");
-    conv->selected_tables = {L"customers", L"items", L"no_such_table", L"Items"};
+    const bool server_keeps_case = source_value("SELECT @@lower_case_table_names") == "0";
+
+    conv->query_list.emplace_back(L"customers", L"");
+    conv->selected_tables = {L"customers", L"items ", L"no_such_table", L"ITEMS"};
     run();
     EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
-    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
-    EXPECT_EQ(hooks.missing, std::vector<std::wstring>{L"no_such_table"});
-    EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (3 tables)\r\n");
+    std::vector<std::string> expected = {"Table 'no_such_table' does not exist in the source database '" +
+                                         source_name + "'"};
+    if (server_keeps_case)
+        expected.push_back("Table 'ITEMS' does not exist in the source database '" + source_name + "'");
+    EXPECT_EQ(hooks.reports(), expected);
+    EXPECT_EQ(conv->failures.tables.load(), expected.size());
+    EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (2 tables)\r\n");
+    EXPECT_EQ(narrow(hooks.lines[1]), "Converting table customers (3 records)\r\n");
+    // "items " is the source's items: converted under the source's name.
+    EXPECT_EQ(narrow(hooks.lines[2]), "Converting table items (2 records)\r\n");
     EXPECT_EQ(rows("SELECT count(*) FROM customers"), std::vector<std::string>{"3"});
     EXPECT_EQ(rows("SELECT count(*) FROM items"), std::vector<std::string>{"2"});
+    EXPECT_EQ(rows("SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
+              std::vector<std::string>{"2"});
 }
+
+struct listed_name_case {
+    const char* name;
+    std::vector<std::wstring> source;
+    std::wstring listed;
+    bool server_ignores_case;
+    std::wstring expected;  // "" for a table the source lacks
+};
+std::ostream& operator<<(std::ostream& os, const listed_name_case& c) { return os << c.name; }
+
+class listed_name_test : public ::testing::TestWithParam<listed_name_case> {};
+
+TEST_P(listed_name_test, is_the_source_table_of_that_name_or_none)
+{
+    const listed_name_case& c = GetParam();
+    std::vector<std::wstring> asked;
+    const std::unordered_set<std::wstring> source(c.source.begin(), c.source.end());
+    const std::wstring got = source_table_name(source, c.listed, [&](const std::wstring& name) {
+        asked.push_back(name);
+        return c.server_ignores_case;
+    });
+    EXPECT_EQ(got, c.expected);
+    // The server is asked only about another spelling of the case.
+    for (const std::wstring& name : asked)
+        EXPECT_EQ(std::find(c.source.begin(), c.source.end(), name), c.source.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, listed_name_test,
+    ::testing::Values(
+        listed_name_case{"exact", {L"CaseT", L"caset"}, L"caset", false, L"caset"},
+        listed_name_case{"case_on_a_server_that_keeps_it", {L"MixedCase"}, L"MIXEDCASE", false, L""},
+        listed_name_case{"case_on_a_server_that_ignores_it", {L"MixedCase"}, L"MIXEDCASE", true, L"MixedCase"},
+        listed_name_case{"two_spellings_cannot_be_told_apart", {L"CaseT", L"caset"}, L"CASET", true, L""},
+        listed_name_case{"blanks_at_the_ends_trimmed", {L"orders"}, L"  orders ", false, L"orders"},
+        listed_name_case{"a_name_with_a_blank_matches_first", {L" sp", L"sp"}, L" sp", false, L" sp"},
+        listed_name_case{"trimmed_then_case", {L"Orders"}, L"orders ", true, L"Orders"},
+        listed_name_case{"blanks_only", {L"orders"}, L"   ", true, L""},
+        listed_name_case{"missing", {L"orders"}, L"items", true, L""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(conversion_run_test, the_console_form_converts_every_source_table_when_nothing_is_selected)
 {
@@ -292,11 +345,11 @@ TEST_F(existing_destination_test, mode_4_into_a_table_without_a_key_adds_the_row
     run();
     EXPECT_EQ(rows("SELECT id, name FROM t ORDER BY id, name"),
               (std::vector<std::string>{"1|new one", "1|old one", "2|two", "4|four"}));
-    // Said once for the table, before its rows; the refused row is counted.
+    // Said once for the table, once its rows went in; the refused row is counted.
     ASSERT_EQ(hooks.continues.size(), 2u);
-    EXPECT_EQ(hooks.continues[0],
+    EXPECT_EQ(hooks.continues[0].rfind("t, record #3: ", 0), 0u) << hooks.continues[0];
+    EXPECT_EQ(hooks.continues[1],
               "public.t: The table has no primary or unique key to merge on: its rows were appended.");
-    EXPECT_EQ(hooks.continues[1].rfind("t, record #3: ", 0), 0u) << hooks.continues[1];
     EXPECT_EQ(conv->failures.rows.load(), 1u);
     EXPECT_EQ(conv->failures.tables.load(), 0u);
 }

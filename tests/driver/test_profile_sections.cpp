@@ -182,12 +182,20 @@ TEST(profile_values, flags_and_missing_sections_read_as_the_rules_say)
     EXPECT_TRUE(c.tab_def);    // anything but "0" switches it on
     EXPECT_FALSE(c.skip_idx);
     EXPECT_FALSE(c.get_pgs_engine().ssl_use);  // a flag is on only for "1"
-    // Without a MySQL section: host and password emptied, user and port kept.
-    EXPECT_EQ(c.mysql_host, "");
-    EXPECT_EQ(c.mysql_password, "");
+    // A section the profile lacks leaves every setting of it as it was.
+    EXPECT_EQ(c.mysql_host, "host");
+    EXPECT_EQ(c.mysql_password, "pw");
     EXPECT_EQ(c.mysql_user, "user");
     EXPECT_EQ(c.mysql_port, "3310");
     EXPECT_EQ(c.pgs_port, 5432);
+
+    // A key it has sets its setting, also to empty (the local server, no password); a key it
+    // lacks leaves its setting.
+    udb_profile q;
+    q.set_value(profile_mysql, L"host", L"");
+    ASSERT_TRUE(c.load_profile(q));
+    EXPECT_EQ(c.mysql_host, "");
+    EXPECT_EQ(c.mysql_password, "pw");
 }
 
 TEST(profile_values, a_postgresql_port_of_0_is_neither_written_nor_accepted)

@@ -4,6 +4,7 @@
 
 #include <pqxx/pqxx>
 
+#include "TK/tk_exception.h"
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_connection.h"
 #include "pg_target/pgs_database.h"
@@ -67,6 +68,23 @@ TEST(pgs_engine, preprocess_path_forms)
     EXPECT_EQ(pgs_engine::preprocess_path(L"C:\\certs\\root.crt"), "'C:/certs/root.crt'");
     EXPECT_EQ(pgs_engine::preprocess_path(L"'/already/quoted'"), "'/already/quoted'");
     EXPECT_EQ(pgs_engine::preprocess_path(L"/a\"b"), "'/a\\'b'");
+}
+
+// The server keeps 63 bytes of a name: a longer one would silently be another.
+TEST(pgs_engine, a_name_fits_in_63_bytes_of_utf8)
+{
+    EXPECT_TRUE(pgs_engine::name_fits(std::wstring(63, L'a')));
+    EXPECT_FALSE(pgs_engine::name_fits(std::wstring(64, L'a')));
+    EXPECT_TRUE(pgs_engine::name_fits(std::wstring(31, L'\u00e9') + L"a"));  // 63 bytes
+    EXPECT_FALSE(pgs_engine::name_fits(std::wstring(32, L'\u00e9')));        // 64 bytes
+    try {
+        pgs_engine::check_name_fits("database", std::wstring(32, L'\u00e9'));
+        FAIL() << "accepted";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.get_level(), 1);
+        EXPECT_EQ(std::string(e.what()).rfind("The PostgreSQL database name '", 0), 0u) << e.what();
+    }
+    EXPECT_NO_THROW(pgs_engine::check_name_fits("schema", L"public"));
 }
 
 TEST(pgs_engine, encodings_are_thirty_names_in_a_fixed_list)

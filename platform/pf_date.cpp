@@ -55,6 +55,12 @@ bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept
         st.wDay > pf_days_in_month(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
         st.wSecond > 59 || st.wMilliseconds > 999)
         return false;
+    return pf_fields_to_variant_time(st, date);
+}
+
+bool pf_fields_to_variant_time(const SYSTEMTIME& st, double& date) noexcept
+{
+    if (st.wYear < 100 || st.wYear > 9999) return false;
     long long days = days_from_civil(st.wYear, st.wMonth, st.wDay) - ole_epoch;
     double frac = (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) /
                   86400000.0;

@@ -15,6 +15,9 @@ int pf_days_in_month(int year, int month) noexcept;
 // SYSTEMTIME to date number; false for a field out of range (month, day,
 // hour above 23, minute or second above 59) or a year outside 100-9999.
 bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
+// The same for fields already known to be in range (month, day within its month, hour, minute,
+// second, milliseconds): only the year is checked (false outside 100-9999).
+bool pf_fields_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
 // Date number to SYSTEMTIME (rounded to the millisecond; the day of week is
 // set); false outside the years 100-9999 or for a NaN.
 bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept;

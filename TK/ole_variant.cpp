@@ -399,8 +399,9 @@ void ole_variant::move_from(ole_variant& that) noexcept
     that.clear();
 }
 
-void ole_variant::set_date(const ole_date& d) noexcept
+void ole_variant::set_date(const ole_date& date) noexcept
 {
+    const ole_date d = date;  // clear() empties date_value, which `date` may be
     clear();
     src.vt = VT_DATE;
     date_value = d;

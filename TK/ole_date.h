@@ -63,6 +63,7 @@ public:
     // form (append_wide_form_to, precision 6). False for any other text, which the general
     // parser reads as before; also when time-zone offsets are read (timezone_options).
     static bool read_mysql_form(std::string_view text, ole_date& out, std::string& form);
+
     bool is_valid() const noexcept;
     // Seconds and their fraction ("30.123456") into src and microseconds,
     // carrying into the next minute, hour and (for values with a date) day.

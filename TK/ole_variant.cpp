@@ -326,20 +326,117 @@ ole_variant& ole_variant::operator=(ole_variant&& that) noexcept
     return *this;
 }
 
-ole_variant& ole_variant::operator=(bool v) noexcept { clear(); src.vt = VT_BOOL; src.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; return *this; }
-ole_variant& ole_variant::operator=(char v) noexcept { clear(); src.vt = VT_I1; src.cVal = std::int8_t(v); return *this; }
-ole_variant& ole_variant::operator=(signed char v) noexcept { clear(); src.vt = VT_I1; src.cVal = v; return *this; }
-ole_variant& ole_variant::operator=(unsigned char v) noexcept { clear(); src.vt = VT_UI1; src.bVal = v; return *this; }
-ole_variant& ole_variant::operator=(short v) noexcept { clear(); src.vt = VT_I2; src.iVal = v; return *this; }
-ole_variant& ole_variant::operator=(unsigned short v) noexcept { clear(); src.vt = VT_UI2; src.uiVal = v; return *this; }
-ole_variant& ole_variant::operator=(int v) noexcept { clear(); src.vt = VT_I4; src.lVal = v; return *this; }
-ole_variant& ole_variant::operator=(unsigned int v) noexcept { clear(); src.vt = VT_UI4; src.ulVal = v; return *this; }
-ole_variant& ole_variant::operator=(long v) noexcept { clear(); src.vt = VT_I8; hyper_value = v; return *this; }
-ole_variant& ole_variant::operator=(unsigned long v) noexcept { clear(); src.vt = VT_UI8; uhyper_value = v; return *this; }
-ole_variant& ole_variant::operator=(long long v) noexcept { clear(); src.vt = VT_I8; hyper_value = v; return *this; }
-ole_variant& ole_variant::operator=(unsigned long long v) noexcept { clear(); src.vt = VT_UI8; uhyper_value = v; return *this; }
-ole_variant& ole_variant::operator=(float v) noexcept { clear(); src.vt = VT_R4; src.fltVal = v; return *this; }
-ole_variant& ole_variant::operator=(double v) noexcept { clear(); src.vt = VT_R8; src.dblVal = v; return *this; }
+ole_variant& ole_variant::operator=(bool v) noexcept
+{
+    clear();
+    src.vt = VT_BOOL;
+    src.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(char v) noexcept
+{
+    clear();
+    src.vt = VT_I1;
+    src.cVal = std::int8_t(v);
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(signed char v) noexcept
+{
+    clear();
+    src.vt = VT_I1;
+    src.cVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned char v) noexcept
+{
+    clear();
+    src.vt = VT_UI1;
+    src.bVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(short v) noexcept
+{
+    clear();
+    src.vt = VT_I2;
+    src.iVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned short v) noexcept
+{
+    clear();
+    src.vt = VT_UI2;
+    src.uiVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(int v) noexcept
+{
+    clear();
+    src.vt = VT_I4;
+    src.lVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned int v) noexcept
+{
+    clear();
+    src.vt = VT_UI4;
+    src.ulVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(long v) noexcept
+{
+    clear();
+    src.vt = VT_I8;
+    hyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned long v) noexcept
+{
+    clear();
+    src.vt = VT_UI8;
+    uhyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(long long v) noexcept
+{
+    clear();
+    src.vt = VT_I8;
+    hyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned long long v) noexcept
+{
+    clear();
+    src.vt = VT_UI8;
+    uhyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(float v) noexcept
+{
+    clear();
+    src.vt = VT_R4;
+    src.fltVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(double v) noexcept
+{
+    clear();
+    src.vt = VT_R8;
+    src.dblVal = v;
+    return *this;
+}
 
 ole_variant& ole_variant::operator=(const std::wstring& text)
 {

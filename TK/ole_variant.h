@@ -9,8 +9,10 @@
 // uhyper_value, date_value); everything else in `src`.
 //
 // Cost: building, copying and printing a number, date or decimal allocates
-// nothing; text and bytes own their storage. All printing and parsing uses
-// '.' as the decimal point whatever the process locale.
+// nothing; text and bytes own their storage, and so does the printed form a
+// date read from its text keeps (a value given a new one reuses the storage of
+// the last; a copy of a timestamp with a fraction allocates). All printing and
+// parsing uses '.' as the decimal point whatever the process locale.
 
 #include <cstddef>
 #include <cstdint>

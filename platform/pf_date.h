@@ -12,9 +12,6 @@ bool pf_is_leap_year(int year) noexcept;
 // Days of the month (1-12) in that year; 0 for another month.
 int pf_days_in_month(int year, int month) noexcept;
 
-// SYSTEMTIME to date number; false for a field out of range (month, day,
-// hour above 23, minute or second above 59) or a year outside 100-9999.
-bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's method).
 constexpr long long pf_days_from_civil(long long y, unsigned m, unsigned d) noexcept
 {
@@ -26,6 +23,9 @@ constexpr long long pf_days_from_civil(long long y, unsigned m, unsigned d) noex
     return era * 146097 + (long long)doe - 719468;
 }
 
+// SYSTEMTIME to date number; false for a field out of range (month, day,
+// hour above 23, minute or second above 59) or a year outside 100-9999.
+bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
 // The same for fields already known to be in range (month, day within its month, hour, minute,
 // second, milliseconds): only the year is checked (false outside 100-9999). Inline: the dates of
 // every row of a table come through here.
@@ -42,6 +42,7 @@ inline bool pf_fields_to_variant_time(const SYSTEMTIME& st, double& date) noexce
     date = days >= 0 ? double(days) + frac : double(days) - frac;
     return true;
 }
+
 // Date number to SYSTEMTIME (rounded to the millisecond; the day of week is
 // set); false outside the years 100-9999 or for a NaN.
 bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept;

@@ -11,6 +11,8 @@
 // numbered safe name starts where the last search for the same stem ended. A
 // run that names thousands of tables and indexes (every MySQL primary key is
 // called PRIMARY) would otherwise compare each candidate with every name so far.
+// The lookups bring those sets up to date, so even they change the validator:
+// one thread at a time uses it.
 
 #include <cstdint>
 #include <memory>

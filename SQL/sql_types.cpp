@@ -77,25 +77,25 @@ bool make_integer(VARTYPE vt, std::string_view s, ole_variant& out)
         auto r = std::from_chars(b, e, u);
         if (r.ec != std::errc() || r.ptr != e) return false;
         switch (vt) {
-        case VT_UI1: if (u > 0xFF) return false; out = ole_variant(static_cast<unsigned char>(u)); return true;
-        case VT_UI2: if (u > 0xFFFF) return false; out = ole_variant(static_cast<unsigned short>(u)); return true;
+        case VT_UI1: if (u > 0xFF) return false; out = static_cast<unsigned char>(u); return true;
+        case VT_UI2: if (u > 0xFFFF) return false; out = static_cast<unsigned short>(u); return true;
         case VT_UI4:
-        case VT_UINT: if (u > 0xFFFFFFFFu) return false; out = ole_variant(static_cast<unsigned int>(u)); return true;
-        default: out = ole_variant(static_cast<unsigned long long>(u)); return true;
+        case VT_UINT: if (u > 0xFFFFFFFFu) return false; out = static_cast<unsigned int>(u); return true;
+        default: out = static_cast<unsigned long long>(u); return true;
         }
     }
     std::int64_t v = 0;
     auto r = std::from_chars(b, e, v);
     if (r.ec != std::errc() || r.ptr != e) return false;
     switch (vt) {
-    case VT_I1: if (v < -128 || v > 127) return false; out = ole_variant(static_cast<signed char>(v)); return true;
-    case VT_I2: if (v < -32768 || v > 32767) return false; out = ole_variant(static_cast<short>(v)); return true;
+    case VT_I1: if (v < -128 || v > 127) return false; out = static_cast<signed char>(v); return true;
+    case VT_I2: if (v < -32768 || v > 32767) return false; out = static_cast<short>(v); return true;
     case VT_I4:
     case VT_INT:
         if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return false;
-        out = ole_variant(static_cast<int>(v));
+        out = static_cast<int>(v);
         return true;
-    case VT_I8: out = ole_variant(static_cast<long long>(v)); return true;
+    case VT_I8: out = static_cast<long long>(v); return true;
     default: return false;
     }
 }
@@ -106,11 +106,11 @@ bool make_bits(VARTYPE vt, const char* v, unsigned long length, ole_variant& out
     std::uint64_t u = 0;
     for (unsigned long i = 0; i < length; ++i) u = (u << 8) | static_cast<unsigned char>(v[i]);
     switch (vt) {
-    case VT_UI1: if (u > 0xFF) return false; out = ole_variant(static_cast<unsigned char>(u)); return true;
-    case VT_UI2: if (u > 0xFFFF) return false; out = ole_variant(static_cast<unsigned short>(u)); return true;
-    case VT_UI4: if (u > 0xFFFFFFFFu) return false; out = ole_variant(static_cast<unsigned int>(u)); return true;
-    case VT_I8: out = ole_variant(static_cast<long long>(u)); return true;
-    default: out = ole_variant(static_cast<unsigned long long>(u)); return true;
+    case VT_UI1: if (u > 0xFF) return false; out = static_cast<unsigned char>(u); return true;
+    case VT_UI2: if (u > 0xFFFF) return false; out = static_cast<unsigned short>(u); return true;
+    case VT_UI4: if (u > 0xFFFFFFFFu) return false; out = static_cast<unsigned int>(u); return true;
+    case VT_I8: out = static_cast<long long>(u); return true;
+    default: out = static_cast<unsigned long long>(u); return true;
     }
 }
 
@@ -286,19 +286,16 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
         out.attach_binary(reinterpret_cast<const std::uint8_t*>(v), length);
         return;
     case sql_value_path::boolean_bit:
-        out.set_value(ole_variant(length > 0 && v[0] != 0));
+        out = length > 0 && v[0] != 0;
         return;
-    case sql_value_path::bits: {
-        ole_variant value;
-        if (!make_bits(plan.vt, v, length, value)) throw_value_error(plan, "(bits)", "does not fit its kind");
-        out.set_value(std::move(value));
+    case sql_value_path::bits:
+        if (!make_bits(plan.vt, v, length, out)) throw_value_error(plan, "(bits)", "does not fit its kind");
         return;
-    }
     case sql_value_path::integer: {
+        // Straight into the field (no value built and moved per row); the general reading
+        // only for a text that is no plain integer of the kind.
         std::string_view s(v, length);
-        ole_variant value;
-        if (make_integer(plan.vt, s, value)) out.set_value(std::move(value));
-        else out.set_value(ole_variant::from_string(s, plan.vt));
+        if (!make_integer(plan.vt, s, out)) out.set_value(ole_variant::from_string(s, plan.vt));
         return;
     }
     case sql_value_path::real: {
@@ -307,14 +304,14 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
             float f = 0;
             auto r = std::from_chars(s.data(), s.data() + s.size(), f);
             if (r.ec == std::errc() && r.ptr == s.data() + s.size()) {
-                out.set_value(ole_variant(f));
+                out = f;
                 return;
             }
         } else if (plan.vt == VT_R8) {
             double d = 0;
             auto r = std::from_chars(s.data(), s.data() + s.size(), d);
             if (r.ec == std::errc() && r.ptr == s.data() + s.size()) {
-                out.set_value(ole_variant(d));
+                out = d;
                 return;
             }
         }
@@ -330,7 +327,7 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
             out.clear();
             return;
         }
-        out.set_value(ole_variant::from_string(s, VT_DATE));
+        out.attach_date_text(s);
         return;
     }
     case sql_value_path::time_of_day: {
@@ -345,7 +342,7 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
             }
             throw_value_error(plan, s, "lies outside 00:00:00-24:00:00 and cannot be carried as a time of day");
         }
-        out.set_value(ole_variant::from_string(s, VT_DATE));
+        out.attach_date_text(s);
         return;
     }
     case sql_value_path::geometry: {

@@ -191,6 +191,98 @@ ole_date ole_date::make(int type_, int year, int month, int day, int hour, int m
     return d;
 }
 
+namespace {
+
+// Two digits at p; false when either is not a digit.
+bool two_digits(const char* p, unsigned& v) noexcept
+{
+    if (!is_digit(p[0]) || !is_digit(p[1])) return false;
+    v = unsigned(p[0] - '0') * 10 + unsigned(p[1] - '0');
+    return true;
+}
+
+// "hh:mm:ss" and an optional fraction of 1 to 6 digits, which must end the text. Sets the
+// fields as the general parser does (process_milliseconds for at most six digits: exact
+// microseconds, milliseconds rounded half up from the fourth digit and kept below 1000).
+bool read_fixed_time(std::string_view t, SYSTEMTIME& st, std::int32_t& micro) noexcept
+{
+    if (t.size() < 8 || t[2] != ':' || t[5] != ':') return false;
+    unsigned h, mi, s;
+    if (!two_digits(t.data(), h) || !two_digits(t.data() + 3, mi) || !two_digits(t.data() + 6, s)) return false;
+    if (h > 23 || mi > 59 || s > 59) return false;
+    unsigned us = 0, ms = 0;
+    if (t.size() > 8) {
+        const std::size_t digits = t.size() - 9;
+        if (t[8] != '.' || digits < 1 || digits > 6) return false;
+        char frac[6] = {'0', '0', '0', '0', '0', '0'};
+        for (std::size_t k = 0; k < digits; ++k) {
+            if (!is_digit(t[9 + k])) return false;
+            frac[k] = t[9 + k];
+        }
+        for (int k = 0; k < 6; ++k) us = us * 10 + unsigned(frac[k] - '0');
+        ms = us / 1000 + (frac[3] >= '5' ? 1 : 0);
+        if (ms > 999) ms = 999;
+    }
+    st.wHour = std::uint16_t(h);
+    st.wMinute = std::uint16_t(mi);
+    st.wSecond = std::uint16_t(s);
+    st.wMilliseconds = std::uint16_t(ms);
+    micro = std::int32_t(us);
+    return true;
+}
+
+// "hh:mm:ss" of the text and, when there are microseconds, ".dddddd" (always six digits).
+void append_fixed_time(std::string& out, std::string_view t, std::int32_t micro)
+{
+    out.append(t.data(), 8);
+    if (micro == 0) return;
+    char frac[7] = {'.', '0', '0', '0', '0', '0', '0'};
+    for (std::size_t k = 9; k < t.size(); ++k) frac[k - 8] = t[k];
+    out.append(frac, 7);
+}
+
+}  // namespace
+
+bool ole_date::read_mysql_form(std::string_view text, ole_date& out, std::string& form)
+{
+    if (timezone_options::has_instance()) return false;
+    ole_date d;
+    const std::size_t n = text.size();
+    if (n >= 8 && text[2] == ':') {
+        if (!read_fixed_time(text, d.src, d.microseconds)) return false;
+        d.type = type_time;
+        form.clear();
+        append_fixed_time(form, text, d.microseconds);
+        out = d;
+        return true;
+    }
+    if (n < 10 || text[4] != '-' || text[7] != '-') return false;
+    unsigned y1, y2, m, day;
+    if (!two_digits(text.data(), y1) || !two_digits(text.data() + 2, y2) || !two_digits(text.data() + 5, m) ||
+        !two_digits(text.data() + 8, day))
+        return false;
+    const unsigned y = y1 * 100 + y2;
+    if (y == 0 || m < 1 || m > 12 || day < 1 || int(day) > pf_days_in_month(int(y), int(m))) return false;
+    set_ymd(d.src, int(y), int(m), int(day));
+    if (n == 10) {
+        d.type = type_date;
+        form.assign(text);
+        out = d;
+        return true;
+    }
+    if (text[10] != ' ' || !read_fixed_time(text.substr(11), d.src, d.microseconds)) return false;
+    d.type = type_date_time;
+    d.refine_type();  // midnight with no fraction is the date alone
+    if (d.type == type_date) {
+        form.assign(text.data(), 10);
+    } else {
+        form.assign(text.data(), 11);
+        append_fixed_time(form, text.substr(11), d.microseconds);
+    }
+    out = d;
+    return true;
+}
+
 void ole_date::parse_text(std::string_view text)
 {
     src = SYSTEMTIME{};

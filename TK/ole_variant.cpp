@@ -62,6 +62,38 @@ void append_utf8_up_to_nul(std::string& out, std::wstring_view text)
     }
 }
 
+// One look at a text read as UTF-8: whether it is valid, how many characters it has and
+// whether a zero byte is among them. Plain ASCII goes eight bytes at a time.
+bool scan_utf8(std::string_view text, std::size_t& chars, bool& zero) noexcept
+{
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    const auto* p = begin;
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    std::uint64_t zero_bits = 0;
+    while (end - p >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        if (w & highs) break;
+        zero_bits |= (w - ones) & ~w & highs;  // exact for bytes below 0x80
+        p += 8;
+    }
+    const auto* rest = p;
+    std::size_t leads = 0;
+    bool z = zero_bits != 0;
+    unsigned high = 0;
+    for (; p < end; ++p) {
+        const unsigned c = *p;
+        leads += (c & 0xC0) != 0x80;
+        z |= c == 0;
+        high |= c;
+    }
+    chars = std::size_t(rest - begin) + leads;
+    zero = z;
+    if (high < 0x80) return true;
+    return pf_is_valid_utf8(std::string_view(reinterpret_cast<const char*>(rest), std::size_t(end - rest)));
+}
+
 void append_hex(std::string& out, const std::uint8_t* bytes, std::size_t n)
 {
     std::size_t at = out.size();
@@ -294,6 +326,118 @@ ole_variant& ole_variant::operator=(ole_variant&& that) noexcept
     return *this;
 }
 
+ole_variant& ole_variant::operator=(bool v) noexcept
+{
+    clear();
+    src.vt = VT_BOOL;
+    src.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(char v) noexcept
+{
+    clear();
+    src.vt = VT_I1;
+    src.cVal = std::int8_t(v);
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(signed char v) noexcept
+{
+    clear();
+    src.vt = VT_I1;
+    src.cVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned char v) noexcept
+{
+    clear();
+    src.vt = VT_UI1;
+    src.bVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(short v) noexcept
+{
+    clear();
+    src.vt = VT_I2;
+    src.iVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned short v) noexcept
+{
+    clear();
+    src.vt = VT_UI2;
+    src.uiVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(int v) noexcept
+{
+    clear();
+    src.vt = VT_I4;
+    src.lVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned int v) noexcept
+{
+    clear();
+    src.vt = VT_UI4;
+    src.ulVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(long v) noexcept
+{
+    clear();
+    src.vt = VT_I8;
+    hyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned long v) noexcept
+{
+    clear();
+    src.vt = VT_UI8;
+    uhyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(long long v) noexcept
+{
+    clear();
+    src.vt = VT_I8;
+    hyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(unsigned long long v) noexcept
+{
+    clear();
+    src.vt = VT_UI8;
+    uhyper_value = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(float v) noexcept
+{
+    clear();
+    src.vt = VT_R4;
+    src.fltVal = v;
+    return *this;
+}
+
+ole_variant& ole_variant::operator=(double v) noexcept
+{
+    clear();
+    src.vt = VT_R8;
+    src.dblVal = v;
+    return *this;
+}
+
 ole_variant& ole_variant::operator=(const std::wstring& text)
 {
     attach_wstring(text);
@@ -318,6 +462,8 @@ void ole_variant::copy_from(const ole_variant& that)
     pf_variant_copy(src, that.src);
     m_utf8_kept = that.m_utf8_kept;
     m_wide_pending = that.m_wide_pending;
+    m_utf8_chars = that.m_utf8_chars;
+    m_utf8_zero = that.m_utf8_zero;
     if (m_utf8_kept) m_utf8 = that.m_utf8;
     else m_utf8.clear();
     hyper_value = that.hyper_value;
@@ -330,21 +476,29 @@ void ole_variant::move_from(ole_variant& that) noexcept
     src.vt = that.src.vt;
     src.llVal = that.src.llVal;
     src.decVal = that.src.decVal;
-    src.bstrVal.swap(that.src.bstrVal);
-    src.parray.data.swap(that.src.parray.data);
+    // Storage moves only where the other value has some: a number or date moved into a field
+    // leaves the field's text and byte buffers in place (emptied) for its next value.
+    if (that.src.bstrVal.empty()) src.bstrVal.clear();
+    else src.bstrVal.swap(that.src.bstrVal);
+    if (that.src.parray.data.empty()) src.parray.data.clear();
+    else src.parray.data.swap(that.src.parray.data);
     src.parray.lower_bound = that.src.parray.lower_bound;
     src.parray.dims = that.src.parray.dims;
-    m_utf8.swap(that.m_utf8);
+    if (that.m_utf8.empty()) m_utf8.clear();
+    else m_utf8.swap(that.m_utf8);
     m_utf8_kept = that.m_utf8_kept;
     m_wide_pending = that.m_wide_pending;
+    m_utf8_chars = that.m_utf8_chars;
+    m_utf8_zero = that.m_utf8_zero;
     hyper_value = that.hyper_value;
     uhyper_value = that.uhyper_value;
     date_value = that.date_value;
     that.clear();
 }
 
-void ole_variant::set_date(const ole_date& d) noexcept
+void ole_variant::set_date(const ole_date& date) noexcept
 {
+    const ole_date d = date;  // clear() empties date_value, which `date` may be
     clear();
     src.vt = VT_DATE;
     date_value = d;
@@ -360,6 +514,19 @@ void ole_variant::set_date(const ole_date& d) noexcept
     }
 }
 
+void ole_variant::set_date_number() noexcept
+{
+    const SYSTEMTIME& st = date_value.src;
+    double number = 0;
+    if (st.wYear == 0 && st.wMonth == 0 && st.wDay == 0) {
+        // A time alone is a fraction of day 0 (as set_date makes it).
+        src.date = (st.wHour % 24 * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) /
+                   86400000.0;
+    } else {
+        src.date = pf_fields_to_variant_time(st, number) ? number : 0;
+    }
+}
+
 void ole_variant::clear() noexcept
 {
     src.vt = VT_EMPTY;
@@ -370,9 +537,12 @@ void ole_variant::clear() noexcept
     src.parray.dims = 1;
     m_utf8.clear();
     m_utf8_kept = false;
+    m_utf8_zero = false;
+    m_utf8_chars = 0;
     m_wide_pending = false;
     hyper_value = 0;
     uhyper_value = 0;
+    date_value = ole_date();
 }
 
 // ---------------------------------------------------------------------------
@@ -418,12 +588,16 @@ void ole_variant::attach_binary(const std::uint8_t* bytes, std::size_t count)
 
 void ole_variant::attach_string(std::string_view utf8_text)
 {
-    if (pf_is_valid_utf8(utf8_text)) {
+    std::size_t chars = 0;
+    bool zero = false;
+    if (scan_utf8(utf8_text, chars, zero)) {
         // Kept as it came (the capacity of the last text is reused); wide when asked for.
         clear();
         src.vt = VT_BSTR;
         m_utf8.assign(utf8_text);
         m_utf8_kept = true;
+        m_utf8_chars = chars;
+        m_utf8_zero = zero;
         m_wide_pending = true;
         return;
     }
@@ -432,6 +606,22 @@ void ole_variant::attach_string(std::string_view utf8_text)
     clear();
     src.vt = VT_BSTR;
     src.bstrVal = std::move(text);
+}
+
+void ole_variant::attach_date_text(std::string_view text)
+{
+    clear();
+    ole_date d;
+    if (ole_date::read_mysql_form(text, d, m_utf8)) {
+        src.vt = VT_DATE;
+        date_value = d;
+        set_date_number();
+        m_utf8_kept = true;
+        return;
+    }
+    m_utf8.clear();
+    ole_date general(text);
+    if (general.is_valid()) set_date(general);
 }
 
 void ole_variant::attach_wstring(std::wstring_view text)
@@ -472,10 +662,7 @@ void ole_variant::make_wide() const
 std::size_t ole_variant::text_length() const noexcept
 {
     if (src.vt != VT_BSTR) return 0;
-    if (!m_utf8_kept) return src.bstrVal.size();
-    std::size_t n = 0;
-    for (unsigned char c : m_utf8) n += (c & 0xC0) != 0x80;  // valid UTF-8: one lead byte each
-    return n;
+    return m_utf8_kept ? m_utf8_chars : src.bstrVal.size();
 }
 
 std::uint32_t ole_variant::get_at(char* buffer, std::uint32_t position, std::uint32_t length) const
@@ -558,12 +745,17 @@ void ole_variant::append_string(std::string& out) const
         }
         return;
     case VT_DECIMAL: src.decVal.append_to(out); return;
-    case VT_DATE: date_value.append_to(out, 6); return;
+    case VT_DATE:
+        // The kept form is the narrow one as well, except for a time alone (which the narrow
+        // form prints after a zero date).
+        if (m_utf8_kept && date_value.type != ole_date::type_time) out += m_utf8;
+        else date_value.append_to(out, 6);
+        return;
     case VT_CY: out += pf_cy_to_str(src.cy()); return;
     case VT_BSTR:
         if (m_utf8_kept) {
-            const std::size_t n = m_utf8.find('\0');
-            out.append(m_utf8, 0, n);
+            if (m_utf8_zero) out.append(m_utf8, 0, m_utf8.find('\0'));
+            else out += m_utf8;
         } else {
             append_utf8_up_to_nul(out, src.bstrVal);
         }
@@ -1068,11 +1260,7 @@ ole_variant ole_variant::from_string(std::string_view text, VARTYPE kind)
         res.src.set_cy(cy);
         return res;
     }
-    case VT_DATE: {
-        ole_date d(text);
-        if (d.is_valid()) res.set_date(d);
-        return res;
-    }
+    case VT_DATE: res.attach_date_text(text); return res;
     case VT_BOOL: {
         static const char* const yes[] = {"1", "yes", "t", "true"};
         static const char* const no[] = {"0", "no", "f", "false"};

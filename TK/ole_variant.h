@@ -9,8 +9,10 @@
 // uhyper_value, date_value); everything else in `src`.
 //
 // Cost: building, copying and printing a number, date or decimal allocates
-// nothing; text and bytes own their storage. All printing and parsing uses
-// '.' as the decimal point whatever the process locale.
+// nothing; text and bytes own their storage, and so does the printed form a
+// date read from its text keeps (a value given a new one reuses the storage of
+// the last; a copy of a timestamp with a fraction allocates). All printing and
+// parsing uses '.' as the decimal point whatever the process locale.
 
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +94,22 @@ public:
 
     ole_variant& operator=(const ole_variant& that);
     ole_variant& operator=(ole_variant&& that) noexcept;
+    // A number or truth value replaces the value in place, of the kind the constructor of the
+    // same argument type gives (no temporary value; a field keeps its text buffers for later).
+    ole_variant& operator=(bool v) noexcept;
+    ole_variant& operator=(char v) noexcept;
+    ole_variant& operator=(signed char v) noexcept;
+    ole_variant& operator=(unsigned char v) noexcept;
+    ole_variant& operator=(short v) noexcept;
+    ole_variant& operator=(unsigned short v) noexcept;
+    ole_variant& operator=(int v) noexcept;
+    ole_variant& operator=(unsigned int v) noexcept;
+    ole_variant& operator=(long v) noexcept;
+    ole_variant& operator=(unsigned long v) noexcept;
+    ole_variant& operator=(long long v) noexcept;
+    ole_variant& operator=(unsigned long long v) noexcept;
+    ole_variant& operator=(float v) noexcept;
+    ole_variant& operator=(double v) noexcept;
     ole_variant& operator=(const std::wstring& text);
     ole_variant& operator=(const wchar_t* text);
     // Replaces the value by a byte array of these bytes (an empty vector
@@ -115,6 +133,11 @@ public:
     void attach_binary(const std::uint8_t* bytes, std::size_t count);
     void attach_string(std::string_view utf8_text);
     void attach_wstring(std::wstring_view text);
+    // A date, time or date-and-time read from its text (UTF-8), as from_string(text, VT_DATE)
+    // makes it: a text that is no valid date gives VT_EMPTY. A text in one of the forms MySQL
+    // writes (ole_date::read_mysql_form) keeps its printed form (date_text), so that writers
+    // pass it on instead of printing the date again for every row.
+    void attach_date_text(std::string_view text);
     void clear() noexcept;
 
     // --- reading ------------------------------------------------------------
@@ -153,6 +176,15 @@ public:
     const std::string* utf8_text() const noexcept
     {
         return src.vt == VT_BSTR && m_utf8_kept ? &m_utf8 : nullptr;
+    }
+    // Whether the text utf8_text() gives holds a zero byte (known since it was attached: no
+    // scan).
+    bool utf8_has_zero() const noexcept { return m_utf8_zero; }
+    // A date value's wide text form (ole_date::append_wide_form_to, precision 6) when it was
+    // read from one of the forms MySQL writes; null for every other value.
+    const std::string* date_text() const noexcept
+    {
+        return src.vt == VT_DATE && m_utf8_kept ? &m_utf8 : nullptr;
     }
     // A text value's length in characters (0 for other kinds).
     std::size_t text_length() const noexcept;
@@ -213,9 +245,17 @@ private:
         m_utf8_kept = false;
     }
 
+    // Sets src.date from date_value, whose fields are known to be in range.
+    void set_date_number() noexcept;
+
     // Text read as valid UTF-8 is kept as it came (m_utf8_kept) and made wide only when asked
-    // for (m_wide_pending), so a text that is only passed on is never converted.
+    // for (m_wide_pending), so a text that is only passed on is never converted. Its character
+    // count and whether it holds a zero byte are noted in the same look at its bytes that
+    // checks it, so that sizes and checks per row do not read it again. A date read from a
+    // MySQL form keeps its printed form here too (m_utf8_kept with VT_DATE).
     std::string m_utf8;
+    std::size_t m_utf8_chars = 0;
     bool m_utf8_kept = false;
+    bool m_utf8_zero = false;
     mutable bool m_wide_pending = false;
 };

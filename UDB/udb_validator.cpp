@@ -30,6 +30,44 @@ void udb_validator::add_mapped_pair(const std::wstring& old_name, const std::wst
     names_map.add(old_name, new_name);
 }
 
+bool udb_validator::folded_names::catch_up(const std::vector<std::wstring>& list)
+{
+    bool same_list = true;
+    if (list.size() < indexed || (indexed > 0 && list[indexed - 1] != last)) {
+        names.clear();
+        indexed = 0;
+        same_list = false;
+    }
+    for (; indexed < list.size(); ++indexed) names.insert(tk_fold_case(list[indexed]));
+    if (indexed > 0) last = list[indexed - 1];
+    return same_list;
+}
+
+void udb_validator::catch_up()
+{
+    const bool restricted_same = m_restricted.catch_up(restricted_names);
+    const bool existing_same = m_existing.catch_up(existing_names);
+    if (!restricted_same || !existing_same) m_next_counter.clear();
+}
+
+bool udb_validator::is_restricted(const std::wstring& name)
+{
+    catch_up();
+    return m_restricted.contains(tk_fold_case(name));
+}
+
+std::uint32_t udb_validator::first_counter(const std::wstring& stem)
+{
+    catch_up();
+    auto it = m_next_counter.find(stem);
+    return it == m_next_counter.end() ? 0 : it->second;
+}
+
+void udb_validator::note_counter(const std::wstring& stem, std::uint32_t counter)
+{
+    m_next_counter[stem] = counter;
+}
+
 bool udb_validator::is_acceptable(const std::wstring& name)
 {
     tk_write_wlog(2, L"udb_validator::is_acceptable(%s)", name.c_str());
@@ -37,11 +75,9 @@ bool udb_validator::is_acceptable(const std::wstring& name)
         tk_write_log(1, "The name is too long");
         return false;
     }
-    for (const auto& word : restricted_names) {
-        if (tk_equal_no_case(name, word)) {
-            tk_write_log(2, "The name is restricted");
-            return false;
-        }
+    if (is_restricted(name)) {
+        tk_write_log(2, "The name is restricted");
+        return false;
     }
     for (wchar_t c : illegal_chars) {
         if (name.find(c) != std::wstring::npos) {
@@ -55,12 +91,10 @@ bool udb_validator::is_acceptable(const std::wstring& name)
 bool udb_validator::is_duplicated(const std::wstring& name)
 {
     tk_write_wlog(2, L"udb_validator::is_duplicated(%s)", name.c_str());
-    for (const auto& taken : existing_names) {
-        tk_write_wlog(1, L"Processing %s", taken.c_str());
-        if (tk_equal_no_case(name, taken)) {
-            tk_write_log(2, "Name is duplicated");
-            return true;
-        }
+    catch_up();
+    if (m_existing.contains(tk_fold_case(name))) {
+        tk_write_log(2, "Name is duplicated");
+        return true;
     }
     return false;
 }
@@ -81,10 +115,13 @@ std::wstring udb_validator::get_safe_name(const std::wstring& name)
     // For m below 6 nothing is cut (m - 6 would wrap around).
     if (m != 0 && m >= 6 && copy.size() > m - 5) stem.resize(m - 6);
     wchar_t digits[8];
-    for (int n = 0; n <= 99999; ++n) {
-        std::swprintf(digits, 8, L"%05d", n);
+    for (std::uint32_t n = first_counter(stem); n <= 99999; ++n) {
+        std::swprintf(digits, 8, L"%05u", n);
         std::wstring candidate = stem + digits;
-        if (is_acceptable(candidate) && !is_duplicated(candidate)) return candidate;
+        if (is_acceptable(candidate) && !is_duplicated(candidate)) {
+            note_counter(stem, n);
+            return candidate;
+        }
     }
     throw tk_mail_assertion("udb_vali", 55);
 }

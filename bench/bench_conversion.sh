@@ -9,12 +9,23 @@
 # COPY run of the same rows plus one 3 MB row shows that such a row does not
 # slow the rest down (it goes by INSERT alone, the others stay on COPY).
 #
+# Two more shapes follow:
+#  - an HR-shaped database (bench/make_hr_db.sh: six tables, about 3.9 million
+#    rows at the default size, dates in every large table, keys and foreign
+#    keys) by live COPY, next to the same pipe run table after table on bare
+#    tables, and the pipe followed by the keys, indexes and foreign keys;
+#  - many small tables (3 columns, a primary key, 10 rows each) by live COPY:
+#    the time per table at 100 tables and at the larger counts, which must not
+#    grow with the number of tables before it.
+#
 #   bench/bench_conversion.sh [ROWS]        (default 1000000)
 #
 # Uses the servers of the TEST_* variables when they are set (source the env
 # file of scripts/test_servers.sh), otherwise starts throwaway ones.
-#   BUILD_DIR    build folder with console/quindrel (default: build; built when missing)
-#   SKIP_INSERT  1 to leave out the (slow) live INSERT run
+#   BUILD_DIR     build folder with console/quindrel (default: build; built when missing)
+#   SKIP_INSERT   1 to leave out the (slow) live INSERT run
+#   HR_EMPLOYEES  employees of the HR-shaped set (default 300024, about 3.9 M rows; 0 leaves it out)
+#   SMALL_TABLES  counts of small tables (default "1000 5000"; empty leaves them out)
 set -euo pipefail
 rows=${1:-1000000}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,13 +49,19 @@ fi
 PGBIN=${TEST_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)}
 export PGPASSWORD="$TEST_PG_PASSWORD"
 src="qbench_src_$$"
-dbs=("qbench_copy_$$" "qbench_copy_small_$$" "qbench_insert_$$" "qbench_base_$$" "qbench_copy_big_$$")
+dbs=("qbench_copy_$$" "qbench_copy_small_$$" "qbench_insert_$$" "qbench_base_$$" "qbench_copy_big_$$"
+     "qbench_hr_$$" "qbench_hr_base_$$" "qbench_tables_$$")
+hr_employees=${HR_EMPLOYEES:-300024}
+small_tables=${SMALL_TABLES-1000 5000}
+[[ "$hr_employees" =~ ^[0-9]+$ ]] || { echo "HR_EMPLOYEES must be a whole number" >&2; exit 1; }
+for n in $small_tables; do [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ] || { echo "SMALL_TABLES must list whole numbers" >&2; exit 1; }; done
 
 my() { mariadb --no-defaults -h "$TEST_MYSQL_HOST" -P "$TEST_MYSQL_PORT" -u "$TEST_MYSQL_USER" -p"$TEST_MYSQL_PASSWORD" "$@"; }
 pg() { "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" "$@"; }
 
 cleanup() {
-  my -e "DROP DATABASE IF EXISTS \`$src\`; DROP DATABASE IF EXISTS \`${src}_small\`" 2>/dev/null || true
+  my -e "DROP DATABASE IF EXISTS \`$src\`; DROP DATABASE IF EXISTS \`${src}_small\`;
+        DROP DATABASE IF EXISTS \`${src}_hr\`; DROP DATABASE IF EXISTS \`${src}_tables\`" 2>/dev/null || true
   for db in "${dbs[@]}"; do pg -d postgres -c "DROP DATABASE IF EXISTS \"$db\" WITH (FORCE)" 2>/dev/null || true; done
   [ "$own_servers" = 1 ] && "$root/scripts/test_servers.sh" stop "$work/servers"
   rm -rf "$work"
@@ -159,3 +176,77 @@ awk -v big="${peaks[0]}" -v small="$small_peak" \
   'BEGIN { printf "goal: peak memory under 64 MB and flat: %s\n", (big < 65536 && big <= small * 1.25 + 4096 ? "met" : "NOT met") }'
 awk -v c="$copy_secs" -v g="$big_secs" \
   'BEGIN { printf "goal: with one 3 MB row within 1.5x of live COPY: %s (%.2f s vs %.2f s, %.2fx)\n", (c > 0 && g / c <= 1.5 ? "met" : "NOT met"), g, c, (c > 0 ? g / c : 0) }'
+
+# --- The HR-shaped set -----------------------------------------------------------------------
+if [ "$hr_employees" -gt 0 ]; then
+  echo
+  echo "generating the HR-shaped set ($hr_employees employees) ..."
+  "$root/bench/make_hr_db.sh" "${src}_hr" "$hr_employees" >/dev/null
+  hr_tables=(departments dept_emp dept_manager employees salaries titles)
+  measure "$quindrel" --src="${src}_hr" --dest="${dbs[5]}" --fast_insert "${conn[@]}"
+  hr_secs=$secs hr_peak=$peak_kb
+  # The pipe: bare tables made like the COPY run's (pg_dump's pre-data section), filled one
+  # after the other; then the keys, indexes and foreign keys (its post-data section). NULL
+  # travels as the client's "NULL" text, which no value of this set holds.
+  pg -d postgres -c "CREATE DATABASE \"${dbs[6]}\""
+  "$PGBIN/pg_dump" -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" --section=pre-data "${dbs[5]}" |
+    pg -d "${dbs[6]}" -v ON_ERROR_STOP=1 >/dev/null
+  "$PGBIN/pg_dump" -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" --section=post-data "${dbs[5]}" \
+    >"$work/hr_post.sql"
+  {
+    echo 'set -euo pipefail'
+    for t in "${hr_tables[@]}"; do
+      echo "mariadb --no-defaults --batch --quick --skip-column-names -h '$TEST_MYSQL_HOST' -P '$TEST_MYSQL_PORT' \\"
+      echo "  -u '$TEST_MYSQL_USER' -p\"\$MYPW\" '${src}_hr' -e 'SELECT * FROM $t' |"
+      echo "  '$PGBIN/psql' -X -q -h '$TEST_PG_HOST' -p '$TEST_PG_PORT' -U '$TEST_PG_USER' -d '${dbs[6]}' \\"
+      echo "  -c \"\\\\copy $t FROM STDIN WITH (NULL 'NULL')\""
+    done
+  } >"$work/hr_pipe.sh"
+  measure bash "$work/hr_pipe.sh"
+  hr_pipe_secs=$secs
+  measure "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_USER" -d "${dbs[6]}" \
+    -v ON_ERROR_STOP=1 -f "$work/hr_post.sql"
+  hr_keys_secs=$secs
+  count_rows() {  # database
+    local q="SELECT 0" t
+    for t in "${hr_tables[@]}"; do q+=" + (SELECT count(*) FROM $t)"; done
+    pg -d "$1" -tAc "$q"
+  }
+  hr_rows=$(count_rows "${dbs[5]}")
+  [ "$hr_rows" = "$(count_rows "${dbs[6]}")" ] || { echo "HR set: row counts differ" >&2; exit 1; }
+  echo
+  printf '%-44s %10s %12s %12s\n' "HR-shaped set ($hr_rows rows, 6 tables)" "seconds" "rows/s" "peak MB"
+  awk -v s="$hr_secs" -v r="$hr_rows" -v p="$hr_peak" \
+    'BEGIN { printf "%-44s %10.2f %12.0f %12.1f\n", "quindrel live COPY (keys, foreign keys)", s, r / s, p / 1024 }'
+  awk -v s="$hr_pipe_secs" -v r="$hr_rows" 'BEGIN { printf "%-44s %10.2f %12.0f\n", "mariadb | psql \\copy, bare tables", s, r / s }'
+  awk -v s="$hr_pipe_secs" -v k="$hr_keys_secs" -v r="$hr_rows" \
+    'BEGIN { printf "%-44s %10.2f %12.0f\n", "the same, then keys, indexes, foreign keys", s + k, r / (s + k) }'
+  awk -v q="$hr_secs" -v b="$hr_pipe_secs" -v k="$hr_keys_secs" \
+    'BEGIN { printf "goal: live COPY within the pipe with keys: %s (%.2f s vs %.2f s, %.2fx; bare pipe %.2fx)\n", (q <= b + k ? "met" : "NOT met"), q, b + k, (b + k) / q, b / q }'
+fi
+
+# --- Many small tables ------------------------------------------------------------------------
+if [ -n "$small_tables" ]; then
+  echo
+  make_tables() {  # count
+    {
+      echo "DROP DATABASE IF EXISTS \`${src}_tables\`; CREATE DATABASE \`${src}_tables\`; USE \`${src}_tables\`;"
+      for ((i = 1; i <= $1; ++i)); do
+        printf 'CREATE TABLE t%05d (id INT PRIMARY KEY, name VARCHAR(20) NOT NULL, amount INT);\n' "$i"
+        printf 'INSERT INTO t%05d SELECT seq, CONCAT("n", seq), seq * 7 FROM seq_1_to_10;\n' "$i"
+      done
+    } | my
+  }
+  printf '%-44s %10s %12s %12s\n' "small tables (3 columns, key, 10 rows)" "seconds" "ms/table" "peak MB"
+  per_table_100=0
+  for n in 100 $small_tables; do
+    make_tables "$n"
+    measure "$quindrel" --src="${src}_tables" --dest="${dbs[7]}" --fast_insert "${conn[@]}"
+    made=$(pg -d "${dbs[7]}" -tAc "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")
+    [ "$made" = "$n" ] || { echo "small tables: $made of $n tables made" >&2; exit 1; }
+    ms=$(awk -v s="$secs" -v n="$n" 'BEGIN { printf "%.1f", 1000 * s / n }')
+    [ "$n" = 100 ] && [ "$per_table_100" = 0 ] && per_table_100=$ms
+    awk -v n="$n" -v s="$secs" -v m="$ms" -v p="$peak_kb" -v b="$per_table_100" \
+      'BEGIN { printf "%-44s %10.2f %12.1f %12.1f  (%.2fx the cost at 100)\n", n " tables by live COPY", s, m, p / 1024, m / b }'
+  done
+fi

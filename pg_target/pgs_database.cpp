@@ -1035,9 +1035,7 @@ std::wstring pgs_database::create_fk_index(const std::wstring& table, const std:
         const std::wstring base =
             pgs_cut_to_bytes(pgs_fold_name(gen_idx_name(rs.get(), plain), engine->is_case_sens), pgs_max_name_bytes);
         auto taken = [&](const std::wstring& candidate) {
-            for (const auto& n : names.restricted_names)
-                if (tk_equal_no_case(n, candidate)) return true;
-            return relation_exists(connection(), schema, candidate);
+            return names.is_restricted(candidate) || relation_exists(connection(), schema, candidate);
         };
         std::wstring index_name = base;
         for (int i = 0; taken(index_name); ++i) {

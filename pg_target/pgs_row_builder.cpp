@@ -196,12 +196,30 @@ void check_written_chars(std::string_view text, const pgs_column_plan& col, bool
     if (chars > col.max_chars) throw_not_fitting(body, col);
 }
 
+// Whether every value of the kind fits the integer column whatever it is (an INT read into an
+// integer column): its text need not be read again.
+bool fits_by_kind(VARTYPE vt, pgs_fit_check check) noexcept
+{
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1: return check == pgs_fit_check::int16 || check == pgs_fit_check::int32 || check == pgs_fit_check::int64;
+    case VT_I2: return check == pgs_fit_check::int16 || check == pgs_fit_check::int32 || check == pgs_fit_check::int64;
+    case VT_UI2:
+    case VT_I4:
+    case VT_INT: return check == pgs_fit_check::int32 || check == pgs_fit_check::int64;
+    case VT_UI4:
+    case VT_UINT:
+    case VT_I8: return check == pgs_fit_check::int64;
+    default: return false;
+    }
+}
+
 // The checks that read the value's written text.
 void check_written(std::string_view text, const ole_variant& value, const pgs_column_plan& col, bool sql)
 {
     if (col.check == pgs_fit_check::chars) {
         if (value.get_vt() != VT_BSTR) check_written_chars(text, col, sql);
-    } else if (col.check != pgs_fit_check::none) {
+    } else if (col.check != pgs_fit_check::none && !fits_by_kind(value.get_vt(), col.check)) {
         check_number(text, col);
     }
 }

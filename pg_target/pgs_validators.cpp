@@ -196,12 +196,9 @@ bool pgs_validator::is_acceptable(const std::wstring& name)
             return false;
         }
     }
-    tk_write_log(1, "restrictions.size()=%d", static_cast<int>(restricted_names.size()));
-    for (const auto& r : restricted_names) {
-        if (tk_equal_no_case(r, name)) {
-            tk_write_wlog(1, L"Name does not pass restrictions check: %s", name.c_str());
-            return false;
-        }
+    if (is_restricted(name)) {
+        tk_write_wlog(1, L"Name does not pass restrictions check: %s", name.c_str());
+        return false;
     }
     return true;
 }
@@ -225,10 +222,13 @@ std::wstring pgs_validator::get_safe_name(const std::wstring& name)
                             ? pgs_cut_to_bytes(safe, pgs_max_name_bytes - 6)
                             : safe;
     wchar_t counter[8];
-    for (int i = 0; i <= 99999; ++i) {
-        std::swprintf(counter, 8, L"%05d", i);
+    for (std::uint32_t i = first_counter(stem); i <= 99999; ++i) {
+        std::swprintf(counter, 8, L"%05u", i);
         std::wstring candidate = stem + counter;
-        if (is_acceptable(candidate) && !is_duplicated(candidate)) return candidate;
+        if (is_acceptable(candidate) && !is_duplicated(candidate)) {
+            note_counter(stem, i);
+            return candidate;
+        }
     }
     throw tk_mail_assertion("udb_vali", 55);
 }

@@ -193,6 +193,38 @@ void append_date(std::string& out, ole_date d, std::uint32_t subtype, bool sql)
     if (sql) out += '\'';
 }
 
+// A date value that keeps its printed form (read from a MySQL form): the form, or the part of
+// it, that append_date would print, written without printing the date again. False where
+// append_date must decide (another date kind, or a value it writes as NULL).
+bool append_kept_date(std::string& out, const ole_variant& v, std::uint32_t subtype, bool sql)
+{
+    const std::string* form = v.date_text();
+    if (!form) return false;
+    // The kept form is the value's wide form in its own type; append_date prints that form
+    // after setting the type to the column's date kind. The value is valid and not the zero
+    // date (year 1-9999), and a time alone is the zero date in any column with a date part.
+    std::size_t length = form->size();
+    const std::uint32_t kind = subtype & pgs_subtype::date_kind_mask;
+    switch (v.get_date().type) {
+    case ole_date::type_date:
+        if (kind == pgs_subtype::time_only) return false;
+        break;
+    case ole_date::type_date_time:
+        if (kind == pgs_subtype::time_only) return false;
+        if (kind == pgs_subtype::date_only) length = 10;  // "yyyy-mm-dd"
+        break;
+    case ole_date::type_time:
+        if (kind != pgs_subtype::time_only) return false;
+        break;
+    default:
+        return false;
+    }
+    if (sql) out += '\'';
+    out.append(*form, 0, length);
+    if (sql) out += '\'';
+    return true;
+}
+
 void append_text_kind(std::string& out, std::wstring_view text, const pgs_value_column& col, bool sql)
 {
     if (col.kind == pgs_value_kind::uuid_text && text.size() >= 36 && text.size() < 91) {
@@ -314,7 +346,7 @@ void append_value(std::string& out, const ole_variant& v, const pgs_value_column
         break;
     case pgs_value_kind::date:
         if (vt == VT_DATE) {
-            append_date(out, v.get_date(), col.subtype, sql);
+            if (!append_kept_date(out, v, col.subtype, sql)) append_date(out, v.get_date(), col.subtype, sql);
             return;
         }
         break;
@@ -350,7 +382,7 @@ bool pgs_has_zero_char(const ole_variant& value, const pgs_value_column& column)
     case pgs_value_kind::bytea:
     case pgs_value_kind::null_only: return false;
     }
-    if (const std::string* utf8 = value.utf8_text()) return utf8->find('\0') != std::string::npos;
+    if (value.utf8_text()) return value.utf8_has_zero();
     return value.get_wstring().find(L'\0') != std::wstring::npos;
 }
 

@@ -6,15 +6,9 @@
 
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's method).
 long long days_from_civil(long long y, unsigned m, unsigned d) noexcept
 {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + (long long)doe - 719468;
+    return pf_days_from_civil(y, m, d);
 }
 
 void civil_from_days(long long z, long long& y, unsigned& m, unsigned& d) noexcept
@@ -55,12 +49,9 @@ bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept
         st.wDay > pf_days_in_month(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
         st.wSecond > 59 || st.wMilliseconds > 999)
         return false;
-    long long days = days_from_civil(st.wYear, st.wMonth, st.wDay) - ole_epoch;
-    double frac = (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) /
-                  86400000.0;
-    date = days >= 0 ? double(days) + frac : double(days) - frac;
-    return true;
+    return pf_fields_to_variant_time(st, date);
 }
+
 
 bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept
 {

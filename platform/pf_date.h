@@ -12,9 +12,37 @@ bool pf_is_leap_year(int year) noexcept;
 // Days of the month (1-12) in that year; 0 for another month.
 int pf_days_in_month(int year, int month) noexcept;
 
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's method).
+constexpr long long pf_days_from_civil(long long y, unsigned m, unsigned d) noexcept
+{
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + (long long)doe - 719468;
+}
+
 // SYSTEMTIME to date number; false for a field out of range (month, day,
 // hour above 23, minute or second above 59) or a year outside 100-9999.
 bool pf_system_time_to_variant_time(const SYSTEMTIME& st, double& date) noexcept;
+// The same for fields already known to be in range (month, day within its month, hour, minute,
+// second, milliseconds): only the year is checked (false outside 100-9999). Inline: the dates of
+// every row of a table come through here.
+inline bool pf_fields_to_variant_time(const SYSTEMTIME& st, double& date) noexcept
+{
+    if (st.wYear < 100 || st.wYear > 9999) return false;
+    const long long days = pf_days_from_civil(st.wYear, st.wMonth, st.wDay) + 25569;  // day 0: 1899-12-30
+    if (st.wHour == 0 && st.wMinute == 0 && st.wSecond == 0 && st.wMilliseconds == 0) {
+        date = double(days);
+        return true;
+    }
+    const double frac = (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) /
+                        86400000.0;
+    date = days >= 0 ? double(days) + frac : double(days) - frac;
+    return true;
+}
+
 // Date number to SYSTEMTIME (rounded to the millisecond; the day of week is
 // set); false outside the years 100-9999 or for a NaN.
 bool pf_variant_time_to_system_time(double date, SYSTEMTIME& st) noexcept;

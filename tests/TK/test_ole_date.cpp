@@ -4,8 +4,10 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "TK/ole_date.h"
+#include "support/mysql_date_texts.h"
 
 namespace {
 
@@ -181,6 +183,66 @@ TEST(ole_date, time_zone_offset_only_with_the_options_object)
     EXPECT_EQ(west.to_string(), "0000-00-00 10:20:30 -05:00");
     ole_date dashes("2023-01-05 -3-4");
     EXPECT_EQ(dashes.timezone, 0);
+}
+
+// The fixed-place reader either declines a text or agrees with the general parser in every
+// field, and its printed form is the general wide form.
+TEST(ole_date, mysql_forms_read_as_the_general_parser_reads_them)
+{
+    int read_fixed = 0;
+    for (const std::string& text : test_env::mysql_like_date_texts()) {
+        ole_date fast;
+        std::string form = "stale";
+        if (!ole_date::read_mysql_form(text, fast, form)) continue;
+        ++read_fixed;
+        const ole_date general(text);
+        ASSERT_TRUE(general.is_valid()) << text;
+        EXPECT_TRUE(fast == general) << text;
+        std::string wide;
+        general.append_wide_form_to(wide, 6);
+        EXPECT_EQ(form, wide) << text;
+    }
+    EXPECT_GT(read_fixed, 1000);  // the forms themselves are read at their fixed places
+}
+
+TEST(ole_date, mysql_forms_read_at_fixed_places)
+{
+    struct fixed_case {
+        const char* text;
+        bool read;
+        const char* form;
+    };
+    const fixed_case cases[] = {
+        {"2024-02-29", true, "2024-02-29"},
+        {"0001-01-01", true, "0001-01-01"},
+        {"2024-01-05 00:00:00", true, "2024-01-05"},
+        {"2024-01-05 00:00:00.000", true, "2024-01-05"},
+        {"2024-01-05 00:00:00.5", true, "2024-01-05 00:00:00.500000"},
+        {"9999-12-31 23:59:59.999999", true, "9999-12-31 23:59:59.999999"},
+        {"2024-01-05 10:20:30.000", true, "2024-01-05 10:20:30"},
+        {"00:00:00", true, "00:00:00"},
+        {"23:59:59.05", true, "23:59:59.050000"},
+        // left to the general parser (which refuses or reads them its own way)
+        {"0000-00-00", false, ""},
+        {"2023-02-29", false, ""},
+        {"24:00:00", false, ""},
+        {"838:59:59", false, ""},
+        {"10:20:30.1234567", false, ""},
+        {"2024-01-05T10:20:30", false, ""},
+    };
+    for (const auto& c : cases) {
+        ole_date d;
+        std::string form;
+        EXPECT_EQ(ole_date::read_mysql_form(c.text, d, form), c.read) << c.text;
+        if (c.read) {
+            EXPECT_EQ(form, c.form) << c.text;
+        }
+    }
+    // Time-zone offsets are read by the general parser only.
+    timezone_options tz;
+    ole_date d;
+    std::string form;
+    EXPECT_FALSE(ole_date::read_mysql_form("2024-01-05", d, form));
 }
 
 }  // namespace

@@ -659,4 +659,28 @@ TEST(ole_variant_utf8_text, invalid_utf8_is_not_kept_and_reads_as_before)
     EXPECT_NE(ole_variant(std::string("\xEF\xBF\xBD")).utf8_text(), nullptr);
 }
 
+// A text kept as UTF-8 knows its length in characters and whether it holds a zero byte from the
+// look that checked it: the same answers as its wide form gives, for every place of a
+// multi-byte character or a zero among plain letters (words of eight bytes are read at once).
+TEST(ole_variant, kept_text_length_and_zero_byte)
+{
+    const std::string pieces[] = {std::string(1, '\0'), "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x7F"};
+    for (std::size_t length = 0; length <= 24; ++length)
+        for (std::size_t at = 0; at <= length; ++at)
+            for (const std::string& piece : pieces) {
+                std::string text(length, 'a');
+                text.insert(at, piece);
+                const ole_variant kept(text);
+                ASSERT_NE(kept.utf8_text(), nullptr);
+                const std::wstring wide = pf_utf8_to_wide(text);
+                EXPECT_EQ(kept.text_length(), wide.size()) << length << " " << at;
+                EXPECT_EQ(kept.utf8_has_zero(), wide.find(L'\0') != std::wstring::npos) << length << " " << at;
+                EXPECT_EQ(kept.to_string(), text.substr(0, text.find('\0')));
+            }
+    // Bytes that are no UTF-8 are not kept (they go the wide way, as before).
+    const ole_variant broken(std::string("abcdefgh\xC3(", 10));
+    EXPECT_EQ(broken.utf8_text(), nullptr);
+    EXPECT_EQ(broken.text_length(), broken.get_wstring().size());
+}
+
 }  // namespace

@@ -1,10 +1,14 @@
 // Name validators: acceptance, taken names and the making of safe names.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "TK/tk_exception.h"
+#include "TK/tk_strings.h"
 #include "UDB/udb_validator.h"
 
 namespace {
@@ -87,4 +91,89 @@ TEST(udb_validator, released_through_the_base)
     std::unique_ptr<udb_validator> v = std::make_unique<test_validator>(10);
     release_validator(v);
     EXPECT_EQ(v, nullptr);
+}
+
+namespace {
+
+// The naming rule spelled out the slow way: every candidate from counter 0 on, each compared
+// with every restricted and taken name.
+std::wstring safe_name_by_scan(const test_validator& v, const std::wstring& name)
+{
+    auto refused = [&](const std::wstring& n) {
+        if (v.max_length != 0 && n.size() > v.max_length) return true;
+        for (const auto& r : v.restricted_names)
+            if (tk_equal_no_case(r, n)) return true;
+        for (wchar_t c : v.illegal_chars)
+            if (n.find(c) != std::wstring::npos) return true;
+        for (const auto& e : v.existing_names)
+            if (tk_equal_no_case(e, n)) return true;
+        return false;
+    };
+    std::wstring copy = tk_to_lower(name);
+    if (copy.size() > v.max_length) copy.resize(v.max_length - 1);
+    for (wchar_t bad : v.illegal_chars)
+        for (auto& c : copy)
+            if (c == bad) c = L'_';
+    if (!refused(copy)) return copy;
+    std::wstring stem = copy;
+    if (copy.size() > v.max_length - 5) stem.resize(v.max_length - 6);
+    for (int n = 0; n <= 99999; ++n) {
+        wchar_t digits[8];
+        std::swprintf(digits, 8, L"%05d", n);
+        if (!refused(stem + digits)) return stem + digits;
+    }
+    return L"<none>";
+}
+
+std::wstring upper(std::wstring s)
+{
+    for (auto& c : s)
+        if (c >= L'a' && c <= L'z') c = wchar_t(c - 32);
+    return s;
+}
+
+}  // namespace
+
+// The names handed out do not depend on how the taken names are looked up: a long random mix
+// of names taken through add_existing_name and straight into the lists, reserved words added,
+// lists replaced and emptied, with names in changing case, gives the names the plain scan
+// gives, in the same order.
+TEST(udb_validator, safe_names_equal_those_of_a_plain_scan)
+{
+    test_validator v(12);
+    std::mt19937 rng(7);
+    const std::vector<std::wstring> stems = {L"PRIMARY", L"primary", L"Orders", L"a-b", L"idx", L"averylongname12"};
+    for (int step = 0; step < 1500; ++step) {
+        const std::wstring& stem = stems[rng() % stems.size()];
+        const std::wstring expected = safe_name_by_scan(v, stem);
+        const std::wstring got = v.get_safe_name(stem);
+        ASSERT_EQ(tk_unicode_to_utf8(got), tk_unicode_to_utf8(expected)) << "step " << step;
+        switch (rng() % 10) {
+        case 0: v.restricted_names.push_back(upper(got)); break;
+        case 1: v.existing_names.push_back(got); break;
+        case 2:
+            if (step % 500 == 0) v.existing_names = {L"orders", L"primary"};  // replaced, not grown
+            break;
+        case 3:
+            if (step % 700 == 0) v.restricted_names.clear();
+            break;
+        default: v.add_existing_name(got); break;
+        }
+    }
+}
+
+// A thousand tables whose primary keys are all called PRIMARY name them in counter order.
+TEST(udb_validator, numbered_names_follow_each_other)
+{
+    test_validator v(63);
+    v.add_existing_name(L"primary");
+    for (int n = 0; n < 1000; ++n) {
+        wchar_t digits[8];
+        std::swprintf(digits, 8, L"%05d", n);
+        const std::wstring name = v.get_safe_name(L"PRIMARY");
+        ASSERT_EQ(name, std::wstring(L"primary") + digits);
+        v.add_existing_name(name);
+    }
+    EXPECT_TRUE(v.is_duplicated(L"PRIMARY00999"));
+    EXPECT_FALSE(v.is_duplicated(L"primary01000"));
 }

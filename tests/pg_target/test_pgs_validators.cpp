@@ -184,6 +184,30 @@ TEST(pgs_in_validator, knows_run_and_destination_index_names)
     EXPECT_EQ(v.get_safe_name(L"ix_b"), L"ix_b00000");
 }
 
+// Every MySQL primary key is called PRIMARY: a run of many tables numbers them one after the
+// other, skipping a name the destination already holds, as the index builder takes them.
+TEST(pgs_in_validator, numbers_many_primary_keys_in_order)
+{
+    pgs_in_validator v;
+    v.add_destination_names({L"PRIMARY00005"});
+    std::vector<std::wstring> made;
+    for (int table = 0; table < 2000; ++table) {
+        std::wstring name = L"PRIMARY";
+        if (!v.is_acceptable(name) || v.is_duplicated(name)) name = v.get_safe_name(name);
+        v.add_existing_name(name);
+        v.restricted_names.push_back(name);
+        made.push_back(name);
+        if (table == 10) v.add_destination_names({L"primary00012"});
+    }
+    EXPECT_EQ(made[0], L"PRIMARY");
+    EXPECT_EQ(made[1], L"primary00000");
+    EXPECT_EQ(made[5], L"primary00004");
+    EXPECT_EQ(made[6], L"primary00006");  // 00005 is the destination's
+    EXPECT_EQ(made[11], L"primary00011");
+    EXPECT_EQ(made[12], L"primary00013");  // 00012 became the destination's meanwhile
+    EXPECT_EQ(made.back(), L"primary02000");
+}
+
 // The names made here are the names the server keeps: nothing is cut by PostgreSQL's 63-byte
 // limit, and case folding and quoting name the same objects as the server's own rules.
 TEST(pgs_names_server, made_names_survive_unchanged)

@@ -23,6 +23,7 @@
 #include "pg_target/pgs_value_text.h"
 #include "platform/pf_text.h"
 #include "support/pg_scratch_db.h"
+#include "support/mysql_date_texts.h"
 #include "support/test_env.h"
 
 namespace {
@@ -344,6 +345,61 @@ TEST(pgs_value_text, text_kept_as_utf8_writes_what_wide_text_writes)
             EXPECT_EQ(a, b);
         }
     }
+}
+
+// A date read from one of the forms MySQL writes keeps its printed form; whatever the column's
+// date kind, it must be written exactly as the same date made by the general parser, and a
+// field moved or copied from it writes the same again.
+TEST(pgs_value_text, date_kept_in_its_mysql_form_writes_what_the_date_writes)
+{
+    const std::vector<pgs_value_column> columns = {
+        pgs_make_value_column(VT_DATE, 0),
+        pgs_make_value_column(VT_DATE, pgs_subtype::date_time),
+        pgs_make_value_column(VT_DATE, pgs_subtype::date_only),
+        pgs_make_value_column(VT_DATE, pgs_subtype::time_only),
+        pgs_make_value_column(VT_DATE, pgs_subtype::date_time | pgs_subtype::time_zone),
+        pgs_make_value_column(VT_DATE, pgs_subtype::date_only | pgs_subtype::current_moment),
+        pgs_make_value_column(VT_BSTR, 0),
+    };
+    int kept_forms = 0;
+    for (const std::string& text : test_env::mysql_like_date_texts()) {
+        const ole_variant read = ole_variant::from_string(text, VT_DATE);
+        const ole_date general_date(text);
+        const ole_variant general = general_date.is_valid() ? ole_variant(general_date) : ole_variant();
+        ASSERT_EQ(general.date_text(), nullptr);
+        kept_forms += read.date_text() != nullptr;
+        SCOPED_TRACE("date '" + text + "'");
+        ASSERT_EQ(read.get_vt(), general.get_vt());
+        EXPECT_TRUE(read.get_date() == general.get_date());
+        EXPECT_EQ(read.src.date, general.src.date);
+        EXPECT_EQ(read.to_string(), general.to_string());
+        EXPECT_EQ(tk_unicode_to_utf8(read.to_wstring()), tk_unicode_to_utf8(general.to_wstring()));
+        udb_field moved(L"d", 0, ole_variant(read));
+        udb_field field(L"d", 0, ole_variant(std::wstring(L"an earlier text")));
+        field = moved;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            SCOPED_TRACE("column " + std::to_string(c));
+            std::string a, b, f;
+            pgs_append_copy_value(a, read, columns[c]);
+            pgs_append_copy_value(b, general, columns[c]);
+            pgs_append_copy_value(f, field, columns[c]);
+            EXPECT_EQ(a, b);
+            EXPECT_EQ(f, b);
+            a.clear();
+            b.clear();
+            pgs_append_sql_value(a, read, columns[c]);
+            pgs_append_sql_value(b, general, columns[c]);
+            EXPECT_EQ(a, b);
+        }
+        ole_variant as_text = read;
+        ole_variant general_text = general;
+        if (read.get_vt() == VT_DATE) {
+            as_text.change_type(VT_BSTR);
+            general_text.change_type(VT_BSTR);
+            EXPECT_EQ(tk_unicode_to_utf8(as_text.to_wstring()), tk_unicode_to_utf8(general_text.to_wstring()));
+        }
+    }
+    EXPECT_GT(kept_forms, 1000);
 }
 
 }  // namespace

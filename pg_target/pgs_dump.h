@@ -13,7 +13,19 @@
 //   SQL in a branch it skips)
 //   \if :quindrel_new_<n>  the rows into the new table  [\else the merge]  \endif
 //   \if :quindrel_new_<n>  NOT NULL, indexes  \endif
-// and, with keep, each foreign key only of a table the script created. The merge (a DO block)
+// and, with keep, each foreign key only of a table the script created. Overwriting (mode 1)
+// first tries to drop the table without CASCADE, taking along only what the script makes
+// again (pg_temp.quindrel_overwrite; set_remade_relations): the foreign keys of its tables
+// that refer to it and the views it converts that read it. Anything else depending on the
+// table keeps it as it was, with a WARNING holding the server's text that names those
+// objects; the variable then says the table is there, and its rows go by COPY or INSERT
+// (outside any \if) into a temporary table that is thrown away:
+//   SELECT ... AS quindrel_new_<n>, ... AS quindrel_into_<n> FROM pg_temp.quindrel_overwrite(...) \gset
+//   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
+//   COPY :quindrel_into_<n>(...) FROM stdin; ...
+//   \if :quindrel_new_<n>  sequence, NOT NULL, indexes  \endif
+// A foreign key is made again where the script dropped it: when its table or the table it
+// refers to was overwritten. The merge (a DO block)
 // adds the rows with INSERT ... ON CONFLICT (key) DO NOTHING (synchronize: DO UPDATE), all
 // at once and, when the server refuses any, one row at a time, each refused row a WARNING
 // naming it; a table that does not fit the rows (a column missing, no such key) is one
@@ -87,7 +99,16 @@ public:
     // Writes text (already UTF-8) unchanged; checked.
     void write(std::string_view utf8) { m_out.write(utf8); }
 
-    // Whether existing tables are kept (no DROP TABLE; see above).
+    // The relations the script makes again, as the database they are loaded into keeps them
+    // (schema, name: folded and cut as the server keeps them): the tables it overwrites and
+    // the views it converts. Overwriting drops with a table only those of them that depend
+    // on it. Written once, before the first table; nothing unless overwriting. A name the
+    // script's encoding cannot hold is left out of the list (its table cannot be written
+    // either).
+    void set_remade_relations(const std::vector<std::pair<std::wstring, std::wstring>>& relations);
+
+    // Whether an existing table may be kept (no DROP TABLE that could take what the script
+    // does not make again; see above).
     bool keeps_existing_tables() const noexcept
     {
         return m_options.create_tables && m_options.existing_tables != pgs_existing_table::replace;
@@ -129,6 +150,13 @@ private:
     // The psql variable that says whether the table named is created by the script; empty
     // when it is not known.
     std::string table_variable(const std::wstring& name) const;
+    // Overwriting: the list of relations made again and the function that drops a table
+    // together with those of them that depend on it; written once, before the first table.
+    void write_overwrite_function();
+    // Overwriting: the foreign key's statement, written only where the script dropped it (its
+    // table or the table it refers to was overwritten).
+    void write_overwritten_key(const udb_relationship& key, const std::wstring& sql, const std::wstring& what,
+                               const std::wstring& unique_first);
 
     pgs_dump_options m_options;
     pgs_script_writer m_out;
@@ -137,4 +165,6 @@ private:
     std::string m_block_variable;
     bool m_block_open = false;
     std::vector<std::pair<std::wstring, std::string>> m_table_variables;
+    // Overwriting: the function and the list are in the script.
+    bool m_overwrite_ready = false;
 };

@@ -5,31 +5,33 @@
 // builders hand their statements to query(), exactly as for the live database; the rows of a
 // table go through the pgs_dmp_recordset that create_table1 returns.
 //
-// A script whose options keep existing tables (pgs_dump_options::existing_tables other than
-// replace) never drops a table. Whether a table is there is asked when the script is loaded:
+// A script whose options may keep existing tables (pgs_dump_options::existing_tables other
+// than replace) decides what to do with a table when it is loaded, and drops nothing with
+// CASCADE. Keep, merge and synchronize never drop a table; they ask whether it is there:
 //   SELECT to_regclass('"s"."t"') IS NULL AS quindrel_new_<n> \gset
 //   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
 //   rows into a temporary table (COPY or INSERT, outside any \if: psql reads COPY data as
 //   SQL in a branch it skips)
 //   \if :quindrel_new_<n>  the rows into the new table  [\else the merge]  \endif
 //   \if :quindrel_new_<n>  NOT NULL, indexes  \endif
-// and, with keep, each foreign key only of a table the script created. Overwriting (mode 1)
-// first tries to drop the table without CASCADE, taking along only what the script makes
-// again (pg_temp.quindrel_overwrite; set_remade_relations): the foreign keys of its tables
-// that refer to it and the views it converts that read it. Anything else depending on the
-// table keeps it as it was, with a WARNING holding the server's text that names those
-// objects; the variable then says the table is there, and its rows go by COPY or INSERT
-// (outside any \if) into a temporary table that is thrown away:
+// and, with keep, each foreign key only of a table the script created. The merge (a DO block)
+// adds the rows with INSERT ... ON CONFLICT (key) DO NOTHING (synchronize: DO UPDATE), all
+// at once and, when the server refuses any, one row at a time, each refused row a WARNING
+// naming it; a table that does not fit the rows (a column missing, no such key) is one
+// WARNING and keeps its rows.
+// Overwrite (mode 1) first tries to drop the table without CASCADE, taking along only what
+// the script makes again (pg_temp.quindrel_overwrite; set_remade_relations): the foreign keys
+// of its tables that refer to it and the views it converts that read it. Anything else that
+// depends on the table keeps it as it was, with a WARNING holding the server's text naming
+// those objects; the variable then says the table is there, and its rows go by COPY or
+// INSERT (outside any \if) into a temporary table that is thrown away:
 //   SELECT ... AS quindrel_new_<n>, ... AS quindrel_into_<n> FROM pg_temp.quindrel_overwrite(...) \gset
 //   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
 //   COPY :quindrel_into_<n>(...) FROM stdin; ...
 //   \if :quindrel_new_<n>  sequence, NOT NULL, indexes  \endif
 // A foreign key is made again where the script dropped it: when its table or the table it
-// refers to was overwritten. The merge (a DO block)
-// adds the rows with INSERT ... ON CONFLICT (key) DO NOTHING (synchronize: DO UPDATE), all
-// at once and, when the server refuses any, one row at a time, each refused row a WARNING
-// naming it; a table that does not fit the rows (a column missing, no such key) is one
-// WARNING and keeps its rows. So psql -v ON_ERROR_STOP=1 loads such a script to its end.
+// refers to was overwritten.
+// So psql -v ON_ERROR_STOP=1 loads such a script to its end.
 // psql 10 or later reads it.
 //
 // Every write is checked: a file that cannot be opened or written is a level-1 tk_exception.

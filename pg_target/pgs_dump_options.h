@@ -25,7 +25,7 @@ struct pgs_dump_options {
     bool create_tables = true;     // DROP TABLE, CREATE TABLE and indexes before the rows
     std::string creator;           // text of the header's "Created by " line
     std::string database_name;     // empty: the script file's name without folder and extension
-    // Other than replace: no DROP DATABASE or DROP TABLE is written; what happens to a table is
-    // decided while the script loads (see pgs_dmp_database).
+    // Other than replace: no DROP DATABASE and no DROP TABLE ... CASCADE is written; what
+    // happens to a table is decided while the script loads (see pgs_dmp_database).
     pgs_existing_table existing_tables = pgs_existing_table::replace;
 };

@@ -898,7 +898,8 @@ void pelmora_convertor::run::reserve_relation_names(const std::vector<std::size_
 void pelmora_convertor::run::tell_remade_relations(const std::vector<std::size_t>& plan)
 {
     auto* live = dynamic_cast<pgs_database*>(dest_.get());
-    if (!live)
+    auto* script = dynamic_cast<pgs_dmp_database*>(dest_.get());
+    if (!live && !script)
         return;
     const bool cs = c_.get_pgs_engine().is_case_sens;
     const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
@@ -913,7 +914,10 @@ void pelmora_convertor::run::tell_remade_relations(const std::vector<std::size_t
     }
     for (const udb_view& view : views_of_run())
         remade.emplace_back(schema, kept_as(view.first));
-    live->set_remade_relations(std::move(remade));
+    if (script)
+        script->set_remade_relations(remade);
+    else
+        live->set_remade_relations(std::move(remade));
 }
 
 udb_view_list pelmora_convertor::run::views_of_run() const

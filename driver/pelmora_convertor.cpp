@@ -154,6 +154,7 @@ std::unique_ptr<pgs_base_db> pelmora_convertor::get_dest_base()
     script_options.creator = tk_format("Tessalane %d.%d %s", 6, 3, creator_suffix.c_str());
     // The script keeps the mode's word where it is loaded: it cannot know that database now.
     switch (n_mode) {
+    case udb_mode_overwrite_tables: script_options.existing_tables = pgs_existing_table::overwrite; break;
     case udb_mode_skip_tables: script_options.existing_tables = pgs_existing_table::keep; break;
     case udb_mode_merge: script_options.existing_tables = pgs_existing_table::merge; break;
     case udb_mode_synchronize: script_options.existing_tables = pgs_existing_table::synchronize; break;

@@ -738,17 +738,15 @@ void pgs_database::create_index(const std::wstring& table, const udb_index& inde
     }
 }
 
-namespace {
-
 // The foreign keys of other tables that refer to the table ($1: its oid): schema and table of
 // the key, the key's name.
-constexpr const char* referring_keys_sql =
+const char* const pgs_referring_keys_sql =
     "SELECT n.nspname, c.relname, k.conname FROM pg_constraint k "
     "JOIN pg_class c ON c.oid = k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE k.contype = 'f' AND k.confrelid = $1 AND k.conrelid <> k.confrelid ORDER BY 1, 2, 3";
 
 // The views that read the table, directly or through other views: schema and name.
-constexpr const char* reading_views_sql =
+const char* const pgs_reading_views_sql =
     "WITH RECURSIVE dep(oid) AS ("
     " SELECT r.ev_class FROM pg_depend d JOIN pg_rewrite r ON r.oid = d.objid"
     " WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass"
@@ -758,8 +756,6 @@ constexpr const char* reading_views_sql =
     " WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass AND r.ev_class <> dep.oid)"
     " SELECT n.nspname, c.relname FROM dep JOIN pg_class c ON c.oid = dep.oid"
     " JOIN pg_namespace n ON n.oid = c.relnamespace WHERE c.relkind IN ('v', 'm') ORDER BY 1, 2";
-
-}  // namespace
 
 void pgs_database::set_remade_relations(std::vector<std::pair<std::wstring, std::wstring>> relations)
 {
@@ -795,7 +791,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
         const pqxx::result table_oid = tx.exec_params("SELECT to_regclass($1)::oid", table_sql);
         if (!table_oid.empty() && !table_oid[0][0].is_null()) {
             const std::string id = table_oid[0][0].c_str();
-            for (const auto& key : tx.exec_params(referring_keys_sql, id)) {
+            for (const auto& key : tx.exec_params(pgs_referring_keys_sql, id)) {
                 if (!remade(key[0].c_str(), key[1].c_str())) continue;
                 sql = "ALTER TABLE " + pgs_quote_identifier(std::string_view(key[0].c_str())) + "." +
                       pgs_quote_identifier(std::string_view(key[1].c_str())) + " DROP CONSTRAINT " +
@@ -804,7 +800,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
                 tx.exec(sql);
             }
             std::string views;
-            for (const auto& view : tx.exec_params(reading_views_sql, id)) {
+            for (const auto& view : tx.exec_params(pgs_reading_views_sql, id)) {
                 if (!remade(view[0].c_str(), view[1].c_str())) continue;
                 views += views.empty() ? "" : ", ";
                 views += pgs_quote_identifier(std::string_view(view[0].c_str())) + "." +

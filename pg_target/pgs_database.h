@@ -172,6 +172,12 @@ struct pgs_t_ftd : public t_ftd {
     std::string orig_type;
 };
 
+// What depends on a table ($1: its oid) that overwriting it may drop, the same for the live
+// database and the script: the foreign keys of other tables that refer to it (schema, table,
+// key name), and the views that read it, directly or through other views (schema, name).
+extern const char* const pgs_referring_keys_sql;
+extern const char* const pgs_reading_views_sql;
+
 class pgs_database : public pgs_base_db {
 public:
     // Reads the table list (its failure is thrown), then the sequences and,

@@ -20,9 +20,8 @@ namespace {
 // Bytes of binary data turned into hexadecimal per write of a large value.
 constexpr std::size_t hex_chunk_bytes = 131072;
 
-// The temporary table that staged rows wait in: one at a time, dropped after its table.
+// The temporary table's name in CREATE TEMP TABLE (stage_ident qualified).
 constexpr const char* stage_table = "quindrel_rows";
-constexpr const char* stage_ident = "pg_temp.quindrel_rows";
 
 bool case_sens()
 {
@@ -137,7 +136,10 @@ void pgs_dmp_recordset::finish()
         m_buffer += "\\.\n";
         m_copy_open = false;
     }
-    if (m_stage_open)
+    if (m_stage_open && m_routed)
+        m_buffer += "\\if :" + m_variable + "\r\n" + sequence_statement() + "\\else\r\nDROP TABLE " + stage_ident +
+                    ";\r\n\\endif\r\n";
+    else if (m_stage_open)
         m_buffer += close_stage();
     else
         m_buffer += sequence_statement();
@@ -175,10 +177,24 @@ void pgs_dmp_recordset::stage_rows(pgs_existing_table rule, std::string variable
     m_key = std::move(key);
     if (!m_staged) return;
     m_target_ident = stage_ident;
+    m_order_ident = pgs_quote_identifier(std::string_view(unused_column_name()));
+}
+
+std::string pgs_dmp_recordset::unused_column_name() const
+{
     // The stage numbers its rows in a column of its own, named unlike any of the table's.
     std::wstring order = L"#";
     while (std::find(m_plain_names.begin(), m_plain_names.end(), order) != m_plain_names.end()) order += L'#';
-    m_order_ident = pgs_quote_identifier(std::string_view(tk_unicode_to_utf8(order)));
+    return tk_unicode_to_utf8(order);
+}
+
+void pgs_dmp_recordset::route_rows(std::string variable, std::string into)
+{
+    m_routed = m_database && !variable.empty() && !into.empty();
+    if (!m_routed) return;
+    m_variable = std::move(variable);
+    m_target_ident = ":" + into;
+    m_order_ident = pgs_quote_identifier(std::string_view(unused_column_name()));
 }
 
 std::string pgs_dmp_recordset::open_stage() const
@@ -258,11 +274,14 @@ void pgs_dmp_recordset::append_record(udb_record& record)
         if (!record.get(i)) throw udb_structure_exception();
     if (m_finished) throw tk_exception("The rows of this table have already been finished.", 1);
 
-    if (m_staged && !m_stage_open) {
+    if ((m_staged || m_routed) && !m_stage_open) {
         // The rows stand outside the table's conditional block: psql reads the lines of a COPY
         // in a branch it skips as SQL.
         m_database->end_table_block();
-        m_out->write(open_stage());
+        if (m_routed)
+            m_out->write("\\if :" + m_variable + "\r\n\\else\r\n" + open_stage() + "\\endif\r\n");
+        else
+            m_out->write(open_stage());
         m_stage_open = true;
     }
     if (fast) {

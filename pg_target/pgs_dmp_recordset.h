@@ -19,6 +19,11 @@
 // table first, outside the table's conditional block; finish() then moves them into the table
 // the script created, or merges them into the table that was there (pgs_dump.h).
 //
+// Routed (route_rows, for a script that overwrites tables): the rows go, outside the table's
+// conditional block, into the relation a psql variable names: the table when the script
+// created it, else a temporary table made for them and dropped after them, so a table that
+// was left as it was gets none of them.
+//
 // A row the server would refuse when the script is loaded fails its record alone here, before
 // any byte of it reaches the file (pgs_exception, level 0), so a COPY block never holds a line
 // that would stop the load, and the rows before and after it stay:
@@ -74,6 +79,15 @@ public:
     // the table has no key, its rows are appended to a table that was there).
     void stage_rows(pgs_existing_table rule, std::string variable, std::vector<std::size_t> key);
 
+    // Before the first row: the rows are routed. variable: the psql variable that is true when
+    // the script created the table; into: the psql variable naming where the rows go, the
+    // table or stage_ident.
+    void route_rows(std::string variable, std::string into);
+
+    // The temporary table staged or thrown-away rows go into: one at a time, dropped after its
+    // table's rows.
+    static constexpr const char* stage_ident = "pg_temp.quindrel_rows";
+
     // Values larger than this many units (bytes, characters) bypass the row buffer.
     static constexpr std::uint32_t large_value_size = 1048576;
     // The row buffer goes to the file when it holds more than this many bytes.
@@ -93,6 +107,8 @@ private:
     std::string open_stage() const;
     std::string close_stage() const;
     std::string merge_block() const;
+    // A name for the stage's own column that none of the table's columns has.
+    std::string unused_column_name() const;
 
     pgs_script_writer* m_out;                   // the database's writer; not owned
     std::string m_table_ident;                  // the table as an SQL name, UTF-8
@@ -110,6 +126,7 @@ private:
     pgs_dmp_database* m_database = nullptr;
     bool m_staged = false;
     bool m_stage_open = false;                  // the temporary table is in the script
+    bool m_routed = false;                      // route_rows
     pgs_existing_table m_rule = pgs_existing_table::replace;
     std::string m_variable;
     std::vector<std::size_t> m_key;

@@ -125,7 +125,69 @@ pgs_dmp_database::~pgs_dmp_database()
 void pgs_dmp_database::close()
 {
     end_table_block();
+    // Temporary, so a session ended early loses them too; a script loaded with \i into a
+    // session of the user's leaves nothing behind.
+    if (m_overwrite_ready)
+        m_out.write("DROP FUNCTION pg_temp.quindrel_overwrite(text, text);\r\nDROP TABLE pg_temp.quindrel_remade;\r\n");
     m_out.close();
+}
+
+void pgs_dmp_database::set_remade_relations(const std::vector<std::pair<std::wstring, std::wstring>>& relations)
+{
+    if (!keeps_existing_tables() || m_options.existing_tables != pgs_existing_table::overwrite) return;
+    end_table_block();
+    write_overwrite_function();
+    if (relations.empty()) return;
+    m_out.write("COPY pg_temp.quindrel_remade FROM stdin;\n");
+    std::string line;
+    for (const auto& [schema, relation] : relations) {
+        line.clear();
+        pgs_append_copy_text(line, std::wstring_view(schema));
+        line += '\t';
+        pgs_append_copy_text(line, std::wstring_view(relation));
+        line += '\n';
+        try {
+            m_out.write(line);
+        } catch (const pgs_exception& e) {
+            // Refused whole by the script's encoding, so the COPY block stays intact; a table
+            // of that name cannot be written into this script either.
+            tk_write_log(3, "%s", e.what());
+        }
+    }
+    m_out.write("\\.\n");
+}
+
+void pgs_dmp_database::write_overwrite_function()
+{
+    if (m_overwrite_ready) return;
+    m_overwrite_ready = true;
+    const std::string remade = "EXISTS (SELECT 1 FROM pg_temp.quindrel_remade m WHERE m.nspname = "
+                               "quindrel_r.nspname AND m.relname = quindrel_r.relname)";
+    // The same catalog queries as a live overwrite, so both drop the same objects. Without
+    // CASCADE, anything else that depends on the table makes the whole block fail: the drops
+    // before it are undone, and the warning carries the server's text naming those objects.
+    std::string body =
+        "\r\nDECLARE\r\nquindrel_id oid := to_regclass(quindrel_table)::oid;\r\nquindrel_r record;\r\n"
+        "quindrel_views text;\r\nquindrel_detail text;\r\nBEGIN\r\n"
+        "IF quindrel_id IS NULL THEN\r\nRETURN true;\r\nEND IF;\r\n"
+        "FOR quindrel_r IN EXECUTE " + pgs_quote_literal(std::string_view(pgs_referring_keys_sql)) +
+        " USING quindrel_id LOOP\r\nIF " + remade +
+        " THEN\r\nEXECUTE format('ALTER TABLE %I.%I DROP CONSTRAINT %I', quindrel_r.nspname, quindrel_r.relname, "
+        "quindrel_r.conname);\r\nEND IF;\r\nEND LOOP;\r\n"
+        "FOR quindrel_r IN EXECUTE " + pgs_quote_literal(std::string_view(pgs_reading_views_sql)) +
+        " USING quindrel_id LOOP\r\nIF " + remade +
+        " THEN\r\nquindrel_views := coalesce(quindrel_views || ', ', '') || format('%I.%I', quindrel_r.nspname, "
+        "quindrel_r.relname);\r\nEND IF;\r\nEND LOOP;\r\n"
+        "IF quindrel_views IS NOT NULL THEN\r\nEXECUTE 'DROP VIEW ' || quindrel_views;\r\nEND IF;\r\n"
+        "EXECUTE 'DROP TABLE ' || quindrel_table;\r\nRETURN true;\r\n"
+        "EXCEPTION WHEN others THEN\r\nGET STACKED DIAGNOSTICS quindrel_detail = PG_EXCEPTION_DETAIL;\r\n"
+        "RAISE WARNING '%', quindrel_what || ' was not overwritten (it was left as it was, without the script''s "
+        "rows): ' || SQLERRM || CASE WHEN quindrel_detail = '' THEN '' ELSE E'\\n' || quindrel_detail END;\r\n"
+        "RETURN false;\r\nEND\r\n";
+    m_out.write("\r\nCREATE TEMP TABLE quindrel_remade (nspname text, relname text);\r\n"
+                "CREATE FUNCTION pg_temp.quindrel_overwrite(quindrel_table text, quindrel_what text) RETURNS boolean "
+                "LANGUAGE plpgsql AS " +
+                tk_unicode_to_utf8(pgs_dollar_quote(tk_utf8_to_unicode(body))) + ";\r\n");
 }
 
 void pgs_dmp_database::end_table_block()
@@ -241,6 +303,7 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     }
 
     const bool keep_existing = keeps_existing_tables();
+    const bool overwriting = keep_existing && m_options.existing_tables == pgs_existing_table::overwrite;
     if (keep_existing) end_table_block();
     if (m_options.insert_comments) write_comment("Table structure for table", name);
     // The defaults go apart from CREATE TABLE, each guarded: one the loading server refuses
@@ -255,13 +318,32 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     // then use the builder's final column names, exactly the ones CREATE TABLE got.
     const pgs_ddl_settings settings = pgs_ddl_settings::from_engine();
     const std::wstring table = pgs_fold_name(name, settings.case_sens);
+    std::string rows_variable;  // overwriting: where the rows go
     if (keep_existing) {
         // Asked when the script is loaded: everything of the table's own is written only for
         // a table the script creates.
-        m_block_variable = "quindrel_new_" + std::to_string(m_table_variables.size() + 1);
-        std::string test = "SELECT to_regclass(";
-        pgs_append_literal(test, std::string_view(table_name(name)));
-        test += ") IS NULL AS " + m_block_variable + " \\gset\r\n";
+        const std::string number = std::to_string(m_table_variables.size() + 1);
+        m_block_variable = "quindrel_new_" + number;
+        std::string test;
+        if (overwriting) {
+            // The table is gone when it could be dropped (or was never there); otherwise its
+            // rows go where they are thrown away.
+            write_overwrite_function();
+            rows_variable = "quindrel_into_" + number;
+            test = "SELECT quindrel_gone AS " + m_block_variable + ", CASE WHEN quindrel_gone THEN ";
+            pgs_append_literal(test, std::string_view(table_name(name)));
+            test += " ELSE ";
+            pgs_append_literal(test, std::string_view(pgs_dmp_recordset::stage_ident));
+            test += " END AS " + rows_variable + " FROM pg_temp.quindrel_overwrite(";
+            pgs_append_literal(test, std::string_view(table_name(name)));
+            test += ", ";
+            pgs_append_literal(test, std::wstring_view(L"Table '" + name + L"'"));
+            test += ") AS quindrel_gone \\gset\r\n";
+        } else {
+            test = "SELECT to_regclass(";
+            pgs_append_literal(test, std::string_view(table_name(name)));
+            test += ") IS NULL AS " + m_block_variable + " \\gset\r\n";
+        }
         m_out.write(test);
         m_table_variables.emplace_back(pgs_fold_name(get_full_name(name), case_sens()), m_block_variable);
         reopen_table_block();
@@ -300,7 +382,7 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     // The key a merge names: the primary key, else the first unique index, under the columns'
     // final names; none when a column of it is not in the table.
     std::vector<std::size_t> key;
-    if (keep_existing) {
+    if (keep_existing && !overwriting) {
         const udb_index* chosen = nullptr;
         for (std::size_t i = 0; i < indexes.size() && !(chosen && chosen->primary); ++i)
             if (indexes[i].primary || (indexes[i].unique && !chosen)) chosen = &indexes[i];
@@ -320,7 +402,10 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
     build_or_defer_indexes(std::move(builder), table, indexes);
     if (m_options.insert_comments) write_comment("Dumping data for table", name);
     auto rows = std::make_unique<pgs_dmp_recordset>(m_out, this, name, columns, source_names, column_types);
-    if (keep_existing) rows->stage_rows(m_options.existing_tables, m_block_variable, std::move(key));
+    if (overwriting)
+        rows->route_rows(m_block_variable, rows_variable);
+    else if (keep_existing)
+        rows->stage_rows(m_options.existing_tables, m_block_variable, std::move(key));
     return rows;
 }
 
@@ -442,6 +527,10 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
             send_guarded(sql, what, unique);
             continue;
         }
+        if (m_options.existing_tables == pgs_existing_table::overwrite) {
+            write_overwritten_key(key, sql, what, unique);
+            continue;
+        }
         if (m_options.existing_tables == pgs_existing_table::keep) {
             // A table the script leaves as it is keeps its keys as they are.
             const std::string variable = table_variable(key.table);
@@ -455,6 +544,28 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
                           L"\r\nEXCEPTION WHEN duplicate_object THEN NULL;\r\nEND;",
                       what);
     }
+}
+
+void pgs_dmp_database::write_overwritten_key(const udb_relationship& key, const std::wstring& sql,
+                                             const std::wstring& what, const std::wstring& unique_first)
+{
+    // Overwriting a table took the keys of the script's tables that referred to it, and a
+    // table made anew has none: the key is made where either end was overwritten. Two tables
+    // left as they were keep the keys they had.
+    const std::string child = table_variable(key.table);
+    const std::string parent = table_variable(key.ref_table);
+    std::string condition;
+    if (!child.empty() && !parent.empty()) {
+        condition = child;
+        if (parent != child) {
+            // psql's \if reads one value, not an expression.
+            m_out.write("SELECT :'" + child + "' OR :'" + parent + "' AS quindrel_key \\gset\r\n");
+            condition = "quindrel_key";
+        }
+    }
+    if (!condition.empty()) m_out.write("\\if :" + condition + "\r\n");
+    send_guarded(sql, what, unique_first);
+    if (!condition.empty()) m_out.write("\\endif\r\n");
 }
 
 std::wstring pgs_dmp_database::guarded_body(const std::wstring& statement, const std::wstring& unique_first)

@@ -5,8 +5,9 @@
 // builders hand their statements to query(), exactly as for the live database; the rows of a
 // table go through the pgs_dmp_recordset that create_table1 returns.
 //
-// A script whose options keep existing tables (pgs_dump_options::existing_tables other than
-// replace) never drops a table. Whether a table is there is asked when the script is loaded:
+// A script whose options may keep existing tables (pgs_dump_options::existing_tables other
+// than replace) decides what to do with a table when it is loaded, and drops nothing with
+// CASCADE. Keep, merge and synchronize never drop a table; they ask whether it is there:
 //   SELECT to_regclass('"s"."t"') IS NULL AS quindrel_new_<n> \gset
 //   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
 //   rows into a temporary table (COPY or INSERT, outside any \if: psql reads COPY data as
@@ -17,7 +18,20 @@
 // adds the rows with INSERT ... ON CONFLICT (key) DO NOTHING (synchronize: DO UPDATE), all
 // at once and, when the server refuses any, one row at a time, each refused row a WARNING
 // naming it; a table that does not fit the rows (a column missing, no such key) is one
-// WARNING and keeps its rows. So psql -v ON_ERROR_STOP=1 loads such a script to its end.
+// WARNING and keeps its rows.
+// Overwrite (mode 1) first tries to drop the table without CASCADE, taking along only what
+// the script makes again (pg_temp.quindrel_overwrite; set_remade_relations): the foreign keys
+// of its tables that refer to it and the views it converts that read it. Anything else that
+// depends on the table keeps it as it was, with a WARNING holding the server's text naming
+// those objects; the variable then says the table is there, and its rows go by COPY or
+// INSERT (outside any \if) into a temporary table that is thrown away:
+//   SELECT ... AS quindrel_new_<n>, ... AS quindrel_into_<n> FROM pg_temp.quindrel_overwrite(...) \gset
+//   \if :quindrel_new_<n>  CREATE TABLE, defaults  \endif
+//   COPY :quindrel_into_<n>(...) FROM stdin; ...
+//   \if :quindrel_new_<n>  sequence, NOT NULL, indexes  \endif
+// A foreign key is made again where the script dropped it: when its table or the table it
+// refers to was overwritten.
+// So psql -v ON_ERROR_STOP=1 loads such a script to its end.
 // psql 10 or later reads it.
 //
 // Every write is checked: a file that cannot be opened or written is a level-1 tk_exception.
@@ -87,7 +101,16 @@ public:
     // Writes text (already UTF-8) unchanged; checked.
     void write(std::string_view utf8) { m_out.write(utf8); }
 
-    // Whether existing tables are kept (no DROP TABLE; see above).
+    // The relations the script makes again, as the database they are loaded into keeps them
+    // (schema, name: folded and cut as the server keeps them): the tables it overwrites and
+    // the views it converts. Overwriting drops with a table only those of them that depend
+    // on it. Written once, before the first table; nothing unless overwriting. A name the
+    // script's encoding cannot hold is left out of the list (its table cannot be written
+    // either).
+    void set_remade_relations(const std::vector<std::pair<std::wstring, std::wstring>>& relations);
+
+    // Whether an existing table may be kept (no DROP TABLE that could take what the script
+    // does not make again; see above).
     bool keeps_existing_tables() const noexcept
     {
         return m_options.create_tables && m_options.existing_tables != pgs_existing_table::replace;
@@ -129,6 +152,13 @@ private:
     // The psql variable that says whether the table named is created by the script; empty
     // when it is not known.
     std::string table_variable(const std::wstring& name) const;
+    // Overwriting: the list of relations made again and the function that drops a table
+    // together with those of them that depend on it; written once, before the first table.
+    void write_overwrite_function();
+    // Overwriting: the foreign key's statement, written only where the script dropped it (its
+    // table or the table it refers to was overwritten).
+    void write_overwritten_key(const udb_relationship& key, const std::wstring& sql, const std::wstring& what,
+                               const std::wstring& unique_first);
 
     pgs_dump_options m_options;
     pgs_script_writer m_out;
@@ -137,4 +167,6 @@ private:
     std::string m_block_variable;
     bool m_block_open = false;
     std::vector<std::pair<std::wstring, std::string>> m_table_variables;
+    // Overwriting: the function and the list are in the script.
+    bool m_overwrite_ready = false;
 };

@@ -139,6 +139,71 @@ INSTANTIATE_TEST_SUITE_P(modes, existing_mode_test,
                                     (std::get<1>(info.param) ? "_script" : "_live");
                          });
 
+// A mode-1 script keeps the live run's word where it is loaded: a table goes only with what
+// the script makes again (a converted child's key, a converted view); one that the user's own
+// view or another table's key depends on keeps its rows and those objects, psql names it in a
+// warning with the server's text, and the script loads to its end.
+class overwrite_script_test : public driver_server_test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(overwrite_script_test, tables_others_depend_on_are_kept_and_named_the_rest_replaced)
+{
+    source(std::string(source_tables) +
+           "CREATE TABLE viewed (id INT PRIMARY KEY AUTO_INCREMENT, v VARCHAR(10));"
+           "CREATE TABLE referred (id INT PRIMARY KEY, v VARCHAR(10));"
+           "INSERT INTO viewed VALUES (1, 'src'), (2, 'src'); INSERT INTO referred VALUES (1, 'src');"
+           "CREATE VIEW names AS SELECT id, name FROM parent");
+    // Only converted tables' keys and a converted view depend on child and parent: loose (which
+    // loads after child) has a key of its own on child.
+    dest(std::string(edited_destination) +
+         "ALTER TABLE loose ADD CONSTRAINT old_loose_key FOREIGN KEY (a) REFERENCES child (id) NOT VALID;"
+         "CREATE VIEW names AS SELECT id, name FROM parent;"
+         "CREATE TABLE viewed (id SERIAL PRIMARY KEY, v TEXT); INSERT INTO viewed (v) VALUES ('pg');"
+         "CREATE VIEW user_view AS SELECT v FROM viewed;"
+         "CREATE TABLE referred (id INTEGER PRIMARY KEY, v TEXT); INSERT INTO referred VALUES (8, 'pg');"
+         "CREATE TABLE user_lines (r INTEGER CONSTRAINT user_key REFERENCES referred (id));"
+         "INSERT INTO user_lines VALUES (8)");
+    conv->set_mode(1);
+    conv->convert_views = true;
+    conv->get_pgs_engine().fast_insert = GetParam();
+    test_env::scratch_dir dir("qdrv_overwrite");
+    const std::string path = dir.path() + "/overwrite.sql";
+    conv->b_direct = false;
+    conv->set_destination(tk_utf8_to_unicode(path));
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    const std::string script = test_env::read_file(path);
+    EXPECT_EQ(script.find("CASCADE"), std::string::npos);
+
+    std::string loaded;
+    ASSERT_EQ(test_env::run_psql(dest_name, path, loaded), 0) << loaded;
+    EXPECT_EQ(loaded.find("ERROR"), std::string::npos) << loaded;
+    for (const char* kept : {"viewed", "referred"})
+        EXPECT_NE(loaded.find(std::string("WARNING:  Table 'public.") + kept + "' was not overwritten"),
+                  std::string::npos)
+            << kept << "\n" << loaded;
+    EXPECT_NE(loaded.find("view user_view depends on table viewed"), std::string::npos) << loaded;
+    EXPECT_NE(loaded.find("constraint user_key on table user_lines depends on table referred"), std::string::npos)
+        << loaded;
+    for (const char* replaced : {"parent", "child", "loose"})
+        EXPECT_EQ(loaded.find(std::string("'public.") + replaced + "' was not"), std::string::npos) << loaded;
+
+    EXPECT_EQ(rows("SELECT id, code, name FROM parent ORDER BY id"), source_parent);
+    EXPECT_EQ(rows("SELECT id, parent_id, note FROM child ORDER BY id"), source_child);
+    EXPECT_EQ(rows("SELECT a, b FROM loose ORDER BY a"), source_loose);
+    EXPECT_EQ(rows("SELECT id, v FROM viewed"), strings{"1|pg"});
+    EXPECT_EQ(rows("SELECT id, v FROM referred"), strings{"8|pg"});
+    // The kept table's counter was not moved by the rows it did not get.
+    EXPECT_EQ(rows("SELECT nextval(pg_get_serial_sequence('viewed', 'id'))"), strings{"2"});
+    EXPECT_EQ(rows("SELECT string_agg(viewname, ',' ORDER BY viewname) FROM pg_views WHERE schemaname = 'public'"),
+              strings{"names,user_view"});
+    EXPECT_EQ(rows("SELECT conname || '>' || confrelid::regclass FROM pg_constraint WHERE contype = 'f' ORDER BY 1"),
+              (strings{"fk_child_parent>parent", "user_key>referred"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, overwrite_script_test, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "copy" : "insert"; });
+
 class load_order_run_test : public driver_server_test {};
 
 TEST_F(load_order_run_test, tables_that_refer_to_each_other_are_named_and_converted_whole)

@@ -821,11 +821,13 @@ TEST_F(psql_load_test, script_loads_with_on_error_stop_and_rows_arrive_intact)
 
 namespace {
 
-// A script that keeps existing tables never drops one: a table the database has stays as it is
-// (keep) or gets only the rows whose key it lacks (merge), a table it lacks is made with every
-// row. Rows whose text psql would misread as SQL or as its own commands (an open quote, a
-// backslash line) stay out of the branch psql skips. Loaded twice, a merge changes nothing.
-TEST_F(psql_load_test, a_script_keeping_existing_tables_drops_none_and_loads_what_is_missing)
+// A script that decides when it is loaded never drops the database, and drops no table with
+// CASCADE: a table the database has stays as it is (keep), gets only the rows whose key it
+// lacks (merge), or is replaced when nothing else depends on it (overwrite); a table it lacks
+// is made with every row. Rows whose text psql would misread as SQL or as its own commands (an
+// open quote, a backslash line) stay out of the branch psql skips. Loaded twice, a merge
+// changes nothing.
+TEST_F(psql_load_test, a_script_deciding_when_loaded_drops_only_what_its_mode_drops)
 {
     udb_schema s;
     s.add_column(column(L"id", VT_I4, 0, true, true));
@@ -843,9 +845,10 @@ TEST_F(psql_load_test, a_script_keeping_existing_tables_drops_none_and_loads_wha
         return r.empty() || r[0][0].is_null() ? std::string() : r[0][0].as<std::string>();
     };
     const char* table_rows = "SELECT string_agg(id || '|' || note, ',' ORDER BY id) FROM ";
-    for (const pgs_existing_table rule : {pgs_existing_table::keep, pgs_existing_table::merge}) {
+    for (const pgs_existing_table rule :
+         {pgs_existing_table::keep, pgs_existing_table::merge, pgs_existing_table::overwrite}) {
         for (const bool fast : {true, false}) {
-            SCOPED_TRACE(std::string(rule == pgs_existing_table::keep ? "keep" : "merge") + (fast ? " copy" : " insert"));
+            SCOPED_TRACE(std::to_string(static_cast<int>(rule)) + (fast ? " copy" : " insert"));
             engine->fast_insert = fast;
             pgs_dump_options o = plain_options();
             o.create_database = true;
@@ -865,6 +868,7 @@ TEST_F(psql_load_test, a_script_keeping_existing_tables_drops_none_and_loads_wha
             const std::string script = read_file(path);
             EXPECT_EQ(script.find("DROP DATABASE"), std::string::npos);
             EXPECT_EQ(script.find("DROP TABLE IF EXISTS \"public\""), std::string::npos);
+            EXPECT_EQ(script.find("CASCADE"), std::string::npos);
 
             query("DROP TABLE IF EXISTS kept, made; CREATE TABLE kept (id integer PRIMARY KEY, note text);"
                   "INSERT INTO kept VALUES (1, 'pg only')");
@@ -876,9 +880,9 @@ TEST_F(psql_load_test, a_script_keeping_existing_tables_drops_none_and_loads_wha
                 EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
                 EXPECT_EQ(query(std::string(table_rows) + "made"), all_rows);
                 EXPECT_EQ(query(std::string(table_rows) + "kept"),
-                          rule == pgs_existing_table::keep
-                              ? "1|pg only"
-                              : "1|pg only,2|\\endif\n\\.\n\\if,3|tab\tquote\"$$");
+                          rule == pgs_existing_table::keep        ? "1|pg only"
+                          : rule == pgs_existing_table::overwrite ? all_rows
+                                                                  : "1|pg only,2|\\endif\n\\.\n\\if,3|tab\tquote\"$$");
             }
             // The made table has its key, and its serial column goes on after the rows.
             EXPECT_EQ(query("SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid = 'made'::regclass"),

@@ -528,7 +528,15 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
                 relations_.add_table(listed_name, full_name, tm, false, columns);  // kept as it is, still a parent
             return item_result::done;
         case udb_mode_overwrite_tables:
-            dest_->delete_tab(full_name);
+            try {
+                dest_->delete_tab(full_name);
+            } catch (const tk_exception&) {
+                // Left as it was: its keys to the tables this run replaces went with their drop,
+                // so they are made again at the end (or reported, where its rows no longer fit).
+                if (is_table)
+                    relations_.add_table(listed_name, full_name, tm, true, columns);
+                throw;
+            }
             break;
         case udb_mode_merge:
         case udb_mode_synchronize:

@@ -328,4 +328,31 @@ TEST_F(console_names_test, mode_1_over_its_own_earlier_conversion_makes_keys_and
     EXPECT_EQ(dst.rows("SELECT count(*) FROM pg_constraint WHERE contype = 'f'"), strings{"1"});
 }
 
+// A child the run must leave as it was (the user's view stands on it) loses its key to the
+// parent the run replaces: the key is made again, or reported when its old rows no longer fit.
+TEST_F(console_names_test, mode_1_makes_again_the_key_of_a_child_it_had_to_keep)
+{
+    src.exec("CREATE TABLE p (id INT PRIMARY KEY); CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+             " FOREIGN KEY (pid) REFERENCES p(id)); INSERT INTO p VALUES (1), (2); INSERT INTO c VALUES (10, 1);");
+    pg_destination dst;
+    const strings args = connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name()};
+    ASSERT_EQ(run_quindrel(args).status, 0);
+    dst.exec("CREATE VIEW users_view AS SELECT * FROM c");
+    const char* const keys = "SELECT conname FROM pg_constraint WHERE contype = 'f'";
+    const strings before = dst.rows(keys);
+    ASSERT_EQ(before.size(), 1u);
+
+    run_result r = run_quindrel(args + strings{"--mode=1"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(dst.rows(keys), before) << r.err;
+
+    // The parent's new rows no longer hold the child's old reference: the key is reported.
+    src.exec("DELETE FROM c; DELETE FROM p WHERE id = 1");
+    r = run_quindrel(args + strings{"--mode=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Foreign key '" + before[0] + "' of table"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 foreign keys"), std::string::npos) << r.err;
+    EXPECT_EQ(dst.rows("SELECT pid FROM c"), strings{"1"});
+}
+
 }  // namespace

@@ -569,6 +569,8 @@ int pmr_sel_tables_page::on_next()
         cvt.get_all_views(views);
         return views.empty();
     });
+    // The views page is passed over: the steps after it are numbered without it.
+    if (wizard_shell::instance()) number_steps(shell().pages(), cvt.b_direct, !no_views);
     return no_views ? progress_page_idd : 0;
 }
 

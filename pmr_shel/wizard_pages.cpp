@@ -34,12 +34,15 @@ void build_settings_pages(wizard_page_set& set)
     p.push_back(std::make_unique<pmr_sel_views_page>());
 }
 
-void number_steps(const std::vector<wizard_page*>& pages, bool direct)
+void number_steps(const std::vector<wizard_page*>& pages, bool direct, bool with_views)
 {
     std::vector<wizard_page*> steps;
-    for (wizard_page* page : pages)
-        if (!(page->page_flags() & page_hide_header) && (direct || page->idd() != pgs_page_info.idd))
-            steps.push_back(page);
+    for (wizard_page* page : pages) {
+        if (page->page_flags() & page_hide_header) continue;
+        if (!direct && page->idd() == pgs_page_info.idd) continue;
+        if (!with_views && dynamic_cast<pmr_sel_views_page*>(page)) continue;
+        steps.push_back(page);
+    }
     for (std::size_t i = 0; i < steps.size(); ++i)
         steps[i]->setTitle(QStringLiteral("Step %1 of %2").arg(i + 1).arg(steps.size()));
 }

@@ -43,8 +43,9 @@ public:
 void build_settings_pages(wizard_page_set& set);
 
 // Numbers the header titles "Step k of n" over the pages the user will pass:
-// a script file passes over the PostgreSQL page, so its steps run 1 to 6.
-void number_steps(const std::vector<wizard_page*>& pages, bool direct);
+// a script file passes over the PostgreSQL page, so its steps run 1 to 6, and a
+// source without views passes over the views page.
+void number_steps(const std::vector<wizard_page*>& pages, bool direct, bool with_views = true);
 
 // Stands in for a page that is not built yet: an empty page with the list's
 // facts, so the sequence and its navigation are complete.

@@ -11,6 +11,7 @@
 
 #include "pmr_shel/custom_query_dlg.h"
 #include "pmr_shel/tables_page.h"
+#include "pmr_shel/wizard_pages.h"
 #include "source_db_fixture.h"
 
 using namespace wizard_test;
@@ -148,6 +149,24 @@ TEST_F(table_pages, the_pages_in_the_wizard)
     pump(30);
     ASSERT_EQ(current(), view_page);
     save_picture(&shell(), "views_page_in_wizard");
+}
+
+TEST_F(table_pages, a_source_without_views_numbers_the_steps_without_the_views_page)
+{
+    convertor().selected_tables = {L"Gamma"};
+    auto* page = add_page(std::make_unique<pmr_sel_tables_page>());
+    add_page(std::make_unique<pmr_sel_views_page>());
+    auto* progress = add_page(std::make_unique<placeholder_page>(progress_page_info));
+    number_steps(shell().pages(), true);
+    EXPECT_EQ(progress->title(), QStringLiteral("Step 3 of 3"));
+    show_wizard();
+    ASSERT_EQ(current(), page);
+    shell().go_next();
+    pump(30);
+    // The views page is passed over, and the count says so: no step is skipped.
+    ASSERT_EQ(current(), progress);
+    EXPECT_EQ(page->title(), QStringLiteral("Step 1 of 2"));
+    EXPECT_EQ(progress->title(), QStringLiteral("Step 2 of 2"));
 }
 
 TEST_F(table_pages, leaving_with_no_table_selected_asks_and_no_keeps_the_page)

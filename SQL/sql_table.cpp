@@ -341,12 +341,13 @@ void sql_table::read_columns()
             // The catalog shows the bytes as text (MariaDB) or in hexadecimal (MySQL: 0x2D).
             std::vector<std::uint8_t> bytes;
             const std::string utf8 = tk_unicode_to_utf8(def);
-            if (!mariadb_catalog() && utf8.size() >= 2 && utf8[0] == '0' && (utf8[1] == 'x' || utf8[1] == 'X') &&
-                bytes_of_hex(std::string_view(utf8).substr(2), bytes)) {
-                d.default_value = ole_variant(bytes);
-            } else {
-                d.default_value = ole_variant(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
-            }
+            const bool hex = !mariadb_catalog() && utf8.size() >= 2 && utf8[0] == '0' &&
+                             (utf8[1] == 'x' || utf8[1] == 'X') && bytes_of_hex(std::string_view(utf8).substr(2), bytes);
+            if (!hex) bytes.assign(utf8.begin(), utf8.end());
+            // BINARY(n) keeps n bytes: the server pads a shorter default with zero bytes, as it
+            // pads every value stored, and so must the destination's default.
+            if (unsigned long n = 0; leading_size(type, L"binary(", n) && bytes.size() < n) bytes.resize(n, 0);
+            d.default_value = ole_variant(bytes);
             break;
         }
         case VT_DATE:

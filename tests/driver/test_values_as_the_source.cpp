@@ -137,6 +137,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     };
     const column_case cases[] = {
         {"bn BINARY(1) DEFAULT '-'", "encode(bn, 'hex')", "2d", false},
+        {"bp BINARY(4) DEFAULT 'ab'", "encode(bp, 'hex')", "61620000", false},
         {"vb VARBINARY(10) DEFAULT 'abc'", "encode(vb, 'hex')", "616263", false},
         {"vx VARBINARY(4) DEFAULT X'FF00'", "encode(vx, 'hex')", "ff00", false},
         {"bl BLOB DEFAULT 'abc'", "encode(bl, 'hex')", "616263", false},

@@ -5,6 +5,7 @@
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "UDB/udb_custom_conversion.h"
+#include "UDB/udb_failure.h"
 #include "pg_target/pgs_defaults.h"
 #include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
@@ -24,6 +25,27 @@ std::wstring dollar_tag(const std::wstring& body)
     std::wstring tag = L"$pgs$";
     for (int i = 0; body.find(tag) != std::wstring::npos; ++i) tag = L"$pgs" + std::to_wstring(i) + L"$";
     return tag;
+}
+
+// Runs a statement that completes a table already made; a refusal is reported as a failure
+// of `kind` naming the object, and the run goes on. A lost connection passes on.
+void run_or_report(udb_database& db, const std::wstring& sql, udb_failure_kind kind, const std::wstring& object)
+{
+    udb_failure failure;
+    try {
+        db.query(sql);
+        return;
+    } catch (const pqxx::broken_connection&) {
+        throw pgs_exception::from_current();
+    } catch (const pqxx::pqxx_exception&) {
+        failure = pgs_failure_of(kind, std::wstring(), object, pgs_exception::from_current());
+    } catch (const pgs_exception& e) {
+        if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
+        failure = pgs_failure_of(kind, std::wstring(), object, pgs_exception::from_current());
+    }
+    if (failure.statement.empty()) failure.statement = tk_unicode_to_utf8(sql);
+    // Reported outside the handlers: an Abort chosen in the report leaves at once.
+    udb_report_failure(failure);
 }
 
 }  // namespace
@@ -277,17 +299,10 @@ void pgs_schema_initializer::build_schema(udb_database& db)
         statements.push_back(L"SELECT setval(pgs_s.seq, LEAST(" + seed + L", pgs_q.seqmax), true) FROM (SELECT " +
                              sequence + L"::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON pgs_q.seqrelid = "
                              L"pgs_s.seq WHERE " + seed + L" >= pgs_q.seqmin");
-        for (const std::wstring& sql : statements) {
-            try {
-                db.query(sql);
-            } catch (const pqxx::pqxx_exception&) {
-                tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                             pgs_failure_text(std::current_exception()).c_str());
-            } catch (const pgs_exception&) {
-                tk_write_log(3, "Failed to upade sequence '%s': %s", tk_unicode_to_utf8(m_serial).c_str(),
-                             pgs_failure_text(std::current_exception()).c_str());
-            }
-        }
+        // A sequence left at 1 would hand out the values of rows already there: reported.
+        for (const std::wstring& sql : statements)
+            run_or_report(db, sql, udb_failure_kind::sequence,
+                          L"The sequence of column '" + pgs_unquote_name(m_serial) + L"' of table '" + m_table + L"'");
     }
 
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
@@ -297,14 +312,7 @@ void pgs_schema_initializer::build_schema(udb_database& db)
         std::wstring sql = L"comment on column " + table_q + L"." +
                            pgs_make_name3(c.name, true, m_settings.case_sens) + L" is " +
                            pgs_quote_literal(std::wstring_view(c.comment));
-        try {
-            db.query(sql);
-        } catch (const pqxx::pqxx_exception&) {
-            tk_write_log(3, "Failed to create comment for column '%s': %s", tk_unicode_to_utf8(c.name).c_str(),
-                         pgs_failure_text(std::current_exception()).c_str());
-        } catch (const pgs_exception&) {
-            tk_write_log(3, "Failed to create comment for column '%s': %s", tk_unicode_to_utf8(c.name).c_str(),
-                         pgs_failure_text(std::current_exception()).c_str());
-        }
+        run_or_report(db, sql, udb_failure_kind::column,
+                      L"The comment of column '" + c.name + L"' of table '" + m_table + L"'");
     }
 }

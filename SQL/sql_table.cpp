@@ -453,12 +453,14 @@ void sql_table::read_indexes()
             const std::string n = row[7].to_string();
             std::from_chars(n.data(), n.data() + n.size(), prefix);
         }
+        // Collation: 'A' ascending, 'D' descending, NULL not sorted.
+        const bool descends = row.size() >= 6 && !row[5].is_empty() && row[5].to_string() == "D";
         tk_write_wlog(2, L"Got index '%s' (primary=%d, unique=%d)", index_name.c_str(), primary ? 1 : 0, unique ? 1 : 0);
         if (!indexes.is_acceptable_name(index_name)) {
-            indexes.get_index(index_name).add_field(column, prefix);
+            indexes.get_index(index_name).add_field(column, prefix, descends);
         } else {
             udb_index index(index_name, unique, primary, {});
-            index.add_field(column, prefix);
+            index.add_field(column, prefix, descends);
             add_index(index);
         }
         rs->next();

@@ -37,11 +37,13 @@ bool udb_index::has_prefix() const noexcept
     return false;
 }
 
-void udb_index::add_field(std::wstring field, std::uint32_t prefix)
+void udb_index::add_field(std::wstring field, std::uint32_t prefix, bool descends)
 {
     if (prefix || !prefix_lengths.empty()) prefix_lengths.resize(fields.size(), 0);
+    if (descends || !descending.empty()) descending.resize(fields.size(), false);
     fields.push_back(std::move(field));
     if (prefix || !prefix_lengths.empty()) prefix_lengths.push_back(prefix);
+    if (descends || !descending.empty()) descending.push_back(descends);
 }
 
 // ---------------------------------------------------------------- udb_indexes

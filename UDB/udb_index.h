@@ -26,8 +26,10 @@ public:
         return i < prefix_lengths.size() ? prefix_lengths[i] : 0;
     }
     bool has_prefix() const noexcept;
-    // Appends a field with the part of it that is indexed (0: the whole column).
-    void add_field(std::wstring field, std::uint32_t prefix = 0);
+    // Whether field i is kept in descending order.
+    bool is_descending(std::size_t i) const noexcept { return i < descending.size() && descending[i]; }
+    // Appends a field with the part of it that is indexed (0: the whole column) and its order.
+    void add_field(std::wstring field, std::uint32_t prefix = 0, bool descends = false);
 
     std::wstring name;
     bool unique = false;
@@ -38,6 +40,9 @@ public:
     // the leading bytes of a binary column; 0 for the whole column. Empty when no field is a
     // prefix, otherwise as long as fields.
     std::vector<std::uint32_t> prefix_lengths;
+    // Per field, whether the index keeps it in descending order. Empty when no field does,
+    // otherwise as long as fields.
+    std::vector<bool> descending;
     std::vector<std::wstring> included_fields;  // columns of an INCLUDE clause
 };
 

@@ -346,6 +346,7 @@ public:
             const std::size_t before = index.fields.size();
             std::vector<std::wstring> kept;
             std::vector<std::uint32_t> kept_prefixes;  // stays beside the kept names
+            std::vector<bool> kept_order;              // likewise
             kept.reserve(before);
             for (std::size_t k = 0; k < before; ++k) {
                 std::wstring& name = index.fields[k];
@@ -355,9 +356,12 @@ public:
                 kept.push_back(fm ? fm->get_new_name() : std::move(name));
                 if (!index.prefix_lengths.empty())
                     kept_prefixes.push_back(index.prefix_of(k));
+                if (!index.descending.empty())
+                    kept_order.push_back(index.is_descending(k));
             }
             index.fields = std::move(kept);
             index.prefix_lengths = std::move(kept_prefixes);
+            index.descending = std::move(kept_order);
             const bool lost_column = index.fields.size() != before;
             if (before != 0 && index.fields.empty()) {
                 tk_write_wlog(2, L"Index '%s' has no columns left, dropped", index.name.c_str());

@@ -46,6 +46,7 @@ pgs_indexes_initializer::pgs_indexes_initializer(std::wstring table, const udb_s
         for (const auto& f : source.fields) fields.push_back(translate(f, L"Index column: %s->%s"));
         udb_index converted(final_name, source.unique, source.primary, std::move(fields));
         converted.prefix_lengths = source.prefix_lengths;
+        converted.descending = source.descending;
         for (const auto& f : source.included_fields)
             converted.included_fields.push_back(translate(f, L"Index included column: %s->%s"));
         m_indexes.push_back(converted);
@@ -97,6 +98,8 @@ std::wstring pgs_indexes_initializer::make_index_statement(const udb_index& inde
         // The column's own (quoted) final name, never the index's spelling of it.
         const t_ftd& column = m_columns[static_cast<std::size_t>(at)];
         sql += prefix_expression(column, index.prefix_of(i));
+        // A PRIMARY KEY constraint takes no order: the key is the same either way.
+        if (index.is_descending(i) && !(index.primary && !index.has_prefix())) sql += L" DESC";
     }
     sql += L")";
     if (!index.included_fields.empty()) {

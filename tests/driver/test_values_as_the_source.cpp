@@ -88,7 +88,7 @@ TEST_P(values_as_the_source_test, keys_on_a_prefix_refuse_what_the_source_refuse
 {
     const std::string long_text(3000, 'x');
     source("CREATE TABLE pu (id INT PRIMARY KEY, c VARCHAR(20), b VARBINARY(20), t TEXT,"
-           " UNIQUE KEY uc (c(3)), UNIQUE KEY ub (b(2)), KEY it (t(10)));"
+           " UNIQUE KEY uc (c(3)), UNIQUE KEY ub (b(2)), KEY it (t(10)), KEY od (c DESC, id));"
            "INSERT INTO pu VALUES (1, 'abc1', 'xy1', '" + long_text + "1'), (2, 'abd1', 'xz1', '" + long_text + "2');"
            "CREATE TABLE pk (c VARCHAR(20), v INT, PRIMARY KEY (c(2)));"
            "INSERT INTO pk VALUES ('ab1', 1)");
@@ -113,7 +113,9 @@ TEST_P(values_as_the_source_test, keys_on_a_prefix_refuse_what_the_source_refuse
     for (const auto& c : cases)
         EXPECT_EQ(refusal(std::string("INSERT INTO pu VALUES ") + c.row), c.sqlstate) << c.row;
     // The long text is indexed by its prefix, so the index exists and takes long values.
-    EXPECT_EQ(rows("SELECT count(*) FROM pg_indexes WHERE tablename = 'pu'"), strings{"4"});
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_indexes WHERE tablename = 'pu'"), strings{"5"});
+    // A column the source keeps in descending order keeps it.
+    EXPECT_EQ(rows("SELECT indexdef LIKE '%(c DESC, id)' FROM pg_indexes WHERE indexname = 'od'"), strings{"t"});
     EXPECT_EQ(refusal("INSERT INTO pu VALUES (5, 'q1', 'q1', repeat('z', 9000))"), "");
 
     // A primary key on a prefix becomes a unique index with its column NOT NULL, and says so.

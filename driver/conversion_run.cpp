@@ -593,8 +593,13 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     watch_ = not_null_watch();
     std::vector<std::wstring> dest_columns;
-    if (made_here) {
+    // A live table merged into may be one an ended run made, whose columns still wait for
+    // their NOT NULL: they get it after these rows as in the run that made the table.
+    const bool merged_live = existed && (mode == udb_mode_merge || mode == udb_mode_synchronize) &&
+                             dynamic_cast<pgs_recordset*>(dst.get()) != nullptr;
+    if (made_here)
         report_lost_defaults(listed_name, columns);
+    if (made_here || merged_live) {
         const udb_schema& made = dst->get_schema();
         for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
             dest_columns.push_back(made[i].name);

@@ -7,6 +7,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -75,14 +76,52 @@ bool wait_for(Condition condition)
     return false;
 }
 
+// A session of its own holding ACCESS SHARE on big (taken on a thread: it may have to wait)
+// until it is destroyed.
+class table_lock {
+public:
+    explicit table_lock(const std::string& database)
+        : m_thread([this, info = test_env::pg_conninfo(database)] {
+              try {
+                  pqxx::connection c(info);
+                  m_pid = c.backendpid();
+                  pqxx::work t(c);
+                  t.exec("LOCK TABLE big IN ACCESS SHARE MODE");
+                  while (!m_release)
+                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  t.commit();
+              } catch (const std::exception&) {
+                  m_pid = -1;
+              }
+          })
+    {
+        while (m_pid == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~table_lock()
+    {
+        m_release = true;
+        m_thread.join();
+    }
+    int pid() const { return m_pid; }
+
+private:
+    std::atomic<int> m_pid{0};
+    std::atomic<bool> m_release{false};
+    std::thread m_thread;
+};
+
 constexpr int big_rows = 200000;
 
 class rerun_test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        src.exec("CREATE TABLE big (id INT PRIMARY KEY, k INT NOT NULL, pad VARCHAR(20), KEY ka (k)) ENGINE=InnoDB;"
-                 "INSERT INTO big SELECT seq, seq % 1000, CONCAT('r', seq) FROM seq_1_to_" +
+        // d: a zero-date default, so the table is made without NOT NULL there and gets it after its rows.
+        src.exec("CREATE TABLE big (id INT PRIMARY KEY, k INT NOT NULL, pad VARCHAR(20),"
+                 " d DATE NOT NULL DEFAULT '0000-00-00', KEY ka (k)) ENGINE=InnoDB;"
+                 "INSERT INTO big SELECT seq, seq % 1000, CONCAT('r', seq), '2020-01-01' + INTERVAL seq % 400 DAY"
+                 " FROM seq_1_to_" +
                  std::to_string(big_rows) +
                  ";"
                  "CREATE TABLE child (id INT PRIMARY KEY, big_id INT NOT NULL,"
@@ -117,13 +156,16 @@ protected:
     {
         src.exec("SET SESSION group_concat_max_len = 1073741824");
         const std::string source_rows =
-            src.value("SELECT CONCAT(COUNT(*), ' ', MD5(GROUP_CONCAT(CONCAT(id, ':', k, ':', pad) ORDER BY id "
+            src.value("SELECT CONCAT(COUNT(*), ' ', MD5(GROUP_CONCAT(CONCAT(id, ':', k, ':', pad, ':', d) ORDER BY id "
                       "SEPARATOR ','))) FROM big");
-        EXPECT_EQ(dst.value("SELECT count(*) || ' ' || md5(string_agg(id || ':' || k || ':' || pad, ',' ORDER BY id))"
+        EXPECT_EQ(dst.value("SELECT count(*) || ' ' || md5(string_agg(id || ':' || k || ':' || pad || ':' || d, ',' ORDER BY id))"
                             " FROM big"),
                   source_rows);
         EXPECT_EQ(dst.value("SELECT count(*) || ' ' || sum(big_id) FROM child"),
                   src.value("SELECT CONCAT(COUNT(*), ' ', SUM(big_id)) FROM child"));
+        EXPECT_EQ(dst.rows("SELECT attname FROM pg_attribute WHERE attrelid = 'big'::regclass AND attnum > 0"
+                           " AND attnotnull ORDER BY attnum"),
+                  (strings{"id", "k", "d"}));
         EXPECT_EQ(dst.rows("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'p'"
                            " AND conrelid IN ('big'::regclass, 'child'::regclass) ORDER BY conrelid::regclass::text"),
                   (strings{"PRIMARY KEY (id)", "PRIMARY KEY (id)"}));
@@ -188,33 +230,41 @@ TEST_F(rerun_test, every_backend_ended_mid_table_then_a_merge_completes_the_data
 TEST_F(rerun_test, key_builder_ended_then_a_merge_builds_the_keys)
 {
     background_run first(run_args(0), dir.path());
-    // The test's ACCESS SHARE lock lets the rows in but holds the primary key's ALTER TABLE
-    // back, so its backend is ended while it builds (waits to build) the key.
-    std::unique_ptr<pqxx::connection> own;
     ASSERT_TRUE(wait_for([&] {
         try {
-            own = session();
-            pqxx::nontransaction t(*own);
-            return !t.exec("SELECT 1 FROM pg_class WHERE relname = 'big' AND relkind = 'r'").empty();
+            return !dst.rows("SELECT 1 FROM pg_class WHERE relname = 'big' AND relkind = 'r'").empty();
         } catch (const std::exception&) {
             return !first.running();
         }
     }));
     ASSERT_TRUE(first.running());
-    {
-        pqxx::work lock(*own);
-        lock.exec("LOCK TABLE big IN ACCESS SHARE MODE");
-        const std::string key_build = " AND query LIKE 'ALTER TABLE%PRIMARY KEY%' AND wait_event_type = 'Lock'";
+    // An ACCESS SHARE lock lets the rows in but holds back each statement that finishes the table
+    // after its rows. Such a statement that is not the primary key's is let through while a
+    // second lock queues behind it, which then holds the next one; the primary key's ALTER
+    // TABLE is ended while it waits to build the key.
+    const std::string waiting = "SELECT pid, query FROM pg_stat_activity WHERE datname = current_database()"
+                                " AND wait_event_type = 'Lock' AND query LIKE 'ALTER TABLE%'";
+    auto holder = std::make_unique<table_lock>(dst.name());
+    for (;;) {
+        std::vector<std::string> step;
         ASSERT_TRUE(wait_for([&] {
-            pqxx::connection probe(test_env::pg_conninfo(dst.name()));
-            pqxx::nontransaction t(probe);
-            return t.exec("SELECT 1 FROM pg_stat_activity WHERE datname = current_database()" + key_build).size() == 1 ||
-                   !first.running();
+            step = dst.rows(waiting);
+            return step.size() == 1 || !first.running();
         }));
-        ASSERT_TRUE(first.running());
-        ASSERT_EQ(end_backends(lock, key_build), 1);
-        lock.commit();
+        ASSERT_EQ(step.size(), 1u);
+        const std::string pid = step[0].substr(0, step[0].find('|'));
+        if (step[0].find("PRIMARY KEY") != std::string::npos) {
+            EXPECT_EQ(dst.value("SELECT pg_terminate_backend(" + pid + ")"), "t");
+            break;
+        }
+        auto next = std::make_unique<table_lock>(dst.name());
+        ASSERT_TRUE(wait_for([&] {
+            return dst.value("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND pid = " +
+                             std::to_string(next->pid())) == "1";
+        }));
+        holder = std::move(next);  // the first lock goes, the statement runs, the second holds
     }
+    holder.reset();
     const run_result ended = first.wait();
     // How the run tells the lost key is its own matter; here only its table is looked at.
     EXPECT_NE(ended.status, -1) << ended.err;
@@ -233,8 +283,8 @@ TEST_F(rerun_test, a_key_the_rows_there_do_not_allow_fails_the_table_and_appends
 {
     // A table an ended run left, with a row twice (nothing kept them apart).
     dst.create();
-    dst.exec("CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20));"
-             "INSERT INTO big VALUES (1, 1, 'r1'), (1, 1, 'r1'), (2, 2, 'r2')");
+    dst.exec("CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date);"
+             "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02'), (1, 1, 'r1', '2020-01-02'), (2, 2, 'r2', '2020-01-03')");
     const run_result r = run_quindrel(run_args(3));
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("Primary key 'PRIMARY' of table 'public.big' is missing and could not be added, so no rows "
@@ -264,12 +314,12 @@ TEST_F(rerun_test, keys_of_a_table_made_otherwise_are_compared_by_columns)
     };
     const merge_case cases[] = {
         {"every key there under other names",
-         "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), CONSTRAINT mine PRIMARY KEY (id));"
-         "CREATE INDEX by_k ON big (k); INSERT INTO big VALUES (1, 1, 'r1')",
+         "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date,"
+         " CONSTRAINT mine PRIMARY KEY (id)); CREATE INDEX by_k ON big (k); INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02')",
          0, "", "", "id t|k f"},
         {"a primary key on other columns: the source's keeps rows apart as a unique index",
-         "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20) PRIMARY KEY);"
-         "INSERT INTO big VALUES (1, 1, 'other')",
+         "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20) PRIMARY KEY, d date);"
+         "INSERT INTO big VALUES (1, 1, 'other', '2020-01-02')",
          1, "duplicate key value violates unique constraint", "before its rows were merged: 1",
          "id t|k f|pad t"},
     };

@@ -133,8 +133,7 @@ protected:
     strings run_args(int mode, const pg_destination* into = nullptr) const
     {
         return connection_options() + strings{"--src=" + src.name(), "--dest=" + (into ? into : &dst)->name(),
-                                              "--views", "--fast_insert",
-                                              "--mode=" + std::to_string(mode)};
+                                              "--views", "--fast_insert", "--mode=" + std::to_string(mode)};
     }
 
     // A session of the test's own on the destination, outside the run's.
@@ -147,7 +146,7 @@ protected:
     static int end_backends(pqxx::transaction_base& own, const std::string& where)
     {
         return own.exec("SELECT count(*) FILTER (WHERE pg_terminate_backend(pid)) FROM pg_stat_activity"
-                      " WHERE datname = current_database() AND pid <> pg_backend_pid()" + where)[0][0]
+                        " WHERE datname = current_database() AND pid <> pg_backend_pid()" + where)[0][0]
             .as<int>();
     }
 
@@ -158,8 +157,8 @@ protected:
         const std::string source_rows =
             src.value("SELECT CONCAT(COUNT(*), ' ', MD5(GROUP_CONCAT(CONCAT(id, ':', k, ':', pad, ':', d) ORDER BY id "
                       "SEPARATOR ','))) FROM big");
-        EXPECT_EQ(dst.value("SELECT count(*) || ' ' || md5(string_agg(id || ':' || k || ':' || pad || ':' || d, ',' ORDER BY id))"
-                            " FROM big"),
+        EXPECT_EQ(dst.value("SELECT count(*) || ' ' ||"
+                            " md5(string_agg(id || ':' || k || ':' || pad || ':' || d, ',' ORDER BY id)) FROM big"),
                   source_rows);
         EXPECT_EQ(dst.value("SELECT count(*) || ' ' || sum(big_id) FROM child"),
                   src.value("SELECT CONCAT(COUNT(*), ' ', SUM(big_id)) FROM child"));
@@ -284,7 +283,8 @@ TEST_F(rerun_test, a_key_the_rows_there_do_not_allow_fails_the_table_and_appends
     // A table an ended run left, with a row twice (nothing kept them apart).
     dst.create();
     dst.exec("CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date);"
-             "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02'), (1, 1, 'r1', '2020-01-02'), (2, 2, 'r2', '2020-01-03')");
+             "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02'), (1, 1, 'r1', '2020-01-02'),"
+             " (2, 2, 'r2', '2020-01-03')");
     const run_result r = run_quindrel(run_args(3));
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("Primary key 'PRIMARY' of table 'public.big' is missing and could not be added, so no rows "
@@ -315,7 +315,8 @@ TEST_F(rerun_test, keys_of_a_table_made_otherwise_are_compared_by_columns)
     const merge_case cases[] = {
         {"every key there under other names",
          "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date,"
-         " CONSTRAINT mine PRIMARY KEY (id)); CREATE INDEX by_k ON big (k); INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02')",
+         " CONSTRAINT mine PRIMARY KEY (id)); CREATE INDEX by_k ON big (k);"
+         "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02')",
          0, "", "", "id t|k f"},
         {"a primary key on other columns: the source's keeps rows apart as a unique index",
          "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20) PRIMARY KEY, d date);"

@@ -146,6 +146,12 @@ private:
                    pgs_table_mutator* tm);
     bool copy_rows_of(const std::wstring& listed_name, udb_recordset& src, udb_recordset& dst,
                       pgs_table_mutator* tm);
+    // Merge and Synchronize into an existing table: the source's keys the table lacks (a
+    // table an ended run made gets its keys only after its rows) are added before its
+    // recordset is opened, so the rows merge on them; the other indexes it lacks follow its
+    // rows. A key the rows there do not allow fails the item before any row is appended.
+    void complete_keys_for_merge(const std::wstring& full_name, const udb_schema& columns,
+                                 const udb_indexes& indexes);
     // Merge and Synchronize into an existing table without a key: said once.
     void report_keyless(const std::wstring& full_name, udb_recordset& dst);
     // After a live table's rows, whichever way they ended: the rows still on their way
@@ -544,6 +550,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
             // INSERT, whose conflict clause keeps or replaces the existing row
             // (the user's COPY setting stays as it is for the other tables).
             rows_by_insert = true;
+            complete_keys_for_merge(full_name, columns, indexes);
             break;
         default:
             break;
@@ -586,8 +593,13 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
 
     watch_ = not_null_watch();
     std::vector<std::wstring> dest_columns;
-    if (made_here) {
+    // A live table merged into may be one an ended run made, whose columns still wait for
+    // their NOT NULL: they get it after these rows as in the run that made the table.
+    const bool merged_live = existed && (mode == udb_mode_merge || mode == udb_mode_synchronize) &&
+                             dynamic_cast<pgs_recordset*>(dst.get()) != nullptr;
+    if (made_here)
         report_lost_defaults(listed_name, columns);
+    if (made_here || merged_live) {
         const udb_schema& made = dst->get_schema();
         for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
             dest_columns.push_back(made[i].name);
@@ -799,6 +811,18 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
             item_rows_kept_ = c_.records_done.load(std::memory_order_relaxed);
         }
         throw;
+    }
+}
+
+void pelmora_convertor::run::complete_keys_for_merge(const std::wstring& full_name, const udb_schema& columns,
+                                                     const udb_indexes& indexes)
+{
+    // A script cannot know what the table it will be loaded into holds.
+    if (auto* live = dynamic_cast<pgs_database*>(dest_.get())) {
+        const std::size_t added = live->complete_keys_for_merge(full_name, columns, indexes);
+        if (added != 0)
+            progress(tk_wformat(L"Keys of the source added to table '%s' before its rows were merged: %d\r\n",
+                                full_name.c_str(), static_cast<int>(added)));
     }
 }
 

@@ -14,6 +14,7 @@
 #include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_recordset.h"
 #include "pg_target/pgs_table_builder.h"
+#include "pg_target/pgs_table_catalog.h"
 #include "pg_target/pgs_validators.h"
 #include "pg_target/pgs_view_text.h"
 #include "UDB/udb_view_text.h"
@@ -29,6 +30,60 @@ std::wstring field_text(const pqxx::field& f)
 bool is_case_sens_now()
 {
     return tk_singleton<pgs_engine>::get_instance()->is_case_sens;
+}
+
+// The columns under names the server takes; the names they had are kept so that indexes
+// naming a renamed column still find it.
+void copy_under_safe_names(const udb_schema& columns, udb_schema& copied, std::vector<std::wstring>& original_names)
+{
+    copied.seed = columns.seed;
+    copied.increment = columns.increment;
+    pgs_fn_validator validator(columns);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        t_ftd column = columns[i];
+        original_names.push_back(column.name);
+        column.name = validator.next_column_name(column.name);
+        tk_write_wlog(2, L"%s -> %s", original_names.back().c_str(), column.name.c_str());
+        copied.add_column(std::move(column));
+    }
+}
+
+// An index of a table as the catalog holds it: its key columns in order, "" for an
+// expression (a key on a prefix). Partial indexes are left out: they cover only some rows.
+struct present_index {
+    bool unique = false;
+    bool primary = false;
+    std::vector<std::wstring> elements;
+};
+
+std::vector<present_index> read_present_indexes(pgs_connection& conn, const std::wstring& schema,
+                                                const std::wstring& table)
+{
+    std::string sql =
+        "SELECT x.indexrelid, x.indisunique, x.indisprimary, coalesce(a.attname, '') FROM pg_index x "
+        "CROSS JOIN LATERAL unnest(x.indkey[0:x.indnkeyatts - 1]) WITH ORDINALITY AS k(attnum, ord) "
+        "LEFT JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = k.attnum AND k.attnum > 0 "
+        "WHERE x.indisvalid AND x.indpred IS NULL AND x.indrelid = (SELECT c.oid FROM pg_class c "
+        "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = ";
+    pgs_append_literal(sql, std::wstring_view(schema));
+    sql += " AND c.relname = ";
+    pgs_append_literal(sql, std::wstring_view(table));
+    sql += ") ORDER BY x.indexrelid, k.ord";
+    std::vector<present_index> found;
+    conn.make_room();
+    pqxx::work tx(conn.get(), "present_indexes");
+    std::string last_oid;
+    for (const auto& row : tx.exec(sql)) {
+        if (found.empty() || last_oid != row[0].c_str()) {
+            last_oid = row[0].c_str();
+            present_index p;
+            p.unique = std::string_view(row[1].c_str()) == "t";
+            p.primary = std::string_view(row[2].c_str()) == "t";
+            found.push_back(std::move(p));
+        }
+        found.back().elements.push_back(field_text(row[3]));
+    }
+    return found;
 }
 
 }  // namespace
@@ -674,20 +729,9 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& gi
         return get_table(name, 8);
     }
 
-    // The columns under names the server takes; the names they had are kept
-    // so that indexes naming a renamed column still find it.
     udb_schema copied(1);
-    copied.seed = columns.seed;
-    copied.increment = columns.increment;
     std::vector<std::wstring> original_names;
-    pgs_fn_validator validator(columns);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        t_ftd column = columns[i];
-        original_names.push_back(column.name);
-        column.name = validator.next_column_name(column.name);
-        tk_write_wlog(2, L"%s -> %s", original_names.back().c_str(), column.name.c_str());
-        copied.add_column(std::move(column));
-    }
+    copy_under_safe_names(columns, copied, original_names);
     tk_write_log(1, "Seed=%lld, increment=%lld", static_cast<long long>(copied.seed), static_cast<long long>(copied.increment));
 
     const std::wstring full = get_full_name(name);
@@ -736,6 +780,126 @@ void pgs_database::create_index(const std::wstring& table, const udb_index& inde
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "Cannot create index: %s. %s", tk_unicode_to_ansi(sql).c_str(), e.base().what());
     }
+}
+
+std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name, const udb_schema& columns,
+                                                  const udb_indexes& indexes)
+{
+    tk_write_wlog(2, L"pgs_database::complete_keys_for_merge(%s)", given_name.c_str());
+    if (indexes.empty()) return 0;
+    const pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
+    // The table as create_table opens it.
+    std::wstring name = engine->is_case_sens ? given_name : tk_to_lower(given_name);
+    const std::wstring full = get_full_name(name);
+    if (is_table_exist(full)) name = full;
+    else if (!is_table_exist(name)) return 0;
+    const auto [schema_name, table_name] = split_name(name);
+
+    std::vector<present_index> present;
+    udb_schema existing(1);
+    try {
+        pgs_read_table_columns(connection(), schema_name, table_name, existing);
+        if (!columns.conform_to(existing, false)) return 0;  // the run refuses the table itself
+        present = read_present_indexes(connection(), schema_name, table_name);
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current("Cannot read the keys of table " + tk_unicode_to_utf8(name) + ": ");
+    }
+
+    // The columns and index names a table made from `columns` would have: an earlier run
+    // made the table so.
+    udb_schema copied(1);
+    std::vector<std::wstring> original_names;
+    copy_under_safe_names(columns, copied, original_names);
+    auto table = std::make_unique<pgs_schema_initializer>(name, copied, indexes, pgs_ddl_settings::from_engine(),
+                                                          &original_names);
+    const udb_schema& final_columns = table->get_columns();
+    // An index's key columns as the catalog would list them ("" for a prefix, indexed as an
+    // expression); a field the table lacks never matches.
+    auto elements_of = [&](const udb_index& index) {
+        std::vector<std::wstring> elements;
+        for (std::size_t i = 0; i < index.fields.size(); ++i) {
+            const int at = final_columns.get_field_idx(table->get_names_map().get_mapped_name(index.fields[i]));
+            if (at < 0) {
+                elements.push_back(L"\n" + index.fields[i]);
+                continue;
+            }
+            const t_ftd& column = final_columns[std::size_t(at)];
+            const bool whole = pgs_indexes_initializer::prefix_expression(column, index.prefix_of(i)) == column.name;
+            elements.push_back(whole ? pgs_unquote_name(column.name) : std::wstring());
+        }
+        return elements;
+    };
+    auto covered = [&](const std::vector<std::wstring>& elements, bool primary, bool unique) {
+        for (const present_index& p : present)
+            if (p.elements == elements && (!primary || p.primary) && (!unique || p.unique)) return true;
+        return false;
+    };
+    bool has_primary = false;
+    for (const present_index& p : present) has_primary = has_primary || p.primary;
+
+    udb_indexes keys, others;
+    for (const udb_index& source : indexes) {
+        const std::vector<std::wstring> elements = elements_of(source);
+        // A primary key on a prefix is made a unique index: that is what the table can have.
+        const bool primary = source.primary && !source.has_prefix();
+        const bool unique = source.primary || source.unique;
+        if (primary ? covered(elements, true, true) : covered(elements, false, unique)) continue;
+        if (!unique) {
+            others.push_back(source);
+            continue;
+        }
+        udb_index key = source;
+        if (primary && has_primary) {
+            // The table's own primary key stays; the source's key still keeps rows apart.
+            if (covered(elements, false, true)) continue;
+            key.primary = false;
+            key.unique = true;
+        }
+        tk_write_wlog(3, L"Table '%s' lacks the key '%s' of the source: it is added before the rows are merged",
+                      name.c_str(), source.name.c_str());
+        keys.push_back(key);
+        present.push_back({true, key.primary, elements});
+        has_primary = has_primary || key.primary;
+    }
+
+    std::size_t added = 0;
+    if (!keys.empty()) {
+        pgs_indexes_initializer builder(name, final_columns, keys, table->get_names_map());
+        for (const auto& [what, text] : builder.not_carried()) {
+            udb_failure f;
+            f.kind = udb_failure_kind::index;
+            f.table = name;
+            f.object = what;
+            f.text = text;
+            udb_report_failure(f);
+        }
+        std::vector<pgs_finish_step> steps;
+        for (pgs_finish_step& step : builder.finish_steps()) {
+            if (step.sql.empty()) udb_report_failure(pgs_indexes_initializer::unbuildable_failure(step));
+            else steps.push_back(std::move(step));
+        }
+        // All or none: a key refused leaves the table as it was, and the item ends there.
+        const pgs_finish_step* current = nullptr;
+        try {
+            pgs_connection& conn = connection();
+            conn.make_room();
+            pqxx::work tx(conn.get(), "merge_keys");
+            for (const pgs_finish_step& step : steps) {
+                current = &step;
+                tk_write_log(3, "%s", step.sql.c_str());
+                tx.exec(step.sql);
+            }
+            current = nullptr;
+            tx.commit();
+        } catch (const pqxx::pqxx_exception&) {
+            const std::string what =
+                current ? tk_unicode_to_utf8(current->what) : "The keys of table '" + tk_unicode_to_utf8(name) + "'";
+            throw pgs_exception::from_current(what + " is missing and could not be added, so no rows were merged: ");
+        }
+        added = steps.size();
+    }
+    if (!others.empty()) build_or_defer_indexes(std::move(table), name, others);
+    return added;
 }
 
 // The foreign keys of other tables that refer to the table ($1: its oid): schema and table of

@@ -194,6 +194,20 @@ public:
                                                  udb_indexes& indexes,
                                                  const udb_partition& partition) override;
     void create_index(const std::wstring& table, const udb_index& index) override;
+    // Before rows are merged into a table that already exists (Merge, Synchronize): gives it
+    // the source's keys it lacks, so the rows that follow find the rows already there by them
+    // and none is appended twice. `indexes` (the source's, naming the columns of `columns`)
+    // are compared with the table's own by their columns, not their names: the primary key
+    // and unique keys it lacks are added now, together in one transaction (when the table has
+    // a primary key on other columns, the source's becomes a unique index); the other indexes
+    // it lacks are built after its rows, as those of a table just made (build_deferred_indexes).
+    // Call it before the table's recordset is opened: the recordset reads the key it merges on
+    // from the catalog. A table whose columns do not conform to `columns` is left as it is.
+    // A key the rows already there do not allow (duplicates) throws pgs_exception naming the
+    // table and the key with the server's text and SQLSTATE; no key is added then. A lost
+    // connection throws pgs_exception without SQLSTATE. Returns the number of keys added.
+    std::size_t complete_keys_for_merge(const std::wstring& name, const udb_schema& columns,
+                                        const udb_indexes& indexes);
     // DROP TABLE without CASCADE, in one transaction with the dependents the run makes again
     // (set_remade_relations): the foreign keys of those tables that refer to it and those
     // views that read it are dropped first. Any other dependent makes the whole drop fail

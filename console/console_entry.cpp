@@ -8,6 +8,7 @@
 #include "console/console_options.h"
 #include "driver/error_handler.h"
 #include "driver/pelmora_convertor.h"
+#include "platform/pf_signals.h"
 
 namespace {
 
@@ -15,6 +16,25 @@ void say(const char* text)
 {
     if (!console_is_silent())
         console_write_out(text);
+}
+
+// A run ended by a stop signal (or one that came before the run): one line,
+// shown even when silent, and the status of an ended run.
+int stopped(const pelmora_convertor& conv)
+{
+    const int signal_number = pf_stop_signals::received().load(std::memory_order_acquire);
+    const char* by = signal_number ? pf_signal_name(signal_number) : "a stop request";
+    std::string line;
+    if (conv.outcome() == conversion_outcome::stopped) {
+        const pelmora_convertor::stop_point& at = conv.stopped_at();
+        line = console_stopped_line(by, conv.b_direct, at.table, at.rows_kept, conv.get_items_done(),
+                                    conv.get_items_total());
+    } else {
+        line = std::string("Stopped by ") + by + " before the conversion started: nothing was converted.";
+    }
+    tk_write_log(3, "%s", line.c_str());
+    console_write_err(line + "\n");
+    return -1;
 }
 
 // Everything after the process-wide objects exist. Returns the exit code or
@@ -41,8 +61,13 @@ int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char*
             say("done\n");
         }
 
+        // A stop signal while connecting: nothing is dropped or created.
+        if (conv.stop_requested())
+            return stopped(conv);
         conv.check_dest();
         conv();
+        if (conv.outcome() == conversion_outcome::stopped)
+            return stopped(conv);
         if (conv.ended_abnormally()) {
             tk_write_log(3, "The conversion ended abnormally");
             return -1;
@@ -79,11 +104,15 @@ int run_console(pelmora_convertor& conv, error_handler& handler, int argc, char*
 
 int quindrel_main(int argc, char** argv)
 {
+    // Ctrl-C and SIGTERM stop the run as a stop request does: after the
+    // current row, with files and connections closed.
+    pf_stop_signals stop_signals;
     tk_logger logger(nullptr, false, 3, false);
     console_hooks_scope hooks;
     error_handler handler(pgs_error_table);
     handler.load_err_map(mysql_error_table);
     pelmora_convertor conv(convertor_form::console);
+    conv.stop_on_flag(&pf_stop_signals::received());
     try {
         return run_console(conv, handler, argc, argv);
     } catch (const console_exit& e) {

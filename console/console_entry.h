@@ -11,7 +11,9 @@
 // error of any level before the run (nothing is converted then), an error of
 // level 1 or 2 met during the run (a lost server connection among them), and
 // a run that ended abnormally (its source or destination could not be opened,
-// an unexpected exception).
+// an unexpected exception), and a run stopped by SIGINT or SIGTERM (after one
+// line on standard error saying how far it got; an unfinished script is
+// removed, an earlier one at the destination kept).
 
 // The program's narrow argument vector; argv[0] is the program.
 int quindrel_main(int argc, char** argv);

@@ -80,6 +80,31 @@ std::string console_summary_line(const conversion_failures& failures)
     return line;
 }
 
+std::string console_stopped_line(const char* signal_name, bool live, const std::wstring& stopped_table,
+                                 std::uint64_t rows_kept, std::uint32_t tables_done, std::uint32_t tables_total)
+{
+    auto tables = [](std::uint32_t n) { return n == 1 ? std::string("1 table") : std::to_string(n) + " tables"; };
+    std::string line = std::string("Stopped by ") + signal_name;
+    if (!stopped_table.empty()) {
+        line += " while converting table '" + tk_unicode_to_utf8(tk_visible_text(stopped_table)) + "'";
+        if (live)
+            line += ": " + std::to_string(rows_kept) + " of its rows were committed";
+    } else if (tables_done == 0) {
+        line += " before any table was converted";
+    } else {
+        line += " after " + tables(tables_done) + " of " + std::to_string(tables_total) +
+                (live ? " (their rows were committed)" : "");
+    }
+    const std::uint32_t left = tables_total > tables_done ? tables_total - tables_done : 0;
+    if (left != 0)
+        line += std::string(", ") + (left == 1 ? "1 more table was" : std::to_string(left) + " more tables were") +
+                " not converted";
+    line += ", foreign keys and views were not created.";
+    line += live ? " What was committed stays in the destination database." 
+                 : " The script file was not written: an earlier script of that name was left as it was.";
+    return line + " The conversion was ended.";
+}
+
 std::string console_progress_text(const std::wstring& line)
 {
     // The run ends its lines with CR LF; on this platform's console a line

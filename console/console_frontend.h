@@ -10,6 +10,7 @@
 // standard error, so a message on standard error never overtakes earlier
 // progress text.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,16 @@ struct console_exit {
 // foreign keys and views always with their counts, the rarer kinds (sequences,
 // column defaults, merges without a key) when they happened.
 std::string console_summary_line(const conversion_failures& failures);
+
+// The one line that tells how far a run ended by a stop request got, and that
+// it was ended: `signal_name` says what asked for it ("SIGINT"); `live`
+// whether the destination is a database (else a script file, which a stopped
+// run never writes); `stopped_table` the table whose rows were being copied
+// ("" when the stop came between tables) and `rows_kept` how many of them were
+// committed; `tables_done` the tables begun (the stopped one included) of
+// `tables_total`.
+std::string console_stopped_line(const char* signal_name, bool live, const std::wstring& stopped_table,
+                                 std::uint64_t rows_kept, std::uint32_t tables_done, std::uint32_t tables_total);
 
 // Whether the conversion object's silent flag is set (false without one).
 bool console_is_silent() noexcept;

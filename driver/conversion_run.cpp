@@ -789,7 +789,13 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
     const std::uint64_t rows_before = dst.get_record_count();
     try {
         try {
-            return copy_rows_of(listed_name, src, dst, tm);
+            if (copy_rows_of(listed_name, src, dst, tm))
+                return true;
+            // Stopped: the rows on their way are stored or refused now, so the count is what was committed.
+            const std::uint64_t rows_now = live ? live->get_record_count() : 0;
+            c_.m_stopped_at = {listed_name, live ? (rows_now > rows_before ? rows_now - rows_before : 0)
+                                                 : c_.records_done.load(std::memory_order_relaxed)};
+            return false;
         } catch (const tk_exception& e) {
             // Reading the next source row failed: was it the connection?
             throw_if_lost(&e);
@@ -1004,6 +1010,7 @@ void pelmora_convertor::operator()()
     tk_write_log(2, "pelmora_convertor::operator()");
     conversion_outcome result = conversion_outcome::failed;
     failures.clear();
+    m_stopped_at = stop_point();
     // Every failure reported during the run counts here, whichever thread or side meets it.
     udb_failure_counting counting(failures);
     {

@@ -88,6 +88,28 @@ public:
     bool store_profile_file(const std::wstring& path);
     bool store_profile(udb_profile& profile);
 
+    // A stop request: one asked by request_stop(), or the flag given to
+    // stop_on_flag() turned non-zero. Every check of the run asks here.
+    bool stop_requested() const noexcept
+    {
+        const std::atomic<int>* flag = m_stop_flag.load(std::memory_order_acquire);
+        return tk_converter::stop_requested() || (flag && flag->load(std::memory_order_acquire) != 0);
+    }
+    // A run checks this flag as well as its own stop request: the console
+    // passes the one its signal handler sets (a handler may only store to a
+    // lock-free atomic; request_stop() takes a lock). Null stops watching.
+    void stop_on_flag(const std::atomic<int>* flag) noexcept { m_stop_flag.store(flag, std::memory_order_release); }
+
+    // Where the last run was when a stop request ended it, read once the run
+    // has ended: the table whose rows were being copied ("" when the stop came
+    // between tables) and how many of its rows reached the destination for
+    // good (live: committed; script: written). Cleared when a run starts.
+    struct stop_point {
+        std::wstring table;
+        std::uint64_t rows_kept = 0;
+    };
+    const stop_point& stopped_at() const noexcept { return m_stopped_at; }
+
     conversion_outcome outcome() const noexcept { return m_outcome.load(std::memory_order_acquire); }
     // An error before the first item or an unexpected exception ended the
     // last run: front ends exit with -1.
@@ -125,4 +147,6 @@ private:
 
     convertor_form m_form;
     std::atomic<conversion_outcome> m_outcome{conversion_outcome::not_run};
+    std::atomic<const std::atomic<int>*> m_stop_flag{nullptr};
+    stop_point m_stopped_at;
 };

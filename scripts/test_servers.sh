@@ -37,7 +37,8 @@ start() {
       >"$dir/pg/server.log" 2>&1 < /dev/null &
 
   # MariaDB
-  mkdir -p "$dir/my/data"
+  # Its temporary tables in a folder of its own: nothing else on the machine tidies them away.
+  mkdir -p "$dir/my/data" "$dir/my/tmp"
   [ "$(id -u)" -eq 0 ] && chown -R mysql:mysql "$dir/my"
   local myuser=()
   [ "$(id -u)" -eq 0 ] && myuser=(--user=mysql)
@@ -45,7 +46,7 @@ start() {
       --auth-root-authentication-method=normal --skip-test-db >"$dir/my/install.log" 2>&1
   setsid mariadbd --no-defaults --datadir="$dir/my/data" "${myuser[@]}" \
       --bind-address=127.0.0.1 --skip-name-resolve --port="$my_port" --socket="$dir/my/sock" --pid-file="$dir/my/pid" \
-      --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+      --tmpdir="$dir/my/tmp" --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
       --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 --skip-log-bin \
       --max-allowed-packet=256M --log-error="$dir/my/server.log" >/dev/null 2>&1 < /dev/null &
 

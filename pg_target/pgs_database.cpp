@@ -100,10 +100,12 @@ void pgs_base_db::wait_for_deferred_work()
 
 void pgs_base_db::report_finish_failures(std::vector<pgs_finish_failure> failures)
 {
-    for (const auto& f : failures) {
-        if (f.lost) throw pgs_exception(f.failure.text);  // no SQLSTATE: the server did not answer
-        udb_report_failure(f.failure);
-    }
+    // A step lost with its connection is a failure of its own table, like a refused one,
+    // unless the server itself is gone: then the run ends, one message for all.
+    for (const auto& f : failures)
+        if (f.lost && tk_singleton<pgs_engine>::get_instance()->is_connection_lost())
+            throw pgs_connection_lost_exception(f.failure.text);
+    for (const auto& f : failures) udb_report_failure(f.failure);
 }
 
 void pgs_base_db::discard_deferred_indexes() noexcept

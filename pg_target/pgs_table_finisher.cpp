@@ -5,7 +5,8 @@
 #include "pg_target/pgs_connection.h"
 #include "pg_target/pgs_exception.h"
 
-pgs_table_finisher::pgs_table_finisher(std::unique_ptr<pgs_connection> conn) : m_conn(std::move(conn))
+pgs_table_finisher::pgs_table_finisher(std::unique_ptr<pgs_connection> conn)
+    : m_conninfo(conn->conninfo()), m_conn(std::move(conn))
 {
     m_thread = std::thread([this] { thread_main(); });
 }
@@ -69,6 +70,57 @@ void pgs_table_finisher::cancel() noexcept
     m_changed.notify_all();
 }
 
+bool pgs_table_finisher::run_step(const pgs_finish_step& step, pgs_finish_failure& failure)
+{
+    failure.failure.kind = step.kind;
+    failure.failure.table = step.table;
+    failure.failure.object = step.what;
+    failure.failure.statement = step.sql;
+    // The one place this connection is opened again: a broken one is never
+    // used for the next step.
+    if (!m_conn || !m_conn->get().is_open()) {
+        m_conn.reset();
+        try {
+            m_conn = std::make_unique<pgs_connection>(m_conninfo);
+        } catch (const std::exception& e) {
+            const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+            failure.failure.text = step.failure_prefix + "the connection to the server was lost and could not be opened again: " +
+                                   (lib ? lib->base().what() : e.what());
+            failure.lost = true;
+            return false;
+        }
+    }
+    if (!step.before.empty()) {
+        try {
+            pqxx::work tx(m_conn->get(), "finish_before");
+            tx.exec(step.before);
+            tx.commit();
+        } catch (const std::exception&) {
+            // A refusal is of no matter; a break is met again, and reported,
+            // by the statement itself.
+        }
+    }
+    tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
+    try {
+        pqxx::work tx(m_conn->get(), "finish_table");
+        tx.exec(step.sql);
+        tx.commit();
+        return true;
+    } catch (const pqxx::pqxx_exception& e) {
+        failure.failure.text = step.failure_prefix + e.base().what();
+        if (pgs_is_connection_break(m_conn->get(), e.base())) {
+            failure.lost = true;
+            return false;
+        }
+        if (const auto* server = dynamic_cast<const pqxx::sql_error*>(&e.base()))
+            failure.failure.sqlstate = server->sqlstate();
+    } catch (const std::exception& e) {
+        failure.failure.text = step.failure_prefix + e.what();
+        failure.lost = pgs_is_connection_break(m_conn->get(), e);
+    }
+    return false;
+}
+
 void pgs_table_finisher::thread_main()
 {
     for (;;) {
@@ -82,49 +134,12 @@ void pgs_table_finisher::thread_main()
             m_running_step = true;
         }
         pgs_finish_failure failure;
-        failure.failure.kind = step.kind;
-        failure.failure.table = step.table;
-        failure.failure.object = step.what;
-        failure.failure.statement = step.sql;
-        bool failed = false;
-        if (!step.before.empty()) {
-            try {
-                pqxx::work tx(m_conn->get(), "finish_before");
-                tx.exec(step.before);
-                tx.commit();
-            } catch (const pqxx::broken_connection&) {
-                // Seen again, and reported, by the statement itself.
-            } catch (const std::exception&) {
-            }
-        }
-        tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
-        try {
-            pqxx::work tx(m_conn->get(), "finish_table");
-            tx.exec(step.sql);
-            tx.commit();
-        } catch (const pqxx::broken_connection& e) {
-            failure.failure.text = step.failure_prefix + e.what();
-            failure.lost = true;
-            failed = true;
-        } catch (const pqxx::sql_error& e) {
-            failure.failure.text = step.failure_prefix + e.what();
-            failure.failure.sqlstate = e.sqlstate();
-            failed = true;
-        } catch (const std::exception&) {
-            try {
-                failure.failure.text = step.failure_prefix + pgs_failure_text(std::current_exception());
-            } catch (const std::exception& e) {
-                failure.failure.text = step.failure_prefix + e.what();
-            }
-            failed = true;
-        }
+        const bool built = run_step(step, failure);
         {
             std::lock_guard lock(m_mutex);
-            if (failed) {
+            if (!built) {
                 tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), failure.failure.text.c_str());
                 m_failures.push_back(std::move(failure));
-                // Nothing more can be built without the server.
-                if (m_failures.back().lost) m_queue.clear();
             }
             m_running_step = false;
         }

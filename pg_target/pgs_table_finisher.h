@@ -7,8 +7,9 @@
 // Steps run one at a time, in the order given, each in a transaction of its own. A refused
 // step is kept as a failure (udb_failure: its table and object, the server's text, SQLSTATE
 // and statement) for the run's thread to report;
-// nothing is reported from this thread. A lost connection drops the steps still queued and is
-// kept as one failure marked lost.
+// nothing is reported from this thread. A step whose connection breaks is a failure marked
+// lost (never sent again: its outcome may be unknown); the next step opens a new connection,
+// and every step that cannot have one is a failure marked lost too, each under its own table.
 
 #include <condition_variable>
 #include <cstddef>
@@ -62,7 +63,10 @@ public:
 
 private:
     void thread_main();
+    // Runs the step; false with `failure` filled in when it was not built.
+    bool run_step(const pgs_finish_step& step, pgs_finish_failure& failure);
 
+    std::string m_conninfo;
     std::unique_ptr<pgs_connection> m_conn;
     std::mutex m_mutex;
     std::condition_variable m_changed;

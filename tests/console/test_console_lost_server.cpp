@@ -1,6 +1,10 @@
 // A server that goes away in the middle of a run: the console program ends at once with one
 // message that names the server, the table and the rows kept, exit status 255. The servers
 // stopped here are a throwaway pair of this test's own, so the suite's servers stay up.
+//
+// However fast the machine, the server goes while the run is in its table: the run is
+// paused (SIGSTOP) as soon as its rows are seen arriving, the server is ended, and only
+// then does the run go on.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -67,6 +71,9 @@ public:
         }
     }
     bool running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    // Holds the program where it is (a stopped child still counts as running), and lets it go on.
+    void pause() const { kill(m_pid, SIGSTOP); }
+    void resume() const { kill(m_pid, SIGCONT); }
     run_result wait()
     {
         // A run that ends as it should is over within seconds of losing its server.
@@ -93,16 +100,28 @@ private:
     std::string m_out, m_err;
 };
 
-// Waits until the condition holds (or a minute passed); false when it never did.
+// Waits until the condition holds (or a minute passed); false when it never did. Asked
+// often, so a run is caught near the point waited for, far from its end.
 template <class Condition>
 bool wait_for(Condition condition)
 {
-    for (int i = 0; i < 1200; ++i) {
+    for (int i = 0; i < 12000; ++i) {
         if (condition())
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+// Whether the process still runs (a zombie left for its parent to reap does not).
+bool process_alive(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (pid <= 0 || !std::getline(in, stat))
+        return false;
+    const std::size_t end = stat.rfind(") ");
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
 std::size_t count_of(const std::string& text, const std::string& part)
@@ -181,7 +200,12 @@ TEST_F(lost_server_test, postgresql_stopped_mid_table_ends_the_run_with_one_mess
             return !run.running();
         }
     }));
-    ASSERT_EQ(kill(pid_in(s_dir + "/pg/data/postmaster.pid"), SIGINT), 0);
+    run.pause();
+    ASSERT_TRUE(run.running()) << "the run ended before its server";
+    const int postmaster = pid_in(s_dir + "/pg/data/postmaster.pid");
+    ASSERT_EQ(kill(postmaster, SIGINT), 0);
+    ASSERT_TRUE(wait_for([&] { return !process_alive(postmaster); }));
+    run.resume();
     const run_result r = run.wait();
     EXPECT_EQ(r.status, 255) << r.err;
     EXPECT_EQ(count_of(r.err, "Error:"), 1u) << r.err;
@@ -214,6 +238,8 @@ TEST_F(lost_server_test, mysql_killed_mid_table_keeps_the_committed_rows_and_an_
             return !live.running();
         }
     }));
+    live.pause();
+    ASSERT_TRUE(live.running()) << "the live run ended before its server";
     strings mysql_only = options(true, false);
     mysql_only.resize(4);
     background_run dump(mysql_only + strings{"--src=" + source, "--dest=" + script, "--dump"}, dump_dir.path());
@@ -223,7 +249,13 @@ TEST_F(lost_server_test, mysql_killed_mid_table_keeps_the_committed_rows_and_an_
                 return true;
         return !dump.running();
     }));
-    ASSERT_EQ(kill(pid_in(s_dir + "/my/pid"), SIGKILL), 0);
+    dump.pause();
+    ASSERT_TRUE(dump.running()) << "the script was written before its server went";
+    const int mysqld = pid_in(s_dir + "/my/pid");
+    ASSERT_EQ(kill(mysqld, SIGKILL), 0);
+    ASSERT_TRUE(wait_for([&] { return !process_alive(mysqld); }));
+    live.resume();
+    dump.resume();
 
     const run_result l = live.wait();
     EXPECT_EQ(l.status, 255) << l.err;

@@ -1,6 +1,7 @@
 // The table finisher builds keys on its own connection: steps in order, a refused
 // step kept for the run's thread with the server's text while the later ones still
-// run, and a lost connection kept once, dropping what was still queued.
+// run; a step whose session is ended is a failure of its own table, the later steps
+// run on a new connection, or each is a failure of its own table when none opens.
 #include <gtest/gtest.h>
 
 #include "pg_target/pgs_table_finisher.h"
@@ -8,10 +9,12 @@
 
 namespace {
 
-pgs_finish_step step(const std::string& sql, const std::string& before = std::string())
+pgs_finish_step step(const std::string& sql, const std::string& before = std::string(),
+                     const std::wstring& table = L"f")
 {
     pgs_finish_step s;
-    s.what = L"Index of table 'f'";
+    s.table = table;
+    s.what = L"Index of table '" + table + L"'";
     s.before = before;
     s.sql = sql;
     s.failure_prefix = "Cannot create index: ";
@@ -53,20 +56,51 @@ TEST_F(table_finisher_test, refused_step_is_kept_and_the_later_ones_run)
     EXPECT_TRUE(finisher->collect().empty());
 }
 
-TEST_F(table_finisher_test, lost_connection_is_one_failure_and_drops_the_queue)
+TEST_F(table_finisher_test, a_step_lost_with_its_session_fails_under_its_own_table)
 {
-    sql("DROP TABLE IF EXISTS fin_b; CREATE TABLE fin_b (id int)");
-    auto finisher = make();
-    std::vector<pgs_finish_step> steps;
-    // The first step ends its own session; nothing after it can run.
-    steps.push_back(step("SELECT pg_terminate_backend(pg_backend_pid())"));
-    steps.push_back(step("CREATE INDEX fin_b_1 ON fin_b (id)"));
-    steps.push_back(step("CREATE INDEX fin_b_2 ON fin_b (id)"));
-    finisher->submit(std::move(steps));
-    const auto failures = finisher->wait();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_TRUE(failures[0].lost);
-    EXPECT_EQ(sql1("SELECT count(*) FROM pg_indexes WHERE tablename = 'fin_b'"), "0");
+    const std::string role = test_env::unique_name("fin_role");
+    sql("CREATE ROLE " + role + " LOGIN SUPERUSER PASSWORD 'pw'");
+    struct {
+        const char* name;
+        bool logins_refused;  // the finisher's role may no longer log in once its session ends
+    } cases[] = {{"reconnected", false}, {"cannot_reconnect", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sql("DROP TABLE IF EXISTS fin_b, fin_c; CREATE TABLE fin_b (id int); CREATE TABLE fin_c (id int);"
+            "ALTER ROLE " + role + " LOGIN");
+        auto finisher = std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(
+            test_env::pg_conninfo(s_db_name) + " user=" + role + " password=pw"));
+        if (c.logins_refused) sql("ALTER ROLE " + role + " NOLOGIN");
+        std::vector<pgs_finish_step> steps;
+        // fin_b's first step ends its own session; fin_b's index and fin_c's keys follow.
+        steps.push_back(step("SELECT pg_terminate_backend(pg_backend_pid())", "", L"public.fin_b"));
+        steps.push_back(step("CREATE INDEX fin_b_1 ON fin_b (id)", "", L"public.fin_b"));
+        steps.push_back(step("CREATE INDEX fin_c_1 ON fin_c (id)", "", L"public.fin_c"));
+        steps.push_back(step("ALTER TABLE fin_c ADD CONSTRAINT fin_c_pk PRIMARY KEY (id)", "", L"public.fin_c"));
+        finisher->submit(std::move(steps));
+        const auto failures = finisher->wait();
+
+        std::vector<std::wstring> tables;
+        for (const auto& f : failures) {
+            EXPECT_TRUE(f.lost) << f.failure.text;
+            EXPECT_EQ(f.failure.object, L"Index of table '" + f.failure.table + L"'");
+            EXPECT_EQ(f.failure.text.rfind("Cannot create index: ", 0), 0u) << f.failure.text;
+            tables.push_back(f.failure.table);
+        }
+        const std::string built = sql1("SELECT count(*) FROM pg_indexes WHERE tablename IN ('fin_b', 'fin_c')");
+        if (c.logins_refused) {
+            // Nothing more was built: every step is a failure, under its own table.
+            EXPECT_EQ(tables, (std::vector<std::wstring>{L"public.fin_b", L"public.fin_b", L"public.fin_c",
+                                                          L"public.fin_c"}));
+            EXPECT_EQ(built, "0");
+        } else {
+            // Only the step whose session ended; the rest were built on a new connection.
+            EXPECT_EQ(tables, std::vector<std::wstring>{L"public.fin_b"});
+            EXPECT_EQ(built, "3");
+        }
+        finisher.reset();
+    }
+    sql("DROP ROLE " + role);
 }
 
 }  // namespace

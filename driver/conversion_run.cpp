@@ -683,6 +683,7 @@ void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, c
         // and counted where it is met.
         pgs_finish_step step;
         step.table = listed_name;
+        step.target = tk_unicode_to_utf8(table);  // kept in order with the table's keys
         step.sql = tk_unicode_to_utf8(L"ALTER TABLE " + table + L" ALTER COLUMN " +
                                       pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) +
                                       L" SET NOT NULL");

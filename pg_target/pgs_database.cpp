@@ -80,7 +80,7 @@ void pgs_base_db::build_deferred_indexes()
         return;
     }
     for (auto& d : pending) {
-        std::vector<pgs_finish_step> steps = d.indexes->finish_steps();
+        std::vector<pgs_finish_step> steps = d.indexes->finish_steps(finisher->connections() > 1);
         std::vector<pgs_finish_step> ready;
         std::vector<udb_failure> unbuildable;
         for (auto& step : steps) {
@@ -490,7 +490,8 @@ std::unique_ptr<pgs_table_finisher> pgs_database::make_table_finisher()
 {
     if (!pgs_table_finisher::worth_having()) return nullptr;
     try {
-        return std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(connection().conninfo()));
+        return std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(connection().conninfo()),
+                                                    pgs_table_finisher::connections_for_this_machine());
     } catch (const std::exception& e) {
         // Without a connection of its own, tables are finished on the main one.
         tk_write_log(3, "No connection for finishing tables after their rows: %s", e.what());

@@ -1,7 +1,8 @@
 // The table finisher builds keys on its own connection: steps in order, a refused
 // step kept for the run's thread with the server's text while the later ones still
 // run; a step whose session is ended is a failure of its own table, the later steps
-// run on a new connection, or each is a failure of its own table when none opens.
+// run on a new connection, or each is a failure of its own table when none opens. With
+// several connections a table's index builds run side by side, its other steps in order.
 #include <gtest/gtest.h>
 
 #include "pg_target/pgs_table_finisher.h"
@@ -101,6 +102,55 @@ TEST_F(table_finisher_test, a_step_lost_with_its_session_fails_under_its_own_tab
         finisher.reset();
     }
     sql("DROP ROLE " + role);
+}
+
+TEST_F(table_finisher_test, index_builds_run_side_by_side_and_the_other_steps_keep_their_order)
+{
+    sql("DROP TABLE IF EXISTS fin_log, fin_d; DROP SEQUENCE IF EXISTS fin_seq;"
+        "CREATE TABLE fin_log (step text, at bigint); CREATE SEQUENCE fin_seq;"
+        "CREATE TABLE fin_d (id int); INSERT INTO fin_d VALUES (1), (1)");
+    auto finisher = std::make_unique<pgs_table_finisher>(
+        std::make_unique<pgs_connection>(engine().connection()->conninfo() + " dbname=" + s_db_name), 3);
+    ASSERT_EQ(finisher->connections(), 3u);
+    auto logged = [](const std::string& name) {
+        return "INSERT INTO fin_log VALUES ('" + name + "', nextval('fin_seq'));";
+    };
+    auto on = [](pgs_finish_step s, const std::string& target, bool side) {
+        s.target = target;
+        s.side_by_side = side;
+        return s;
+    };
+    std::vector<pgs_finish_step> steps;
+    steps.push_back(on(step(logged("first")), "t1", false));
+    // Built only while the next step runs beside it (a serial finisher gives up after 20 s).
+    steps.push_back(on(step("DO $$ BEGIN FOR i IN 1..2000 LOOP "
+                            "IF EXISTS (SELECT 1 FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND query LIKE "
+                            "'%' || 'beside' || '_me%') THEN " +
+                            logged("a") + " RETURN; END IF; PERFORM pg_sleep(0.01); END LOOP; "
+                            "RAISE 'ran alone'; END $$"),
+                       "t1", true));
+    steps.push_back(on(step("DO $$ BEGIN PERFORM pg_sleep(0.3); " + logged("b") + " END $$ /* beside_me */"), "t1", true));
+    steps.push_back(on(step(logged("last")), "t1", false));
+    steps.push_back(on(step(logged("other table")), "t2", true));
+    // A primary key made of its unique index: when the index fails, the key is not tried.
+    pgs_finish_step pk = on(step("CREATE UNIQUE INDEX fin_d_pk ON fin_d (id)"), "fin_d", true);
+    pk.what = L"Primary key 'fin_d_pk' of table 'fin_d'";
+    pgs_finish_step attach = on(pk, "fin_d", false);
+    attach.sql = "ALTER TABLE fin_d ADD CONSTRAINT fin_d_pk PRIMARY KEY USING INDEX fin_d_pk";
+    attach.completes_earlier = true;
+    steps.push_back(pk);
+    steps.push_back(attach);
+    finisher->submit(std::move(steps));
+    const auto failures = finisher->wait();
+
+    ASSERT_EQ(failures.size(), 1u) << failures[0].failure.text;
+    EXPECT_EQ(failures[0].failure.statement, "CREATE UNIQUE INDEX fin_d_pk ON fin_d (id)");
+    EXPECT_EQ(failures[0].failure.sqlstate, "23505");
+    const auto order = sql("SELECT step FROM fin_log WHERE step <> 'other table' ORDER BY at");
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.front(), "first");
+    EXPECT_EQ(order.back(), "last");
+    EXPECT_EQ(sql1("SELECT count(*) FROM fin_log WHERE step = 'other table'"), "1");
 }
 
 }  // namespace

@@ -16,7 +16,10 @@
 #    tables, and the pipe followed by the keys, indexes and foreign keys;
 #  - many small tables (3 columns, a primary key, 10 rows each) by live COPY:
 #    the time per table at 100 tables and at the larger counts, which must not
-#    grow with the number of tables before it.
+#    grow with the number of tables before it;
+#  - one table with a primary key and 8 indexes by live COPY, next to the same
+#    run without indexes: the difference is the time after the table's last row,
+#    which must be about that of its largest index, not their sum.
 #
 #   bench/bench_conversion.sh [ROWS]        (default 1000000)
 #
@@ -26,6 +29,7 @@
 #   SKIP_INSERT   1 to leave out the (slow) live INSERT run
 #   HR_EMPLOYEES  employees of the HR-shaped set (default 300024, about 3.9 M rows; 0 leaves it out)
 #   SMALL_TABLES  counts of small tables (default "1000 5000"; empty leaves them out)
+#   INDEXED_ROWS  rows of the table with 8 indexes (default 2000000; 0 leaves it out)
 set -euo pipefail
 rows=${1:-1000000}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,10 +54,12 @@ PGBIN=${TEST_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)}
 export PGPASSWORD="$TEST_PG_PASSWORD"
 src="qbench_src_$$"
 dbs=("qbench_copy_$$" "qbench_copy_small_$$" "qbench_insert_$$" "qbench_base_$$" "qbench_copy_big_$$"
-     "qbench_hr_$$" "qbench_hr_base_$$" "qbench_tables_$$")
+     "qbench_hr_$$" "qbench_hr_base_$$" "qbench_tables_$$" "qbench_indexed_$$" "qbench_indexed_bare_$$")
 hr_employees=${HR_EMPLOYEES:-300024}
 small_tables=${SMALL_TABLES-1000 5000}
+indexed_rows=${INDEXED_ROWS:-2000000}
 [[ "$hr_employees" =~ ^[0-9]+$ ]] || { echo "HR_EMPLOYEES must be a whole number" >&2; exit 1; }
+[[ "$indexed_rows" =~ ^[0-9]+$ ]] || { echo "INDEXED_ROWS must be a whole number" >&2; exit 1; }
 for n in $small_tables; do [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ] || { echo "SMALL_TABLES must list whole numbers" >&2; exit 1; }; done
 
 my() { mariadb --no-defaults -h "$TEST_MYSQL_HOST" -P "$TEST_MYSQL_PORT" -u "$TEST_MYSQL_USER" -p"$TEST_MYSQL_PASSWORD" "$@"; }
@@ -61,7 +67,8 @@ pg() { "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_US
 
 cleanup() {
   my -e "DROP DATABASE IF EXISTS \`$src\`; DROP DATABASE IF EXISTS \`${src}_small\`;
-        DROP DATABASE IF EXISTS \`${src}_hr\`; DROP DATABASE IF EXISTS \`${src}_tables\`" 2>/dev/null || true
+        DROP DATABASE IF EXISTS \`${src}_hr\`; DROP DATABASE IF EXISTS \`${src}_tables\`;
+        DROP DATABASE IF EXISTS \`${src}_indexed\`" 2>/dev/null || true
   for db in "${dbs[@]}"; do pg -d postgres -c "DROP DATABASE IF EXISTS \"$db\" WITH (FORCE)" 2>/dev/null || true; done
   [ "$own_servers" = 1 ] && "$root/scripts/test_servers.sh" stop "$work/servers"
   rm -rf "$work"
@@ -249,4 +256,29 @@ if [ -n "$small_tables" ]; then
     awk -v n="$n" -v s="$secs" -v m="$ms" -v p="$peak_kb" -v b="$per_table_100" \
       'BEGIN { printf "%-44s %10.2f %12.1f %12.1f  (%.2fx the cost at 100)\n", n " tables by live COPY", s, m, p / 1024, m / b }'
   done
+fi
+
+# --- One table, a primary key and 8 indexes -----------------------------------------------------
+if [ "$indexed_rows" -gt 0 ]; then
+  echo
+  echo "generating a table of $indexed_rows rows with a primary key and 8 indexes ..."
+  my <<SQL
+DROP DATABASE IF EXISTS \`${src}_indexed\`; CREATE DATABASE \`${src}_indexed\`; USE \`${src}_indexed\`;
+CREATE TABLE t_indexed (id INT PRIMARY KEY, a INT NOT NULL, b INT NOT NULL, c BIGINT NOT NULL, d VARCHAR(30) NOT NULL,
+  e VARCHAR(40) NOT NULL, f DATE NOT NULL, g INT NOT NULL, h VARCHAR(20) NOT NULL,
+  KEY ia (a), KEY ib (b), KEY ic (c), KEY id_ (d), KEY ie (e), KEY i_f (f), KEY ig (g), KEY ih (h, a));
+INSERT INTO t_indexed SELECT seq, seq % 1000, (seq * 7919) % 1000003, seq * 31, CONCAT('d', (seq * 13) % 99991),
+  MD5(seq), '2000-01-01' + INTERVAL (seq % 9000) DAY, seq % 17, CONCAT('h', seq % 5003) FROM seq_1_to_$indexed_rows;
+SQL
+  measure "$quindrel" --src="${src}_indexed" --dest="${dbs[8]}" --fast_insert "${conn[@]}"
+  indexed_secs=$secs indexed_peak=$peak_kb
+  made=$(pg -d "${dbs[8]}" -tAc "SELECT count(*) FROM pg_indexes WHERE tablename = 't_indexed'")
+  [ "$made" = 9 ] || { echo "indexed table: $made of 9 indexes made" >&2; exit 1; }
+  measure "$quindrel" --src="${src}_indexed" --dest="${dbs[9]}" --fast_insert --skip_idx "${conn[@]}"
+  bare_secs=$secs
+  printf '%-44s %10s %12s %12s\n' "table with key and 8 indexes ($indexed_rows rows)" "seconds" "rows/s" "peak MB"
+  awk -v s="$indexed_secs" -v r="$indexed_rows" -v p="$indexed_peak" \
+    'BEGIN { printf "%-44s %10.2f %12.0f %12.1f\n", "quindrel live COPY", s, r / s, p / 1024 }'
+  awk -v s="$bare_secs" -v r="$indexed_rows" 'BEGIN { printf "%-44s %10.2f %12.0f\n", "the same without indexes (--skip_idx)", s, r / s }'
+  awk -v s="$indexed_secs" -v b="$bare_secs" 'BEGIN { printf "time after the last row (the difference): %.2f s\n", s - b }'
 fi

@@ -11,6 +11,7 @@
 #include "UDB/udb_failure.h"
 #include "pg_target/pgs_database.h"
 #include "pg_target/pgs_dump.h"
+#include "pg_target/pgs_engine.h"
 #include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_mutator.h"
 #include "pg_target/pgs_validators.h"
@@ -129,6 +130,10 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
             dest.create_relationships({key});
             continue;
         } catch (const pgs_exception& e) {
+            // No answer to the statement, and none to the run's connection: the server is
+            // gone, which is no failure of this key but the end of the run.
+            if (e.sqlstate().empty() && tk_singleton<pgs_engine>::get_instance()->is_connection_lost())
+                throw pgs_connection_lost_exception(e.what());
             if (e.sqlstate() == sqlstate_duplicate_object) {
                 tk_write_wlog(3, L"%s already exists", label.c_str());
                 continue;

@@ -255,6 +255,10 @@ void pelmora_convertor::run::throw_if_lost(const tk_exception* e, bool ask_desti
         throw lost_server{"MySQL"};
     if (!dynamic_cast<pgs_database*>(dest_.get()))
         return;
+    // Rows on their way broke a connection that could not be opened again:
+    // the server may still answer the run's own connection, the rows cannot go.
+    if (dynamic_cast<const pgs_connection_lost_exception*>(e))
+        throw lost_server{"PostgreSQL"};
     if (!ask_destination && !dynamic_cast<const pgs_exception*>(e))
         return;
     // A refusal the server answered with its SQLSTATE leaves no doubt that it
@@ -431,7 +435,20 @@ conversion_outcome pelmora_convertor::run::execute()
     }
 
     finish_tables();
-    create_keys_and_views();
+    try {
+        try {
+            create_keys_and_views();
+        } catch (const connection_lost_exception&) {
+            throw;
+        } catch (const tk_exception& e) {
+            throw_if_lost(&e);
+            throw;
+        }
+    } catch (const lost_server& lost) {
+        // Every table's rows are in: what is missing is the keys and views not made yet.
+        throw connection_lost_exception(std::string("Lost the connection to the ") + lost.server +
+                                        " server while creating foreign keys and views. The conversion was ended.");
+    }
 
     c_.items_done.store(0, std::memory_order_relaxed);
     c_.items_total.store(0, std::memory_order_relaxed);
@@ -678,6 +695,7 @@ void pelmora_convertor::run::restore_not_null(const std::wstring& listed_name, c
         // and counted where it is met.
         pgs_finish_step step;
         step.table = listed_name;
+        step.target = tk_unicode_to_utf8(table);  // kept in order with the table's keys
         step.sql = tk_unicode_to_utf8(L"ALTER TABLE " + table + L" ALTER COLUMN " +
                                       pgs_quote_identifier(std::wstring_view(pgs_fold_name(column, cs))) +
                                       L" SET NOT NULL");

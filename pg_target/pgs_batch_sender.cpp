@@ -5,6 +5,7 @@
 
 #include "TK/tk_log.h"
 #include "pg_target/pgs_database.h"
+#include "pg_target/pgs_exception.h"
 #include "pg_target/pgs_writer_pool.h"
 
 void pgs_batch_sender::release_connection() noexcept
@@ -28,9 +29,16 @@ void pgs_batch_sender::take_rejected(std::vector<pgs_rejected_row> rows)
     rejected.insert(rejected.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
 }
 
+void pgs_batch_sender::take(pgs_writer_pool_news&& news)
+{
+    take_rejected(std::move(news.rejected));
+    rows_lost += news.rows_lost;
+    if (lost.empty() && !news.lost.empty()) lost = "a writer connection broke and could not be opened again: " + news.lost;
+}
+
 void pgs_batch_sender::collect()
 {
-    if (m_pool) take_rejected(m_pool->collect(this));
+    if (m_pool) take(m_pool->collect(this));
 }
 
 void pgs_batch_sender::hand_on(bool may_use_writers)
@@ -48,7 +56,6 @@ void pgs_batch_sender::hand_on(bool may_use_writers)
         m_pool->submit(this, std::move(pending));
         pending = std::move(next);
         pending.clear_rows();
-        take_rejected(m_pool->collect(this));
         return;
     }
     store_here();
@@ -58,7 +65,15 @@ void pgs_batch_sender::store_here()
 {
     release_connection();
     if (before_store) before_store();
-    pgs_store_batch(m_db.connection(), pending, rejected);
+    try {
+        pgs_store_batch(m_db.connection(), pending, rejected);
+    } catch (const pgs_connection_lost_exception& e) {
+        // The run's own connection: not opened again here, the run ends.
+        if (lost.empty()) lost = e.what();
+        rows_lost += pending.rows();
+        pending.clear_rows();
+        return;
+    }
     if (pending.fell_back && !key_unusable) {
         key_unusable = true;
         if (on_key_unusable) on_key_unusable();
@@ -73,7 +88,7 @@ void pgs_batch_sender::commit()
             m_pool->submit(this, std::move(pending));
             pending = pgs_row_batch();
         }
-        take_rejected(m_pool->wait(this));
+        take(m_pool->wait(this));
         // Refused rows in record order, whichever writer met them first.
         std::stable_sort(rejected.begin(), rejected.end(), [](const pgs_rejected_row& a, const pgs_rejected_row& b) {
             return a.record_number < b.record_number;
@@ -101,9 +116,11 @@ void pgs_batch_sender::abandon() noexcept
     release_connection();
     if (m_pool) {
         // The writers hold this sender's batches by its address: it must outlive them.
-        for (const auto& r : m_pool->wait(this)) rejected.push_back(r);
+        take(m_pool->wait(this));
         m_pool = nullptr;
     }
+    if (rows_lost)
+        tk_write_log(3, "%llu rows were not stored: %s", static_cast<unsigned long long>(rows_lost), lost.c_str());
     for (const auto& r : rejected)
         tk_write_log(3, "Record #%llu rejected: %s", static_cast<unsigned long long>(r.record_number),
                      r.message.c_str());

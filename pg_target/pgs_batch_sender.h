@@ -12,7 +12,9 @@
 //
 // pg_target only.
 
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "pg_target/pgs_connection.h"
@@ -20,6 +22,7 @@
 
 class pgs_database;
 class pgs_writer_pool;
+struct pgs_writer_pool_news;
 
 class pgs_batch_sender final : public pgs_batch_owner {
 public:
@@ -39,6 +42,11 @@ public:
     pgs_row_batch pending;                   // the rows not handed on yet
     std::vector<pgs_rejected_row> rejected;  // refused rows not reported yet
     bool key_unusable = false;               // see on_key_unusable
+    // A connection that stores these rows broke for good (the writer threads'
+    // after their one resend, or the main one): why, and the rows handed on
+    // that were not stored and not counted out yet. Nothing more is stored.
+    std::string lost;
+    std::uint64_t rows_lost = 0;
 
     // After a row was added to pending: the first row of a batch claims the
     // main connection.
@@ -68,6 +76,7 @@ private:
     void release_connection() noexcept;
     void store_here();
     void take_rejected(std::vector<pgs_rejected_row> rows);
+    void take(pgs_writer_pool_news&& news);
 
     pgs_database& m_db;
     pgs_connection* m_owned_conn = nullptr;  // where this is the batch owner

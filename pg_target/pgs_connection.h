@@ -24,7 +24,8 @@ protected:
 
 class pgs_connection {
 public:
-    // Connects at once (throws the library's exception on failure), then sets
+    // Connects at once (throws the library's exception on failure), turns the
+    // library's silent reconnection off, then sets
     // the client encoding to UTF8 and standard_conforming_strings on, so a
     // backslash in a '...' literal is an ordinary character.
     explicit pgs_connection(const std::string& conninfo);
@@ -52,6 +53,12 @@ private:
     std::unique_ptr<pqxx::connection> m_conn;
     pgs_batch_owner* m_batch_owner = nullptr;
 };
+
+// Whether the failure `e` of a statement on `c` is the connection breaking (the
+// socket closed, the session ended by the server) rather than a refusal of the
+// statement. A broken connection is never reopened by itself: reconnecting is
+// its owner's explicit choice.
+bool pgs_is_connection_break(pqxx::connection_base& c, const std::exception& e) noexcept;
 
 // The server's SQLSTATE carried by a library error ("" when the error has
 // none: a lost connection, a usage error of the library).

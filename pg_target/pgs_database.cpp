@@ -135,7 +135,7 @@ void pgs_base_db::build_deferred_indexes()
         return;
     }
     for (auto& d : pending) {
-        std::vector<pgs_finish_step> steps = d.indexes->finish_steps();
+        std::vector<pgs_finish_step> steps = d.indexes->finish_steps(finisher->connections() > 1);
         std::vector<pgs_finish_step> ready;
         std::vector<udb_failure> unbuildable;
         for (auto& step : steps) {
@@ -155,10 +155,12 @@ void pgs_base_db::wait_for_deferred_work()
 
 void pgs_base_db::report_finish_failures(std::vector<pgs_finish_failure> failures)
 {
-    for (const auto& f : failures) {
-        if (f.lost) throw pgs_exception(f.failure.text);  // no SQLSTATE: the server did not answer
-        udb_report_failure(f.failure);
-    }
+    // A step lost with its connection is a failure of its own table, like a refused one,
+    // unless the server itself is gone: then the run ends, one message for all.
+    for (const auto& f : failures)
+        if (f.lost && tk_singleton<pgs_engine>::get_instance()->is_connection_lost())
+            throw pgs_connection_lost_exception(f.failure.text);
+    for (const auto& f : failures) udb_report_failure(f.failure);
 }
 
 void pgs_base_db::discard_deferred_indexes() noexcept
@@ -543,7 +545,8 @@ std::unique_ptr<pgs_table_finisher> pgs_database::make_table_finisher()
 {
     if (!pgs_table_finisher::worth_having()) return nullptr;
     try {
-        return std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(connection().conninfo()));
+        return std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(connection().conninfo()),
+                                                    pgs_table_finisher::connections_for_this_machine());
     } catch (const std::exception& e) {
         // Without a connection of its own, tables are finished on the main one.
         tk_write_log(3, "No connection for finishing tables after their rows: %s", e.what());

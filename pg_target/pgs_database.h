@@ -151,8 +151,9 @@ private:
         std::unique_ptr<pgs_schema_initializer> table;  // the columns and names the indexes use
         std::unique_ptr<pgs_indexes_initializer> indexes;
     };
-    // Reports the finisher's failures; a lost connection is thrown as a failure without the
-    // server's answer.
+    // Reports the finisher's failures, each under its own table (a step lost with the
+    // finisher's connection too); when the server itself is gone, throws
+    // pgs_connection_lost_exception instead.
     void report_finish_failures(std::vector<pgs_finish_failure> failures);
 
     bool m_indexes_after_rows = false;

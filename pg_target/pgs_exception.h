@@ -39,6 +39,13 @@ private:
     std::string m_statement;
 };
 
+// A connection of the run broke (or could not be opened again) while it stored rows: not a
+// refusal of anything, the run cannot go on without it. No SQLSTATE.
+class pgs_connection_lost_exception : public pgs_exception {
+public:
+    explicit pgs_connection_lost_exception(const std::string& message) : pgs_exception(message) {}
+};
+
 // A failure of `kind` from a pgs_exception: its text, level, SQLSTATE and statement.
 udb_failure pgs_failure_of(udb_failure_kind kind, std::wstring table, std::wstring object, const pgs_exception& e);
 

@@ -154,18 +154,39 @@ std::vector<std::pair<std::wstring, std::string>> pgs_indexes_initializer::not_c
     return notes;
 }
 
-std::vector<pgs_finish_step> pgs_indexes_initializer::finish_steps() const
+std::vector<pgs_finish_step> pgs_indexes_initializer::finish_steps(bool side_by_side) const
 {
-    std::vector<pgs_finish_step> steps;
+    std::vector<pgs_finish_step> steps, last;
+    const std::wstring table_q = pgs_make_name3(m_table, true, m_settings.case_sens);
     for (const auto& index : m_indexes) {
         pgs_finish_step step;
         step.table = m_table;
+        step.target = tk_unicode_to_utf8(table_q);
         step.what = (index.primary ? L"Primary key '" : L"Index '") + index.name + L"' of table '" + m_table + L"'";
         step.before = tk_unicode_to_utf8(make_drop_statement(index));
-        step.sql = tk_unicode_to_utf8(make_index_statement(index));
+        const std::wstring statement = make_index_statement(index);
+        step.sql = tk_unicode_to_utf8(statement);
         step.failure_prefix = "Cannot create index: ";
+        const std::wstring head = L"ALTER TABLE " + table_q + L" ADD CONSTRAINT ";
+        if (side_by_side && index.primary && statement.rfind(head, 0) == 0 && index.included_fields.empty()) {
+            // The key's index is built beside the table's other indexes; the key is made of
+            // it once every index of the table stands (a moment's work).
+            const std::wstring index_q = pgs_make_idx_name(index.name, m_settings.case_sens);
+            const std::wstring columns = statement.substr(statement.find(L" PRIMARY KEY (") + 13);
+            step.sql = tk_unicode_to_utf8(L"CREATE UNIQUE INDEX " + index_q + L" ON " + table_q + L" " + columns);
+            step.side_by_side = true;
+            pgs_finish_step key = step;
+            key.before.clear();
+            key.sql = tk_unicode_to_utf8(head + index_q + L" PRIMARY KEY USING INDEX " + index_q);
+            key.side_by_side = false;
+            key.completes_earlier = true;
+            last.push_back(std::move(key));
+        } else if (side_by_side && !step.sql.empty() && statement.rfind(L"CREATE ", 0) == 0) {
+            step.side_by_side = true;
+        }
         steps.push_back(std::move(step));
     }
+    for (auto& key : last) steps.push_back(std::move(key));
     return steps;
 }
 

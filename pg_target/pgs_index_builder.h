@@ -39,8 +39,11 @@ public:
 
     // The same work as steps for a table finisher, one per converted index, in order. An
     // index that names a column the table lacks has an empty statement: the caller reports
-    // it (unbuildable_failure()) instead of running it.
-    std::vector<pgs_finish_step> finish_steps() const;
+    // it (unbuildable_failure()) instead of running it. side_by_side: for a finisher with
+    // more than one connection, the indexes may be built at the same time; the primary key
+    // is then its unique index, built beside the others, and a last step that makes the key
+    // of it.
+    std::vector<pgs_finish_step> finish_steps(bool side_by_side = false) const;
     static const char* unbuildable_reason() noexcept
     {
         return "it names a column the table does not have; it was not created";

@@ -91,9 +91,19 @@ struct pgs_recordset::impl {
         return rs.indexes.empty() && rs.m_key_conflict == pgs_key_conflict::skip && rs.sql_text.empty();
     }
 
-    // Reports the refused rows not reported yet.
+    // Reports the refused rows not reported yet; a connection lost under the
+    // rows ends the table (the rows not stored counted out, once).
     void throw_rejected()
     {
+        if (!sender.lost.empty()) {
+            for (const auto& r : sender.rejected)
+                tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)r.record_number, r.message.c_str());
+            const std::uint64_t gone = sender.rows_lost + sender.rejected.size();
+            rs.record_count -= std::min<std::uint64_t>(rs.record_count, gone);
+            sender.rejected.clear();
+            sender.rows_lost = 0;
+            throw pgs_connection_lost_exception(sender.lost);
+        }
         if (sender.rejected.empty()) return;
         std::vector<pgs_rejected_row> refused;
         refused.swap(sender.rejected);

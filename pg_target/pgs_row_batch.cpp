@@ -58,6 +58,7 @@ public:
         } catch (const pqxx::broken_connection&) {
             throw;
         } catch (const pqxx::pqxx_exception& e) {
+            if (pgs_is_connection_break(w.conn(), e.base())) throw;  // the session ended: no refusal of these rows
             if (hi - lo == 1) {
                 m_rejected.push_back({m_b.records[lo], pgs_row_error_text(e.base().what()), pgs_sqlstate_of(e)});
                 tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)m_b.records[lo],
@@ -78,6 +79,35 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The connection broke under the batch: nothing of it is stored (a break
+// before COMMIT rolls the transaction back), and its rows stay for the caller
+// to send again.
+[[noreturn]] void throw_lost(const pgs_row_batch& b, const std::exception& e)
+{
+    const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+    const std::string text = pgs_row_error_text(lib ? lib->base().what() : e.what());
+    tk_write_log(3, "The connection broke while %llu rows were stored: %s", (unsigned long long)b.rows(),
+                 text.c_str());
+    throw pgs_connection_lost_exception(text.empty() ? std::string("the connection to the server was lost") : text);
+}
+
+// The connection broke while COMMIT was on its way: the server may have stored
+// the rows or not. Said once for the batch, under its first record.
+void report_in_doubt(pgs_row_batch& b, const std::exception& e, std::vector<pgs_rejected_row>& rejected)
+{
+    const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+    const std::string text = "the connection broke while records #" + std::to_string(b.records.front()) + " to #" +
+                             std::to_string(b.records.back()) +
+                             " were committed: whether the server stored them is not known (" +
+                             pgs_row_error_text(lib ? lib->base().what() : e.what()) + ")";
+    tk_write_log(3, "%s", text.c_str());
+    rejected.push_back({b.records.front(), text, std::string()});
+}
+
+}  // namespace
+
 void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_rejected_row>& rejected)
 {
     if (b.empty()) {
@@ -89,14 +119,19 @@ void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_reject
     for (;;) {
         try {
             c.make_room();
-            // The batch is one statement (one COPY, or one INSERT of every
-            // row), which the server runs as a transaction of its own: no
-            // BEGIN and COMMIT round trips around it.
-            pqxx::nontransaction w(c.get(), b.inserts ? "slow_append" : "fast_append");
+            // One transaction: a connection that breaks before COMMIT leaves
+            // nothing of the batch behind, so it can be sent again whole.
+            pqxx::work w(c.get(), b.inserts ? "slow_append" : "fast_append");
             sender.send(w, 0, b.rows());
+            w.commit();
+            b.clear_rows();
+            return;
+        } catch (const pqxx::in_doubt_error& e) {
+            report_in_doubt(b, e, rejected);
             b.clear_rows();
             return;
         } catch (const pqxx::pqxx_exception& e) {
+            if (pgs_is_connection_break(c.get(), e.base())) throw_lost(b, e.base());
             // The conflict clause names no unique index the server can use (an
             // index over expressions, a partial one): the rows are sent again
             // without it.
@@ -107,6 +142,7 @@ void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_reject
             }
             failure = e.base().what();
         } catch (const std::exception& e) {
+            if (pgs_is_connection_break(c.get(), e)) throw_lost(b, e);
             failure = e.what();
         }
         break;
@@ -118,12 +154,20 @@ void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_reject
         pqxx::work w(c.get(), "fast_append_replay");
         sender.replay_range(w, 0, b.rows());
         w.commit();
+    } catch (const pqxx::in_doubt_error& e) {
+        rejected.resize(first_new);
+        report_in_doubt(b, e, rejected);
     } catch (const std::exception& e) {
-        // The connection is gone (or the commit failed): nothing of the batch
-        // is stored, and every row of it is reported as refused, once.
         const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+        const std::exception& base = lib ? lib->base() : e;
+        if (pgs_is_connection_break(c.get(), base)) {
+            rejected.resize(first_new);
+            throw_lost(b, base);
+        }
+        // The commit failed otherwise: nothing of the batch is stored, and
+        // every row of it is reported as refused, once.
         const std::string text = "the batch could not be stored (" + pgs_row_error_text(failure.c_str()) +
-                                 "): " + pgs_row_error_text(lib ? lib->base().what() : e.what());
+                                 "): " + pgs_row_error_text(base.what());
         tk_write_log(3, "%s", text.c_str());
         rejected.resize(first_new);
         for (std::uint64_t r : b.records) rejected.push_back({r, text, std::string()});

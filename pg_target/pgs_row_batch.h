@@ -49,9 +49,13 @@ struct pgs_row_batch {
     }
 };
 
-// Stores the batch on the connection (after make_room()) and clears its rows.
-// Refused rows are appended to `rejected`; when the batch cannot be stored at
-// all (the connection is gone, the commit fails) every row of it is.
+// Stores the batch on the connection (after make_room()) in one transaction and
+// clears its rows. Refused rows are appended to `rejected`; when the commit
+// fails every row of it is. When the connection breaks before COMMIT nothing of
+// the batch is stored: pgs_connection_lost_exception is thrown and the rows
+// stay in the batch, to be sent again on another connection. A break during
+// COMMIT (the outcome unknown) is one entry in `rejected`, under the batch's
+// first record, and the rows are cleared.
 void pgs_store_batch(pgs_connection& connection, pgs_row_batch& batch, std::vector<pgs_rejected_row>& rejected);
 
 // The server's message without the COPY context line (which names a line of a

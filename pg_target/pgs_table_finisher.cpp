@@ -1,13 +1,26 @@
 #include "pg_target/pgs_table_finisher.h"
 
+#include <algorithm>
+
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "pg_target/pgs_connection.h"
 #include "pg_target/pgs_exception.h"
 
-pgs_table_finisher::pgs_table_finisher(std::unique_ptr<pgs_connection> conn) : m_conn(std::move(conn))
+pgs_table_finisher::pgs_table_finisher(std::unique_ptr<pgs_connection> conn, unsigned connections)
+    : m_conninfo(conn->conninfo())
 {
-    m_thread = std::thread([this] { thread_main(); });
+    m_threads.emplace_back([this, c = conn.release()] { thread_main(std::unique_ptr<pgs_connection>(c)); });
+    for (unsigned i = 1; i < connections; ++i) {
+        std::unique_ptr<pgs_connection> more;
+        try {
+            more = std::make_unique<pgs_connection>(m_conninfo);
+        } catch (const std::exception& e) {
+            tk_write_log(3, "A connection for finishing tables could not be opened: %s", e.what());
+            break;
+        }
+        m_threads.emplace_back([this, c = more.release()] { thread_main(std::unique_ptr<pgs_connection>(c)); });
+    }
 }
 
 pgs_table_finisher::~pgs_table_finisher()
@@ -16,14 +29,14 @@ pgs_table_finisher::~pgs_table_finisher()
         std::lock_guard lock(m_mutex);
         // A failure met from here on could only be logged: the steps not started are
         // dropped (the run waits for them with wait() where it wants them).
-        for (const auto& step : m_queue)
-            tk_write_log(3, "%s: not built, the run ended first", tk_unicode_to_utf8(step.what).c_str());
+        for (const auto& q : m_queue)
+            tk_write_log(3, "%s: not built, the run ended first", tk_unicode_to_utf8(q.step.what).c_str());
         m_queue.clear();
         m_stop = true;
     }
     m_changed.notify_all();
-    m_thread.join();
-    for (const auto& f : m_failures)
+    for (auto& t : m_threads) t.join();
+    for (const auto& [order, f] : m_failures)
         tk_write_log(3, "%s: %s", tk_unicode_to_utf8(f.failure.where()).c_str(), f.failure.text.c_str());
 }
 
@@ -32,31 +45,43 @@ bool pgs_table_finisher::worth_having()
     return std::thread::hardware_concurrency() > 1;
 }
 
+unsigned pgs_table_finisher::connections_for_this_machine()
+{
+    return std::clamp(std::thread::hardware_concurrency() / 2, 2u, 4u);
+}
+
 void pgs_table_finisher::submit(std::vector<pgs_finish_step> steps)
 {
     if (steps.empty()) return;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& s : steps) m_queue.push_back(std::move(s));
+        for (auto& s : steps) m_queue.push_back({m_next_order++, std::move(s)});
     }
     m_changed.notify_all();
+}
+
+std::vector<pgs_finish_failure> pgs_table_finisher::take_failures()
+{
+    // In the order the steps were given, whichever connection met them first.
+    std::sort(m_failures.begin(), m_failures.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<pgs_finish_failure> out;
+    for (auto& [order, f] : m_failures) out.push_back(std::move(f));
+    m_failures.clear();
+    return out;
 }
 
 std::vector<pgs_finish_failure> pgs_table_finisher::collect()
 {
     std::lock_guard lock(m_mutex);
-    std::vector<pgs_finish_failure> out;
-    out.swap(m_failures);
-    return out;
+    return take_failures();
 }
 
 std::vector<pgs_finish_failure> pgs_table_finisher::wait()
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_queue.empty() && !m_running_step; });
-    std::vector<pgs_finish_failure> out;
-    out.swap(m_failures);
-    return out;
+    m_changed.wait(lock, [&] { return m_queue.empty() && m_running == 0; });
+    return take_failures();
 }
 
 void pgs_table_finisher::cancel() noexcept
@@ -69,64 +94,117 @@ void pgs_table_finisher::cancel() noexcept
     m_changed.notify_all();
 }
 
-void pgs_table_finisher::thread_main()
+std::string pgs_table_finisher::key_of(const pgs_finish_step& step)
+{
+    return step.target.empty() ? tk_unicode_to_utf8(step.table) : step.target;
+}
+
+std::deque<pgs_table_finisher::queued>::iterator pgs_table_finisher::next_ready()
+{
+    // Tables whose earlier steps hold a later one back: an ALTER TABLE waits for every
+    // earlier step of its table, any step waits for an earlier ALTER TABLE of its table.
+    std::set<std::string> held_alone, held_any;
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        const pgs_finish_step& step = it->step;
+        const std::string key = key_of(step);
+        auto running = m_tables.find(key);
+        const bool alone = !step.side_by_side;
+        bool ready;
+        if (alone)
+            ready = (running == m_tables.end() || running->second.running == 0) && !held_any.count(key) &&
+                    !held_alone.count(key);
+        else
+            ready = (running == m_tables.end() || !running->second.running_alone) && !held_alone.count(key);
+        if (ready) return it;
+        (alone ? held_alone : held_any).insert(key);
+    }
+    return m_queue.end();
+}
+bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step,
+                                  pgs_finish_failure& failure)
+{
+    failure.failure.kind = step.kind;
+    failure.failure.table = step.table;
+    failure.failure.object = step.what;
+    failure.failure.statement = step.sql;
+    // The one place this connection is opened again: a broken one is never
+    // used for the next step.
+    if (!conn || !conn->get().is_open()) {
+        conn.reset();
+        try {
+            conn = std::make_unique<pgs_connection>(m_conninfo);
+        } catch (const std::exception& e) {
+            const auto* lib = dynamic_cast<const pqxx::pqxx_exception*>(&e);
+            failure.failure.text = step.failure_prefix + "the connection to the server was lost and could not be opened again: " +
+                                   (lib ? lib->base().what() : e.what());
+            failure.lost = true;
+            return false;
+        }
+    }
+    if (!step.before.empty()) {
+        try {
+            pqxx::work tx(conn->get(), "finish_before");
+            tx.exec(step.before);
+            tx.commit();
+        } catch (const std::exception&) {
+            // A refusal is of no matter; a break is met again, and reported,
+            // by the statement itself.
+        }
+    }
+    tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
+    try {
+        pqxx::work tx(conn->get(), "finish_table");
+        tx.exec(step.sql);
+        tx.commit();
+        return true;
+    } catch (const pqxx::pqxx_exception& e) {
+        failure.failure.text = step.failure_prefix + e.base().what();
+        if (pgs_is_connection_break(conn->get(), e.base())) {
+            failure.lost = true;
+            return false;
+        }
+        if (const auto* server = dynamic_cast<const pqxx::sql_error*>(&e.base()))
+            failure.failure.sqlstate = server->sqlstate();
+    } catch (const std::exception& e) {
+        failure.failure.text = step.failure_prefix + e.what();
+        failure.lost = pgs_is_connection_break(conn->get(), e);
+    }
+    return false;
+}
+
+void pgs_table_finisher::thread_main(std::unique_ptr<pgs_connection> conn)
 {
     for (;;) {
-        pgs_finish_step step;
+        queued q;
+        std::string key;
+        bool skip = false;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_stop || !m_queue.empty(); });
-            if (m_queue.empty()) return;
-            step = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_running_step = true;
+            std::deque<queued>::iterator it;
+            m_changed.wait(lock, [&] { return m_stop || (it = next_ready()) != m_queue.end(); });
+            if (m_stop) return;
+            q = std::move(*it);
+            m_queue.erase(it);
+            key = key_of(q.step);
+            table_state& t = m_tables[key];
+            ++t.running;
+            t.running_alone = !q.step.side_by_side;
+            ++m_running;
+            skip = q.step.completes_earlier && m_failed.count({key, q.step.what});
         }
         pgs_finish_failure failure;
-        failure.failure.kind = step.kind;
-        failure.failure.table = step.table;
-        failure.failure.object = step.what;
-        failure.failure.statement = step.sql;
-        bool failed = false;
-        if (!step.before.empty()) {
-            try {
-                pqxx::work tx(m_conn->get(), "finish_before");
-                tx.exec(step.before);
-                tx.commit();
-            } catch (const pqxx::broken_connection&) {
-                // Seen again, and reported, by the statement itself.
-            } catch (const std::exception&) {
-            }
-        }
-        tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), step.sql.c_str());
-        try {
-            pqxx::work tx(m_conn->get(), "finish_table");
-            tx.exec(step.sql);
-            tx.commit();
-        } catch (const pqxx::broken_connection& e) {
-            failure.failure.text = step.failure_prefix + e.what();
-            failure.lost = true;
-            failed = true;
-        } catch (const pqxx::sql_error& e) {
-            failure.failure.text = step.failure_prefix + e.what();
-            failure.failure.sqlstate = e.sqlstate();
-            failed = true;
-        } catch (const std::exception&) {
-            try {
-                failure.failure.text = step.failure_prefix + pgs_failure_text(std::current_exception());
-            } catch (const std::exception& e) {
-                failure.failure.text = step.failure_prefix + e.what();
-            }
-            failed = true;
-        }
+        const bool built = skip || run_step(conn, q.step, failure);
         {
             std::lock_guard lock(m_mutex);
-            if (failed) {
-                tk_write_log(3, "%s: %s", tk_unicode_to_utf8(step.what).c_str(), failure.failure.text.c_str());
-                m_failures.push_back(std::move(failure));
-                // Nothing more can be built without the server.
-                if (m_failures.back().lost) m_queue.clear();
+            if (!built) {
+                tk_write_log(3, "%s: %s", tk_unicode_to_utf8(q.step.what).c_str(), failure.failure.text.c_str());
+                m_failed.insert({key, q.step.what});
+                m_failures.emplace_back(q.order, std::move(failure));
             }
-            m_running_step = false;
+            table_state& t = m_tables[key];
+            if (--t.running == 0) m_tables.erase(key);
+            else if (!q.step.side_by_side) t.running_alone = false;
+            --m_running;
         }
         m_changed.notify_all();
     }

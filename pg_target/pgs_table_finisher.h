@@ -4,19 +4,29 @@
 // while the run's thread loads the next table, so the server sorts one table's keys while it
 // takes in the next one's rows.
 //
-// Steps run one at a time, in the order given, each in a transaction of its own. A refused
+// Each step runs in a transaction of its own. With more than one connection, steps marked
+// side_by_side (a CREATE INDEX) run at the same time as the other such steps of their table
+// and any step of other tables; every other step of a table (an ALTER TABLE: NOT NULL again,
+// a primary key) waits for the table's earlier steps and holds back its later ones. So the
+// time after a table's rows is about that of its largest index. With one connection the
+// steps run one at a time, in the order given. A refused
 // step is kept as a failure (udb_failure: its table and object, the server's text, SQLSTATE
 // and statement) for the run's thread to report;
-// nothing is reported from this thread. A lost connection drops the steps still queued and is
-// kept as one failure marked lost.
+// nothing is reported from this thread. A step whose connection breaks is a failure marked
+// lost (never sent again: its outcome may be unknown); the next step opens a new connection,
+// and every step that cannot have one is a failure marked lost too, each under its own table.
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "UDB/udb_failure.h"
@@ -30,6 +40,13 @@ struct pgs_finish_step {
     std::string sql;              // the statement
     std::string failure_prefix;   // put before the server's text in a report
     udb_failure_kind kind = udb_failure_kind::index;  // what a refusal leaves out
+    // The destination table the statement changes, as its SQL names it: the steps of one
+    // table keep their order by it (empty: `table` is used).
+    std::string target;
+    bool side_by_side = false;  // may run beside the table's other side_by_side steps
+    // Completes the earlier step of the same target and object (a primary key made of its
+    // unique index): left out, without a failure of its own, when that step failed.
+    bool completes_earlier = false;
 };
 
 struct pgs_finish_failure {
@@ -39,8 +56,9 @@ struct pgs_finish_failure {
 
 class pgs_table_finisher {
 public:
-    // Takes over the connection and starts the thread.
-    explicit pgs_table_finisher(std::unique_ptr<pgs_connection> conn);
+    // Takes over the connection and starts its thread; with `connections` > 1, that many
+    // connections alike in all (as many as the server lets open), a thread each.
+    explicit pgs_table_finisher(std::unique_ptr<pgs_connection> conn, unsigned connections = 1);
     // Drops the steps not started (logged), lets the one running end, then ends the thread;
     // failures not collected are logged. Call wait() first to have every step run.
     ~pgs_table_finisher();
@@ -59,16 +77,38 @@ public:
     // Worth a thread of its own: more than one core (a single core keeps the tables' order:
     // each one finished before the next is loaded).
     static bool worth_having();
+    // Connections worth having on this machine: half the cores, 2 to 4.
+    static unsigned connections_for_this_machine();
+    // The connections (threads) steps run on.
+    std::size_t connections() const noexcept { return m_threads.size(); }
 
 private:
-    void thread_main();
+    struct queued {
+        std::uint64_t order;
+        pgs_finish_step step;
+    };
+    struct table_state {
+        std::size_t running = 0;
+        bool running_alone = false;
+    };
+    void thread_main(std::unique_ptr<pgs_connection> conn);
+    // The next step a thread may take, or m_queue.end().
+    std::deque<queued>::iterator next_ready();
+    // The table a step changes, for its order among that table's steps.
+    static std::string key_of(const pgs_finish_step& step);
+    // Runs the step; false with `failure` filled in when it was not built.
+    bool run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step, pgs_finish_failure& failure);
+    std::vector<pgs_finish_failure> take_failures();
 
-    std::unique_ptr<pgs_connection> m_conn;
+    std::string m_conninfo;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<pgs_finish_step> m_queue;
-    bool m_running_step = false;
+    std::deque<queued> m_queue;
+    std::uint64_t m_next_order = 0;
+    std::map<std::string, table_state> m_tables;  // tables with a step running
+    std::size_t m_running = 0;
     bool m_stop = false;
-    std::vector<pgs_finish_failure> m_failures;
-    std::thread m_thread;
+    std::vector<std::pair<std::uint64_t, pgs_finish_failure>> m_failures;
+    std::set<std::pair<std::string, std::wstring>> m_failed;  // (target, object) of failed steps
+    std::vector<std::thread> m_threads;
 };

@@ -1,6 +1,8 @@
 // The table finisher builds keys on its own connection: steps in order, a refused
 // step kept for the run's thread with the server's text while the later ones still
-// run, and a lost connection kept once, dropping what was still queued.
+// run; a step whose session is ended is a failure of its own table, the later steps
+// run on a new connection, or each is a failure of its own table when none opens. With
+// several connections a table's index builds run side by side, its other steps in order.
 #include <gtest/gtest.h>
 
 #include "pg_target/pgs_table_finisher.h"
@@ -8,10 +10,12 @@
 
 namespace {
 
-pgs_finish_step step(const std::string& sql, const std::string& before = std::string())
+pgs_finish_step step(const std::string& sql, const std::string& before = std::string(),
+                     const std::wstring& table = L"f")
 {
     pgs_finish_step s;
-    s.what = L"Index of table 'f'";
+    s.table = table;
+    s.what = L"Index of table '" + table + L"'";
     s.before = before;
     s.sql = sql;
     s.failure_prefix = "Cannot create index: ";
@@ -53,20 +57,100 @@ TEST_F(table_finisher_test, refused_step_is_kept_and_the_later_ones_run)
     EXPECT_TRUE(finisher->collect().empty());
 }
 
-TEST_F(table_finisher_test, lost_connection_is_one_failure_and_drops_the_queue)
+TEST_F(table_finisher_test, a_step_lost_with_its_session_fails_under_its_own_table)
 {
-    sql("DROP TABLE IF EXISTS fin_b; CREATE TABLE fin_b (id int)");
-    auto finisher = make();
+    const std::string role = test_env::unique_name("fin_role");
+    sql("CREATE ROLE " + role + " LOGIN SUPERUSER PASSWORD 'pw'");
+    struct {
+        const char* name;
+        bool logins_refused;  // the finisher's role may no longer log in once its session ends
+    } cases[] = {{"reconnected", false}, {"cannot_reconnect", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sql("DROP TABLE IF EXISTS fin_b, fin_c; CREATE TABLE fin_b (id int); CREATE TABLE fin_c (id int);"
+            "ALTER ROLE " + role + " LOGIN");
+        auto finisher = std::make_unique<pgs_table_finisher>(std::make_unique<pgs_connection>(
+            test_env::pg_conninfo(s_db_name) + " user=" + role + " password=pw"));
+        if (c.logins_refused) sql("ALTER ROLE " + role + " NOLOGIN");
+        std::vector<pgs_finish_step> steps;
+        // fin_b's first step ends its own session; fin_b's index and fin_c's keys follow.
+        steps.push_back(step("SELECT pg_terminate_backend(pg_backend_pid())", "", L"public.fin_b"));
+        steps.push_back(step("CREATE INDEX fin_b_1 ON fin_b (id)", "", L"public.fin_b"));
+        steps.push_back(step("CREATE INDEX fin_c_1 ON fin_c (id)", "", L"public.fin_c"));
+        steps.push_back(step("ALTER TABLE fin_c ADD CONSTRAINT fin_c_pk PRIMARY KEY (id)", "", L"public.fin_c"));
+        finisher->submit(std::move(steps));
+        const auto failures = finisher->wait();
+
+        std::vector<std::wstring> tables;
+        for (const auto& f : failures) {
+            EXPECT_TRUE(f.lost) << f.failure.text;
+            EXPECT_EQ(f.failure.object, L"Index of table '" + f.failure.table + L"'");
+            EXPECT_EQ(f.failure.text.rfind("Cannot create index: ", 0), 0u) << f.failure.text;
+            tables.push_back(f.failure.table);
+        }
+        const std::string built = sql1("SELECT count(*) FROM pg_indexes WHERE tablename IN ('fin_b', 'fin_c')");
+        if (c.logins_refused) {
+            // Nothing more was built: every step is a failure, under its own table.
+            EXPECT_EQ(tables, (std::vector<std::wstring>{L"public.fin_b", L"public.fin_b", L"public.fin_c",
+                                                          L"public.fin_c"}));
+            EXPECT_EQ(built, "0");
+        } else {
+            // Only the step whose session ended; the rest were built on a new connection.
+            EXPECT_EQ(tables, std::vector<std::wstring>{L"public.fin_b"});
+            EXPECT_EQ(built, "3");
+        }
+        finisher.reset();
+    }
+    sql("DROP ROLE " + role);
+}
+
+TEST_F(table_finisher_test, index_builds_run_side_by_side_and_the_other_steps_keep_their_order)
+{
+    sql("DROP TABLE IF EXISTS fin_log, fin_d; DROP SEQUENCE IF EXISTS fin_seq;"
+        "CREATE TABLE fin_log (step text, at bigint); CREATE SEQUENCE fin_seq;"
+        "CREATE TABLE fin_d (id int); INSERT INTO fin_d VALUES (1), (1)");
+    auto finisher = std::make_unique<pgs_table_finisher>(
+        std::make_unique<pgs_connection>(engine().connection()->conninfo() + " dbname=" + s_db_name), 3);
+    ASSERT_EQ(finisher->connections(), 3u);
+    auto logged = [](const std::string& name) {
+        return "INSERT INTO fin_log VALUES ('" + name + "', nextval('fin_seq'));";
+    };
+    auto on = [](pgs_finish_step s, const std::string& target, bool side) {
+        s.target = target;
+        s.side_by_side = side;
+        return s;
+    };
     std::vector<pgs_finish_step> steps;
-    // The first step ends its own session; nothing after it can run.
-    steps.push_back(step("SELECT pg_terminate_backend(pg_backend_pid())"));
-    steps.push_back(step("CREATE INDEX fin_b_1 ON fin_b (id)"));
-    steps.push_back(step("CREATE INDEX fin_b_2 ON fin_b (id)"));
+    steps.push_back(on(step(logged("first")), "t1", false));
+    // Built only while the next step runs beside it (a serial finisher gives up after 20 s).
+    steps.push_back(on(step("DO $$ BEGIN FOR i IN 1..2000 LOOP "
+                            "IF EXISTS (SELECT 1 FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND query LIKE "
+                            "'%' || 'beside' || '_me%') THEN " +
+                            logged("a") + " RETURN; END IF; PERFORM pg_sleep(0.01); END LOOP; "
+                            "RAISE 'ran alone'; END $$"),
+                       "t1", true));
+    steps.push_back(on(step("DO $$ BEGIN PERFORM pg_sleep(0.3); " + logged("b") + " END $$ /* beside_me */"), "t1", true));
+    steps.push_back(on(step(logged("last")), "t1", false));
+    steps.push_back(on(step(logged("other table")), "t2", true));
+    // A primary key made of its unique index: when the index fails, the key is not tried.
+    pgs_finish_step pk = on(step("CREATE UNIQUE INDEX fin_d_pk ON fin_d (id)"), "fin_d", true);
+    pk.what = L"Primary key 'fin_d_pk' of table 'fin_d'";
+    pgs_finish_step attach = on(pk, "fin_d", false);
+    attach.sql = "ALTER TABLE fin_d ADD CONSTRAINT fin_d_pk PRIMARY KEY USING INDEX fin_d_pk";
+    attach.completes_earlier = true;
+    steps.push_back(pk);
+    steps.push_back(attach);
     finisher->submit(std::move(steps));
     const auto failures = finisher->wait();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_TRUE(failures[0].lost);
-    EXPECT_EQ(sql1("SELECT count(*) FROM pg_indexes WHERE tablename = 'fin_b'"), "0");
+
+    ASSERT_EQ(failures.size(), 1u) << failures[0].failure.text;
+    EXPECT_EQ(failures[0].failure.statement, "CREATE UNIQUE INDEX fin_d_pk ON fin_d (id)");
+    EXPECT_EQ(failures[0].failure.sqlstate, "23505");
+    const auto order = sql("SELECT step FROM fin_log WHERE step <> 'other table' ORDER BY at");
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.front(), "first");
+    EXPECT_EQ(order.back(), "last");
+    EXPECT_EQ(sql1("SELECT count(*) FROM fin_log WHERE step = 'other table'"), "1");
 }
 
 }  // namespace

@@ -201,15 +201,24 @@ TEST_F(rerun_test, every_backend_ended_mid_table_then_a_merge_completes_the_data
         }
     }));
     ASSERT_TRUE(first.running());
+    // The server refuses new sessions as a server going down does: the writers cannot log in
+    // again and send their batches once more, so the run ends in the middle of the table.
+    pqxx::connection admin(test_env::pg_conninfo("postgres"));
+    const auto allow_logins = [&](bool allow) {
+        pqxx::nontransaction(admin).exec("ALTER DATABASE " + admin.quote_name(dst.name()) +
+                                         " WITH ALLOW_CONNECTIONS " + (allow ? "true" : "false"));
+    };
     {
         pqxx::work lock(*own);
         lock.exec("LOCK TABLE big IN SHARE MODE");
         const long committed = lock.exec("SELECT count(*) FROM big")[0][0].as<long>();
         ASSERT_LT(committed, big_rows);
+        allow_logins(false);
         ASSERT_GT(end_backends(lock, ""), 0);
         lock.commit();
     }
     const run_result ended = first.wait();
+    allow_logins(true);
     ASSERT_EQ(ended.status, 255) << ended.err;
     ASSERT_LT(std::stol(dst.value("SELECT count(*) FROM big")), big_rows);
     EXPECT_EQ(dst.value("SELECT count(*) FROM pg_index WHERE indrelid = 'big'::regclass"), "0");

@@ -30,7 +30,12 @@ void pgs_batch_sender::take_rejected(std::vector<pgs_rejected_row> rows)
 
 void pgs_batch_sender::collect()
 {
-    if (m_pool) take_rejected(m_pool->collect(this));
+    // Asked for every row: the pool's lock only when a writer refused rows since the last look.
+    if (!m_pool) return;
+    const std::uint64_t refused = m_pool->refused_so_far();
+    if (refused == m_refused_seen) return;
+    m_refused_seen = refused;
+    take_rejected(m_pool->collect(this));
 }
 
 void pgs_batch_sender::hand_on(bool may_use_writers)

@@ -12,6 +12,7 @@
 //
 // pg_target only.
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -72,4 +73,5 @@ private:
     pgs_database& m_db;
     pgs_connection* m_owned_conn = nullptr;  // where this is the batch owner
     pgs_writer_pool* m_pool = nullptr;       // batches handed to writer threads
+    std::uint64_t m_refused_seen = 0;        // the pool's refused count at the last collect()
 };

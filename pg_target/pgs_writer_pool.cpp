@@ -123,6 +123,7 @@ void pgs_writer_pool::writer_main(std::unique_ptr<pgs_connection> conn)
             std::lock_guard lock(m_mutex);
             owner_state& s = m_owners[j.owner];
             s.rejected.insert(s.rejected.end(), rejected.begin(), rejected.end());
+            if (!rejected.empty()) m_refused.fetch_add(rejected.size(), std::memory_order_release);
             --s.in_flight;
         }
         m_changed.notify_all();

@@ -9,8 +9,10 @@
 // owner waits for all its batches before anything else touches its table
 // (reading it, its sequence, its indexes), and collects the rows refused.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -41,6 +43,9 @@ public:
     std::vector<pgs_rejected_row> wait(const void* owner);
     // The rows refused so far and not yet collected (does not wait).
     std::vector<pgs_rejected_row> collect(const void* owner);
+    // How many rows the writers have refused so far, for every owner: a caller that saw the
+    // same count before has nothing to collect (read without the lock).
+    std::uint64_t refused_so_far() const noexcept { return m_refused.load(std::memory_order_acquire); }
 
     // Writer threads worth having on this machine: none on a single core (the
     // run's thread stores its own batches, in order), otherwise half the
@@ -68,5 +73,6 @@ private:
     std::map<const void*, owner_state> m_owners;
     bool m_stop = false;
     std::size_t m_max_queued;
+    std::atomic<std::uint64_t> m_refused{0};  // rows refused so far (raised under m_mutex)
     std::vector<std::thread> m_threads;
 };

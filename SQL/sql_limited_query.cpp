@@ -64,7 +64,10 @@ std::size_t sql_limited_query::store_to(window& records, const udb_schema* schem
         plans_made = true;
     }
     std::size_t n = 0;
-    while (n < n_max_records) {
+    std::size_t bytes = 0;
+    // A window ends at n_max_records rows or once its records take max_window_bytes, whichever
+    // comes first: large values and wide rows are not held a window at a time.
+    while (n < n_max_records && bytes < max_window_bytes) {
         MYSQL_ROW row = mysql_fetch_row(result.get());
         if (!row) {
             // A dropped connection also ends the fetch; it must fail the table, never pass
@@ -74,6 +77,10 @@ std::size_t sql_limited_query::store_to(window& records, const udb_schema* schem
             break;
         }
         const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        // A record costs its values and, per field, the field itself and its name: a table of a
+        // thousand columns is held by bytes as well.
+        bytes += n_fields * (sizeof(sql_field) + 32);
+        for (unsigned i = 0; i < n_fields; ++i) bytes += lengths[i];
         if (!records[n]) records[n] = std::make_unique<sql_record>();
         // A value error fails its own row when the row is handed out (the first window is
         // read while the table is opened, before any row is asked for).

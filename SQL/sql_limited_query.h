@@ -17,6 +17,9 @@ class udb_schema;
 class sql_limited_query {
 public:
     static constexpr std::size_t n_max_records = 256;
+    // The bytes of records (values and fields) after which a window takes no further row (it
+    // always takes one).
+    static constexpr std::size_t max_window_bytes = 2 * 1024 * 1024;
     using window = std::array<std::unique_ptr<sql_record>, n_max_records>;
 
     // Sends "SELECT * FROM `table`" or "SELECT * FROM (text) as temp___table", with
@@ -29,8 +32,9 @@ public:
     sql_limited_query& operator=(const sql_limited_query&) = delete;
 
     // Fills the window's first slots with the next rows (records are reused) and answers how
-    // many; with a schema that has columns each value takes its column's kind, otherwise the
-    // kind the result's description gives. A broken stream throws sql_exception.
+    // many: up to n_max_records rows, fewer when their records reach max_window_bytes. With a
+    // schema that has columns each value takes its column's kind, otherwise the kind the
+    // result's description gives. A broken stream throws sql_exception.
     std::size_t store_to(window& records, const udb_schema* schema);
     // Columns whose values take another path than their kind gives (set before the first
     // store_to): the select list reads them in a form of its own.

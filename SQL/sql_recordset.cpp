@@ -290,7 +290,9 @@ void sql_recordset::next()
 {
     tk_write_log(1, "sql_recordset::next");
     if (!limited_query) throw tk_mail_assertion("sql_recs", 292);
-    if (window_pos + 1 < window_size) {
+    // A window holds fewer than window_size rows when their values are large; only the end of
+    // the stream leaves it empty.
+    if (window_pos + 1 < window_count) {
         ++window_pos;
     } else {
         clean();

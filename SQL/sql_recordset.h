@@ -1,8 +1,9 @@
 #pragma once
 // A table or named SQL query of a MySQL database read forwards: the columns come from the
 // server's description of a streamed SELECT, the row count from SELECT COUNT(*) (for progress),
-// and the rows through a window of 256 records refilled from the unbuffered result. The end of
-// the rows is the end of the stream; a broken stream is an error, never an early end.
+// and the rows through a window of up to 256 records (fewer when their values are large) refilled
+// from the unbuffered result. The end of the rows is the end of the stream; a broken stream is an
+// error, never an early end.
 //
 // Use: reset() once, then while (!is_eof()) { get_item(); next(); }. A record from get_item()
 // belongs to the recordset and stays valid until the window moves.

@@ -527,15 +527,32 @@ void ole_variant::set_date_number() noexcept
     }
 }
 
+namespace {
+
+// Storage a cleared value keeps for the next one (records are reused row after row); a large
+// value's room is given back, so a field that once held a large text or BLOB does not keep it.
+constexpr std::size_t kept_capacity = 64 * 1024;
+
+template <class Buffer>
+void clear_keeping_small(Buffer& b) noexcept
+{
+    if (b.capacity() * sizeof(typename Buffer::value_type) > kept_capacity)
+        Buffer().swap(b);
+    else
+        b.clear();
+}
+
+}  // namespace
+
 void ole_variant::clear() noexcept
 {
     src.vt = VT_EMPTY;
     src.llVal = 0;
-    src.bstrVal.clear();
-    src.parray.data.clear();
+    clear_keeping_small(src.bstrVal);
+    clear_keeping_small(src.parray.data);
     src.parray.lower_bound = 0;
     src.parray.dims = 1;
-    m_utf8.clear();
+    clear_keeping_small(m_utf8);
     m_utf8_kept = false;
     m_utf8_zero = false;
     m_utf8_chars = 0;
@@ -565,6 +582,9 @@ void ole_variant::allocate_safe_array(std::uint32_t size)
         src.vt = VT_BYTE_ARRAY;
         src.parray.lower_bound = 0;
         src.parray.dims = 1;
+    } else if (src.parray.data.capacity() > kept_capacity && size < src.parray.data.capacity() / 2) {
+        // The bytes are replaced whole: a much smaller value does not keep a large one's room.
+        std::vector<std::uint8_t>().swap(src.parray.data);
     }
     src.parray.data.resize(size);
 }

@@ -41,14 +41,52 @@ void udb_database::delete_fk(const udb_relationship&) {}
 void udb_database::delete_idx(const std::wstring&, const std::wstring&) {}
 void udb_database::delete_idx(const std::wstring&, const udb_index&) {}
 
+void udb_database::update_name_index() const
+{
+    name_index& ix = m_name_index;
+    if (ix.data != table_names.data() || ix.count > table_names.size() ||
+        (ix.count > 0 && table_names[ix.count - 1] != ix.last)) {
+        ix.exact.clear();
+        ix.folded.clear();
+        ix.count = 0;
+        ix.data = table_names.data();
+    }
+    for (; ix.count < table_names.size(); ++ix.count) {
+        const std::wstring& n = table_names[ix.count];
+        ix.exact.try_emplace(n, int(ix.count));
+        ix.folded.try_emplace(tk_fold_case(n), int(ix.count));
+    }
+    if (ix.count > 0 && ix.last != table_names[ix.count - 1]) ix.last = table_names[ix.count - 1];
+}
+
 int udb_database::find_table(const std::wstring& table) const
 {
-    // The exact spelling first: a server that keeps the case may hold CaseT and caset both.
-    for (std::size_t i = 0; i < table_names.size(); ++i)
-        if (table_names[i] == table) return int(i);
-    for (std::size_t i = 0; i < table_names.size(); ++i) {
-        tk_write_wlog(2, L"Compare with %s", table_names[i].c_str());
-        if (case_sensitive ? table_names[i] == table : tk_equal_no_case(table_names[i], table)) return int(i);
+    // A lookup in sets, not a scan of every name: the cost of a table does not grow with the
+    // tables before it. A hit the list no longer confirms (names removed inside it) has the list
+    // indexed again and is looked up once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt) m_name_index.data = nullptr;
+        update_name_index();
+        const auto at = [&](int i) -> const std::wstring* {
+            return i >= 0 && std::size_t(i) < table_names.size() ? &table_names[std::size_t(i)] : nullptr;
+        };
+        bool stale = false;
+        // The exact spelling first: a server that keeps the case may hold CaseT and caset both.
+        auto e = m_name_index.exact.find(table);
+        if (e != m_name_index.exact.end()) {
+            const std::wstring* n = at(e->second);
+            if (n && *n == table) return e->second;
+            stale = true;
+        }
+        if (!case_sensitive) {
+            auto f = m_name_index.folded.find(tk_fold_case(table));
+            if (f != m_name_index.folded.end()) {
+                const std::wstring* n = at(f->second);
+                if (n && tk_equal_no_case(*n, table)) return f->second;
+                stale = true;
+            }
+        }
+        if (!stale) return -1;
     }
     return -1;
 }
@@ -62,6 +100,7 @@ bool udb_database::delete_tab(const std::wstring& table)
         return false;
     }
     table_names.erase(table_names.begin() + i);
+    m_name_index.data = nullptr;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include "UDB/udb_index.h"
@@ -92,7 +93,12 @@ public:
     virtual std::wstring key_condition_term(const t_ftd& column, const std::wstring& value) const = 0;
 
     // --- shared behaviour ---
-    std::vector<std::wstring>& get_table_names() noexcept { return table_names; }
+    // The list for changing: find_table indexes it again at its next lookup.
+    std::vector<std::wstring>& get_table_names() noexcept
+    {
+        m_name_index.data = nullptr;
+        return table_names;
+    }
     const std::vector<std::wstring>& get_table_names() const noexcept { return table_names; }
     // Whether the name is in the table-name list: exactly when the database is
     // case sensitive, else ignoring case.
@@ -126,6 +132,23 @@ protected:
     udb_view_list views;
     std::vector<std::wstring> table_names;
     udb_names_map names_map;
+
+private:
+    // find_table's index of table_names: the first position of each name, exact and case-folded.
+    // Names added at the end since the last lookup are indexed then; a list that shrank, moved or
+    // holds another name where the indexed part ended is indexed again. A hit is checked against
+    // the list itself.
+    struct name_index {
+        const std::wstring* data = nullptr;
+        std::size_t count = 0;
+        std::wstring last;  // the name at position count - 1 when indexed
+        std::unordered_map<std::wstring, int> exact;
+        std::unordered_map<std::wstring, int> folded;
+    };
+    void update_name_index() const;
+    mutable name_index m_name_index;
+
+protected:
     std::vector<udb_sequence> sequences;
     std::vector<udb_relationship> relationships;
 };

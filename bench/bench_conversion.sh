@@ -14,6 +14,9 @@
 #    rows at the default size, dates in every large table, keys and foreign
 #    keys) by live COPY, next to the same pipe run table after table on bare
 #    tables, and the pipe followed by the keys, indexes and foreign keys;
+#  - large values: one row holding a text of LARGE_VALUE_MB megabytes, and 1,000 rows of 1 MB
+#    texts, by live COPY and live INSERT, with peak memory (bounded by the bytes in flight,
+#    not by the row count);
 #  - many small tables (3 columns, a primary key, 10 rows each) by live COPY:
 #    the time per table at 100 tables and at the larger counts, which must not
 #    grow with the number of tables before it;
@@ -30,6 +33,7 @@
 #   HR_EMPLOYEES  employees of the HR-shaped set (default 300024, about 3.9 M rows; 0 leaves it out)
 #   SMALL_TABLES  counts of small tables (default "1000 5000"; empty leaves them out)
 #   INDEXED_ROWS  rows of the table with 8 indexes (default 2000000; 0 leaves it out)
+#   LARGE_VALUE_MB  megabytes of the one large value (default 64; 0 leaves the large values out)
 set -euo pipefail
 rows=${1:-1000000}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,10 +58,13 @@ PGBIN=${TEST_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)}
 export PGPASSWORD="$TEST_PG_PASSWORD"
 src="qbench_src_$$"
 dbs=("qbench_copy_$$" "qbench_copy_small_$$" "qbench_insert_$$" "qbench_base_$$" "qbench_copy_big_$$"
-     "qbench_hr_$$" "qbench_hr_base_$$" "qbench_tables_$$" "qbench_indexed_$$" "qbench_indexed_bare_$$")
+     "qbench_hr_$$" "qbench_hr_base_$$" "qbench_tables_$$" "qbench_indexed_$$" "qbench_indexed_bare_$$"
+     "qbench_large_$$")
 hr_employees=${HR_EMPLOYEES:-300024}
 small_tables=${SMALL_TABLES-1000 5000}
 indexed_rows=${INDEXED_ROWS:-2000000}
+large_mb=${LARGE_VALUE_MB:-64}
+[[ "$large_mb" =~ ^[0-9]+$ ]] || { echo "LARGE_VALUE_MB must be a whole number" >&2; exit 1; }
 [[ "$hr_employees" =~ ^[0-9]+$ ]] || { echo "HR_EMPLOYEES must be a whole number" >&2; exit 1; }
 [[ "$indexed_rows" =~ ^[0-9]+$ ]] || { echo "INDEXED_ROWS must be a whole number" >&2; exit 1; }
 for n in $small_tables; do [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ] || { echo "SMALL_TABLES must list whole numbers" >&2; exit 1; }; done
@@ -68,7 +75,7 @@ pg() { "$PGBIN/psql" -X -q -h "$TEST_PG_HOST" -p "$TEST_PG_PORT" -U "$TEST_PG_US
 cleanup() {
   my -e "DROP DATABASE IF EXISTS \`$src\`; DROP DATABASE IF EXISTS \`${src}_small\`;
         DROP DATABASE IF EXISTS \`${src}_hr\`; DROP DATABASE IF EXISTS \`${src}_tables\`;
-        DROP DATABASE IF EXISTS \`${src}_indexed\`" 2>/dev/null || true
+        DROP DATABASE IF EXISTS \`${src}_indexed\`; DROP DATABASE IF EXISTS \`${src}_large\`" 2>/dev/null || true
   for db in "${dbs[@]}"; do pg -d postgres -c "DROP DATABASE IF EXISTS \"$db\" WITH (FORCE)" 2>/dev/null || true; done
   [ "$own_servers" = 1 ] && "$root/scripts/test_servers.sh" stop "$work/servers"
   rm -rf "$work"
@@ -230,6 +237,33 @@ if [ "$hr_employees" -gt 0 ]; then
     'BEGIN { printf "%-44s %10.2f %12.0f\n", "the same, then keys, indexes, foreign keys", s + k, r / (s + k) }'
   awk -v q="$hr_secs" -v b="$hr_pipe_secs" -v k="$hr_keys_secs" \
     'BEGIN { printf "goal: live COPY within the pipe with keys: %s (%.2f s vs %.2f s, %.2fx; bare pipe %.2fx)\n", (q <= b + k ? "met" : "NOT met"), q, b + k, (b + k) / q, b / q }'
+fi
+
+# --- Large values -----------------------------------------------------------------------------
+if [ "$large_mb" -gt 0 ]; then
+  echo
+  large_run() {  # label, expected rows, expected bytes; then the mode's options
+    local label=$1 want_rows=$2 want_bytes=$3; shift 3
+    pg -d postgres -c "DROP DATABASE IF EXISTS \"${dbs[10]}\" WITH (FORCE)" 2>/dev/null
+    measure "$quindrel" --src="${src}_large" --dest="${dbs[10]}" "$@" "${conn[@]}"
+    local got
+    got=$(pg -d "${dbs[10]}" -tAc "SELECT count(*) || ' ' || sum(length(body)) FROM t")
+    [ "$got" = "$want_rows $want_bytes" ] || { echo "$label: $got arrived, $want_rows $want_bytes expected" >&2; exit 1; }
+    awk -v l="$label" -v s="$secs" -v p="$peak_kb" -v n="$want_bytes" -v r="$want_rows" \
+      'BEGIN { printf "%-44s %10.2f %12.1f %14.2f\n", l, s, p / 1024, (r == 1 ? p * 1024 / n : 0) }'
+  }
+  printf '%-44s %10s %12s %14s\n' "large values" "seconds" "peak MB" "peak / value"
+  # The client may need a larger packet than the server's default for the value.
+  my -e "SET GLOBAL max_allowed_packet = GREATEST(@@global.max_allowed_packet, $(( (large_mb + 16) * 1048576 )))"
+  my -e "DROP DATABASE IF EXISTS \`${src}_large\`; CREATE DATABASE \`${src}_large\` CHARACTER SET utf8mb4"
+  my "${src}_large" -e "CREATE TABLE t (id INT PRIMARY KEY, body LONGTEXT);
+    INSERT INTO t VALUES (1, REPEAT('abcdefgh', $large_mb * 131072))"
+  large_run "one value of $large_mb MB, live COPY" 1 $((large_mb * 1048576)) --fast_insert
+  large_run "one value of $large_mb MB, live INSERT" 1 $((large_mb * 1048576))
+  my "${src}_large" -e "DROP TABLE t; CREATE TABLE t (id INT PRIMARY KEY, body MEDIUMTEXT);
+    INSERT INTO t SELECT seq, REPEAT(CHAR(97 + seq % 26), 1048576) FROM seq_1_to_1000"
+  large_run "1,000 rows of 1 MB, live COPY" 1000 1048576000 --fast_insert
+  large_run "1,000 rows of 1 MB, live INSERT" 1000 1048576000
 fi
 
 # --- Many small tables ------------------------------------------------------------------------

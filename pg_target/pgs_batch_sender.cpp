@@ -38,7 +38,12 @@ void pgs_batch_sender::take(pgs_writer_pool_news&& news)
 
 void pgs_batch_sender::collect()
 {
-    if (m_pool) take(m_pool->collect(this));
+    // Asked for every row: the pool's lock only when a writer had news since the last look.
+    if (!m_pool) return;
+    const std::uint64_t news = m_pool->news_so_far();
+    if (news == m_news_seen) return;
+    m_news_seen = news;
+    take(m_pool->collect(this));
 }
 
 void pgs_batch_sender::hand_on(bool may_use_writers)

@@ -81,4 +81,5 @@ private:
     pgs_database& m_db;
     pgs_connection* m_owned_conn = nullptr;  // where this is the batch owner
     pgs_writer_pool* m_pool = nullptr;       // batches handed to writer threads
+    std::uint64_t m_news_seen = 0;           // the pool's news count at the last collect()
 };

@@ -296,6 +296,9 @@ void pgs_recordset::append_record(udb_record& record)
         fast_append(record, record_number);
     }
     ++record_count;
+    // A batch that held a large row does not keep its room for the small rows after it.
+    if (s.sender.pending.empty() && s.sender.pending.text.capacity() > 2 * max_insert_batch_bytes)
+        std::string().swap(s.sender.pending.text);
     s.sender.collect();
     s.throw_rejected();
 }

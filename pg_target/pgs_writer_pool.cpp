@@ -166,6 +166,7 @@ void pgs_writer_pool::writer_main(std::unique_ptr<pgs_connection> conn)
                     tk_write_log(3, "The writer connections are lost: %s", why.c_str());
                 }
             }
+            if (!stored || !rejected.empty()) m_news.fetch_add(1, std::memory_order_release);
             --s.in_flight;
         }
         m_changed.notify_all();

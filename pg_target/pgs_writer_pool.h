@@ -15,6 +15,7 @@
 // every owner learns it, with the rows of its batches that were not stored, on
 // its next wait() or collect(). A broken connection never makes a row refused.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +61,10 @@ public:
     news collect(const void* owner);
     // Why the pool is lost, or empty.
     std::string lost() const;
+    // How many times a writer had news for some owner (rows refused, a batch not stored), for
+    // every owner: a caller that saw the same count before has nothing to collect (read
+    // without the lock).
+    std::uint64_t news_so_far() const noexcept { return m_news.load(std::memory_order_acquire); }
 
     // Writer threads worth having on this machine: none on a single core (the
     // run's thread stores its own batches, in order), otherwise half the
@@ -94,5 +99,6 @@ private:
     bool m_stop = false;
     std::string m_lost;  // set once, when a batch could not be stored for a broken connection
     std::size_t m_max_queued;
+    std::atomic<std::uint64_t> m_news{0};  // see news_so_far (raised under m_mutex)
     std::vector<std::thread> m_threads;
 };

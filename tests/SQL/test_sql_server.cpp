@@ -306,6 +306,60 @@ TEST_P(sql_streaming, every_row_exactly_once)
 
 INSTANTIATE_TEST_SUITE_P(row_counts, sql_streaming, ::testing::Values(0, 256, 257, 2500));
 
+// Rows of large values fill a window by bytes, not by count: every row still arrives once, in
+// order, with its whole value, small rows after large ones included, and wide rows too.
+TEST(sql_server, large_and_wide_rows_arrive_whole_through_windows_cut_by_bytes)
+{
+    scratch_database db;
+    db.exec("CREATE TABLE big (id INT PRIMARY KEY, body MEDIUMTEXT, data MEDIUMBLOB)");
+    // 1-40: 300 KB each (about seven rows a window); 41-300: small again.
+    db.exec("INSERT INTO big SELECT seq, IF(seq <= 40, REPEAT(CHAR(97 + seq % 26), 300000), CONCAT('s', seq)), "
+            "IF(seq <= 40, REPEAT(CHAR(seq), 200000), UNHEX('00FF')) FROM seq_1_to_300");
+    std::string cols, sel;
+    for (int i = 1; i <= 600; ++i) {
+        cols += ", c" + std::to_string(i) + " INT";
+        sel += ", seq + " + std::to_string(i);
+    }
+    db.exec("CREATE TABLE wide (id INT PRIMARY KEY" + cols + ") ENGINE=MyISAM");
+    db.exec("INSERT INTO wide SELECT seq" + sel + " FROM seq_1_to_600");
+    auto d = open(db);
+    auto big = d->get_table(L"big", 1);
+    for (int pass = 0; pass < 2; ++pass) {
+        big->reset();
+        int n = 0;
+        while (!big->is_eof()) {
+            udb_record* r = big->get_item();
+            ASSERT_NE(r, nullptr);
+            ++n;
+            ASSERT_EQ((*r)[0].to_string(), std::to_string(n));
+            const std::string text = (*r)[1].to_string();
+            const auto& bytes = (*r)[2].get_byte_vector();
+            if (n <= 40) {
+                ASSERT_EQ(text, std::string(300000, char(97 + n % 26))) << n;
+                ASSERT_EQ(bytes, std::vector<std::uint8_t>(200000, std::uint8_t(n))) << n;
+            } else {
+                ASSERT_EQ(text, "s" + std::to_string(n));
+                ASSERT_EQ(bytes, (std::vector<std::uint8_t>{0x00, 0xFF})) << n;
+            }
+            big->next();
+        }
+        EXPECT_EQ(n, 300);
+    }
+    auto wide = d->get_table(L"wide", 1);
+    wide->reset();
+    int n = 0;
+    while (!wide->is_eof()) {
+        udb_record* r = wide->get_item();
+        ASSERT_NE(r, nullptr);
+        ++n;
+        ASSERT_EQ(r->size(), 601u);
+        ASSERT_EQ((*r)[0].to_string(), std::to_string(n));
+        ASSERT_EQ((*r)[600].to_string(), std::to_string(n + 600));
+        wide->next();
+    }
+    EXPECT_EQ(n, 600);
+}
+
 TEST(sql_server, query_recordset_describes_its_result)
 {
     scratch_database db;

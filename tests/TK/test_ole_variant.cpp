@@ -683,4 +683,25 @@ TEST(ole_variant, kept_text_length_and_zero_byte)
     EXPECT_EQ(broken.text_length(), broken.get_wstring().size());
 }
 
+// A field reused row after row gives back a large value's room; the next value, smaller or as
+// large, is exactly itself.
+TEST(ole_variant, a_reused_value_after_a_large_one_is_exact)
+{
+    ole_variant v;
+    const std::vector<std::uint8_t> large(1 << 20, 0xAB);
+    v.attach_binary(large);
+    v.attach_binary(std::vector<std::uint8_t>{1, 2, 3});
+    EXPECT_EQ(v.get_byte_vector(), (std::vector<std::uint8_t>{1, 2, 3}));
+    v.attach_binary(large);
+    EXPECT_EQ(v.get_byte_vector(), large);
+    v.attach_string(std::string(1 << 20, 'x'));
+    v.attach_string("small");
+    ASSERT_NE(v.utf8_text(), nullptr);
+    EXPECT_EQ(*v.utf8_text(), "small");
+    EXPECT_EQ(v.text_length(), 5u);
+    v.attach_wstring(std::wstring(1 << 18, L'\u00e9'));
+    v.attach_wstring(L"\u00e9t\u00e9");
+    EXPECT_EQ(v.get_wstring(), L"\u00e9t\u00e9");
+}
+
 }  // namespace

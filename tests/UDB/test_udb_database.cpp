@@ -115,6 +115,37 @@ TEST(udb_database, table_names_follow_the_case_setting)
     EXPECT_FALSE(empty.is_table_exist(L"x"));
 }
 
+// Names are looked up in an index of the list; the list changed in every way it can change
+// gives the answers a scan of it would.
+TEST(udb_database, table_lookups_follow_every_change_of_the_list)
+{
+    test_database db(false);
+    auto& names = db.get_table_names();
+    for (int i = 0; i < 3000; ++i) names.push_back(L"T" + std::to_wstring(i));
+    EXPECT_TRUE(db.is_table_exist(L"t2999"));
+    EXPECT_FALSE(db.is_table_exist(L"t3000"));
+    db.get_table_names().push_back(L"Extra");  // added after a lookup
+    EXPECT_TRUE(db.is_table_exist(L"EXTRA"));
+    EXPECT_TRUE(db.delete_tab(L"t5"));
+    EXPECT_FALSE(db.is_table_exist(L"T5"));
+    EXPECT_TRUE(db.is_table_exist(L"T6"));
+    EXPECT_TRUE(db.delete_tab(L"t7"));
+    db.get_table_names().push_back(L"Extra");  // same size and the same last name
+    EXPECT_FALSE(db.is_table_exist(L"t7"));
+    EXPECT_TRUE(db.is_table_exist(L"t8"));
+    db.get_table_names() = {L"a", L"Extra"};  // replaced whole
+    EXPECT_FALSE(db.is_table_exist(L"T6"));
+    EXPECT_TRUE(db.is_table_exist(L"A"));
+    EXPECT_TRUE(db.delete_tab(L"a"));
+    EXPECT_EQ(db.get_table_names(), std::vector<std::wstring>{L"Extra"});
+
+    test_database exact(true);
+    exact.get_table_names() = {L"CaseT", L"caset"};
+    EXPECT_TRUE(exact.delete_tab(L"caset"));
+    EXPECT_EQ(exact.get_table_names(), std::vector<std::wstring>{L"CaseT"});
+    EXPECT_FALSE(exact.is_table_exist(L"caset"));
+}
+
 TEST(udb_database, empty_table_quotes_the_name_by_the_side)
 {
     test_database db;

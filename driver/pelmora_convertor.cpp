@@ -147,6 +147,7 @@ std::unique_ptr<pgs_base_db> pelmora_convertor::get_dest_base()
     pgs_engine& engine = get_pgs_engine();
     const std::wstring& dest = get_destination();
     if (b_direct) {
+        engine.reconnect_if_lost();
         if (engine.is_db_exist(dest))
             return engine.open_db(dest, dest_mode_for(n_mode), std::wstring());
         return engine.create_db(dest);

@@ -258,6 +258,17 @@ void pgs_engine::delete_db(const std::wstring& name)
     }
 }
 
+void pgs_engine::reconnect_if_lost()
+{
+    if (!m_connection || !is_connection_lost()) return;
+    tk_write_log(3, "The PostgreSQL connection was ended by the server: connecting again");
+    try {
+        m_connection = std::make_unique<pgs_connection>(m_connection->conninfo());
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current();
+    }
+}
+
 bool pgs_engine::is_connection_lost() noexcept
 {
     if (!m_connection) return false;

@@ -101,6 +101,10 @@ public:
     // away or closed it); false before any connection.
     // (Asks the server with a trivial statement when the connection still looks open.)
     bool is_connection_lost() noexcept;
+    // Before a run on a connection made earlier (the wizard connects pages before it runs): a
+    // connection the server ended meanwhile (an idle timeout, a restart) is opened again, with
+    // the same settings. A server that cannot be reached now throws.
+    void reconnect_if_lost();
     bool is_connected() const noexcept { return m_connection != nullptr; }
 
     // --- Parameters of the last connection. ---

@@ -9,6 +9,7 @@
 
 #include "driver/conversion_run.h"
 #include "driver/driver_test_support.h"
+#include "pg_target/pgs_connection.h"
 
 namespace {
 
@@ -171,6 +172,21 @@ TEST_F(conversion_run_test, the_console_form_converts_every_source_table_when_no
     run();
     EXPECT_EQ(narrow(hooks.lines[0]), "Converting database '" + source_name + "' (3 tables)\r\n");
     EXPECT_TRUE(dest_table_exists("public", "empty_one"));
+}
+
+TEST_F(conversion_run_test, a_connection_the_server_ended_before_the_run_is_opened_again)
+{
+    // The wizard connects pages before it runs; the server may end that session meanwhile (an
+    // idle timeout, a restart).
+    small_source();
+    conv->selected_tables = {L"customers"};
+    const int pid = conv->get_pgs_engine().connection()->get().backendpid();
+    pqxx::connection admin(test_env::pg_conninfo());
+    pqxx::nontransaction(admin).exec("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
+    run();
+    EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(hooks.reports().empty()) << hooks.reports().front();
+    EXPECT_EQ(rows("SELECT count(*) FROM customers"), (std::vector<std::string>{"3"}));
 }
 
 TEST_F(conversion_run_test, a_row_that_cannot_be_converted_fails_alone_with_its_record_number)

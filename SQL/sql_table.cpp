@@ -64,7 +64,18 @@ struct stored_default {
     std::wstring text;        // the literal's value, or the expression's text
     std::wstring on_update;   // the ON UPDATE clause of EXTRA ("on update current_timestamp(6)")
     std::string charset;      // the column's character set, empty for none
+    std::wstring generated;   // the expression of a generated column, empty for a stored one
 };
+
+// Whether EXTRA marks a generated column ("VIRTUAL GENERATED", "STORED GENERATED", MariaDB's
+// "PERSISTENT GENERATED"); an expression default ("DEFAULT_GENERATED") is not one.
+bool is_generated(const std::wstring& extra)
+{
+    for (std::wstring_view kind : {L"VIRTUAL GENERATED", L"STORED GENERATED", L"PERSISTENT GENERATED"})
+        for (std::size_t i = 0; i + kind.size() <= extra.size(); ++i)
+            if (tk_equal_no_case(std::wstring_view(extra).substr(i, kind.size()), kind)) return true;
+    return false;
+}
 
 // The ON UPDATE part of a column's EXTRA ("DEFAULT_GENERATED on update CURRENT_TIMESTAMP").
 std::wstring on_update_of(const std::wstring& extra)
@@ -194,6 +205,7 @@ void sql_table::initialize(std::int32_t mode)
 {
     tk_write_log(2, "sql_table::initialize(%d)", mode);
     read_columns();
+    read_check_constraints();
     if ((mode & ~0x60) == 0) {
         tk_write_log(2, "Mode=no_indexes, nothing to do");
         return;
@@ -214,8 +226,8 @@ void sql_table::read_columns()
     // expression alike (and quotes some string defaults, not others).
     std::map<std::wstring, stored_default> stored;
     if (!engine->is_old_version()) {
-        std::string q = "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA, CHARACTER_SET_NAME FROM information_schema.COLUMNS "
-                        "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ";
+        std::string q = "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA, CHARACTER_SET_NAME, GENERATION_EXPRESSION "
+                        "FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ";
         sql_append_literal(q, db().get_connection(), n);
         const char* info = mysql_get_server_info(db().get_connection());
         const bool mariadb = info && std::strstr(info, "MariaDB");
@@ -230,6 +242,7 @@ void sql_table::read_columns()
                         d = read_stored_default(r[1], text_of(r[2]), mariadb);
                         d.on_update = on_update_of(text_of(r[2]));
                         d.charset = tk_unicode_to_utf8(text_of(r[3]));
+                        if (r.size() >= 5 && is_generated(text_of(r[2]))) d.generated = text_of(r[4]);
                     }
                     ds->next();
                 }
@@ -278,6 +291,10 @@ void sql_table::read_columns()
             def_is_null = it->second.none;
             def_is_expression = it->second.expression;
             def_from_catalog = true;
+            if (!it->second.generated.empty())
+                d.not_carried.push_back(L"it is computed in the source (" + it->second.generated +
+                                        L"): it arrives as a plain column holding the values the source computed, "
+                                        L"and PostgreSQL does not compute it for new or changed rows");
             // PostgreSQL has no ON UPDATE: the column keeps the value it was given.
             if (!it->second.on_update.empty())
                 d.not_carried.push_back(L"its clause '" + it->second.on_update + L"' is not carried (PostgreSQL has "
@@ -400,6 +417,50 @@ void sql_table::read_columns()
             break;
         }
         rs->next();
+    }
+}
+
+void sql_table::read_check_constraints()
+{
+    if (sql_engine::instance()->is_old_version()) return;
+    // MariaDB names a check per table and keeps its table in CHECK_CONSTRAINTS; MySQL names it
+    // per schema.
+    const bool mariadb = mariadb_catalog();
+    std::string q = "SELECT tc.CONSTRAINT_NAME, cc.CHECK_CLAUSE FROM information_schema.TABLE_CONSTRAINTS tc "
+                    "JOIN information_schema.CHECK_CONSTRAINTS cc ON cc.CONSTRAINT_SCHEMA = tc.CONSTRAINT_SCHEMA "
+                    "AND cc.CONSTRAINT_NAME = tc.CONSTRAINT_NAME";
+    if (mariadb) q += " AND cc.TABLE_NAME = tc.TABLE_NAME";
+    q += " WHERE tc.CONSTRAINT_TYPE = 'CHECK' AND tc.TABLE_SCHEMA = DATABASE() AND tc.TABLE_NAME = ";
+    sql_append_literal(q, db().get_connection(), tk_unicode_to_utf8(name));
+    q += " ORDER BY tc.CONSTRAINT_NAME";
+    std::unique_ptr<udb_recordset> rs;
+    try {
+        rs = db().run_query(q);
+    } catch (const tk_exception& e) {
+        // A server without the catalog table has no check constraints either.
+        tk_write_log(3, "Check constraints not read: %s", e.what());
+        return;
+    }
+    if (!rs) return;
+    rs->reset();
+    while (!rs->is_eof()) {
+        const udb_record& r = *rs->get_item();
+        const std::wstring constraint = r.size() >= 2 ? text_of(r[0]) : std::wstring();
+        const std::wstring clause = r.size() >= 2 ? text_of(r[1]) : std::wstring();
+        rs->next();
+        std::wstring bare = tk_to_lower(clause);  // lower case, without blanks
+        bare.erase(std::remove(bare.begin(), bare.end(), L' '), bare.end());
+        // The check MariaDB itself puts on a JSON column goes with its type.
+        if (bare == L"json_valid(`" + tk_to_lower(constraint) + L"`)") continue;
+        // Named on the column it is on, else on the first column the clause names.
+        int at = schema.get_field_idx(constraint);
+        for (std::size_t i = 0; at < 0 && i < schema.size(); ++i)
+            if (clause.find(L"`" + schema[i].name + L"`") != std::wstring::npos) at = static_cast<int>(i);
+        if (at < 0 && schema.size() > 0) at = 0;
+        if (at < 0) continue;
+        schema[static_cast<std::size_t>(at)].not_carried.push_back(
+            L"the check constraint '" + constraint + L"' (" + clause +
+            L") is not carried: the destination takes values the source refuses");
     }
 }
 

@@ -55,6 +55,8 @@ private:
 
     void initialize(std::int32_t mode);
     void read_columns();
+    // Names on its columns the source's check constraints, which the destination does not carry.
+    void read_check_constraints();
     // Whether the source server is MariaDB (its catalog quotes string defaults).
     bool mariadb_catalog();
     // The bytes of a column's default as the server evaluates it (UTF-8 for text); false when

@@ -154,6 +154,12 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"t1 TIME DEFAULT '-838:59:59'", "t1", "NULL", true},
         {"t2 TIME DEFAULT '100:00:00'", "t2", "NULL", true},
         {"t3 TIME DEFAULT '10:00:00'", "t3", "10:00:00", false},
+        // Computed columns and check constraints are named (a JSON column's own check goes
+        // with its type).
+        {"gc INT AS (id * 2) STORED", "gc", "NULL", true, "2"},
+        {"gv INT AS (id + 1) VIRTUAL", "gv", "NULL", true, "2"},
+        {"ck INT CHECK (ck > 0)", "ck", "NULL", true},
+        {"js JSON", "js", "NULL", false},
     };
     std::string table = "CREATE TABLE d (id INT PRIMARY KEY";
     std::string read = "SELECT ";

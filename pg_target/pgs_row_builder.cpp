@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "TK/tk_strings.h"
@@ -84,6 +85,9 @@ void set_check(pgs_column_plan& p, const std::string& name, std::int64_t length,
         p.int_digits = static_cast<std::int32_t>(precision - scale);
         p.scale = static_cast<std::int32_t>(scale);
         p.type_name = "numeric(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+    } else if (is_one_of(name, {"real", "float4"})) {
+        p.check = pgs_fit_check::real;
+        p.type_name = "real";
     } else if (is_one_of(name, {"character varying", "varchar", "character", "char", "bpchar"}) && length > 0) {
         p.check = pgs_fit_check::chars;
         p.max_chars = static_cast<std::uint32_t>(length);
@@ -142,23 +146,37 @@ void check_number(std::string_view text, const pgs_column_plan& col)
         std::size_t i = (text.front() == '-' || text.front() == '+') ? 1 : 0;
         while (i < text.size() && text[i] == '0') ++i;  // leading zeros take no place
         std::int32_t digits = 0;
-        bool all_nines = true;
         for (; i < text.size() && text[i] != '.'; ++i) {
             if (text[i] < '0' || text[i] > '9') return;  // an exponent or NaN: the server decides
-            all_nines = all_nines && text[i] == '9';
             ++digits;
         }
         if (digits > col.int_digits) throw_not_fitting(text, col);
-        if (digits < col.int_digits || !all_nines || i == text.size()) return;
-        // As many digits as allowed, all nines: the server rounds to the scale
-        // first, and 999.995 in numeric(5,2) becomes 1000.00, which does not fit.
+        if (i == text.size()) return;
+        // Digits beyond the scale that are not zeros would be rounded away by the server (and
+        // 999.995 in numeric(5,2) would even become 1000.00): the value would change.
         const std::string_view fraction = text.substr(i + 1);
         for (char c : fraction)
             if (c < '0' || c > '9') return;
-        if (fraction.size() <= std::size_t(col.scale)) return;
-        for (std::size_t k = 0; k < std::size_t(col.scale); ++k)
-            if (fraction[k] != '9') return;
-        if (fraction[std::size_t(col.scale)] >= '5') throw_not_fitting(text, col);
+        for (std::size_t k = std::size_t(col.scale); k < fraction.size(); ++k)
+            if (fraction[k] != '0') throw_not_fitting(text, col);
+        return;
+    }
+    case pgs_fit_check::real: {
+        // The server keeps a real as a float: a value it would show otherwise than it was
+        // written (more digits than a float holds, beyond its range) would change.
+        const char* b = text.data();
+        const char* e = b + text.size();
+        double exact = 0;
+        if (auto [ptr, ec] = std::from_chars(b, e, exact); ec != std::errc() || ptr != e || !std::isfinite(exact))
+            return;  // not a plain number: the server decides
+        float kept = 0;
+        if (auto [ptr, ec] = std::from_chars(b, e, kept); ec == std::errc::result_out_of_range)
+            throw_not_fitting(text, col);
+        char shown[32];
+        const auto [end, ec] = std::to_chars(shown, shown + sizeof shown, kept);
+        double back = 0;
+        if (ec != std::errc() || std::from_chars(shown, end, back).ec != std::errc() || back != exact)
+            throw_not_fitting(text, col);
         return;
     }
     default:
@@ -210,6 +228,7 @@ bool fits_by_kind(VARTYPE vt, pgs_fit_check check) noexcept
     case VT_UI4:
     case VT_UINT:
     case VT_I8: return check == pgs_fit_check::int64;
+    case VT_R4: return check == pgs_fit_check::real;
     default: return false;
     }
 }

@@ -35,7 +35,7 @@ class udb_schema;
 struct t_ftd;
 
 // What a value must fit beyond its value kind.
-enum class pgs_fit_check : std::uint8_t { none, int16, int32, int64, numeric, chars };
+enum class pgs_fit_check : std::uint8_t { none, int16, int32, int64, numeric, real, chars };
 
 // How one destination column takes values; made once per table.
 struct pgs_column_plan {

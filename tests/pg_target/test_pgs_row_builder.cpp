@@ -109,14 +109,17 @@ class script_and_live_rows : public pgs_live_suite {};
 
 TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_store_the_same_rest)
 {
-    // "small" is an INTEGER source column a type mapping made SMALLINT.
+    // "small" is an INTEGER source column a type mapping made SMALLINT, "ratio" a DOUBLE one
+    // made REAL.
     udb_schema s = make_schema({{L"id", VT_I4}, {L"small", VT_I4}, {L"code", VT_BSTR, 3},
-                                {L"amount", VT_DECIMAL, 0, 5, 2}, {L"body", VT_BSTR}});
+                                {L"amount", VT_DECIMAL, 0, 5, 2}, {L"body", VT_BSTR}, {L"ratio", VT_R8}});
     s[1].nativetype = L"SMALLINT";
+    s[5].nativetype = L"REAL";
     struct row {
         int id;
         ole_variant small, code, amount, body;
         const char* refusal;  // nullptr: the row fits
+        ole_variant ratio = ole_variant(0.5);
     };
     const ole_variant one = ole_variant::from_string("1", VT_DECIMAL);
     const row rows[] = {
@@ -128,13 +131,19 @@ TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_st
          "Value 'abcd' does not fit column \"code\" (character varying(3))"},
         {4, ole_variant(1), ole_variant(L"a"), one, ole_variant(std::wstring(L"a\0b", 3)),
          "Column \"body\" contains a zero character, which PostgreSQL text cannot hold"},
-        // rounded to two places it has four digits before the point
+        // rounded to two places it would have four digits before the point
         {5, ole_variant(1), ole_variant(L"a"), ole_variant::from_string("999.995", VT_DECIMAL), ole_variant(L"x"),
          "Value '999.995' does not fit column \"amount\" (numeric(5,2))"},
-        // blanks beyond the length are cut, as the server does, not refused
-        {6, ole_variant(32767), ole_variant(L"ab    "), ole_variant::from_string("-999.994", VT_DECIMAL),
-         ole_variant(L"tab\there"), nullptr},
+        // blanks beyond the length are cut, as the server does, not refused; so are zeros
+        // beyond the scale
+        {6, ole_variant(32767), ole_variant(L"ab    "), ole_variant::from_string("-999.990", VT_DECIMAL),
+         ole_variant(L"tab\there"), nullptr, ole_variant(0.1)},
         {7, ole_variant(1), ole_variant(123), one, ole_variant(L"last"), nullptr},
+        // a digit the scale would round away, and more digits than a REAL keeps, change the value
+        {8, ole_variant(1), ole_variant(L"a"), ole_variant::from_string("12.345", VT_DECIMAL), ole_variant(L"x"),
+         "Value '12.345' does not fit column \"amount\" (numeric(5,2))"},
+        {9, ole_variant(1), ole_variant(L"a"), one, ole_variant(L"x"),
+         "Value '3.141592653589793' does not fit column \"ratio\" (real)", ole_variant(3.141592653589793)},
     };
 
     test_env::scratch_dir dir("pgs_rows");
@@ -152,7 +161,7 @@ TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_st
             std::vector<std::string> refused;
             for (const auto& r : rows) {
                 udb_record rec = make_record({{L"id", ole_variant(r.id)}, {L"small", r.small}, {L"code", r.code},
-                                              {L"amount", r.amount}, {L"body", r.body}});
+                                              {L"amount", r.amount}, {L"body", r.body}, {L"ratio", r.ratio}});
                 try {
                     rs.append_record(rec);
                     EXPECT_EQ(r.refusal, nullptr) << "row " << r.id << " accepted";
@@ -182,12 +191,12 @@ TEST_F(script_and_live_rows, refuse_the_same_values_with_the_same_message_and_st
         std::string output;
         ASSERT_EQ(test_env::run_psql(s_db_name, path, output), 0) << output << test_env::read_file(path);
         const auto stored = [&](const std::wstring& table) {
-            return sql("select concat_ws('|', id, small, code, amount, body) from " + tk_unicode_to_utf8(table) +
+            return sql("select concat_ws('|', id, small, code, amount, body, ratio) from " + tk_unicode_to_utf8(table) +
                        " order by id");
         };
         const std::vector<std::string> live_rows = stored(live_table);
-        EXPECT_EQ(live_rows, (std::vector<std::string>{"1|-32768|abc|999.99|first", "6|32767|ab |-999.99|tab\there",
-                                                       "7|1|123|1.00|last"}));
+        EXPECT_EQ(live_rows, (std::vector<std::string>{"1|-32768|abc|999.99|first|0.5",
+                                                       "6|32767|ab |-999.99|tab\there|0.1", "7|1|123|1.00|last|0.5"}));
         EXPECT_EQ(stored(script_table), live_rows);
     }
 }

@@ -72,7 +72,7 @@ TEST_P(writer_pool_test, refused_rows_alone_and_a_broken_connection_never_refuse
     const std::string table = test_env::unique_name("pool_t");
     sql("CREATE TABLE " + table + " (id int, v int CHECK (v >= 0));"
         "CREATE FUNCTION " + table + "_slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-        "IF NEW.id = " + std::to_string(slow_row) + " THEN PERFORM pg_sleep(1); END IF; RETURN NEW; END $$;"
+        "IF NEW.id = " + std::to_string(slow_row) + " THEN PERFORM pg_sleep(3); END IF; RETURN NEW; END $$;"
         "CREATE TRIGGER slow BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " + table + "_slow();"
         "GRANT INSERT ON " + table + " TO " + s_role + ";"
         "ALTER ROLE " + s_role + " LOGIN");
@@ -82,12 +82,19 @@ TEST_P(writer_pool_test, refused_rows_alone_and_a_broken_connection_never_refuse
     const int owner = 0;
     std::thread ender;
     if (c.ended != ending::none) {
-        // Once the slow row's COPY is running, every writer session is ended
-        // (busy or idle); for good when their role may not log in any more.
-        ender = std::thread([&] {
+        // Once the slow row's COPY is running and every other batch is committed, every
+        // writer session is ended (busy or idle); for good when their role may not log in any
+        // more. Waiting for the other batches keeps a COMMIT from being caught half way (a
+        // batch in doubt is a case of its own).
+        const auto in_slow_batch = [](int r) { return (r - 1) / batch_rows == (slow_row - 1) / batch_rows; };
+        const long others = total_rows - batch_rows -
+                            static_cast<long>(std::count_if(c.refused.begin(), c.refused.end(),
+                                                            [&](int r) { return !in_slow_batch(r); }));
+        ender = std::thread([&, others] {
             const std::string caught = "SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + s_role +
                                        "' AND wait_event = 'PgSleep'";
-            for (int i = 0; i < 600 && sql1(caught) == "0"; ++i)
+            const std::string others_in = "SELECT count(*) >= " + std::to_string(others) + " FROM " + table;
+            for (int i = 0; i < 1000 && (sql1(caught) == "0" || sql1(others_in) != "t"); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (c.ended == ending::for_good) sql("ALTER ROLE " + s_role + " NOLOGIN");
             sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + s_role + "'");

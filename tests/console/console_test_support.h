@@ -2,6 +2,8 @@
 // Running the built console program with captured output, and the source and
 // destination databases the tests own.
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +11,7 @@
 
 #include <mysql.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +19,7 @@
 #include <pqxx/pqxx>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_env.h"
@@ -306,6 +310,77 @@ inline std::string read_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The program started in the background, its two streams going to files of `folder`.
+class background_run {
+public:
+    background_run(const std::vector<std::string>& arguments, const std::string& folder)
+        : m_out(folder + "/run.out"), m_err(folder + "/run.err")
+    {
+        quindrel_command command(arguments);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int rc = posix_spawn(&m_pid, command.program().c_str(), &actions, nullptr, command.argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + command.program());
+    }
+    ~background_run()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    background_run(const background_run&) = delete;
+    background_run& operator=(const background_run&) = delete;
+
+    bool running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    void signal(int number) const { ASSERT_EQ(kill(m_pid, number), 0); }
+    // Holds the program where it is (a stopped child still counts as running), and lets it go on.
+    void pause() const { kill(m_pid, SIGSTOP); }
+    void resume() const { kill(m_pid, SIGCONT); }
+    // Waits for the end (a run that ends as it should is over within seconds; after two
+    // minutes it is killed).
+    run_result wait()
+    {
+        int status = 0;
+        for (int i = 0; waitpid(m_pid, &status, WNOHANG) != m_pid; ++i) {
+            if (i == 2400) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        m_pid = 0;
+        run_result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = read_file(m_out);
+        r.err = read_file(m_err);
+        return r;
+    }
+
+private:
+    pid_t m_pid = 0;
+    std::string m_out, m_err;
+};
+
+// Waits until the condition holds (or two minutes passed); false when it never did. Asked
+// often, so a run is caught near the point waited for, far from its end.
+template <class Condition>
+bool wait_for(Condition condition)
+{
+    for (int i = 0; i < 24000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 }  // namespace console_test

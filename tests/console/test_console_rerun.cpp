@@ -21,61 +21,6 @@ namespace {
 using namespace console_test;
 using strings = std::vector<std::string>;
 
-// The program started in the background, its two streams going to files.
-class background_run {
-public:
-    background_run(const strings& arguments, const std::string& folder)
-        : m_out(folder + "/run.out"), m_err(folder + "/run.err")
-    {
-        quindrel_command command(arguments);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawn(&m_pid, command.program().c_str(), &actions, nullptr, command.argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
-            throw std::runtime_error("cannot start " + command.program());
-    }
-    ~background_run()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool running() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
-    run_result wait()
-    {
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = 0;
-        run_result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = read_file(m_out);
-        r.err = read_file(m_err);
-        return r;
-    }
-
-private:
-    pid_t m_pid = 0;
-    std::string m_out, m_err;
-};
-
-// Polls until the condition holds; false after a minute.
-template <class Condition>
-bool wait_for(Condition condition)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
 // A session of its own holding ACCESS SHARE on big (taken on a thread: it may have to wait)
 // until it is destroyed.
 class table_lock {

@@ -21,21 +21,8 @@
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_row_builder.h"
 #include "pg_target/pgs_types.h"
+#include "bench/counting_allocations.h"
 
-namespace {
-std::atomic<long long> g_allocations{0};
-}
-
-// Counting replacements of the global allocation functions (this program only).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 

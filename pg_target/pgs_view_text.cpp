@@ -157,6 +157,7 @@ public:
         columns();
         joins();
         time_functions();
+        concatenations();
         divisions();
         return assemble();
     }
@@ -484,6 +485,29 @@ private:
             const std::size_t open = m_reader.next(i);
             const std::size_t close = m_reader.next(open);
             if (m_reader.is_symbol(open, L'(') && m_reader.is_symbol(close, L')')) clear(i + 1, close);
+        }
+    }
+
+    // MySQL's CONCAT() is NULL when any argument is; PostgreSQL's skips NULL arguments. Each
+    // argument becomes text joined by ||, which is NULL as in MySQL: CONCAT(a, b) is
+    // ((a)::text || (b)::text).
+    void concatenations()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"concat") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            put(i, std::wstring());
+            put(open, L"((");
+            int depth = 0;
+            for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(')) ++depth;
+                else if (m_reader.is_symbol(k, L')')) --depth;
+                else if (depth == 0 && m_reader.is_symbol(k, L',')) put(k, L")::text || (");
+            }
+            put(close, L")::text)");
         }
     }
 

@@ -81,6 +81,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_comma", "select a.id, b.id as bid from t a, t2 b where a.id < 3"},
         {"v_now", "select id from t where now() > '2000-01-01'"},
         {"v_divide", "select id, round(id / 2, 1) as half from t where id / 2 > 0.6"},
+        // MySQL's CONCAT is NULL when an argument is (PostgreSQL's would skip it).
+        {"v_concat_null", "select id, concat(p, '/', nullif(id, 2), concat(',', (id + 1))) as s, concat(id) as one from t"},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

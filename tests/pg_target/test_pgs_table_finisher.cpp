@@ -129,7 +129,11 @@ TEST_F(table_finisher_test, index_builds_run_side_by_side_and_the_other_steps_ke
                             logged("a") + " RETURN; END IF; PERFORM pg_sleep(0.01); END LOOP; "
                             "RAISE 'ran alone'; END $$"),
                        "t1", true));
-    steps.push_back(on(step("DO $$ BEGIN PERFORM pg_sleep(0.3); " + logged("b") + " END $$ /* beside_me */"), "t1", true));
+    // Runs until the step before it has seen it (or 20 s passed), however late that one starts.
+    steps.push_back(on(step("DO $$ BEGIN FOR i IN 1..2000 LOOP EXIT WHEN EXISTS (SELECT 1 FROM fin_log WHERE step = "
+                            "'a'); PERFORM pg_sleep(0.01); END LOOP; " +
+                            logged("b") + " END $$ /* beside_me */"),
+                       "t1", true));
     steps.push_back(on(step(logged("last")), "t1", false));
     steps.push_back(on(step(logged("other table")), "t2", true));
     // A primary key made of its unique index: when the index fails, the key is not tried.

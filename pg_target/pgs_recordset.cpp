@@ -282,19 +282,12 @@ void pgs_recordset::append_record(udb_record& record)
     tk_write_log(1, "pgs_recordset::append_record");
     const std::uint64_t record_number = ++m_append_calls;
     impl& s = *m_impl;
-    if (!engine().fast_insert || m_rows_by_insert) {
+    // However large, a row stays in the COPY stream: its batch goes to the
+    // server in pieces, so it is not held again by the client library.
+    if (!engine().fast_insert || m_rows_by_insert)
         slow_append(record, record_number);
-    } else if (record.get_total_size() > max_copy_row_size) {
-        // A row this big stays out of the COPY stream: the rows before it are
-        // stored, it goes by INSERT in a transaction of its own, and the next
-        // row goes by COPY again.
-        tk_write_log(2, "Row is too big, sending it by INSERT");
-        s.sender.commit();
-        slow_append(record, record_number);
-        s.sender.commit();
-    } else {
+    else
         fast_append(record, record_number);
-    }
     ++record_count;
     // A batch that held a large row does not keep its room for the small rows after it.
     if (s.sender.pending.empty() && s.sender.pending.text.capacity() > 2 * max_insert_batch_bytes)
@@ -333,6 +326,7 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
     }
     // Straight into the batch's buffer; a value that does not fit takes its
     // line back out.
+    b.start_row();
     s.rows.append_copy_line(b.text, record, s.copy_layout);
     b.end_row(record_number);
     ++m_copy_count;
@@ -386,6 +380,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     }
     // Straight into the batch's buffer; a value that does not fit takes its
     // value list back out.
+    b.start_row();
     s.rows.append_sql_values(b.text, record, s.insert_layout);
     b.end_row(record_number);
     s.sender.row_added();

@@ -125,8 +125,6 @@ public:
     // large rows is committed early.
     static constexpr std::int64_t insert_batch_rows = 1000;
     static constexpr std::size_t max_insert_batch_bytes = 1024 * 1024;
-    // A row larger than this goes by INSERT on its own, not through COPY.
-    static constexpr std::uint64_t max_copy_row_size = 1000000;
 
     struct impl;  // the row builder, the batches on their way, the reading cursor
 

@@ -1,15 +1,13 @@
 #include "pg_target/pgs_row_batch.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "TK/tk_log.h"
 #include "pg_target/pgs_connection.h"
 
-// The COPY writer of libpqxx 6.4 is deprecated there but is the one that takes
-// whole pre-formatted lines; its warnings are silenced where it is used.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <pqxx/tablewriter>
+#include <libpq-fe.h>
+#include <pqxx/largeobject>
 
 std::string pgs_row_error_text(const char* what)
 {
@@ -23,42 +21,123 @@ std::string pgs_row_error_text(const char* what)
 
 namespace {
 
+// A batch goes to the client library itself, not through the wrapper: the
+// wrapper copies every statement it runs (twice in this version) and takes
+// COPY data a line at a time, so one large value would be held several times
+// over. The statements still run in the wrapper's transactions; a failure is
+// thrown as the wrapper's own exceptions, so the callers tell refusals and
+// broken connections apart as for any statement.
+struct raw_connection_of : pqxx::largeobject {
+    static PGconn* get(const pqxx::dbtransaction& t) { return raw_connection(t); }
+};
+
+// COPY data goes out in pieces of this size: the client library's send
+// buffer stays at about one piece whatever the size of the rows.
+constexpr std::size_t copy_piece = 256 * 1024;
+
+[[noreturn]] void throw_failure(PGconn* c, PGresult* r, std::string_view statement)
+{
+    std::string message = r ? PQresultErrorMessage(r) : "";
+    if (message.empty()) message = PQerrorMessage(c);
+    const char* field = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string state = field ? field : "";
+    if (r) PQclear(r);
+    if (PQstatus(c) != CONNECTION_OK) throw pqxx::broken_connection(message);
+    // The statement is named by its head only: it may hold megabytes of rows.
+    std::string head(statement.substr(0, 200));
+    if (statement.size() > head.size()) head += "...";
+    throw pqxx::sql_error(message, head, state.empty() ? nullptr : state.c_str());
+}
+
+// Reads every result of the statement sent last; the first failure is thrown.
+void finish_results(PGconn* c, std::string_view statement)
+{
+    PGresult* failed = nullptr;
+    while (PGresult* r = PQgetResult(c)) {
+        const ExecStatusType st = PQresultStatus(r);
+        if (!failed && st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+            failed = r;
+        else
+            PQclear(r);
+    }
+    if (failed) throw_failure(c, failed, statement);
+    if (PQstatus(c) != CONNECTION_OK) throw_failure(c, nullptr, statement);
+}
+
+void run_statement(PGconn* c, const char* statement, std::size_t length = 0)
+{
+    if (!length) length = std::strlen(statement);
+    if (!PQsendQuery(c, statement)) throw_failure(c, nullptr, std::string_view(statement, length));
+    finish_results(c, std::string_view(statement, length));
+}
+
+void copy_in(PGconn* c, const std::string& table_sql, std::string_view data)
+{
+    const std::string command = "COPY " + table_sql + " FROM STDIN";
+    if (!PQsendQuery(c, command.c_str())) throw_failure(c, nullptr, command);
+    PGresult* r = PQgetResult(c);
+    if (PQresultStatus(r) != PGRES_COPY_IN) {
+        while (PGresult* more = PQgetResult(c)) PQclear(more);
+        throw_failure(c, r, command);
+    }
+    PQclear(r);
+    for (std::size_t at = 0; at < data.size(); at += copy_piece) {
+        const std::size_t n = std::min(copy_piece, data.size() - at);
+        if (PQputCopyData(c, data.data() + at, int(n)) != 1) throw_failure(c, nullptr, command);
+    }
+    if (PQputCopyEnd(c, nullptr) != 1) throw_failure(c, nullptr, command);
+    finish_results(c, command);
+}
+
 class batch_sender {
 public:
     batch_sender(pgs_row_batch& b, std::vector<pgs_rejected_row>& rejected) : m_b(b), m_rejected(rejected) {}
 
     // The rows [lo, hi) in one statement (INSERT) or one COPY.
-    void send(pqxx::transaction_base& t, std::size_t lo, std::size_t hi)
+    void send(pqxx::dbtransaction& t, std::size_t lo, std::size_t hi)
     {
-        if (m_b.inserts) {
-            m_statement = m_b.prefix;
-            for (std::size_t i = lo; i < hi; ++i) {
-                if (i != lo) m_statement += ", ";
-                m_statement.append(m_b.text, m_b.begin_of(i), m_b.ends[i] - m_b.begin_of(i));
-            }
-            m_statement += m_b.suffix;
-            t.exec(m_statement);
+        PGconn* c = raw_connection_of::get(t);
+        const std::size_t b = m_b.begin_of(lo);
+        const std::size_t e = m_b.ends[hi - 1];
+        if (!m_b.inserts) {
+            copy_in(c, m_b.table_sql, std::string_view(m_b.text).substr(b, e - b));
             return;
         }
-        pqxx::tablewriter tw(t, m_b.table_sql);
-        const std::size_t b = m_b.begin_of(lo);
-        m_statement.assign(m_b.text, b, m_b.ends[hi - 1] - b - 1);  // the library ends it with '\n'
-        tw.write_raw_line(m_statement);
-        tw.complete();
+        if (lo == 0 && hi == m_b.rows()) {
+            // The whole batch: its text is the statement once the suffix is on.
+            m_b.text += m_b.suffix;
+            try {
+                run_statement(c, m_b.text.c_str(), m_b.text.size());
+            } catch (...) {
+                m_b.text.resize(e);
+                throw;
+            }
+            m_b.text.resize(e);
+            return;
+        }
+        m_statement = m_b.prefix;
+        m_statement.append(m_b.text, b, e - b);
+        m_statement += m_b.suffix;
+        run_statement(c, m_statement.c_str(), m_statement.size());
     }
 
     // The rows [lo, hi) under one savepoint; on refusal split in halves until
     // the refused rows are single rows. The halves go in row order.
     void replay_range(pqxx::work& w, std::size_t lo, std::size_t hi)
     {
+        // The savepoint is the server's own: the statements go around the
+        // wrapper, which would only send its savepoint with a statement of its own.
+        PGconn* c = raw_connection_of::get(w);
         try {
-            pqxx::subtransaction sub(w, "copy_rows");
-            send(sub, lo, hi);
-            sub.commit();
+            run_statement(c, "SAVEPOINT copy_rows");
+            send(w, lo, hi);
+            run_statement(c, "RELEASE SAVEPOINT copy_rows");
         } catch (const pqxx::broken_connection&) {
             throw;
         } catch (const pqxx::pqxx_exception& e) {
             if (pgs_is_connection_break(w.conn(), e.base())) throw;  // the session ended: no refusal of these rows
+            run_statement(c, "ROLLBACK TO SAVEPOINT copy_rows");
+            run_statement(c, "RELEASE SAVEPOINT copy_rows");
             if (hi - lo == 1) {
                 m_rejected.push_back({m_b.records[lo], pgs_row_error_text(e.base().what()), pgs_sqlstate_of(e)});
                 tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)m_b.records[lo],
@@ -175,4 +254,3 @@ void pgs_store_batch(pgs_connection& c, pgs_row_batch& b, std::vector<pgs_reject
     b.clear_rows();
 }
 
-#pragma GCC diagnostic pop

@@ -27,14 +27,35 @@ struct pgs_row_batch {
     std::string fallback_suffix;
     bool fell_back = false;  // set when the fallback was used
 
-    std::string text;                    // the rows one after the other (a COPY line ends in '\n')
+    // COPY: the rows one after the other, each line ending in '\n'. INSERT: the
+    // statement without its suffix, prefix and value lists joined by ", ", so
+    // the whole batch is sent from here without being joined again.
+    std::string text;
     std::vector<std::size_t> ends;       // end offset of each row in text
     std::vector<std::uint64_t> records;  // record number of each row
 
     bool empty() const noexcept { return ends.empty(); }
     std::size_t rows() const noexcept { return ends.size(); }
-    std::size_t begin_of(std::size_t i) const noexcept { return i == 0 ? 0 : ends[i - 1]; }
-    // Ends the row written at the end of text since the last call.
+    std::size_t begin_of(std::size_t i) const noexcept
+    {
+        if (i == 0) return inserts ? prefix.size() : 0;
+        return ends[i - 1] + (inserts ? 2 : 0);
+    }
+    // Before a row is written at the end of text: what a row written before
+    // and not ended (it failed half way) is taken out, and an INSERT batch
+    // gets its prefix or the separator.
+    void start_row()
+    {
+        if (!inserts) {
+            text.resize(ends.empty() ? 0 : ends.back());
+        } else if (ends.empty()) {
+            text.assign(prefix);
+        } else {
+            text.resize(ends.back());
+            text += ", ";
+        }
+    }
+    // Ends the row written at the end of text since start_row().
     void end_row(std::uint64_t record_number)
     {
         ends.push_back(text.size());

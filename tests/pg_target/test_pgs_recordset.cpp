@@ -278,31 +278,24 @@ TEST_F(pgs_recordset_live, a_value_that_does_not_fit_fails_only_its_row)
 
 // --- the switch to INSERT for a big row ------------------------------------------
 
-TEST_F(pgs_recordset_live, a_row_over_a_million_bytes_goes_by_insert_alone)
+TEST_F(pgs_recordset_live, rows_of_any_size_stay_in_the_copy_stream)
 {
+    // Large rows share batches with small ones; a value larger than a piece
+    // of the stream arrives whole, and the one after it too.
     auto rs = create(L"big", {{L"id", VT_I4}, {L"body", VT_BSTR}});
     auto& live = dynamic_cast<pgs_recordset&>(*rs);
-    udb_record small = make_record({{L"id", ole_variant(1)}, {L"body", ole_variant(L"x")}});
-    rs->append_record(small);
-    udb_record exact = make_record({{L"id", ole_variant(2)}, {L"body", ole_variant(std::wstring(1000000 - 0, L'b'))}});
-    exact[0].set_size(0);
-    // 1,000,000 characters of body plus the id's stored size 0: still COPY.
-    rs->append_record(exact);
-    EXPECT_EQ(live.get_copy_count(), 2);
-    udb_record big = make_record({{L"id", ole_variant(3)}, {L"body", ole_variant(std::wstring(1000001, L'c'))}});
-    rs->append_record(big);
-    // The rows before it were committed, the big row too.
-    EXPECT_EQ(sql1("select count(*) from big"), "3");
-    // The user's setting is untouched and the next rows go by COPY again.
-    EXPECT_TRUE(engine().fast_insert);
-    for (int id : {4, 5}) {
-        udb_record after = make_record({{L"id", ole_variant(id)}, {L"body", ole_variant(L"y")}});
-        rs->append_record(after);
+    const std::vector<std::size_t> sizes = {1, 1000000, 1000001, 3 * 1024 * 1024 + 7, 1};
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        std::wstring body(sizes[i], L'c');
+        body[sizes[i] / 2] = L'\t';  // escaped in the line
+        udb_record r = make_record({{L"id", ole_variant(int(i + 1))}, {L"body", ole_variant(body)}});
+        rs->append_record(r);
     }
-    EXPECT_EQ(live.get_copy_count(), 4);
+    EXPECT_EQ(live.get_copy_count(), 5);
+    EXPECT_TRUE(engine().fast_insert);
     finish_table(rs);
-    EXPECT_EQ(sql1("select string_agg(id::text || ':' || length(body), ',' order by id) from big"),
-              "1:1,2:1000000,3:1000001,4:1,5:1");
+    EXPECT_EQ(sql1("select string_agg(id::text || ':' || length(body) || ':' || strpos(body, E'\\t'), ',' order by id) from big"),
+              "1:1:1,2:1000000:500001,3:1000001:500001,4:3145735:1572868,5:1:1");
 }
 
 // --- the sequence of an auto-increment column ----------------------------------------

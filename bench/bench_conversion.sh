@@ -7,7 +7,7 @@
 # (maximum resident set size from /usr/bin/time -v). A second COPY run with a
 # tenth of the rows shows whether peak memory grows with the row count; a last
 # COPY run of the same rows plus one 3 MB row shows that such a row does not
-# slow the rest down (it goes by INSERT alone, the others stay on COPY).
+# slow the rest down (it stays in the COPY stream, sent in pieces).
 #
 # Two more shapes follow:
 #  - an HR-shaped database (bench/make_hr_db.sh: six tables, about 3.9 million

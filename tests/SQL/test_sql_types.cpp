@@ -164,6 +164,15 @@ TEST(sql_values, checked_text_is_the_text_or_a_failed_row)
     } catch (const sql_exception& e) {
         EXPECT_NE(std::string(e.what()).find("'0x4180' holds bytes"), std::string::npos) << e.what();
     }
+    // A lone surrogate (UCS-2, UTF-32) passes the server's check but arrives as no UTF-8.
+    try {
+        sql_read_value(plan, "=A\xED\xA0\x80", 5, out);
+        FAIL() << "no exception";
+    } catch (const sql_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("'0x41EDA080' (as the server sends it) holds a character"),
+                  std::string::npos)
+            << e.what();
+    }
     EXPECT_TRUE(sql_charset_may_lose_bytes("ascii"));
     EXPECT_TRUE(sql_charset_may_lose_bytes("sjis"));
     for (const char* whole : {"utf8mb4", "UTF8MB3", "latin1", "binary", ""}) EXPECT_FALSE(sql_charset_may_lose_bytes(whole)) << whole;

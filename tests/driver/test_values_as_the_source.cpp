@@ -217,15 +217,21 @@ TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)
 TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 {
     source("SET SESSION sql_mode = '';"
-           "CREATE TABLE cs (id INT PRIMARY KEY, a VARCHAR(10) CHARACTER SET ascii, l VARCHAR(10) CHARACTER SET latin1);"
-           "INSERT INTO cs VALUES (1, 'plain', X'E9'), (2, X'4180', 'x'), (3, '?', 'y'), (4, NULL, NULL)");
+           "CREATE TABLE cs (id INT PRIMARY KEY, a VARCHAR(10) CHARACTER SET ascii, l VARCHAR(10) CHARACTER SET latin1,"
+           " u VARCHAR(4) CHARACTER SET ucs2, w VARCHAR(4) CHARACTER SET utf32);"
+           "INSERT INTO cs VALUES (1, 'plain', X'E9', X'03A9', X'0001F600'), (2, X'4180', 'x', 'a', 'b'),"
+           " (3, '?', 'y', 'c', 'd'), (4, NULL, NULL, NULL, NULL), (5, 'e', 'f', X'0041D800', 'g'),"
+           " (6, 'h', 'i', 'j', X'0000DC00')");
     conv->selected_tables = {L"cs"};
     convert();
     // Row 2 would arrive as 'A?': it is refused and named with its bytes; a real '?' arrives.
-    EXPECT_EQ(rows("SELECT id, a, l FROM cs ORDER BY id"),
-              (strings{"1|plain|\xC3\xA9", "3|?|y", "4|NULL|NULL"}));
-    ASSERT_EQ(hooks.reports().size(), 1u) << testing::PrintToString(hooks.reports());
+    // Rows 5 and 6 hold a lone surrogate, which would arrive as U+FFFD.
+    EXPECT_EQ(rows("SELECT id, a, l, u, w FROM cs ORDER BY id"),
+              (strings{"1|plain|\xC3\xA9|\xCE\xA9|\xF0\x9F\x98\x80", "3|?|y|c|d", "4|NULL|NULL|NULL|NULL"}));
+    ASSERT_EQ(hooks.reports().size(), 3u) << testing::PrintToString(hooks.reports());
     EXPECT_EQ(hooks.reports()[0].rfind("cs, record #2: Column 'a': the value '0x4180'", 0), 0u) << hooks.reports()[0];
+    EXPECT_EQ(hooks.reports()[1].rfind("cs, record #5: Column 'u': the value '0x41EDA080'", 0), 0u) << hooks.reports()[1];
+    EXPECT_EQ(hooks.reports()[2].rfind("cs, record #6: Column 'w': the value '0xEDB080'", 0), 0u) << hooks.reports()[2];
 }
 
 INSTANTIATE_TEST_SUITE_P(ways, values_as_the_source_test,

@@ -160,6 +160,8 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"gv INT AS (id + 1) VIRTUAL", "gv", "NULL", true, "2"},
         {"ck INT CHECK (ck > 0)", "ck", "NULL", true},
         {"js JSON", "js", "NULL", false},
+        // An invisible column is read with its values (SELECT * leaves it out) and named.
+        {"iv VARCHAR(5) DEFAULT 'x' INVISIBLE", "iv", "x", true, "seen"},
     };
     std::string table = "CREATE TABLE d (id INT PRIMARY KEY";
     std::string read = "SELECT ";
@@ -175,7 +177,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     }
     // The table is made even with a default it cannot take (a TIME beyond a day, NOT NULL).
     source(table + ", tn TIME NOT NULL DEFAULT '-838:59:59');"
-           "INSERT INTO d (id, tn, t1, t2) VALUES (1, '10:00:00', NULL, NULL)");
+           "INSERT INTO d (id, tn, t1, t2, iv) VALUES (1, '10:00:00', NULL, NULL, 'seen')");
     conv->selected_tables = {L"d"};
     convert();
 

@@ -329,6 +329,11 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
             return;
         }
         out.attach_date_text(s);
+        // MySQL keeps dates with a zero month or day, the year 0 and (ALLOW_INVALID_DATES) a
+        // day past the month's end. Unlike the all-zero date, which stands for "no date",
+        // such a value holds a date that PostgreSQL has no form for: NULL in its place would
+        // lose it without a word.
+        if (out.is_empty()) throw_value_error(plan, s, "is no calendar date (a zero month or day, the year 0 or a day past the end of its month) and has no PostgreSQL form");
         return;
     }
     case sql_value_path::time_of_day: {

@@ -408,6 +408,11 @@ void sql_table::read_columns()
                 } catch (const std::exception& e) {
                     tk_write_log(2, "Default value dropped: %s", e.what());
                 }
+                // A zero month or day, the year 0: a date PostgreSQL has no form for (the
+                // all-zero date, "no date", is NULL above).
+                if (d.default_value.is_empty())
+                    d.not_carried.push_back(L"its default '" + def + L"' is no calendar date and has no PostgreSQL "
+                                            L"form: the column arrives without a default");
             }
             break;
         case VT_BOOL:

@@ -154,6 +154,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"t1 TIME DEFAULT '-838:59:59'", "t1", "NULL", true},
         {"t2 TIME DEFAULT '100:00:00'", "t2", "NULL", true},
         {"t3 TIME DEFAULT '10:00:00'", "t3", "10:00:00", false},
+        {"dz DATE DEFAULT '2020-00-00'", "dz", "NULL", true},  // only the all-zero date means none
         // Computed columns and check constraints are named (a JSON column's own check goes
         // with its type).
         {"gc INT AS (id * 2) STORED", "gc", "NULL", true, "2"},
@@ -177,7 +178,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     }
     // The table is made even with a default it cannot take (a TIME beyond a day, NOT NULL).
     source(table + ", tn TIME NOT NULL DEFAULT '-838:59:59');"
-           "INSERT INTO d (id, tn, t1, t2, iv) VALUES (1, '10:00:00', NULL, NULL, 'seen')");
+           "INSERT INTO d (id, tn, t1, t2, dz, iv) VALUES (1, '10:00:00', NULL, NULL, NULL, 'seen')");
     conv->selected_tables = {L"d"};
     convert();
 

@@ -160,6 +160,7 @@ public:
         concatenations();
         functions_of_other_meaning();
         divisions();
+        null_ordering();
         return assemble();
     }
 
@@ -624,6 +625,48 @@ private:
             if (!m_given[end]) put(end, tokens()[end].text);
             m_out[end] += L"::numeric";
         }
+    }
+
+    // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a
+    // window) says where NULL goes, so a view with ORDER BY ... LIMIT keeps the rows MySQL gives.
+    void null_ordering()
+    {
+        static const wchar_t* const clause_ends[] = {L"limit", L"union", L"except", L"intersect", L"for", L"lock",
+                                                     L"into", L"procedure", L"window", L"offset", L"fetch"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"order") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::size_t last = npos;  // the item's last token so far
+            int depth = 0;
+            std::size_t k = m_reader.next(m_reader.next(i));
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(')) {
+                    ++depth;
+                } else if (m_reader.is_symbol(k, L')')) {
+                    if (--depth < 0) break;
+                } else if (depth == 0) {
+                    if (m_reader.is_symbol(k, L';')) break;
+                    if (std::any_of(std::begin(clause_ends), std::end(clause_ends),
+                                    [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                        break;
+                    if (m_reader.is_symbol(k, L',')) {
+                        place_nulls(last);
+                        last = npos;
+                        continue;
+                    }
+                }
+                last = k;
+            }
+            place_nulls(last);
+            if (k == npos) break;
+            i = k - 1;
+        }
+    }
+
+    void place_nulls(std::size_t last)
+    {
+        if (last == npos) return;
+        if (!m_given[last]) put(last, tokens()[last].text);
+        m_out[last] += m_reader.is_word(last, L"desc") ? L" NULLS LAST" : L" NULLS FIRST";
     }
 
     std::wstring assemble() const

@@ -87,6 +87,10 @@ std::vector<view_case> view_cases(const std::string& source_db)
         // the population's; SUBSTR, LEFT and RIGHT read alike from a position of 1 or more.
         {"v_log_variance", "select id, log(id + 1) as l, (select round(variance(id), 4) from t) as v from t"},
         {"v_substr", "select id, substr(p, 2) as s, substr(p, 1, 1) as s1, left(p, 1) as l, right(p, 0) as r from t"},
+        // MySQL sorts NULL first (PostgreSQL last): ORDER BY ... LIMIT picks the same rows.
+        {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},
+        {"v_order_nulls_desc", "select id from t order by nullif(id, 3) desc, id limit 2"},
+        {"v_window_nulls", "select id, row_number() over (order by nullif(id, 2)) as r from t"},
         // Refused where the result could differ: GREATEST with a NULL argument, SUBSTR from 0
         // or a negative position, LEFT with a negative length.
         {"v_greatest", "select greatest(id, nullif(id, 2)) as g from t", true},

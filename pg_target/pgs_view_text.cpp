@@ -516,9 +516,10 @@ private:
     // Functions PostgreSQL has under the same name with another result: LOG(x) is the natural
     // logarithm in MySQL (PostgreSQL's is to base 10), VARIANCE the population variance
     // (PostgreSQL's the sample's). The others are refused where the result could differ:
-    // GREATEST and LEAST are NULL in MySQL when an argument is, PostgreSQL skips it; SUBSTR
-    // counts a negative position from the end and gives '' for 0, LEFT and RIGHT give '' for a
-    // negative length, where PostgreSQL does otherwise.
+    // FORMAT is a number's text in MySQL and printf in PostgreSQL; GREATEST and LEAST are NULL
+    // in MySQL when an argument is, PostgreSQL skips it; SUBSTR counts a negative position from
+    // the end and gives '' for 0, LEFT and RIGHT give '' for a negative length, where
+    // PostgreSQL does otherwise.
     void functions_of_other_meaning()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
@@ -532,6 +533,9 @@ private:
                 if (arguments(open, close).size() == 1) put(i, L"ln");
             } else if (m_reader.is_word(i, L"variance")) {
                 put(i, L"var_pop");
+            } else if (m_reader.is_word(i, L"format")) {
+                refuse(L"it calls format, which writes a number with group separators in MySQL and fills a "
+                       L"pattern in PostgreSQL");
             } else if (m_reader.is_word(i, L"greatest") || m_reader.is_word(i, L"least")) {
                 refuse(L"it calls " + name + L", which is NULL in MySQL when an argument is NULL and skips "
                        L"such arguments in PostgreSQL");

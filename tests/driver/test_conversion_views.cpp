@@ -97,6 +97,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_substr_zero", "select substr(p, 0) as s from t", true},
         {"v_substr_negative", "select substr(p, -1) as s from t", true},
         {"v_left_negative", "select left(p, -1) as l from t", true},
+        {"v_format", "select format(p, 2) as f from t", true},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

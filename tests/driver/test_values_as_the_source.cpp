@@ -2,6 +2,7 @@
 // psql; rows by COPY or by INSERT): geometry with its SRID and exact coordinates, keys on a
 // prefix that refuse what the source refuses, defaults carried or named, sequences that go on
 // where the source would, and bytes the server cannot send as UTF-8 never turned into '?'.
+#include "driver/conversion_run.h"
 #include "driver/driver_test_support.h"
 #include "support/psql_load.h"
 #include "support/scratch_dir.h"
@@ -235,6 +236,38 @@ TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
     EXPECT_EQ(hooks.reports()[0].rfind("cs, record #2: Column 'a': the value '0x4180'", 0), 0u) << hooks.reports()[0];
     EXPECT_EQ(hooks.reports()[1].rfind("cs, record #5: Column 'u': the value '0x41EDA080'", 0), 0u) << hooks.reports()[1];
     EXPECT_EQ(hooks.reports()[2].rfind("cs, record #6: Column 'w': the value '0xEDB080'", 0), 0u) << hooks.reports()[2];
+}
+
+// Merging into a table of the user's whose column would round the source's values (a
+// fraction into an integer, fewer decimal or fractional second digits, a date for a date and
+// time) fails that table with one report and appends nothing; the same column wide enough
+// takes the rows as they are.
+TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
+{
+    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6));"
+           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000')");
+    conv->selected_tables = {L"m"};
+    conv->set_mode(3);
+    const std::pair<const char*, bool> tables[] = {
+        {"d INTEGER, ts TIMESTAMP(6)", false},      {"d NUMERIC(10,1), ts TIMESTAMP(6)", false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(0)", false}, {"d NUMERIC(10,2), ts DATE", false},
+        {"d NUMERIC(12,3), ts TIMESTAMP(6)", true},  {"d NUMERIC, ts TIMESTAMP", true},
+    };
+    for (const auto& [columns, takes] : tables) {
+        SCOPED_TRACE(columns);
+        hooks.continues.clear();
+        dest(std::string("DROP TABLE IF EXISTS m; CREATE TABLE m (id INTEGER PRIMARY KEY, ") + columns + ")");
+        run();
+        EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+        if (takes) {
+            EXPECT_TRUE(hooks.continues.empty()) << testing::PrintToString(hooks.continues);
+            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6) FROM m"),
+                      strings{"1.55|2024-01-01 10:00:00.7"});
+        } else {
+            EXPECT_EQ(hooks.continues, strings{std::string("m: ") + not_conform_message});
+            EXPECT_EQ(rows("SELECT count(*) FROM m"), strings{"0"});
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ways, values_as_the_source_test,

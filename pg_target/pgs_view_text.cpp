@@ -514,12 +514,12 @@ private:
     }
 
     // Functions PostgreSQL has under the same name with another result: LOG(x) is the natural
-    // logarithm in MySQL (PostgreSQL's is to base 10), VARIANCE the population variance
-    // (PostgreSQL's the sample's). The others are refused where the result could differ:
-    // FORMAT is a number's text in MySQL and printf in PostgreSQL; GREATEST and LEAST are NULL
-    // in MySQL when an argument is, PostgreSQL skips it; SUBSTR counts a negative position from
-    // the end and gives '' for 0, LEFT and RIGHT give '' for a negative length, where
-    // PostgreSQL does otherwise.
+    // logarithm in MySQL (PostgreSQL's is to base 10), VARIANCE and STD (STDDEV) the
+    // population's (PostgreSQL's are the sample's). The others are refused where the result
+    // could differ: FORMAT is a number's text in MySQL and printf in PostgreSQL; GREATEST and
+    // LEAST are NULL in MySQL when an argument is, PostgreSQL skips it; SUBSTR counts a
+    // negative position from the end and gives '' for 0, LEFT and RIGHT give '' for a negative
+    // length, where PostgreSQL does otherwise.
     void functions_of_other_meaning()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
@@ -533,6 +533,8 @@ private:
                 if (arguments(open, close).size() == 1) put(i, L"ln");
             } else if (m_reader.is_word(i, L"variance")) {
                 put(i, L"var_pop");
+            } else if (m_reader.is_word(i, L"std") || m_reader.is_word(i, L"stddev")) {
+                put(i, L"stddev_pop");
             } else if (m_reader.is_word(i, L"format")) {
                 refuse(L"it calls format, which writes a number with group separators in MySQL and fills a "
                        L"pattern in PostgreSQL");

@@ -85,7 +85,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_concat_null", "select id, concat(p, '/', nullif(id, 2), concat(',', (id + 1))) as s, concat(id) as one from t"},
         // Functions whose PostgreSQL namesakes mean something else: LOG(x) is ln, VARIANCE
         // the population's; SUBSTR, LEFT and RIGHT read alike from a position of 1 or more.
-        {"v_log_variance", "select id, log(id + 1) as l, (select round(variance(id), 4) from t) as v from t"},
+        {"v_log_variance", "select id, log(id + 1) as l, (select round(variance(id), 4) from t) as v, "
+                           "(select round(std(id), 4) from t) as s, (select round(stddev(id), 4) from t) as s2 from t"},
         {"v_substr", "select id, substr(p, 2) as s, substr(p, 1, 1) as s1, left(p, 1) as l, right(p, 0) as r from t"},
         // MySQL sorts NULL first (PostgreSQL last): ORDER BY ... LIMIT picks the same rows.
         {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},

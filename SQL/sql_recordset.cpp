@@ -121,8 +121,9 @@ void sql_recordset::initialize()
 
     // Only the first window is wanted here (the columns and a first look at the rows); the
     // LIMIT keeps the server from sending the whole table a second time.
+    const std::string every_column = is_query() ? std::string() : list_with_invisible_columns();
     auto stream = std::make_unique<sql_limited_query>(db(), is_query() ? sql_text : name, is_query(),
-                                                      window_size);
+                                                      window_size, every_column);
     bool has_float = false;
     std::wstring auto_number;
     read_items.clear();
@@ -174,6 +175,7 @@ void sql_recordset::initialize()
     std::string select_list;
     for (std::size_t i = 0; i < read_items.size(); ++i) select_list += (i ? "," : "") + read_items[i];
     read_list.clear();
+    if (!every_column.empty()) make_read_list();
     if (has_float && !is_query()) {
         make_read_list();
         stream.reset();
@@ -259,6 +261,43 @@ void sql_recordset::read_column_checked(std::size_t column, std::string_view cha
     read_items[column] = sql_checked_text_select(safe, charset);
     path_overrides.emplace_back(static_cast<unsigned>(column), sql_value_path::checked_text);
     make_read_list();
+}
+
+std::string sql_recordset::list_with_invisible_columns()
+{
+    if (sql_engine::instance()->is_old_version()) return {};
+    // "SELECT *" leaves out the columns declared INVISIBLE (MariaDB 10.3, MySQL 8.0.23): their
+    // values would be lost without a word. Such a table is read by the list of all its columns.
+    std::string q = "SELECT COLUMN_NAME, EXTRA FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
+                    "AND TABLE_NAME = ";
+    sql_append_literal(q, db().get_connection(), tk_unicode_to_utf8(name));
+    q += " ORDER BY ORDINAL_POSITION";
+    std::vector<std::wstring> columns;
+    bool invisible = false;
+    sql_blob_to_text_scope text_scope;
+    try {
+        auto rs = db().run_query(q);
+        if (!rs) return {};
+        rs->reset();
+        while (!rs->is_eof()) {
+            const udb_record& r = *rs->get_item();
+            if (r.size() >= 2) {
+                columns.push_back(r[0].to_wstring());
+                const std::wstring extra = tk_to_lower(r[1].to_wstring());
+                invisible |= extra.find(L"invisible") != std::wstring::npos;
+            }
+            rs->next();
+        }
+    } catch (const tk_exception& e) {
+        tk_write_log(3, "Invisible columns not looked for: %s", e.what());
+        return {};
+    }
+    if (!invisible) return {};
+    sql_engine* engine = sql_engine::instance();
+    std::string list;
+    for (const auto& c : columns) list += (list.empty() ? "" : ",") + tk_unicode_to_utf8(engine->get_safe_name(c));
+    tk_write_log(2, "Table with invisible columns, read by: %s", list.c_str());
+    return list;
 }
 
 void sql_recordset::make_read_list()

@@ -62,6 +62,9 @@ protected:
     // as UTF-8 fails its row instead of arriving with '?' (tables only; from the next reset()).
     void read_column_checked(std::size_t column, std::string_view charset);
     void make_read_list();
+    // The table's columns as a select list when some are INVISIBLE ("*" would leave them out);
+    // empty when "*" reads them all.
+    std::string list_with_invisible_columns();
     sql_database& db() const noexcept { return *sql_db; }
     const udb_schema* window_schema() const noexcept { return is_query() ? nullptr : &schema; }
 

@@ -65,7 +65,16 @@ struct stored_default {
     std::wstring on_update;   // the ON UPDATE clause of EXTRA ("on update current_timestamp(6)")
     std::string charset;      // the column's character set, empty for none
     std::wstring generated;   // the expression of a generated column, empty for a stored one
+    bool invisible = false;   // INVISIBLE: "SELECT *" leaves it out
 };
+
+// Whether EXTRA holds a word (", " separates MariaDB's items), ignoring case.
+bool extra_has(const std::wstring& extra, std::wstring_view word)
+{
+    for (std::size_t i = 0; i + word.size() <= extra.size(); ++i)
+        if (tk_equal_no_case(std::wstring_view(extra).substr(i, word.size()), word)) return true;
+    return false;
+}
 
 // Whether EXTRA marks a generated column ("VIRTUAL GENERATED", "STORED GENERATED", MariaDB's
 // "PERSISTENT GENERATED"); an expression default ("DEFAULT_GENERATED") is not one.
@@ -83,7 +92,7 @@ std::wstring on_update_of(const std::wstring& extra)
     static const std::wstring word = L"on update";
     for (std::size_t i = 0; i + word.size() <= extra.size(); ++i)
         if (tk_equal_no_case(std::wstring_view(extra).substr(i, word.size()), std::wstring_view(word)))
-            return extra.substr(i);
+            return extra.substr(i, extra.find(L',', i) - i);  // up to the next item ("..., INVISIBLE")
     return {};
 }
 
@@ -243,6 +252,7 @@ void sql_table::read_columns()
                         d.on_update = on_update_of(text_of(r[2]));
                         d.charset = tk_unicode_to_utf8(text_of(r[3]));
                         if (r.size() >= 5 && is_generated(text_of(r[2]))) d.generated = text_of(r[4]);
+                        d.invisible = extra_has(text_of(r[2]), L"INVISIBLE");
                     }
                     ds->next();
                 }
@@ -295,6 +305,11 @@ void sql_table::read_columns()
                 d.not_carried.push_back(L"it is computed in the source (" + it->second.generated +
                                         L"): it arrives as a plain column holding the values the source computed, "
                                         L"and PostgreSQL does not compute it for new or changed rows");
+            // PostgreSQL has no invisible columns: its rows are read with it, and it arrives as a
+            // column like any other.
+            if (it->second.invisible)
+                d.not_carried.push_back(L"it is INVISIBLE in the source: it arrives as a plain column, which "
+                                        L"SELECT * shows and an INSERT without a column list must fill");
             // PostgreSQL has no ON UPDATE: the column keeps the value it was given.
             if (!it->second.on_update.empty())
                 d.not_carried.push_back(L"its clause '" + it->second.on_update + L"' is not carried (PostgreSQL has "
@@ -393,6 +408,11 @@ void sql_table::read_columns()
                 } catch (const std::exception& e) {
                     tk_write_log(2, "Default value dropped: %s", e.what());
                 }
+                // A zero month or day, the year 0: a date PostgreSQL has no form for (the
+                // all-zero date, "no date", is NULL above).
+                if (d.default_value.is_empty())
+                    d.not_carried.push_back(L"its default '" + def + L"' is no calendar date and has no PostgreSQL "
+                                            L"form: the column arrives without a default");
             }
             break;
         case VT_BOOL:

@@ -1,5 +1,6 @@
 #include "SQL/sql_types.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -328,6 +329,11 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
             return;
         }
         out.attach_date_text(s);
+        // MySQL keeps dates with a zero month or day, the year 0 and (ALLOW_INVALID_DATES) a
+        // day past the month's end. Unlike the all-zero date, which stands for "no date",
+        // such a value holds a date that PostgreSQL has no form for: NULL in its place would
+        // lose it without a word.
+        if (out.is_empty()) throw_value_error(plan, s, "is no calendar date (a zero month or day, the year 0 or a day past the end of its month) and has no PostgreSQL form");
         return;
     }
     case sql_value_path::time_of_day: {
@@ -357,6 +363,18 @@ void sql_read_value(const sql_column_plan& plan, const char* v, unsigned long le
         if (length > 0 && v[0] == '=') {
             out.set_size(static_cast<std::uint32_t>(length - 1));
             out.attach_string(std::string_view(v + 1, length - 1));
+            // UCS-2 and UTF-32 columns may hold a lone surrogate: it converts back to the same
+            // bytes, so the check above passes it, but its "UTF-8" is no UTF-8 at all, and
+            // reading it would put U+FFFD in its place without a word.
+            if (!out.utf8_text()) {
+                constexpr std::size_t shown = 64;  // bytes named in the message
+                const std::size_t n = std::min<std::size_t>(length - 1, shown);
+                std::string bytes = "0x" + tk_bin_to_hex(v + 1, n);
+                if (length - 1 > shown) bytes += "...";
+                throw_value_error(plan, bytes,
+                                  "(as the server sends it) holds a character that has no UTF-8 form "
+                                  "(a lone surrogate)");
+            }
             return;
         }
         {

@@ -51,9 +51,68 @@ bool t_ftd::operator==(const t_ftd& that) const noexcept
     return true;
 }
 
+namespace {
+
+bool is_integer_kind(VARTYPE vt) noexcept
+{
+    switch (vt) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8: case VT_UI8:
+    case VT_INT: case VT_UINT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Digits after the point a numeric column keeps (a currency four); -1 for a binary fraction
+// (FLOAT, DOUBLE), which no count of decimal digits holds exactly.
+int fraction_digits(const t_ftd& c) noexcept
+{
+    switch (c.vartype) {
+    case VT_R4: case VT_R8: return -1;
+    case VT_CY: return 4;
+    case VT_DECIMAL: return c.scale;
+    default: return 0;
+    }
+}
+
+// Date and time kinds: 1 date and time (also 0, a TIMESTAMP), 2 date only, 3 time only.
+int date_kind(const t_ftd& c) noexcept
+{
+    const int kind = c.dw_reserved & 3;
+    return kind == 0 ? 1 : kind;
+}
+
+}  // namespace
+
+bool t_ftd::narrows(const t_ftd& that) const
+{
+    const VARTYPE dest = that.vartype;
+    const int digits = fraction_digits(*this);
+    // The destination server rounds what its column cannot hold, without a word: a fraction
+    // into an integer, more decimal digits than the column keeps, more digits than a REAL has.
+    if (is_integer_kind(dest)) return digits != 0;
+    if (dest == VT_DECIMAL && that.precision > 0) return digits < 0 || digits > that.scale;
+    if (dest == VT_R4) return vartype != VT_R4 && vartype != VT_I1 && vartype != VT_UI1 && vartype != VT_I2 &&
+                              vartype != VT_UI2 && vartype != VT_BOOL;
+    if (dest == VT_DATE && vartype == VT_DATE) {
+        // A date column drops the time of day, a time column the date; fewer fractional
+        // second digits round the time.
+        const int from = date_kind(*this), to = date_kind(that);
+        if ((to == 2 && from != 2) || (to == 3 && from != 3)) return true;
+        return to != 2 && scale > that.scale;
+    }
+    return false;
+}
+
 bool t_ftd::conform_to(const t_ftd& that) const
 {
     tk_write_log(1, "t_ftd::conform_to");
+    if (narrows(that)) {
+        tk_write_wlog(2, L"Column '%s' would lose digits or parts of its values in '%s'", name.c_str(),
+                      that.name.c_str());
+        return false;
+    }
     if (*this == that) {
         tk_write_log(1, "Src and dest columns are identical");
         return true;

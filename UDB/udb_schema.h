@@ -55,8 +55,15 @@ struct t_ftd {
     // Same value type (VT_DECIMAL and VT_CY count as the same) and, for
     // VT_BSTR, the same size. Names, flags and defaults play no part.
     bool operator==(const t_ftd& that) const noexcept;
-    // Whether values of this (source) column fit the destination column `that`.
+    // Whether values of this (source) column fit the destination column `that`; never when the
+    // destination would round them (see narrows).
     bool conform_to(const t_ftd& that) const;
+    // Whether the destination column `that` would keep less of this column's values than they
+    // hold: fractions in an integer, more decimal digits than its scale (or a FLOAT's or
+    // DOUBLE's in a NUMERIC of fixed scale), a REAL for wider numbers, a DATE for a date and
+    // time, a TIME for a date, fewer fractional second digits. A NUMERIC without precision
+    // (read as VT_R8) keeps every digit.
+    bool narrows(const t_ftd& that) const;
 
     std::uint32_t size = 0;      // characters for text, bytes for binary; 0 = no limit
     std::int32_t precision = 0;

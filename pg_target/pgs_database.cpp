@@ -1181,15 +1181,23 @@ std::wstring pgs_database::create_fk_index(const std::wstring& table, const std:
 
         std::unique_ptr<udb_recordset> rs = get_table(full, 1);
         tk_write_log(1, "udb_indexes::has_index_on_fields");
+        // A primary key or unique index over exactly these columns, in any order, is what the
+        // server looks for (the primary key's columns are listed in the table's order). A unique
+        // index over more columns does not make these columns unique, and the server refuses a
+        // key that refers to them.
+        auto same_columns = [&](const udb_index& index) {
+            if (index.fields.size() != plain.size()) return false;
+            for (const auto& c : plain)
+                if (std::none_of(index.fields.begin(), index.fields.end(),
+                                 [&](const std::wstring& f) { return tk_equal_no_case(f, c); }))
+                    return false;
+            return true;
+        };
         for (const udb_index& index : rs->get_indexes()) {
-            if (!index.starts_with_fields(plain)) continue;
-            // A unique index over more columns does not make these columns unique, and the
-            // server refuses a key that refers to them.
-            if (index.unique && index.fields.size() == plain.size()) {
+            if ((index.unique || index.primary) && same_columns(index)) {
                 tk_write_wlog(2, L"Child index for table '%s' exists", full.c_str());
                 return {};
             }
-            break;
         }
         tk_write_wlog(2, L"FK index for table '%s' does NOT exist", full.c_str());
 

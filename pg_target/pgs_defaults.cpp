@@ -242,9 +242,17 @@ std::wstring translate_expression(std::wstring_view source, bool& text)
     text = false;
     int depth = 0;
     bool need_call = false;  // a function name was just read: "(" must follow
+    expr_token before = expr_token::end;
     for (;;) {
         const expr_token t = lex.next();
         if (need_call && t != expr_token::open) return {};
+        // Where the two read an argument otherwise: MySQL's CONCAT is NULL with a NULL
+        // argument (PostgreSQL's skips it), LEFT, RIGHT and LPAD give '' or NULL for a
+        // negative length (PostgreSQL cuts from the other end, or gives '').
+        if (depth > 0 && t == expr_token::name && tk_equal_no_case(std::wstring_view(lex.value), std::wstring_view(L"NULL")))
+            return {};
+        if (t == expr_token::op && lex.value == L"-" && before == expr_token::comma) return {};
+        before = t;
         switch (t) {
         case expr_token::end:
             return depth == 0 && !out.empty() ? out : std::wstring();

@@ -158,7 +158,9 @@ public:
         joins();
         time_functions();
         concatenations();
+        functions_of_other_meaning();
         divisions();
+        null_ordering();
         return assemble();
     }
 
@@ -511,6 +513,83 @@ private:
         }
     }
 
+    // Functions PostgreSQL has under the same name with another result: LOG(x) is the natural
+    // logarithm in MySQL (PostgreSQL's is to base 10), VARIANCE and STD (STDDEV) the
+    // population's (PostgreSQL's are the sample's). The others are refused where the result
+    // could differ: FORMAT is a number's text in MySQL and printf in PostgreSQL; GREATEST and
+    // LEAST are NULL in MySQL when an argument is, PostgreSQL skips it; SUBSTR counts a
+    // negative position from the end and gives '' for 0, LEFT and RIGHT give '' for a negative
+    // length, where PostgreSQL does otherwise.
+    void functions_of_other_meaning()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (tokens()[i].kind != udb_token_kind::word || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            const std::wstring& name = tokens()[i].text;
+            if (m_reader.is_word(i, L"log")) {
+                if (arguments(open, close).size() == 1) put(i, L"ln");
+            } else if (m_reader.is_word(i, L"variance")) {
+                put(i, L"var_pop");
+            } else if (m_reader.is_word(i, L"std") || m_reader.is_word(i, L"stddev")) {
+                put(i, L"stddev_pop");
+            } else if (m_reader.is_word(i, L"format")) {
+                refuse(L"it calls format, which writes a number with group separators in MySQL and fills a "
+                       L"pattern in PostgreSQL");
+            } else if (m_reader.is_word(i, L"greatest") || m_reader.is_word(i, L"least")) {
+                refuse(L"it calls " + name + L", which is NULL in MySQL when an argument is NULL and skips "
+                       L"such arguments in PostgreSQL");
+            } else if (m_reader.is_word(i, L"substr") || m_reader.is_word(i, L"substring") ||
+                       m_reader.is_word(i, L"mid")) {
+                const auto args = arguments(open, close);
+                if (args.size() < 2 || !is_whole_number(args[1], 1))
+                    refuse(L"it calls " + name + L" from a position that is not a positive number: MySQL counts "
+                           L"a negative one from the end and gives '' for 0, PostgreSQL does neither");
+            } else if (m_reader.is_word(i, L"left") || m_reader.is_word(i, L"right")) {
+                const auto args = arguments(open, close);
+                if (args.size() != 2 || !is_whole_number(args[1], 0))
+                    refuse(L"it calls " + name + L" with a length that is not a number of 0 or more: MySQL "
+                           L"gives '' for a negative one, PostgreSQL all but that many characters");
+            }
+        }
+    }
+
+    // The arguments of the call whose parentheses are open..close: each its first and last
+    // token (spaces and comments left out).
+    std::vector<std::pair<std::size_t, std::size_t>> arguments(std::size_t open, std::size_t close) const
+    {
+        std::vector<std::pair<std::size_t, std::size_t>> args;
+        std::size_t first = npos, last = npos;
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (depth == 0 && m_reader.is_symbol(k, L',')) {
+                args.emplace_back(first, last);
+                first = last = npos;
+                continue;
+            }
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            if (first == npos) first = k;
+            last = k;
+        }
+        if (first != npos || !args.empty()) args.emplace_back(first, last);
+        return args;
+    }
+
+    // Whether an argument is one whole number of at least `least`, written in digits.
+    bool is_whole_number(std::pair<std::size_t, std::size_t> arg, unsigned least) const
+    {
+        if (arg.first == npos || arg.first != arg.second || tokens()[arg.first].kind != udb_token_kind::number)
+            return false;
+        const std::wstring& digits = tokens()[arg.first].text;
+        if (digits.empty() || digits.size() > 9 ||
+            !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+            return false;
+        return std::stoul(digits) >= least;
+    }
+
     // The token that closes the group opened at i: the matching ')' of '(', the END of CASE.
     std::size_t group_end(std::size_t i) const
     {
@@ -552,6 +631,48 @@ private:
             if (!m_given[end]) put(end, tokens()[end].text);
             m_out[end] += L"::numeric";
         }
+    }
+
+    // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a
+    // window) says where NULL goes, so a view with ORDER BY ... LIMIT keeps the rows MySQL gives.
+    void null_ordering()
+    {
+        static const wchar_t* const clause_ends[] = {L"limit", L"union", L"except", L"intersect", L"for", L"lock",
+                                                     L"into", L"procedure", L"window", L"offset", L"fetch"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"order") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::size_t last = npos;  // the item's last token so far
+            int depth = 0;
+            std::size_t k = m_reader.next(m_reader.next(i));
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(')) {
+                    ++depth;
+                } else if (m_reader.is_symbol(k, L')')) {
+                    if (--depth < 0) break;
+                } else if (depth == 0) {
+                    if (m_reader.is_symbol(k, L';')) break;
+                    if (std::any_of(std::begin(clause_ends), std::end(clause_ends),
+                                    [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                        break;
+                    if (m_reader.is_symbol(k, L',')) {
+                        place_nulls(last);
+                        last = npos;
+                        continue;
+                    }
+                }
+                last = k;
+            }
+            place_nulls(last);
+            if (k == npos) break;
+            i = k - 1;
+        }
+    }
+
+    void place_nulls(std::size_t last)
+    {
+        if (last == npos) return;
+        if (!m_given[last]) put(last, tokens()[last].text);
+        m_out[last] += m_reader.is_word(last, L"desc") ? L" NULLS LAST" : L" NULLS FIRST";
     }
 
     std::wstring assemble() const

@@ -164,6 +164,15 @@ TEST(sql_values, checked_text_is_the_text_or_a_failed_row)
     } catch (const sql_exception& e) {
         EXPECT_NE(std::string(e.what()).find("'0x4180' holds bytes"), std::string::npos) << e.what();
     }
+    // A lone surrogate (UCS-2, UTF-32) passes the server's check but arrives as no UTF-8.
+    try {
+        sql_read_value(plan, "=A\xED\xA0\x80", 5, out);
+        FAIL() << "no exception";
+    } catch (const sql_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("'0x41EDA080' (as the server sends it) holds a character"),
+                  std::string::npos)
+            << e.what();
+    }
     EXPECT_TRUE(sql_charset_may_lose_bytes("ascii"));
     EXPECT_TRUE(sql_charset_may_lose_bytes("sjis"));
     for (const char* whole : {"utf8mb4", "UTF8MB3", "latin1", "binary", ""}) EXPECT_FALSE(sql_charset_may_lose_bytes(whole)) << whole;
@@ -222,11 +231,28 @@ TEST(sql_values, time_outside_one_day_fails_the_row_naming_the_value)
     EXPECT_FALSE(sql_time_in_day("100:00:00"));
 }
 
-TEST(sql_values, zero_date_reads_as_empty)
+TEST(sql_values, zero_date_reads_as_empty_and_other_dates_without_a_calendar_form_fail_the_row)
 {
     EXPECT_TRUE(read(field(MYSQL_TYPE_DATETIME), "0000-00-00 00:00:00").is_empty());
+    EXPECT_TRUE(read(field(MYSQL_TYPE_DATETIME), "0000-00-00 00:00:00.000000").is_empty());
     EXPECT_TRUE(read(field(MYSQL_TYPE_DATE), "0000-00-00").is_empty());
     EXPECT_EQ(read(field(MYSQL_TYPE_DATE), "2020-01-02").get_type(), VT_DATE);
+    EXPECT_EQ(read(field(MYSQL_TYPE_DATE), "2024-02-29").get_type(), VT_DATE);
+    // Only the all-zero date means "no date"; these hold a date PostgreSQL cannot store.
+    const std::pair<enum_field_types, const char*> bad[] = {
+        {MYSQL_TYPE_DATE, "2024-00-15"},          {MYSQL_TYPE_DATE, "2024-05-00"},
+        {MYSQL_TYPE_DATE, "0000-01-01"},          {MYSQL_TYPE_DATE, "2023-02-29"},  // ALLOW_INVALID_DATES
+        {MYSQL_TYPE_DATETIME, "0000-12-31 10:00:00.500000"}, {MYSQL_TYPE_TIMESTAMP, "2024-00-00 10:00:00"},
+    };
+    for (const auto& [type, text] : bad) {
+        try {
+            read(field(type), text);
+            ADD_FAILURE() << text << " was accepted";
+        } catch (const sql_exception& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("'") + text + "' is no calendar date"), std::string::npos)
+                << e.what();
+        }
+    }
 }
 
 TEST(sql_values, table_column_kind_decides_over_the_result_column)

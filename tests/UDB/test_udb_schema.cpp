@@ -94,6 +94,13 @@ struct conform_case {
     VARTYPE dest_vt;
     std::uint32_t dest_size;
     bool conforms;
+    // Scale (decimal digits, or fractional second digits of a date), the destination's
+    // precision, and the date kinds (1 date and time, 2 date, 3 time).
+    std::int32_t src_scale = 0;
+    std::int32_t dest_precision = 0;
+    std::int32_t dest_scale = 0;
+    std::int32_t src_kind = 0;
+    std::int32_t dest_kind = 0;
 };
 
 std::ostream& operator<<(std::ostream& os, const conform_case& c)
@@ -106,8 +113,11 @@ class t_ftd_conform : public ::testing::TestWithParam<conform_case> {};
 TEST_P(t_ftd_conform, by_kind_and_size)
 {
     const conform_case& c = GetParam();
-    t_ftd src(c.src_size, L"s", c.src_vt, false, false);
-    t_ftd dest(c.dest_size, L"d", c.dest_vt, false, false);
+    t_ftd src(c.src_size, L"s", c.src_vt, false, false, ole_variant(), c.src_kind);
+    t_ftd dest(c.dest_size, L"d", c.dest_vt, false, false, ole_variant(), c.dest_kind);
+    src.scale = c.src_scale;
+    dest.precision = c.dest_precision;
+    dest.scale = c.dest_scale;
     EXPECT_EQ(src.conform_to(dest), c.conforms);
 }
 
@@ -116,7 +126,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<conform_case>{
         {"int_into_bigint", VT_I4, 4, VT_I8, 8, true},
         {"int_kind_into_bigint_refused", VT_INT, 4, VT_I8, 8, false},
-        {"double_into_int", VT_R8, 8, VT_I4, 4, true},
+        // Where the destination would round values without a word, the table is refused.
+        {"double_into_int_refused", VT_R8, 8, VT_I4, 4, false},
+        {"decimal_with_fraction_into_int_refused", VT_DECIMAL, 0, VT_I4, 4, false, 2},
+        {"whole_decimal_into_bigint", VT_DECIMAL, 0, VT_I8, 8, true, 0},
+        {"decimal_into_smaller_scale_refused", VT_DECIMAL, 0, VT_DECIMAL, 0, false, 2, 10, 1},
+        {"decimal_into_same_scale", VT_DECIMAL, 0, VT_DECIMAL, 0, true, 2, 10, 2},
+        {"decimal_into_numeric_without_precision", VT_DECIMAL, 0, VT_R8, 8, true, 30},
+        {"double_into_fixed_numeric_refused", VT_R8, 8, VT_DECIMAL, 0, false, 0, 10, 2},
+        {"int_into_fixed_numeric", VT_I4, 4, VT_DECIMAL, 0, true, 0, 20, 0},
+        {"double_into_real_refused", VT_R8, 8, VT_R4, 4, false},
+        {"bigint_into_real_refused", VT_I8, 8, VT_R4, 4, false},
+        {"float_into_real", VT_R4, 4, VT_R4, 4, true},
+        {"smallint_into_real", VT_I2, 2, VT_R4, 4, true},
+        {"datetime6_into_timestamp0_refused", VT_DATE, 0, VT_DATE, 0, false, 6, 0, 0, 1, 1},
+        {"datetime3_into_timestamp6", VT_DATE, 0, VT_DATE, 0, true, 3, 0, 6, 1, 1},
+        {"datetime_into_date_refused", VT_DATE, 0, VT_DATE, 0, false, 0, 0, 0, 1, 2},
+        {"timestamp_into_date_refused", VT_DATE, 0, VT_DATE, 0, false, 0, 0, 0, 0, 2},
+        {"datetime_into_time_refused", VT_DATE, 0, VT_DATE, 0, false, 0, 0, 6, 1, 3},
+        {"date_into_date", VT_DATE, 0, VT_DATE, 0, true, 0, 0, 0, 2, 2},
+        {"date_into_timestamp", VT_DATE, 0, VT_DATE, 0, true, 0, 0, 0, 2, 1},
+        {"time3_into_time6", VT_DATE, 0, VT_DATE, 0, true, 3, 0, 6, 3, 3},
         {"text_into_int_refused", VT_BSTR, 10, VT_I4, 4, false},
         {"text19_into_date", VT_BSTR, 19, VT_DATE, 0, true},
         {"text20_into_date_refused", VT_BSTR, 20, VT_DATE, 0, false},

@@ -83,6 +83,22 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_divide", "select id, round(id / 2, 1) as half from t where id / 2 > 0.6"},
         // MySQL's CONCAT is NULL when an argument is (PostgreSQL's would skip it).
         {"v_concat_null", "select id, concat(p, '/', nullif(id, 2), concat(',', (id + 1))) as s, concat(id) as one from t"},
+        // Functions whose PostgreSQL namesakes mean something else: LOG(x) is ln, VARIANCE
+        // the population's; SUBSTR, LEFT and RIGHT read alike from a position of 1 or more.
+        {"v_log_variance", "select id, log(id + 1) as l, (select round(variance(id), 4) from t) as v, "
+                           "(select round(std(id), 4) from t) as s, (select round(stddev(id), 4) from t) as s2 from t"},
+        {"v_substr", "select id, substr(p, 2) as s, substr(p, 1, 1) as s1, left(p, 1) as l, right(p, 0) as r from t"},
+        // MySQL sorts NULL first (PostgreSQL last): ORDER BY ... LIMIT picks the same rows.
+        {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},
+        {"v_order_nulls_desc", "select id from t order by nullif(id, 3) desc, id limit 2"},
+        {"v_window_nulls", "select id, row_number() over (order by nullif(id, 2)) as r from t"},
+        // Refused where the result could differ: GREATEST with a NULL argument, SUBSTR from 0
+        // or a negative position, LEFT with a negative length.
+        {"v_greatest", "select greatest(id, nullif(id, 2)) as g from t", true},
+        {"v_substr_zero", "select substr(p, 0) as s from t", true},
+        {"v_substr_negative", "select substr(p, -1) as s from t", true},
+        {"v_left_negative", "select left(p, -1) as l from t", true},
+        {"v_format", "select format(p, 2) as f from t", true},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

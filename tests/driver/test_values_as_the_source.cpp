@@ -2,6 +2,7 @@
 // psql; rows by COPY or by INSERT): geometry with its SRID and exact coordinates, keys on a
 // prefix that refuse what the source refuses, defaults carried or named, sequences that go on
 // where the source would, and bytes the server cannot send as UTF-8 never turned into '?'.
+#include "driver/conversion_run.h"
 #include "driver/driver_test_support.h"
 #include "support/psql_load.h"
 #include "support/scratch_dir.h"
@@ -154,12 +155,15 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"t1 TIME DEFAULT '-838:59:59'", "t1", "NULL", true},
         {"t2 TIME DEFAULT '100:00:00'", "t2", "NULL", true},
         {"t3 TIME DEFAULT '10:00:00'", "t3", "10:00:00", false},
+        {"dz DATE DEFAULT '2020-00-00'", "dz", "NULL", true},  // only the all-zero date means none
         // Computed columns and check constraints are named (a JSON column's own check goes
         // with its type).
         {"gc INT AS (id * 2) STORED", "gc", "NULL", true, "2"},
         {"gv INT AS (id + 1) VIRTUAL", "gv", "NULL", true, "2"},
         {"ck INT CHECK (ck > 0)", "ck", "NULL", true},
         {"js JSON", "js", "NULL", false},
+        // An invisible column is read with its values (SELECT * leaves it out) and named.
+        {"iv VARCHAR(5) DEFAULT 'x' INVISIBLE", "iv", "x", true, "seen"},
     };
     std::string table = "CREATE TABLE d (id INT PRIMARY KEY";
     std::string read = "SELECT ";
@@ -175,7 +179,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     }
     // The table is made even with a default it cannot take (a TIME beyond a day, NOT NULL).
     source(table + ", tn TIME NOT NULL DEFAULT '-838:59:59');"
-           "INSERT INTO d (id, tn, t1, t2) VALUES (1, '10:00:00', NULL, NULL)");
+           "INSERT INTO d (id, tn, t1, t2, dz, iv) VALUES (1, '10:00:00', NULL, NULL, NULL, 'seen')");
     conv->selected_tables = {L"d"};
     convert();
 
@@ -217,15 +221,53 @@ TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)
 TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 {
     source("SET SESSION sql_mode = '';"
-           "CREATE TABLE cs (id INT PRIMARY KEY, a VARCHAR(10) CHARACTER SET ascii, l VARCHAR(10) CHARACTER SET latin1);"
-           "INSERT INTO cs VALUES (1, 'plain', X'E9'), (2, X'4180', 'x'), (3, '?', 'y'), (4, NULL, NULL)");
+           "CREATE TABLE cs (id INT PRIMARY KEY, a VARCHAR(10) CHARACTER SET ascii, l VARCHAR(10) CHARACTER SET latin1,"
+           " u VARCHAR(4) CHARACTER SET ucs2, w VARCHAR(4) CHARACTER SET utf32);"
+           "INSERT INTO cs VALUES (1, 'plain', X'E9', X'03A9', X'0001F600'), (2, X'4180', 'x', 'a', 'b'),"
+           " (3, '?', 'y', 'c', 'd'), (4, NULL, NULL, NULL, NULL), (5, 'e', 'f', X'0041D800', 'g'),"
+           " (6, 'h', 'i', 'j', X'0000DC00')");
     conv->selected_tables = {L"cs"};
     convert();
     // Row 2 would arrive as 'A?': it is refused and named with its bytes; a real '?' arrives.
-    EXPECT_EQ(rows("SELECT id, a, l FROM cs ORDER BY id"),
-              (strings{"1|plain|\xC3\xA9", "3|?|y", "4|NULL|NULL"}));
-    ASSERT_EQ(hooks.reports().size(), 1u) << testing::PrintToString(hooks.reports());
+    // Rows 5 and 6 hold a lone surrogate, which would arrive as U+FFFD.
+    EXPECT_EQ(rows("SELECT id, a, l, u, w FROM cs ORDER BY id"),
+              (strings{"1|plain|\xC3\xA9|\xCE\xA9|\xF0\x9F\x98\x80", "3|?|y|c|d", "4|NULL|NULL|NULL|NULL"}));
+    ASSERT_EQ(hooks.reports().size(), 3u) << testing::PrintToString(hooks.reports());
     EXPECT_EQ(hooks.reports()[0].rfind("cs, record #2: Column 'a': the value '0x4180'", 0), 0u) << hooks.reports()[0];
+    EXPECT_EQ(hooks.reports()[1].rfind("cs, record #5: Column 'u': the value '0x41EDA080'", 0), 0u) << hooks.reports()[1];
+    EXPECT_EQ(hooks.reports()[2].rfind("cs, record #6: Column 'w': the value '0xEDB080'", 0), 0u) << hooks.reports()[2];
+}
+
+// Merging into a table of the user's whose column would round the source's values (a
+// fraction into an integer, fewer decimal or fractional second digits, a date for a date and
+// time) fails that table with one report and appends nothing; the same column wide enough
+// takes the rows as they are.
+TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
+{
+    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6));"
+           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000')");
+    conv->selected_tables = {L"m"};
+    conv->set_mode(3);
+    const std::pair<const char*, bool> tables[] = {
+        {"d INTEGER, ts TIMESTAMP(6)", false},      {"d NUMERIC(10,1), ts TIMESTAMP(6)", false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(0)", false}, {"d NUMERIC(10,2), ts DATE", false},
+        {"d NUMERIC(12,3), ts TIMESTAMP(6)", true},  {"d NUMERIC, ts TIMESTAMP", true},
+    };
+    for (const auto& [columns, takes] : tables) {
+        SCOPED_TRACE(columns);
+        hooks.continues.clear();
+        dest(std::string("DROP TABLE IF EXISTS m; CREATE TABLE m (id INTEGER PRIMARY KEY, ") + columns + ")");
+        run();
+        EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+        if (takes) {
+            EXPECT_TRUE(hooks.continues.empty()) << testing::PrintToString(hooks.continues);
+            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6) FROM m"),
+                      strings{"1.55|2024-01-01 10:00:00.7"});
+        } else {
+            EXPECT_EQ(hooks.continues, strings{std::string("m: ") + not_conform_message});
+            EXPECT_EQ(rows("SELECT count(*) FROM m"), strings{"0"});
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ways, values_as_the_source_test,

@@ -142,6 +142,12 @@ TEST(pgs_defaults, source_expressions_carried_or_lost)
         {VT_BSTR, 0, L"substring('abc', -1)", L""},
         {VT_I4, 0, L"concat('1','2')", L""},
         {VT_BSTR, 0, L"concat('a\\0')", L""},
+        // Arguments the two read otherwise: a NULL (CONCAT is NULL in MySQL), a negative length.
+        {VT_BSTR, 0, L"concat('a',NULL)", L""},
+        {VT_BSTR, 0, L"left('abc',-1)", L""},
+        {VT_BSTR, 0, L"lpad('ab',-1,'x')", L""},
+        {VT_I4, 0, L"abs(-1)", L"(abs( - 1))"},
+        {VT_I4, 0, L"NULL", L"(NULL)"},
         {VT_BSTR, 0, L"concat('a'", L""},
         {VT_BSTR, 1, L"concat('a','b')", L""},
         // A lone hexadecimal literal takes the column's kind.

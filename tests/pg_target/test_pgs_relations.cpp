@@ -123,6 +123,21 @@ TEST_F(pgs_relations_live, key_without_rule_or_name_and_referenced_key_already_u
               "aa");
 }
 
+TEST_F(pgs_relations_live, primary_key_over_the_columns_in_another_order_covers_the_key)
+{
+    // The key's columns (b, a) in another order than the table's (a, b): no index is added.
+    udb_indexes pk;
+    pk.push_back(udb_index(L"PRIMARY", true, true, {L"b", L"a"}));
+    create(L"rel_p4", {{L"a", VT_I4}, {L"b", VT_I4}}, pk);
+    create(L"rel_c4", {{L"x", VT_I4}, {L"y", VT_I4}});
+    ASSERT_EQ(unique_indexes_on("rel_p4"), 1);
+
+    db().create_relationships({key(L"fk4", L"rel_c4", L"rel_p4", {L"x", L"y"}, {L"b", L"a"}, L"")});
+
+    EXPECT_EQ(unique_indexes_on("rel_p4"), 1) << "the primary key covers the referenced columns";
+    EXPECT_EQ(fk_rules("fk4"), "aa");
+}
+
 TEST_F(pgs_relations_live, unique_index_over_more_columns_does_not_cover_the_key)
 {
     udb_indexes idx;

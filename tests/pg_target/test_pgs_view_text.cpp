@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"users_renames", L"select `w`.`c` AS `c` from `w`",
                   L"select \"w_dest\".\"renamed_c\" AS \"c\" from \"public\".\"w_dest\""},
         name_case{"order_by_result_column", L"select `t`.`id` AS `xmin` from `t` order by `xmin`",
-                  L"select \"t\".\"id\" AS \"xmin\" from \"public\".\"t\" order by \"xmin\""},
+                  L"select \"t\".\"id\" AS \"xmin\" from \"public\".\"t\" order by \"xmin\" NULLS FIRST"},
         name_case{"same_name_in_both", L"select `id` from `t` join `u` using (`id`)",
                   L"select \"id\" from \"public\".\"t\" join \"public\".\"u\" using (\"id\")"},
         // Refused: what cannot be resolved with certainty.

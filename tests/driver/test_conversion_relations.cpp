@@ -2,7 +2,10 @@
 // is checked against the source's own catalog (information_schema of the MySQL server), live
 // and through a script loaded with psql.
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "driver/conversion_relations.h"
 #include "driver/driver_test_support.h"
@@ -299,6 +302,86 @@ TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)
                   strings{key == "fk_big" ? "big" : "small"})
             << line;
     }
+}
+
+// Holds the run before the rows of a table until a condition on the destination holds (or 60
+// s pass), and notes whether it held.
+class hold_before_table_hooks : public recording_hooks {
+public:
+    void before(const std::wstring& table, std::function<bool()> ready) { m_waits[table] = std::move(ready); }
+    void progress_line(const std::wstring& line) override
+    {
+        recording_hooks::progress_line(line);
+        for (auto& [table, ready] : m_waits) {
+            if (line.rfind(L"Converting table " + table + L" (", 0) != 0) continue;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            bool met = false;
+            while (!(met = ready()) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            held[table] = met;
+        }
+    }
+    std::map<std::wstring, bool> held;
+
+private:
+    std::map<std::wstring, std::function<bool()>> m_waits;
+};
+
+TEST_F(conversion_relations_test, a_key_is_made_beside_later_rows_once_its_tables_are_finished)
+{
+    // c and o refer to p; o has a row whose parent is missing, so PostgreSQL refuses its key; f
+    // is in the destination already with a column more, so its item fails and its key waits for
+    // the last table; z comes last.
+    source("SET SESSION FOREIGN_KEY_CHECKS = 0;"
+           "CREATE TABLE p (id INT PRIMARY KEY);"
+           "CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+           " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p (id) ON DELETE CASCADE);"
+           "CREATE TABLE o (id INT PRIMARY KEY, pid INT, CONSTRAINT o_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE f (id INT PRIMARY KEY, pid INT, CONSTRAINT f_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE z (id INT PRIMARY KEY);"
+           "INSERT INTO p VALUES (1), (2); INSERT INTO c VALUES (1, 1), (2, 2); INSERT INTO o VALUES (1, 1), (2, 9);"
+           "INSERT INTO f VALUES (1, 1); INSERT INTO z VALUES (1);"
+           "SET SESSION FOREIGN_KEY_CHECKS = 1");
+    dest("CREATE TABLE f (id int PRIMARY KEY, pid int, extra int)");
+    auto count = [&](const std::string& sql) { return rows(sql).at(0); };
+    auto key_there = [&](const std::string& name) {
+        return count("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conname = '" + name + "'") == "1";
+    };
+    hold_before_table_hooks holder;
+    hooks_scope scope(holder);
+    // p's key stands before c's rows go in, so c's key is ready the moment c is finished.
+    holder.before(L"c", [&] {
+        return count("SELECT count(*) FROM pg_index WHERE indisprimary AND indrelid = 'public.p'::regclass") == "1";
+    });
+    bool failed_table_waited = false;
+    holder.before(L"z", [&] {
+        if (!key_there("c_p")) return false;
+        failed_table_waited = !key_there("f_p");
+        return true;
+    });
+    conv->set_mode(3);
+    conv->selected_tables = {L"f", L"o", L"c", L"p", L"z"};  // loaded p, f, o, c, z
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+
+    EXPECT_TRUE(holder.held[L"c"]);
+    EXPECT_TRUE(holder.held[L"z"]) << "c's key was not made before z's rows";
+    EXPECT_TRUE(failed_table_waited) << "the key of the failed table was made beside the rows";
+    // The keys as the source has them; the refused one reported once, as after the last table.
+    EXPECT_EQ(rows("SELECT conname || ' ' || pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'f' "
+                   "ORDER BY 1"),
+              (strings{"c_p FOREIGN KEY (pid) REFERENCES p(id) ON DELETE CASCADE",
+                       "f_p FOREIGN KEY (pid) REFERENCES p(id)"}));
+    EXPECT_EQ(conv->failures.keys.load(), 1u);
+    EXPECT_EQ(conv->failures.tables.load(), 1u);
+    const std::vector<std::string> said = holder.reports();
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [](const std::string& r) { return r.find("o_p") != std::string::npos; }),
+              1)
+        << testing::PrintToString(said);
+    EXPECT_TRUE(contains(said, "Foreign key 'o_p' of table 'public.o'")) << testing::PrintToString(said);
+    EXPECT_TRUE(contains(said, "Cannot create foreign key 'o_p': ")) << testing::PrintToString(said);
 }
 
 TEST(conversion_relations_views, ordered_after_the_views_they_read_and_chosen_by_selection)

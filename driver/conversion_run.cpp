@@ -187,9 +187,10 @@ private:
     // The views this run converts.
     udb_view_list views_of_run() const;
     // Waits for the tables still being finished after their rows (keys, indexes, the foreign
-    // keys made beside the rows) and reports what failed there. A stopped run makes no more
-    // foreign keys: those not started are dropped. After the last item, a lost server ends
-    // the run as one lost while the keys and views are made.
+    // keys made beside the rows) and reports what failed there. A stopped run leaves no
+    // foreign key of its own: those not started are dropped, those made are dropped again.
+    // After the last item, a lost server ends the run as one lost while the keys and views
+    // are made.
     enum class finishing { stopped, after_last_item };
     void finish_tables(finishing when);
     // After an item: its table, when it ended well, is finished, and the foreign keys whose
@@ -1019,8 +1020,11 @@ void pelmora_convertor::run::finish_tables(finishing when)
     try {
         if (when == finishing::stopped)
             dest_->drop_returnable_steps();
-        report_failure_of(udb_failure_kind::index, c_.get_current_table(),
-                          [&] { dest_->wait_for_deferred_work(); });
+        report_failure_of(udb_failure_kind::index, c_.get_current_table(), [&] {
+            dest_->wait_for_deferred_work();
+            if (when == finishing::stopped)
+                dest_->take_back_early_keys();
+        });
     } catch (const lost_server& lost) {
         if (when == finishing::after_last_item)
             throw lost_after_rows(lost);

@@ -186,6 +186,30 @@ void pgs_base_db::drop_returnable_steps()
     if (m_finisher) m_finisher->drop_returnable();
 }
 
+void pgs_base_db::take_back_early_keys()
+{
+    if (!m_finisher) return;
+    const std::string dropped_prefix = "Made before the run stopped, it could not be dropped again: ";
+    for (const auto& [what, sql] : m_finisher->take_back_statements()) {
+        tk_write_wlog(3, L"%s is dropped again: the run stopped", what.c_str());
+        udb_failure failure;
+        try {
+            query(tk_utf8_to_unicode(sql));
+            continue;
+        } catch (const pqxx::broken_connection&) {
+            throw pgs_exception::from_current("Cannot drop foreign key: ");
+        } catch (const pqxx::pqxx_exception&) {
+            failure = pgs_failure_of(udb_failure_kind::foreign_key, std::wstring(), what,
+                                     pgs_exception::from_current(dropped_prefix));
+        } catch (const pgs_exception& e) {
+            if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
+            failure = pgs_failure_of(udb_failure_kind::foreign_key, std::wstring(), what,
+                                     pgs_exception::from_current(dropped_prefix));
+        }
+        udb_report_failure(failure);
+    }
+}
+
 void pgs_base_db::discard_deferred_indexes() noexcept
 {
     m_deferred.clear();
@@ -1161,7 +1185,8 @@ void pgs_database::create_relationships(const std::vector<udb_relationship>& key
 pgs_key_timing pgs_database::create_relationship_early(const udb_relationship& key, const std::wstring& what)
 {
     pgs_table_finisher* finisher = table_finisher();
-    if (!finisher) return pgs_key_timing::at_the_end;
+    // A key without a name could not be dropped again by a run that stops.
+    if (!finisher || key.name.empty()) return pgs_key_timing::at_the_end;
     // The names create_relationships would use: the same statement, whenever it runs.
     const std::wstring child = names_map.get_tn_mapped_name(key.table, true);
     const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, true);
@@ -1188,6 +1213,8 @@ pgs_key_timing pgs_database::create_relationship_early(const udb_relationship& k
     step.more_targets = {parent_target, "(foreign keys)"};
     step.exists_sqlstate = "42710";  // duplicate_object: a key of that name is there
     step.returnable = true;
+    step.take_back = tk_unicode_to_utf8(L"ALTER TABLE " + engine->make_name3(child, true) + L" DROP CONSTRAINT " +
+                                        make_one_name(key.name));
     tk_write_wlog(3, L"%s is created after the rows of its tables: %s", what.c_str(),
                   tk_utf8_to_unicode(step.sql).c_str());
     std::vector<pgs_finish_step> steps;

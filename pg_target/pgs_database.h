@@ -135,6 +135,12 @@ public:
     std::vector<std::wstring> take_returned_steps();
     // Hands back the foreign keys not started on the table finisher (a run that stops).
     void drop_returnable_steps();
+    // Drops again the foreign keys the table finisher made (create_relationship_early), the
+    // last made first, so a run that stops leaves no foreign key of its own, as one that made
+    // them after the last table; a key that was there before the run stays. Call it after
+    // wait_for_deferred_work(). A key the server does not let go is reported (kind
+    // foreign_key); a lost connection throws pgs_exception without SQLSTATE.
+    void take_back_early_keys();
 
 protected:
     // Builds the indexes of a table just created by `table` now, or keeps both builders

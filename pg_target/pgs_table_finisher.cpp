@@ -119,6 +119,16 @@ void pgs_table_finisher::drop_returnable()
     m_changed.notify_all();
 }
 
+std::vector<std::pair<std::wstring, std::string>> pgs_table_finisher::take_back_statements()
+{
+    std::lock_guard lock(m_mutex);
+    std::sort(m_made.begin(), m_made.end(), [](const made_step& a, const made_step& b) { return a.order > b.order; });
+    std::vector<std::pair<std::wstring, std::string>> out;
+    for (made_step& m : m_made) out.emplace_back(std::move(m.what), std::move(m.take_back));
+    m_made.clear();
+    return out;
+}
+
 bool pgs_table_finisher::settled(const std::string& target)
 {
     std::lock_guard lock(m_mutex);
@@ -168,8 +178,9 @@ std::deque<pgs_table_finisher::queued>::iterator pgs_table_finisher::next_ready(
     return m_queue.end();
 }
 bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step,
-                                  pgs_finish_failure& failure)
+                                  pgs_finish_failure& failure, bool& made)
 {
+    made = false;
     failure.failure.kind = step.kind;
     failure.failure.table = step.table;
     failure.failure.object = step.what;
@@ -203,6 +214,7 @@ bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const p
         pqxx::work tx(conn->get(), "finish_table");
         tx.exec(step.sql);
         tx.commit();
+        made = true;
         return true;
     } catch (const pqxx::pqxx_exception& e) {
         failure.failure.text = step.failure_prefix + e.base().what();
@@ -249,9 +261,11 @@ void pgs_table_finisher::thread_main(std::unique_ptr<pgs_connection> conn)
             skip = q.step.completes_earlier && m_failed.count({keys.front(), q.step.what});
         }
         pgs_finish_failure failure;
-        const bool built = skip || run_step(conn, q.step, failure);
+        bool made = false;
+        const bool built = skip || run_step(conn, q.step, failure, made);
         {
             std::lock_guard lock(m_mutex);
+            if (made && !q.step.take_back.empty()) m_made.push_back({q.order, q.step.what, q.step.take_back});
             if (!built) {
                 failure.returned = q.step.returnable && failure.lost;
                 tk_write_log(3, "%s: %s%s", tk_unicode_to_utf8(q.step.what).c_str(), failure.failure.text.c_str(),

@@ -60,6 +60,10 @@ struct pgs_finish_step {
     // before it starts (drop_returnable()), it is handed back (pgs_finish_failure::returned)
     // rather than failed.
     bool returnable = false;
+    // The statement that takes the step back (a foreign key made beside the rows of a run that
+    // then stops), for take_back_statements(): kept for a step that made its object, not for one
+    // whose object was there already.
+    std::string take_back;
 };
 
 struct pgs_finish_failure {
@@ -91,6 +95,9 @@ public:
     void cancel() noexcept;
     // Hands back the returnable steps not started (a run that stops makes no more of them).
     void drop_returnable();
+    // The steps made so far that can be taken back, the last made first, as (what, take_back);
+    // forgotten here.
+    std::vector<std::pair<std::wstring, std::string>> take_back_statements();
     // Whether every step given so far whose target is `target` has run and none failed (the
     // steps that only name it among their more_targets do not count).
     bool settled(const std::string& target);
@@ -120,8 +127,10 @@ private:
     static std::string key_of(const pgs_finish_step& step);
     // Every name a step keeps its order among: key_of() first, then its more_targets.
     static std::vector<std::string> keys_of(const pgs_finish_step& step);
-    // Runs the step; false with `failure` filled in when it was not built.
-    bool run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step, pgs_finish_failure& failure);
+    // Runs the step; false with `failure` filled in when it was not built. `made`: the step
+    // made its object (not one there already).
+    bool run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step, pgs_finish_failure& failure,
+                  bool& made);
     std::vector<pgs_finish_failure> take_failures();
 
     std::string m_conninfo;
@@ -134,5 +143,11 @@ private:
     bool m_stop = false;
     std::vector<std::pair<std::uint64_t, pgs_finish_failure>> m_failures;
     std::set<std::pair<std::string, std::wstring>> m_failed;  // (target, object) of failed steps
+    struct made_step {
+        std::uint64_t order;
+        std::wstring what;
+        std::string take_back;
+    };
+    std::vector<made_step> m_made;
     std::vector<std::thread> m_threads;
 };

@@ -1026,8 +1026,10 @@ void pelmora_convertor::run::finish_tables(finishing when)
                 dest_->take_back_early_keys();
         });
     } catch (const lost_server& lost) {
-        if (when == finishing::after_last_item)
+        if (when == finishing::after_last_item) {
+            dest_->discard_deferred_indexes();
             throw lost_after_rows(lost);
+        }
         end_on_lost(lost, c_.get_current_table());
     }
 }
@@ -1036,7 +1038,7 @@ void pelmora_convertor::run::offer_ready_keys(const udb_work_item& item, bool fi
 {
     // Keys are structure, made also when only definitions are converted; without indexes a
     // parent has no key to refer to, so none are made (create_keys_and_views).
-    if (c_.skip_idx)
+    if (c_.skip_idx || c_.stop_requested())
         return;
     if (finished && item.second.empty())
         relations_.table_finished(item.first);
@@ -1049,7 +1051,7 @@ connection_lost_exception pelmora_convertor::run::lost_after_rows(const lost_ser
 {
     // Every table's rows are in: what is missing is the keys, indexes and views not made yet.
     return connection_lost_exception(std::string("Lost the connection to the ") + lost.server +
-                                     " server after the rows of every table, while creating keys, foreign keys and "
+                                     " server after the last table's rows, while creating keys, foreign keys and "
                                      "views. The conversion was ended.");
 }
 

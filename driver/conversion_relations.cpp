@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <queue>
+#include <set>
 #include <unordered_map>
 
 #include "TK/tk_exception.h"
@@ -46,6 +47,7 @@ bool mutated_column(const pgs_table_mutator* mutator, const std::wstring& column
 void conversion_relations::add_table(const std::wstring& source, const std::wstring& dest,
                                      const pgs_table_mutator* mutator, bool with_keys, const udb_schema& columns)
 {
+    m_by_name.emplace(source, m_tables.size());  // the first stays, as find() takes it
     m_tables.push_back({source, dest, mutator, with_keys, columns});
 }
 
@@ -62,11 +64,10 @@ const conversion_relations::table* conversion_relations::find(const std::wstring
 
 const conversion_relations::table* conversion_relations::find_for_good(const std::wstring& source) const
 {
-    for (const table& t : m_tables)
-        if (t.source == source) return &t;
+    if (auto it = m_by_name.find(source); it != m_by_name.end()) return &m_tables[it->second];
     // A table of that very name still to come would be the one found at the end; one equal to
     // it but for case comes after the one found now.
-    if (std::find(m_planned.begin(), m_planned.end(), source) != m_planned.end()) return nullptr;
+    if (m_planned.count(source)) return nullptr;
     return find(source);
 }
 
@@ -104,60 +105,79 @@ void conversion_relations::allow_early_keys(std::vector<std::wstring> planned,
                                             std::vector<std::vector<std::wstring>> cycles)
 {
     m_early_allowed = true;
-    m_planned = std::move(planned);
+    for (std::wstring& name : planned) {
+        m_planned_folded.insert(tk_to_lower(name));
+        m_planned.insert(std::move(name));
+    }
     m_cycles = std::move(cycles);
 }
 
 void conversion_relations::table_finished(const std::wstring& source)
 {
-    for (table& t : m_tables)
-        if (t.source == source) t.finished = true;
+    if (auto it = m_by_name.find(source); it != m_by_name.end()) m_tables[it->second].finished = true;
 }
 
 std::size_t conversion_relations::create_ready_keys(const std::vector<udb_relationship>& source_keys,
                                                     pgs_base_db& dest)
 {
     if (!m_early_allowed) return 0;
+    for (; m_keys_read < source_keys.size(); ++m_keys_read) m_undecided.push_back(m_keys_read);
     std::size_t handed = 0;
-    std::set<key_id> seen;  // a table read twice gives its keys twice
-    for (const udb_relationship& key : source_keys) {
-        const table* child = find_for_good(key.table);
-        if (!child || !child->with_keys || !child->finished) continue;
-        const key_id id(child->source, key.name);
-        if (!seen.insert(id).second || m_handed_over.count(id) || m_at_the_end.count(id)) continue;
-        const table* parent = find_for_good(key.ref_table);
-        if (!parent) continue;  // still to come, or never: create_keys tells
-        // A table left alone, or a circle of tables: after the last table, as ever.
-        if (!parent->with_keys || (parent != child && in_one_cycle(child->source, parent->source))) {
+    std::set<key_id> seen;  // a table read twice gives its keys twice: the first decides
+    std::vector<std::size_t> still;
+    for (std::size_t at : m_undecided) {
+        const udb_relationship& key = source_keys[at];
+        // Decided: false while the key may still go early, true once it never will (or went).
+        const bool decided = [&] {
+            const table* child = find_for_good(key.table);
+            if (!child) return !m_planned.count(key.table) && !m_planned_folded.count(tk_to_lower(key.table));
+            if (!child->with_keys) return true;
+            if (!child->finished) return false;
+            const key_id id(child->source, key.name);
+            if (m_handed_over.count(id) || m_at_the_end.count(id)) return true;
+            if (!seen.insert(id).second) return false;  // its first listing waits
+            const table* parent = find_for_good(key.ref_table);
+            if (!parent) {
+                // Still to come, or never (create_keys reports it).
+                if (m_planned.count(key.ref_table) || m_planned_folded.count(tk_to_lower(key.ref_table))) return false;
+                m_at_the_end.insert(id);
+                return true;
+            }
+            // A table left alone, or a circle of tables: after the last table, as ever.
+            if (!parent->with_keys || (parent != child && in_one_cycle(child->source, parent->source))) {
+                m_at_the_end.insert(id);
+                return true;
+            }
+            if (!parent->finished) return false;
+            std::wstring missing;
+            const udb_relationship mapped = mapped_key(key, *child, *parent, missing);
+            bool rule_taken = true;
+            try {
+                pgs_base_db::checked_fk_rule(mapped);
+            } catch (const pgs_exception&) {
+                rule_taken = false;
+            }
+            if (!missing.empty() || !rule_taken) {
+                m_at_the_end.insert(id);  // reported there, in its turn
+                return true;
+            }
+            const std::wstring label = key_label(mapped, mapped.table);
+            switch (dest.create_relationship_early(mapped, label)) {
+            case pgs_key_timing::handed_over:
+                m_handed_over.emplace(id, label);
+                ++handed;
+                return true;
+            case pgs_key_timing::not_yet:
+                return false;
+            case pgs_key_timing::at_the_end:
+                break;
+            }
             m_at_the_end.insert(id);
-            continue;
-        }
-        if (!parent->finished) continue;
-        std::wstring missing;
-        const udb_relationship mapped = mapped_key(key, *child, *parent, missing);
-        bool rule_taken = true;
-        try {
-            pgs_base_db::checked_fk_rule(mapped);
-        } catch (const pgs_exception&) {
-            rule_taken = false;
-        }
-        if (!missing.empty() || !rule_taken) {
-            m_at_the_end.insert(id);  // reported there, in its turn
-            continue;
-        }
-        const std::wstring label = key_label(mapped, mapped.table);
-        switch (dest.create_relationship_early(mapped, label)) {
-        case pgs_key_timing::handed_over:
-            m_handed_over.emplace(id, label);
-            ++handed;
-            break;
-        case pgs_key_timing::not_yet:
-            break;
-        case pgs_key_timing::at_the_end:
-            m_at_the_end.insert(id);
-            break;
-        }
+            return true;
+        }();
+        if (!decided) still.push_back(at);
     }
+    m_undecided = std::move(still);
     return handed;
 }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -53,7 +55,9 @@ public:
     // each other in a circle, taken as create_keys would take them: the same tables, columns
     // and rule. A key that create_keys would report, or that touches a table left alone, a
     // table not finished, or a table whose name a later table could still take, waits for
-    // create_keys. Returns how many were handed over now.
+    // create_keys. `source_keys` is the same list at every call, only grown (the source adds
+    // a table's keys when it reads the table); a key is looked at again only until it is
+    // decided. Returns how many were handed over now.
     std::size_t create_ready_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest);
 
     // The order in which tables load so that each comes after the tables it refers to:
@@ -102,8 +106,11 @@ private:
     bool in_one_cycle(const std::wstring& a, const std::wstring& b) const;
 
     std::vector<table> m_tables;
+    std::unordered_map<std::wstring, std::size_t> m_by_name;  // source name -> first position in m_tables
     bool m_early_allowed = false;
-    std::vector<std::wstring> m_planned;
+    std::unordered_set<std::wstring> m_planned, m_planned_folded;
+    std::size_t m_keys_read = 0;           // of the source keys given to create_ready_keys
+    std::vector<std::size_t> m_undecided;  // their positions, still to be offered
     std::vector<std::vector<std::wstring>> m_cycles;
     std::map<key_id, std::wstring> m_handed_over;  // key -> its label
     std::set<key_id> m_at_the_end;                 // keys decided for create_keys

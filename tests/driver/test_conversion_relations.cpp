@@ -396,6 +396,52 @@ TEST_P(early_key_test, a_key_is_made_beside_later_rows_once_its_tables_are_finis
     EXPECT_TRUE(contains(said, "Cannot create foreign key 'o_p': ")) << testing::PrintToString(said);
 }
 
+TEST_F(conversion_relations_test, a_key_whose_session_ends_while_the_server_stays_is_made_after_the_last_table)
+{
+    source("CREATE TABLE p (id INT PRIMARY KEY);"
+           "CREATE TABLE c (id INT PRIMARY KEY, pid INT, CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE z (id INT PRIMARY KEY);"
+           "INSERT INTO p VALUES (1); INSERT INTO c VALUES (1, 1); INSERT INTO z VALUES (1)");
+    const std::string conninfo = test_env::pg_conninfo(dest_name);
+    auto count = [&](const std::string& sql) { return rows(sql).at(0); };
+    // Once p has its key, a SHARE lock on p holds c's foreign key back; its session is ended
+    // while it waits.
+    std::unique_ptr<pqxx::connection> holder;
+    std::unique_ptr<pqxx::work> lock;
+    hold_before_table_hooks hooks_here;
+    hooks_scope scope(hooks_here);
+    hooks_here.before(L"c", [&] {
+        if (count("SELECT count(*) FROM pg_index WHERE indisprimary AND indrelid = 'public.p'::regclass") != "1")
+            return false;
+        holder = std::make_unique<pqxx::connection>(conninfo);
+        lock = std::make_unique<pqxx::work>(*holder);
+        lock->exec("LOCK TABLE public.p IN SHARE MODE");
+        return true;
+    });
+    std::string ended;
+    hooks_here.before(L"z", [&] {
+        const strings waiting = rows("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                                     "AND query LIKE '%FOREIGN KEY%'");
+        if (waiting.empty()) return false;
+        ended = count("SELECT pg_terminate_backend(" + waiting[0] + ")");
+        lock.reset();
+        holder.reset();
+        return true;
+    });
+    conv->selected_tables = {L"c", L"p", L"z"};
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+
+    EXPECT_TRUE(hooks_here.held[L"z"]) << "c's key was not made beside z's rows";
+    EXPECT_EQ(ended, "t");
+    // Made once, by the run's own connection after the last table, and nothing reported.
+    EXPECT_EQ(rows("SELECT conname || ' ' || pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'f'"),
+              (strings{"c_p FOREIGN KEY (pid) REFERENCES p(id)"}));
+    EXPECT_EQ(conv->failures.keys.load(), 0u);
+    EXPECT_TRUE(hooks_here.reports().empty()) << testing::PrintToString(hooks_here.reports());
+}
+
 INSTANTIATE_TEST_SUITE_P(runs, early_key_test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "stopped" : "completed"; });
 

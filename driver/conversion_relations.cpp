@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <queue>
+#include <set>
 #include <unordered_map>
 
 #include "TK/tk_exception.h"
@@ -45,6 +47,7 @@ bool mutated_column(const pgs_table_mutator* mutator, const std::wstring& column
 void conversion_relations::add_table(const std::wstring& source, const std::wstring& dest,
                                      const pgs_table_mutator* mutator, bool with_keys, const udb_schema& columns)
 {
+    m_by_name.emplace(source, m_tables.size());  // the first stays, as find() takes it
     m_tables.push_back({source, dest, mutator, with_keys, columns});
 }
 
@@ -59,10 +62,134 @@ const conversion_relations::table* conversion_relations::find(const std::wstring
     return nullptr;
 }
 
+const conversion_relations::table* conversion_relations::find_for_good(const std::wstring& source) const
+{
+    if (auto it = m_by_name.find(source); it != m_by_name.end()) return &m_tables[it->second];
+    // A table of that very name still to come would be the one found at the end; one equal to
+    // it but for case comes after the one found now.
+    if (m_planned.count(source)) return nullptr;
+    return find(source);
+}
+
+udb_relationship conversion_relations::mapped_key(const udb_relationship& key, const table& child,
+                                                  const table& parent, std::wstring& missing)
+{
+    // Schema-qualified, so the destination's table map (keyed by bare names) cannot turn
+    // a name into that of another table equal to it but for case.
+    udb_relationship mapped(key.name, key.second_name, pgs_base_db::get_full_name(child.dest),
+                            pgs_base_db::get_full_name(parent.dest), {}, {}, key.rule);
+    missing.clear();
+    for (const std::wstring& c : key.fk_flds) {
+        std::wstring m;
+        if (!mutated_column(child.mutator, c, m)) missing = c;
+        mapped.fk_flds.push_back(m);
+    }
+    for (const std::wstring& c : key.pk_flds) {
+        std::wstring m;
+        if (!mutated_column(parent.mutator, c, m)) missing = c;
+        mapped.pk_flds.push_back(m);
+    }
+    return mapped;
+}
+
+bool conversion_relations::in_one_cycle(const std::wstring& a, const std::wstring& b) const
+{
+    for (const std::vector<std::wstring>& cycle : m_cycles)
+        if (std::find(cycle.begin(), cycle.end(), a) != cycle.end() &&
+            std::find(cycle.begin(), cycle.end(), b) != cycle.end())
+            return true;
+    return false;
+}
+
+void conversion_relations::allow_early_keys(std::vector<std::wstring> planned,
+                                            std::vector<std::vector<std::wstring>> cycles)
+{
+    m_early_allowed = true;
+    for (std::wstring& name : planned) {
+        m_planned_folded.insert(tk_to_lower(name));
+        m_planned.insert(std::move(name));
+    }
+    m_cycles = std::move(cycles);
+}
+
+void conversion_relations::table_finished(const std::wstring& source)
+{
+    if (auto it = m_by_name.find(source); it != m_by_name.end()) m_tables[it->second].finished = true;
+}
+
+std::size_t conversion_relations::create_ready_keys(const std::vector<udb_relationship>& source_keys,
+                                                    pgs_base_db& dest)
+{
+    if (!m_early_allowed) return 0;
+    for (; m_keys_read < source_keys.size(); ++m_keys_read) m_undecided.push_back(m_keys_read);
+    std::size_t handed = 0;
+    std::set<key_id> seen;  // a table read twice gives its keys twice: the first decides
+    std::vector<std::size_t> still;
+    for (std::size_t at : m_undecided) {
+        const udb_relationship& key = source_keys[at];
+        // Decided: false while the key may still go early, true once it never will (or went).
+        const bool decided = [&] {
+            const table* child = find_for_good(key.table);
+            if (!child) return !m_planned.count(key.table) && !m_planned_folded.count(tk_to_lower(key.table));
+            if (!child->with_keys) return true;
+            if (!child->finished) return false;
+            const key_id id(child->source, key.name);
+            if (m_handed_over.count(id) || m_at_the_end.count(id)) return true;
+            if (!seen.insert(id).second) return false;  // its first listing waits
+            const table* parent = find_for_good(key.ref_table);
+            if (!parent) {
+                // Still to come, or never (create_keys reports it).
+                if (m_planned.count(key.ref_table) || m_planned_folded.count(tk_to_lower(key.ref_table))) return false;
+                m_at_the_end.insert(id);
+                return true;
+            }
+            // A table left alone, or a circle of tables: after the last table, as ever.
+            if (!parent->with_keys || (parent != child && in_one_cycle(child->source, parent->source))) {
+                m_at_the_end.insert(id);
+                return true;
+            }
+            if (!parent->finished) return false;
+            std::wstring missing;
+            const udb_relationship mapped = mapped_key(key, *child, *parent, missing);
+            bool rule_taken = true;
+            try {
+                pgs_base_db::checked_fk_rule(mapped);
+            } catch (const pgs_exception&) {
+                rule_taken = false;
+            }
+            if (!missing.empty() || !rule_taken) {
+                m_at_the_end.insert(id);  // reported there, in its turn
+                return true;
+            }
+            const std::wstring label = key_label(mapped, mapped.table);
+            switch (dest.create_relationship_early(mapped, label)) {
+            case pgs_key_timing::handed_over:
+                m_handed_over.emplace(id, label);
+                ++handed;
+                return true;
+            case pgs_key_timing::not_yet:
+                return false;
+            case pgs_key_timing::at_the_end:
+                break;
+            }
+            m_at_the_end.insert(id);
+            return true;
+        }();
+        if (!decided) still.push_back(at);
+    }
+    m_undecided = std::move(still);
+    return handed;
+}
+
 std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationship>& source_keys,
-                                                pgs_base_db& dest) const
+                                                pgs_base_db& dest)
 {
     tk_write_log(2, "conversion_relations::create_keys(%d)", static_cast<int>(source_keys.size()));
+    // A key handed back undone (its connection broke, the server stayed) is created here.
+    for (const std::wstring& label : dest.take_returned_steps())
+        for (auto it = m_handed_over.begin(); it != m_handed_over.end();)
+            it = it->second == label ? m_handed_over.erase(it) : std::next(it);
+
     std::uint64_t failed = 0;
     auto leave_out = [&](const std::wstring& table, const std::wstring& label, const tk_exception& e) {
         ++failed;
@@ -73,12 +200,14 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
     };
 
     std::vector<udb_relationship> keys;
-    std::vector<std::pair<std::wstring, std::wstring>> seen;  // (table, key): a table read twice gives its keys twice
+    std::vector<key_id> seen;  // a table read twice gives its keys twice
     for (const udb_relationship& key : source_keys) {
         const table* child = find(key.table);
         if (!child || !child->with_keys) continue;
-        if (std::find(seen.begin(), seen.end(), std::make_pair(child->source, key.name)) != seen.end()) continue;
+        if (std::find(seen.begin(), seen.end(), key_id(child->source, key.name)) != seen.end()) continue;
         seen.emplace_back(child->source, key.name);
+        // Created beside the rows (or reported there, as below).
+        if (m_handed_over.count(key_id(child->source, key.name))) continue;
 
         const std::wstring label = key_label(key, child->source);
         const table* parent = find(key.ref_table);
@@ -88,21 +217,8 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
                                           0));
             continue;
         }
-        // Schema-qualified, so the destination's table map (keyed by bare names) cannot turn
-        // a name into that of another table equal to it but for case.
-        udb_relationship mapped(key.name, key.second_name, pgs_base_db::get_full_name(child->dest),
-                                pgs_base_db::get_full_name(parent->dest), {}, {}, key.rule);
         std::wstring missing;
-        for (const std::wstring& c : key.fk_flds) {
-            std::wstring m;
-            if (!mutated_column(child->mutator, c, m)) missing = c;
-            mapped.fk_flds.push_back(m);
-        }
-        for (const std::wstring& c : key.pk_flds) {
-            std::wstring m;
-            if (!mutated_column(parent->mutator, c, m)) missing = c;
-            mapped.pk_flds.push_back(m);
-        }
+        udb_relationship mapped = mapped_key(key, *child, *parent, missing);
         if (!missing.empty()) {
             leave_out(child->source, label, tk_exception(L"Its column '" + missing + L"' was left out; the key was not created.", 0));
             continue;

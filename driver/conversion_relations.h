@@ -1,11 +1,17 @@
 #pragma once
 // The foreign keys and views of a run. They are created after the rows of every work item,
 // so rows load in any order and a view finds its tables (and the views it reads) in place.
+// Live, a foreign key may be created sooner, beside the rows of the tables still loading, as
+// soon as both of its tables are finished (create_ready_keys); the rest follow the last table.
 // Whatever cannot be created is reported and counted (udb_report_failure); the rest goes on.
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -33,7 +39,26 @@ public:
     // not in place, whose column was left out, or that the destination refuses is reported
     // and counted (kind foreign_key) and left out; a key the table already has (a run
     // appending to existing tables) is kept without a word. Returns the number left out.
-    std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest) const;
+    // Keys handed over by create_ready_keys are left to the destination (which reports a
+    // refusal as this would), except those it handed back undone.
+    std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest);
+
+    // Keys may be created before the last table (create_ready_keys): `planned` the source
+    // names of every table the run converts, `cycles` the tables that refer to each other in a
+    // circle (as load_order gives them). Without this call every key waits for create_keys.
+    void allow_early_keys(std::vector<std::wstring> planned, std::vector<std::vector<std::wstring>> cycles);
+    // The table (source name, added before) has its rows stored and the building of its keys
+    // and indexes handed over: it failed in nothing that ends its item.
+    void table_finished(const std::wstring& source);
+    // Offers the destination (create_relationship_early) each key create_keys would create
+    // whose tables are both finished and kept keys (added with_keys), unless they refer to
+    // each other in a circle, taken as create_keys would take them: the same tables, columns
+    // and rule. A key that create_keys would report, or that touches a table left alone, a
+    // table not finished, or a table whose name a later table could still take, waits for
+    // create_keys. `source_keys` is the same list at every call, only grown (the source adds
+    // a table's keys when it reads the table); a key is looked at again only until it is
+    // decided. Returns how many were handed over now.
+    std::size_t create_ready_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest);
 
     // The order in which tables load so that each comes after the tables it refers to:
     // `tables` the source names in their given order, `references` (table, referenced table)
@@ -67,8 +92,26 @@ private:
         const pgs_table_mutator* mutator;
         bool with_keys;
         udb_schema columns;
+        bool finished = false;
     };
+    using key_id = std::pair<std::wstring, std::wstring>;  // (child's source name, key name)
+
     const table* find(const std::wstring& source) const;
+    // find() when no table added later can change its answer, else null.
+    const table* find_for_good(const std::wstring& source) const;
+    // The key under the destination's names: its tables' full names, its columns as the
+    // user's changes name them. `missing`: a column they leave out, else empty.
+    static udb_relationship mapped_key(const udb_relationship& key, const table& child, const table& parent,
+                                       std::wstring& missing);
+    bool in_one_cycle(const std::wstring& a, const std::wstring& b) const;
 
     std::vector<table> m_tables;
+    std::unordered_map<std::wstring, std::size_t> m_by_name;  // source name -> first position in m_tables
+    bool m_early_allowed = false;
+    std::unordered_set<std::wstring> m_planned, m_planned_folded;
+    std::size_t m_keys_read = 0;           // of the source keys given to create_ready_keys
+    std::vector<std::size_t> m_undecided;  // their positions, still to be offered
+    std::vector<std::vector<std::wstring>> m_cycles;
+    std::map<key_id, std::wstring> m_handed_over;  // key -> its label
+    std::set<key_id> m_at_the_end;                 // keys decided for create_keys
 };

@@ -186,18 +186,25 @@ private:
     void tell_remade_relations(const std::vector<std::size_t>& plan);
     // The views this run converts.
     udb_view_list views_of_run() const;
-    // Waits for the tables still being finished after their rows (keys, indexes) and
-    // reports what failed there.
-    void finish_tables();
+    // Waits for the tables still being finished after their rows (keys, indexes, the foreign
+    // keys made beside the rows) and reports what failed there. A stopped run leaves no
+    // foreign key of its own: those not started are dropped, those made are dropped again.
+    // After the last item, a lost server ends the run as one lost while the keys and views
+    // are made.
+    enum class finishing { stopped, after_last_item };
+    void finish_tables(finishing when);
+    // After an item: its table, when it ended well, is finished, and the foreign keys whose
+    // tables are all finished now are handed to the destination.
+    void offer_ready_keys(const udb_work_item& item, bool finished);
     // Runs one step of an item; its failure is reported under the item's name as a failure
-    // of `kind`, a lost server passes on.
+    // of `kind`, a lost server passes on. False when it failed.
     template <class Step>
-    void report_failure_of(udb_failure_kind kind, const std::wstring& listed_name, Step&& step)
+    bool report_failure_of(udb_failure_kind kind, const std::wstring& listed_name, Step&& step)
     {
         udb_failure failure;
         try {
             step();
-            return;
+            return true;
         } catch (const connection_lost_exception&) {
             throw;
         } catch (const tk_exception& e) {
@@ -206,9 +213,12 @@ private:
         }
         // Reported outside the handler: an Abort chosen in the report leaves at once.
         udb_report_failure(failure);
+        return false;
     }
     // Ends the run after a server was lost during the item.
     [[noreturn]] void end_on_lost(const lost_server& lost, const std::wstring& listed_name);
+    // The error that ends the run after a server was lost once every table had its rows.
+    static connection_lost_exception lost_after_rows(const lost_server& lost);
     // After the rows of every item: the foreign keys, then the views.
     void create_keys_and_views();
 
@@ -394,7 +404,7 @@ conversion_outcome pelmora_convertor::run::execute()
     for (std::size_t index : plan) {
         if (c_.stop_requested()) {
             tk_write_log(3, "The conversion was stopped");
-            finish_tables();
+            finish_tables(finishing::stopped);
             discard_script();
             return conversion_outcome::stopped;
         }
@@ -421,20 +431,22 @@ conversion_outcome pelmora_convertor::run::execute()
             // The indexes of a table created here are built once its recordset
             // is gone (its last rows committed, its sequence set), whichever way
             // the item ended, so a rerun in mode 3 finds its keys.
-            report_failure_of(udb_failure_kind::index, item.first, [&] { dest_->build_deferred_indexes(); });
+            const bool indexed = report_failure_of(udb_failure_kind::index, item.first,
+                                                   [&] { dest_->build_deferred_indexes(); });
+            offer_ready_keys(item, !failed && indexed && result == item_result::done);
         } catch (const lost_server& lost) {
             end_on_lost(lost, item.first);
         }
         c_.items_done.fetch_add(1, std::memory_order_relaxed);
         if (result == item_result::stopped) {
             tk_write_log(3, "The conversion was stopped");
-            finish_tables();
+            finish_tables(finishing::stopped);
             discard_script();
             return conversion_outcome::stopped;
         }
     }
 
-    finish_tables();
+    finish_tables(finishing::after_last_item);
     try {
         try {
             create_keys_and_views();
@@ -445,9 +457,7 @@ conversion_outcome pelmora_convertor::run::execute()
             throw;
         }
     } catch (const lost_server& lost) {
-        // Every table's rows are in: what is missing is the keys and views not made yet.
-        throw connection_lost_exception(std::string("Lost the connection to the ") + lost.server +
-                                        " server while creating foreign keys and views. The conversion was ended.");
+        throw lost_after_rows(lost);
     }
 
     c_.items_done.store(0, std::memory_order_relaxed);
@@ -807,8 +817,14 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
     const std::uint64_t rows_before = dst.get_record_count();
     try {
         try {
-            if (copy_rows_of(listed_name, src, dst, tm))
+            if (copy_rows_of(listed_name, src, dst, tm)) {
+                // Every row is stored or refused now: a server lost while the table is
+                // finished (its keys, indexes) names the rows it kept.
+                const std::uint64_t rows_now =
+                    live ? live->get_record_count() : c_.records_done.load(std::memory_order_relaxed);
+                item_rows_kept_ = live ? (rows_now > rows_before ? rows_now - rows_before : 0) : rows_now;
                 return true;
+            }
             // Stopped: the rows on their way are stored or refused now, so the count is what was committed.
             const std::uint64_t rows_now = live ? live->get_record_count() : 0;
             c_.m_stopped_at = {listed_name, live ? (rows_now > rows_before ? rows_now - rows_before : 0)
@@ -908,9 +924,11 @@ void pelmora_convertor::run::order_parents_first(std::vector<std::size_t>& plan)
         }
     }
     std::vector<std::pair<std::wstring, std::wstring>> references;
+    bool references_known = false;
     if (auto* mysql = dynamic_cast<sql_database*>(source_.get()); mysql && tables.size() > 1) {
         try {
             references = mysql->read_table_references();
+            references_known = true;
         } catch (const sql_exception& e) {
             if (e.is_connection_lost())
                 throw;
@@ -928,6 +946,11 @@ void pelmora_convertor::run::order_parents_first(std::vector<std::size_t>& plan)
     for (std::size_t at : conversion_relations::load_order(names, references, cycles))
         ordered.push_back(tables[at]);
     plan = std::move(ordered);
+    // Live, a foreign key may be made as soon as its tables are finished, beside the rows of
+    // the tables still loading; only where the circles of tables are known (their keys wait
+    // for the last table).
+    if (references_known && dynamic_cast<pgs_database*>(dest_.get()))
+        relations_.allow_early_keys(names, cycles);
     for (const std::vector<std::wstring>& cycle : cycles) {
         std::wstring list;
         for (const std::wstring& name : cycle)
@@ -992,14 +1015,44 @@ void pelmora_convertor::run::end_on_lost(const lost_server& lost, const std::wst
     throw lost_during(lost, listed_name);
 }
 
-void pelmora_convertor::run::finish_tables()
+void pelmora_convertor::run::finish_tables(finishing when)
 {
     try {
-        report_failure_of(udb_failure_kind::index, c_.get_current_table(),
-                          [&] { dest_->wait_for_deferred_work(); });
+        if (when == finishing::stopped)
+            dest_->drop_returnable_steps();
+        report_failure_of(udb_failure_kind::index, c_.get_current_table(), [&] {
+            dest_->wait_for_deferred_work();
+            if (when == finishing::stopped)
+                dest_->take_back_early_keys();
+        });
     } catch (const lost_server& lost) {
+        if (when == finishing::after_last_item) {
+            dest_->discard_deferred_indexes();
+            throw lost_after_rows(lost);
+        }
         end_on_lost(lost, c_.get_current_table());
     }
+}
+
+void pelmora_convertor::run::offer_ready_keys(const udb_work_item& item, bool finished)
+{
+    // Keys are structure, made also when only definitions are converted; without indexes a
+    // parent has no key to refer to, so none are made (create_keys_and_views).
+    if (c_.skip_idx || c_.stop_requested())
+        return;
+    if (finished && item.second.empty())
+        relations_.table_finished(item.first);
+    // A key whose referenced table was still being finished at an earlier item may be ready
+    // now, whatever this item did.
+    relations_.create_ready_keys(source_->get_relationships(), *dest_);
+}
+
+connection_lost_exception pelmora_convertor::run::lost_after_rows(const lost_server& lost)
+{
+    // Every table's rows are in: what is missing is the keys, indexes and views not made yet.
+    return connection_lost_exception(std::string("Lost the connection to the ") + lost.server +
+                                     " server after the last table's rows, while creating keys, foreign keys and "
+                                     "views. The conversion was ended.");
 }
 
 void pelmora_convertor::run::create_keys_and_views()

@@ -160,7 +160,54 @@ void pgs_base_db::report_finish_failures(std::vector<pgs_finish_failure> failure
     for (const auto& f : failures)
         if (f.lost && tk_singleton<pgs_engine>::get_instance()->is_connection_lost())
             throw pgs_connection_lost_exception(f.failure.text);
-    for (const auto& f : failures) udb_report_failure(f.failure);
+    for (const auto& f : failures) {
+        if (f.returned)
+            m_returned.push_back(f.failure.object);
+        else
+            udb_report_failure(f.failure);
+    }
+}
+
+pgs_key_timing pgs_base_db::create_relationship_early(const udb_relationship&, const std::wstring&)
+{
+    return pgs_key_timing::at_the_end;
+}
+
+std::vector<std::wstring> pgs_base_db::take_returned_steps()
+{
+    std::vector<std::wstring> out;
+    out.swap(m_returned);
+    return out;
+}
+
+void pgs_base_db::drop_returnable_steps()
+{
+    // Handed back with the finisher's next failures (report_finish_failures).
+    if (m_finisher) m_finisher->drop_returnable();
+}
+
+void pgs_base_db::take_back_early_keys()
+{
+    if (!m_finisher) return;
+    const std::string dropped_prefix = "Made before the run stopped, it could not be dropped again: ";
+    for (const auto& [what, sql] : m_finisher->take_back_statements()) {
+        tk_write_wlog(3, L"%s is dropped again: the run stopped", what.c_str());
+        udb_failure failure;
+        try {
+            query(tk_utf8_to_unicode(sql));
+            continue;
+        } catch (const pqxx::broken_connection&) {
+            throw pgs_exception::from_current("Cannot drop foreign key: ");
+        } catch (const pqxx::pqxx_exception&) {
+            failure = pgs_failure_of(udb_failure_kind::foreign_key, std::wstring(), what,
+                                     pgs_exception::from_current(dropped_prefix));
+        } catch (const pgs_exception& e) {
+            if (e.sqlstate().empty()) throw;  // no answer of the server to this statement
+            failure = pgs_failure_of(udb_failure_kind::foreign_key, std::wstring(), what,
+                                     pgs_exception::from_current(dropped_prefix));
+        }
+        udb_report_failure(failure);
+    }
 }
 
 void pgs_base_db::discard_deferred_indexes() noexcept
@@ -1135,6 +1182,47 @@ void pgs_database::create_relationships(const std::vector<udb_relationship>& key
     }
 }
 
+pgs_key_timing pgs_database::create_relationship_early(const udb_relationship& key, const std::wstring& what)
+{
+    pgs_table_finisher* finisher = table_finisher();
+    // A key without a name could not be dropped again by a run that stops.
+    if (!finisher || key.name.empty()) return pgs_key_timing::at_the_end;
+    // The names create_relationships would use: the same statement, whenever it runs.
+    const std::wstring child = names_map.get_tn_mapped_name(key.table, true);
+    const std::wstring parent = names_map.get_tn_mapped_name(key.ref_table, true);
+    const pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
+    // Named as the steps that finish the tables name them (pgs_indexes_initializer).
+    const std::string parent_target = tk_unicode_to_utf8(engine->make_name3(parent, true));
+    if (!finisher->settled(parent_target)) return pgs_key_timing::not_yet;
+    // Where create_relationships would first make a unique index, it still does, at the end.
+    if (!has_fk_index(parent, key.pk_flds)) return pgs_key_timing::at_the_end;
+    std::wstring rule;
+    try {
+        rule = checked_fk_rule(key);
+    } catch (const pgs_exception&) {
+        return pgs_key_timing::at_the_end;
+    }
+    pgs_finish_step step;
+    step.table = key.table;
+    step.what = what;
+    step.sql = tk_unicode_to_utf8(make_fk_statement(key, child, parent, rule));
+    step.failure_prefix = "Cannot create foreign key '" + tk_unicode_to_utf8(key.name) + "': ";
+    step.kind = udb_failure_kind::foreign_key;
+    step.target = tk_unicode_to_utf8(engine->make_name3(child, true));
+    // Keys one at a time: a statement locks its table, then the referenced one.
+    step.more_targets = {parent_target, "(foreign keys)"};
+    step.exists_sqlstate = "42710";  // duplicate_object: a key of that name is there
+    step.returnable = true;
+    step.take_back = tk_unicode_to_utf8(L"ALTER TABLE " + engine->make_name3(child, true) + L" DROP CONSTRAINT " +
+                                        make_one_name(key.name));
+    tk_write_wlog(3, L"%s is created after the rows of its tables: %s", what.c_str(),
+                  tk_utf8_to_unicode(step.sql).c_str());
+    std::vector<pgs_finish_step> steps;
+    steps.push_back(std::move(step));
+    finisher->submit(std::move(steps));
+    return pgs_key_timing::handed_over;
+}
+
 namespace {
 
 // Whether a relation of that name exists in the schema (indexes share the name space of
@@ -1160,8 +1248,23 @@ void pgs_database::create_fk_index_if(const std::wstring& table, const std::vect
 
 std::wstring pgs_database::create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns)
 {
+    bool covered = false;
+    return fk_index(table, columns, true, covered);
+}
+
+bool pgs_database::has_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns)
+{
+    bool covered = false;
+    fk_index(table, columns, false, covered);
+    return covered;
+}
+
+std::wstring pgs_database::fk_index(const std::wstring& table, const std::vector<std::wstring>& columns, bool make,
+                                    bool& covered)
+{
     tk_write_wlog(2, L"pgs_database::create_fk_index_if(%s)", table.c_str());
     pgs_engine* engine = tk_singleton<pgs_engine>::get_instance();
+    covered = false;
     try {
         auto [schema, bare] = split_name(table);
         std::wstring full = schema + L"." + bare;
@@ -1196,10 +1299,12 @@ std::wstring pgs_database::create_fk_index(const std::wstring& table, const std:
         for (const udb_index& index : rs->get_indexes()) {
             if ((index.unique || index.primary) && same_columns(index)) {
                 tk_write_wlog(2, L"Child index for table '%s' exists", full.c_str());
+                covered = true;
                 return {};
             }
         }
         tk_write_wlog(2, L"FK index for table '%s' does NOT exist", full.c_str());
+        if (!make) return {};
 
         // A name free in the schema: among the names of this run and in the catalog.
         pgs_in_validator& names = engine->in_validator();

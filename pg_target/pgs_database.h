@@ -28,6 +28,14 @@ class pgs_schema_initializer;
 class pgs_writer_pool;
 class tk_exception;
 
+// What became of a foreign key offered for creation while the run goes on
+// (create_relationship_early).
+enum class pgs_key_timing {
+    handed_over,  // on the table finisher, after the steps given before for its table
+    not_yet,      // its referenced table is still being finished: offer it again later
+    at_the_end,   // left for create_relationships after the last table
+};
+
 class pgs_base_db : public udb_database {
 public:
     pgs_base_db(std::wstring name, std::int32_t mode, bool case_sensitive);
@@ -110,6 +118,30 @@ public:
     // failure of step.kind naming step.what; a lost connection throws pgs_exception.
     void run_after_rows(pgs_finish_step step);
 
+    // A foreign key whose two tables have their rows (`key` under the destination's names, its
+    // rule checked; `what` names it in reports), created while later tables load: handed to
+    // the table finisher when its referenced table is finished there (every step given for it
+    // has run, none failed) and its referenced columns have a unique index of their own, so
+    // the statement is the very one create_relationships would send, and no index is made for
+    // it. It runs after the steps given before for its own table and one foreign key at a
+    // time (two keys on each other's tables would each wait for the other's lock). A refusal
+    // is reported by build_deferred_indexes() or wait_for_deferred_work() as
+    // create_relationships reports it; a key the table has already is kept without a word; a
+    // key the finisher could not run is handed back (take_returned_steps()). Live only: the
+    // script and a database without a finisher answer at_the_end.
+    virtual pgs_key_timing create_relationship_early(const udb_relationship& key, const std::wstring& what);
+    // The objects (`what`) of the foreign keys handed back since the last call: their
+    // connection broke while the server stayed, or the run stopped first. Not created.
+    std::vector<std::wstring> take_returned_steps();
+    // Hands back the foreign keys not started on the table finisher (a run that stops).
+    void drop_returnable_steps();
+    // Drops again the foreign keys the table finisher made (create_relationship_early), the
+    // last made first, so a run that stops leaves no foreign key of its own, as one that made
+    // them after the last table; a key that was there before the run stays. Call it after
+    // wait_for_deferred_work(). A key the server does not let go is reported (kind
+    // foreign_key); a lost connection throws pgs_exception without SQLSTATE.
+    void take_back_early_keys();
+
 protected:
     // Builds the indexes of a table just created by `table` now, or keeps both builders
     // for build_deferred_indexes(). `indexes` is read at once.
@@ -152,7 +184,8 @@ private:
         std::unique_ptr<pgs_indexes_initializer> indexes;
     };
     // Reports the finisher's failures, each under its own table (a step lost with the
-    // finisher's connection too); when the server itself is gone, throws
+    // finisher's connection too), and keeps the steps it handed back for
+    // take_returned_steps(); when the server itself is gone, throws
     // pgs_connection_lost_exception instead.
     void report_finish_failures(std::vector<pgs_finish_failure> failures);
 
@@ -160,6 +193,7 @@ private:
     std::unique_ptr<pgs_table_finisher> m_finisher;
     bool m_finisher_started = false;
     std::vector<deferred_indexes> m_deferred;
+    std::vector<std::wstring> m_returned;
     std::wstring m_view_schema;
     std::unique_ptr<pgs_view_names> m_view_names;
 };
@@ -248,6 +282,10 @@ public:
     // The same; returns the schema-qualified name of the index it created, or "" when it
     // created none.
     std::wstring create_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns);
+    // True when create_fk_index would find the columns covered and make no index; false when
+    // it would make one, the table is missing or its catalog cannot be read.
+    bool has_fk_index(const std::wstring& table, const std::vector<std::wstring>& columns);
+    pgs_key_timing create_relationship_early(const udb_relationship& key, const std::wstring& what) override;
 
     // The table list of the constructor: schema.table of each table found.
     void add_full_name2(const std::wstring& schema, const std::wstring& table);
@@ -280,6 +318,10 @@ private:
                                                 udb_indexes& indexes, const udb_partition* partition);
     void read_tables(const std::wstring& schema);
     void register_index_names();
+    // create_fk_index, or with `make` false only the look at the table: `covered` tells
+    // whether the columns have an index of their own.
+    std::wstring fk_index(const std::wstring& table, const std::vector<std::wstring>& columns, bool make,
+                          bool& covered);
 
     std::wstring m_schema;
     pgs_connection* m_connection = nullptr;  // not owned

@@ -94,35 +94,93 @@ void pgs_table_finisher::cancel() noexcept
     m_changed.notify_all();
 }
 
+void pgs_table_finisher::drop_returnable()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_queue.begin(); it != m_queue.end();) {
+            if (!it->step.returnable) {
+                ++it;
+                continue;
+            }
+            pgs_finish_failure back;
+            back.failure.kind = it->step.kind;
+            back.failure.table = it->step.table;
+            back.failure.object = it->step.what;
+            back.failure.statement = it->step.sql;
+            back.failure.text = it->step.failure_prefix + "not started";
+            back.returned = true;
+            tk_write_log(3, "%s: handed back, not started", tk_unicode_to_utf8(it->step.what).c_str());
+            m_failures.emplace_back(it->order, std::move(back));
+            it = m_queue.erase(it);
+        }
+    }
+    // Steps they held back may run now.
+    m_changed.notify_all();
+}
+
+std::vector<std::pair<std::wstring, std::string>> pgs_table_finisher::take_back_statements()
+{
+    std::lock_guard lock(m_mutex);
+    std::sort(m_made.begin(), m_made.end(), [](const made_step& a, const made_step& b) { return a.order > b.order; });
+    std::vector<std::pair<std::wstring, std::string>> out;
+    for (made_step& m : m_made) out.emplace_back(std::move(m.what), std::move(m.take_back));
+    m_made.clear();
+    return out;
+}
+
+bool pgs_table_finisher::settled(const std::string& target)
+{
+    std::lock_guard lock(m_mutex);
+    if (auto running = m_tables.find(target); running != m_tables.end() && running->second.running_own != 0)
+        return false;
+    for (const queued& q : m_queue)
+        if (key_of(q.step) == target) return false;
+    auto failed = m_failed.lower_bound({target, std::wstring()});
+    return failed == m_failed.end() || failed->first != target;
+}
+
 std::string pgs_table_finisher::key_of(const pgs_finish_step& step)
 {
     return step.target.empty() ? tk_unicode_to_utf8(step.table) : step.target;
 }
 
+std::vector<std::string> pgs_table_finisher::keys_of(const pgs_finish_step& step)
+{
+    std::vector<std::string> keys{key_of(step)};
+    keys.insert(keys.end(), step.more_targets.begin(), step.more_targets.end());
+    return keys;
+}
+
 std::deque<pgs_table_finisher::queued>::iterator pgs_table_finisher::next_ready()
 {
     // Tables whose earlier steps hold a later one back: an ALTER TABLE waits for every
-    // earlier step of its table, any step waits for an earlier ALTER TABLE of its table.
+    // earlier step of its table, any step waits for an earlier ALTER TABLE of its table. A
+    // step of several tables does so for each of them.
     std::set<std::string> held_alone, held_any;
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
         const pgs_finish_step& step = it->step;
-        const std::string key = key_of(step);
-        auto running = m_tables.find(key);
-        const bool alone = !step.side_by_side;
-        bool ready;
-        if (alone)
-            ready = (running == m_tables.end() || running->second.running == 0) && !held_any.count(key) &&
-                    !held_alone.count(key);
-        else
-            ready = (running == m_tables.end() || !running->second.running_alone) && !held_alone.count(key);
+        const bool alone = !step.side_by_side || !step.more_targets.empty();
+        const std::vector<std::string> keys = keys_of(step);
+        bool ready = true;
+        for (const std::string& key : keys) {
+            auto running = m_tables.find(key);
+            if (alone)
+                ready = ready && (running == m_tables.end() || running->second.running == 0) &&
+                        !held_any.count(key) && !held_alone.count(key);
+            else
+                ready = ready && (running == m_tables.end() || !running->second.running_alone) &&
+                        !held_alone.count(key);
+        }
         if (ready) return it;
-        (alone ? held_alone : held_any).insert(key);
+        for (const std::string& key : keys) (alone ? held_alone : held_any).insert(key);
     }
     return m_queue.end();
 }
 bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const pgs_finish_step& step,
-                                  pgs_finish_failure& failure)
+                                  pgs_finish_failure& failure, bool& made)
 {
+    made = false;
     failure.failure.kind = step.kind;
     failure.failure.table = step.table;
     failure.failure.object = step.what;
@@ -156,6 +214,7 @@ bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const p
         pqxx::work tx(conn->get(), "finish_table");
         tx.exec(step.sql);
         tx.commit();
+        made = true;
         return true;
     } catch (const pqxx::pqxx_exception& e) {
         failure.failure.text = step.failure_prefix + e.base().what();
@@ -165,6 +224,10 @@ bool pgs_table_finisher::run_step(std::unique_ptr<pgs_connection>& conn, const p
         }
         if (const auto* server = dynamic_cast<const pqxx::sql_error*>(&e.base()))
             failure.failure.sqlstate = server->sqlstate();
+        if (!step.exists_sqlstate.empty() && failure.failure.sqlstate == step.exists_sqlstate) {
+            tk_write_log(3, "%s: already there", tk_unicode_to_utf8(step.what).c_str());
+            return true;
+        }
     } catch (const std::exception& e) {
         failure.failure.text = step.failure_prefix + e.what();
         failure.lost = pgs_is_connection_break(conn->get(), e);
@@ -176,7 +239,8 @@ void pgs_table_finisher::thread_main(std::unique_ptr<pgs_connection> conn)
 {
     for (;;) {
         queued q;
-        std::string key;
+        std::vector<std::string> keys;
+        bool alone = false;
         bool skip = false;
         {
             std::unique_lock lock(m_mutex);
@@ -185,25 +249,36 @@ void pgs_table_finisher::thread_main(std::unique_ptr<pgs_connection> conn)
             if (m_stop) return;
             q = std::move(*it);
             m_queue.erase(it);
-            key = key_of(q.step);
-            table_state& t = m_tables[key];
-            ++t.running;
-            t.running_alone = !q.step.side_by_side;
+            keys = keys_of(q.step);
+            alone = !q.step.side_by_side || keys.size() > 1;
+            for (const std::string& key : keys) {
+                table_state& t = m_tables[key];
+                ++t.running;
+                t.running_alone = alone;
+            }
+            ++m_tables[keys.front()].running_own;
             ++m_running;
-            skip = q.step.completes_earlier && m_failed.count({key, q.step.what});
+            skip = q.step.completes_earlier && m_failed.count({keys.front(), q.step.what});
         }
         pgs_finish_failure failure;
-        const bool built = skip || run_step(conn, q.step, failure);
+        bool made = false;
+        const bool built = skip || run_step(conn, q.step, failure, made);
         {
             std::lock_guard lock(m_mutex);
+            if (made && !q.step.take_back.empty()) m_made.push_back({q.order, q.step.what, q.step.take_back});
             if (!built) {
-                tk_write_log(3, "%s: %s", tk_unicode_to_utf8(q.step.what).c_str(), failure.failure.text.c_str());
-                m_failed.insert({key, q.step.what});
+                failure.returned = q.step.returnable && failure.lost;
+                tk_write_log(3, "%s: %s%s", tk_unicode_to_utf8(q.step.what).c_str(), failure.failure.text.c_str(),
+                             failure.returned ? " (handed back)" : "");
+                if (!failure.returned) m_failed.insert({keys.front(), q.step.what});
                 m_failures.emplace_back(q.order, std::move(failure));
             }
-            table_state& t = m_tables[key];
-            if (--t.running == 0) m_tables.erase(key);
-            else if (!q.step.side_by_side) t.running_alone = false;
+            --m_tables[keys.front()].running_own;
+            for (const std::string& key : keys) {
+                table_state& t = m_tables[key];
+                if (--t.running == 0) m_tables.erase(key);
+                else if (alone) t.running_alone = false;
+            }
             --m_running;
         }
         m_changed.notify_all();

@@ -2,7 +2,10 @@
 // is checked against the source's own catalog (information_schema of the MySQL server), live
 // and through a script loaded with psql.
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "driver/conversion_relations.h"
 #include "driver/driver_test_support.h"
@@ -300,6 +303,149 @@ TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)
             << line;
     }
 }
+
+// Holds the run before the rows of a table until a condition on the destination holds (or 60
+// s pass), and notes whether it held.
+class hold_before_table_hooks : public recording_hooks {
+public:
+    void before(const std::wstring& table, std::function<bool()> ready) { m_waits[table] = std::move(ready); }
+    void progress_line(const std::wstring& line) override
+    {
+        recording_hooks::progress_line(line);
+        for (auto& [table, ready] : m_waits) {
+            if (line.rfind(L"Converting table " + table + L" (", 0) != 0) continue;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            bool met = false;
+            while (!(met = ready()) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            held[table] = met;
+        }
+    }
+    std::map<std::wstring, bool> held;
+
+private:
+    std::map<std::wstring, std::function<bool()>> m_waits;
+};
+
+// Run to its end (false), or stopped before the last table's rows (true).
+class early_key_test : public conversion_relations_test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(early_key_test, a_key_is_made_beside_later_rows_once_its_tables_are_finished)
+{
+    const bool stopped = GetParam();
+    // c, o and k refer to p; o has a row whose parent is missing, so PostgreSQL refuses its key;
+    // f is in the destination already with a column more, so its item fails and its key waits
+    // for the last table; k is there with its key; z comes last.
+    source("SET SESSION FOREIGN_KEY_CHECKS = 0;"
+           "CREATE TABLE p (id INT PRIMARY KEY);"
+           "CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+           " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p (id) ON DELETE CASCADE);"
+           "CREATE TABLE o (id INT PRIMARY KEY, pid INT, CONSTRAINT o_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE f (id INT PRIMARY KEY, pid INT, CONSTRAINT f_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE k (id INT PRIMARY KEY, pid INT, CONSTRAINT k_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE z (id INT PRIMARY KEY);"
+           "INSERT INTO p VALUES (1), (2); INSERT INTO c VALUES (1, 1), (2, 2); INSERT INTO o VALUES (1, 1), (2, 9);"
+           "INSERT INTO f VALUES (1, 1); INSERT INTO k VALUES (1, 2); INSERT INTO z VALUES (1);"
+           "SET SESSION FOREIGN_KEY_CHECKS = 1");
+    dest("CREATE TABLE f (id int PRIMARY KEY, pid int, extra int)");
+    auto count = [&](const std::string& sql) { return rows(sql).at(0); };
+    auto key_there = [&](const std::string& name) {
+        return count("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conname = '" + name + "'") == "1";
+    };
+    hold_before_table_hooks holder;
+    hooks_scope scope(holder);
+    // p's key stands before c's rows go in, so c's key is ready the moment c is finished.
+    holder.before(L"c", [&] {
+        return count("SELECT count(*) FROM pg_index WHERE indisprimary AND indrelid = 'public.p'::regclass") == "1";
+    });
+    bool failed_table_waited = false;
+    holder.before(L"z", [&] {
+        if (!key_there("c_p")) return false;
+        failed_table_waited = !key_there("f_p");
+        if (stopped) conv->request_stop();
+        return true;
+    });
+    // k has its key from an earlier run: kept without a word, stopped or not.
+    dest("CREATE TABLE p (id int PRIMARY KEY); CREATE TABLE o (id int PRIMARY KEY, pid int);"
+         "CREATE TABLE k (id int PRIMARY KEY, pid int CONSTRAINT k_p REFERENCES p (id))");
+    conv->set_mode(3);
+    conv->selected_tables = {L"f", L"k", L"o", L"c", L"p", L"z"};  // loaded p, f, k, o, c, z
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), stopped ? conversion_outcome::stopped : conversion_outcome::completed);
+
+    EXPECT_TRUE(holder.held[L"c"]);
+    EXPECT_TRUE(holder.held[L"z"]) << "c's key was not made before z's rows";
+    EXPECT_TRUE(failed_table_waited) << "the key of the failed table was made beside the rows";
+    // The keys as the source has them, or none of the run's own when it stopped; the refused
+    // one reported once, as after the last table.
+    const strings keys = rows("SELECT conname || ' ' || pg_get_constraintdef(oid) FROM pg_constraint "
+                              "WHERE contype = 'f' ORDER BY 1");
+    if (stopped)
+        EXPECT_EQ(keys, (strings{"k_p FOREIGN KEY (pid) REFERENCES p(id)"}));
+    else
+        EXPECT_EQ(keys, (strings{"c_p FOREIGN KEY (pid) REFERENCES p(id) ON DELETE CASCADE",
+                                 "f_p FOREIGN KEY (pid) REFERENCES p(id)", "k_p FOREIGN KEY (pid) REFERENCES p(id)"}));
+    EXPECT_EQ(conv->failures.keys.load(), 1u);
+    EXPECT_EQ(conv->failures.tables.load(), 1u);
+    const std::vector<std::string> said = holder.reports();
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [](const std::string& r) { return r.find("o_p") != std::string::npos; }),
+              1)
+        << testing::PrintToString(said);
+    EXPECT_TRUE(contains(said, "Foreign key 'o_p' of table 'public.o'")) << testing::PrintToString(said);
+    EXPECT_TRUE(contains(said, "Cannot create foreign key 'o_p': ")) << testing::PrintToString(said);
+    EXPECT_FALSE(contains(said, "k_p")) << testing::PrintToString(said);
+}
+
+TEST_F(conversion_relations_test, a_key_whose_session_ends_while_the_server_stays_is_made_after_the_last_table)
+{
+    source("CREATE TABLE p (id INT PRIMARY KEY);"
+           "CREATE TABLE c (id INT PRIMARY KEY, pid INT, CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p (id));"
+           "CREATE TABLE z (id INT PRIMARY KEY);"
+           "INSERT INTO p VALUES (1); INSERT INTO c VALUES (1, 1); INSERT INTO z VALUES (1)");
+    const std::string conninfo = test_env::pg_conninfo(dest_name);
+    auto count = [&](const std::string& sql) { return rows(sql).at(0); };
+    // Once p has its key, a SHARE lock on p holds c's foreign key back; its session is ended
+    // while it waits.
+    std::unique_ptr<pqxx::connection> holder;
+    std::unique_ptr<pqxx::work> lock;
+    hold_before_table_hooks hooks_here;
+    hooks_scope scope(hooks_here);
+    hooks_here.before(L"c", [&] {
+        if (count("SELECT count(*) FROM pg_index WHERE indisprimary AND indrelid = 'public.p'::regclass") != "1")
+            return false;
+        holder = std::make_unique<pqxx::connection>(conninfo);
+        lock = std::make_unique<pqxx::work>(*holder);
+        lock->exec("LOCK TABLE public.p IN SHARE MODE");
+        return true;
+    });
+    std::string ended;
+    hooks_here.before(L"z", [&] {
+        const strings waiting = rows("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                                     "AND query LIKE '%FOREIGN KEY%'");
+        if (waiting.empty()) return false;
+        ended = count("SELECT pg_terminate_backend(" + waiting[0] + ")");
+        lock.reset();
+        holder.reset();
+        return true;
+    });
+    conv->selected_tables = {L"c", L"p", L"z"};
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+
+    EXPECT_TRUE(hooks_here.held[L"z"]) << "c's key was not made beside z's rows";
+    EXPECT_EQ(ended, "t");
+    // Made once, by the run's own connection after the last table, and nothing reported.
+    EXPECT_EQ(rows("SELECT conname || ' ' || pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'f'"),
+              (strings{"c_p FOREIGN KEY (pid) REFERENCES p(id)"}));
+    EXPECT_EQ(conv->failures.keys.load(), 0u);
+    EXPECT_TRUE(hooks_here.reports().empty()) << testing::PrintToString(hooks_here.reports());
+}
+
+INSTANTIATE_TEST_SUITE_P(runs, early_key_test, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "stopped" : "completed"; });
 
 TEST(conversion_relations_views, ordered_after_the_views_they_read_and_chosen_by_selection)
 {

@@ -3,6 +3,8 @@
 // run; a step whose session is ended is a failure of its own table, the later steps
 // run on a new connection, or each is a failure of its own table when none opens. With
 // several connections a table's index builds run side by side, its other steps in order.
+// A step of two tables (a foreign key) keeps its order among the steps of both; a step the
+// run can do itself is handed back, not failed, when its session ends or the run drops it.
 #include <gtest/gtest.h>
 
 #include "pg_target/pgs_table_finisher.h"
@@ -155,6 +157,98 @@ TEST_F(table_finisher_test, index_builds_run_side_by_side_and_the_other_steps_ke
     EXPECT_EQ(order.front(), "first");
     EXPECT_EQ(order.back(), "last");
     EXPECT_EQ(sql1("SELECT count(*) FROM fin_log WHERE step = 'other table'"), "1");
+}
+
+TEST_F(table_finisher_test, a_key_waits_for_the_steps_of_both_its_tables_and_one_already_there_is_kept)
+{
+    sql("DROP TABLE IF EXISTS fin_log, fin_kid, fin_par; DROP SEQUENCE IF EXISTS fin_seq;"
+        "CREATE TABLE fin_log (step text, at bigint); CREATE SEQUENCE fin_seq;"
+        "CREATE TABLE fin_par (id int PRIMARY KEY); CREATE TABLE fin_kid (id int, par int);"
+        "INSERT INTO fin_par VALUES (1); INSERT INTO fin_kid VALUES (1, 1), (2, 9)");
+    auto finisher = std::make_unique<pgs_table_finisher>(
+        std::make_unique<pgs_connection>(engine().connection()->conninfo() + " dbname=" + s_db_name), 3);
+    auto logged = [](const std::string& name) {
+        return "INSERT INTO fin_log VALUES ('" + name + "', nextval('fin_seq'));";
+    };
+    auto key = [&](const std::string& name, const std::string& sql) {
+        pgs_finish_step s = step(logged(name) + sql, "", L"fin_kid");
+        s.target = "fin_kid";
+        s.more_targets = {"fin_par", "(keys)"};
+        s.kind = udb_failure_kind::foreign_key;
+        s.what = L"Foreign key '" + tk_utf8_to_unicode(name) + L"'";
+        s.exists_sqlstate = "42710";
+        s.returnable = true;
+        return s;
+    };
+    const std::string add = "ALTER TABLE fin_kid ADD CONSTRAINT fin_kid_par FOREIGN KEY (par) REFERENCES fin_par (id)";
+    std::vector<pgs_finish_step> steps;
+    // The referenced table's slow step, given first, on another connection.
+    steps.push_back(step("SELECT pg_sleep(0.3); " + logged("par"), "", L"fin_par"));
+    steps.push_back(key("refused", add));  // a row of fin_kid refers to no row
+    steps.push_back(step(logged("kid cleaned") + "DELETE FROM fin_kid WHERE par = 9", "", L"fin_kid"));
+    steps.push_back(key("made", add));
+    steps.push_back(key("there already", add));
+    finisher->submit(std::move(steps));
+    const auto failures = finisher->wait();
+
+    // A refused step's own line goes with its transaction; that the refusal came before the
+    // cleaning, the key after it, shows in the failure below.
+    EXPECT_EQ(sql("SELECT step FROM fin_log ORDER BY at"), (std::vector<std::string>{"par", "kid cleaned", "made"}));
+    // The refusal is a failure as any other (not handed back); the key already there is none.
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].failure.object, L"Foreign key 'refused'");
+    EXPECT_EQ(failures[0].failure.kind, udb_failure_kind::foreign_key);
+    EXPECT_EQ(failures[0].failure.sqlstate, "23503");
+    EXPECT_FALSE(failures[0].returned);
+    EXPECT_EQ(sql1("SELECT count(*) FROM pg_constraint WHERE conname = 'fin_kid_par'"), "1");
+
+    // Settled: every step of the table run, none failed; a key naming a table among its
+    // more_targets does not hold that table back.
+    EXPECT_TRUE(finisher->settled("fin_par"));
+    EXPECT_FALSE(finisher->settled("fin_kid")) << "its refused key";
+    EXPECT_TRUE(finisher->settled("fin_other"));
+    std::vector<pgs_finish_step> slow;
+    slow.push_back(key("slow", "SELECT pg_sleep(0.3)"));
+    slow.back().target = "fin_third";
+    finisher->submit(std::move(slow));
+    EXPECT_FALSE(finisher->settled("fin_third"));
+    EXPECT_TRUE(finisher->settled("fin_par"));
+    EXPECT_TRUE(finisher->wait().empty());
+    EXPECT_TRUE(finisher->settled("fin_third"));
+}
+
+TEST_F(table_finisher_test, a_returnable_step_is_handed_back_when_its_session_ends_or_the_run_drops_it)
+{
+    sql("DROP TABLE IF EXISTS fin_never");
+    auto finisher = make();
+    auto returnable = [](const std::string& sql, const std::string& target) {
+        pgs_finish_step s = step(sql, "", tk_utf8_to_unicode(target));
+        s.target = target;
+        s.returnable = true;
+        return s;
+    };
+    std::vector<pgs_finish_step> steps;
+    steps.push_back(returnable("SELECT pg_terminate_backend(pg_backend_pid())", "fin_t"));
+    finisher->submit(std::move(steps));
+    auto back = finisher->wait();
+    steps.clear();
+    steps.push_back(step("SELECT pg_sleep(0.5)", "", L"fin_u"));  // holds the one connection
+    steps.push_back(returnable("CREATE TABLE fin_never (id int)", "fin_v"));
+    finisher->submit(std::move(steps));
+    finisher->drop_returnable();  // fin_never is still waiting for the connection
+    for (auto& f : finisher->wait()) back.push_back(std::move(f));
+
+    ASSERT_EQ(back.size(), 2u);
+    for (const auto& f : back) EXPECT_TRUE(f.returned) << tk_unicode_to_utf8(f.failure.table);
+    // The step whose session ended, then the one never started.
+    EXPECT_EQ(back[0].failure.table, L"fin_t");
+    EXPECT_TRUE(back[0].lost);
+    EXPECT_EQ(back[1].failure.table, L"fin_v");
+    EXPECT_FALSE(back[1].lost);
+    EXPECT_EQ(sql1("SELECT count(*) FROM pg_class WHERE relname = 'fin_never'"), "0");
+    // Handed back is not failed: the tables stay settled.
+    EXPECT_TRUE(finisher->settled("fin_t"));
+    EXPECT_TRUE(finisher->settled("fin_v"));
 }
 
 }  // namespace

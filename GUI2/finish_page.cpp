@@ -70,7 +70,7 @@ std::wstring gui_finish_page::failure_summary(const conversion_failures& failure
         {failures.views.load(), L"view", L"views"},
         {failures.sequences.load(), L"sequence", L"sequences"},
         {failures.columns.load(), L"column default or property", L"column defaults or properties"},
-        {failures.keyless_merges.load(), L"merge without a key (rows appended)", L"merges without a key (rows appended)"},
+        {failures.keyless_merges.load(), L"merge that matched no key (rows appended)", L"merges that matched no key (rows appended)"},
     };
     std::wstring parts;
     for (const kind& k : kinds) {

@@ -71,8 +71,8 @@ std::string console_summary_line(const conversion_failures& failures)
         {failures.sequences.load(), "sequence was not set", "sequences were not set"},
         {failures.columns.load(), "column default or property was not carried",
          "column defaults or properties were not carried"},
-        {failures.keyless_merges.load(), "table had no key to merge on (its rows were appended)",
-         "tables had no key to merge on (their rows were appended)"},
+        {failures.keyless_merges.load(), "table's rows were appended, not merged (no key, or NULL in the key)",
+         "tables' rows were appended, not merged (no key, or NULL in the key)"},
     };
     for (const kind& k : rarer)
         if (k.count)

@@ -869,7 +869,19 @@ void pelmora_convertor::run::complete_keys_for_merge(const std::wstring& full_na
 void pelmora_convertor::run::report_keyless(const std::wstring& full_name, udb_recordset& dst)
 {
     auto* live = dynamic_cast<pgs_recordset*>(&dst);
-    if (!live || !live->get_pk_columns().empty())
+    if (!live)
+        return;
+    if (const std::uint64_t appended = live->get_rows_with_null_key()) {
+        // NULL equals nothing: a key that allows it cannot find such a row among the rows
+        // there, so a second run appends it again.
+        udb_report_failure(failure_named(
+            udb_failure_kind::keyless_merge, full_name,
+            tk_wformat(L"%I64u rows hold NULL in the key they are merged on, which matches no row: "
+                       L"they were appended, whatever the table held.",
+                       static_cast<unsigned long long>(appended))));
+        return;
+    }
+    if (!live->get_pk_columns().empty())
         return;
     udb_indexes& indexes = live->get_indexes();
     for (std::size_t i = 0; i < indexes.size(); ++i)

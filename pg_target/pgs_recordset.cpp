@@ -61,6 +61,9 @@ struct pgs_recordset::impl {
     std::string insert_prefix;  // INSERT INTO t("a", "b") VALUES
     std::string insert_suffix;  // " on conflict ..." for the key-conflict form
     bool suffix_ready = false;  // insert_suffix fits the layout and the form
+    // The fields of the key the conflict clause names, when it names one: a row
+    // with NULL in any of them matches no row there (NULL equals nothing).
+    std::vector<std::size_t> conflict_key_fields;
     std::unique_ptr<pgs_encoder> encoder;  // the chosen client encoding; null for UTF8
 
     pgs_row_cursor cursor;    // reading
@@ -382,6 +385,11 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     // value list back out.
     b.start_row();
     s.rows.append_sql_values(b.text, record, s.insert_layout);
+    for (std::size_t f : s.conflict_key_fields)
+        if (record[f].is_empty()) {
+            ++m_rows_with_null_key;
+            break;
+        }
     b.end_row(record_number);
     s.sender.row_added();
     if (b.rows() >= std::size_t(insert_batch_rows) || b.text.size() >= max_insert_batch_bytes) {
@@ -411,6 +419,7 @@ void pgs_recordset::build_conflict_clause()
     impl& s = *m_impl;
     s.suffix_ready = true;
     s.insert_suffix.clear();
+    s.conflict_key_fields.clear();
     // Without a key the server can match, a row collides with nothing it could keep or
     // replace: a plain INSERT, whose unique violations are refusals like any other.
     if (s.sender.key_unusable) return;
@@ -425,6 +434,13 @@ void pgs_recordset::build_conflict_clause()
     s.insert_suffix = m_key_conflict == pgs_key_conflict::skip
                           ? pgs_conflict_skip_clause(key)
                           : pgs_conflict_update_clause(key, schema, s.insert_layout.column_of_field);
+    for (std::size_t f = 0; f < s.insert_layout.column_of_field.size(); ++f) {
+        const int c = s.insert_layout.column_of_field[f];
+        if (c < 0) continue;
+        const std::wstring& column = schema[std::size_t(c)].name;
+        if (std::any_of(key.begin(), key.end(), [&](const std::wstring& k) { return k == column; }))
+            s.conflict_key_fields.push_back(f);
+    }
 }
 
 void pgs_recordset::reset_sequence()

@@ -114,6 +114,9 @@ public:
     const std::vector<std::wstring>& get_pk_columns() const noexcept { return m_pk_columns; }
     // Rows sent by COPY through this recordset.
     std::int64_t get_copy_count() const noexcept { return m_copy_count; }
+    // Rows appended with a conflict clause while NULL stood in the key it names:
+    // such a row matches no row there, so it was appended whatever the table held.
+    std::uint64_t get_rows_with_null_key() const noexcept { return m_rows_with_null_key; }
 
     // Rows go by INSERT whatever the engine's fast_insert says (a table that
     // already holds rows a new one may collide with).
@@ -150,6 +153,7 @@ private:
     std::vector<std::wstring> m_pk_columns;
     std::uint64_t m_append_calls = 0;  // numbers the records given to append_record
     pgs_key_conflict m_key_conflict = pgs_key_conflict::skip;
+    std::uint64_t m_rows_with_null_key = 0;
     bool m_rows_by_insert = false;
     std::unique_ptr<udb_record> m_current;
     std::unique_ptr<impl> m_impl;

@@ -236,7 +236,7 @@ TEST(finish_page_summary, names_each_kind_that_was_left_out)
     f.keyless_merges = 1;
     EXPECT_EQ(gui_finish_page::failure_summary(f),
               L"Not converted: 2 indexes, 1 view, 1 sequence, 2 column defaults or properties, "
-              L"1 merge without a key (rows appended).");
+              L"1 merge that matched no key (rows appended).");
 }
 
 TEST(save_file_dialog_rule, the_default_extension_is_added_only_when_absent)

@@ -88,7 +88,7 @@ TEST_F(console_hostile_test, merge_into_a_table_without_a_key_says_so_once)
                                  "appended.\n";
         EXPECT_EQ(r.err, "Error:\n" + note +
                              "Conversion incomplete: 0 rows, 0 tables, 0 indexes, 0 foreign keys and 0 views were not "
-                             "converted; 1 table had no key to merge on (its rows were appended)\n")
+                             "converted; 1 table's rows were appended, not merged (no key, or NULL in the key)\n")
             << mode;
     }
     EXPECT_EQ(dst.value("SELECT count(*) FROM loose"), "9");

@@ -388,6 +388,33 @@ TEST_F(existing_destination_test, mode_4_into_a_table_without_a_key_adds_the_row
     EXPECT_EQ(conv->failures.tables.load(), 0u);
 }
 
+TEST_F(existing_destination_test, a_merge_key_that_allows_null_says_its_rows_were_appended)
+{
+    // The only key allows NULL: MySQL keeps both rows with NULL, and no merge can find
+    // them among the rows there.
+    source("CREATE TABLE uk (a INT, b INT NULL, v INT, UNIQUE (a, b));"
+           "INSERT INTO uk VALUES (1,NULL,1),(1,NULL,5),(2,2,2)");
+    conv->selected_tables = {L"uk"};
+    run();
+    ASSERT_EQ(rows("SELECT count(*) FROM uk"), std::vector<std::string>{"3"});
+    EXPECT_TRUE(hooks.reports().empty());
+    for (int mode : {3, 4}) {
+        SCOPED_TRACE(mode);
+        hooks.continues.clear();
+        conv->failures.clear();
+        conv->set_mode(mode);
+        run();
+        // The keyed row is merged; the two with NULL are appended again, and said so.
+        EXPECT_EQ(rows("SELECT count(*) FROM uk WHERE b IS NOT NULL"), std::vector<std::string>{"1"});
+        ASSERT_EQ(hooks.continues.size(), 1u);
+        EXPECT_EQ(hooks.continues[0],
+                  "public.uk: 2 rows hold NULL in the key they are merged on, which matches no row: they were "
+                  "appended, whatever the table held.");
+        EXPECT_EQ(conv->failures.keyless_merges.load(), 1u);
+    }
+    EXPECT_EQ(rows("SELECT count(*) FROM uk WHERE b IS NULL"), std::vector<std::string>{"6"});
+}
+
 TEST_F(existing_destination_test, a_structure_mismatch_fails_only_that_item)
 {
     dest("DROP TABLE t; CREATE TABLE t (id INTEGER PRIMARY KEY, name VARCHAR(20))");

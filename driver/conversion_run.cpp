@@ -1071,9 +1071,12 @@ void pelmora_convertor::run::create_keys_and_views()
 {
     // Keys are structure: created also when only definitions are converted. Without
     // indexes a parent has no key to refer to, so none are created then.
-    if (c_.skip_idx)
+    if (c_.skip_idx) {
         tk_write_log(3, "Tables were created without indexes: their foreign keys are not created");
-    else
+        // Said where the user reads it: without indexes no table has a key to refer to.
+        if (!source_->get_relationships().empty())
+            progress(L"Tables were created without indexes: their foreign keys were not created\r\n");
+    } else
         relations_.create_keys(source_->get_relationships(), *dest_);
     const udb_view_list views = conversion_relations::in_dependency_order(views_of_run());
     if (!views.empty()) {

@@ -164,6 +164,17 @@ TEST_F(conversion_relations_test, keys_and_views_arrive_as_the_source_has_them_l
     EXPECT_TRUE(contains(hooks.reports(), "v_bad"));
 }
 
+TEST_F(conversion_relations_test, without_indexes_the_run_says_its_foreign_keys_were_not_made)
+{
+    source(rental_schema);
+    conv->skip_idx = true;
+    convert_live();
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_constraint WHERE contype = 'f'"), (strings{"0"}));
+    EXPECT_NE(std::find(hooks.lines.begin(), hooks.lines.end(),
+                        L"Tables were created without indexes: their foreign keys were not created\r\n"),
+              hooks.lines.end());
+}
+
 TEST_F(conversion_relations_test, views_go_beside_their_tables_in_another_schema)
 {
     source(rental_schema);

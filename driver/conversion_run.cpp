@@ -628,8 +628,17 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         report_lost_defaults(listed_name, columns);
     if (made_here || merged_live) {
         const udb_schema& made = dst->get_schema();
+        const bool cs = c_.get_pgs_engine().is_case_sens;
         for (std::size_t i = 0; i < columns.size() && columns.size() == made.size(); ++i) {
             dest_columns.push_back(made[i].name);
+            // A name PostgreSQL could not take as it is (a system column's, a quote, too long)
+            // is said, as a renamed table is.
+            if (made_here) {
+                const std::wstring given = pgs_unquote_name(made[i].name);
+                if (given != pgs_fold_name(columns[i].name, cs))
+                    progress(tk_wformat(L"Column '%s' of table '%s' is converted as '%s'\r\n",
+                                        columns[i].name.c_str(), listed_name.c_str(), given.c_str()));
+            }
             // A column the table was made NOT NULL with all the same (a key column) refuses
             // the rows that bring NULL: those are reported, and it stays NOT NULL.
             if (columns[i].not_null_after_rows && !made[i].b_not_null) {

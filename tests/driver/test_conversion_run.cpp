@@ -572,6 +572,21 @@ TEST_P(writers_test, a_refused_row_is_reported_with_its_source_record_number_and
 INSTANTIATE_TEST_SUITE_P(conversion_run, writers_test, ::testing::Values(true, false),
                          [](const auto& info) { return std::string(info.param ? "copy" : "insert"); });
 
+TEST_F(conversion_run_test, a_column_that_gets_another_name_is_said)
+{
+    source("CREATE TABLE t (id INT PRIMARY KEY, xmin INT, `c\"d` INT, Mixed INT)");
+    conv->selected_tables = {L"t"};
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    std::vector<std::wstring> said;
+    for (const std::wstring& line : hooks.lines)
+        if (line.rfind(L"Column ", 0) == 0) said.push_back(line);
+    // Only the names PostgreSQL could not take; folding the case is no new name.
+    EXPECT_EQ(said, (std::vector<std::wstring>{L"Column 'xmin' of table 't' is converted as 'x_min'\r\n",
+                                               L"Column 'c\"d' of table 't' is converted as 'c_d'\r\n"}));
+    EXPECT_TRUE(hooks.reports().empty());
+}
+
 TEST_F(conversion_run_test, a_stop_during_a_table_leaves_no_transaction_open_and_the_rows_counted_are_stored)
 {
     source("CREATE TABLE s (id INT PRIMARY KEY, v VARCHAR(20));"

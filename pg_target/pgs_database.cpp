@@ -50,17 +50,25 @@ void copy_under_safe_names(const udb_schema& columns, udb_schema& copied, std::v
 
 // An index of a table as the catalog holds it: its key columns in order, "" for an
 // expression (a key on a prefix). Partial indexes are left out: they cover only some rows.
+// `plain`: a unique b-tree index on columns only, in their default order, that belongs to no
+// constraint (what ADD PRIMARY KEY USING INDEX takes).
 struct present_index {
     bool unique = false;
     bool primary = false;
     std::vector<std::wstring> elements;
+    std::wstring name;
+    bool plain = false;
 };
 
 std::vector<present_index> read_present_indexes(pgs_connection& conn, const std::wstring& schema,
                                                 const std::wstring& table)
 {
     std::string sql =
-        "SELECT x.indexrelid, x.indisunique, x.indisprimary, coalesce(a.attname, '') FROM pg_index x "
+        "SELECT x.indexrelid, x.indisunique, x.indisprimary, coalesce(a.attname, ''), i.relname,"
+        " (x.indisunique AND x.indexprs IS NULL AND x.indnatts = x.indnkeyatts AND 0 = ALL(x.indoption::int2[])"
+        " AND m.amname = 'btree' AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conindid = x.indexrelid"
+        " AND k.contype IN ('p', 'u', 'x'))) FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid"
+        " JOIN pg_am m ON m.oid = i.relam "
         "CROSS JOIN LATERAL unnest(x.indkey[0:x.indnkeyatts - 1]) WITH ORDINALITY AS k(attnum, ord) "
         "LEFT JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = k.attnum AND k.attnum > 0 "
         "WHERE x.indisvalid AND x.indpred IS NULL AND x.indrelid = (SELECT c.oid FROM pg_class c "
@@ -79,6 +87,8 @@ std::vector<present_index> read_present_indexes(pgs_connection& conn, const std:
             present_index p;
             p.unique = std::string_view(row[1].c_str()) == "t";
             p.primary = std::string_view(row[2].c_str()) == "t";
+            p.name = field_text(row[4]);
+            p.plain = std::string_view(row[5].c_str()) == "t";
             found.push_back(std::move(p));
         }
         found.back().elements.push_back(field_text(row[3]));
@@ -888,6 +898,7 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
     for (const present_index& p : present) has_primary = has_primary || p.primary;
 
     udb_indexes keys, others;
+    std::vector<std::string> promoted;
     for (const udb_index& source : indexes) {
         const std::vector<std::wstring> elements = elements_of(source);
         // A primary key on a prefix is made a unique index: that is what the table can have.
@@ -897,6 +908,28 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
         if (!unique) {
             others.push_back(source);
             continue;
+        }
+        if (primary && !has_primary) {
+            // A unique index on exactly these columns that is no constraint's (the key's index
+            // of a run ended before it made the key) becomes the key: a second index on the
+            // same columns would only double the work of every write.
+            auto plain = std::find_if(present.begin(), present.end(), [&](const present_index& p) {
+                return p.plain && p.elements == elements &&
+                       std::find(elements.begin(), elements.end(), std::wstring()) == elements.end();
+            });
+            if (plain != present.end()) {
+                const std::wstring index_q = pgs_quote_identifier(std::wstring_view(plain->name));
+                tk_write_wlog(3, L"Table '%s' lacks the key '%s' of the source: its index %s becomes it",
+                              name.c_str(), source.name.c_str(), index_q.c_str());
+                promoted.push_back(tk_unicode_to_utf8(
+                    L"ALTER TABLE " + pgs_quote_identifier(std::wstring_view(schema_name)) + L"." +
+                    pgs_quote_identifier(std::wstring_view(table_name)) + L" ADD CONSTRAINT " + index_q +
+                    L" PRIMARY KEY USING INDEX " + index_q));
+                plain->primary = true;
+                plain->plain = false;
+                has_primary = true;
+                continue;
+            }
         }
         udb_index key = source;
         if (primary && has_primary) {
@@ -908,12 +941,12 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
         tk_write_wlog(3, L"Table '%s' lacks the key '%s' of the source: it is added before the rows are merged",
                       name.c_str(), source.name.c_str());
         keys.push_back(key);
-        present.push_back({true, key.primary, elements});
+        present.push_back({true, key.primary, elements, std::wstring(), false});
         has_primary = has_primary || key.primary;
     }
 
     std::size_t added = 0;
-    if (!keys.empty()) {
+    if (!keys.empty() || !promoted.empty()) {
         pgs_indexes_initializer builder(name, final_columns, keys, table->get_names_map());
         for (const auto& [what, text] : builder.not_carried()) {
             udb_failure f;
@@ -934,6 +967,10 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
             pgs_connection& conn = connection();
             conn.make_room();
             pqxx::work tx(conn.get(), "merge_keys");
+            for (const std::string& sql : promoted) {
+                tk_write_log(3, "%s", sql.c_str());
+                tx.exec(sql);
+            }
             for (const pgs_finish_step& step : steps) {
                 current = &step;
                 tk_write_log(3, "%s", step.sql.c_str());
@@ -946,7 +983,7 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
                 current ? tk_unicode_to_utf8(current->what) : "The keys of table '" + tk_unicode_to_utf8(name) + "'";
             throw pgs_exception::from_current(what + " is missing and could not be added, so no rows were merged: ");
         }
-        added = steps.size();
+        added = promoted.size() + steps.size();
     }
     if (!others.empty()) build_or_defer_indexes(std::move(table), name, others);
     return added;

@@ -151,7 +151,9 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
         const VARTYPE catalog_vt = pgs_get_vartype1(data_type);
         std::uint32_t size = row[3].is_null() ? 0 : std::uint32_t(catalog_int(row[3]));
         if (data_type == "uuid") size = 36;
-        pgs_t_ftd column(size, col_name, catalog_vt, std::string(field_c_str(row[5])) != "YES", data_type, is_auto,
+        // information_schema spells float4 "real": a single-precision column, whatever the
+        // type name "real" means where a user picks a type.
+        pgs_t_ftd column(size, col_name, data_type == "real" ? VT_R4 : catalog_vt, std::string(field_c_str(row[5])) != "YES", data_type, is_auto,
                          ole_variant(), 0);
         if (catalog_vt == VT_DECIMAL) {
             const int prec = catalog_int(row[6]);

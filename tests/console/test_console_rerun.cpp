@@ -113,11 +113,12 @@ protected:
         EXPECT_EQ(dst.rows("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'p'"
                            " AND conrelid IN ('big'::regclass, 'child'::regclass) ORDER BY conrelid::regclass::text"),
                   (strings{"PRIMARY KEY (id)", "PRIMARY KEY (id)"}));
-        // The index on k, once: compared by its column, not its name.
-        EXPECT_EQ(dst.value("SELECT count(*) FROM pg_index x JOIN pg_attribute a ON a.attrelid = x.indrelid"
-                            " AND a.attnum = x.indkey[0] WHERE x.indrelid = 'big'::regclass AND a.attname = 'k'"
-                            " AND x.indnkeyatts = 1 AND NOT x.indisunique"),
-                  "1");
+        // The index on k and the key's index on id, once each: compared by column, not by name.
+        EXPECT_EQ(dst.value("SELECT string_agg(a.attname, ' ' ORDER BY a.attname) FROM pg_index x"
+                            " JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = x.indkey[0]"
+                            " WHERE x.indrelid = 'big'::regclass AND x.indnkeyatts = 1"
+                            " AND x.indisunique = (a.attname = 'id')"),
+                  "id k");
         EXPECT_EQ(dst.rows("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'f'"
                            " AND conrelid = 'child'::regclass"),
                   (strings{"FOREIGN KEY (big_id) REFERENCES big(id)"}));
@@ -265,18 +266,24 @@ TEST_F(rerun_test, keys_of_a_table_made_otherwise_are_compared_by_columns)
         const char* reported;   // in the error stream; "" for nothing
         const char* added;      // the progress line of the keys added; "" for none
         const char* keys;       // the destination's indexes of big afterwards (columns, unique)
+        const char* primary;    // the column of big's primary key afterwards
     };
     const merge_case cases[] = {
         {"every key there under other names",
          "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date,"
          " CONSTRAINT mine PRIMARY KEY (id)); CREATE INDEX by_k ON big (k);"
          "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02')",
-         0, "", "", "id t|k f"},
+         0, "", "", "id t|k f", "id"},
+        {"the key's unique index, left without its key by an ended run, becomes the key",
+         "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20), d date);"
+         "CREATE UNIQUE INDEX \"primary\" ON big (id); CREATE INDEX by_k ON big (k);"
+         "INSERT INTO big VALUES (1, 1, 'r1', '2020-01-02')",
+         0, "", "before its rows were merged: 1", "id t|k f", "id"},
         {"a primary key on other columns: the source's keeps rows apart as a unique index",
          "CREATE TABLE big (id integer NOT NULL, k integer NOT NULL, pad varchar(20) PRIMARY KEY, d date);"
          "INSERT INTO big VALUES (1, 1, 'other', '2020-01-02')",
          1, "duplicate key value violates unique constraint", "before its rows were merged: 1",
-         "id t|k f|pad t"},
+         "id t|k f|pad t", "pad"},
     };
     for (const merge_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,6 +304,9 @@ TEST_F(rerun_test, keys_of_a_table_made_otherwise_are_compared_by_columns)
                            " ORDER BY a.attname) FROM pg_index x JOIN pg_attribute a ON a.attrelid = x.indrelid"
                            " AND a.attnum = x.indkey[0] WHERE x.indrelid = 'big'::regclass"),
                   c.keys);
+        EXPECT_EQ(db.value("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'p'"
+                           " AND conrelid = 'big'::regclass"),
+                  "PRIMARY KEY (" + std::string(c.primary) + ")");
         // Each id once: the row already there stays as it was.
         EXPECT_EQ(db.value("SELECT count(*) || ' ' || count(DISTINCT id) FROM big"),
                   std::to_string(big_rows) + " " + std::to_string(big_rows));

@@ -240,18 +240,19 @@ TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 
 // Merging into a table of the user's whose column would round the source's values (a
 // fraction into an integer, fewer decimal or fractional second digits, a date for a date and
-// time) fails that table with one report and appends nothing; the same column wide enough
-// takes the rows as they are.
+// time, a double into a single-precision REAL) fails that table with one report and appends
+// nothing; the same column wide enough takes the rows as they are.
 TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
 {
-    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6));"
-           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000')");
+    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6), r DOUBLE);"
+           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000', 0.1)");
     conv->selected_tables = {L"m"};
     conv->set_mode(3);
     const std::pair<const char*, bool> tables[] = {
-        {"d INTEGER, ts TIMESTAMP(6)", false},      {"d NUMERIC(10,1), ts TIMESTAMP(6)", false},
-        {"d NUMERIC(10,2), ts TIMESTAMP(0)", false}, {"d NUMERIC(10,2), ts DATE", false},
-        {"d NUMERIC(12,3), ts TIMESTAMP(6)", true},  {"d NUMERIC, ts TIMESTAMP", true},
+        {"d INTEGER, ts TIMESTAMP(6), r FLOAT8", false},      {"d NUMERIC(10,1), ts TIMESTAMP(6), r FLOAT8", false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(0), r FLOAT8", false}, {"d NUMERIC(10,2), ts DATE, r FLOAT8", false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r REAL", false},   {"d REAL, ts TIMESTAMP(6), r FLOAT8", false},
+        {"d NUMERIC(12,3), ts TIMESTAMP(6), r FLOAT8", true},  {"d NUMERIC, ts TIMESTAMP, r FLOAT8", true},
     };
     for (const auto& [columns, takes] : tables) {
         SCOPED_TRACE(columns);
@@ -261,8 +262,8 @@ TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fail
         EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
         if (takes) {
             EXPECT_TRUE(hooks.continues.empty()) << testing::PrintToString(hooks.continues);
-            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6) FROM m"),
-                      strings{"1.55|2024-01-01 10:00:00.7"});
+            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6), r = 0.1::float8 FROM m"),
+                      strings{"1.55|2024-01-01 10:00:00.7|t"});
         } else {
             EXPECT_EQ(hooks.continues, strings{std::string("m: ") + not_conform_message});
             EXPECT_EQ(rows("SELECT count(*) FROM m"), strings{"0"});

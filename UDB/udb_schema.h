@@ -61,8 +61,9 @@ struct t_ftd {
     // Whether the destination column `that` would keep less of this column's values than they
     // hold: fractions in an integer, more decimal digits than its scale (or a FLOAT's or
     // DOUBLE's in a NUMERIC of fixed scale), a REAL for wider numbers, a DATE for a date and
-    // time, a TIME for a date, fewer fractional second digits. A NUMERIC without precision
-    // (read as VT_R8) keeps every digit.
+    // time, a TIME for a date, fewer fractional second digits, a DOUBLE for 64-bit integers and
+    // decimals of more than 15 digits. A NUMERIC without precision (read as VT_R8 with a
+    // negative precision) keeps every digit.
     bool narrows(const t_ftd& that) const;
 
     std::uint32_t size = 0;      // characters for text, bytes for binary; 0 = no limit

@@ -160,7 +160,9 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
             const int scale = catalog_int(row[8]);
             tk_write_log(1, "Setting prec/scale(%d,%d)", prec, scale);
             if (prec == 0 || prec > 38) {
+                // Travels as a double, but the column is exact: a negative precision says so.
                 column.vartype = VT_R8;
+                column.precision = -1;
             } else {
                 column.precision = prec;
                 column.scale = scale;

@@ -244,26 +244,36 @@ TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 // nothing; the same column wide enough takes the rows as they are.
 TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
 {
-    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6), r DOUBLE);"
-           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000', 0.1)");
+    source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6), r DOUBLE, b BIGINT, "
+           "e DECIMAL(20,4));"
+           "INSERT INTO m VALUES (1, 1.55, '2024-01-01 10:00:00.700000', 0.1, 9007199254740993, "
+           "1234567890123456.0001)");
     conv->selected_tables = {L"m"};
     conv->set_mode(3);
-    const std::pair<const char*, bool> tables[] = {
-        {"d INTEGER, ts TIMESTAMP(6), r FLOAT8", false},      {"d NUMERIC(10,1), ts TIMESTAMP(6), r FLOAT8", false},
-        {"d NUMERIC(10,2), ts TIMESTAMP(0), r FLOAT8", false}, {"d NUMERIC(10,2), ts DATE, r FLOAT8", false},
-        {"d NUMERIC(10,2), ts TIMESTAMP(6), r REAL", false},   {"d REAL, ts TIMESTAMP(6), r FLOAT8", false},
-        {"d NUMERIC(12,3), ts TIMESTAMP(6), r FLOAT8", true},  {"d NUMERIC, ts TIMESTAMP, r FLOAT8", true},
+    // Beyond 2^53 a double misses whole numbers, and it keeps fewer than 20 digits.
+    const std::string wide = ", b BIGINT, e NUMERIC(20,4)";
+    const std::pair<std::string, bool> tables[] = {
+        {"d INTEGER, ts TIMESTAMP(6), r FLOAT8" + wide, false},
+        {"d NUMERIC(10,1), ts TIMESTAMP(6), r FLOAT8" + wide, false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(0), r FLOAT8" + wide, false},
+        {"d NUMERIC(10,2), ts DATE, r FLOAT8" + wide, false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r REAL" + wide, false},
+        {"d REAL, ts TIMESTAMP(6), r FLOAT8" + wide, false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b FLOAT8, e NUMERIC(20,4)", false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e FLOAT8", false},
+        {"d NUMERIC(12,3), ts TIMESTAMP(6), r FLOAT8" + wide, true},
+        {"d NUMERIC, ts TIMESTAMP, r FLOAT8, b NUMERIC, e NUMERIC", true},
     };
     for (const auto& [columns, takes] : tables) {
         SCOPED_TRACE(columns);
         hooks.continues.clear();
-        dest(std::string("DROP TABLE IF EXISTS m; CREATE TABLE m (id INTEGER PRIMARY KEY, ") + columns + ")");
+        dest("DROP TABLE IF EXISTS m; CREATE TABLE m (id INTEGER PRIMARY KEY, " + columns + ")");
         run();
         EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
         if (takes) {
             EXPECT_TRUE(hooks.continues.empty()) << testing::PrintToString(hooks.continues);
-            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6), r = 0.1::float8 FROM m"),
-                      strings{"1.55|2024-01-01 10:00:00.7|t"});
+            EXPECT_EQ(rows("SELECT d::numeric(10,2), ts::timestamp(6), r = 0.1::float8, b, e::numeric(20,4) FROM m"),
+                      strings{"1.55|2024-01-01 10:00:00.7|t|9007199254740993|1234567890123456.0001"});
         } else {
             EXPECT_EQ(hooks.continues, strings{std::string("m: ") + not_conform_message});
             EXPECT_EQ(rows("SELECT count(*) FROM m"), strings{"0"});

@@ -59,6 +59,20 @@ std::int32_t catalog_subtype(const std::string& data_type, bool date_default)
     return 0;
 }
 
+// The fraction digits a money column keeps on this server (2 for most currencies, 0 for some).
+int read_money_scale(pgs_connection& conn)
+{
+    try {
+        conn.make_room();
+        pqxx::work tx(conn.get(), "money_scale");
+        const pqxx::result r = tx.exec("SELECT scale('0.0001'::numeric::money::numeric)");
+        return catalog_int(r[0][0]);
+    } catch (const pqxx::pqxx_exception& e) {
+        tk_write_log(3, "ERROR3: %s", e.base().what());
+        throw pgs_exception::from_current();
+    }
+}
+
 }  // namespace
 
 pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstring& schema_name,
@@ -130,6 +144,7 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
 
     pgs_catalog_columns found;
     bool have_auto = false;
+    int money_scale = -1;
     for (const auto& row : r) {
         const std::wstring col_name = field_text(row[1]);
         const std::string data_type = field_c_str(row[2]);
@@ -167,6 +182,16 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
                 column.precision = prec;
                 column.scale = scale;
             }
+        }
+        if (data_type == "money") {
+            // A currency column is exact, but keeps only the fraction digits of the server's
+            // currency (lc_monetary): a number of more digits, or a float, is rounded into it
+            // without a word. It is read as a NUMERIC of that scale, so a merge refuses what it
+            // would round (a value beyond its range the server refuses itself).
+            if (money_scale < 0) money_scale = read_money_scale(conn);
+            column.vartype = VT_DECIMAL;
+            column.precision = 19;
+            column.scale = money_scale;
         }
         // A timestamp keeps its count of fractional second digits, so a table made from this
         // one stores the same precision.

@@ -240,7 +240,7 @@ TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 
 // Merging into a table of the user's whose column would round the source's values (a
 // fraction into an integer, fewer decimal or fractional second digits, a date for a date and
-// time, a double into a single-precision REAL) fails that table with one report and appends
+// time, a double into a single-precision REAL, more fraction digits into money) fails that table with one report and appends
 // nothing; the same column wide enough takes the rows as they are.
 TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
 {
@@ -261,6 +261,10 @@ TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fail
         {"d REAL, ts TIMESTAMP(6), r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b FLOAT8, e NUMERIC(20,4)", false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e FLOAT8", false},
+        // money keeps the currency's two fraction digits: a double or a fourth digit is rounded.
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r MONEY" + wide, false},
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e MONEY", false},
+        {"d MONEY, ts TIMESTAMP(6), r FLOAT8" + wide, true},
         {"d NUMERIC(12,3), ts TIMESTAMP(6), r FLOAT8" + wide, true},
         {"d NUMERIC, ts TIMESTAMP, r FLOAT8, b NUMERIC, e NUMERIC", true},
     };

@@ -92,6 +92,8 @@ bool t_ftd::narrows(const t_ftd& that) const
     // The destination server rounds what its column cannot hold, without a word: a fraction
     // into an integer, more decimal digits than the column keeps, more digits than a REAL has.
     if (is_integer_kind(dest)) return digits != 0;
+    // A boolean keeps only whether a number is zero: 5 and -1 would both arrive as true.
+    if (dest == VT_BOOL) return vartype != VT_BOOL;
     if (dest == VT_DECIMAL && that.precision > 0) return digits < 0 || digits > that.scale;
     if (dest == VT_R4) return vartype != VT_R4 && vartype != VT_I1 && vartype != VT_UI1 && vartype != VT_I2 &&
                               vartype != VT_UI2 && vartype != VT_BOOL;

@@ -240,8 +240,9 @@ TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)
 
 // Merging into a table of the user's whose column would round the source's values (a
 // fraction into an integer, fewer decimal or fractional second digits, a date for a date and
-// time, a double into a single-precision REAL, more fraction digits into money) fails that table with one report and appends
-// nothing; the same column wide enough takes the rows as they are.
+// time, a double into a single-precision REAL, more fraction digits into money, a number into a
+// boolean) fails that table with one report and appends nothing; the same column wide enough
+// takes the rows as they are.
 TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fails_the_table)
 {
     source("CREATE TABLE m (id INT PRIMARY KEY, d DECIMAL(10,2), ts DATETIME(6), r DOUBLE, b BIGINT, "
@@ -261,6 +262,8 @@ TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fail
         {"d REAL, ts TIMESTAMP(6), r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b FLOAT8, e NUMERIC(20,4)", false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e FLOAT8", false},
+        // A boolean keeps only whether a number is zero.
+        {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BOOLEAN, e NUMERIC(20,4)", false},
         // money keeps the currency's two fraction digits: a double or a fourth digit is rounded.
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r MONEY" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e MONEY", false},

@@ -358,6 +358,26 @@ void append_value(std::string& out, const ole_variant& v, const pgs_value_column
         }
         break;
     case pgs_value_kind::text:
+        // A float or a date into a text column (a table of the user's): the float's shortest
+        // exact digits (the general text keeps only 7 digits of a FLOAT), a date in its own
+        // kind (a time of day without the zero date before it).
+        if (vt == VT_R4 || vt == VT_R8 || (vt == VT_DATE && v.get_date().is_valid())) {
+            std::string& t = scratch();
+            if (vt == VT_R4)
+                append_float(t, v.get_float(), false);
+            else if (vt == VT_R8)
+                append_float(t, v.get_double(), false);
+            else if (const std::string* form = v.date_text())
+                t = *form;
+            else
+                v.get_date().append_wide_form_to(t, 6);
+            if (sql)
+                pgs_append_literal(out, std::string_view(t));
+            else
+                pgs_append_copy_text(out, std::string_view(t));
+            return;
+        }
+        break;
     case pgs_value_kind::uuid_text:
     case pgs_value_kind::null_only: break;
     }

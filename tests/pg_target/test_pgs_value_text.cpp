@@ -128,6 +128,13 @@ std::vector<value_case> value_cases()
         {"empty_text_value", ole_variant(std::wstring()), VT_BSTR, 0, "", "''"},
         {"text_value", ole_variant(std::wstring(L"x\ty'z\\")), VT_BSTR, 0, "x\\ty'z\\\\", "'x\ty''z\\'"},
         {"int_in_text_column", ole_variant(7), VT_BSTR, 0, "7", "'7'"},
+        // A float or a date into a text column keeps every digit, and a time no date part.
+        {"float_in_text_column", ole_variant(1.17549435e-38f), VT_BSTR, 0, "1.1754944e-38", "'1.1754944e-38'"},
+        {"double_in_text_column", ole_variant(0.1), VT_BSTR, 0, "0.1", "'0.1'"},
+        {"time_in_text_column", ole_variant(ole_date::make(3, 0, 0, 0, 12, 34, 56, 789000)), VT_BSTR, 0,
+         "12:34:56.789000", "'12:34:56.789000'"},
+        {"kept_time_in_text_column", ole_variant::from_string("07:08:09.5", VT_DATE), VT_BSTR, 0,
+         "07:08:09.500000", "'07:08:09.500000'"},
         {"bool_value", ole_variant(true), VT_BOOL, 0, "t", "'t'"},
         {"int_zero_in_bool_column", ole_variant(0), VT_BOOL, 0, "f", "'f'"},
         {"int_two_in_bool_column", ole_variant(2), VT_BOOL, 0, "t", "'t'"},

@@ -212,10 +212,17 @@ void sql_recordset::initialize()
             tk_write_log(2, "ERROR: %s", e.what());
         }
         try {
-            std::int64_t counter = 0;
-            if (read_auto_increment_counter(counter) && counter > 1 && (!known || counter - 1 > last)) {
-                last = counter - 1;
-                known = true;
+            // An unsigned BIGINT's counter may lie past the largest int64: the seed then stands
+            // on that largest value (the destination's sequence cannot go further).
+            std::uint64_t counter = 0;
+            if (read_auto_increment_counter(counter) && counter > 1) {
+                const std::int64_t before = counter - 1 > std::uint64_t(std::numeric_limits<std::int64_t>::max())
+                                                ? std::numeric_limits<std::int64_t>::max()
+                                                : std::int64_t(counter - 1);
+                if (!known || before > last) {
+                    last = before;
+                    known = true;
+                }
             }
         } catch (const std::exception& e) {
             tk_write_log(3, "The auto-increment counter was not read: %s", e.what());
@@ -229,7 +236,7 @@ void sql_recordset::initialize()
     tk_write_log(2, "sql_recordset::initialize - END");
 }
 
-bool sql_recordset::read_auto_increment_counter(std::int64_t& counter)
+bool sql_recordset::read_auto_increment_counter(std::uint64_t& counter)
 {
     // SHOW CREATE TABLE asks the storage engine (information_schema may show a cached figure).
     // The table options follow the last column line: ") ENGINE=... AUTO_INCREMENT=n ...".

@@ -57,7 +57,7 @@ protected:
     void initialize();
     // The table's AUTO_INCREMENT counter (the next value the server hands out); false when the
     // server does not show one.
-    bool read_auto_increment_counter(std::int64_t& counter);
+    bool read_auto_increment_counter(std::uint64_t& counter);
     // Reads a text column of the given character set so that a value the server cannot send
     // as UTF-8 fails its row instead of arriving with '?' (tables only; from the next reset()).
     void read_column_checked(std::size_t column, std::string_view charset);

@@ -1,5 +1,7 @@
 #include "pg_target/pgs_table_builder.h"
 
+#include <limits>
+
 #include <pqxx/except>
 
 #include "TK/tk_log.h"
@@ -162,7 +164,10 @@ void pgs_schema_initializer::add_column(const t_ftd& source, const std::wstring*
     if (original && *original != source.name) m_validator.add_mapped_pair(*original, final_name);
     m_validator.restricted_names.push_back(plain);
     m_final_plain.push_back(plain);
-    if (source.auto_increment) m_serial = final_name;
+    if (source.auto_increment) {
+        m_serial = final_name;
+        m_serial_vt = source.vartype;
+    }
 }
 
 std::wstring pgs_schema_initializer::column_type(const t_ftd& column)
@@ -300,9 +305,19 @@ void pgs_schema_initializer::build_schema(udb_database& db)
                              sequence + L"::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON pgs_q.seqrelid = "
                              L"pgs_s.seq WHERE " + seed + L" >= pgs_q.seqmin");
         // A sequence left at 1 would hand out the values of rows already there: reported.
-        for (const std::wstring& sql : statements)
-            run_or_report(db, sql, udb_failure_kind::sequence,
-                          L"The sequence of column '" + pgs_unquote_name(m_serial) + L"' of table '" + m_table + L"'");
+        const std::wstring object =
+            L"The sequence of column '" + pgs_unquote_name(m_serial) + L"' of table '" + m_table + L"'";
+        for (const std::wstring& sql : statements) run_or_report(db, sql, udb_failure_kind::sequence, object);
+        // An unsigned BIGINT counts on past the largest bigint, where the sequence ends: the
+        // source's next value cannot be carried (the sequence stands at its end instead).
+        if (m_serial_vt == VT_UI8 && m_source.seed == std::numeric_limits<std::int64_t>::max()) {
+            udb_failure failure;
+            failure.kind = udb_failure_kind::sequence;
+            failure.object = object;
+            failure.text = "the source's next value lies beyond 9223372036854775807, the largest a bigint "
+                           "sequence reaches: it stands at its end, and the next row it numbers fails";
+            udb_report_failure(failure);
+        }
     }
 
     for (std::size_t i = 0; i < m_columns.size(); ++i) {

@@ -84,6 +84,7 @@ private:
     std::wstring m_table;
     udb_schema m_columns{1};
     std::wstring m_serial;
+    VARTYPE m_serial_vt = VT_EMPTY;  // the source's type of the auto-increment column
     pgs_fn_validator m_validator;
     std::wstring m_partition_column;
     std::vector<udb_partition::range> m_partitions;

@@ -203,10 +203,13 @@ TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)
            "CREATE TABLE emptied (id INT AUTO_INCREMENT PRIMARY KEY, v INT);"
            "INSERT INTO emptied (v) VALUES (1), (2), (3); DELETE FROM emptied;"
            "CREATE TABLE fresh (id BIGINT AUTO_INCREMENT PRIMARY KEY, v INT);"
-           "INSERT INTO fresh (v) VALUES (1), (2)");
-    // The source's own next values: 2101, none (the range is used up), 4, 3.
+           "INSERT INTO fresh (v) VALUES (1), (2);"
+           "CREATE TABLE past (id BIGINT UNSIGNED AUTO_INCREMENT PRIMARY KEY, v INT) "
+           "AUTO_INCREMENT = 9223372036854775900;"
+           "INSERT INTO past VALUES (5, 1)");
+    // The source's own next values: 2101, none (the range is used up), 4, 3, 9223372036854775900.
     EXPECT_THROW(source("INSERT INTO full_range (v) VALUES (2)"), std::runtime_error);
-    conv->selected_tables = {L"emptied", L"fresh", L"full_range", L"gap"};
+    conv->selected_tables = {L"emptied", L"fresh", L"full_range", L"gap", L"past"};
     convert();
 
     EXPECT_EQ(rows("INSERT INTO gap (v) VALUES (3) RETURNING id"), strings{"2101"});
@@ -215,7 +218,15 @@ TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)
     // At the type's end the next insert fails as in the source (the sequence is used up).
     EXPECT_EQ(rows("SELECT count(*) FROM full_range"), strings{"1"});
     EXPECT_EQ(refusal("INSERT INTO full_range (v) VALUES (2)"), "2200H");
-    EXPECT_TRUE(hooks.reports().empty()) << testing::PrintToString(hooks.reports());
+    // A next value past the largest bigint is reported, and the sequence hands out no lower one.
+    ASSERT_EQ(hooks.reports().size(), 1u) << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(hooks.reports()[0].rfind("The sequence of column 'id' of table 'public.past': the source's next "
+                                       "value lies beyond 9223372036854775807",
+                                       0),
+              0u)
+        << hooks.reports()[0];
+    EXPECT_EQ(refusal("INSERT INTO past (v) VALUES (2)"), "2200H");
+    EXPECT_EQ(rows("SELECT id, v FROM past"), strings{"5|1"});
 }
 
 TEST_P(values_as_the_source_test, bytes_without_a_utf8_form_fail_their_row)

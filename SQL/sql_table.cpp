@@ -393,8 +393,13 @@ void sql_table::read_columns()
             if (def.empty() || def == L"0000-00-00" || def == L"0000-00-00 00:00:00" || def == L"00000000000000" ||
                 def.rfind(L"0000-00-00 00:00:00.", 0) == 0) {
                 tk_write_log(2, "Skip empty def.values for date column");
-                // A zero date arrives as NULL: NOT NULL waits until the rows are in.
+                // A zero date arrives as NULL: NOT NULL waits until the rows are in. As the
+                // default of a NOT NULL column it has no form: a row that leaves the column out
+                // would be refused where the source gives it the zero date.
                 if (d.b_not_null) d.not_null_after_rows = true;
+                if (d.b_not_null && !def.empty())
+                    d.not_carried.push_back(L"its default '" + def + L"' (the zero date) has no PostgreSQL form: "
+                                            L"the column arrives without a default");
                 d.b_not_null = false;
             } else if (is_current_timestamp(def)) {
                 tk_write_log(2, "Special processing for CURRENT_TIMESTAMP");
@@ -425,6 +430,12 @@ void sql_table::read_columns()
             if (def_is_expression) {
                 d.default_value = ole_variant(def);
                 d.default_is_source_expression = true;
+                break;
+            }
+            if (def.find(L'\0') != std::wstring::npos) {
+                // PostgreSQL text cannot hold it: the default would end before it.
+                d.not_carried.push_back(L"its default holds a zero character, which PostgreSQL text cannot hold: "
+                                        L"the column arrives without a default");
                 break;
             }
             try {

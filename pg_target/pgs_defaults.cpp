@@ -470,6 +470,8 @@ std::wstring make_pgs_def_val(const t_ftd* column)
             tk_write_log(2, "Special processing for N''");
             return L"''";
         }
+        // PostgreSQL text cannot hold a zero character: the default would end before it.
+        if (pgs_has_zero_char(column->default_value, pgs_make_value_column(VT_BSTR, 0))) return {};
         // The text as written (cut to the column's size), also when it looks like a GUID: this
         // is no uuid column, so the default must be the source's text.
         if (column->size > 0 && text.size() > column->size)

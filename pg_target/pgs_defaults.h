@@ -16,6 +16,6 @@ std::wstring make_pgs_def_val(const t_ftd* column);
 inline std::wstring make_pgs_def_val(const t_ftd& column) { return make_pgs_def_val(&column); }
 
 // Whether the source gave the column a default that make_pgs_def_val cannot carry (an
-// expression without a PostgreSQL form, a value the column's type refuses): such a column is
-// reported, since it arrives without its default.
+// expression without a PostgreSQL form, a value the column's type refuses, a text holding a
+// zero character): such a column is reported, since it arrives without its default.
 bool pgs_default_is_lost(const t_ftd& column);

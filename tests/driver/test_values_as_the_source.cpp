@@ -156,6 +156,8 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"t2 TIME DEFAULT '100:00:00'", "t2", "NULL", true},
         {"t3 TIME DEFAULT '10:00:00'", "t3", "10:00:00", false},
         {"dz DATE DEFAULT '2020-00-00'", "dz", "NULL", true},  // only the all-zero date means none
+        // PostgreSQL text cannot hold a zero character: the default would end before it.
+        {"zc VARCHAR(5) DEFAULT 'a\\0b'", "zc", "NULL", true, "x"},
         // Computed columns and check constraints are named (a JSON column's own check goes
         // with its type).
         {"gc INT AS (id * 2) STORED", "gc", "NULL", true, "2"},
@@ -179,7 +181,7 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     }
     // The table is made even with a default it cannot take (a TIME beyond a day, NOT NULL).
     source(table + ", tn TIME NOT NULL DEFAULT '-838:59:59');"
-           "INSERT INTO d (id, tn, t1, t2, dz, iv) VALUES (1, '10:00:00', NULL, NULL, NULL, 'seen')");
+           "INSERT INTO d (id, tn, t1, t2, dz, zc, iv) VALUES (1, '10:00:00', NULL, NULL, NULL, 'x', 'seen')");
     conv->selected_tables = {L"d"};
     convert();
 
@@ -192,6 +194,22 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
     for (const auto& r : expected_reports)
         EXPECT_TRUE(contains(hooks.reports(), r)) << r << "\n" << testing::PrintToString(hooks.reports());
     EXPECT_EQ(hooks.reports().size(), expected_reports.size()) << testing::PrintToString(hooks.reports());
+}
+
+// The zero date arrives as NULL: as the default of a NOT NULL column it has no form, and a row
+// that leaves the column out is refused where the source gives it the zero date. A nullable
+// column's zero-date default is NULL, as its zero dates are.
+TEST_P(values_as_the_source_test, a_zero_date_default_of_a_not_null_column_is_named)
+{
+    source("CREATE TABLE zd (id INT PRIMARY KEY, d DATETIME NOT NULL DEFAULT '0000-00-00 00:00:00',"
+           " n DATE DEFAULT '0000-00-00');"
+           "INSERT INTO zd VALUES (1, '2020-01-01 10:00:00', '2020-01-02')");
+    conv->selected_tables = {L"zd"};
+    convert();
+    EXPECT_EQ(hooks.reports(), strings{"zd: Column 'd': its default '0000-00-00 00:00:00' (the zero date) has no "
+                                       "PostgreSQL form: the column arrives without a default"});
+    EXPECT_EQ(rows("SELECT id, d, n FROM zd"), strings{"1|2020-01-01 10:00:00|2020-01-02"});
+    EXPECT_EQ(refusal("INSERT INTO zd (id) VALUES (2)"), "23502");
 }
 
 TEST_P(values_as_the_source_test, sequences_go_on_where_the_source_would)

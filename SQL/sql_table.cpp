@@ -438,6 +438,10 @@ void sql_table::read_columns()
                                         L"the column arrives without a default");
                 break;
             }
+            // A FLOAT's default in the catalog has six digits, which may name another float.
+            if (d.vartype == VT_R4 && !def.empty()) {
+                if (std::wstring digits; read_float_default_exactly(col, digits)) def = digits;
+            }
             try {
                 d.default_value = get_variant(d.vartype, def.c_str());
             } catch (const std::exception& e) {
@@ -499,6 +503,33 @@ bool sql_table::mariadb_catalog()
 {
     const char* info = mysql_get_server_info(db().get_connection());
     return info && std::strstr(info, "MariaDB");
+}
+
+bool sql_table::read_float_default_exactly(const std::wstring& column, std::wstring& digits)
+{
+    // As read_default_exactly: over an empty outer-join row, else a row of the table.
+    const std::string quoted = tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(column));
+    const std::string table = quoted_table_name();
+    const std::string value = "CAST(DEFAULT(t." + quoted + ") + 0e0 AS CHAR)";
+    const std::string queries[] = {"SELECT " + value + " FROM (SELECT 1) AS x LEFT JOIN " + table + " AS t ON 0",
+                                   "SELECT " + value + " FROM " + table + " AS t LIMIT 1"};
+    for (const std::string& q : queries) {
+        try {
+            auto rs = db().run_query(q);
+            if (!rs) continue;
+            rs->reset();
+            if (rs->is_eof()) continue;
+            udb_record* r = rs->get_item();
+            if (!r || r->size() == 0 || (*r)[0].is_empty()) continue;
+            const std::string text = (*r)[0].to_string();
+            if (!sql_is_number_text(text)) continue;
+            digits = tk_utf8_to_unicode(text);
+            return true;
+        } catch (const tk_exception& e) {
+            tk_write_log(3, "The default of a column was not read whole: %s", e.what());
+        }
+    }
+    return false;
 }
 
 bool sql_table::read_default_exactly(const std::wstring& column, bool binary, std::vector<std::uint8_t>& bytes)

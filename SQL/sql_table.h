@@ -62,6 +62,10 @@ private:
     // The bytes of a column's default as the server evaluates it (UTF-8 for text); false when
     // they cannot be read.
     bool read_default_exactly(const std::wstring& column, bool binary, std::vector<std::uint8_t>& bytes);
+    // A FLOAT column's default as the server holds it, in every digit of its double form: the
+    // catalog shows six digits only. False when it cannot be read (a NOT NULL column of an
+    // empty table).
+    bool read_float_default_exactly(const std::wstring& column, std::wstring& digits);
     void read_indexes();
     void read_foreign_keys();
 

@@ -429,11 +429,17 @@ std::wstring make_pgs_def_val(const t_ftd* column)
         tk_write_log(2, "Special processing for boolean");
         return bool_default(text);
     case VT_R4: {
-        // Written as the float the column will hold, in its shortest exact text.
-        if (!is_finite_number<float>(a)) return {};
-        std::string_view t = a.front() == '+' ? std::string_view(a).substr(1) : std::string_view(a);
+        // Written as the float the column will hold, in its shortest exact text. A float value
+        // is taken as it is: its own text keeps only some of its digits.
         float v = 0;
-        std::from_chars(t.data(), t.data() + t.size(), v);
+        if (column->default_value.get_vt() == VT_R4) {
+            v = column->default_value.get_float();
+            if (!std::isfinite(v)) return {};
+        } else {
+            if (!is_finite_number<float>(a)) return {};
+            std::string_view t = a.front() == '+' ? std::string_view(a).substr(1) : std::string_view(a);
+            std::from_chars(t.data(), t.data() + t.size(), v);
+        }
         char digits[32];
         auto r = std::to_chars(digits, digits + sizeof digits, v);
         return tk_utf8_to_unicode(std::string_view(digits, static_cast<std::size_t>(r.ptr - digits)));

@@ -146,6 +146,9 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"bl BLOB DEFAULT 'abc'", "encode(bl, 'hex')", "616263", false},
         {"be VARBINARY(4) DEFAULT ''", "coalesce(encode(be, 'hex'), 'NULL')", "", false},
         {"bt BIT(8) DEFAULT b'101'", "bt", "5", false},
+        // The catalog shows a FLOAT's default with six digits; the column's float is carried.
+        {"fl FLOAT DEFAULT 1.17549435e-38", "fl::float8", "1.1754943508222875e-38", false},
+        {"fn FLOAT NOT NULL DEFAULT 16777217", "fn::float8", "16777216", false},
         {"e1 INT DEFAULT (1 + 2)", "e1", "3", false},
         {"e2 VARCHAR(10) DEFAULT (concat('a', lower('B')))", "e2", "ab", false},
         {"e3 DOUBLE DEFAULT (1 / 3)", "e3", "NULL", true, "0.333333333"},

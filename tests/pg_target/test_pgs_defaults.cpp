@@ -167,6 +167,8 @@ TEST(pgs_defaults, source_expressions_carried_or_lost)
     }
     // A literal the column's type refuses is lost too; DEFAULT '' and no default are not.
     EXPECT_TRUE(pgs_default_is_lost(t_ftd(0, L"c", VT_I4, false, false, ole_variant(std::wstring(L"42abc")))));
+    // A float value is written in its shortest exact text, not in its own shorter text.
+    EXPECT_EQ(make_pgs_def_val(t_ftd(0, L"c", VT_R4, false, false, ole_variant(1.17549435e-38f))), L"1.1754944e-38");
     // A text with a zero character would end before it.
     const t_ftd zero_char(10, L"c", VT_BSTR, false, false, ole_variant(std::wstring(L"a\0b", 3)));
     EXPECT_EQ(make_pgs_def_val(zero_char), L"");

@@ -99,9 +99,10 @@ bool t_ftd::narrows(const t_ftd& that) const
                               vartype != VT_UI2 && vartype != VT_BOOL;
     // A double keeps 15 significant digits for sure and whole numbers up to 2^53. (A NUMERIC
     // with no precision or a larger one than values travel with is read as VT_R8 with a
-    // negative precision: it keeps every digit.)
+    // negative precision: it keeps every digit, up to its scale where it has one.)
     if (dest == VT_R8 && that.precision >= 0)
         return vartype == VT_I8 || vartype == VT_UI8 || (vartype == VT_DECIMAL && precision > 15);
+    if (dest == VT_R8) return that.scale >= 0 && (digits < 0 || digits > that.scale);
     if (dest == VT_DATE && vartype == VT_DATE) {
         // A date column drops the time of day, a time column the date; fewer fractional
         // second digits round the time.

@@ -176,8 +176,11 @@ pgs_catalog_columns pgs_read_table_columns(pgs_connection& conn, const std::wstr
             tk_write_log(1, "Setting prec/scale(%d,%d)", prec, scale);
             if (prec == 0 || prec > 38) {
                 // Travels as a double, but the column is exact: a negative precision says so.
+                // Its scale is the fraction digits it keeps: -1 for a NUMERIC without
+                // precision, which keeps them all.
                 column.vartype = VT_R8;
                 column.precision = -1;
+                column.scale = prec == 0 ? -1 : scale;
             } else {
                 column.precision = prec;
                 column.scale = scale;

@@ -301,6 +301,9 @@ TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fail
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e MONEY", false},
         {"d MONEY, ts TIMESTAMP(6), r FLOAT8" + wide, true},
         {"d NUMERIC(12,3), ts TIMESTAMP(6), r FLOAT8" + wide, true},
+        // A precision beyond what values travel with keeps its scale all the same.
+        {"d NUMERIC(40,1), ts TIMESTAMP(6), r FLOAT8" + wide, false},
+        {"d NUMERIC(40,2), ts TIMESTAMP(6), r FLOAT8, b BIGINT, e NUMERIC(50,4)", true},
         {"d NUMERIC, ts TIMESTAMP, r FLOAT8, b NUMERIC, e NUMERIC", true},
     };
     for (const auto& [columns, takes] : tables) {

@@ -108,6 +108,8 @@ bool t_ftd::narrows(const t_ftd& that) const
         // second digits round the time.
         const int from = date_kind(*this), to = date_kind(that);
         if ((to == 2 && from != 2) || (to == 3 && from != 3)) return true;
+        // A time of day has no date: a column with a date part would store NULL for it.
+        if (from == 3 && to != 3) return true;
         return to != 2 && scale > that.scale;
     }
     return false;

@@ -61,10 +61,10 @@ struct t_ftd {
     // Whether the destination column `that` would keep less of this column's values than they
     // hold: fractions in an integer, more decimal digits than its scale (or a FLOAT's or
     // DOUBLE's in a NUMERIC of fixed scale), a REAL for wider numbers, a DATE for a date and
-    // time, a TIME for a date, fewer fractional second digits, a DOUBLE for 64-bit integers and
-    // decimals of more than 15 digits, a BOOLEAN for anything but a boolean. A NUMERIC of more
-    // than 38 digits or without precision is read as VT_R8 with a negative precision: it keeps
-    // every digit, up to its scale (-1 without precision).
+    // time, a TIME for a date, a date or timestamp for a TIME, fewer fractional second digits,
+    // a DOUBLE for 64-bit integers and decimals of more than 15 digits, a BOOLEAN for anything
+    // but a boolean. A NUMERIC of more than 38 digits or without precision is read as VT_R8
+    // with a negative precision: it keeps every digit, up to its scale (-1 without precision).
     bool narrows(const t_ftd& that) const;
 
     std::uint32_t size = 0;      // characters for text, bytes for binary; 0 = no limit

@@ -147,6 +147,16 @@ INSTANTIATE_TEST_SUITE_P(
         {"date_into_date", VT_DATE, 0, VT_DATE, 0, true, 0, 0, 0, 2, 2},
         {"date_into_timestamp", VT_DATE, 0, VT_DATE, 0, true, 0, 0, 0, 2, 1},
         {"time3_into_time6", VT_DATE, 0, VT_DATE, 0, true, 3, 0, 6, 3, 3},
+        {"time_into_timestamp_refused", VT_DATE, 0, VT_DATE, 0, false, 0, 0, 6, 3, 1},
+        // A boolean keeps only whether a number is zero.
+        {"int_into_boolean_refused", VT_I4, 4, VT_BOOL, 1, false},
+        {"boolean_into_boolean", VT_BOOL, 1, VT_BOOL, 1, true},
+        // A NUMERIC of more than 38 digits (read as VT_R8, precision -1) keeps its scale; one
+        // without precision (scale -1) keeps every digit.
+        {"decimal_into_wide_numeric_of_smaller_scale_refused", VT_DECIMAL, 0, VT_R8, 8, false, 2, -1, 1},
+        {"decimal_into_wide_numeric_of_same_scale", VT_DECIMAL, 0, VT_R8, 8, true, 2, -1, 2},
+        {"double_into_wide_numeric_refused", VT_R8, 8, VT_R8, 8, false, 0, -1, 4},
+        {"double_into_numeric_without_precision", VT_R8, 8, VT_R8, 8, true, 0, -1, -1},
         {"text_into_int_refused", VT_BSTR, 10, VT_I4, 4, false},
         {"text19_into_date", VT_BSTR, 19, VT_DATE, 0, true},
         {"text20_into_date_refused", VT_BSTR, 20, VT_DATE, 0, false},

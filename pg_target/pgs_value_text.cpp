@@ -294,6 +294,18 @@ void append_value(std::string& out, const ole_variant& v, const pgs_value_column
         return;
     }
     if (vt == VT_BSTR) {
+        if (col.kind == pgs_value_kind::bytea) {
+            // A text into a bytea column (a table of the user's) is its UTF-8 bytes, whatever it
+            // spells: "0x41" stays four bytes, and an empty text no bytes rather than NULL.
+            if (const std::string* utf8 = v.utf8_text()) {
+                append_bytea(out, reinterpret_cast<const std::uint8_t*>(utf8->data()), utf8->size(), sql);
+            } else {
+                std::string& bytes = scratch();
+                pgs_append_utf8(bytes, v.get_wstring());
+                append_bytea(out, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), sql);
+            }
+            return;
+        }
         // Text as it was read: plain text and numbers pass on as the same bytes.
         if (const std::string* utf8 = v.utf8_text()) {
             if (col.kind == pgs_value_kind::text) {

@@ -14,8 +14,9 @@
 //  - boolean: false for 0 (any numeric zero) and for f/false/n/no/off, true otherwise;
 //  - date: printed in the column's date kind with microseconds; an invalid date and the zero
 //    date 0000-00-00 are NULL;
-//  - bytea: bytes in hexadecimal (COPY \\x4142, SQL DECODE('4142','hex')); a text value is taken
-//    as 0x-prefixed hexadecimal when it is one, else its UTF-8 bytes are stored;
+//  - bytea: bytes in hexadecimal (COPY \\x4142, SQL DECODE('4142','hex')); a text value stores
+//    its UTF-8 bytes (an empty text none), while a text given to the text forms below
+//    (pgs_append_text_value, to_pgs_str2) is taken as 0x-prefixed hexadecimal when it is one;
 //  - number: the value's digits unquoted (floats in their shortest exact form, decimals digit
 //    for digit). A text that is not a plain number is written as a quoted literal in SQL, so no
 //    value can change the statement around it; the server then accepts it (NaN, Infinity) or

@@ -135,6 +135,10 @@ std::vector<value_case> value_cases()
          "12:34:56.789000", "'12:34:56.789000'"},
         {"kept_time_in_text_column", ole_variant::from_string("07:08:09.5", VT_DATE), VT_BSTR, 0,
          "07:08:09.500000", "'07:08:09.500000'"},
+        // A text into a bytea column is its bytes, whatever it spells.
+        {"hex_looking_text_in_bytea_column", ole_variant(std::wstring(L"0x41")), VT_BYTE_ARRAY, 0, "\\\\x30783431",
+         "DECODE('30783431','hex')"},
+        {"empty_text_in_bytea_column", ole_variant(std::wstring()), VT_BYTE_ARRAY, 0, "\\\\x", "DECODE('','hex')"},
         {"bool_value", ole_variant(true), VT_BOOL, 0, "t", "'t'"},
         {"int_zero_in_bool_column", ole_variant(0), VT_BOOL, 0, "f", "'f'"},
         {"int_two_in_bool_column", ole_variant(2), VT_BOOL, 0, "t", "'t'"},

@@ -53,7 +53,8 @@ std::int32_t catalog_subtype(const std::string& data_type, bool date_default)
         return date_default ? 9 : 1;
     if (data_type == "timestamp with time zone") return (date_default ? 9 : 1) | 0x10;
     if (data_type == "date") return date_default ? 10 : 2;
-    if (data_type == "abstime" || data_type == "time" || data_type == "time without time zone")
+    if (data_type == "abstime" || data_type == "time" || data_type == "time without time zone" ||
+        data_type == "time with time zone")
         return date_default ? 11 : 3;
     if (data_type == "real" || data_type == "uuid" || data_type == "bit") return 1;
     return 0;

@@ -290,6 +290,7 @@ TEST_F(driver_server_test, a_merge_into_columns_that_would_round_the_values_fail
         {"d NUMERIC(10,1), ts TIMESTAMP(6), r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(0), r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts DATE, r FLOAT8" + wide, false},
+        {"d NUMERIC(10,2), ts TIMETZ, r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r REAL" + wide, false},
         {"d REAL, ts TIMESTAMP(6), r FLOAT8" + wide, false},
         {"d NUMERIC(10,2), ts TIMESTAMP(6), r FLOAT8, b FLOAT8, e NUMERIC(20,4)", false},

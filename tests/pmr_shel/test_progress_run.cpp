@@ -155,7 +155,15 @@ TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
     if (abort) {
         EXPECT_EQ(convertor().outcome(), conversion_outcome::aborted);
         EXPECT_FALSE(dest_has_table("later"));
+        // Not "completed" with one row missing: the page says what the abort left out.
+        EXPECT_EQ(finish->ctrl_as<QLabel>(1313)->text(), QStringLiteral("Conversion is not Completed"));
+        EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+            QStringLiteral("The conversion was aborted. Table 'parts' was not completed. 1 more table was not "
+                           "converted. Foreign keys and views were not created.\n\n")))
+            << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+        save_picture(&shell(), QStringLiteral("page_116_aborted"));
     } else {
+        EXPECT_EQ(finish->ctrl_as<QLabel>(1313)->text(), QStringLiteral("Conversion is Completed"));
         EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
         EXPECT_EQ(dest_count("parts"), 2);
         EXPECT_EQ(dest_count("later"), 2);
@@ -300,6 +308,26 @@ TEST(progress_stop_report, says_what_was_kept_and_what_is_missing)
     const std::wstring none = progress_page::stop_report(before_any);
     EXPECT_EQ(none.find(L"Table '"), std::wstring::npos);
     EXPECT_NE(none.find(L"2 more tables were not converted."), std::wstring::npos);
+}
+
+TEST(finish_ended_early, says_what_a_run_that_did_not_reach_its_end_left_out)
+{
+    struct ended_case {
+        gui_finish_page::ended_run run;
+        const wchar_t* expected;
+    };
+    const ended_case cases[] = {
+        {{true, true, L"orders", 4, 1},
+         L"The conversion was aborted. Table 'orders' was not completed. 2 more tables were not converted. "
+         L"Foreign keys and views were not created."},
+        {{false, true, L"", 0, 0}, L"The conversion ended early because of an error. Foreign keys and views were not created."},
+        // Every table handled: Abort came in a foreign key's or a view's report.
+        {{true, true, L"last", 2, 2}, L"The conversion was aborted. Foreign keys and views may not all have been created."},
+        {{true, false, L"orders", 3, 0},
+         L"The conversion was aborted. The script file was not written: an earlier script of that name was left as it was."},
+    };
+    for (const ended_case& c : cases)
+        EXPECT_EQ(gui_finish_page::ended_early_text(c.run), c.expected);
 }
 
 TEST(progress_bar, position_is_the_items_share_plus_the_current_items_rows)

@@ -136,7 +136,9 @@ bool gui_finish_page::page_init()
     auto* list = ctrl_as<QPlainTextEdit>(1016);
     if (errors.empty() && left_out.empty() && ended_early.empty()) {
         tk_write_log(2, "Display success-message");
-        text->setText(QString::fromStdWString(m_success_text));
+        const pelmora_convertor* c = pelmora_convertor::try_instance();
+        const bool script = c && !c->b_direct && !m_script_success_text.empty();
+        text->setText(QString::fromStdWString(script ? m_script_success_text : m_success_text));
         list->hide();
         return true;
     }

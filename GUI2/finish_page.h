@@ -17,6 +17,10 @@ public:
     gui_finish_page(const wizard_page_info& info, std::wstring success_text, std::wstring error_text,
                     std::wstring extension, QWidget* parent = nullptr);
 
+    // The success text of a run into a script file (without one, the
+    // success text serves both).
+    void set_script_success_text(std::wstring text) { m_script_success_text = std::move(text); }
+
     bool page_init() override;
     // Escape and the close box finish the wizard as Finish does (Cancel is
     // disabled here: there is nothing left to cancel).
@@ -42,6 +46,7 @@ public:
 
 private:
     std::wstring m_success_text;
+    std::wstring m_script_success_text;
     std::wstring m_error_text;
     std::wstring m_extension;
 };

@@ -87,6 +87,8 @@ int run_wizard(const std::string& command_line)
                            L"There were some errors while converting the database.\n"
                            L"Click 'Finish' to exit the wizard.",
                            profile_extension);
+    finish.set_script_success_text(L"Wizard has exported your MySQL database into\na PostgreSQL script file "
+                                   L"successfully.\n\nClick 'Finish' to exit the wizard.");
     shell.add_page(&finish);
 
     const int result = shell.exec();

@@ -161,7 +161,8 @@ int sql_settings_page::on_next()
         // advice alone hides which of its causes it was.
         const bool auth = is_auth_error(e.get_error_code());
         const tk_error_converter texts(mysql_error_table);
-        std::string text = auth ? std::string(auth_text) : texts.convert(e.get_error_code());
+        std::string text =
+            auth ? std::string(auth_text) : wizard_shell::as_paragraph(texts.convert(e.get_error_code()));
         if (text.empty())
             text = e.get_message();
         else if (!e.get_message().empty())

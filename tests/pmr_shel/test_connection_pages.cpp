@@ -33,8 +33,9 @@ using namespace wizard_test;
 
 namespace {
 
+// One paragraph: the box wraps it to its own width.
 const QString access_denied_text = QStringLiteral(
-    "Access denied. Verify the user name and password are correct, and you have\n"
+    "Access denied. Verify the user name and password are correct, and you have "
     "the necessary privileges to connect to the target MySQL server.");
 
 class connection_pages : public wizard_fixture {

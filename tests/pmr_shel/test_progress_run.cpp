@@ -182,6 +182,35 @@ TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
 INSTANTIATE_TEST_SUITE_P(answers, progress_question, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "abort" : "continue"; });
 
+// A view refused after the last table: the label no longer names that table
+// while the run asks, and the finish page counts the view.
+TEST_F(progress_run, a_view_refused_after_the_tables_is_asked_under_the_finishing_label_and_counted)
+{
+    source("CREATE TABLE base (id INT PRIMARY KEY); INSERT INTO base VALUES (1), (2);"
+           "CREATE VIEW v_ok AS SELECT id FROM base;"
+           "CREATE VIEW v_bad AS SELECT id, 0x41 AS b FROM base");
+    convertor().selected_tables = {L"base"};
+    convertor().selected_views = {{L"v_ok", L""}, {L"v_bad", L""}};
+    QString label_while_asked;
+    modal_answerer answers;
+    answers.push([&](QWidget* w) {
+        wait_until([&] { return progress->ctrl_as<QLabel>(1323)->text() == progress_page::finishing_label; }, 5000);
+        label_while_asked = progress->ctrl_as<QLabel>(1323)->text();
+        save_picture(&shell(), QStringLiteral("page_107_view_refused"));
+        w->findChild<QAbstractButton*>(QStringLiteral("ctl_2"))->click();
+    });
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return on_finish_page(); }, 60000));
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_TRUE(answers.seen()[0].text.startsWith(QStringLiteral("View 'v_bad': "))) << answers.seen()[0].text.toStdString();
+    EXPECT_EQ(label_while_asked, QString::fromLatin1(progress_page::finishing_label));
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+    EXPECT_EQ(dest_count("v_ok"), 2);
+    EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+        QStringLiteral("Not converted: 1 view.\n\nView 'v_bad': ")))
+        << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+}
+
 TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly_and_says_what_was_kept)
 {
     source("CREATE TABLE huge (id INT PRIMARY KEY, filler VARCHAR(250));"

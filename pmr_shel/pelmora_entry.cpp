@@ -12,6 +12,7 @@
 #include "TK/tk_strings.h"
 #include "driver/error_handler.h"
 #include "driver/pelmora_convertor.h"
+#include "pmr_shel/conversion_settings_page.h"
 #include "pmr_shel/progress_page.h"
 #include "pmr_shel/wizard_pages.h"
 
@@ -59,6 +60,13 @@ int run_wizard(const std::string& command_line)
         if (!convertor.load_profile_file(path)) {
             wizard_shell::error(L"The profile '" + path +
                                 L"' cannot be loaded. Nothing was converted.");
+            return exit_failure;
+        }
+        // The pages refuse such a schema name; a profile written by hand
+        // must not get past them by being run at once.
+        const std::wstring schema_problem = conversion_settings::schema_name_problem(convertor.pgs_schema);
+        if (!schema_problem.empty()) {
+            wizard_shell::error(schema_problem + L" Nothing was converted.");
             return exit_failure;
         }
     }

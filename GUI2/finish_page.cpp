@@ -129,6 +129,12 @@ bool gui_finish_page::page_init()
             ended_early = ended_early_text(run);
         }
     }
+    // The trace log the user asked for is incomplete (a disk that filled up).
+    if (const tk_logger* logger = tk_logger::try_instance(); logger && logger->is_enabled()) {
+        const std::string failure = logger->get_write_error();
+        if (!failure.empty())
+            errors.push_back("The log file cannot be written: " + failure);
+    }
     ctrl_as<QLabel>(1313)->setText(ended_early.empty() ? QStringLiteral("Conversion is Completed")
                                                        : QStringLiteral("Conversion is not Completed"));
 

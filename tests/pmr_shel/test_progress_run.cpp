@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "GUI2/finish_page.h"
+#include "TK/tk_log.h"
 #include "driver/driver_test_support.h"
 #include "pg_target/pgs_mutator.h"
 #include "pmr_shel/progress_page.h"
@@ -209,6 +210,25 @@ TEST_F(progress_run, a_view_refused_after_the_tables_is_asked_under_the_finishin
     EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
         QStringLiteral("Not converted: 1 view.\n\nView 'v_bad': ")))
         << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+}
+
+// The log file the user asked for could not be written (a full disk): the
+// finish page says so instead of reporting success.
+TEST_F(progress_run, a_log_file_that_could_not_be_written_is_not_passed_off_as_success)
+{
+    source("CREATE TABLE small (id INT PRIMARY KEY); INSERT INTO small VALUES (1)");
+    convertor().selected_tables = {L"small"};
+    tk_logger logger(nullptr, false, 3, false);
+    convertor().set_logfile("/dev/full");
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return on_finish_page(); }, 60000));
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+    EXPECT_EQ(dest_count("small"), 1);
+    EXPECT_EQ(finish->ctrl_as<QLabel>(1314)->text(), QStringLiteral("Something failed."));
+    EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+        QStringLiteral("The log file cannot be written: '/dev/full': ")))
+        << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+    close_wizard();
 }
 
 TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly_and_says_what_was_kept)

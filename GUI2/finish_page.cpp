@@ -97,7 +97,7 @@ std::wstring gui_finish_page::ended_early_text(const ended_run& run)
         text += L" 1 more table was not converted.";
     else if (left > 1)
         text += L" " + std::to_wstring(left) + L" more tables were not converted.";
-    text += in_item || run.items_total == 0 ? L" Foreign keys and views were not created."
+    text += in_item ? L" Foreign keys and views were not created."
                                             : L" Foreign keys and views may not all have been created.";
     return text;
 }

@@ -42,6 +42,9 @@ constexpr const char* auth_text =
     "The MySQL server asks for a way of logging in that this program cannot use.\n"
     "The help page 'MySQL authentication problems' opens next: it says what to change.";
 
+constexpr const char* no_host_text =
+    "Enter the host name or IP address of the MySQL server, or choose Local for the server on this computer.";
+
 }  // namespace
 
 sql_settings_page::sql_settings_page(QWidget* parent) : wizard_page(mysql_page_info, parent)
@@ -148,6 +151,12 @@ int sql_settings_page::on_next()
     int port = 0;
     if (m_access->checkedId() == choice_remote && !read_port_text(ctrl_as<QLineEdit>(id_port)->text(), port)) {
         wizard_shell::error_ansi(invalid_port_text);
+        return -1;
+    }
+    // Without a host the client library would quietly try this computer's
+    // socket: Remote with an empty box is a slip, not a choice of Local.
+    if (m_access->checkedId() == choice_remote && ctrl_as<QLineEdit>(id_host)->text().trimmed().isEmpty()) {
+        wizard_shell::error_ansi(no_host_text);
         return -1;
     }
     try {

@@ -85,7 +85,8 @@ std::wstring gui_finish_page::failure_summary(const conversion_failures& failure
 
 std::wstring gui_finish_page::ended_early_text(const ended_run& run)
 {
-    std::wstring text = run.aborted ? L"The conversion was aborted." : L"The conversion ended early because of an error.";
+    std::wstring text =
+        run.aborted ? L"The conversion was aborted." : L"The conversion ended early because of an error.";
     if (!run.live)
         return text + L" The script file was not written: an earlier script of that name was left as it was.";
     const bool in_item = run.items_done < run.items_total;
@@ -98,7 +99,7 @@ std::wstring gui_finish_page::ended_early_text(const ended_run& run)
     else if (left > 1)
         text += L" " + std::to_wstring(left) + L" more tables were not converted.";
     text += in_item ? L" Foreign keys and views were not created."
-                                            : L" Foreign keys and views may not all have been created.";
+                    : L" Foreign keys and views may not all have been created.";
     return text;
 }
 

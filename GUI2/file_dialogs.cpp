@@ -101,7 +101,10 @@ save_file_dialog::save_file_dialog(QWidget* owner, std::wstring filter, std::wst
 
 std::wstring save_file_dialog::with_default_extension(const std::wstring& name, const std::wstring& dotted_extension)
 {
-    if (name.find(dotted_extension) != std::wstring::npos)
+    // Only the file's own name counts: a folder named "old.pmr.d" says nothing of it.
+    const std::size_t slash = name.rfind(L'/');
+    const std::size_t name_start = slash == std::wstring::npos ? 0 : slash + 1;
+    if (name.find(dotted_extension, name_start) != std::wstring::npos)
         return name;
     return name + dotted_extension;
 }

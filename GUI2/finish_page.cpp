@@ -83,6 +83,26 @@ std::wstring gui_finish_page::failure_summary(const conversion_failures& failure
     return parts.empty() ? parts : L"Not converted: " + parts + L".";
 }
 
+std::wstring gui_finish_page::ended_early_text(const ended_run& run)
+{
+    std::wstring text =
+        run.aborted ? L"The conversion was aborted." : L"The conversion ended early because of an error.";
+    if (!run.live)
+        return text + L" The script file was not written: an earlier script of that name was left as it was.";
+    const bool in_item = run.items_done < run.items_total;
+    if (in_item && !run.table.empty())
+        text += L" Table '" + run.table + L"' was not completed.";
+    const std::uint32_t begun = run.items_done + (in_item && !run.table.empty() ? 1 : 0);
+    const std::uint32_t left = run.items_total > begun ? run.items_total - begun : 0;
+    if (left == 1)
+        text += L" 1 more table was not converted.";
+    else if (left > 1)
+        text += L" " + std::to_wstring(left) + L" more tables were not converted.";
+    text += in_item ? L" Foreign keys and views were not created."
+                    : L" Foreign keys and views may not all have been created.";
+    return text;
+}
+
 bool gui_finish_page::page_init()
 {
     tk_write_log(2, "gui_finish_page::page_init");
@@ -94,20 +114,46 @@ bool gui_finish_page::page_init()
     if (error_handler* h = error_handler::try_instance())
         errors = h->get_error_list();
     std::wstring left_out;
-    if (pelmora_convertor* c = pelmora_convertor::try_instance())
+    std::wstring ended_early;
+    if (pelmora_convertor* c = pelmora_convertor::try_instance()) {
         left_out = failure_summary(c->failures);
+        // A run that did not reach its end left out more than its counted
+        // failures: the tables after it, its foreign keys and views.
+        const conversion_outcome outcome = c->outcome();
+        if (outcome == conversion_outcome::aborted || outcome == conversion_outcome::failed) {
+            ended_run run;
+            run.aborted = outcome == conversion_outcome::aborted;
+            run.live = c->b_direct;
+            run.table = c->get_current_table();
+            run.items_total = c->get_items_total();
+            run.items_done = c->get_items_done();
+            ended_early = ended_early_text(run);
+        }
+    }
+    // The trace log the user asked for is incomplete (a disk that filled up).
+    if (const tk_logger* logger = tk_logger::try_instance(); logger && logger->is_enabled()) {
+        const std::string failure = logger->get_write_error();
+        if (!failure.empty())
+            errors.push_back("The log file cannot be written: " + failure);
+    }
+    ctrl_as<QLabel>(1313)->setText(ended_early.empty() ? QStringLiteral("Conversion is Completed")
+                                                       : QStringLiteral("Conversion is not Completed"));
 
     auto* text = ctrl_as<QLabel>(1314);
     auto* list = ctrl_as<QPlainTextEdit>(1016);
-    if (errors.empty() && left_out.empty()) {
+    if (errors.empty() && left_out.empty() && ended_early.empty()) {
         tk_write_log(2, "Display success-message");
-        text->setText(QString::fromStdWString(m_success_text));
+        const pelmora_convertor* c = pelmora_convertor::try_instance();
+        const bool script = c && !c->b_direct && !m_script_success_text.empty();
+        text->setText(QString::fromStdWString(script ? m_script_success_text : m_success_text));
         list->hide();
         return true;
     }
     tk_write_log(2, "Display errors");
     text->setText(QString::fromStdWString(m_error_text));
     QString all;
+    if (!ended_early.empty())
+        all += QString::fromStdWString(ended_early) + QStringLiteral("\n\n");
     if (!left_out.empty())
         all += QString::fromStdWString(left_out) + QStringLiteral("\n\n");
     for (std::string e : errors) {

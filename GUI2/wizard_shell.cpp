@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <mutex>
 
 #include "GUI2/help_window.h"
@@ -407,6 +408,14 @@ bool wizard_shell::question(const std::wstring& text, bool default_no)
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     });
+}
+
+std::string wizard_shell::as_paragraph(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
 }
 
 void wizard_shell::write_log(const std::wstring& text)

@@ -90,6 +90,9 @@ public:
     static void message(const std::wstring& text);
     // true for Yes. default_no makes No the default button.
     static bool question(const std::wstring& text, bool default_no = false);
+    // A text broken into lines for a fixed width (the error tables' advice)
+    // as one paragraph: the boxes wrap their text to their own width.
+    static std::string as_paragraph(std::string text);
 
     // Appends a progress line (with its own "\r\n") to the log box of the
     // current page.

@@ -11,9 +11,11 @@
 #include <QVBoxLayout>
 
 #include "GUI2/off_window.h"
+#include "GUI2/wizard_shell.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
 #include "driver/pelmora_convertor.h"
+#include "pg_target/pgs_validators.h"
 #include "pmr_shel/wizard_pages.h"
 
 namespace {
@@ -178,9 +180,30 @@ void conversion_settings::store_file_info()
     engine.fast_insert = m_insert_box->currentIndex() == 0;
 }
 
+std::wstring conversion_settings::schema_name_problem(const std::wstring& schema)
+{
+    // Table names travel as schema.table and are split at the first '.': a
+    // schema name holding one would put the tables elsewhere, under other names.
+    if (schema.find(L'.') != std::wstring::npos)
+        return L"Invalid schema name '" + tk_visible_text(std::wstring_view(schema)) +
+               L"': a schema name is one name and cannot hold a '.'.";
+    // The server would cut a longer name to the name of another schema.
+    if (!pgs_engine::name_fits(schema))
+        return L"The schema name '" + tk_visible_text(std::wstring_view(schema)) + L"' is " +
+               std::to_wstring(tk_unicode_to_utf8(schema).size()) + L" bytes long: PostgreSQL keeps " +
+               std::to_wstring(pgs_max_name_bytes) + L" bytes of a name, and the shorter name may be another "
+               L"schema's. Choose a shorter name.";
+    return std::wstring();
+}
+
 int conversion_settings::on_next()
 {
     store_file_info();
+    const std::wstring problem = schema_name_problem(pelmora_convertor::instance()->pgs_schema);
+    if (!problem.empty()) {
+        wizard_shell::error(problem);
+        return -1;
+    }
     return 0;
 }
 

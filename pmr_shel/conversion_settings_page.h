@@ -3,7 +3,7 @@
 // one of the destination database or a new one), LOGGED or UNLOGGED tables,
 // COPY or INSERT for the rows, definitions only, and case-sensitive names.
 // Shown from the current settings on every arrival, stored on Next and on
-// Back without checks.
+// Back; Next refuses a schema name the run could not take.
 
 #include <QString>
 
@@ -24,6 +24,9 @@ public:
     bool page_init() override;
     int on_next() override;
     int on_back() override;
+
+    // Why the run could not take this schema name ("" when it can).
+    static std::wstring schema_name_problem(const std::wstring& schema);
 
     void store_file_info();
 

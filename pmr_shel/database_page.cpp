@@ -255,7 +255,7 @@ void sel_file_page::show_error(const tk_exception& e)
 {
     tk_error_converter texts(pgs_error_table);
     texts.load_map(mysql_error_table);
-    std::string text = texts.convert(e.get_error_code());
+    std::string text = wizard_shell::as_paragraph(texts.convert(e.get_error_code()));
     wizard_shell::error_ansi(text.empty() ? e.get_message() : text);
 }
 

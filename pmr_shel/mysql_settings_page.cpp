@@ -42,6 +42,9 @@ constexpr const char* auth_text =
     "The MySQL server asks for a way of logging in that this program cannot use.\n"
     "The help page 'MySQL authentication problems' opens next: it says what to change.";
 
+constexpr const char* no_host_text =
+    "Enter the host name or IP address of the MySQL server, or choose Local for the server on this computer.";
+
 }  // namespace
 
 sql_settings_page::sql_settings_page(QWidget* parent) : wizard_page(mysql_page_info, parent)
@@ -150,6 +153,12 @@ int sql_settings_page::on_next()
         wizard_shell::error_ansi(invalid_port_text);
         return -1;
     }
+    // Without a host the client library would quietly try this computer's
+    // socket: Remote with an empty box is a slip, not a choice of Local.
+    if (m_access->checkedId() == choice_remote && ctrl_as<QLineEdit>(id_host)->text().trimmed().isEmpty()) {
+        wizard_shell::error_ansi(no_host_text);
+        return -1;
+    }
     try {
         run_off_window(window(), [&cvt] { cvt.connect_mysql_server(); });
     } catch (const sql_auth_not_supported_exception&) {
@@ -161,7 +170,8 @@ int sql_settings_page::on_next()
         // advice alone hides which of its causes it was.
         const bool auth = is_auth_error(e.get_error_code());
         const tk_error_converter texts(mysql_error_table);
-        std::string text = auth ? std::string(auth_text) : texts.convert(e.get_error_code());
+        std::string text =
+            auth ? std::string(auth_text) : wizard_shell::as_paragraph(texts.convert(e.get_error_code()));
         if (text.empty())
             text = e.get_message();
         else if (!e.get_message().empty())

@@ -12,6 +12,7 @@
 #include "TK/tk_strings.h"
 #include "driver/error_handler.h"
 #include "driver/pelmora_convertor.h"
+#include "pmr_shel/conversion_settings_page.h"
 #include "pmr_shel/progress_page.h"
 #include "pmr_shel/wizard_pages.h"
 
@@ -61,6 +62,13 @@ int run_wizard(const std::string& command_line)
                                 L"' cannot be loaded. Nothing was converted.");
             return exit_failure;
         }
+        // The pages refuse such a schema name; a profile written by hand
+        // must not get past them by being run at once.
+        const std::wstring schema_problem = conversion_settings::schema_name_problem(convertor.pgs_schema);
+        if (!schema_problem.empty()) {
+            wizard_shell::error(schema_problem + L" Nothing was converted.");
+            return exit_failure;
+        }
     }
 
     wizard_shell shell(pelmora_title(), 501, 311, 312);
@@ -87,6 +95,8 @@ int run_wizard(const std::string& command_line)
                            L"There were some errors while converting the database.\n"
                            L"Click 'Finish' to exit the wizard.",
                            profile_extension);
+    finish.set_script_success_text(L"Wizard has exported your MySQL database into\na PostgreSQL script file "
+                                   L"successfully.\n\nClick 'Finish' to exit the wizard.");
     shell.add_page(&finish);
 
     const int result = shell.exec();

@@ -128,7 +128,7 @@ int pgs_settings_page::on_next()
         run_off_window(window(), [&cvt, &database] { cvt.connect_pgs_server(database); });
     } catch (const tk_exception& e) {
         const tk_error_converter texts(pgs_error_table);
-        std::string text = texts.convert(e.get_error_code());
+        std::string text = wizard_shell::as_paragraph(texts.convert(e.get_error_code()));
         if (text.empty())
             text = e.get_message();
         else if (!e.get_message().empty())

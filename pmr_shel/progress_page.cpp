@@ -112,7 +112,11 @@ void progress_page::on_timer()
         return;
     ctrl_as<QProgressBar>(1321)->setValue(
         bar_position(c->get_items_total(), c->get_items_done(), c->get_record_count(), c->get_records_done()));
-    ctrl_as<QLabel>(1323)->setText(table_label(c->get_current_table()));
+    // After the last table the run builds what waited for the tables; the
+    // label no longer names a table it has finished with.
+    const bool tables_done = c->get_items_total() > 0 && c->get_items_done() >= c->get_items_total();
+    ctrl_as<QLabel>(1323)->setText(tables_done ? QString::fromLatin1(finishing_label)
+                                               : table_label(c->get_current_table()));
     if (c->is_finished()) {
         shell().kill_timer();
         shell().turn_to(finish_page_idd);

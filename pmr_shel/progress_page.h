@@ -34,6 +34,8 @@ public:
                             std::uint64_t records_done) noexcept;
     // The label text for the current table ("" when none); long names are cut.
     static QString table_label(const std::wstring& current_table);
+    // The label text once every table is done.
+    static constexpr const char* finishing_label = "Finishing: indexes, foreign keys and views";
 
     // Where a stopped run ended, as the conversion object's counters tell it.
     struct stopped_run {

@@ -333,13 +333,18 @@ bool sel_tables_page::collect_selection()
     if (!m_question.empty() && m_available->count() > 0 && m_selected->count() == 0 &&
         !wizard_shell::question(m_question, true))
         return false;
+    collect_names();
+    return true;
+}
+
+void sel_tables_page::collect_names()
+{
     m_names.clear();
     for (int i = 0; i < m_selected->count(); ++i) {
         std::wstring name = text_of(m_selected->item(i));
         if (!is_query(name))
             m_names.push_back(std::move(name));
     }
-    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -556,14 +561,28 @@ QString pmr_sel_tables_page::shown_name(const QString& source) const
     return q(tm->get_new_name());
 }
 
-int pmr_sel_tables_page::on_next()
+void pmr_sel_tables_page::store_selection()
 {
-    if (!collect_selection())
-        return -1;
     pelmora_convertor& cvt = *pelmora_convertor::instance();
     cvt.selected_tables = m_names;
     cvt.query_list = m_selected_queries;
     cvt.available_queries = m_query_pool;
+}
+
+int pmr_sel_tables_page::on_back()
+{
+    // The choice is kept for the way back to this page, as Next keeps it.
+    collect_names();
+    store_selection();
+    return 0;
+}
+
+int pmr_sel_tables_page::on_next()
+{
+    if (!collect_selection())
+        return -1;
+    store_selection();
+    pelmora_convertor& cvt = *pelmora_convertor::instance();
     const bool no_views = run_off_window(window(), [&cvt] {
         udb_view_list views;
         cvt.get_all_views(views);
@@ -604,11 +623,25 @@ bool pmr_sel_views_page::page_init()
     return true;
 }
 
+int pmr_sel_views_page::on_back()
+{
+    // The choice is kept for the way back to this page, as Next keeps it.
+    collect_names();
+    store_selection();
+    return 0;
+}
+
 int pmr_sel_views_page::on_next()
 {
     tk_write_log(2, "pmr_sel_views_page::on_next");
     if (!collect_selection())
         return -1;
+    store_selection();
+    return 0;
+}
+
+void pmr_sel_views_page::store_selection()
+{
     name_text_list chosen;
     for (const std::wstring& name : m_names) {
         if (const name_text_pair* view = find_pair(m_views, name)) {
@@ -618,5 +651,4 @@ int pmr_sel_views_page::on_next()
     }
     pelmora_convertor& cvt = *pelmora_convertor::instance();
     cvt.selected_views = std::move(chosen);
-    return 0;
 }

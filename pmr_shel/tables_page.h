@@ -50,6 +50,8 @@ protected:
     // Asks the question when nothing is selected (false: stay), then fills
     // `m_names` with the selected names that are not queries, top to bottom.
     bool collect_selection();
+    // Fills `m_names` as collect_selection does, without the question.
+    void collect_names();
 
     void move_to_selected(int index);
     void move_to_available(int index);
@@ -95,6 +97,7 @@ public:
 
     bool page_init() override;
     int on_next() override;
+    int on_back() override;
 
     const name_text_list& selected_queries() const noexcept { return m_selected_queries; }
     const name_text_list& query_pool() const noexcept { return m_query_pool; }
@@ -111,6 +114,8 @@ protected:
     void do_remove_query(const std::wstring& name) override;
 
 private:
+    // Writes the page's choice into the conversion object.
+    void store_selection();
     void restore_selection(const name_text_list& query_list, const std::vector<std::wstring>& tables);
     // The name is taken by a listed table or view name or another query
     // (ignoring case); `except` is the name of the query being edited.
@@ -129,7 +134,11 @@ public:
 
     bool page_init() override;
     int on_next() override;
+    int on_back() override;
 
 private:
+    // Writes the page's choice into the conversion object.
+    void store_selection();
+
     name_text_list m_views;
 };

@@ -250,6 +250,7 @@ TEST(save_file_dialog_rule, the_default_extension_is_added_only_when_absent)
         {L"a.pmr", L"a.pmr"},
         {L"a.pmr.old", L"a.pmr.old"},  // the extension occurs in it
         {L"/tmp/x.txt", L"/tmp/x.txt.pmr"},
+        {L"/tmp/old.pmr.d/settings", L"/tmp/old.pmr.d/settings.pmr"},  // in a folder's name only
     };
     for (const name_case& c : cases)
         EXPECT_EQ(save_file_dialog::with_default_extension(c.typed, L".pmr"), c.kept);

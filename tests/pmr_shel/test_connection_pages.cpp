@@ -33,8 +33,9 @@ using namespace wizard_test;
 
 namespace {
 
+// One paragraph: the box wraps it to its own width.
 const QString access_denied_text = QStringLiteral(
-    "Access denied. Verify the user name and password are correct, and you have\n"
+    "Access denied. Verify the user name and password are correct, and you have "
     "the necessary privileges to connect to the target MySQL server.");
 
 class connection_pages : public wizard_fixture {
@@ -160,6 +161,25 @@ TEST_F(connection_pages, mysql_page_stays_with_one_error_box_for_refused_logins_
     }
     // Failures of this page are not listed for the finish page.
     EXPECT_TRUE(handler().get_error_list().empty());
+}
+
+// Remote with the host box left empty would connect to this computer's socket
+// instead: the page says what is missing and stays.
+TEST_F(connection_pages, mysql_page_remote_without_a_host_stays)
+{
+    to_mysql_page(true);
+    type(mysql, 1014, "  ");
+    modal_answerer answers;
+    answers.push(QMessageBox::Ok);
+    press(QWizard::NextButton);
+    ASSERT_TRUE(wait_until([&] { return answers.all_answered(); }));
+    pump(30);
+    EXPECT_EQ(current_idd(), 123);
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].object_name, QStringLiteral("box_error"));
+    EXPECT_EQ(answers.seen()[0].text, QStringLiteral("Enter the host name or IP address of the MySQL server, or "
+                                                     "choose Local for the server on this computer."));
+    EXPECT_TRUE(find_control<QAbstractButton>(mysql, QStringLiteral("ctl_1330"))->isChecked());
 }
 
 TEST_F(connection_pages, mysql_page_local_ignores_the_remote_boxes)

@@ -354,6 +354,39 @@ TEST_F(database_pages, conversion_settings_show_and_store_the_switches)
     EXPECT_FALSE(cvt.get_pgs_engine().is_case_sens);
 }
 
+// A schema name the run would split at its '.' or the server would cut is
+// refused on the page, which stays; the page takes the same name mended.
+TEST_F(database_pages, conversion_settings_refuse_a_schema_name_the_run_could_not_take)
+{
+    convertor().b_direct = false;
+    edit(database, 1004)->setText(QString::fromStdString(config_folder() + "/schema.sql"));
+    press(QWizard::NextButton);
+    ASSERT_EQ(current_idd(), 110);
+    struct schema_case {
+        std::wstring name;
+        QString text;
+    };
+    const schema_case cases[] = {
+        {L"sales.x", QStringLiteral("Invalid schema name 'sales.x': a schema name is one name and cannot hold a '.'.")},
+        {std::wstring(64, L's'), QStringLiteral("The schema name '%1' is 64 bytes long: PostgreSQL keeps 63 bytes of a "
+                                                "name, and the shorter name may be another schema's. Choose a shorter "
+                                                "name.").arg(QString(64, QLatin1Char('s')))},
+    };
+    for (const schema_case& c : cases) {
+        edit(settings, 1004)->setText(QString::fromStdWString(c.name));
+        const auto seen = next_answering({press_box(QMessageBox::Ok)});
+        EXPECT_EQ(current_idd(), 110);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].object_name, QStringLiteral("box_error"));
+        EXPECT_EQ(seen[0].text, c.text);
+    }
+    save_picture(&shell(), QStringLiteral("conversion_settings_bad_schema"));
+    edit(settings, 1004)->setText(QString(63, QLatin1Char('s')));
+    press(QWizard::NextButton);
+    EXPECT_EQ(current_idd(), 127);
+    EXPECT_EQ(convertor().pgs_schema, std::wstring(63, L's'));
+}
+
 TEST_F(database_pages, conversion_settings_offer_the_schemas_of_an_existing_database)
 {
     create_destination();

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "GUI2/finish_page.h"
+#include "TK/tk_log.h"
 #include "driver/driver_test_support.h"
 #include "pg_target/pgs_mutator.h"
 #include "pmr_shel/progress_page.h"
@@ -155,7 +156,15 @@ TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
     if (abort) {
         EXPECT_EQ(convertor().outcome(), conversion_outcome::aborted);
         EXPECT_FALSE(dest_has_table("later"));
+        // Not "completed" with one row missing: the page says what the abort left out.
+        EXPECT_EQ(finish->ctrl_as<QLabel>(1313)->text(), QStringLiteral("Conversion is not Completed"));
+        EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+            QStringLiteral("The conversion was aborted. Table 'parts' was not completed. 1 more table was not "
+                           "converted. Foreign keys and views were not created.\n\n")))
+            << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+        save_picture(&shell(), QStringLiteral("page_116_aborted"));
     } else {
+        EXPECT_EQ(finish->ctrl_as<QLabel>(1313)->text(), QStringLiteral("Conversion is Completed"));
         EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
         EXPECT_EQ(dest_count("parts"), 2);
         EXPECT_EQ(dest_count("later"), 2);
@@ -173,6 +182,54 @@ TEST_P(progress_question, a_failing_row_asks_continue_or_abort)
 
 INSTANTIATE_TEST_SUITE_P(answers, progress_question, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "abort" : "continue"; });
+
+// A view refused after the last table: the label no longer names that table
+// while the run asks, and the finish page counts the view.
+TEST_F(progress_run, a_view_refused_after_the_tables_is_asked_under_the_finishing_label_and_counted)
+{
+    source("CREATE TABLE base (id INT PRIMARY KEY); INSERT INTO base VALUES (1), (2);"
+           "CREATE VIEW v_ok AS SELECT id FROM base;"
+           "CREATE VIEW v_bad AS SELECT id, 0x41 AS b FROM base");
+    convertor().selected_tables = {L"base"};
+    convertor().selected_views = {{L"v_ok", L""}, {L"v_bad", L""}};
+    QString label_while_asked;
+    modal_answerer answers;
+    answers.push([&](QWidget* w) {
+        wait_until([&] { return progress->ctrl_as<QLabel>(1323)->text() == progress_page::finishing_label; }, 5000);
+        label_while_asked = progress->ctrl_as<QLabel>(1323)->text();
+        save_picture(&shell(), QStringLiteral("page_107_view_refused"));
+        w->findChild<QAbstractButton*>(QStringLiteral("ctl_2"))->click();
+    });
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return on_finish_page(); }, 60000));
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_TRUE(answers.seen()[0].text.startsWith(QStringLiteral("View 'v_bad': "))) << answers.seen()[0].text.toStdString();
+    EXPECT_EQ(label_while_asked, QString::fromLatin1(progress_page::finishing_label));
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+    EXPECT_EQ(dest_count("v_ok"), 2);
+    EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+        QStringLiteral("Not converted: 1 view.\n\nView 'v_bad': ")))
+        << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+}
+
+// The log file the user asked for could not be written (a full disk): the
+// finish page says so instead of reporting success.
+TEST_F(progress_run, a_log_file_that_could_not_be_written_is_not_passed_off_as_success)
+{
+    source("CREATE TABLE small (id INT PRIMARY KEY); INSERT INTO small VALUES (1)");
+    convertor().selected_tables = {L"small"};
+    tk_logger logger(nullptr, false, 3, false);
+    convertor().set_logfile("/dev/full");
+    show_wizard();
+    ASSERT_TRUE(wait_until([&] { return on_finish_page(); }, 60000));
+    EXPECT_EQ(convertor().outcome(), conversion_outcome::completed);
+    EXPECT_EQ(dest_count("small"), 1);
+    EXPECT_EQ(finish->ctrl_as<QLabel>(1314)->text(), QStringLiteral("Something failed."));
+    EXPECT_TRUE(finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().startsWith(
+        QStringLiteral("The log file cannot be written: '/dev/full': ")))
+        << finish->ctrl_as<QPlainTextEdit>(1016)->toPlainText().toStdString();
+    close_wizard();
+}
 
 TEST_F(progress_run, cancel_during_a_large_table_stops_the_run_cleanly_and_says_what_was_kept)
 {
@@ -300,6 +357,28 @@ TEST(progress_stop_report, says_what_was_kept_and_what_is_missing)
     const std::wstring none = progress_page::stop_report(before_any);
     EXPECT_EQ(none.find(L"Table '"), std::wstring::npos);
     EXPECT_NE(none.find(L"2 more tables were not converted."), std::wstring::npos);
+}
+
+TEST(finish_ended_early, says_what_a_run_that_did_not_reach_its_end_left_out)
+{
+    struct ended_case {
+        gui_finish_page::ended_run run;
+        const wchar_t* expected;
+    };
+    const ended_case cases[] = {
+        {{true, true, L"orders", 4, 1},
+         L"The conversion was aborted. Table 'orders' was not completed. 2 more tables were not converted. "
+         L"Foreign keys and views were not created."},
+        // Before the plan was made (or a run of views only).
+        {{false, true, L"", 0, 0},
+         L"The conversion ended early because of an error. Foreign keys and views may not all have been created."},
+        // Every table handled: Abort came in a foreign key's or a view's report.
+        {{true, true, L"last", 2, 2}, L"The conversion was aborted. Foreign keys and views may not all have been created."},
+        {{true, false, L"orders", 3, 0},
+         L"The conversion was aborted. The script file was not written: an earlier script of that name was left as it was."},
+    };
+    for (const ended_case& c : cases)
+        EXPECT_EQ(gui_finish_page::ended_early_text(c.run), c.expected);
 }
 
 TEST(progress_bar, position_is_the_items_share_plus_the_current_items_rows)

@@ -301,6 +301,29 @@ TEST_F(quick_launch, a_failed_connection_is_reported_before_any_window_and_ends_
         << answers.seen()[0].text.toStdString();
 }
 
+// The conversion settings page refuses a schema name holding a '.' (the run
+// would put the tables in another schema under other names): so does a quick launch.
+TEST_F(quick_launch, a_schema_name_the_pages_refuse_is_refused_before_anything_is_touched)
+{
+    const std::string profile = files_.path() + "/dotted_schema.pmr";
+    const std::string dest = test_env::unique_name("qql_dot");
+    {
+        pelmora_convertor c(convertor_form::console);
+        fill(c, source_name, dest);
+        c.selected_tables = {L"items"};
+        c.pgs_schema = L"sales.x";
+        ASSERT_TRUE(c.store_profile_file(tk_utf8_to_unicode(profile)));
+    }
+    modal_answerer answers;
+    answers.push(QMessageBox::Ok);
+    EXPECT_EQ(pelmora_main(profile), -1);
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].text,
+              QStringLiteral("Invalid schema name 'sales.x': a schema name is one name and cannot hold a '.'. "
+                             "Nothing was converted."));
+    EXPECT_FALSE(database_exists(dest));
+}
+
 TEST_F(quick_launch, without_arguments_the_wizard_opens_on_the_welcome_page_and_cancel_stores_the_settings)
 {
     int first_idd = 0;

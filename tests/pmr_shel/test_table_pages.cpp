@@ -224,6 +224,45 @@ TEST_F(table_pages, next_stores_tables_and_queries_and_a_revisit_restores_them)
     EXPECT_TRUE(cvt.available_queries.empty());
 }
 
+// Back and then Next again shows each page as it was left: the choice is not
+// lost on the way back, and Back asks nothing even when nothing is chosen.
+TEST_F(table_pages, back_keeps_the_choice_of_both_pages_for_the_way_back)
+{
+    source("CREATE VIEW v_b AS SELECT id FROM Beta; CREATE VIEW v_a AS SELECT id FROM alpha");
+    ASSERT_TRUE(tables->page_init());
+    select_rows(available(), {1, 4});
+    click(tables.get(), "ctl_1101");
+    fresh().push(fill_query("rich", "SELECT id FROM Beta"));
+    tables->on_add_query();
+    ASSERT_TRUE(answerer->all_answered());
+    EXPECT_EQ(tables->on_back(), 0);
+    ASSERT_TRUE(tables->page_init());
+    EXPECT_EQ(texts(selected()), (QStringList{"Beta", "Gamma", "rich"}));
+    EXPECT_EQ(texts(available()), (QStringList{"alpha", "delta", "Epsilon"}));
+
+    views = std::make_unique<pmr_sel_views_page>();
+    views->resize(720, 440);
+    ASSERT_TRUE(views->page_init());
+    select_rows(views->available_list(), {1});
+    click(views.get(), "ctl_1101");
+    EXPECT_EQ(texts(views->selected_list()), (QStringList{"v_b"}));
+    EXPECT_EQ(views->on_back(), 0);
+    ASSERT_TRUE(views->page_init());
+    EXPECT_EQ(texts(views->selected_list()), (QStringList{"v_b"}));
+    EXPECT_EQ(texts(views->available_list()), (QStringList{"v_a"}));
+    save_picture(views.get(), "views_page_after_back");
+
+    // Emptied and left backwards: no question, and the empty choice is kept.
+    click(tables.get(), "ctl_1110");
+    fresh();
+    EXPECT_EQ(tables->on_back(), 0);
+    EXPECT_TRUE(answerer->seen().empty());
+    EXPECT_TRUE(convertor().selected_tables.empty());
+    EXPECT_TRUE(convertor().query_list.empty());
+    ASSERT_TRUE(tables->page_init());
+    EXPECT_EQ(selected()->count(), 0);
+}
+
 TEST_F(table_pages, a_query_named_like_a_listed_name_is_refused_in_any_letter_case)
 {
     ASSERT_TRUE(tables->page_init());

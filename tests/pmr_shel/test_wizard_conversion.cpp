@@ -2,6 +2,7 @@
 // script, compared with what the console program makes of the same settings.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
@@ -42,8 +43,9 @@ protected:
         for (auto& page : set.pages)
             add_page(std::move(page));
         add_page(std::make_unique<progress_page>());
-        add_page(std::make_unique<gui_finish_page>(finish_page_info, L"All done.", L"Something failed.",
-                                                   profile_extension));
+        finish = add_page(std::make_unique<gui_finish_page>(finish_page_info, L"All done.", L"Something failed.",
+                                                            profile_extension));
+        finish->set_script_success_text(L"Script done.");
         show_wizard();
     }
     void TearDown() override
@@ -151,6 +153,8 @@ protected:
     }
 
     console_test::mysql_source source_db{"qwsrc"};
+    gui_finish_page* finish = nullptr;
+    QString finish_text() { return finish->ctrl_as<QLabel>(1314)->text(); }
 };
 
 // Tables, columns with types, indexes and rows of a database, in one text.
@@ -187,6 +191,7 @@ TEST_F(wizard_conversion, live_conversion_through_the_pages_equals_the_console_a
     convert_through_the_pages(true, by_wizard.name());
     save_picture(&shell(), QStringLiteral("finish_page_live"));
     ASSERT_TRUE(by_wizard.exists());
+    EXPECT_EQ(finish_text(), QStringLiteral("All done."));
 
     // Names keep their case: the table and its columns need quotes.
     EXPECT_EQ(by_wizard.value("SELECT \"FullName\" FROM \"Customers\" WHERE \"CustomerId\" = 1"), "Zoë Ångström");
@@ -204,6 +209,8 @@ TEST_F(wizard_conversion, script_through_the_pages_equals_the_console_script)
     const std::string by_console = folder.path() + "/console.sql";
     convert_through_the_pages(false, by_wizard);
     save_picture(&shell(), QStringLiteral("finish_page_script"));
+    // Not the live run's text: nothing reached a server.
+    EXPECT_EQ(finish_text(), QStringLiteral("Script done."));
 
     const auto console = run_console({"--dest=" + by_console, "--dump"});
     ASSERT_EQ(console.status, 0) << console.out << console.err;

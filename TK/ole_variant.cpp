@@ -562,6 +562,29 @@ void ole_variant::clear() noexcept
     date_value = ole_date();
 }
 
+void ole_variant::release_content() noexcept
+{
+    if (src.vt == VT_BSTR) {
+        std::wstring().swap(src.bstrVal);
+        std::string().swap(m_utf8);
+        m_utf8_kept = true;  // the empty text, kept as UTF-8
+        m_utf8_chars = 0;
+        m_utf8_zero = false;
+        m_wide_pending = false;
+    } else if (pf_is_byte_array_kind(src.vt)) {
+        std::vector<std::uint8_t>().swap(src.parray.data);
+    }
+}
+
+std::string ole_variant::take_utf8_text() noexcept
+{
+    if (!utf8_text()) return std::string();
+    std::string text;
+    text.swap(m_utf8);
+    release_content();
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // Kinds, text and bytes
 
@@ -614,6 +637,9 @@ void ole_variant::attach_string(std::string_view utf8_text)
         // Kept as it came (the capacity of the last text is reused); wide when asked for.
         clear();
         src.vt = VT_BSTR;
+        // A large text gets a little room beyond its bytes: a COPY writer escapes the few
+        // characters that need it where the text stands instead of copying it.
+        if (utf8_text.size() > kept_capacity) m_utf8.reserve(utf8_text.size() + utf8_text.size() / 64 + 64);
         m_utf8.assign(utf8_text);
         m_utf8_kept = true;
         m_utf8_chars = chars;

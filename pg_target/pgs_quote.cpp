@@ -278,6 +278,35 @@ void pgs_append_copy_text(std::string& out, std::string_view text)
     out.append(text.data() + start, text.size() - start);
 }
 
+void pgs_escape_copy_text(std::string& text)
+{
+    std::size_t extra = 0;
+    for (char c : text) extra += copy_escape(static_cast<unsigned char>(c)) != 0;
+    if (!extra) return;
+    const std::size_t size = text.size();
+    if (text.capacity() < size + extra) {
+        std::string escaped;
+        escaped.reserve(size + extra);
+        pgs_append_copy_text(escaped, std::string_view(text));
+        text.swap(escaped);
+        return;
+    }
+    // From the end backwards: every byte moves by the escapes before it, so none is
+    // overwritten before it is read.
+    text.resize(size + extra);
+    char* p = text.data();
+    std::size_t to = size + extra;
+    for (std::size_t from = size; from-- > 0 && to != from + 1;) {
+        const char e = copy_escape(static_cast<unsigned char>(p[from]));
+        if (e) {
+            p[--to] = e;
+            p[--to] = '\\';
+        } else {
+            p[--to] = p[from];
+        }
+    }
+}
+
 void pgs_append_copy_text(std::string& out, std::wstring_view text)
 {
     out.reserve(out.size() + text.size());

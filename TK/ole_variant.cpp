@@ -637,9 +637,14 @@ void ole_variant::attach_string(std::string_view utf8_text)
         // Kept as it came (the capacity of the last text is reused); wide when asked for.
         clear();
         src.vt = VT_BSTR;
-        // A large text gets a little room beyond its bytes: a COPY writer escapes the few
-        // characters that need it where the text stands instead of copying it.
-        if (utf8_text.size() > kept_capacity) m_utf8.reserve(utf8_text.size() + utf8_text.size() / 64 + 64);
+        // A large text gets room for its COPY escapes (a backslash before each backslash, tab,
+        // line feed and carriage return): a COPY writer escapes it where it stands instead of
+        // copying it.
+        if (utf8_text.size() > kept_capacity) {
+            std::size_t escapes = 0;
+            for (const char c : utf8_text) escapes += c == '\\' || c == '\t' || c == '\n' || c == '\r';
+            m_utf8.reserve(utf8_text.size() + escapes);
+        }
         m_utf8.assign(utf8_text);
         m_utf8_kept = true;
         m_utf8_chars = chars;

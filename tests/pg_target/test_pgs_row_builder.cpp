@@ -123,7 +123,6 @@ std::string sent_text(const pgs_row_batch& b)
 struct large_text_case {
     const char* what;
     std::string text;  // UTF-8, as the MySQL side attaches it
-    bool same_buffer;  // handed over by COPY without a copy
 };
 std::ostream& operator<<(std::ostream& os, const large_text_case& c) { return os << c.what; }
 
@@ -134,14 +133,14 @@ std::string with_every_escape(std::string s)
 }
 
 const large_text_case large_text_cases[] = {
-    {"plain", std::string(pgs_row_builder::hand_over_size, 'a'), true},
-    {"a few escapes", with_every_escape(std::string(300000, 'b')), true},
-    {"escapes only", std::string(200000, '\t'), false},  // more than the room it has: copied once
+    {"plain", std::string(pgs_row_builder::hand_over_size, 'a')},
+    {"a few escapes", with_every_escape(std::string(300000, 'b'))},
+    {"escapes only", std::string(200000, '\t')},
     {"several bytes a character", [] {
          std::string s;
          for (int i = 0; s.size() < 150000; ++i) s += i % 400 ? "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80" : "\r\n";
          return s;
-     }(), true},
+     }()},
 };
 
 class large_text_in_a_batch : public ::testing::TestWithParam<large_text_case> {};
@@ -179,7 +178,7 @@ TEST_P(large_text_in_a_batch, is_written_as_the_same_text_and_not_held_twice)
             batch.end_row(std::uint64_t(row));
             if (!sql) {
                 ASSERT_EQ(batch.pieces.size(), std::size_t(row));
-                EXPECT_EQ(batch.pieces.back().text.data() == held, c.same_buffer);
+                EXPECT_EQ(batch.pieces.back().text.data(), held);  // handed over, not copied
             }
             // Left behind: an empty text and an empty byte array, neither NULL; small values stay.
             EXPECT_EQ(r[1].get_vt(), VT_BSTR);

@@ -354,29 +354,23 @@ bool is_large_value(const udb_field& field) noexcept
     return field.is_binary() && field.get_byte_vector().size() >= large;
 }
 
-// A large text or binary value gets the room its written form takes at once: the buffer is not
-// grown (and copied) by doubling while the value is written, which would hold it twice and leave
-// room for twice its size.
+// A large text or binary value (is_large_value) gets the room its written form takes at once:
+// the buffer is not grown (and copied) by doubling while the value is written, which would hold
+// it twice and leave room for twice its size.
 void reserve_for_large_value(std::string& out, const udb_field& field)
 {
     std::size_t need = 0;
-    if (const std::string* utf8 = field.utf8_text()) {
-        if (utf8->size() < large) return;
+    if (const std::string* utf8 = field.utf8_text())
         need = utf8->size() + utf8->size() / 64 + 64;  // a few escaped characters
-    } else if (field.is_binary()) {
-        const std::size_t n = field.get_byte_vector().size();
-        if (n < large) return;
-        need = 2 * n + 64;  // hexadecimal digits
-    } else {
-        return;
-    }
+    else
+        need = 2 * field.get_byte_vector().size() + 64;  // hexadecimal digits
     if (out.capacity() - out.size() < need) out.reserve(out.size() + need);
 }
 
 }  // namespace
 
 template <bool Sql>
-void pgs_row_builder::append_large_value(std::string& out, udb_field& field, const pgs_column_plan& col,
+[[gnu::noinline]] void pgs_row_builder::append_large_value(std::string& out, udb_field& field, const pgs_column_plan& col,
                                          pgs_row_batch& batch)
 {
     const std::string* utf8 = field.utf8_text();
@@ -416,11 +410,13 @@ void pgs_row_builder::append_value(std::string& out, const udb_field& field, std
     if constexpr (!Sql) {
         if (m_empty_text_for_missing && col.not_null && field.is_empty() && col.value.vt == VT_BSTR) return;
     }
-    if (own && is_large_value(field)) {
-        append_large_value<Sql>(out, *own, col, *batch);
-        return;
+    if (is_large_value(field)) [[unlikely]] {
+        if (own) {
+            append_large_value<Sql>(out, *own, col, *batch);
+            return;
+        }
+        reserve_for_large_value(out, field);
     }
-    reserve_for_large_value(out, field);
     const std::size_t at = out.size();
     if constexpr (Sql)
         pgs_append_sql_value(out, field, col.value);

@@ -1,5 +1,6 @@
 #include "TK/ole_variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -640,11 +641,7 @@ void ole_variant::attach_string(std::string_view utf8_text)
         // A large text gets room for its COPY escapes (a backslash before each backslash, tab,
         // line feed and carriage return): a COPY writer escapes it where it stands instead of
         // copying it.
-        if (utf8_text.size() > kept_capacity) {
-            std::size_t escapes = 0;
-            for (const char c : utf8_text) escapes += c == '\\' || c == '\t' || c == '\n' || c == '\r';
-            m_utf8.reserve(utf8_text.size() + escapes);
-        }
+        if (utf8_text.size() > kept_capacity) m_utf8.reserve(utf8_text.size() + count_escaped_bytes(utf8_text));
         m_utf8.assign(utf8_text);
         m_utf8_kept = true;
         m_utf8_chars = chars;
@@ -708,6 +705,31 @@ void ole_variant::make_wide() const
 {
     utf8_to_wide(m_utf8, src.bstrVal);
     m_wide_pending = false;
+}
+
+std::size_t ole_variant::count_escaped_bytes(std::string_view text) noexcept
+{
+    using bytes16 = unsigned char __attribute__((vector_size(16)));
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    std::size_t count = 0;
+    while (n - i >= 16) {
+        // Each lane counts its matches; at most 255 rounds before they are added up.
+        bytes16 lanes = {};
+        const std::size_t stop = i + std::min<std::size_t>((n - i) / 16, 255) * 16;
+        for (; i < stop; i += 16) {
+            bytes16 v;
+            std::memcpy(&v, p + i, 16);
+            lanes -= reinterpret_cast<bytes16>((v == '\\') | (v == '\t') | (v == '\n') | (v == '\r'));
+        }
+        for (int k = 0; k < 16; ++k) count += lanes[k];
+    }
+    for (; i < n; ++i) {
+        const char c = p[i];
+        count += c == '\\' || c == '\t' || c == '\n' || c == '\r';
+    }
+    return count;
 }
 
 std::size_t ole_variant::text_length() const noexcept

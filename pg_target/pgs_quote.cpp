@@ -1,5 +1,6 @@
 #include "pg_target/pgs_quote.h"
 
+#include "TK/ole_variant.h"
 #include "TK/tk_strings.h"
 
 namespace {
@@ -280,8 +281,8 @@ void pgs_append_copy_text(std::string& out, std::string_view text)
 
 void pgs_escape_copy_text(std::string& text)
 {
-    std::size_t extra = 0;
-    for (char c : text) extra += copy_escape(static_cast<unsigned char>(c)) != 0;
+    // The bytes copy_escape escapes.
+    const std::size_t extra = ole_variant::count_escaped_bytes(text);
     if (!extra) return;
     const std::size_t size = text.size();
     if (text.capacity() < size + extra) {

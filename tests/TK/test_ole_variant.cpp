@@ -718,6 +718,28 @@ TEST(ole_variant, released_or_taken_content_leaves_an_empty_value_of_the_kind)
     EXPECT_EQ(text.to_string(), "next");
 }
 
+// Counted 16 bytes at a time with per-lane counters added up every 255 rounds: escapes at every
+// place around those steps, and a text of only escapes long enough to overflow a lane.
+TEST(ole_variant, escaped_bytes_are_counted_at_every_position)
+{
+    const auto by_byte = [](const std::string& t) {
+        std::size_t n = 0;
+        for (char c : t) n += c == '\\' || c == '\t' || c == '\n' || c == '\r';
+        return n;
+    };
+    for (std::size_t length : {0u, 1u, 15u, 16u, 17u, 33u, 255u * 16u + 7u}) {
+        for (std::size_t at = 0; at < length; at += (length > 100 ? 97 : 1)) {
+            std::string t(length, 'x');
+            t[at] = "\\\t\n\r"[at % 4];
+            t[length - 1] = '\xe9';  // bytes above 0x7f are no escapes
+            if (at + 1 < length) t[at + 1] = '\\';
+            EXPECT_EQ(ole_variant::count_escaped_bytes(t), by_byte(t)) << length << " " << at;
+        }
+    }
+    const std::string escapes_only(3 * 255 * 16 + 5, '\n');
+    EXPECT_EQ(ole_variant::count_escaped_bytes(escapes_only), escapes_only.size());
+}
+
 TEST(ole_variant, a_reused_value_after_a_large_one_is_exact)
 {
     ole_variant v;

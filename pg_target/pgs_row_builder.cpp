@@ -370,12 +370,19 @@ void reserve_for_large_value(std::string& out, const udb_field& field)
 }  // namespace
 
 template <bool Sql>
-[[gnu::noinline]] void pgs_row_builder::append_large_value(std::string& out, udb_field& field, const pgs_column_plan& col,
-                                         pgs_row_batch& batch)
+[[gnu::noinline]] void pgs_row_builder::append_large_value(std::string& out, udb_field& field,
+                                                           std::size_t field_index, const pgs_column_plan& col,
+                                                           pgs_row_batch& batch)
 {
+    // A field that fills more than one column (names alike but for case) is written for each.
+    bool once = true;
+    if constexpr (!Sql)
+        once = std::count(m_copy_layout->field_of_column.begin(), m_copy_layout->field_of_column.end(),
+                          int(field_index)) == 1;
     const std::string* utf8 = field.utf8_text();
-    if (!Sql && utf8 && col.value.kind == pgs_value_kind::text && !((col.value.subtype & pgs_subtype::bit_text) && (*utf8)[0] == '\x01')) {
-        // Escaped where it stands (its room has space for a few escapes) and handed over.
+    if (!Sql && once && utf8 && col.value.kind == pgs_value_kind::text &&
+        !((col.value.subtype & pgs_subtype::bit_text) && (*utf8)[0] == '\x01')) {
+        // Escaped where it stands (the reader left room for its escapes) and handed over.
         std::string text = field.take_utf8_text();
         pgs_escape_copy_text(text);
         if (m_encoder) m_encoder->check(text, col.label);
@@ -392,7 +399,7 @@ template <bool Sql>
     const std::string_view text = std::string_view(out).substr(at);
     if (m_encoder) m_encoder->check(text, col.label);
     check_written(text, field, col, Sql);
-    field.release_content();
+    if (once) field.release_content();
 }
 
 template <bool Sql>
@@ -412,7 +419,7 @@ void pgs_row_builder::append_value(std::string& out, const udb_field& field, std
     }
     if (is_large_value(field)) [[unlikely]] {
         if (own) {
-            append_large_value<Sql>(out, *own, col, *batch);
+            append_large_value<Sql>(out, *own, field_index, col, *batch);
             return;
         }
         reserve_for_large_value(out, field);
@@ -469,6 +476,7 @@ void pgs_row_builder::append_copy_line(pgs_row_batch& batch, udb_record& record,
     std::string& out = batch.text;
     const std::size_t start = out.size();
     m_large.clear();
+    m_copy_layout = &layout;
     try {
         for (std::size_t c = 0; c < m_columns.size(); ++c) {
             if (c) out += '\t';

@@ -129,7 +129,8 @@ public:
     // goes into a COPY line without a copy (escaped where it stands and handed over to the
     // batch as one of its pieces), any other is released once it is written. Either way its
     // field is left an empty text or an empty byte array (ole_variant::release_content): the
-    // caller makes no further use of the record's values beyond whether they are NULL.
+    // caller makes no further use of the record's values beyond whether they are NULL. A field
+    // that fills more than one column keeps its value.
     static constexpr std::size_t hand_over_size = 64 * 1024;
     void append_copy_line(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout);
     void append_sql_values(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout);
@@ -141,7 +142,8 @@ private:
     void append_value(std::string& out, const udb_field& field, std::size_t field_index, std::size_t column,
                       udb_field* own = nullptr, pgs_row_batch* batch = nullptr);
     template <bool Sql>
-    void append_large_value(std::string& out, udb_field& field, const pgs_column_plan& col, pgs_row_batch& batch);
+    void append_large_value(std::string& out, udb_field& field, std::size_t field_index, const pgs_column_plan& col,
+                            pgs_row_batch& batch);
     void check_large_value(const udb_field& field, const pgs_column_plan& col, bool sql);
     [[noreturn]] void refuse_null(const pgs_column_plan& col) const;
 
@@ -153,4 +155,5 @@ private:
     std::uint64_t m_large_value_size = 0;
     std::vector<large_value> m_large;
     std::string m_scratch;  // a large value's text while it is checked
+    const pgs_record_layout* m_copy_layout = nullptr;  // of the COPY line written into a batch
 };

@@ -195,6 +195,28 @@ TEST_P(large_text_in_a_batch, is_written_as_the_same_text_and_not_held_twice)
 INSTANTIATE_TEST_SUITE_P(pgs_row_builder, large_text_in_a_batch, ::testing::ValuesIn(large_text_cases),
                          [](const auto& info) { return std::to_string(info.index); });
 
+// Columns whose names differ only in case both take the one field of that name: its large
+// text is written for each, not handed over to the first and missing from the second.
+TEST(pgs_row_builder, a_large_text_filling_two_columns_is_written_for_both)
+{
+    udb_schema s;
+    s.add_column(t_ftd(0, L"Body", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"body", VT_BSTR, false, false));
+    std::vector<pgs_column_plan> plans;
+    for (std::size_t i = 0; i < s.size(); ++i) plans.push_back(pgs_plan_declared_column(s[i], s[i].name, L""));
+    pgs_row_builder rows(std::move(plans));
+    const std::string big(100000, 'w');
+    udb_record r = make_record({{L"body", ole_variant()}});
+    r[0].attach_string(big);
+    const pgs_record_layout layout = pgs_match_fields(r, s);
+    ASSERT_EQ(layout.field_of_column, (std::vector<int>{0, 0}));
+    pgs_row_batch batch;
+    batch.start_row();
+    rows.append_copy_line(batch, r, layout);
+    batch.end_row(1);
+    EXPECT_EQ(sent_text(batch), big + "\t" + big + "\n");
+}
+
 TEST(pgs_row_builder, a_row_refused_after_its_large_text_leaves_the_batch_as_it_was)
 {
     udb_schema s;

@@ -1,5 +1,6 @@
 #include "TK/ole_variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -562,6 +563,29 @@ void ole_variant::clear() noexcept
     date_value = ole_date();
 }
 
+void ole_variant::release_content() noexcept
+{
+    if (src.vt == VT_BSTR) {
+        std::wstring().swap(src.bstrVal);
+        std::string().swap(m_utf8);
+        m_utf8_kept = true;  // the empty text, kept as UTF-8
+        m_utf8_chars = 0;
+        m_utf8_zero = false;
+        m_wide_pending = false;
+    } else if (pf_is_byte_array_kind(src.vt)) {
+        std::vector<std::uint8_t>().swap(src.parray.data);
+    }
+}
+
+std::string ole_variant::take_utf8_text() noexcept
+{
+    if (!utf8_text()) return std::string();
+    std::string text;
+    text.swap(m_utf8);
+    release_content();
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // Kinds, text and bytes
 
@@ -614,6 +638,10 @@ void ole_variant::attach_string(std::string_view utf8_text)
         // Kept as it came (the capacity of the last text is reused); wide when asked for.
         clear();
         src.vt = VT_BSTR;
+        // A large text gets room for its COPY escapes (a backslash before each backslash, tab,
+        // line feed and carriage return): a COPY writer escapes it where it stands instead of
+        // copying it.
+        if (utf8_text.size() > kept_capacity) m_utf8.reserve(utf8_text.size() + count_escaped_bytes(utf8_text));
         m_utf8.assign(utf8_text);
         m_utf8_kept = true;
         m_utf8_chars = chars;
@@ -677,6 +705,31 @@ void ole_variant::make_wide() const
 {
     utf8_to_wide(m_utf8, src.bstrVal);
     m_wide_pending = false;
+}
+
+std::size_t ole_variant::count_escaped_bytes(std::string_view text) noexcept
+{
+    using bytes16 = unsigned char __attribute__((vector_size(16)));
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    std::size_t count = 0;
+    while (n - i >= 16) {
+        // Each lane counts its matches; at most 255 rounds before they are added up.
+        bytes16 lanes = {};
+        const std::size_t stop = i + std::min<std::size_t>((n - i) / 16, 255) * 16;
+        for (; i < stop; i += 16) {
+            bytes16 v;
+            std::memcpy(&v, p + i, 16);
+            lanes -= reinterpret_cast<bytes16>((v == '\\') | (v == '\t') | (v == '\n') | (v == '\r'));
+        }
+        for (int k = 0; k < 16; ++k) count += lanes[k];
+    }
+    for (; i < n; ++i) {
+        const char c = p[i];
+        count += c == '\\' || c == '\t' || c == '\n' || c == '\r';
+    }
+    return count;
 }
 
 std::size_t ole_variant::text_length() const noexcept

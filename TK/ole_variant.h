@@ -139,6 +139,13 @@ public:
     // pass it on instead of printing the date again for every row.
     void attach_date_text(std::string_view text);
     void clear() noexcept;
+    // For a writer that has passed the value on and must not hold a large one while it is sent:
+    // a text or byte array gives up its bytes and their room and is left an empty text or an
+    // empty byte array (still not NULL); other kinds stay as they are.
+    void release_content() noexcept;
+    // A text kept as UTF-8 (utf8_text() not null) handed over whole, without a copy; the value
+    // is left as release_content() leaves it. Any other value: an empty string, the value stays.
+    std::string take_utf8_text() noexcept;
 
     // --- reading ------------------------------------------------------------
     // Hands out a long text or byte array in pieces. Callers loop from
@@ -188,6 +195,10 @@ public:
     }
     // A text value's length in characters (0 for other kinds).
     std::size_t text_length() const noexcept;
+    // The bytes of a UTF-8 text that the writers' text formats escape with a backslash
+    // (backslash, tab, line feed, carriage return), counted 16 bytes at a time: about as fast
+    // as a copy of the text.
+    static std::size_t count_escaped_bytes(std::string_view text) noexcept;
     const pf_decimal& get_decimal() const noexcept { return src.decVal; }
     CY get_cy() const noexcept { return src.cy(); }
     double get_double() const noexcept { return src.dblVal; }

@@ -1,6 +1,7 @@
 // The reading and converting thread's work for one row, without servers: a MySQL row (the texts
 // the client library hands out, with their lengths) read into a record's fields by the column
-// plans, sized as the live table sizes it, then written by the row builder as a COPY line and as
+// plans, sized as the live table sizes it, then written by the row builder into a batch, as the
+// live table writes it, as a COPY line and as
 // an INSERT value list. Three shapes: the salaries and employees tables of the HR-shaped set
 // (bench/make_hr_db.sh) and a text-heavy table with a DATETIME(6).
 //
@@ -19,6 +20,7 @@
 #include "SQL/sql_record.h"
 #include "SQL/sql_types.h"
 #include "UDB/udb_schema.h"
+#include "pg_target/pgs_row_batch.h"
 #include "pg_target/pgs_row_builder.h"
 #include "pg_target/pgs_types.h"
 #include "bench/counting_allocations.h"
@@ -132,7 +134,10 @@ void row_path(benchmark::State& state, const table_shape& t, bool sql)
     sql_record record;
     record.fill(plans, lengths[0].data(), values[0].data());
     const pgs_record_layout layout = pgs_match_fields(record, schema);
-    std::string batch;
+    // Written as the live table writes its rows: into a batch, row after row.
+    pgs_row_batch batch;
+    batch.inserts = sql;
+    batch.prefix = "INSERT INTO t VALUES ";
     std::uint64_t total = 0;
     std::size_t next = 0;
     long long allocations = 0;
@@ -142,11 +147,13 @@ void row_path(benchmark::State& state, const table_shape& t, bool sql)
         for (int k = 0; k < 1000; ++k) {
             record.fill(plans, lengths[next].data(), values[next].data());
             total += record.get_total_size();
+            batch.start_row();
             if (sql)
                 builder.append_sql_values(batch, record, layout);
             else
                 builder.append_copy_line(batch, record, layout);
-            if (batch.size() > 512 * 1024) batch.clear();  // a batch handed on
+            batch.end_row(std::uint64_t(rows));
+            if (batch.bytes() > 512 * 1024) batch.clear_rows();  // a batch handed on
             next = next + 1 == values.size() ? 0 : next + 1;
         }
         allocations += g_allocations.load(std::memory_order_relaxed) - before;

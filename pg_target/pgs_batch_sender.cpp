@@ -58,6 +58,9 @@ void pgs_batch_sender::hand_on(bool may_use_writers)
         next.table_sql = pending.table_sql;
         next.prefix = pending.prefix;
         next.suffix = pending.suffix;
+        // A batch made of large values handed over holds little text in the room reserved for a
+        // batch of small rows: it waits in the queue without that room.
+        if (pending.text.capacity() > 2 * pending.text.size() + 64 * 1024) pending.text.shrink_to_fit();
         m_pool->submit(this, std::move(pending));
         pending = std::move(next);
         pending.clear_rows();

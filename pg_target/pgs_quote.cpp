@@ -1,5 +1,6 @@
 #include "pg_target/pgs_quote.h"
 
+#include "TK/ole_variant.h"
 #include "TK/tk_strings.h"
 
 namespace {
@@ -276,6 +277,35 @@ void pgs_append_copy_text(std::string& out, std::string_view text)
         }
     }
     out.append(text.data() + start, text.size() - start);
+}
+
+void pgs_escape_copy_text(std::string& text)
+{
+    // The bytes copy_escape escapes.
+    const std::size_t extra = ole_variant::count_escaped_bytes(text);
+    if (!extra) return;
+    const std::size_t size = text.size();
+    if (text.capacity() < size + extra) {
+        std::string escaped;
+        escaped.reserve(size + extra);
+        pgs_append_copy_text(escaped, std::string_view(text));
+        text.swap(escaped);
+        return;
+    }
+    // From the end backwards: every byte moves by the escapes before it, so none is
+    // overwritten before it is read.
+    text.resize(size + extra);
+    char* p = text.data();
+    std::size_t to = size + extra;
+    for (std::size_t from = size; from-- > 0 && to != from + 1;) {
+        const char e = copy_escape(static_cast<unsigned char>(p[from]));
+        if (e) {
+            p[--to] = e;
+            p[--to] = '\\';
+        } else {
+            p[--to] = p[from];
+        }
+    }
 }
 
 void pgs_append_copy_text(std::string& out, std::wstring_view text)

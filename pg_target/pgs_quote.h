@@ -79,6 +79,10 @@ void pgs_append_copy_null(std::string& out);
 void pgs_append_copy_text(std::string& out, std::string_view text);
 void pgs_append_copy_text(std::string& out, std::wstring_view text);
 void pgs_append_copy_text(std::wstring& out, std::wstring_view text);
+// The same escapes made in the text itself, for a large value that is not copied: when its room
+// holds the escaped form the text grows where it stands, otherwise it is replaced by its escaped
+// form.
+void pgs_escape_copy_text(std::string& text);
 
 // ---- libpq connection string -----------------------------------------------------------------
 

@@ -330,11 +330,11 @@ void pgs_recordset::fast_append(udb_record& record, std::uint64_t record_number)
     // Straight into the batch's buffer; a value that does not fit takes its
     // line back out.
     b.start_row();
-    s.rows.append_copy_line(b.text, record, s.copy_layout);
+    s.rows.append_copy_line(b, record, s.copy_layout);
     b.end_row(record_number);
     ++m_copy_count;
     s.sender.row_added();
-    if (b.rows() >= std::size_t(copy_batch_rows) || b.text.size() >= max_batch_bytes) {
+    if (b.rows() >= std::size_t(copy_batch_rows) || b.bytes() >= max_batch_bytes) {
         tk_write_log(2, "Right before commit");
         s.sender.hand_on(s.may_use_writers());
     }
@@ -384,7 +384,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     // Straight into the batch's buffer; a value that does not fit takes its
     // value list back out.
     b.start_row();
-    s.rows.append_sql_values(b.text, record, s.insert_layout);
+    s.rows.append_sql_values(b, record, s.insert_layout);
     for (std::size_t f : s.conflict_key_fields)
         if (record[f].is_empty()) {
             ++m_rows_with_null_key;

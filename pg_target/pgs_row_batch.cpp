@@ -71,9 +71,18 @@ void run_statement(PGconn* c, const char* statement, std::size_t length = 0)
     finish_results(c, std::string_view(statement, length));
 }
 
-void copy_in(PGconn* c, const std::string& table_sql, std::string_view data)
+void put_copy_data(PGconn* c, std::string_view data, const std::string& command)
 {
-    const std::string command = "COPY " + table_sql + " FROM STDIN";
+    for (std::size_t at = 0; at < data.size(); at += copy_piece) {
+        const std::size_t n = std::min(copy_piece, data.size() - at);
+        if (PQputCopyData(c, data.data() + at, int(n)) != 1) throw_failure(c, nullptr, command);
+    }
+}
+
+// The COPY rows whose text is [begin, end) of the batch's text, with the pieces standing there.
+void copy_in(PGconn* c, const pgs_row_batch& b, std::size_t begin, std::size_t end)
+{
+    const std::string command = "COPY " + b.table_sql + " FROM STDIN";
     if (!PQsendQuery(c, command.c_str())) throw_failure(c, nullptr, command);
     PGresult* r = PQgetResult(c);
     if (PQresultStatus(r) != PGRES_COPY_IN) {
@@ -81,10 +90,16 @@ void copy_in(PGconn* c, const std::string& table_sql, std::string_view data)
         throw_failure(c, r, command);
     }
     PQclear(r);
-    for (std::size_t at = 0; at < data.size(); at += copy_piece) {
-        const std::size_t n = std::min(copy_piece, data.size() - at);
-        if (PQputCopyData(c, data.data() + at, int(n)) != 1) throw_failure(c, nullptr, command);
+    const std::string_view text(b.text);
+    auto p = std::lower_bound(b.pieces.begin(), b.pieces.end(), begin,
+                              [](const pgs_row_batch::piece& x, std::size_t at) { return x.at < at; });
+    std::size_t at = begin;
+    for (; p != b.pieces.end() && p->at < end; ++p) {
+        put_copy_data(c, text.substr(at, p->at - at), command);
+        put_copy_data(c, p->text, command);
+        at = p->at;
     }
+    put_copy_data(c, text.substr(at, end - at), command);
     if (PQputCopyEnd(c, nullptr) != 1) throw_failure(c, nullptr, command);
     finish_results(c, command);
 }
@@ -100,7 +115,7 @@ public:
         const std::size_t b = m_b.begin_of(lo);
         const std::size_t e = m_b.ends[hi - 1];
         if (!m_b.inserts) {
-            copy_in(c, m_b.table_sql, std::string_view(m_b.text).substr(b, e - b));
+            copy_in(c, m_b, b, e);
             return;
         }
         if (lo == 0 && hi == m_b.rows()) {

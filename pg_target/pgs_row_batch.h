@@ -34,8 +34,35 @@ struct pgs_row_batch {
     std::vector<std::size_t> ends;       // end offset of each row in text
     std::vector<std::uint64_t> records;  // record number of each row
 
+    // COPY: large values handed over whole rather than copied into text. Each stands before
+    // the byte of text at its offset (inside its row's range: a row's line ends after them);
+    // they are in row order.
+    struct piece {
+        std::size_t at;
+        std::string text;
+    };
+    std::vector<piece> pieces;
+    std::size_t piece_bytes = 0;  // the bytes of the pieces
+
     bool empty() const noexcept { return ends.empty(); }
     std::size_t rows() const noexcept { return ends.size(); }
+    // The bytes of the rows, pieces included.
+    std::size_t bytes() const noexcept { return text.size() + piece_bytes; }
+    // A value of the row being written, at the end of text.
+    void add_piece(std::string value)
+    {
+        piece_bytes += value.size();
+        pieces.push_back({text.size(), std::move(value)});
+    }
+    // Takes text from `size` on out again, with the pieces that stand there.
+    void cut_to(std::size_t size)
+    {
+        text.resize(size);
+        while (!pieces.empty() && pieces.back().at >= size) {
+            piece_bytes -= pieces.back().text.size();
+            pieces.pop_back();
+        }
+    }
     std::size_t begin_of(std::size_t i) const noexcept
     {
         if (i == 0) return inserts ? prefix.size() : 0;
@@ -47,7 +74,7 @@ struct pgs_row_batch {
     void start_row()
     {
         if (!inserts) {
-            text.resize(ends.empty() ? 0 : ends.back());
+            cut_to(ends.empty() ? 0 : ends.back());
         } else if (ends.empty()) {
             text.assign(prefix);
         } else {
@@ -65,6 +92,8 @@ struct pgs_row_batch {
     void clear_rows() noexcept
     {
         text.clear();
+        pieces.clear();
+        piece_bytes = 0;
         ends.clear();
         records.clear();
     }

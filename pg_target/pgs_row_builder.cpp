@@ -10,6 +10,8 @@
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_encoding.h"
 #include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_quote.h"
+#include "pg_target/pgs_row_batch.h"
 #include "pg_target/pgs_validators.h"
 
 namespace {
@@ -344,31 +346,65 @@ void pgs_row_builder::check_large_value(const udb_field& field, const pgs_column
 
 namespace {
 
-// A large text or binary value gets the room its written form takes at once: the buffer is not
-// grown (and copied) by doubling while the value is written, which would hold it twice and leave
-// room for twice its size.
+constexpr std::size_t large = pgs_row_builder::hand_over_size;
+
+bool is_large_value(const udb_field& field) noexcept
+{
+    if (const std::string* utf8 = field.utf8_text()) return utf8->size() >= large;
+    return field.is_binary() && field.get_byte_vector().size() >= large;
+}
+
+// A large text or binary value (is_large_value) gets the room its written form takes at once:
+// the buffer is not grown (and copied) by doubling while the value is written, which would hold
+// it twice and leave room for twice its size.
 void reserve_for_large_value(std::string& out, const udb_field& field)
 {
-    constexpr std::size_t large = 64 * 1024;
     std::size_t need = 0;
-    if (const std::string* utf8 = field.utf8_text()) {
-        if (utf8->size() < large) return;
+    if (const std::string* utf8 = field.utf8_text())
         need = utf8->size() + utf8->size() / 64 + 64;  // a few escaped characters
-    } else if (field.is_binary()) {
-        const std::size_t n = field.get_byte_vector().size();
-        if (n < large) return;
-        need = 2 * n + 64;  // hexadecimal digits
-    } else {
-        return;
-    }
+    else
+        need = 2 * field.get_byte_vector().size() + 64;  // hexadecimal digits
     if (out.capacity() - out.size() < need) out.reserve(out.size() + need);
 }
 
 }  // namespace
 
 template <bool Sql>
+[[gnu::noinline]] void pgs_row_builder::append_large_value(std::string& out, udb_field& field,
+                                                           std::size_t field_index, const pgs_column_plan& col,
+                                                           pgs_row_batch& batch)
+{
+    // A field that fills more than one column (names alike but for case) is written for each.
+    bool once = true;
+    if constexpr (!Sql)
+        once = std::count(m_copy_layout->field_of_column.begin(), m_copy_layout->field_of_column.end(),
+                          int(field_index)) == 1;
+    const std::string* utf8 = field.utf8_text();
+    if (!Sql && once && utf8 && col.value.kind == pgs_value_kind::text &&
+        !((col.value.subtype & pgs_subtype::bit_text) && (*utf8)[0] == '\x01')) {
+        // Escaped where it stands (the reader left room for its escapes) and handed over.
+        std::string text = field.take_utf8_text();
+        pgs_escape_copy_text(text);
+        if (m_encoder) m_encoder->check(text, col.label);
+        check_written(text, field, col, Sql);
+        batch.add_piece(std::move(text));
+        return;
+    }
+    reserve_for_large_value(out, field);
+    const std::size_t at = out.size();
+    if constexpr (Sql)
+        pgs_append_sql_value(out, field, col.value);
+    else
+        pgs_append_copy_value(out, field, col.value);
+    const std::string_view text = std::string_view(out).substr(at);
+    if (m_encoder) m_encoder->check(text, col.label);
+    check_written(text, field, col, Sql);
+    if (once) field.release_content();
+}
+
+template <bool Sql>
 void pgs_row_builder::append_value(std::string& out, const udb_field& field, std::size_t field_index,
-                                   std::size_t column)
+                                   std::size_t column, udb_field* own, pgs_row_batch* batch)
 {
     const pgs_column_plan& col = m_columns[column];
     pgs_check_zero_char(field, col.value, col.label);
@@ -381,7 +417,13 @@ void pgs_row_builder::append_value(std::string& out, const udb_field& field, std
     if constexpr (!Sql) {
         if (m_empty_text_for_missing && col.not_null && field.is_empty() && col.value.vt == VT_BSTR) return;
     }
-    reserve_for_large_value(out, field);
+    if (is_large_value(field)) [[unlikely]] {
+        if (own) {
+            append_large_value<Sql>(out, *own, field_index, col, *batch);
+            return;
+        }
+        reserve_for_large_value(out, field);
+    }
     const std::size_t at = out.size();
     if constexpr (Sql)
         pgs_append_sql_value(out, field, col.value);
@@ -420,6 +462,45 @@ void pgs_row_builder::append_sql_values(std::string& out, const udb_record& reco
         for (std::size_t i = 0; i < record.size(); ++i) {
             if (i) out += ", ";
             append_value<true>(out, record[i], i, std::size_t(layout.column_of_field[i]));
+        }
+        out += ')';
+    } catch (...) {
+        out.resize(start);
+        m_large.clear();
+        throw;
+    }
+}
+
+void pgs_row_builder::append_copy_line(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout)
+{
+    std::string& out = batch.text;
+    const std::size_t start = out.size();
+    m_large.clear();
+    m_copy_layout = &layout;
+    try {
+        for (std::size_t c = 0; c < m_columns.size(); ++c) {
+            if (c) out += '\t';
+            const std::size_t f = std::size_t(layout.field_of_column[c]);
+            append_value<false>(out, record[f], f, c, &record[f], &batch);
+        }
+    } catch (...) {
+        batch.cut_to(start);
+        m_large.clear();
+        throw;
+    }
+    out += '\n';
+}
+
+void pgs_row_builder::append_sql_values(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout)
+{
+    std::string& out = batch.text;
+    const std::size_t start = out.size();
+    m_large.clear();
+    try {
+        out += '(';
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (i) out += ", ";
+            append_value<true>(out, record[i], i, std::size_t(layout.column_of_field[i]), &record[i], &batch);
         }
         out += ')';
     } catch (...) {

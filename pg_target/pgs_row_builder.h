@@ -29,6 +29,7 @@
 #include "pg_target/pgs_value_text.h"
 
 class pgs_encoder;
+struct pgs_row_batch;
 class udb_field;
 class udb_record;
 class udb_schema;
@@ -123,9 +124,26 @@ public:
     // layout.column_of_field names (every field must have one).
     void append_sql_values(std::string& out, const udb_record& record, const pgs_record_layout& layout);
 
+    // The same rows written into a live batch's text, where a text or byte array of
+    // hand_over_size bytes or more is not held twice: a text of a text column kept as UTF-8
+    // goes into a COPY line without a copy (escaped where it stands and handed over to the
+    // batch as one of its pieces), any other is released once it is written. Either way its
+    // field is left an empty text or an empty byte array (ole_variant::release_content): the
+    // caller makes no further use of the record's values beyond whether they are NULL. A field
+    // that fills more than one column keeps its value.
+    static constexpr std::size_t hand_over_size = 64 * 1024;
+    void append_copy_line(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout);
+    void append_sql_values(pgs_row_batch& batch, udb_record& record, const pgs_record_layout& layout);
+
 private:
+    // own: the field itself when its large value may be handed over or released (a live
+    // batch's row), otherwise null.
     template <bool Sql>
-    void append_value(std::string& out, const udb_field& field, std::size_t field_index, std::size_t column);
+    void append_value(std::string& out, const udb_field& field, std::size_t field_index, std::size_t column,
+                      udb_field* own = nullptr, pgs_row_batch* batch = nullptr);
+    template <bool Sql>
+    void append_large_value(std::string& out, udb_field& field, std::size_t field_index, const pgs_column_plan& col,
+                            pgs_row_batch& batch);
     void check_large_value(const udb_field& field, const pgs_column_plan& col, bool sql);
     [[noreturn]] void refuse_null(const pgs_column_plan& col) const;
 
@@ -137,4 +155,5 @@ private:
     std::uint64_t m_large_value_size = 0;
     std::vector<large_value> m_large;
     std::string m_scratch;  // a large value's text while it is checked
+    const pgs_record_layout* m_copy_layout = nullptr;  // of the COPY line written into a batch
 };

@@ -52,7 +52,7 @@ pgs_writer_pool::~pgs_writer_pool()
 
 void pgs_writer_pool::submit(const void* owner, pgs_row_batch&& batch)
 {
-    const std::size_t bytes = batch.text.size();
+    const std::size_t bytes = batch.bytes();
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] {
@@ -144,7 +144,7 @@ void pgs_writer_pool::writer_main(std::unique_ptr<pgs_connection> conn)
             if (m_queue.empty()) return;
             j = std::move(m_queue.front());
             m_queue.pop_front();
-            m_queued_bytes -= j.batch.text.size();
+            m_queued_bytes -= j.batch.bytes();
             send = m_lost.empty();
         }
         m_changed.notify_all();

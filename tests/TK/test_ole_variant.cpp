@@ -685,6 +685,61 @@ TEST(ole_variant, kept_text_length_and_zero_byte)
 
 // A field reused row after row gives back a large value's room; the next value, smaller or as
 // large, is exactly itself.
+// A writer done with a large value gives up its bytes; the value stays a (now empty) text or
+// byte array, not NULL, and a value of another kind is left alone.
+TEST(ole_variant, released_or_taken_content_leaves_an_empty_value_of_the_kind)
+{
+    ole_variant text;
+    text.attach_string(std::string(100000, 'x') + "\xc3\xab");
+    const char* held = text.utf8_text()->data();
+    const std::string taken = text.take_utf8_text();
+    EXPECT_EQ(taken.data(), held);  // the very bytes, not a copy
+    EXPECT_EQ(taken.size(), 100002u);
+    ole_variant blob(std::vector<std::uint8_t>(1000, 1));
+    ole_variant wide(std::wstring(1000, L'\u00e9'));
+    EXPECT_EQ(wide.take_utf8_text(), "");  // no UTF-8 kept: nothing handed over
+    EXPECT_EQ(wide.text_length(), 1000u);
+    wide.release_content();
+    ole_variant number(42);
+    number.release_content();
+    EXPECT_EQ(number.to_long(), 42);
+    blob.release_content();
+    EXPECT_TRUE(blob.is_binary());
+    EXPECT_TRUE(blob.get_byte_vector().empty());
+    for (const ole_variant* v : {&text, &wide}) {
+        EXPECT_EQ(v->get_vt(), VT_BSTR);
+        EXPECT_FALSE(v->is_empty());
+        EXPECT_EQ(v->text_length(), 0u);
+        EXPECT_EQ(v->get_wstring(), L"");
+        EXPECT_EQ(v->to_string(), "");
+    }
+    // The value takes a new text as before.
+    text.attach_string("next");
+    EXPECT_EQ(text.to_string(), "next");
+}
+
+// Counted 16 bytes at a time with per-lane counters added up every 255 rounds: escapes at every
+// place around those steps, and a text of only escapes long enough to overflow a lane.
+TEST(ole_variant, escaped_bytes_are_counted_at_every_position)
+{
+    const auto by_byte = [](const std::string& t) {
+        std::size_t n = 0;
+        for (char c : t) n += c == '\\' || c == '\t' || c == '\n' || c == '\r';
+        return n;
+    };
+    for (std::size_t length : {0u, 1u, 15u, 16u, 17u, 33u, 255u * 16u + 7u}) {
+        for (std::size_t at = 0; at < length; at += (length > 100 ? 97 : 1)) {
+            std::string t(length, 'x');
+            t[at] = "\\\t\n\r"[at % 4];
+            t[length - 1] = '\xe9';  // bytes above 0x7f are no escapes
+            if (at + 1 < length) t[at + 1] = '\\';
+            EXPECT_EQ(ole_variant::count_escaped_bytes(t), by_byte(t)) << length << " " << at;
+        }
+    }
+    const std::string escapes_only(3 * 255 * 16 + 5, '\n');
+    EXPECT_EQ(ole_variant::count_escaped_bytes(escapes_only), escapes_only.size());
+}
+
 TEST(ole_variant, a_reused_value_after_a_large_one_is_exact)
 {
     ole_variant v;

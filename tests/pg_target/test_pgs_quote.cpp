@@ -36,6 +36,14 @@ TEST_P(quote_forms, narrow_and_wide_give_the_same_bytes)
     std::string copy;
     pgs_append_copy_text(copy, std::string_view(c.text));
     EXPECT_EQ(copy, c.copy);
+    // Escaped where the text stands, with room for the escapes and without.
+    for (const bool room : {true, false}) {
+        std::string text;
+        if (room) text.reserve(c.copy.size());
+        text = c.text;
+        pgs_escape_copy_text(text);
+        EXPECT_EQ(text, c.copy) << (room ? "with room" : "without room");
+    }
 
     // The same ASCII text given as wide text encodes to the same bytes.
     std::wstring wide(c.text.begin(), c.text.end());

@@ -6,6 +6,7 @@
 
 #include "UDB/udb_index.h"
 #include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_quote.h"
 #include "pg_target/pgs_recordset.h"
 #include "pgs_live_fixture.h"
 
@@ -296,6 +297,56 @@ TEST_F(pgs_recordset_live, rows_of_any_size_stay_in_the_copy_stream)
     finish_table(rs);
     EXPECT_EQ(sql1("select string_agg(id::text || ':' || length(body) || ':' || strpos(body, E'\\t'), ',' order by id) from big"),
               "1:1:1,2:1000000:500001,3:1000001:500001,4:3145735:1572868,5:1:1");
+}
+
+// Texts as the MySQL side reads them (kept as UTF-8), large enough to be handed over to a COPY
+// batch rather than copied, several to a batch and first in their lines, among small rows, with
+// a row the server refuses: the batch is replayed in pieces, and every other row arrives as it
+// was, by COPY as by INSERT.
+TEST_F(pgs_recordset_live, large_texts_arrive_whole_among_small_rows_and_refused_ones)
+{
+    const auto text = [](int id) {
+        std::string s;
+        if (id % 2) return "small " + std::to_string(id) + "\t\\";
+        for (int k = 0; s.size() < 100000; ++k) s += k % 97 ? "Zo\xc3\xab " + std::to_string(id) + " " : "\t\\\r\n";
+        return s;
+    };
+    for (const bool copy : {true, false}) {
+        SCOPED_TRACE(copy ? "COPY" : "INSERT");
+        engine().fast_insert = copy;
+        const std::string table = copy ? "handed_copy" : "handed_ins";
+        auto rs = create(tk_utf8_to_unicode(table), {{L"body", VT_BSTR}, {L"id", VT_I4}, {L"note", VT_BSTR}});
+        sql("alter table " + table + " add constraint good_note check (note <> 'bad')");
+        std::vector<std::uint64_t> refused;
+        const auto reported = [&](const pgs_rows_rejected_exception& e) {
+            for (const auto& row : e.rows()) refused.push_back(row.record_number);
+        };
+        for (int id = 1; id <= 12; ++id) {
+            udb_record r = make_record({{L"body", ole_variant()}, {L"id", ole_variant(id)},
+                                        {L"note", ole_variant(std::string(id == 6 || id == 9 ? "bad" : "ok"))}});
+            r[0].attach_string(text(id));
+            try {
+                rs->append_record(r);
+            } catch (const pgs_rows_rejected_exception& e) {
+                reported(e);
+            }
+        }
+        try {
+            dynamic_cast<pgs_recordset&>(*rs).flush_rows();
+        } catch (const pgs_rows_rejected_exception& e) {
+            reported(e);
+        }
+        finish_table(rs);
+        EXPECT_EQ(refused, (std::vector<std::uint64_t>{6, 9}));
+        EXPECT_EQ(sql1("select count(*) from " + table), "10");
+        for (int id = 1; id <= 12; ++id) {
+            if (id == 6 || id == 9) continue;
+            EXPECT_EQ(sql1("select count(*) from " + table + " where id = " + std::to_string(id) +
+                           " and note = 'ok' and body = " + pgs_quote_literal(std::string_view(text(id)))),
+                      "1")
+                << id;
+        }
+    }
 }
 
 // --- the sequence of an auto-increment column ----------------------------------------

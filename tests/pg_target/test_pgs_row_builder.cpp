@@ -13,6 +13,7 @@
 #include "UDB/udb_index.h"
 #include "pg_target/pgs_dump.h"
 #include "pg_target/pgs_exception.h"
+#include "pg_target/pgs_row_batch.h"
 #include "pg_target/pgs_row_builder.h"
 #include "pgs_live_fixture.h"
 #include "support/psql_load.h"
@@ -101,6 +102,149 @@ TEST(pgs_row_builder, a_refused_row_leaves_the_buffer_as_it_was)
         append(ok);
         EXPECT_EQ(out, sql ? "before|(7, 'a\tb')(7, 'a\tb')" : "before|7\ta\\tb\n7\ta\\tb\n");
     }
+}
+
+// --- large values of a live batch ---------------------------------------------------------
+
+// The batch's rows as the server receives them: the text with the pieces where they stand.
+std::string sent_text(const pgs_row_batch& b)
+{
+    std::string s;
+    std::size_t at = 0;
+    for (const auto& p : b.pieces) {
+        s.append(b.text, at, p.at - at);
+        s += p.text;
+        at = p.at;
+    }
+    s.append(b.text, at);
+    return s;
+}
+
+struct large_text_case {
+    const char* what;
+    std::string text;  // UTF-8, as the MySQL side attaches it
+};
+std::ostream& operator<<(std::ostream& os, const large_text_case& c) { return os << c.what; }
+
+std::string with_every_escape(std::string s)
+{
+    for (std::size_t i = 0; i < s.size(); i += 4099) s[i] = "\\\t\n\r"[(i / 4099) % 4];
+    return s;
+}
+
+const large_text_case large_text_cases[] = {
+    {"plain", std::string(pgs_row_builder::hand_over_size, 'a')},
+    {"a few escapes", with_every_escape(std::string(300000, 'b'))},
+    {"escapes only", std::string(200000, '\t')},
+    {"several bytes a character", [] {
+         std::string s;
+         for (int i = 0; s.size() < 150000; ++i) s += i % 400 ? "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80" : "\r\n";
+         return s;
+     }()},
+};
+
+class large_text_in_a_batch : public ::testing::TestWithParam<large_text_case> {};
+
+TEST_P(large_text_in_a_batch, is_written_as_the_same_text_and_not_held_twice)
+{
+    const auto& c = GetParam();
+    udb_schema s;
+    s.add_column(t_ftd(0, L"n", VT_I4, false, false));
+    s.add_column(t_ftd(0, L"big", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"small", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"bin", VT_BYTE_ARRAY, false, false));
+    std::vector<pgs_column_plan> plans;
+    for (std::size_t i = 0; i < s.size(); ++i) plans.push_back(pgs_plan_declared_column(s[i], s[i].name, L""));
+    pgs_row_builder rows(std::move(plans));
+    const udb_record source =
+        make_record({{L"n", ole_variant(7)}, {L"big", ole_variant(c.text)}, {L"small", ole_variant(std::string("x\ty"))},
+                     {L"bin", ole_variant(std::vector<std::uint8_t>(100000, 0xab))}});
+    ASSERT_NE(source[1].utf8_text(), nullptr);
+    const pgs_record_layout layout = pgs_match_fields(source, s);
+    for (const bool sql : {false, true}) {
+        SCOPED_TRACE(sql ? "INSERT" : "COPY");
+        std::string expected = sql ? "INSERT INTO t VALUES " : "";
+        pgs_row_batch batch;
+        batch.inserts = sql;
+        batch.prefix = "INSERT INTO t VALUES ";
+        for (int row = 1; row <= 2; ++row) {
+            udb_record r = source;
+            r[1].attach_string(c.text);  // as the reader fills a field (a copy keeps no room)
+            sql ? rows.append_sql_values(expected, r, layout) : rows.append_copy_line(expected, r, layout);
+            if (sql && row == 1) expected += ", ";
+            const char* held = r[1].utf8_text()->data();
+            batch.start_row();
+            sql ? rows.append_sql_values(batch, r, layout) : rows.append_copy_line(batch, r, layout);
+            batch.end_row(std::uint64_t(row));
+            if (!sql) {
+                ASSERT_EQ(batch.pieces.size(), std::size_t(row));
+                EXPECT_EQ(batch.pieces.back().text.data(), held);  // handed over, not copied
+            }
+            // Left behind: an empty text and an empty byte array, neither NULL; small values stay.
+            EXPECT_EQ(r[1].get_vt(), VT_BSTR);
+            EXPECT_EQ(r[1].text_length(), 0u);
+            EXPECT_EQ(r[1].to_string(), "");
+            EXPECT_TRUE(r[3].is_binary());
+            EXPECT_TRUE(r[3].get_byte_vector().empty());
+            EXPECT_EQ(r[2].to_string(), "x\ty");
+        }
+        EXPECT_EQ(sent_text(batch), expected);
+        EXPECT_EQ(batch.bytes(), expected.size());
+    }
+}
+INSTANTIATE_TEST_SUITE_P(pgs_row_builder, large_text_in_a_batch, ::testing::ValuesIn(large_text_cases),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// Columns whose names differ only in case both take the one field of that name: its large
+// text is written for each, not handed over to the first and missing from the second.
+TEST(pgs_row_builder, a_large_text_filling_two_columns_is_written_for_both)
+{
+    udb_schema s;
+    s.add_column(t_ftd(0, L"Body", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"body", VT_BSTR, false, false));
+    std::vector<pgs_column_plan> plans;
+    for (std::size_t i = 0; i < s.size(); ++i) plans.push_back(pgs_plan_declared_column(s[i], s[i].name, L""));
+    pgs_row_builder rows(std::move(plans));
+    const std::string big(100000, 'w');
+    udb_record r = make_record({{L"body", ole_variant()}});
+    r[0].attach_string(big);
+    const pgs_record_layout layout = pgs_match_fields(r, s);
+    ASSERT_EQ(layout.field_of_column, (std::vector<int>{0, 0}));
+    pgs_row_batch batch;
+    batch.start_row();
+    rows.append_copy_line(batch, r, layout);
+    batch.end_row(1);
+    EXPECT_EQ(sent_text(batch), big + "\t" + big + "\n");
+}
+
+TEST(pgs_row_builder, a_row_refused_after_its_large_text_leaves_the_batch_as_it_was)
+{
+    udb_schema s;
+    s.add_column(t_ftd(0, L"big", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"code", VT_BSTR, false, false));
+    std::vector<pgs_column_plan> plans;
+    plans.push_back(pgs_plan_declared_column(s[0], L"big", L""));
+    plans.push_back(pgs_plan_declared_column(s[1], L"code", L"VARCHAR(3)"));
+    pgs_row_builder rows(std::move(plans));
+    const std::string big(100000, 'q');
+    udb_record ok = make_record({{L"big", ole_variant(big)}, {L"code", ole_variant(std::string("abc"))}});
+    const pgs_record_layout layout = pgs_match_fields(ok, s);
+    pgs_row_batch batch;
+    batch.start_row();
+    rows.append_copy_line(batch, ok, layout);
+    batch.end_row(1);
+    const std::string kept = sent_text(batch);
+    udb_record bad = make_record({{L"big", ole_variant(big)}, {L"code", ole_variant(std::string("abcd"))}});
+    batch.start_row();
+    EXPECT_THROW(rows.append_copy_line(batch, bad, layout), pgs_exception);
+    EXPECT_EQ(sent_text(batch), kept);
+    EXPECT_EQ(batch.bytes(), kept.size());
+    // A row that failed half way, whose pieces are taken back out by the next start_row.
+    batch.add_piece(big);
+    batch.start_row();
+    EXPECT_EQ(sent_text(batch), kept);
+    EXPECT_EQ(batch.pieces.size(), 1u);
+    EXPECT_EQ(kept, big + "\tabc\n");
 }
 
 // --- the same refusals, live and in the script -------------------------------------------

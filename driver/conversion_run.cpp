@@ -927,6 +927,7 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
     for (const pgs_rejected_row& row : e.rows()) {
         udb_failure f = failure_named(udb_failure_kind::row, listed_name, tk_utf8_to_unicode(row.message));
         f.sqlstate = row.sqlstate;
+        f.count = row.rows;
         f.record = static_cast<std::int64_t>(source_row_of(row.record_number, skipped));
         udb_report_failure(f);
     }

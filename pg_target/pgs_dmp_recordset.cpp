@@ -242,6 +242,11 @@ std::string pgs_dmp_recordset::merge_block() const
     const std::string insert = "INSERT INTO " + m_table_ident + "(" + columns + ") ";
     const std::string staged = std::string(" FROM ") + stage_ident + " ORDER BY " + m_order_ident;
 
+    // A name held by a relation that is not a table (said where the table would be made):
+    // no row goes there.
+    const std::string not_a_table = "IF (SELECT relkind FROM pg_class WHERE oid = to_regclass(" +
+                                    pgs_quote_literal(std::string_view(m_table_ident)) +
+                                    ")) NOT IN ('r', 'p', 'f') THEN\r\nRETURN;\r\nEND IF;\r\n";
     if (key.empty()) {
         // The source gave no key (it has none, or indexes are left out): the rows merge on the
         // key the table there has, as a live run does, its primary key, else its first unique
@@ -253,7 +258,7 @@ std::string pgs_dmp_recordset::merge_block() const
         }
         const std::string regclass = pgs_quote_literal(std::string_view(m_table_ident)) + "::regclass";
         std::string body = std::string("\r\n#variable_conflict use_column\r\nDECLARE quindrel_row ") + stage_ident +
-               "; quindrel_on text;\r\nBEGIN\r\n"
+               "; quindrel_on text;\r\nBEGIN\r\n" + not_a_table +
                "SELECT string_agg(quote_ident(a.attname), ', ' ORDER BY k.n) INTO quindrel_on FROM (SELECT "
                "i.indkey FROM pg_index AS i WHERE i.indrelid = " + regclass +
                " AND i.indisunique AND i.indpred IS NULL AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, "
@@ -278,7 +283,7 @@ std::string pgs_dmp_recordset::merge_block() const
         return "DO " + tk_unicode_to_utf8(pgs_dollar_quote(tk_utf8_to_unicode(body))) + ";\r\n";
     }
     // Columns win over the block's variable wherever a name could be either.
-    std::string body = "\r\n#variable_conflict use_column\r\nDECLARE quindrel_row record;\r\nBEGIN\r\n";
+    std::string body = "\r\n#variable_conflict use_column\r\nDECLARE quindrel_row record;\r\nBEGIN\r\n" + not_a_table;
     // All rows in one statement; when the server refuses any of them, one row at a time, so
     // only the refused ones stay out, each named. A table that cannot take the rows at all
     // (a column it lacks, no unique index on the key) is said once.

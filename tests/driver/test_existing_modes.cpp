@@ -218,6 +218,42 @@ TEST_P(overwrite_script_test, tables_others_depend_on_are_kept_and_named_the_res
 INSTANTIATE_TEST_SUITE_P(rows, overwrite_script_test, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "copy" : "insert"; });
 
+// A script in modes 2-4 finds a view of the user's own under a source table's name: the table
+// is not created and takes no row, the load says so by name, the view stays as it was, and the
+// other tables arrive.
+class name_held_script_test : public driver_server_test, public ::testing::WithParamInterface<int> {};
+
+TEST_P(name_held_script_test, a_view_under_the_table_name_is_named_and_left_alone)
+{
+    source(source_tables);
+    dest("CREATE VIEW loose AS SELECT 7 AS a, 'pg view'::varchar(10) AS b;"
+         "CREATE VIEW parent AS SELECT 1 AS id, 'a'::varchar(10) AS code, 'pg view'::varchar(20) AS name");
+    conv->set_mode(GetParam());
+    test_env::scratch_dir dir("qdrv_name_held");
+    const std::string path = dir.path() + "/held.sql";
+    conv->b_direct = false;
+    conv->set_destination(tk_utf8_to_unicode(path));
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+
+    std::string loaded;
+    ASSERT_EQ(test_env::run_psql(dest_name, path, loaded), 0) << loaded;
+    for (const char* held : {"parent", "loose"})
+        EXPECT_NE(loaded.find(std::string("WARNING:  Table 'public.") + held +
+                              "' was not created, and none of its rows loaded"),
+                  std::string::npos)
+            << held << "\n" << loaded;
+    // Nothing else: no row was offered to a view.
+    EXPECT_EQ(loaded.find("was refused"), std::string::npos) << loaded;
+    EXPECT_EQ(loaded.find("merge on"), std::string::npos) << loaded;
+    EXPECT_EQ(rows("SELECT a, b FROM loose"), strings{"7|pg view"});
+    EXPECT_EQ(rows("SELECT id, code, name FROM parent"), strings{"1|a|pg view"});
+    EXPECT_EQ(rows("SELECT id, parent_id, note FROM child ORDER BY id"), source_child);
+}
+
+INSTANTIATE_TEST_SUITE_P(modes, name_held_script_test, ::testing::Values(2, 3, 4));
+
 class load_order_run_test : public driver_server_test {};
 
 TEST_F(load_order_run_test, tables_that_refer_to_each_other_are_named_and_converted_whole)

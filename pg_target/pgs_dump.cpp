@@ -346,9 +346,9 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
             // The name held by a relation that is not a table (a view, a sequence): the table
             // is not created and takes no rows, and the load says so (live, the run reports
             // the table it could not create).
-            std::wstring relkind = L"(SELECT relkind FROM pg_class WHERE oid = to_regclass(" +
-                                   pgs_quote_literal(std::wstring_view(tk_utf8_to_unicode(table_name(name)))) +
-                                   L")) NOT IN ('r', 'p', 'f')";
+            const std::wstring relkind = L"(SELECT relkind FROM pg_class WHERE oid = to_regclass(" +
+                                         pgs_quote_literal(std::wstring_view(tk_utf8_to_unicode(table_name(name)))) +
+                                         L")) NOT IN ('r', 'p', 'f')";
             const std::wstring body =
                 L"\r\nBEGIN\r\nIF " + relkind + L" THEN\r\nRAISE WARNING '%', " +
                 pgs_quote_literal(std::wstring_view(L"Table '" + name +

@@ -89,7 +89,7 @@ void udb_report_failure(const udb_failure& failure)
     // Counted before it is shown: an Abort chosen in the report leaves by exception, and what
     // the user saw is counted all the same.
     if (udb_failure_counts* counts = installed_counts.load())
-        counts->of(failure.kind).fetch_add(1, std::memory_order_relaxed);
+        counts->of(failure.kind).fetch_add(failure.count, std::memory_order_relaxed);
     udb_failure_reporter reporter;
     {
         std::lock_guard<std::mutex> lock(reporter_mutex);

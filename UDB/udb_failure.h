@@ -43,6 +43,9 @@ struct udb_failure {
     std::int64_t record = -1;  // a row's 1-based number in its source table; -1: no row
     int level = 0;             // as tk_exception: 0 the run goes on, 1 error, 2 internal error
     int code = 0;              // an error code that selects a user text (tk_exception's code)
+    // How many of its kind the failure stands for: 1, or for one report of a batch of rows
+    // whose fate is not known, every row of it.
+    std::uint64_t count = 1;
 
     // Where, as a report's prefix: the object, else the table (", record #N" for a row).
     std::wstring where() const;

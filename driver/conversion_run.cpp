@@ -927,6 +927,7 @@ void pelmora_convertor::run::report_rejected(const std::wstring& listed_name, co
     for (const pgs_rejected_row& row : e.rows()) {
         udb_failure f = failure_named(udb_failure_kind::row, listed_name, tk_utf8_to_unicode(row.message));
         f.sqlstate = row.sqlstate;
+        f.count = row.rows;
         f.record = static_cast<std::int64_t>(source_row_of(row.record_number, skipped));
         udb_report_failure(f);
     }
@@ -1087,7 +1088,23 @@ void pelmora_convertor::run::create_keys_and_views()
             progress(L"Tables were created without indexes: their foreign keys were not created\r\n");
     } else
         relations_.create_keys(source_->get_relationships(), *dest_);
-    const udb_view_list views = conversion_relations::in_dependency_order(views_of_run());
+    // A view asked for by name (a profile's list) that the source lacks is said, as a
+    // missing table is, rather than left out unnoticed.
+    const udb_view_list& source_views = source_->get_views();
+    udb_view_list wanted;
+    for (const udb_view& view : views_of_run()) {
+        const bool in_source = std::any_of(source_views.begin(), source_views.end(),
+                                           [&](const udb_view& v) { return v.first == view.first; });
+        if (in_source) {
+            wanted.push_back(view);
+            continue;
+        }
+        tk_write_wlog(3, L"View '%s' does not exist", view.first.c_str());
+        udb_report_failure(failure_named(udb_failure_kind::view, std::wstring(),
+                                         L"View '" + view.first + L"' does not exist in the source database '" +
+                                             c_.get_source() + L"'"));
+    }
+    const udb_view_list views = conversion_relations::in_dependency_order(wanted);
     if (!views.empty()) {
         dest_->set_view_schema(c_.pgs_schema);
         // A view's names follow the names the run gave its tables and their columns.

@@ -67,7 +67,8 @@ void pelmora_convertor::check_dest()
 
 void pelmora_convertor::check_listed_tables_exist()
 {
-    if (selected_tables.empty())
+    // The tables of a table list, or of a profile's selection; neither: every table.
+    if (selected_tables.empty() && query_list.empty())
         return;
     // A custom query converts something whatever the table list says.
     for (const udb_work_item& item : query_list)

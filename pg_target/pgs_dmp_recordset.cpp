@@ -242,13 +242,48 @@ std::string pgs_dmp_recordset::merge_block() const
     const std::string insert = "INSERT INTO " + m_table_ident + "(" + columns + ") ";
     const std::string staged = std::string(" FROM ") + stage_ident + " ORDER BY " + m_order_ident;
 
+    // A name held by a relation that is not a table (said where the table would be made):
+    // no row goes there.
+    const std::string not_a_table = "IF (SELECT relkind FROM pg_class WHERE oid = to_regclass(" +
+                                    pgs_quote_literal(std::string_view(m_table_ident)) +
+                                    ")) NOT IN ('r', 'p', 'f') THEN\r\nRETURN;\r\nEND IF;\r\n";
+    if (key.empty()) {
+        // The source gave no key (it has none, or indexes are left out): the rows merge on the
+        // key the table there has, as a live run does, its primary key, else its first unique
+        // key; only a table without one gets them appended.
+        std::string all_sets, fields;
+        for (std::size_t i = 0; i < m_column_idents.size(); ++i) {
+            all_sets += (i ? ", " : "") + m_column_idents[i] + " = EXCLUDED." + m_column_idents[i];
+            fields += (i ? ", ($1)." : "($1).") + m_column_idents[i];
+        }
+        const std::string regclass = pgs_quote_literal(std::string_view(m_table_ident)) + "::regclass";
+        std::string body = std::string("\r\n#variable_conflict use_column\r\nDECLARE quindrel_row ") + stage_ident +
+               "; quindrel_on text;\r\nBEGIN\r\n" + not_a_table +
+               "SELECT string_agg(quote_ident(a.attname), ', ' ORDER BY k.n) INTO quindrel_on FROM (SELECT "
+               "i.indkey FROM pg_index AS i WHERE i.indrelid = " + regclass +
+               " AND i.indisunique AND i.indpred IS NULL AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, "
+               "i.indexrelid LIMIT 1) AS x CROSS JOIN LATERAL unnest(x.indkey::int2[]) WITH ORDINALITY AS k(attnum, "
+               "n) JOIN pg_attribute AS a ON a.attrelid = " + regclass + " AND a.attnum = k.attnum;\r\n"
+               "IF quindrel_on IS NULL THEN\r\nquindrel_on := '';\r\nRAISE WARNING '%', " +
+               literal(L"Table '" + table +
+                       L"': the table has no primary or unique key to merge on: its rows were appended.") +
+               ";\r\nELSE\r\nquindrel_on := ' ON CONFLICT (' || quindrel_on || ') " +
+               (m_rule == pgs_existing_table::synchronize ? "DO UPDATE SET " + all_sets : std::string("DO NOTHING")) +
+               "';\r\nEND IF;\r\n";
+        auto text = [](const std::string& sql) { return pgs_quote_literal(std::string_view(sql)); };
+        body += "BEGIN\r\nEXECUTE " + text(insert + "SELECT " + columns + staged) + " || quindrel_on;\r\nRETURN;\r\n" +
+                "EXCEPTION\r\nWHEN syntax_error_or_access_rule_violation THEN\r\nRAISE WARNING '%', " +
+                literal(L"Table '" + table + L"': its rows were not merged: ") + " || SQLERRM;\r\nRETURN;\r\n" +
+                "WHEN others THEN NULL;\r\nEND;\r\n";
+        body += "FOR quindrel_row IN SELECT *" + staged + " LOOP\r\nBEGIN\r\nEXECUTE " +
+                text(insert + "SELECT " + fields) + " || quindrel_on USING quindrel_row;\r\n" +
+                "EXCEPTION WHEN others THEN\r\nRAISE WARNING '%', " + literal(L"Row ") + " || quindrel_row." +
+                m_order_ident + " || " + literal(L" of table '" + table + L"' was refused: ") +
+                " || SQLERRM;\r\nEND;\r\nEND LOOP;\r\nEND\r\n";
+        return "DO " + tk_unicode_to_utf8(pgs_dollar_quote(tk_utf8_to_unicode(body))) + ";\r\n";
+    }
     // Columns win over the block's variable wherever a name could be either.
-    std::string body = "\r\n#variable_conflict use_column\r\nDECLARE quindrel_row record;\r\nBEGIN\r\n";
-    if (key.empty())
-        body += "RAISE WARNING '%', " +
-                literal(L"Table '" + table +
-                        L"': the table has no primary or unique key to merge on: its rows were appended.") +
-                ";\r\n";
+    std::string body = "\r\n#variable_conflict use_column\r\nDECLARE quindrel_row record;\r\nBEGIN\r\n" + not_a_table;
     // All rows in one statement; when the server refuses any of them, one row at a time, so
     // only the refused ones stay out, each named. A table that cannot take the rows at all
     // (a column it lacks, no unique index on the key) is said once.

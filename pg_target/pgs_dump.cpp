@@ -343,6 +343,19 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
             test = "SELECT to_regclass(";
             pgs_append_literal(test, std::string_view(table_name(name)));
             test += ") IS NULL AS " + m_block_variable + " \\gset\r\n";
+            // The name held by a relation that is not a table (a view, a sequence): the table
+            // is not created and takes no rows, and the load says so (live, the run reports
+            // the table it could not create).
+            const std::wstring relkind = L"(SELECT relkind FROM pg_class WHERE oid = to_regclass(" +
+                                         pgs_quote_literal(std::wstring_view(tk_utf8_to_unicode(table_name(name)))) +
+                                         L")) NOT IN ('r', 'p', 'f')";
+            const std::wstring body =
+                L"\r\nBEGIN\r\nIF " + relkind + L" THEN\r\nRAISE WARNING '%', " +
+                pgs_quote_literal(std::wstring_view(L"Table '" + name +
+                                                    L"' was not created, and none of its rows loaded: its name "
+                                                    L"belongs to a relation that is not a table")) +
+                L";\r\nEND IF;\r\nEND\r\n";
+            test += tk_unicode_to_utf8(L"DO " + pgs_dollar_quote(body) + L";\r\n");
         }
         m_out.write(test);
         m_table_variables.emplace_back(pgs_fold_name(get_full_name(name), case_sens()), m_block_variable);

@@ -57,6 +57,9 @@ struct pgs_rejected_row {
     std::uint64_t record_number = 0;  // 1-based number of the append_record call that sent it
     std::string message;              // the server's text for this row
     std::string sqlstate;             // the server's SQLSTATE for this row ("" when none)
+    // The rows the entry stands for: 1, or every row of a batch whose COMMIT broke (whether
+    // the server stored them is not known, so none of them counts as stored).
+    std::uint64_t rows = 1;
 };
 
 // Thrown when rows of an earlier COPY batch were refused: the batch was rolled

@@ -101,7 +101,8 @@ struct pgs_recordset::impl {
         if (!sender.lost.empty()) {
             for (const auto& r : sender.rejected)
                 tk_write_log(3, "Record #%llu rejected: %s", (unsigned long long)r.record_number, r.message.c_str());
-            const std::uint64_t gone = sender.rows_lost + sender.rejected.size();
+            std::uint64_t gone = sender.rows_lost;
+            for (const auto& r : sender.rejected) gone += r.rows;
             rs.record_count -= std::min<std::uint64_t>(rs.record_count, gone);
             sender.rejected.clear();
             sender.rows_lost = 0;
@@ -110,7 +111,9 @@ struct pgs_recordset::impl {
         if (sender.rejected.empty()) return;
         std::vector<pgs_rejected_row> refused;
         refused.swap(sender.rejected);
-        rs.record_count -= std::min<std::uint64_t>(rs.record_count, refused.size());
+        std::uint64_t gone = 0;
+        for (const auto& r : refused) gone += r.rows;
+        rs.record_count -= std::min<std::uint64_t>(rs.record_count, gone);
         throw pgs_rows_rejected_exception(std::move(refused));
     }
 };

@@ -197,7 +197,7 @@ void report_in_doubt(pgs_row_batch& b, const std::exception& e, std::vector<pgs_
                              " were committed: whether the server stored them is not known (" +
                              pgs_row_error_text(lib ? lib->base().what() : e.what()) + ")";
     tk_write_log(3, "%s", text.c_str());
-    rejected.push_back({b.records.front(), text, std::string()});
+    rejected.push_back({b.records.front(), text, std::string(), static_cast<std::uint64_t>(b.rows())});
 }
 
 }  // namespace

@@ -95,6 +95,7 @@ TEST_F(console_hostile_test, merge_into_a_table_without_a_key_says_so_once)
     EXPECT_EQ(dst.value("SELECT count(*) FROM keyed"), "1");
 }
 
+// A table list of which the source has nothing, in a file or in a profile's selection.
 TEST_F(console_hostile_test, mode_0_with_a_mistyped_table_list_leaves_the_destination_untouched)
 {
     src.exec("CREATE TABLE orders (id INT PRIMARY KEY); INSERT INTO orders VALUES (1);");
@@ -102,20 +103,24 @@ TEST_F(console_hostile_test, mode_0_with_a_mistyped_table_list_leaves_the_destin
     dst.exec("CREATE TABLE kept (x int); INSERT INTO kept VALUES (42)");
     scratch dir;
     const std::string list = dir.write("tables.txt", "ordres\n");
-    const run_result r = run_quindrel(live() + strings{"--mode=0", "--tab_file=" + list});
-    EXPECT_EQ(r.status, 255) << r.out << r.err;
-    EXPECT_NE(r.err.find("None of the listed tables exists in the source database '" + src.name() +
-                         "'. The destination was left unchanged."),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(dst.value("SELECT x FROM kept"), "42");
+    const std::string profile = dir.write("tables.pmr", "[Selected Tables]\nordres\n");
+    for (const std::string& selection : {"--tab_file=" + list, "--profile=" + profile}) {
+        SCOPED_TRACE(selection);
+        const run_result r = run_quindrel(live() + strings{"--mode=0", selection});
+        EXPECT_EQ(r.status, 255) << r.out << r.err;
+        EXPECT_NE(r.err.find("None of the listed tables exists in the source database '" + src.name() +
+                             "'. The destination was left unchanged."),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(dst.value("SELECT x FROM kept"), "42");
 
-    // The same list for a script keeps the earlier script.
-    const std::string script = dir.write("out.sql", "earlier script\n");
-    const run_result d =
-        run_quindrel(mysql_only() + strings{"--src=" + src.name(), "--dest=" + script, "--dump", "--tab_file=" + list});
-    EXPECT_EQ(d.status, 255) << d.out << d.err;
-    EXPECT_EQ(read_file(script), "earlier script\n");
+        // The same list for a script keeps the earlier script.
+        const std::string script = dir.write("out.sql", "earlier script\n");
+        const run_result d =
+            run_quindrel(mysql_only() + strings{"--src=" + src.name(), "--dest=" + script, "--dump", selection});
+        EXPECT_EQ(d.status, 255) << d.out << d.err;
+        EXPECT_EQ(read_file(script), "earlier script\n");
+    }
 }
 
 TEST_F(console_hostile_test, a_device_or_a_pipe_as_script_destination_is_refused_and_left_alone)

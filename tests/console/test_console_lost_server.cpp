@@ -344,4 +344,66 @@ TEST(finisher_session_lost, the_key_not_built_is_counted_under_its_own_table)
     EXPECT_EQ(dst.value("SELECT count(*) FROM k"), "1000");
 }
 
+// The connection of a batch breaks while its COMMIT is on its way (the server ended while a
+// deferred trigger holds that COMMIT): whether the rows were stored is not known, so none of
+// them counts as stored. On the run's own connection (a keyed table merged into) the run ends
+// naming only the rows committed before; on a writer connection (a table without a key) the
+// run goes on and counts every row of that batch as not converted.
+TEST(commit_broken, every_row_of_the_batch_counts_as_not_stored)
+{
+    struct case_t {
+        const char* table;
+        const char* definition;  // the same in both databases
+        int status;
+        const char* said;     // on standard error
+        const char* arrived;  // rows in the destination after the run
+    };
+    const case_t cases[] = {
+        {"k", "(id INT PRIMARY KEY, v INT)", 255, "'k': 1000 of its rows were committed", "1000"},
+        {"n", "(id INT, v INT)", 1, "Conversion incomplete: 1000 rows,", "1500"},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.table);
+        const std::string table = c.table;
+        mysql_source src;
+        src.exec("CREATE TABLE " + table + " " + c.definition + "; INSERT INTO " + table +
+                 " SELECT seq, seq FROM seq_1_to_2500;");
+        pg_destination dst;
+        dst.create();
+        // The second batch of 1000 rows (INSERT) waits in its COMMIT.
+        dst.exec("CREATE TABLE " + table + " " + c.definition + ";"
+                 "CREATE FUNCTION hold() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                 "IF NEW.id BETWEEN 1001 AND 2000 AND current_setting('hold.done', true) IS DISTINCT FROM '1' THEN "
+                 "PERFORM set_config('hold.done', '1', true); PERFORM pg_sleep(60); END IF; RETURN NULL; END $$;"
+                 "CREATE CONSTRAINT TRIGGER hold AFTER INSERT ON " + table +
+                 " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION hold()");
+        scratch dir;
+        const strings args = connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name(), "--mode=3"};
+        background_run run(args, dir.path());
+        const std::string conninfo = test_env::pg_conninfo(dst.name());
+        int held = 0;
+        ASSERT_TRUE(wait_for([&] {
+            pqxx::connection pc(conninfo);
+            pqxx::nontransaction t(pc);
+            const auto r = t.exec("SELECT pid FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND query = 'COMMIT'");
+            held = r.empty() ? 0 : r[0][0].as<int>();
+            return held != 0 || !run.running();
+        }));
+        ASSERT_NE(held, 0) << "the run ended first";
+        dst.exec("SELECT pg_terminate_backend(" + std::to_string(held) + ")");
+        const run_result r = run.wait();
+
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(dst.value("SELECT count(*) FROM " + table), c.arrived);
+        if (table == "k") {
+            // What was not stored, a merge completes.
+            dst.exec("DROP TRIGGER hold ON k");
+            const run_result again = run_quindrel(args);
+            EXPECT_EQ(again.status, 0) << again.err;
+            EXPECT_EQ(dst.value("SELECT count(*) FROM k"), "2500");
+        }
+    }
+}
+
 }  // namespace

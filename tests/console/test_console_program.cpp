@@ -242,6 +242,28 @@ TEST_F(console_program_test, table_list_file_with_mark_empty_line_and_a_missing_
     EXPECT_EQ(dst.rows(customers_query), expected_customers);
 }
 
+// A profile's view that the source lacks is reported and counted like a missing table, live
+// and in a script; the view it names that the source has arrives.
+TEST_F(console_program_test, profile_view_the_source_lacks_is_reported)
+{
+    load_sample();
+    src.exec("CREATE VIEW big_spenders AS SELECT id, name FROM customers WHERE balance > 10;");
+    scratch dir;
+    const std::string profile = dir.write("views.pmr", "[Selected Tables]\ncustomers\n"
+                                                       "[Selected Views]\nbig_spenders\nno_such_view\n");
+    const std::string script = dir.file("out.sql");
+    const strings runs[] = {live(), connection_options() + strings{"--src=" + src.name(), "--dest=" + script, "--dump"}};
+    for (const strings& run : runs) {
+        const run_result r = run_quindrel(run + strings{"--profile=" + profile});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.err, "Error:\nView 'no_such_view' does not exist in the source database '" + src.name() + "'\n"
+                         "Conversion incomplete: 0 rows, 0 tables, 0 indexes, 0 foreign keys and 1 views were not "
+                         "converted\n");
+    }
+    EXPECT_EQ(dst.rows("SELECT name FROM big_spenders"), strings{"Zoë Ångström"});
+    EXPECT_NE(read_file(script).find("VIEW \"public\".\"big_spenders\""), std::string::npos);
+}
+
 struct option_error_case {
     const char* name;
     strings arguments;

@@ -52,6 +52,7 @@ struct mode_case {
     strings refused;   // tables whose source row 3 is refused and named
     bool keyless;      // the keyless table's rows are appended to its rows, and said so
     strings keys;      // the foreign keys afterwards
+    bool skip_idx = false;  // no indexes: existing tables are merged on the keys they have
 };
 
 std::ostream& operator<<(std::ostream& os, const mode_case& c) { return os << c.name; }
@@ -71,6 +72,12 @@ const mode_case mode_cases[] = {
     {"synchronize_edited", 4, true, false, {"1|a|one", "2|b|two", "9|c|pg only"}, {"10|1|x", "11|2|y", "99|9|pg only"},
      {"1|p", "5|pg only"}, {"parent", "child"}, true, {"child_parent_id_fkey", "fk_child_parent"}},
     {"synchronize_empty", 4, false, false, source_parent, source_child, source_loose, {}, false, {"fk_child_parent"}},
+    {"merge_without_indexes_edited", 3, true, false, {"1|a|pg edit", "2|b|two", "9|c|pg only"},
+     {"10|1|pg edit", "11|2|y", "99|9|pg only"}, {"1|p", "5|pg only"}, {"parent", "child"}, true,
+     {"child_parent_id_fkey"}, true},
+    {"synchronize_without_indexes_edited", 4, true, false, {"1|a|one", "2|b|two", "9|c|pg only"},
+     {"10|1|x", "11|2|y", "99|9|pg only"}, {"1|p", "5|pg only"}, {"parent", "child"}, true, {"child_parent_id_fkey"},
+     true},
 };
 
 class existing_mode_test : public driver_server_test,
@@ -86,6 +93,7 @@ protected:
             ensure_dest();
         conv->set_mode(case_().mode);
         conv->tab_def = case_().tab_def;
+        conv->skip_idx = case_().skip_idx;
     }
     const mode_case& case_() const { return std::get<0>(GetParam()); }
     bool by_script() const { return std::get<1>(GetParam()); }
@@ -122,6 +130,12 @@ TEST_P(existing_mode_test, every_table_holds_what_the_mode_promises)
             EXPECT_NE(loaded.find("WARNING:  Row 3 of table 'public." + table + "' was refused: "), std::string::npos)
                 << table << "\n" << loaded;
         EXPECT_EQ(loaded.find("no primary or unique key to merge on") != std::string::npos, c.keyless) << loaded;
+        // Only those rows: a row whose key the table there has is merged, never refused.
+        std::size_t said = 0;
+        for (std::size_t at = loaded.find("was refused: "); at != std::string::npos;
+             at = loaded.find("was refused: ", at + 1))
+            ++said;
+        EXPECT_EQ(said, c.refused.size()) << loaded;
         return;
     }
     // One report per refused row, counted; the keyless table said once.
@@ -203,6 +217,42 @@ TEST_P(overwrite_script_test, tables_others_depend_on_are_kept_and_named_the_res
 
 INSTANTIATE_TEST_SUITE_P(rows, overwrite_script_test, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "copy" : "insert"; });
+
+// A script in modes 2-4 finds a view of the user's own under a source table's name: the table
+// is not created and takes no row, the load says so by name, the view stays as it was, and the
+// other tables arrive.
+class name_held_script_test : public driver_server_test, public ::testing::WithParamInterface<int> {};
+
+TEST_P(name_held_script_test, a_view_under_the_table_name_is_named_and_left_alone)
+{
+    source(source_tables);
+    dest("CREATE VIEW loose AS SELECT 7 AS a, 'pg view'::varchar(10) AS b;"
+         "CREATE VIEW parent AS SELECT 1 AS id, 'a'::varchar(10) AS code, 'pg view'::varchar(20) AS name");
+    conv->set_mode(GetParam());
+    test_env::scratch_dir dir("qdrv_name_held");
+    const std::string path = dir.path() + "/held.sql";
+    conv->b_direct = false;
+    conv->set_destination(tk_utf8_to_unicode(path));
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+
+    std::string loaded;
+    ASSERT_EQ(test_env::run_psql(dest_name, path, loaded), 0) << loaded;
+    for (const char* held : {"parent", "loose"})
+        EXPECT_NE(loaded.find(std::string("WARNING:  Table 'public.") + held +
+                              "' was not created, and none of its rows loaded"),
+                  std::string::npos)
+            << held << "\n" << loaded;
+    // Nothing else: no row was offered to a view.
+    EXPECT_EQ(loaded.find("was refused"), std::string::npos) << loaded;
+    EXPECT_EQ(loaded.find("merge on"), std::string::npos) << loaded;
+    EXPECT_EQ(rows("SELECT a, b FROM loose"), strings{"7|pg view"});
+    EXPECT_EQ(rows("SELECT id, code, name FROM parent"), strings{"1|a|pg view"});
+    EXPECT_EQ(rows("SELECT id, parent_id, note FROM child ORDER BY id"), source_child);
+}
+
+INSTANTIATE_TEST_SUITE_P(modes, name_held_script_test, ::testing::Values(2, 3, 4));
 
 class load_order_run_test : public driver_server_test {};
 

@@ -441,6 +441,11 @@ std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_
         auto it = recorded.find(pgs_fold_name(t.dest, case_sens));
         if (it == recorded.end()) it = recorded.find(t.dest);
         r.columns = it != recorded.end() ? it->second : pgs_column_names_of(t.columns, case_sens);
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            if (t.columns[i].vartype != VT_DATE) continue;
+            const pgs_field_mutator* fm = t.mutator ? t.mutator->get_field_mutator(t.columns[i].name) : nullptr;
+            r.dates.push_back(fm ? fm->get_new_name() : t.columns[i].name);
+        }
         names->add(std::move(r));
     }
     return names;

@@ -159,6 +159,7 @@ public:
         time_functions();
         concatenations();
         functions_of_other_meaning();
+        date_arithmetic();
         divisions();
         null_ordering();
         return assemble();
@@ -229,6 +230,13 @@ private:
                     refuse(L"|| is OR in MySQL and joins texts in PostgreSQL");
                 } else if (m_reader.is_symbol(i, L'^')) {
                     refuse(L"^ is exclusive OR in MySQL and a power in PostgreSQL");
+                } else if (m_reader.is_symbol(i, L'~') || m_reader.is_symbol(i, L'&') || m_reader.is_symbol(i, L'|') ||
+                           ((m_reader.is_symbol(i, L'<') || m_reader.is_symbol(i, L'>')) &&
+                            m_reader.is_symbol(i + 1, t[i].text[0]))) {
+                    // ~7 is 18446744073709551608 in MySQL, -8 in PostgreSQL; 1 << 40 is 256 there.
+                    refuse(L"the bit operator " + t[i].text +
+                           L" works on unsigned 64-bit integers in MySQL and on the operand's own signed type "
+                           L"in PostgreSQL");
                 }
                 break;
             default: break;
@@ -292,9 +300,11 @@ private:
     }
 
     // The destination name of column `column` of the entry.
-    probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest) const
+    probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest,
+                       bool* date = nullptr) const
     {
         dest = folded(column);
+        if (date) *date = false;
         if (e.relation && !e.relation->is_view) {
             const pgs_view_names::relation& r = *e.relation;
             std::wstring name = column;
@@ -313,6 +323,9 @@ private:
                                   [&](const auto& pair) { return tk_equal_no_case(pair.first, name); });
             if (it == r.columns.end()) return probe_result::absent;
             dest = pgs_unquote_name(it->second);
+            if (date)
+                *date = std::any_of(r.dates.begin(), r.dates.end(),
+                                    [&](const std::wstring& d) { return tk_equal_no_case(d, it->first); });
             return probe_result::found;
         }
         if (e.relation && e.relation->is_view) {
@@ -552,8 +565,124 @@ private:
                 if (args.size() != 2 || !is_whole_number(args[1], 0))
                     refuse(L"it calls " + name + L" with a length that is not a number of 0 or more: MySQL "
                            L"gives '' for a negative one, PostgreSQL all but that many characters");
+            } else if (m_reader.is_word(i, L"bit_and") || m_reader.is_word(i, L"bit_or") ||
+                       m_reader.is_word(i, L"bit_xor") || m_reader.is_word(i, L"bit_count")) {
+                refuse(L"it calls " + name + L", which works on unsigned 64-bit integers in MySQL (BIT_AND of no "
+                       L"rows is 18446744073709551615) and otherwise in PostgreSQL");
+            } else if (m_reader.is_word(i, L"trim")) {
+                trim_characters(open, close);
+            } else if (m_reader.is_word(i, L"extract")) {
+                extract_field(i, open, close);
+            } else if (m_reader.is_word(i, L"mod")) {
+                // MOD(x, 0) is NULL in MySQL, an error in PostgreSQL.
+                const auto args = arguments(open, close);
+                if (args.size() == 2 && args[1].first != npos) not_zero(args[1].first, args[1].second, false);
             }
         }
+    }
+
+    // TRIM([BOTH | LEADING | TRAILING] [remstr] FROM str): MySQL removes remstr as a whole text
+    // (TRIM(BOTH 'ab' FROM 'abba') is 'ba'), PostgreSQL any of its characters (''). They agree
+    // when remstr is one character.
+    void trim_characters(std::size_t open, std::size_t close) const
+    {
+        std::size_t from = npos;
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_word(k, L"from")) {
+                from = k;
+                break;
+            }
+        }
+        if (from == npos) return;  // TRIM(str): blanks in both
+        std::size_t first = m_reader.next(open);
+        if (m_reader.is_word(first, L"both") || m_reader.is_word(first, L"leading") || m_reader.is_word(first, L"trailing"))
+            first = m_reader.next(first);
+        if (first == from) return;  // blanks
+        const std::size_t last = m_reader.previous(from);
+        if (first != last || tokens()[first].kind != udb_token_kind::string || tokens()[first].value.size() != 1)
+            refuse(L"it calls trim with what to remove that is not one character: MySQL removes it as a whole "
+                   L"text, PostgreSQL any of its characters");
+    }
+
+    // EXTRACT(field FROM x): PostgreSQL's SECOND holds the fraction (30.500000), MySQL's is whole
+    // (30) and becomes trunc(...); MySQL's WEEK counts from Sunday (PostgreSQL's is the ISO week)
+    // and its MICROSECOND leaves the seconds out, which PostgreSQL's counts: both are refused.
+    void extract_field(std::size_t name, std::size_t open, std::size_t close)
+    {
+        const std::size_t field = m_reader.next(open);
+        if (m_reader.is_word(field, L"week") || m_reader.is_word(field, L"microsecond"))
+            refuse(L"it extracts the " + tokens()[field].text + L" of a date, which PostgreSQL counts otherwise");
+        if (m_reader.is_word(field, L"second")) {
+            put(name, L"trunc(" + output_of(name));
+            put(close, output_of(close) + L")");
+        }
+    }
+
+    // Whether the column name n reads a table's date or time column (any of the tables it may
+    // read, for a name without its table).
+    bool reads_dates(const udb_view_name& n) const
+    {
+        if (n.scope < 0) return false;
+        const std::wstring& column = tokens()[n.parts.back()].value;
+        bool date = false;
+        std::wstring dest;
+        auto holds = [&](const source_entry& e) {
+            return probe(e, column, dest, &date) == probe_result::found && date;
+        };
+        if (n.parts.size() == 2) {
+            const source_entry* e = entry_named(n.scope, m_reader.part(n, 0));
+            return e && holds(*e);
+        }
+        if (n.parts.size() != 1) return false;
+        for (int s = n.scope; s >= 0; s = m_reader.scopes()[static_cast<std::size_t>(s)].parent)
+            for (const source_entry& e : m_entries[static_cast<std::size_t>(s)])
+                if (holds(e)) return true;
+        return false;
+    }
+
+    // + and - read a date or time as a number in MySQL ('2024-01-31' + 1 is 20240132, and a
+    // difference of dates one of such numbers), as a date in PostgreSQL (2024-02-01, a count of
+    // days): refused where an operand is a table's date or time column, or CAST(... AS DATE).
+    // With INTERVAL both add to the date (PostgreSQL reads MySQL's INTERVAL 1 DAY otherwise,
+    // and refuses it).
+    void date_arithmetic()
+    {
+        std::vector<bool> first(tokens().size(), false), last(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || !reads_dates(n)) continue;
+            first[n.parts.front()] = true;
+            last[n.parts.back()] = true;
+        }
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"cast") && !m_reader.is_word(i, L"date")) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(') || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            if (m_reader.is_word(i, L"cast") && !m_reader.is_word(m_reader.previous(close), L"date")) continue;
+            first[i] = true;
+            last[close] = true;
+        }
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-')) continue;
+            const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
+            if (m_reader.is_word(before, L"interval") || m_reader.is_word(after, L"interval")) continue;
+            if ((before != npos && last[before]) || (after != npos && first[after]))
+                refuse(L"it adds to or subtracts from a date or time with " + tokens()[i].text +
+                       L", which MySQL reads as a number (a date plus 1 is 20240132) and PostgreSQL as a date");
+        }
+    }
+
+    // The divisor first..last of / % MOD as NULL where it is 0: MySQL gives NULL for a division
+    // by zero, PostgreSQL an error. `exact`: also numeric, since MySQL's / never cuts the
+    // fraction PostgreSQL's cuts between integers.
+    void not_zero(std::size_t first, std::size_t last, bool exact)
+    {
+        put(first, L"nullif(" + output_of(first));
+        put(last, output_of(last) + (exact ? L"::numeric, 0)" : L", 0)"));
     }
 
     // The arguments of the call whose parentheses are open..close: each its first and last
@@ -621,15 +750,17 @@ private:
     }
 
     // MySQL's / never cuts a fraction (7 / 2 is 3.5000); PostgreSQL's does between integers.
-    // The divisor becomes numeric, so both read 3.5.
+    // The divisor becomes numeric, so both read 3.5; a divisor of 0 gives NULL in both (for %
+    // too).
     void divisions()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            if (!m_reader.is_symbol(i, L'/')) continue;
-            const std::size_t end = operand_end(m_reader.next(i));
+            const bool divide = m_reader.is_symbol(i, L'/');
+            if (!divide && !m_reader.is_symbol(i, L'%')) continue;
+            const std::size_t first = m_reader.next(i);
+            const std::size_t end = operand_end(first);
             if (end == npos) refuse(L"it divides by something that cannot be told apart");
-            if (!m_given[end]) put(end, tokens()[end].text);
-            m_out[end] += L"::numeric";
+            not_zero(first, end, divide);
         }
     }
 

@@ -12,9 +12,13 @@
 //    may hold, another database) refuses the view: it is never created over another table.
 //  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
 //    current-time functions lose their empty parentheses; a divisor becomes numeric, since
-//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers.
+//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers, and NULL where it is
+//    0 (for % and MOD too), since MySQL's division by zero is NULL.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
-//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^.
+//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
+//    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
+//    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
+//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND.
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +40,9 @@ public:
         // (column name after the user's changes -> final name, quoted).
         const pgs_table_mutator* mutator = nullptr;
         udb_names_map::name_map columns;
+        // Its columns of dates and times (names as the keys of `columns`): MySQL reads them as
+        // numbers in + and -, PostgreSQL as dates.
+        std::vector<std::wstring> dates;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;

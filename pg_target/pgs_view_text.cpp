@@ -161,6 +161,7 @@ public:
         functions_of_other_meaning();
         date_arithmetic();
         divisions();
+        truth_values();
         null_ordering();
         return assemble();
     }
@@ -762,6 +763,101 @@ private:
             if (end == npos) refuse(L"it divides by something that cannot be told apart");
             not_zero(first, end, divide);
         }
+    }
+
+    // A comparison (or AND, OR, NOT, IN, LIKE, IS, EXISTS, TRUE) that is a whole result column
+    // is a number in MySQL, 1 or 0, and a boolean in PostgreSQL, which reads t or f: such a
+    // column becomes (...)::int.
+    void truth_values()
+    {
+        std::vector<bool> alias(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::output && n.clause == udb_clause::select_list) alias[n.parts.front()] = true;
+        static const wchar_t* const modifiers[] = {L"distinct", L"distinctrow", L"all", L"high_priority",
+                                                   L"straight_join", L"sql_small_result", L"sql_big_result",
+                                                   L"sql_buffer_result", L"sql_no_cache", L"sql_cache",
+                                                   L"sql_calc_found_rows"};
+        static const wchar_t* const ends[] = {L"from", L"where", L"group", L"having", L"order", L"limit", L"union",
+                                              L"except", L"intersect", L"into", L"for", L"lock", L"window"};
+        auto one_of = [&](std::size_t k, const auto& words) {
+            return std::any_of(std::begin(words), std::end(words), [&](const wchar_t* w) { return m_reader.is_word(k, w); });
+        };
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"select")) continue;
+            std::size_t k = m_reader.next(i);
+            while (k != npos && one_of(k, modifiers)) k = m_reader.next(k);
+            std::size_t first = npos, last = npos;
+            bool truth = false;
+            auto finish = [&]() {
+                if (truth && first != npos) {
+                    put(first, L"(" + output_of(first));
+                    put(last, output_of(last) + L")::int");
+                }
+                first = last = npos;
+                truth = false;
+            };
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L')') || m_reader.is_symbol(k, L';') || one_of(k, ends)) break;
+                if (m_reader.is_symbol(k, L',')) {
+                    finish();
+                    continue;
+                }
+                if (m_reader.is_word(k, L"as") || alias[k]) {
+                    // The expression ends before its name.
+                    finish();
+                    continue;
+                }
+                if (first == npos) first = k;
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t end = group_end(k);
+                    if (end == npos) return;
+                    // (a > b) as MySQL stores it; not a call's arguments nor a subquery.
+                    const std::size_t before = m_reader.previous(k);
+                    const bool call = before != npos && (tokens()[before].kind == udb_token_kind::word ||
+                                                         tokens()[before].kind == udb_token_kind::name) &&
+                                      k != first;
+                    if (m_reader.is_symbol(k, L'(') && !call && truth_inside(k, end)) truth = true;
+                    last = k = end;
+                    continue;
+                }
+                if (is_truth_operator(k)) truth = true;
+                last = k;
+            }
+            finish();
+        }
+    }
+
+    bool is_truth_operator(std::size_t k) const
+    {
+        static const wchar_t* const truth_words[] = {L"is", L"like", L"in", L"between", L"not", L"and", L"or",
+                                                     L"xor", L"exists", L"regexp", L"rlike", L"sounds", L"true",
+                                                     L"false"};
+        return m_reader.is_symbol(k, L'=') || m_reader.is_symbol(k, L'<') || m_reader.is_symbol(k, L'>') ||
+               (m_reader.is_symbol(k, L'!') && m_reader.is_symbol(k + 1, L'=')) ||
+               std::any_of(std::begin(truth_words), std::end(truth_words),
+                           [&](const wchar_t* w) { return m_reader.is_word(k, w); });
+    }
+
+    // Whether the parenthesized expression open..close is a truth value at its own level.
+    bool truth_inside(std::size_t open, std::size_t close) const
+    {
+        std::size_t k = m_reader.next(open);
+        if (m_reader.is_word(k, L"select") || m_reader.is_word(k, L"with")) return false;
+        bool truth = false;
+        for (; k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                const std::size_t end = group_end(k);
+                if (end == npos) return false;
+                const std::size_t before = m_reader.previous(k);
+                const bool call = tokens()[before].kind == udb_token_kind::word ||
+                                  tokens()[before].kind == udb_token_kind::name;
+                if (m_reader.is_symbol(k, L'(') && !call && truth_inside(k, end)) truth = true;
+                k = end;
+                continue;
+            }
+            if (is_truth_operator(k)) truth = true;
+        }
+        return truth;
     }
 
     // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a

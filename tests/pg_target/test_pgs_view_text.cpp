@@ -17,6 +17,8 @@ struct names_fixture {
         // t: xmin and "q"x" renamed by the destination; u: its xmin got another name than t's.
         add(L"t", L"t", {{L"id", L"\"id\""}, {L"xmin", L"\"x_min\""}, {L"q\"x", L"\"q_x\""}});
         add(L"u", L"u", {{L"id", L"\"id\""}, {L"xmin", L"\"xmin_2\""}});
+        // d: a date column, which MySQL reads as a number in + and -.
+        add(L"d", L"d", {{L"id", L"\"id\""}, {L"Born", L"\"born\""}}, nullptr, {L"Born"});
         // Two tables equal but for case: the second was renamed.
         add(L"CaseT", L"caset", {{L"v", L"\"v\""}});
         add(L"caset", L"caset00000", {{L"v", L"\"v\""}});
@@ -37,9 +39,10 @@ struct names_fixture {
         names.add(view);
     }
     void add(const std::wstring& source, const std::wstring& dest, udb_names_map::name_map columns,
-             const pgs_table_mutator* m = nullptr)
+             const pgs_table_mutator* m = nullptr, std::vector<std::wstring> dates = {})
     {
         pgs_view_names::relation r;
+        r.dates = std::move(dates);
         r.source = source;
         r.schema = L"public";
         r.name = dest;
@@ -95,6 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
                   L"select \"t\".\"id\" AS \"xmin\" from \"public\".\"t\" order by \"xmin\" NULLS FIRST"},
         name_case{"same_name_in_both", L"select `id` from `t` join `u` using (`id`)",
                   L"select \"id\" from \"public\".\"t\" join \"public\".\"u\" using (\"id\")"},
+        // A table's date column in + or - is refused (a number in MySQL), wherever it is named.
+        name_case{"date_column_elsewhere", L"select `d`.`id` + 1 AS `n`, `d`.`Born` AS `born` from `d` where `born` > '2024-01-01'",
+                  L"select \"d\".\"id\" + 1 AS \"n\", \"d\".\"born\" AS \"born\" from \"public\".\"d\" where "
+                  L"\"born\" > '2024-01-01'"},
+        name_case{"date_plus_number", L"select `d`.`Born` + 1 AS `n` from `d`", nullptr},
+        name_case{"number_minus_date", L"select 20240101 - born from d", nullptr},
+        name_case{"date_minus_date_of_an_alias", L"select x.born - y.BORN from d x join d y using (id)", nullptr},
+        name_case{"date_in_a_subquery", L"select id from t where exists (select 1 from d where -born < id)", nullptr},
         // Refused: what cannot be resolved with certainty.
         name_case{"table_not_converted", L"select 1 from `nope`", nullptr},
         name_case{"column_not_there", L"select `t`.`nope` from `t`", nullptr},

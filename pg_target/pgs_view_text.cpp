@@ -161,6 +161,7 @@ public:
         functions_of_other_meaning();
         date_arithmetic();
         divisions();
+        exact_quotients();
         truth_values();
         null_ordering();
         return assemble();
@@ -302,10 +303,10 @@ private:
 
     // The destination name of column `column` of the entry.
     probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest,
-                       bool* date = nullptr) const
+                       std::wstring* key = nullptr) const
     {
         dest = folded(column);
-        if (date) *date = false;
+        if (key) key->clear();
         if (e.relation && !e.relation->is_view) {
             const pgs_view_names::relation& r = *e.relation;
             std::wstring name = column;
@@ -324,9 +325,7 @@ private:
                                   [&](const auto& pair) { return tk_equal_no_case(pair.first, name); });
             if (it == r.columns.end()) return probe_result::absent;
             dest = pgs_unquote_name(it->second);
-            if (date)
-                *date = std::any_of(r.dates.begin(), r.dates.end(),
-                                    [&](const std::wstring& d) { return tk_equal_no_case(d, it->first); });
+            if (key) *key = it->first;
             return probe_result::found;
         }
         if (e.relation && e.relation->is_view) {
@@ -622,26 +621,46 @@ private:
         }
     }
 
+    // The tables' columns the column name n may read: each table and the column's name there
+    // (as the keys of its names map).
+    std::vector<std::pair<const pgs_view_names::relation*, std::wstring>> table_columns(const udb_view_name& n) const
+    {
+        std::vector<std::pair<const pgs_view_names::relation*, std::wstring>> found;
+        if (n.scope < 0) return found;
+        const std::wstring& column = tokens()[n.parts.back()].value;
+        std::wstring dest, key;
+        auto add = [&](const source_entry& e) {
+            if (probe(e, column, dest, &key) == probe_result::found && !key.empty()) found.emplace_back(e.relation, key);
+        };
+        if (n.parts.size() == 2) {
+            if (const source_entry* e = entry_named(n.scope, m_reader.part(n, 0))) add(*e);
+        } else if (n.parts.size() == 1) {
+            for (int s = n.scope; s >= 0 && found.empty(); s = m_reader.scopes()[static_cast<std::size_t>(s)].parent)
+                for (const source_entry& e : m_entries[static_cast<std::size_t>(s)]) add(e);
+        }
+        return found;
+    }
+
     // Whether the column name n reads a table's date or time column (any of the tables it may
     // read, for a name without its table).
     bool reads_dates(const udb_view_name& n) const
     {
-        if (n.scope < 0) return false;
-        const std::wstring& column = tokens()[n.parts.back()].value;
-        bool date = false;
-        std::wstring dest;
-        auto holds = [&](const source_entry& e) {
-            return probe(e, column, dest, &date) == probe_result::found && date;
-        };
-        if (n.parts.size() == 2) {
-            const source_entry* e = entry_named(n.scope, m_reader.part(n, 0));
-            return e && holds(*e);
-        }
-        if (n.parts.size() != 1) return false;
-        for (int s = n.scope; s >= 0; s = m_reader.scopes()[static_cast<std::size_t>(s)].parent)
-            for (const source_entry& e : m_entries[static_cast<std::size_t>(s)])
-                if (holds(e)) return true;
+        for (const auto& [r, key] : table_columns(n))
+            if (std::any_of(r->dates.begin(), r->dates.end(), [&](const std::wstring& d) { return tk_equal_no_case(d, key); }))
+                return true;
         return false;
+    }
+
+    // The scale of the integer or decimal column n reads; -1 when it is not one, or not one
+    // table's column.
+    int exact_scale(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        if (found.size() != 1) return -1;
+        const auto& [r, key] = found.front();
+        for (const auto& [name, scale] : r->exact)
+            if (tk_equal_no_case(name, key)) return scale;
+        return -1;
     }
 
     // + and - read a date or time as a number in MySQL ('2024-01-31' + 1 is 20240132, and a
@@ -678,12 +697,13 @@ private:
     }
 
     // The divisor first..last of / % MOD as NULL where it is 0: MySQL gives NULL for a division
-    // by zero, PostgreSQL an error. `exact`: also numeric, since MySQL's / never cuts the
-    // fraction PostgreSQL's cuts between integers.
+    // by zero, PostgreSQL an error. `exact`: an integer divisor also becomes numeric (+ 0.0),
+    // since MySQL's / never cuts the fraction PostgreSQL's cuts between integers; a double
+    // stays a double, as MySQL divides it.
     void not_zero(std::size_t first, std::size_t last, bool exact)
     {
         put(first, L"nullif(" + output_of(first));
-        put(last, output_of(last) + (exact ? L"::numeric, 0)" : L", 0)"));
+        put(last, output_of(last) + (exact ? L" + 0.0, 0)" : L", 0)"));
     }
 
     // The arguments of the call whose parentheses are open..close: each its first and last
@@ -751,8 +771,8 @@ private:
     }
 
     // MySQL's / never cuts a fraction (7 / 2 is 3.5000); PostgreSQL's does between integers.
-    // The divisor becomes numeric, so both read 3.5; a divisor of 0 gives NULL in both (for %
-    // too).
+    // An integer divisor becomes numeric, so both read 3.5; a divisor of 0 gives NULL in both
+    // (for % too).
     void divisions()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
@@ -765,11 +785,11 @@ private:
         }
     }
 
-    // A comparison (or AND, OR, NOT, IN, LIKE, IS, EXISTS, TRUE) that is a whole result column
-    // is a number in MySQL, 1 or 0, and a boolean in PostgreSQL, which reads t or f: such a
-    // column becomes (...)::int.
-    void truth_values()
+    // The expressions of every select list, each its first and last token (its name after AS
+    // left out).
+    std::vector<std::pair<std::size_t, std::size_t>> select_items() const
     {
+        std::vector<std::pair<std::size_t, std::size_t>> items;
         std::vector<bool> alias(tokens().size(), false);
         for (const udb_view_name& n : m_reader.names())
             if (n.role == udb_name_role::output && n.clause == udb_clause::select_list) alias[n.parts.front()] = true;
@@ -787,43 +807,38 @@ private:
             std::size_t k = m_reader.next(i);
             while (k != npos && one_of(k, modifiers)) k = m_reader.next(k);
             std::size_t first = npos, last = npos;
-            bool truth = false;
             auto finish = [&]() {
-                if (truth && first != npos) {
-                    put(first, L"(" + output_of(first));
-                    put(last, output_of(last) + L")::int");
-                }
+                if (first != npos) items.emplace_back(first, last);
                 first = last = npos;
-                truth = false;
             };
             for (; k != npos; k = m_reader.next(k)) {
                 if (m_reader.is_symbol(k, L')') || m_reader.is_symbol(k, L';') || one_of(k, ends)) break;
-                if (m_reader.is_symbol(k, L',')) {
-                    finish();
-                    continue;
-                }
-                if (m_reader.is_word(k, L"as") || alias[k]) {
-                    // The expression ends before its name.
+                if (m_reader.is_symbol(k, L',') || m_reader.is_word(k, L"as") || alias[k]) {
                     finish();
                     continue;
                 }
                 if (first == npos) first = k;
                 if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
                     const std::size_t end = group_end(k);
-                    if (end == npos) return;
-                    // (a > b) as MySQL stores it; not a call's arguments nor a subquery.
-                    const std::size_t before = m_reader.previous(k);
-                    const bool call = before != npos && (tokens()[before].kind == udb_token_kind::word ||
-                                                         tokens()[before].kind == udb_token_kind::name) &&
-                                      k != first;
-                    if (m_reader.is_symbol(k, L'(') && !call && truth_inside(k, end)) truth = true;
-                    last = k = end;
-                    continue;
+                    if (end == npos) return items;
+                    k = end;
                 }
-                if (is_truth_operator(k)) truth = true;
                 last = k;
             }
             finish();
+        }
+        return items;
+    }
+
+    // A comparison (or AND, OR, NOT, IN, LIKE, IS, EXISTS, TRUE) that is a whole result column
+    // is a number in MySQL, 1 or 0, and a boolean in PostgreSQL, which reads t or f: such a
+    // column becomes (...)::int.
+    void truth_values()
+    {
+        for (const auto& [first, last] : select_items()) {
+            if (!is_truth(first, last)) continue;
+            put(first, L"(" + output_of(first));
+            put(last, output_of(last) + L")::int");
         }
     }
 
@@ -838,26 +853,113 @@ private:
                            [&](const wchar_t* w) { return m_reader.is_word(k, w); });
     }
 
-    // Whether the parenthesized expression open..close is a truth value at its own level.
-    bool truth_inside(std::size_t open, std::size_t close) const
+    // Whether the expression first..last is a truth value at its own level, or in the
+    // parentheses around it (a > b) (not a call's, nor a subquery's).
+    bool is_truth(std::size_t first, std::size_t last) const
     {
-        std::size_t k = m_reader.next(open);
-        if (m_reader.is_word(k, L"select") || m_reader.is_word(k, L"with")) return false;
+        if (m_reader.is_word(first, L"select") || m_reader.is_word(first, L"with")) return false;
         bool truth = false;
-        for (; k != npos && k < close; k = m_reader.next(k)) {
+        for (std::size_t k = first; k != npos && k <= last; k = m_reader.next(k)) {
             if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
                 const std::size_t end = group_end(k);
                 if (end == npos) return false;
                 const std::size_t before = m_reader.previous(k);
-                const bool call = tokens()[before].kind == udb_token_kind::word ||
-                                  tokens()[before].kind == udb_token_kind::name;
-                if (m_reader.is_symbol(k, L'(') && !call && truth_inside(k, end)) truth = true;
+                const bool call = k != first && before != npos &&
+                                  (tokens()[before].kind == udb_token_kind::word ||
+                                   tokens()[before].kind == udb_token_kind::name);
+                if (m_reader.is_symbol(k, L'(') && !call && end > m_reader.next(k) &&
+                    is_truth(m_reader.next(k), m_reader.previous(end)))
+                    truth = true;
                 k = end;
                 continue;
             }
             if (is_truth_operator(k)) truth = true;
         }
         return truth;
+    }
+
+    // MySQL's quotient of integers and decimals is a decimal of 4 decimals more than the
+    // dividend's (10 / 3 is 3.3333, 1.50 / 3 is 0.500000), rounded; so is an average
+    // (AVG(1, 2, 2) is 1.6667). PostgreSQL's numeric keeps 16 digits or more: a result column
+    // that is such a quotient or average, of operands whose scale the text tells (a table's
+    // integer or decimal column, a number, COUNT, SUM of such a column), is rounded to
+    // MySQL's scale. Anything else is left as PostgreSQL computes it.
+    void exact_quotients()
+    {
+        for (auto [first, last] : select_items()) {
+            const std::size_t item_first = first, item_last = last;
+            while (m_reader.is_symbol(first, L'(') && group_end(first) == last && m_reader.next(first) < last) {
+                first = m_reader.next(first);
+                last = m_reader.previous(last);
+            }
+            int scale = -1;
+            if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(') &&
+                group_end(m_reader.next(first)) == last) {
+                const std::size_t open = m_reader.next(first);
+                scale = operand_scale(m_reader.next(open), m_reader.previous(last));
+            } else {
+                const std::size_t dividend_end = operand_end(first);
+                const std::size_t slash = m_reader.next(dividend_end);
+                if (dividend_end == npos || !m_reader.is_symbol(slash, L'/') || operand_end(m_reader.next(slash)) != last)
+                    continue;
+                scale = operand_scale(first, dividend_end);
+                if (scale >= 0 && operand_scale(m_reader.next(slash), last) < 0) scale = -1;
+            }
+            if (scale < 0 || scale + 4 > 30) continue;
+            put(item_first, L"round(" + output_of(item_first));
+            put(item_last, output_of(item_last) + L", " + std::to_wstring(scale + 4) + L")");
+        }
+    }
+
+    // The scale of a + b * c ... of such operands: a sum's the largest of its terms', a
+    // product's the sum of its factors'; -1 when an operand's is not told.
+    int sum_scale(std::size_t first, std::size_t last) const
+    {
+        int sum = 0, product = 0;
+        for (std::size_t k = first; k != npos && k <= last;) {
+            const std::size_t end = operand_end(k);
+            if (end == npos || end > last) return -1;
+            const int scale = operand_scale(k, end);
+            if (scale < 0) return -1;
+            product += scale;
+            const std::size_t op = m_reader.next(end);
+            if (end == last) break;
+            if (m_reader.is_symbol(op, L'+') || m_reader.is_symbol(op, L'-')) {
+                sum = std::max(sum, product);
+                product = 0;
+            } else if (!m_reader.is_symbol(op, L'*')) {
+                return -1;
+            }
+            k = m_reader.next(op);
+        }
+        return std::max(sum, product);
+    }
+
+    // The scale of the operand first..last when it is an integer or a decimal the text tells:
+    // a number, a table's integer or decimal column, COUNT(...), SUM of such a column, each
+    // maybe signed; -1 otherwise.
+    int operand_scale(std::size_t first, std::size_t last) const
+    {
+        while (first != npos && first < last && (m_reader.is_symbol(first, L'-') || m_reader.is_symbol(first, L'+')))
+            first = m_reader.next(first);
+        if (first == npos || last == npos || first > last) return -1;
+        const udb_token& t = tokens()[first];
+        if (first == last && t.kind == udb_token_kind::number) {
+            if (t.text.find_first_of(L"eE") != std::wstring::npos) return -1;  // a double in MySQL
+            const std::size_t dot = t.text.find(L'.');
+            return dot == std::wstring::npos ? 0 : static_cast<int>(t.text.size() - dot - 1);
+        }
+        if (m_reader.is_symbol(first, L'(') && group_end(first) == last) return sum_scale(m_reader.next(first), m_reader.previous(last));
+        const std::size_t open = m_reader.next(first);
+        if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
+            if (m_reader.is_word(first, L"count")) return 0;
+            if (m_reader.is_word(first, L"sum")) return operand_scale(m_reader.next(open), m_reader.previous(last));
+            return -1;
+        }
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return exact_scale(n);
+        return -1;
     }
 
     // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a

@@ -11,9 +11,12 @@
 //    certainty (a table the run does not create, a column it left out or that several tables
 //    may hold, another database) refuses the view: it is never created over another table.
 //  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
-//    current-time functions lose their empty parentheses; a divisor becomes numeric, since
+//    current-time functions lose their empty parentheses; an integer divisor becomes numeric, since
 //    MySQL's / never cuts the fraction PostgreSQL's cuts between integers, and NULL where it is
-//    0 (for % and MOD too), since MySQL's division by zero is NULL.
+//    0 (for % and MOD too), since MySQL's division by zero is NULL. A result column that is a
+//    quotient (or an average) of integers and decimals the text tells apart is rounded to the
+//    scale MySQL gives it, 4 decimals more than the dividend's; a comparison as a result
+//    column becomes a number, 1 or 0, as in MySQL.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
 //    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
@@ -43,6 +46,9 @@ public:
         // Its columns of dates and times (names as the keys of `columns`): MySQL reads them as
         // numbers in + and -, PostgreSQL as dates.
         std::vector<std::wstring> dates;
+        // Its columns of integers and decimals, with their scales (names as the keys of
+        // `columns`): MySQL writes their quotient and average with 4 more decimals.
+        std::vector<std::pair<std::wstring, int>> exact;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;

@@ -36,7 +36,9 @@ std::string names_schema()
            "INSERT INTO sys VALUES (1, 42, 43, 44, 45), (2, 52, 53, 54, 55);"
            "CREATE TABLE spatial_ref_sys (srid INT PRIMARY KEY, note VARCHAR(10));"
            "INSERT INTO spatial_ref_sys VALUES (4326, 'mine');"
-           "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);";
+           "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
+           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2));"
+           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50'), (2, NULL, NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -99,6 +101,21 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_substr_negative", "select substr(p, -1) as s from t", true},
         {"v_left_negative", "select left(p, -1) as l from t", true},
         {"v_format", "select format(p, 2) as f from t", true},
+        // A division by zero is NULL; a truth value is 1 or 0; EXTRACT(SECOND) is whole, TRIM of
+        // one character alike.
+        {"v_zero_divisor", "select id, id / secret as q, (id + 1) / (secret - 1) as q2 from t"},
+        {"v_truth", "select id, id > 1 as g, p is null as n, (id in (1, 3)) as i, id = 2 or secret = 1 as o, "
+                    "exists (select 1 from t2 where t2.id > t.id) as e, true as tr from t"},
+        {"v_truth_union", "select x.g from (select id > 1 as g from t) x where x.g = 1 union all select 5"},
+        {"v_extract", "select id, extract(second from stamp) as s, extract(year from born) as y from dated"},
+        {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},
+        // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
+        // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).
+        {"v_bits", "select id, ~id as n from t", true},
+        {"v_date_plus", "select id, born + 1 as d from dated", true},
+        {"v_stamp_minus", "select id from dated where stamp - stamp = 0", true},
+        {"v_trim_two", "select trim(both 'ab' from p) as s from t", true},
+        {"v_week", "select extract(week from born) as w from dated", true},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

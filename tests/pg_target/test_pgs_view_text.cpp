@@ -19,6 +19,9 @@ struct names_fixture {
         add(L"u", L"u", {{L"id", L"\"id\""}, {L"xmin", L"\"xmin_2\""}});
         // d: a date column, which MySQL reads as a number in + and -.
         add(L"d", L"d", {{L"id", L"\"id\""}, {L"Born", L"\"born\""}}, nullptr, {L"Born"});
+        // n: an integer, a decimal of 3 decimals and a double.
+        add(L"n", L"n", {{L"i", L"\"i\""}, {L"dec", L"\"dec\""}, {L"f", L"\"f\""}}, nullptr, {},
+            {{L"i", 0}, {L"dec", 3}});
         // Two tables equal but for case: the second was renamed.
         add(L"CaseT", L"caset", {{L"v", L"\"v\""}});
         add(L"caset", L"caset00000", {{L"v", L"\"v\""}});
@@ -39,10 +42,12 @@ struct names_fixture {
         names.add(view);
     }
     void add(const std::wstring& source, const std::wstring& dest, udb_names_map::name_map columns,
-             const pgs_table_mutator* m = nullptr, std::vector<std::wstring> dates = {})
+             const pgs_table_mutator* m = nullptr, std::vector<std::wstring> dates = {},
+             std::vector<std::pair<std::wstring, int>> exact = {})
     {
         pgs_view_names::relation r;
         r.dates = std::move(dates);
+        r.exact = std::move(exact);
         r.source = source;
         r.schema = L"public";
         r.name = dest;
@@ -106,6 +111,20 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"number_minus_date", L"select 20240101 - born from d", nullptr},
         name_case{"date_minus_date_of_an_alias", L"select x.born - y.BORN from d x join d y using (id)", nullptr},
         name_case{"date_in_a_subquery", L"select id from t where exists (select 1 from d where -born < id)", nullptr},
+        // A quotient or average of integers and decimals as a result column has MySQL's scale:
+        // the dividend's and 4; of a double, or inside other arithmetic, it is left alone.
+        name_case{"quotients_and_averages",
+                  L"select `n`.`i` / `n`.`dec` AS `a`, (`n`.`dec` / (`n`.`i` + 1)) AS `b`, -`i` / 2.50 AS `c`, "
+                  L"(`dec` * `i` - 1) / 3 AS `d`, sum(`dec`) / count(0) AS `e`, avg(`i`) AS `g`, avg(`dec`) AS `h`, "
+                  L"`f` / 2 AS `x`, `i` / `f` AS `y`, `i` / 3 * 100 AS `z`, avg(`f`) AS `w` from `n`",
+                  L"select round(\"n\".\"i\" / nullif(\"n\".\"dec\" + 0.0, 0), 4) AS \"a\", "
+                  L"round((\"n\".\"dec\" / nullif((\"n\".\"i\" + 1) + 0.0, 0)), 7) AS \"b\", "
+                  L"round(-\"i\" / nullif(2.50 + 0.0, 0), 4) AS \"c\", "
+                  L"round((\"dec\" * \"i\" - 1) / nullif(3 + 0.0, 0), 7) AS \"d\", "
+                  L"round(sum(\"dec\") / nullif(count(0) + 0.0, 0), 7) AS \"e\", round(avg(\"i\"), 4) AS \"g\", "
+                  L"round(avg(\"dec\"), 7) AS \"h\", \"f\" / nullif(2 + 0.0, 0) AS \"x\", "
+                  L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", \"i\" / nullif(3 + 0.0, 0) * 100 AS \"z\", "
+                  L"avg(\"f\") AS \"w\" from \"public\".\"n\""},
         // Refused: what cannot be resolved with certainty.
         name_case{"table_not_converted", L"select 1 from `nope`", nullptr},
         name_case{"column_not_there", L"select `t`.`nope` from `t`", nullptr},

@@ -506,14 +506,23 @@ private:
     // MySQL's CONCAT() is NULL when any argument is; PostgreSQL's skips NULL arguments. Each
     // argument becomes text joined by ||, which is NULL as in MySQL: CONCAT(a, b) is
     // ((a)::text || (b)::text).
+    // A truth value among the arguments is 1 or 0 in MySQL's text, true or false in
+    // PostgreSQL's: it becomes (...)::int (CONCAT_WS too).
     void concatenations()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            if (!m_reader.is_word(i, L"concat") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const bool ws = m_reader.is_word(i, L"concat_ws");
+            if ((!ws && !m_reader.is_word(i, L"concat")) || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
             const std::size_t open = m_reader.next(i);
             if (!m_reader.is_symbol(open, L'(')) continue;
             const std::size_t close = group_end(open);
             if (close == npos) continue;
+            for (const auto& [first, last] : arguments(open, close)) {
+                if (first == npos || !is_truth(first, last)) continue;
+                put(first, L"(" + output_of(first));
+                put(last, output_of(last) + L")::int");
+            }
+            if (ws) continue;
             put(i, std::wstring());
             put(open, L"((");
             int depth = 0;
@@ -569,6 +578,12 @@ private:
                        m_reader.is_word(i, L"bit_xor") || m_reader.is_word(i, L"bit_count")) {
                 refuse(L"it calls " + name + L", which works on unsigned 64-bit integers in MySQL (BIT_AND of no "
                        L"rows is 18446744073709551615) and otherwise in PostgreSQL");
+            } else if (m_reader.is_word(i, L"length")) {
+                // MySQL's LENGTH counts bytes, PostgreSQL's characters.
+                put(i, L"octet_length");
+            } else if (m_reader.is_word(i, L"ascii")) {
+                refuse(L"it calls ascii, which gives the first byte in the column's character set in MySQL and "
+                       L"the first character's code in PostgreSQL");
             } else if (m_reader.is_word(i, L"trim")) {
                 trim_characters(open, close);
             } else if (m_reader.is_word(i, L"extract")) {

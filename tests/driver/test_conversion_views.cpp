@@ -109,6 +109,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_truth_union", "select x.g from (select id > 1 as g from t) x where x.g = 1 union all select 5"},
         {"v_extract", "select id, extract(second from stamp) as s, extract(year from born) as y from dated"},
         {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},
+        {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
         // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).
         {"v_bits", "select id, ~id as n from t", true},

@@ -353,6 +353,10 @@ INSTANTIATE_TEST_SUITE_P(
                     L"(a in (1, 2))::int, (true)::int AS t, (select (a <> 1)::int from u) AS s, "
                     L"coalesce(a > b, 0) AS c, case when a < 1 then 2 end AS k, (a) + 1 AS p from t where a > 1 "
                     L"group by a > 0"},
+        // In CONCAT a truth value is '1' or '0'; LENGTH counts bytes.
+        refine_case{"concat_truth_and_length", L"select concat('x', a > 1), concat_ws('-', (a = 1), b), length(p) from t",
+                    L"select (('x')::text || ( (a > 1)::int)::text), concat_ws('-', ((a = 1))::int, b), "
+                    L"octet_length(p) from t"},
         // TRIM of one character, and EXTRACT of a whole second, read alike.
         refine_case{"trim_one_character", L"select trim(both 'x' from s), trim(leading from s), trim(s), trim('y' from s) from t",
                     L"select trim(both 'x' from s), trim(leading from s), trim(s), trim('y' from s) from t"},
@@ -377,6 +381,7 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"shift_right", L"select a >> 1 from t", nullptr},
         refine_case{"bit_aggregate", L"select bit_and(a) from t", nullptr},
         // MySQL's TRIM removes the text as a whole, PostgreSQL's any of its characters.
+        refine_case{"ascii", L"select ascii(p) from t", nullptr},
         refine_case{"trim_two_characters", L"select trim(both 'ab' from s) from t", nullptr},
         refine_case{"trim_column", L"select trim(leading c from s) from t", nullptr},
         // MySQL's week starts on Sunday; its microseconds leave the seconds out.

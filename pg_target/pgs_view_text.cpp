@@ -160,6 +160,7 @@ public:
         concatenations();
         functions_of_other_meaning();
         date_arithmetic();
+        wide_integers();
         divisions();
         exact_quotients();
         truth_values();
@@ -664,6 +665,65 @@ private:
             if (std::any_of(r->dates.begin(), r->dates.end(), [&](const std::wstring& d) { return tk_equal_no_case(d, key); }))
                 return true;
         return false;
+    }
+
+    bool reads_small_integers(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->integers.begin(), rk.first->integers.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
+    // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
+    // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
+    // integer column beside + - * becomes bigint.
+    void wide_integers()
+    {
+        std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
+        std::vector<bool> is_first(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*') || !reads_small_integers(n))
+                continue;
+            first_of[n.parts.back()] = n.parts.front();
+            is_first[n.parts.front()] = true;
+        }
+        std::vector<std::size_t> widen;
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
+            const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
+            if (before == npos || !ends_value(before)) continue;  // a sign, or t.* and the like
+            if (m_reader.is_symbol(i, L'*') && m_reader.is_symbol(before, L'.')) continue;
+            if (first_of[before] != npos) widen.push_back(before);
+            if (after != npos && is_first[after]) {
+                std::size_t last = after;
+                for (std::size_t dot = m_reader.next(last); m_reader.is_symbol(dot, L'.'); dot = m_reader.next(last))
+                    last = m_reader.next(dot);
+                if (last != npos && first_of[last] == after) widen.push_back(last);
+            }
+        }
+        std::sort(widen.begin(), widen.end());
+        widen.erase(std::unique(widen.begin(), widen.end()), widen.end());
+        for (std::size_t k : widen) put(k, output_of(k) + L"::bigint");
+    }
+
+    // Whether token k ends a value (so that + or - after it adds or subtracts).
+    bool ends_value(std::size_t k) const
+    {
+        const udb_token& t = tokens()[k];
+        switch (t.kind) {
+        case udb_token_kind::name:
+        case udb_token_kind::string:
+        case udb_token_kind::number: return true;
+        case udb_token_kind::symbol: return t.text == L")";
+        case udb_token_kind::word:
+            return m_reader.is_word(k, L"end") || m_reader.is_word(k, L"null") ||
+                   std::any_of(m_reader.names().begin(), m_reader.names().end(), [&](const udb_view_name& n) {
+                       return n.role == udb_name_role::column && n.parts.back() == k;
+                   });
+        default: return false;
+        }
     }
 
     // The scale of the integer or decimal column n reads; -1 when it is not one, or not one

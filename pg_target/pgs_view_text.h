@@ -16,7 +16,8 @@
 //    0 (for % and MOD too), since MySQL's division by zero is NULL. A result column that is a
 //    quotient (or an average) of integers and decimals the text tells apart is rounded to the
 //    scale MySQL gives it, 4 decimals more than the dividend's; a comparison as a result
-//    column becomes a number, 1 or 0, as in MySQL.
+//    column becomes a number, 1 or 0, as in MySQL. A table's integer column in + - * is
+//    bigint, since MySQL computes them in 64 bits.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
 //    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
@@ -49,6 +50,9 @@ public:
         // Its columns of integers and decimals, with their scales (names as the keys of
         // `columns`): MySQL writes their quotient and average with 4 more decimals.
         std::vector<std::pair<std::wstring, int>> exact;
+        // Its columns of integers of 32 bits or less (names as the keys of `columns`): MySQL
+        // adds and multiplies them in 64 bits, PostgreSQL in their own.
+        std::vector<std::wstring> integers;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;

@@ -37,8 +37,8 @@ std::string names_schema()
            "CREATE TABLE spatial_ref_sys (srid INT PRIMARY KEY, note VARCHAR(10));"
            "INSERT INTO spatial_ref_sys VALUES (4326, 'mine');"
            "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
-           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2));"
-           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50'), (2, NULL, NULL);";
+           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT);"
+           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647), (2, NULL, NULL, -5);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -109,6 +109,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_truth_union", "select x.g from (select id > 1 as g from t) x where x.g = 1 union all select 5"},
         {"v_extract", "select id, extract(second from stamp) as s, extract(year from born) as y from dated"},
         {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},
+        // MySQL adds and multiplies INT columns in 64 bits.
+        {"v_wide", "select id, big + 1 as p, dated.big * 2 as m, 1 - big as s, sum(big + big) as t from dated group by id"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
         // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).

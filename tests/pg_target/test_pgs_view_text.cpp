@@ -21,7 +21,7 @@ struct names_fixture {
         add(L"d", L"d", {{L"id", L"\"id\""}, {L"Born", L"\"born\""}}, nullptr, {L"Born"});
         // n: an integer, a decimal of 3 decimals and a double.
         add(L"n", L"n", {{L"i", L"\"i\""}, {L"dec", L"\"dec\""}, {L"f", L"\"f\""}}, nullptr, {},
-            {{L"i", 0}, {L"dec", 3}});
+            {{L"i", 0}, {L"dec", 3}}, {L"i"});
         // Two tables equal but for case: the second was renamed.
         add(L"CaseT", L"caset", {{L"v", L"\"v\""}});
         add(L"caset", L"caset00000", {{L"v", L"\"v\""}});
@@ -43,9 +43,10 @@ struct names_fixture {
     }
     void add(const std::wstring& source, const std::wstring& dest, udb_names_map::name_map columns,
              const pgs_table_mutator* m = nullptr, std::vector<std::wstring> dates = {},
-             std::vector<std::pair<std::wstring, int>> exact = {})
+             std::vector<std::pair<std::wstring, int>> exact = {}, std::vector<std::wstring> integers = {})
     {
         pgs_view_names::relation r;
+        r.integers = std::move(integers);
         r.dates = std::move(dates);
         r.exact = std::move(exact);
         r.source = source;
@@ -118,13 +119,18 @@ INSTANTIATE_TEST_SUITE_P(
                   L"(`dec` * `i` - 1) / 3 AS `d`, sum(`dec`) / count(0) AS `e`, avg(`i`) AS `g`, avg(`dec`) AS `h`, "
                   L"`f` / 2 AS `x`, `i` / `f` AS `y`, `i` / 3 * 100 AS `z`, avg(`f`) AS `w` from `n`",
                   L"select round(\"n\".\"i\" / nullif(\"n\".\"dec\" + 0.0, 0), 4) AS \"a\", "
-                  L"round((\"n\".\"dec\" / nullif((\"n\".\"i\" + 1) + 0.0, 0)), 7) AS \"b\", "
+                  L"round((\"n\".\"dec\" / nullif((\"n\".\"i\"::bigint + 1) + 0.0, 0)), 7) AS \"b\", "
                   L"round(-\"i\" / nullif(2.50 + 0.0, 0), 4) AS \"c\", "
-                  L"round((\"dec\" * \"i\" - 1) / nullif(3 + 0.0, 0), 7) AS \"d\", "
+                  L"round((\"dec\" * \"i\"::bigint - 1) / nullif(3 + 0.0, 0), 7) AS \"d\", "
                   L"round(sum(\"dec\") / nullif(count(0) + 0.0, 0), 7) AS \"e\", round(avg(\"i\"), 4) AS \"g\", "
                   L"round(avg(\"dec\"), 7) AS \"h\", \"f\" / nullif(2 + 0.0, 0) AS \"x\", "
                   L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", \"i\" / nullif(3 + 0.0, 0) * 100 AS \"z\", "
                   L"avg(\"f\") AS \"w\" from \"public\".\"n\""},
+        // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
+        name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
+                                   L"`n`.* from `n` where (`i` - `i`) * 3 > 0",
+                  L"select \"n\".\"i\"::bigint + 1 AS \"a\", 2 * \"i\"::bigint AS \"b\", -\"i\" AS \"c\", "
+                  L"\"dec\" - 1 AS \"d\", \"n\".* from \"public\".\"n\" where (\"i\"::bigint - \"i\"::bigint) * 3 > 0"},
         // Refused: what cannot be resolved with certainty.
         name_case{"table_not_converted", L"select 1 from `nope`", nullptr},
         name_case{"column_not_there", L"select `t`.`nope` from `t`", nullptr},

@@ -487,20 +487,28 @@ private:
     }
 
     // current_timestamp() and its kin, as MySQL stores NOW(): PostgreSQL takes them without
-    // parentheses. MySQL's LOCALTIME is a date and time, PostgreSQL's LOCALTIMESTAMP.
+    // parentheses. MySQL's current date and time is a DATETIME of the session's zone, its
+    // fraction cut (LOCALTIME too): PostgreSQL's LOCALTIMESTAMP cut to the second, where its
+    // CURRENT_TIMESTAMP would print the fraction and the zone; with a precision,
+    // LOCALTIMESTAMP(n). CURRENT_TIME likewise is a TIME.
     void time_functions()
     {
         static const wchar_t* const names[] = {L"current_timestamp", L"current_date", L"current_time", L"localtime",
-                                              L"localtimestamp"};
+                                              L"localtimestamp", L"now"};
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (tokens()[i].kind != udb_token_kind::word) continue;
             if (!std::any_of(std::begin(names), std::end(names), [&](const wchar_t* w) { return m_reader.is_word(i, w); }))
                 continue;
             if (m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
-            if (m_reader.is_word(i, L"localtime")) put(i, L"localtimestamp");
             const std::size_t open = m_reader.next(i);
-            const std::size_t close = m_reader.next(open);
-            if (m_reader.is_symbol(open, L'(') && m_reader.is_symbol(close, L')')) clear(i + 1, close);
+            const bool call = m_reader.is_symbol(open, L'(');
+            if (m_reader.is_word(i, L"now") && !call) continue;  // a column's name
+            const bool empty = call && m_reader.is_symbol(m_reader.next(open), L')');
+            if (empty) clear(i + 1, m_reader.next(open));
+            if (m_reader.is_word(i, L"current_date")) continue;
+            const bool time = m_reader.is_word(i, L"current_time");
+            if (call && !empty) put(i, time ? L"localtime" : L"localtimestamp");
+            else put(i, time ? L"date_trunc('second', localtimestamp)::time" : L"date_trunc('second', localtimestamp)");
         }
     }
 

@@ -329,12 +329,14 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"like_escapes_kept", L"select 1 from t where p like '100\\%'", L"select 1 from t where p like '100\\%'"},
         refine_case{"prefix_inside_literal", L"select 'db is `db`.t' as s", L"select 'db is `db`.t' as s"},
         refine_case{"minus_minus", L"select 1--1 as x", L"select 1- -1 as x"},
-        // The current moment, as MySQL stores NOW().
+        // The current moment, as MySQL stores NOW(): a date and time of the session's zone, cut
+        // to the second (PostgreSQL's CURRENT_TIMESTAMP would print the fraction and the zone).
         refine_case{"time_functions",
-                    L"select current_timestamp(), current_date( ), localtime(), current_timestamp(3) from t "
-                    L"where now() > '2000-01-01'",
-                    L"select current_timestamp, current_date, localtimestamp, current_timestamp(3) from t "
-                    L"where now() > '2000-01-01'"},
+                    L"select current_timestamp(), current_date( ), localtime(), current_timestamp(3), current_time, "
+                    L"now from t where now() > '2000-01-01'",
+                    L"select date_trunc('second', localtimestamp), current_date, date_trunc('second', localtimestamp), "
+                    L"localtimestamp(3), date_trunc('second', localtimestamp)::time, now from t where "
+                    L"date_trunc('second', localtimestamp) > '2000-01-01'"},
         refine_case{"closing_semicolon_dropped", L"select 1; \r\n", L"select 1"},
         // MySQL's division keeps the fraction, and by zero it is NULL (for % and MOD too).
         refine_case{"divisions", L"select a / b, 7/2, x / (y + 1), `t`.`c` / -f(d), a / case when b then 1 else 2 end from t",

@@ -976,10 +976,19 @@ private:
                 last = m_reader.previous(last);
             }
             int scale = -1;
-            if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(') &&
-                group_end(m_reader.next(first)) == last) {
+            if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(')) {
+                // AVG([DISTINCT] x) [OVER (...) | OVER w]
                 const std::size_t open = m_reader.next(first);
-                scale = operand_scale(m_reader.next(open), m_reader.previous(last));
+                const std::size_t close = group_end(open);
+                const std::size_t over = m_reader.next(close);
+                const std::size_t window = m_reader.next(over);
+                if (close == npos ||
+                    (close != last && !(m_reader.is_word(over, L"over") &&
+                                        (window == last || (m_reader.is_symbol(window, L'(') && group_end(window) == last)))))
+                    continue;
+                std::size_t arg = m_reader.next(open);
+                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+                scale = operand_scale(arg, m_reader.previous(close));
             } else {
                 const std::size_t dividend_end = operand_end(first);
                 const std::size_t slash = m_reader.next(dividend_end);
@@ -1036,7 +1045,11 @@ private:
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
             if (m_reader.is_word(first, L"count")) return 0;
-            if (m_reader.is_word(first, L"sum")) return operand_scale(m_reader.next(open), m_reader.previous(last));
+            if (m_reader.is_word(first, L"sum")) {
+                std::size_t arg = m_reader.next(open);
+                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+                return operand_scale(arg, m_reader.previous(last));
+            }
             return -1;
         }
         for (const udb_view_name& n : m_reader.names())

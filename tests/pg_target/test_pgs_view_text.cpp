@@ -117,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"quotients_and_averages",
                   L"select `n`.`i` / `n`.`dec` AS `a`, (`n`.`dec` / (`n`.`i` + 1)) AS `b`, -`i` / 2.50 AS `c`, "
                   L"(`dec` * `i` - 1) / 3 AS `d`, sum(`dec`) / count(0) AS `e`, avg(`i`) AS `g`, avg(`dec`) AS `h`, "
-                  L"`f` / 2 AS `x`, `i` / `f` AS `y`, `i` / 3 * 100 AS `z`, avg(`f`) AS `w` from `n`",
+                  L"`f` / 2 AS `x`, `i` / `f` AS `y`, `i` / 3 * 100 AS `z`, avg(`f`) AS `w`, "
+                  L"avg(distinct `dec`) over (partition by `i`) AS `o`, sum(distinct `i`) / 3 AS `p` from `n`",
                   L"select round(\"n\".\"i\" / nullif(\"n\".\"dec\" + 0.0, 0), 4) AS \"a\", "
                   L"round((\"n\".\"dec\" / nullif((\"n\".\"i\"::bigint + 1) + 0.0, 0)), 7) AS \"b\", "
                   L"round(-\"i\" / nullif(2.50 + 0.0, 0), 4) AS \"c\", "
@@ -125,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                   L"round(sum(\"dec\") / nullif(count(0) + 0.0, 0), 7) AS \"e\", round(avg(\"i\"), 4) AS \"g\", "
                   L"round(avg(\"dec\"), 7) AS \"h\", \"f\" / nullif(2 + 0.0, 0) AS \"x\", "
                   L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", \"i\" / nullif(3 + 0.0, 0) * 100 AS \"z\", "
-                  L"avg(\"f\") AS \"w\" from \"public\".\"n\""},
+                  L"avg(\"f\") AS \"w\", round(avg(distinct \"dec\") over (partition by \"i\"), 7) AS \"o\", "
+                  L"round(sum(distinct \"i\") / nullif(3 + 0.0, 0), 4) AS \"p\" from \"public\".\"n\""},
         // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
         name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",

@@ -165,6 +165,7 @@ public:
         exact_quotients();
         truth_values();
         null_ordering();
+        group_ordering();
         return assemble();
     }
 
@@ -1090,6 +1091,63 @@ private:
             place_nulls(last);
             if (k == npos) break;
             i = k - 1;
+        }
+    }
+
+    // MariaDB returns groups in the order of GROUP BY (NULL first), so GROUP BY ... LIMIT without
+    // ORDER BY picks the first groups: the PostgreSQL text says that order (MySQL's groups come
+    // in no order, which this order is one of).
+    void group_ordering()
+    {
+        static const wchar_t* const ends[] = {L"union", L"except", L"intersect", L"for", L"lock", L"into",
+                                              L"procedure", L"window", L"offset", L"fetch", L"with"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"group") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::vector<std::pair<std::size_t, std::size_t>> items;
+            std::size_t first = npos, last = npos, limit = npos;
+            bool in_items = true;
+            std::size_t k = m_reader.next(m_reader.next(i));
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t end = group_end(k);
+                    if (end == npos) break;
+                    if (in_items) {
+                        if (first == npos) first = k;
+                        last = end;
+                    }
+                    k = end;
+                    continue;
+                }
+                if (m_reader.is_symbol(k, L')') || m_reader.is_symbol(k, L';') || m_reader.is_word(k, L"order") ||
+                    std::any_of(std::begin(ends), std::end(ends), [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                    break;
+                if (m_reader.is_word(k, L"limit")) {
+                    limit = k;
+                    break;
+                }
+                if (m_reader.is_word(k, L"having")) {
+                    in_items = false;
+                } else if (in_items && m_reader.is_symbol(k, L',')) {
+                    items.emplace_back(first, last);
+                    first = last = npos;
+                } else if (in_items) {
+                    if (m_reader.is_word(k, L"with") || m_reader.is_word(k, L"asc") || m_reader.is_word(k, L"desc"))
+                        break;  // WITH ROLLUP, GROUP BY a DESC: left to the server
+                    if (first == npos) first = k;
+                    last = k;
+                }
+            }
+            if (first != npos) items.emplace_back(first, last);
+            if (limit == npos || items.empty()) continue;
+            std::wstring order = L"order by ";
+            for (std::size_t n = 0; n < items.size(); ++n) {
+                if (items[n].first == npos) return;
+                if (n) order += L", ";
+                for (std::size_t t = items[n].first; t <= items[n].second; ++t)
+                    if (tokens()[t].kind != udb_token_kind::comment) order += output_of(t);
+                order += L" NULLS FIRST";
+            }
+            put(limit, order + L" " + output_of(limit));
         }
     }
 

@@ -337,6 +337,12 @@ INSTANTIATE_TEST_SUITE_P(
                     L"select date_trunc('second', localtimestamp), current_date, date_trunc('second', localtimestamp), "
                     L"localtimestamp(3), date_trunc('second', localtimestamp)::time, now from t where "
                     L"date_trunc('second', localtimestamp) > '2000-01-01'"},
+        // MariaDB's groups come in GROUP BY's order: GROUP BY ... LIMIT picks the first ones.
+        refine_case{"group_limit", L"select `a`, count(0) AS `c` from `t` group by `t`.`a`, (b + 1) having c > 1 limit 3",
+                    L"select \"a\", count(0) AS \"c\" from \"t\" group by \"t\".\"a\", (b + 1) having c > 1 "
+                    L"order by \"t\".\"a\" NULLS FIRST, (b + 1) NULLS FIRST limit 3"},
+        refine_case{"group_order_limit", L"select a from t group by a order by a desc limit 3",
+                    L"select a from t group by a order by a desc NULLS LAST limit 3"},
         refine_case{"closing_semicolon_dropped", L"select 1; \r\n", L"select 1"},
         // MySQL's division keeps the fraction, and by zero it is NULL (for % and MOD too).
         refine_case{"divisions", L"select a / b, 7/2, x / (y + 1), `t`.`c` / -f(d), a / case when b then 1 else 2 end from t",

@@ -160,6 +160,7 @@ public:
         concatenations();
         functions_of_other_meaning();
         date_arithmetic();
+        negations();
         wide_integers();
         divisions();
         exact_quotients();
@@ -715,6 +716,19 @@ private:
         std::sort(widen.begin(), widen.end());
         widen.erase(std::unique(widen.begin(), widen.end()), widen.end());
         for (std::size_t k : widen) put(k, output_of(k) + L"::bigint");
+    }
+
+    // MySQL's ! is NOT binding to its operand alone (!a = b is (NOT a) = b); MariaDB stores
+    // NOT EXISTS as !exists(...). PostgreSQL has no such operator: (NOT operand).
+    void negations()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'!') || m_reader.is_symbol(i + 1, L'=')) continue;
+            const std::size_t end = operand_end(m_reader.next(i));
+            if (end == npos) refuse(L"it negates with ! something that cannot be told apart");
+            put(i, L"(not ");
+            put(end, output_of(end) + L")");
+        }
     }
 
     // Whether token k ends a value (so that + or - after it adds or subtracts).

@@ -113,6 +113,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_wide", "select id, big + 1 as p, dated.big * 2 as m, 1 - big as s, sum(big + big) as t from dated group by id"},
         // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
         {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
+        {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
         // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).

@@ -365,6 +365,9 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"concat_truth_and_length", L"select concat('x', a > 1), concat_ws('-', (a = 1), b), length(p) from t",
                     L"select (('x')::text || ( (a > 1)::int)::text), concat_ws('-', ((a = 1))::int, b), "
                     L"octet_length(p) from t"},
+        // ! is NOT of its operand alone.
+        refine_case{"negations", L"select 1 from t where !exists(select 1 from u) and !(a > 1) = b and a != 2",
+                    L"select 1 from t where (not exists(select 1 from u)) and (not (a > 1)) = b and a != 2"},
         // TRIM of one character, and EXTRACT of a whole second, read alike.
         refine_case{"trim_one_character", L"select trim(both 'x' from s), trim(leading from s), trim(s), trim('y' from s) from t",
                     L"select trim(both 'x' from s), trim(leading from s), trim(s), trim('y' from s) from t"},

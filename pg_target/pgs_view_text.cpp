@@ -163,6 +163,7 @@ public:
         negations();
         wide_integers();
         divisions();
+        coalesce_scales();
         exact_quotients();
         truth_values();
         null_ordering();
@@ -686,6 +687,41 @@ private:
         });
     }
 
+    // The scale of COALESCE(...) whose parentheses are open..close when each argument's is told:
+    // the largest; -1 otherwise.
+    int coalesce_scale(std::size_t open, std::size_t close) const
+    {
+        int scale = -1;
+        for (const auto& [first, last] : arguments(open, close)) {
+            const int s = first == npos ? -1 : operand_scale(first, last);
+            if (s < 0) return -1;
+            scale = std::max(scale, s);
+        }
+        return scale;
+    }
+
+    // MySQL's COALESCE of integers and decimals has the largest scale of its arguments
+    // (COALESCE(NULL, 0) of a DECIMAL(8,2) column prints 0.00); PostgreSQL's the value's: it is
+    // rounded to that scale where the arguments' scales are told and differ.
+    void coalesce_scales()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"coalesce") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            const int scale = coalesce_scale(open, close);
+            if (scale <= 0) continue;
+            bool differ = false;
+            for (const auto& [first, last] : arguments(open, close))
+                if (operand_scale(first, last) != scale) differ = true;
+            if (!differ) continue;
+            put(i, L"round(" + output_of(i));
+            put(close, output_of(close) + L", " + std::to_wstring(scale) + L")");
+        }
+    }
+
     // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
     // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
     // integer column beside + - * becomes bigint.
@@ -1060,6 +1096,24 @@ private:
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
             if (m_reader.is_word(first, L"count")) return 0;
+            if (m_reader.is_word(first, L"coalesce")) return coalesce_scale(open, last);
+            if (m_reader.is_word(first, L"cast")) {
+                // CAST(x AS DECIMAL(p, s)), as MySQL stores it
+                const std::size_t type_close = m_reader.previous(last);
+                if (!m_reader.is_symbol(type_close, L')')) return -1;
+                std::size_t type = type_close;
+                while (type != npos && type > open && !m_reader.is_symbol(type, L'(')) type = m_reader.previous(type);
+                const std::size_t word = m_reader.previous(type);
+                if (!m_reader.is_word(word, L"decimal") || !m_reader.is_word(m_reader.previous(word), L"as")) return -1;
+                const auto args = arguments(type, type_close);
+                if (args.size() == 1) return 0;
+                if (args.size() != 2 || args[1].first != args[1].second) return -1;
+                const udb_token& digits = tokens()[args[1].first];
+                if (digits.kind != udb_token_kind::number || digits.text.size() > 2 ||
+                    digits.text.find_first_not_of(L"0123456789") != std::wstring::npos)
+                    return -1;
+                return std::stoi(digits.text);
+            }
             if (m_reader.is_word(first, L"sum")) {
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);

@@ -37,8 +37,9 @@ std::string names_schema()
            "CREATE TABLE spatial_ref_sys (srid INT PRIMARY KEY, note VARCHAR(10));"
            "INSERT INTO spatial_ref_sys VALUES (4326, 'mine');"
            "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
-           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT);"
-           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647), (2, NULL, NULL, -5);";
+           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
+           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
+           " (2, NULL, NULL, -5, NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -113,6 +114,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_wide", "select id, big + 1 as p, dated.big * 2 as m, 1 - big as s, sum(big + big) as t from dated group by id"},
         // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
         {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
+        {"v_coalesce_scale", "select id, coalesce(cast(nullif(id, 2) as decimal(6,2)), 0) as c, "
+                             "coalesce(price, 1) as p, coalesce(sum(price), 0) / 2 as h from dated group by id"},
         {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -

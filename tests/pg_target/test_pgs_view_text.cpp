@@ -128,6 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
                   L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", \"i\" / nullif(3 + 0.0, 0) * 100 AS \"z\", "
                   L"avg(\"f\") AS \"w\", round(avg(distinct \"dec\") over (partition by \"i\"), 7) AS \"o\", "
                   L"round(sum(distinct \"i\") / nullif(3 + 0.0, 0), 4) AS \"p\" from \"public\".\"n\""},
+        // COALESCE of integers and decimals has the largest scale of its arguments.
+        name_case{"coalesce_scales",
+                  L"select coalesce(`dec`, 0) AS `a`, coalesce(sum(`dec`), `i`) + 1 AS `b`, coalesce(`i`, 0) AS `c`, "
+                  L"coalesce(`f`, 0.5) AS `d`, coalesce(`dec`, 1.500) AS `e`, coalesce(`i`, 2.5) / 2 AS `g` from `n`",
+                  L"select round(coalesce(\"dec\", 0), 3) AS \"a\", round(coalesce(sum(\"dec\"), \"i\"), 3) + 1 AS \"b\", "
+                  L"coalesce(\"i\", 0) AS \"c\", coalesce(\"f\", 0.5) AS \"d\", coalesce(\"dec\", 1.500) AS \"e\", "
+                  L"round(round(coalesce(\"i\", 2.5), 1) / nullif(2 + 0.0, 0), 5) AS \"g\" from \"public\".\"n\""},
         // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
         name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",

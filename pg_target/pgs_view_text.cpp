@@ -506,8 +506,12 @@ private:
             const std::size_t open = m_reader.next(i);
             const bool call = m_reader.is_symbol(open, L'(');
             if (m_reader.is_word(i, L"now") && !call) continue;  // a column's name
-            const bool empty = call && m_reader.is_symbol(m_reader.next(open), L')');
-            if (empty) clear(i + 1, m_reader.next(open));
+            // No precision, or 0: cut to the second (PostgreSQL's precision rounds).
+            const std::size_t arg = m_reader.next(open);
+            const bool zero = call && tokens()[arg].kind == udb_token_kind::number && tokens()[arg].text == L"0" &&
+                              m_reader.is_symbol(m_reader.next(arg), L')');
+            const bool empty = call && (m_reader.is_symbol(arg, L')') || zero);
+            if (empty) clear(i + 1, zero ? m_reader.next(arg) : arg);
             if (m_reader.is_word(i, L"current_date")) continue;
             const bool time = m_reader.is_word(i, L"current_time");
             if (call && !empty) put(i, time ? L"localtime" : L"localtimestamp");

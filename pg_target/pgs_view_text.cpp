@@ -150,6 +150,45 @@ public:
     {
     }
 
+    // The kinds of the view's result columns, as a later view reads them: dates, integers and
+    // decimals of a told scale (of its first query block; a UNION's other blocks may widen a
+    // scale, so a union's columns get no scale).
+    void output_kinds(pgs_view_names::relation& r)
+    {
+        tokens_alone();
+        sources();
+        const int main = m_reader.main_scope();
+        if (main < 0) return;
+        const auto& scopes = m_reader.scopes();
+        const bool union_ = std::any_of(scopes.begin(), scopes.end(),
+                                        [&](const udb_view_scope& sc) { return sc.union_first == main; });
+        for (const auto& [first, last] : select_items()) {
+            // The item's name: its alias (of the view's block), else the column it is.
+            const std::size_t after = m_reader.next(last);
+            std::size_t name = m_reader.is_word(after, L"as") ? m_reader.next(after) : after;
+            std::wstring output;
+            for (const udb_view_name& n : m_reader.names()) {
+                if (n.role == udb_name_role::output && n.clause == udb_clause::select_list && n.parts.front() == name &&
+                    n.scope == main)
+                    output = tokens()[name].value;
+                else if (n.role == udb_name_role::column && n.whole_item && n.scope == main && n.parts.front() == first &&
+                         n.parts.back() == last && !m_reader.is_symbol(last, L'*'))
+                    output = tokens()[last].value;
+            }
+            if (output.empty()) continue;
+            const udb_view_name* column = nullptr;
+            for (const udb_view_name& n : m_reader.names())
+                if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last) column = &n;
+            const bool cast_date = m_reader.is_word(first, L"cast") && m_reader.is_word(m_reader.previous(last), L"date");
+            if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
+            if (union_) continue;
+            if (column && reads_small_integers(*column)) r.integers.push_back(output);
+            int scale = quotient_scale(first, last);
+            if (scale < 0) scale = sum_scale(first, last);
+            if (scale >= 0) r.exact.emplace_back(output, scale);
+        }
+    }
+
     std::wstring run()
     {
         tokens_alone();
@@ -334,9 +373,11 @@ private:
         }
         if (e.relation && e.relation->is_view) {
             if (!e.relation->outputs_known) return probe_result::found;
-            const bool has = std::any_of(e.relation->outputs.begin(), e.relation->outputs.end(),
+            const auto it = std::find_if(e.relation->outputs.begin(), e.relation->outputs.end(),
                                          [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
-            return has ? probe_result::found : probe_result::absent;
+            if (it == e.relation->outputs.end()) return probe_result::absent;
+            if (key) *key = *it;
+            return probe_result::found;
         }
         if (e.block >= 0) {
             const udb_view_scope& s = naming_scope(m_reader.scopes(), e.block);
@@ -1024,38 +1065,44 @@ private:
     // MySQL's scale. Anything else is left as PostgreSQL computes it.
     void exact_quotients()
     {
-        for (auto [first, last] : select_items()) {
-            const std::size_t item_first = first, item_last = last;
-            while (m_reader.is_symbol(first, L'(') && group_end(first) == last && m_reader.next(first) < last) {
-                first = m_reader.next(first);
-                last = m_reader.previous(last);
-            }
-            int scale = -1;
-            if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(')) {
-                // AVG([DISTINCT] x) [OVER (...) | OVER w]
-                const std::size_t open = m_reader.next(first);
-                const std::size_t close = group_end(open);
-                const std::size_t over = m_reader.next(close);
-                const std::size_t window = m_reader.next(over);
-                if (close == npos ||
-                    (close != last && !(m_reader.is_word(over, L"over") &&
-                                        (window == last || (m_reader.is_symbol(window, L'(') && group_end(window) == last)))))
-                    continue;
-                std::size_t arg = m_reader.next(open);
-                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                scale = operand_scale(arg, m_reader.previous(close));
-            } else {
-                const std::size_t dividend_end = operand_end(first);
-                const std::size_t slash = m_reader.next(dividend_end);
-                if (dividend_end == npos || !m_reader.is_symbol(slash, L'/') || operand_end(m_reader.next(slash)) != last)
-                    continue;
-                scale = operand_scale(first, dividend_end);
-                if (scale >= 0 && operand_scale(m_reader.next(slash), last) < 0) scale = -1;
-            }
-            if (scale < 0 || scale + 4 > 30) continue;
-            put(item_first, L"round(" + output_of(item_first));
-            put(item_last, output_of(item_last) + L", " + std::to_wstring(scale + 4) + L")");
+        for (const auto& [first, last] : select_items()) {
+            const int scale = quotient_scale(first, last);
+            if (scale < 0 || scale > 30) continue;
+            put(first, L"round(" + output_of(first));
+            put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
         }
+    }
+
+    // MySQL's scale of the expression first..last when it is a quotient or an average of
+    // operands whose scale the text tells; -1 otherwise.
+    int quotient_scale(std::size_t first, std::size_t last) const
+    {
+        while (m_reader.is_symbol(first, L'(') && group_end(first) == last && m_reader.next(first) < last) {
+            first = m_reader.next(first);
+            last = m_reader.previous(last);
+        }
+        if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(')) {
+            // AVG([DISTINCT] x) [OVER (...) | OVER w]
+            const std::size_t open = m_reader.next(first);
+            const std::size_t close = group_end(open);
+            if (close == npos) return -1;
+            const std::size_t over = m_reader.next(close);
+            const std::size_t window = m_reader.next(over);
+            if (close != last && !(m_reader.is_word(over, L"over") &&
+                                   (window == last || (m_reader.is_symbol(window, L'(') && group_end(window) == last))))
+                return -1;
+            std::size_t arg = m_reader.next(open);
+            if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+            const int scale = operand_scale(arg, m_reader.previous(close));
+            return scale < 0 ? -1 : scale + 4;
+        }
+        const std::size_t dividend_end = operand_end(first);
+        if (dividend_end == npos) return -1;
+        const std::size_t slash = m_reader.next(dividend_end);
+        if (!m_reader.is_symbol(slash, L'/') || operand_end(m_reader.next(slash)) != last) return -1;
+        const int scale = operand_scale(first, dividend_end);
+        if (scale < 0 || operand_scale(m_reader.next(slash), last) < 0) return -1;
+        return scale + 4;
     }
 
     // The scale of a + b * c ... of such operands: a sum's the largest of its terms', a
@@ -1283,6 +1330,22 @@ std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names*
 {
     tk_write_wlog(2, L"pgs_view_text(%s)", mysql_text.c_str());
     return view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).run();
+}
+
+void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
+                           pgs_view_names::relation& view)
+{
+    view.dates.clear();
+    view.exact.clear();
+    view.integers.clear();
+    try {
+        view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).output_kinds(view);
+    } catch (const pgs_exception&) {
+        // A text the rewriting refuses was not created: nothing reads it.
+        view.dates.clear();
+        view.exact.clear();
+        view.integers.clear();
+    }
 }
 
 bool pgs_view_outputs(const std::wstring& mysql_text, std::vector<std::wstring>& outputs)

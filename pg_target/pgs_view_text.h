@@ -44,7 +44,7 @@ public:
         // (column name after the user's changes -> final name, quoted).
         const pgs_table_mutator* mutator = nullptr;
         udb_names_map::name_map columns;
-        // Its columns of dates and times (names as the keys of `columns`): MySQL reads them as
+        // Its columns of dates and times (names as the keys of `columns`, or a view's outputs): MySQL reads them as
         // numbers in + and -, PostgreSQL as dates.
         std::vector<std::wstring> dates;
         // Its columns of integers and decimals, with their scales (names as the keys of
@@ -81,6 +81,11 @@ udb_names_map::name_map pgs_column_names_of(const udb_schema& columns, bool case
 // folded (unless case_sens) and quoted. Throws pgs_exception saying why the text cannot be
 // carried with its meaning.
 std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens);
+
+// The view's result columns that are dates, integers or decimals of a told scale (its dates,
+// integers and exact), as the views that read it need them.
+void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
+                           pgs_view_names::relation& view);
 
 // The names of a MySQL view's result columns; false when one of them is not plain (an
 // expression without AS, t.*).

@@ -154,6 +154,32 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"view_column_not_there", L"select `x` from `vv`", nullptr}),
     [](const ::testing::TestParamInfo<name_case>& info) { return std::string(info.param.label); });
 
+// A view's result columns keep their kinds for the views that read it: dates (refused in + and
+// -), integers (bigint in + - *) and decimals of MySQL's scale (quotients rounded to it).
+TEST(pgs_view_names, a_view_read_by_another_keeps_its_columns_kinds)
+{
+    names_fixture f;
+    const std::wstring text = L"select `n`.`i` AS `i`, `n`.`dec` * 2 AS `d2`, `n`.`dec` / 3 AS `q`, avg(`n`.`i`) AS `a`, "
+                              L"`n`.`f` AS `f`, `d`.`born` AS `b`, cast(`n`.`i` as date) AS `cd` from `n` join `d`";
+    pgs_view_names::relation view;
+    view.source = L"kinds";
+    view.schema = L"public";
+    view.name = L"kinds";
+    view.is_view = true;
+    view.outputs_known = pgs_view_outputs(text, view.outputs);
+    pgs_view_output_kinds(text, &f.names, false, view);
+    EXPECT_EQ(view.dates, (std::vector<std::wstring>{L"b", L"cd"}));
+    EXPECT_EQ(view.integers, std::vector<std::wstring>{L"i"});
+    EXPECT_EQ(view.exact, (std::vector<std::pair<std::wstring, int>>{{L"i", 0}, {L"d2", 3}, {L"q", 7}, {L"a", 4}}));
+    f.names.add(view);
+
+    EXPECT_EQ(pgs_view_text(L"select `i` + 1 AS `w`, `q` / 2 AS `h`, `d2` / 2 AS `k` from `kinds`", &f.names, false),
+              L"select \"i\"::bigint + 1 AS \"w\", round(\"q\" / nullif(2 + 0.0, 0), 11) AS \"h\", "
+              L"round(\"d2\" / nullif(2 + 0.0, 0), 7) AS \"k\" from \"public\".\"kinds\"");
+    EXPECT_THROW(pgs_view_text(L"select `b` + 1 AS `x` from `kinds`", &f.names, false), pgs_exception);
+    EXPECT_THROW(pgs_view_text(L"select 1 - `kinds`.`cd` AS `x` from `kinds`", &f.names, false), pgs_exception);
+}
+
 TEST(pgs_view_names, taken_names_include_the_runs_and_postgis)
 {
     names_fixture f;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -137,6 +138,8 @@ struct source_entry {
     const pgs_view_names::relation* relation = nullptr;  // a table or view of the run
     int block = -1;          // a derived table's or common table expression's block
     bool known = false;      // relation or block found: its columns can be checked
+    bool own_names = false;  // a block whose columns a list renames: (select ...) x(a, b), WITH c(a, b)
+    const pgs_view_names::relation* kinds = nullptr;  // a block's columns' kinds
     std::wstring qualifier;  // how the PostgreSQL text names it
 };
 
@@ -157,21 +160,59 @@ public:
     {
         tokens_alone();
         sources();
-        const int main = m_reader.main_scope();
-        if (main < 0) return;
+        block_kinds();
+        if (m_reader.main_scope() >= 0) kinds_of(m_reader.main_scope(), r);
+    }
+
+    // The kinds of the result columns of every derived table and common table expression the
+    // text reads, inner ones first.
+    void block_kinds()
+    {
+        m_block_kinds.assign(m_reader.scopes().size(), pgs_view_names::relation());
+        for (std::size_t s = 0; s < m_entries.size(); ++s)
+            for (source_entry& e : m_entries[s])
+                // Not a recursive common table expression's reading of itself.
+                if (e.block >= 0 && !e.own_names && !encloses(e.block, static_cast<int>(s)))
+                    e.kinds = &m_block_kinds[static_cast<std::size_t>(e.block)];
+        // A block after the blocks it reads.
+        std::vector<bool> placed(m_reader.scopes().size(), false);
+        std::function<void(int)> place = [&](int block) {
+            if (placed[static_cast<std::size_t>(block)]) return;
+            placed[static_cast<std::size_t>(block)] = true;
+            for (std::size_t s = 0; s < m_entries.size(); ++s)
+                for (const source_entry& e : m_entries[s])
+                    if (e.kinds && encloses(block, static_cast<int>(s))) place(e.block);
+            kinds_of(block, m_block_kinds[static_cast<std::size_t>(block)]);
+        };
+        for (std::size_t s = 0; s < m_entries.size(); ++s)
+            for (const source_entry& e : m_entries[s])
+                if (e.kinds) place(e.block);
+    }
+
+    // Whether scope s is the block, a member of its UNION, or within one of them.
+    bool encloses(int block, int s) const
+    {
+        for (int up = s; up >= 0; up = m_reader.scopes()[static_cast<std::size_t>(up)].parent)
+            if (up == block || m_reader.scopes()[static_cast<std::size_t>(up)].union_first == block) return true;
+        return false;
+    }
+
+    // The kinds of the result columns of the block (the first of its UNION).
+    void kinds_of(int block, pgs_view_names::relation& r) const
+    {
         const auto& scopes = m_reader.scopes();
         const bool union_ = std::any_of(scopes.begin(), scopes.end(),
-                                        [&](const udb_view_scope& sc) { return sc.union_first == main; });
-        for (const auto& [first, last] : select_items()) {
-            // The item's name: its alias (of the view's block), else the column it is.
+                                        [&](const udb_view_scope& sc) { return sc.union_first == block; });
+        for (const auto& [first, last, scope] : select_items()) {
+            // The item's name: its alias (of this block), else the column it is.
             const std::size_t after = m_reader.next(last);
             std::size_t name = m_reader.is_word(after, L"as") ? m_reader.next(after) : after;
             std::wstring output;
             for (const udb_view_name& n : m_reader.names()) {
                 if (n.role == udb_name_role::output && n.clause == udb_clause::select_list && n.parts.front() == name &&
-                    n.scope == main)
+                    n.scope == block)
                     output = tokens()[name].value;
-                else if (n.role == udb_name_role::column && n.whole_item && n.scope == main && n.parts.front() == first &&
+                else if (n.role == udb_name_role::column && n.whole_item && n.scope == block && n.parts.front() == first &&
                          n.parts.back() == last && !m_reader.is_symbol(last, L'*'))
                     output = tokens()[last].value;
             }
@@ -183,7 +224,9 @@ public:
             if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
             if (union_) continue;
             if (column && reads_small_integers(*column)) r.integers.push_back(output);
-            int scale = quotient_scale(first, last);
+            // A quotient has its scale where it is a view's column; in a derived table MySQL
+            // goes on with its unrounded digits.
+            int scale = block == m_reader.main_scope() ? quotient_scale(first, last) : -1;
             if (scale < 0) scale = sum_scale(first, last);
             if (scale >= 0) r.exact.emplace_back(output, scale);
         }
@@ -193,6 +236,7 @@ public:
     {
         tokens_alone();
         sources();
+        block_kinds();
         columns();
         joins();
         time_functions();
@@ -308,6 +352,7 @@ private:
                     const udb_view_name& a = m_reader.names()[static_cast<std::size_t>(src.alias)];
                     e.key = m_reader.part(a, 0);
                     e.qualifier = output_of(a.parts[0]);
+                    if (m_reader.is_symbol(m_reader.next(a.parts[0]), L'(')) e.own_names = true;
                 }
                 if (e.label.empty()) e.label = e.key;
                 m_entries[s].push_back(std::move(e));
@@ -329,6 +374,11 @@ private:
             if (!tk_equal_no_case(cte, first)) continue;
             e.block = block;
             e.known = block >= 0;
+            // WITH c(a, b) AS (...): the list names the columns.
+            for (const udb_view_name& o : m_reader.names())
+                if (o.role == udb_name_role::output && o.clause == udb_clause::none &&
+                    tk_equal_no_case(tokens()[o.parts[0]].value, cte) && m_reader.is_symbol(m_reader.next(o.parts[0]), L'('))
+                    e.own_names = true;
             return;
         }
         if (!m_names) return;
@@ -702,6 +752,13 @@ private:
         const std::wstring& column = tokens()[n.parts.back()].value;
         std::wstring dest, key;
         auto add = [&](const source_entry& e) {
+            if (e.kinds) {
+                const auto& outputs = naming_scope(m_reader.scopes(), e.block).outputs;
+                const auto it = std::find_if(outputs.begin(), outputs.end(),
+                                             [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
+                if (it != outputs.end()) found.emplace_back(e.kinds, *it);
+                return;
+            }
             if (probe(e, column, dest, &key) == probe_result::found && !key.empty()) found.emplace_back(e.relation, key);
         };
         if (n.parts.size() == 2) {
@@ -966,9 +1023,19 @@ private:
 
     // The expressions of every select list, each its first and last token (its name after AS
     // left out).
-    std::vector<std::pair<std::size_t, std::size_t>> select_items() const
+    struct select_item {
+        std::size_t first, last;
+        int scope;  // its query block; -1 when not told
+    };
+    std::vector<select_item> select_items() const
     {
-        std::vector<std::pair<std::size_t, std::size_t>> items;
+        std::vector<select_item> items;
+        // The reader opens a block at each SELECT, in order.
+        int block = -1;
+        std::size_t selects = 0;
+        for (std::size_t i = 0; i < tokens().size(); ++i)
+            if (m_reader.is_word(i, L"select")) ++selects;
+        const bool counted = selects == m_reader.scopes().size();
         std::vector<bool> alias(tokens().size(), false);
         for (const udb_view_name& n : m_reader.names())
             if (n.role == udb_name_role::output && n.clause == udb_clause::select_list) alias[n.parts.front()] = true;
@@ -983,11 +1050,12 @@ private:
         };
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (!m_reader.is_word(i, L"select")) continue;
+            ++block;
             std::size_t k = m_reader.next(i);
             while (k != npos && one_of(k, modifiers)) k = m_reader.next(k);
             std::size_t first = npos, last = npos;
             auto finish = [&]() {
-                if (first != npos) items.emplace_back(first, last);
+                if (first != npos) items.push_back({first, last, counted ? block : -1});
                 first = last = npos;
             };
             for (; k != npos; k = m_reader.next(k)) {
@@ -1014,7 +1082,7 @@ private:
     // column becomes (...)::int.
     void truth_values()
     {
-        for (const auto& [first, last] : select_items()) {
+        for (const auto& [first, last, scope] : select_items()) {
             if (!is_truth(first, last)) continue;
             put(first, L"(" + output_of(first));
             put(last, output_of(last) + L")::int");
@@ -1065,7 +1133,13 @@ private:
     // MySQL's scale. Anything else is left as PostgreSQL computes it.
     void exact_quotients()
     {
-        for (const auto& [first, last] : select_items()) {
+        const int main = m_reader.main_scope();
+        for (const auto& [first, last, scope] : select_items()) {
+            // The view's columns (of each block of its UNION): a derived table's or a
+            // subquery's quotient goes on with MySQL's unrounded digits.
+            if (main < 0 || scope < 0 ||
+                (scope != main && m_reader.scopes()[static_cast<std::size_t>(scope)].union_first != main))
+                continue;
             const int scale = quotient_scale(first, last);
             if (scale < 0 || scale > 30) continue;
             put(first, L"round(" + output_of(first));
@@ -1093,7 +1167,7 @@ private:
                 return -1;
             std::size_t arg = m_reader.next(open);
             if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-            const int scale = operand_scale(arg, m_reader.previous(close));
+            const int scale = sum_scale(arg, m_reader.previous(close));
             return scale < 0 ? -1 : scale + 4;
         }
         const std::size_t dividend_end = operand_end(first);
@@ -1168,7 +1242,7 @@ private:
             if (m_reader.is_word(first, L"sum")) {
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                return operand_scale(arg, m_reader.previous(last));
+                return sum_scale(arg, m_reader.previous(last));
             }
             return -1;
         }
@@ -1322,6 +1396,7 @@ private:
     std::vector<std::wstring> m_out;
     std::vector<bool> m_given;
     std::vector<std::vector<source_entry>> m_entries;  // per block
+    std::vector<pgs_view_names::relation> m_block_kinds;  // per block read as a table
 };
 
 }  // namespace

@@ -121,6 +121,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_dated_base", "select id, born, price * 2 as p2, big from dated"},
         {"v_over_view", "select id, p2 / 3 as q, big + 1 as w from v_dated_base"},
         {"v_over_view_date", "select id, born - 1 as d from v_dated_base", true},
+        {"v_derived_date", "select x.born + 1 as d from (select born from dated) x", true},
         {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -

@@ -135,6 +135,16 @@ INSTANTIATE_TEST_SUITE_P(
                   L"select round(coalesce(\"dec\", 0), 3) AS \"a\", round(coalesce(sum(\"dec\"), \"i\"), 3) + 1 AS \"b\", "
                   L"coalesce(\"i\", 0) AS \"c\", coalesce(\"f\", 0.5) AS \"d\", coalesce(\"dec\", 1.500) AS \"e\", "
                   L"round(round(coalesce(\"i\", 2.5), 1) / nullif(2 + 0.0, 0), 5) AS \"g\" from \"public\".\"n\""},
+        // Through derived tables and common table expressions (not under a list of their own
+        // names); a derived table's quotient goes on unrounded, as in MySQL.
+        name_case{"date_through_a_derived_table", L"select x.born + 1 from (select born from d) x", nullptr},
+        name_case{"date_through_a_cte", L"with c as (select born from d) select born - 1 from c", nullptr},
+        name_case{"cte_with_its_own_names", L"with c(born) as (select id from d) select born + 1 from c",
+                  L"with c(born) as (select id from \"public\".\"d\") select born + 1 from c"},
+        name_case{"quotients_within",
+                  L"select x.q, x.s / 2 AS h, x.k * 2 AS k from (select i / 3 as q, sum(`dec` * i) as s, i as k from n) x",
+                  L"select x.q, round(x.s / nullif(2 + 0.0, 0), 7) AS h, x.k::bigint * 2 AS k from (select i / "
+                  L"nullif(3 + 0.0, 0) as q, sum(\"dec\" * i::bigint) as s, i as k from \"public\".\"n\") x"},
         // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
         name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",

@@ -11,18 +11,20 @@
 //    certainty (a table the run does not create, a column it left out or that several tables
 //    may hold, another database) refuses the view: it is never created over another table.
 //  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
-//    current-time functions lose their empty parentheses; an integer divisor becomes numeric, since
-//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers, and NULL where it is
-//    0 (for % and MOD too), since MySQL's division by zero is NULL. A result column that is a
-//    quotient (or an average) of integers and decimals the text tells apart is rounded to the
-//    scale MySQL gives it, 4 decimals more than the dividend's; a comparison as a result
-//    column becomes a number, 1 or 0, as in MySQL. A table's integer column in + - * is
-//    bigint, since MySQL computes them in 64 bits.
+//    current date and time is LOCALTIMESTAMP cut to the second (MySQL's DATETIME); an integer
+//    divisor becomes numeric, since MySQL's / never cuts the fraction PostgreSQL's cuts between
+//    integers, and NULL where it is 0 (for % and MOD too), since MySQL's division by zero is
+//    NULL. A view's column that is a quotient (or an average) of integers and decimals whose
+//    scales the text tells (a table's, a view's, a derived table's columns, numbers) is
+//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's; COALESCE has
+//    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
+//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
+//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
 //    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
 //    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
-//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND.
+//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII.
 #include <string>
 #include <utility>
 #include <vector>

@@ -1127,10 +1127,12 @@ private:
 
     // MySQL's quotient of integers and decimals is a decimal of 4 decimals more than the
     // dividend's (10 / 3 is 3.3333, 1.50 / 3 is 0.500000), rounded; so is an average
-    // (AVG(1, 2, 2) is 1.6667). PostgreSQL's numeric keeps 16 digits or more: a result column
-    // that is such a quotient or average, of operands whose scale the text tells (a table's
-    // integer or decimal column, a number, COUNT, SUM of such a column), is rounded to
-    // MySQL's scale. Anything else is left as PostgreSQL computes it.
+    // (AVG(1, 2, 2) is 1.6667), and arithmetic on them keeps MySQL's scales (10 / 3 * 100 is
+    // 333.3333). PostgreSQL's numeric keeps 16 digits or more: a result column of such
+    // arithmetic, of operands whose scale the text tells (a table's integer or decimal column,
+    // a number, COUNT, SUM of such a column), is rounded to MySQL's scale. MySQL carries a
+    // quotient on with 9 decimals, so a quotient multiplied by 100000 or more may still
+    // differ in its last digits. Anything else is left as PostgreSQL computes it.
     void exact_quotients()
     {
         const int main = m_reader.main_scope();
@@ -1151,51 +1153,58 @@ private:
     // operands whose scale the text tells; -1 otherwise.
     int quotient_scale(std::size_t first, std::size_t last) const
     {
-        while (m_reader.is_symbol(first, L'(') && group_end(first) == last && m_reader.next(first) < last) {
-            first = m_reader.next(first);
-            last = m_reader.previous(last);
-        }
-        if (m_reader.is_word(first, L"avg") && m_reader.is_symbol(m_reader.next(first), L'(')) {
-            // AVG([DISTINCT] x) [OVER (...) | OVER w]
-            const std::size_t open = m_reader.next(first);
-            const std::size_t close = group_end(open);
-            if (close == npos) return -1;
-            const std::size_t over = m_reader.next(close);
-            const std::size_t window = m_reader.next(over);
-            if (close != last && !(m_reader.is_word(over, L"over") &&
-                                   (window == last || (m_reader.is_symbol(window, L'(') && group_end(window) == last))))
-                return -1;
-            std::size_t arg = m_reader.next(open);
-            if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-            const int scale = sum_scale(arg, m_reader.previous(close));
-            return scale < 0 ? -1 : scale + 4;
-        }
-        const std::size_t dividend_end = operand_end(first);
-        if (dividend_end == npos) return -1;
-        const std::size_t slash = m_reader.next(dividend_end);
-        if (!m_reader.is_symbol(slash, L'/') || operand_end(m_reader.next(slash)) != last) return -1;
-        const int scale = operand_scale(first, dividend_end);
-        if (scale < 0 || operand_scale(m_reader.next(slash), last) < 0) return -1;
-        return scale + 4;
+        bool inexact = false;
+        const int scale = expr_scale(first, last, &inexact);
+        return inexact ? scale : -1;
     }
 
     // The scale of a + b * c ... of such operands: a sum's the largest of its terms', a
     // product's the sum of its factors'; -1 when an operand's is not told.
-    int sum_scale(std::size_t first, std::size_t last) const
+    int sum_scale(std::size_t first, std::size_t last) const { return expr_scale(first, last, nullptr); }
+
+    // The same, with `inexact` given: also quotients (the dividend's scale and 4) and averages
+    // (their argument's and 4), which set `inexact`.
+    int expr_scale(std::size_t first, std::size_t last, bool* inexact) const
     {
         int sum = 0, product = 0;
+        bool divide = false, start = true;
         for (std::size_t k = first; k != npos && k <= last;) {
-            const std::size_t end = operand_end(k);
-            if (end == npos || end > last) return -1;
-            const int scale = operand_scale(k, end);
-            if (scale < 0) return -1;
-            product += scale;
-            const std::size_t op = m_reader.next(end);
+            std::size_t end = operand_end(k);
+            int scale = -1;
+            if (inexact && m_reader.is_word(k, L"avg") && m_reader.is_symbol(m_reader.next(k), L'(')) {
+                // AVG([DISTINCT] x) [OVER (...) | OVER w]
+                const std::size_t open = m_reader.next(k);
+                const std::size_t close = group_end(open);
+                if (close == npos) return -1;
+                end = close;
+                if (m_reader.is_word(m_reader.next(close), L"over")) {
+                    const std::size_t window = m_reader.next(m_reader.next(close));
+                    end = m_reader.is_symbol(window, L'(') ? group_end(window) : window;
+                }
+                std::size_t arg = m_reader.next(open);
+                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+                scale = expr_scale(arg, m_reader.previous(close), nullptr);
+                if (scale >= 0) scale += 4;
+                *inexact = true;
+            } else if (end != npos && end <= last) {
+                scale = operand_scale(k, end, inexact);
+            }
+            if (end == npos || end > last || scale < 0) return -1;
+            if (start) product = scale;
+            else if (divide) product += 4;  // the divisor's scale only had to be told
+            else product += scale;
+            start = false;
             if (end == last) break;
+            const std::size_t op = m_reader.next(end);
             if (m_reader.is_symbol(op, L'+') || m_reader.is_symbol(op, L'-')) {
                 sum = std::max(sum, product);
-                product = 0;
-            } else if (!m_reader.is_symbol(op, L'*')) {
+                start = true;
+            } else if (m_reader.is_symbol(op, L'/') && inexact) {
+                divide = true;
+                *inexact = true;
+            } else if (m_reader.is_symbol(op, L'*')) {
+                divide = false;
+            } else {
                 return -1;
             }
             k = m_reader.next(op);
@@ -1206,7 +1215,7 @@ private:
     // The scale of the operand first..last when it is an integer or a decimal the text tells:
     // a number, a table's integer or decimal column, COUNT(...), SUM of such a column, each
     // maybe signed; -1 otherwise.
-    int operand_scale(std::size_t first, std::size_t last) const
+    int operand_scale(std::size_t first, std::size_t last, bool* inexact = nullptr) const
     {
         while (first != npos && first < last && (m_reader.is_symbol(first, L'-') || m_reader.is_symbol(first, L'+')))
             first = m_reader.next(first);
@@ -1217,7 +1226,8 @@ private:
             const std::size_t dot = t.text.find(L'.');
             return dot == std::wstring::npos ? 0 : static_cast<int>(t.text.size() - dot - 1);
         }
-        if (m_reader.is_symbol(first, L'(') && group_end(first) == last) return sum_scale(m_reader.next(first), m_reader.previous(last));
+        if (m_reader.is_symbol(first, L'(') && group_end(first) == last)
+            return expr_scale(m_reader.next(first), m_reader.previous(last), inexact);
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
             if (m_reader.is_word(first, L"count")) return 0;

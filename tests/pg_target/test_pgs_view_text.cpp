@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         name_case{"date_minus_date_of_an_alias", L"select x.born - y.BORN from d x join d y using (id)", nullptr},
         name_case{"date_in_a_subquery", L"select id from t where exists (select 1 from d where -born < id)", nullptr},
         // A quotient or average of integers and decimals as a result column has MySQL's scale:
-        // the dividend's and 4; of a double, or inside other arithmetic, it is left alone.
+        // the dividend's and 4 (times 100: the same); of a double it is left alone.
         name_case{"quotients_and_averages",
                   L"select `n`.`i` / `n`.`dec` AS `a`, (`n`.`dec` / (`n`.`i` + 1)) AS `b`, -`i` / 2.50 AS `c`, "
                   L"(`dec` * `i` - 1) / 3 AS `d`, sum(`dec`) / count(0) AS `e`, avg(`i`) AS `g`, avg(`dec`) AS `h`, "
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                   L"round((\"dec\" * \"i\"::bigint - 1) / nullif(3 + 0.0, 0), 7) AS \"d\", "
                   L"round(sum(\"dec\") / nullif(count(0) + 0.0, 0), 7) AS \"e\", round(avg(\"i\"), 4) AS \"g\", "
                   L"round(avg(\"dec\"), 7) AS \"h\", \"f\" / nullif(2 + 0.0, 0) AS \"x\", "
-                  L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", \"i\" / nullif(3 + 0.0, 0) * 100 AS \"z\", "
+                  L"\"i\" / nullif(\"f\" + 0.0, 0) AS \"y\", round(\"i\" / nullif(3 + 0.0, 0) * 100, 4) AS \"z\", "
                   L"avg(\"f\") AS \"w\", round(avg(distinct \"dec\") over (partition by \"i\"), 7) AS \"o\", "
                   L"round(sum(distinct \"i\") / nullif(3 + 0.0, 0), 4) AS \"p\" from \"public\".\"n\""},
         // COALESCE of integers and decimals has the largest scale of its arguments.

@@ -1083,9 +1083,40 @@ private:
     void truth_values()
     {
         for (const auto& [first, last, scope] : select_items()) {
+            if (m_reader.is_word(first, L"case") && group_end(first) == last) {
+                case_truths(first, last);
+                continue;
+            }
             if (!is_truth(first, last)) continue;
             put(first, L"(" + output_of(first));
             put(last, output_of(last) + L")::int");
+        }
+    }
+
+    // CASE ... THEN a > b ... END: each THEN and ELSE that is a truth value becomes a number.
+    void case_truths(std::size_t open, std::size_t end)
+    {
+        std::size_t branch = npos;
+        for (std::size_t k = m_reader.next(open); k != npos && k <= end; k = m_reader.next(k)) {
+            const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+            if (stop && branch != npos) {
+                const std::size_t last = m_reader.previous(k);
+                if (last >= branch && is_truth(branch, last)) {
+                    put(branch, L"(" + output_of(branch));
+                    put(last, output_of(last) + L")::int");
+                }
+                branch = npos;
+            }
+            if (k == end) break;
+            if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                branch = m_reader.next(k);
+                continue;
+            }
+            if (m_reader.is_symbol(k, L'(') || (k != open && m_reader.is_word(k, L"case"))) {
+                const std::size_t close = group_end(k);
+                if (close == npos) return;
+                k = close;
+            }
         }
     }
 

@@ -361,6 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
                     L"(a in (1, 2))::int, (true)::int AS t, (select (a <> 1)::int from u) AS s, "
                     L"coalesce(a > b, 0) AS c, case when a < 1 then 2 end AS k, (a) + 1 AS p from t where a > 1 "
                     L"group by a > 0"},
+        refine_case{"truth_values_in_case", L"select case when a > 1 then b = 2 when a < 0 then (select 1) else a in (1) end AS k from t",
+                    L"select case when a > 1 then (b = 2)::int when a < 0 then (select 1) else (a in (1))::int end AS k from t"},
         // In CONCAT a truth value is '1' or '0'; LENGTH counts bytes.
         refine_case{"concat_truth_and_length", L"select concat('x', a > 1), concat_ws('-', (a = 1), b), length(p) from t",
                     L"select (('x')::text || ( (a > 1)::int)::text), concat_ws('-', ((a = 1))::int, b), "

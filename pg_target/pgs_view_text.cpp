@@ -688,6 +688,13 @@ private:
             } else if (m_reader.is_word(i, L"length")) {
                 // MySQL's LENGTH counts bytes, PostgreSQL's characters.
                 put(i, L"octet_length");
+            } else if (m_reader.is_word(i, L"lpad") || m_reader.is_word(i, L"rpad")) {
+                // LPAD('ab', 4, '') is NULL in MySQL, 'ab' in PostgreSQL.
+                const auto args = arguments(open, close);
+                if (args.size() == 3 && args[2].first == args[2].second && args[2].first != npos &&
+                    tokens()[args[2].first].kind == udb_token_kind::string && tokens()[args[2].first].value.empty())
+                    refuse(L"it calls " + name + L" with an empty filler, which gives NULL in MySQL and the text "
+                           L"itself in PostgreSQL");
             } else if (m_reader.is_word(i, L"ascii")) {
                 refuse(L"it calls ascii, which gives the first byte in the column's character set in MySQL and "
                        L"the first character's code in PostgreSQL");

@@ -395,6 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"bit_aggregate", L"select bit_and(a) from t", nullptr},
         // MySQL's TRIM removes the text as a whole, PostgreSQL's any of its characters.
         refine_case{"ascii", L"select ascii(p) from t", nullptr},
+        refine_case{"pad_with_nothing", L"select lpad(p, 4, '') from t", nullptr},
         refine_case{"trim_two_characters", L"select trim(both 'ab' from s) from t", nullptr},
         refine_case{"trim_column", L"select trim(leading c from s) from t", nullptr},
         // MySQL's week starts on Sunday; its microseconds leave the seconds out.

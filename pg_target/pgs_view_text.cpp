@@ -809,7 +809,7 @@ private:
         return scale;
     }
 
-    // MySQL's COALESCE of integers and decimals has the largest scale of its arguments
+    // MySQL's COALESCE (and CASE) of integers and decimals has the largest scale of its arguments
     // (COALESCE(NULL, 0) of a DECIMAL(8,2) column prints 0.00); PostgreSQL's the value's: it is
     // rounded to that scale where the arguments' scales are told and differ.
     void coalesce_scales()
@@ -828,6 +828,44 @@ private:
             if (!differ) continue;
             put(i, L"round(" + output_of(i));
             put(close, output_of(close) + L", " + std::to_wstring(scale) + L")");
+        }
+        // CASE likewise, over its THEN and ELSE values (NULL among them).
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"case")) continue;
+            const std::size_t end = group_end(i);
+            if (end == npos) continue;
+            std::vector<int> scales;
+            std::size_t branch = npos;
+            bool told = true;
+            for (std::size_t k = m_reader.next(i); k != npos && k <= end; k = m_reader.next(k)) {
+                const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+                if (stop && branch != npos) {
+                    const std::size_t last = m_reader.previous(k);
+                    if (branch == last && m_reader.is_word(branch, L"null")) {
+                        // no scale of its own
+                    } else {
+                        const int s = last >= branch ? sum_scale(branch, last) : -1;
+                        if (s < 0) told = false;
+                        scales.push_back(s);
+                    }
+                    branch = npos;
+                }
+                if (k == end) break;
+                if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                    branch = m_reader.next(k);
+                    continue;
+                }
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t close = group_end(k);
+                    if (close == npos) break;
+                    k = close;
+                }
+            }
+            if (!told || scales.empty()) continue;
+            const int scale = *std::max_element(scales.begin(), scales.end());
+            if (scale <= 0 || std::all_of(scales.begin(), scales.end(), [&](int s) { return s == scale; })) continue;
+            put(i, L"round(" + output_of(i));
+            put(end, output_of(end) + L", " + std::to_wstring(scale) + L")");
         }
     }
 

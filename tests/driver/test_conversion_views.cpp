@@ -117,7 +117,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
         {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
         {"v_coalesce_scale", "select id, coalesce(cast(nullif(id, 2) as decimal(6,2)), 0) as c, "
-                             "coalesce(price, 1) as p, coalesce(sum(price), 0) / 2 as h from dated group by id"},
+                             "coalesce(price, 1) as p, coalesce(sum(price), 0) / 2 as h, "
+                             "case when id > 1 then id else price end as k from dated group by id"},
         // A view read by another keeps its columns' kinds: a quotient's scale, 64-bit integers,
         // a date refused in + and -.
         {"v_dated_base", "select id, born, price * 2 as p2, big from dated"},

@@ -145,6 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
                   L"select x.q, x.s / 2 AS h, x.k * 2 AS k from (select i / 3 as q, sum(`dec` * i) as s, i as k from n) x",
                   L"select x.q, round(x.s / nullif(2 + 0.0, 0), 7) AS h, x.k::bigint * 2 AS k from (select i / "
                   L"nullif(3 + 0.0, 0) as q, sum(\"dec\" * i::bigint) as s, i as k from \"public\".\"n\") x"},
+        name_case{"case_scales",
+                  L"select case when `i` > 0 then `i` when `i` < 0 then NULL else `dec` end AS `a`, "
+                  L"case `i` when 1 then `f` else `dec` end AS `b`, case when `i` > 0 then 1 else 2 end AS `c` from `n`",
+                  L"select round(case when \"i\" > 0 then \"i\" when \"i\" < 0 then NULL else \"dec\" end, 3) AS \"a\", "
+                  L"case \"i\" when 1 then \"f\" else \"dec\" end AS \"b\", case when \"i\" > 0 then 1 else 2 end AS "
+                  L"\"c\" from \"public\".\"n\""},
         // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
         name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",

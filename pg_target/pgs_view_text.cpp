@@ -248,6 +248,7 @@ public:
         divisions();
         coalesce_scales();
         exact_quotients();
+        union_scales();
         truth_values();
         null_ordering();
         group_ordering();
@@ -1199,6 +1200,47 @@ private:
             if (is_truth_operator(k)) truth = true;
         }
         return truth;
+    }
+
+    // A UNION's column has the largest scale of its blocks' (SELECT 1 UNION SELECT 2.50 gives
+    // 1.00 and 2.50 in MySQL): each block's value of a smaller scale is rounded to it, where
+    // every block's scale is told.
+    void union_scales()
+    {
+        const int main = m_reader.main_scope();
+        if (main < 0) return;
+        std::vector<int> members;
+        for (std::size_t s = 0; s < m_reader.scopes().size(); ++s)
+            if (static_cast<int>(s) == main || m_reader.scopes()[s].union_first == main) members.push_back(static_cast<int>(s));
+        if (members.size() < 2) return;
+        const auto items = select_items();
+        std::vector<std::vector<std::pair<std::size_t, std::size_t>>> columns(members.size());
+        for (const auto& [first, last, scope] : items)
+            for (std::size_t m = 0; m < members.size(); ++m)
+                if (scope == members[m]) columns[m].emplace_back(first, last);
+        const std::size_t width = columns.front().size();
+        if (std::any_of(columns.begin(), columns.end(), [&](const auto& c) { return c.size() != width; })) return;
+        for (std::size_t p = 0; p < width; ++p) {
+            std::vector<int> scales;
+            for (const auto& c : columns) {
+                const auto [first, last] = c[p];
+                if (first == last && m_reader.is_word(first, L"null")) {
+                    scales.push_back(-2);  // no scale of its own
+                    continue;
+                }
+                bool inexact = false;
+                scales.push_back(expr_scale(first, last, &inexact));
+            }
+            if (std::any_of(scales.begin(), scales.end(), [](int s) { return s == -1; })) continue;
+            const int scale = *std::max_element(scales.begin(), scales.end());
+            if (scale <= 0 || scale > 30) continue;
+            for (std::size_t m = 0; m < columns.size(); ++m) {
+                if (scales[m] == -2 || scales[m] == scale) continue;
+                const auto [first, last] = columns[m][p];
+                put(first, L"round(" + output_of(first));
+                put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
+            }
+        }
     }
 
     // MySQL's quotient of integers and decimals is a decimal of 4 decimals more than the

@@ -109,6 +109,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
                     "exists (select 1 from t2 where t2.id > t.id) as e, true as tr from t"},
         {"v_truth_case", "select id, case when id > 1 then secret = 1 else 0 end as c from t"},
         {"v_percent", "select id, id / 3 * 100 as pct, avg(id) over () + 1 as a from t"},
+        {"v_union_scale", "select id, price from dated union all select 7, 1 union all select 8, null"},
         {"v_truth_union", "select x.g from (select id > 1 as g from t) x where x.g = 1 union all select 5"},
         {"v_extract", "select id, extract(second from stamp) as s, extract(year from born) as y from dated"},
         {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},

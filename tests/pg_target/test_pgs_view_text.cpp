@@ -151,6 +151,12 @@ INSTANTIATE_TEST_SUITE_P(
                   L"select round(case when \"i\" > 0 then \"i\" when \"i\" < 0 then NULL else \"dec\" end, 3) AS \"a\", "
                   L"case \"i\" when 1 then \"f\" else \"dec\" end AS \"b\", case when \"i\" > 0 then 1 else 2 end AS "
                   L"\"c\" from \"public\".\"n\""},
+        name_case{"union_scales",
+                  L"select `i` AS `a`, `f` AS `b`, NULL AS `c` from `n` union all select `dec`, 1, 2.5 from `n` "
+                  L"union select 1 / 3, 2, 3",
+                  L"select round(\"i\", 4) AS \"a\", \"f\" AS \"b\", NULL AS \"c\" from \"public\".\"n\" union all "
+                  L"select round(\"dec\", 4), 1, 2.5 from \"public\".\"n\" union select round(1 / nullif(3 + 0.0, 0), 4), 2, "
+                  L"round(3, 1)"},
         // An integer column beside + - * is bigint (MySQL's 64 bits); not a sign, a decimal or t.*.
         name_case{"wide_integers", L"select `n`.`i` + 1 AS `a`, 2 * `i` AS `b`, -`i` AS `c`, `dec` - 1 AS `d`, "
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",

@@ -441,6 +441,22 @@ std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_
         auto it = recorded.find(pgs_fold_name(t.dest, case_sens));
         if (it == recorded.end()) it = recorded.find(t.dest);
         r.columns = it != recorded.end() ? it->second : pgs_column_names_of(t.columns, case_sens);
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            const t_ftd& c = t.columns[i];
+            const pgs_field_mutator* fm = t.mutator ? t.mutator->get_field_mutator(c.name) : nullptr;
+            const std::wstring name = fm ? fm->get_new_name() : c.name;
+            if (c.vartype == VT_DATE) r.dates.push_back(name);
+            if (fm) continue;  // its type is the user's
+            switch (c.vartype) {
+            case VT_I1: case VT_I2: case VT_I4: case VT_INT: case VT_UI1: case VT_UI2: case VT_UI4: case VT_UINT:
+                r.integers.push_back(name);
+                r.exact.emplace_back(name, 0);
+                break;
+            case VT_I8: case VT_UI8: r.exact.emplace_back(name, 0); break;
+            case VT_DECIMAL: case VT_CY: r.exact.emplace_back(name, c.scale); break;
+            default: break;
+            }
+        }
         names->add(std::move(r));
     }
     return names;

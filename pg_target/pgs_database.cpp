@@ -514,6 +514,7 @@ void pgs_base_db::create_views_by_query(const udb_view_list& list)
                 r.name = kept_as(new_name);
                 r.is_view = true;
                 r.outputs_known = pgs_view_outputs(definition, r.outputs);
+                pgs_view_output_kinds(definition, m_view_names.get(), is_case_sens_now(), r);
                 m_view_names->add(std::move(r));
                 if (new_name != view) m_view_names->renamed.emplace_back(view, new_name);
             }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -137,6 +138,8 @@ struct source_entry {
     const pgs_view_names::relation* relation = nullptr;  // a table or view of the run
     int block = -1;          // a derived table's or common table expression's block
     bool known = false;      // relation or block found: its columns can be checked
+    bool own_names = false;  // a block whose columns a list renames: (select ...) x(a, b), WITH c(a, b)
+    const pgs_view_names::relation* kinds = nullptr;  // a block's columns' kinds
     std::wstring qualifier;  // how the PostgreSQL text names it
 };
 
@@ -150,17 +153,105 @@ public:
     {
     }
 
+    // The kinds of the view's result columns, as a later view reads them: dates, integers and
+    // decimals of a told scale (of its first query block; a UNION's other blocks may widen a
+    // scale, so a union's columns get no scale).
+    void output_kinds(pgs_view_names::relation& r)
+    {
+        tokens_alone();
+        sources();
+        block_kinds();
+        if (m_reader.main_scope() >= 0) kinds_of(m_reader.main_scope(), r);
+    }
+
+    // The kinds of the result columns of every derived table and common table expression the
+    // text reads, inner ones first.
+    void block_kinds()
+    {
+        m_block_kinds.assign(m_reader.scopes().size(), pgs_view_names::relation());
+        for (std::size_t s = 0; s < m_entries.size(); ++s)
+            for (source_entry& e : m_entries[s])
+                // Not a recursive common table expression's reading of itself.
+                if (e.block >= 0 && !e.own_names && !encloses(e.block, static_cast<int>(s)))
+                    e.kinds = &m_block_kinds[static_cast<std::size_t>(e.block)];
+        // A block after the blocks it reads.
+        std::vector<bool> placed(m_reader.scopes().size(), false);
+        std::function<void(int)> place = [&](int block) {
+            if (placed[static_cast<std::size_t>(block)]) return;
+            placed[static_cast<std::size_t>(block)] = true;
+            for (std::size_t s = 0; s < m_entries.size(); ++s)
+                for (const source_entry& e : m_entries[s])
+                    if (e.kinds && encloses(block, static_cast<int>(s))) place(e.block);
+            kinds_of(block, m_block_kinds[static_cast<std::size_t>(block)]);
+        };
+        for (std::size_t s = 0; s < m_entries.size(); ++s)
+            for (const source_entry& e : m_entries[s])
+                if (e.kinds) place(e.block);
+    }
+
+    // Whether scope s is the block, a member of its UNION, or within one of them.
+    bool encloses(int block, int s) const
+    {
+        for (int up = s; up >= 0; up = m_reader.scopes()[static_cast<std::size_t>(up)].parent)
+            if (up == block || m_reader.scopes()[static_cast<std::size_t>(up)].union_first == block) return true;
+        return false;
+    }
+
+    // The kinds of the result columns of the block (the first of its UNION).
+    void kinds_of(int block, pgs_view_names::relation& r) const
+    {
+        const auto& scopes = m_reader.scopes();
+        const bool union_ = std::any_of(scopes.begin(), scopes.end(),
+                                        [&](const udb_view_scope& sc) { return sc.union_first == block; });
+        for (const auto& [first, last, scope] : select_items()) {
+            // The item's name: its alias (of this block), else the column it is.
+            const std::size_t after = m_reader.next(last);
+            std::size_t name = m_reader.is_word(after, L"as") ? m_reader.next(after) : after;
+            std::wstring output;
+            for (const udb_view_name& n : m_reader.names()) {
+                if (n.role == udb_name_role::output && n.clause == udb_clause::select_list && n.parts.front() == name &&
+                    n.scope == block)
+                    output = tokens()[name].value;
+                else if (n.role == udb_name_role::column && n.whole_item && n.scope == block && n.parts.front() == first &&
+                         n.parts.back() == last && !m_reader.is_symbol(last, L'*'))
+                    output = tokens()[last].value;
+            }
+            if (output.empty()) continue;
+            const udb_view_name* column = nullptr;
+            for (const udb_view_name& n : m_reader.names())
+                if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last) column = &n;
+            const bool cast_date = m_reader.is_word(first, L"cast") && m_reader.is_word(m_reader.previous(last), L"date");
+            if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
+            if (union_) continue;
+            if (column && reads_small_integers(*column)) r.integers.push_back(output);
+            // A quotient has its scale where it is a view's column; in a derived table MySQL
+            // goes on with its unrounded digits.
+            int scale = block == m_reader.main_scope() ? quotient_scale(first, last) : -1;
+            if (scale < 0) scale = sum_scale(first, last);
+            if (scale >= 0) r.exact.emplace_back(output, scale);
+        }
+    }
+
     std::wstring run()
     {
         tokens_alone();
         sources();
+        block_kinds();
         columns();
         joins();
         time_functions();
         concatenations();
         functions_of_other_meaning();
+        date_arithmetic();
+        negations();
+        wide_integers();
         divisions();
+        coalesce_scales();
+        exact_quotients();
+        union_scales();
+        truth_values();
         null_ordering();
+        group_ordering();
         return assemble();
     }
 
@@ -229,6 +320,13 @@ private:
                     refuse(L"|| is OR in MySQL and joins texts in PostgreSQL");
                 } else if (m_reader.is_symbol(i, L'^')) {
                     refuse(L"^ is exclusive OR in MySQL and a power in PostgreSQL");
+                } else if (m_reader.is_symbol(i, L'~') || m_reader.is_symbol(i, L'&') || m_reader.is_symbol(i, L'|') ||
+                           ((m_reader.is_symbol(i, L'<') || m_reader.is_symbol(i, L'>')) &&
+                            m_reader.is_symbol(i + 1, t[i].text[0]))) {
+                    // ~7 is 18446744073709551608 in MySQL, -8 in PostgreSQL; 1 << 40 is 256 there.
+                    refuse(L"the bit operator " + t[i].text +
+                           L" works on unsigned 64-bit integers in MySQL and on the operand's own signed type "
+                           L"in PostgreSQL");
                 }
                 break;
             default: break;
@@ -255,6 +353,7 @@ private:
                     const udb_view_name& a = m_reader.names()[static_cast<std::size_t>(src.alias)];
                     e.key = m_reader.part(a, 0);
                     e.qualifier = output_of(a.parts[0]);
+                    if (m_reader.is_symbol(m_reader.next(a.parts[0]), L'(')) e.own_names = true;
                 }
                 if (e.label.empty()) e.label = e.key;
                 m_entries[s].push_back(std::move(e));
@@ -276,6 +375,11 @@ private:
             if (!tk_equal_no_case(cte, first)) continue;
             e.block = block;
             e.known = block >= 0;
+            // WITH c(a, b) AS (...): the list names the columns.
+            for (const udb_view_name& o : m_reader.names())
+                if (o.role == udb_name_role::output && o.clause == udb_clause::none &&
+                    tk_equal_no_case(tokens()[o.parts[0]].value, cte) && m_reader.is_symbol(m_reader.next(o.parts[0]), L'('))
+                    e.own_names = true;
             return;
         }
         if (!m_names) return;
@@ -292,9 +396,11 @@ private:
     }
 
     // The destination name of column `column` of the entry.
-    probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest) const
+    probe_result probe(const source_entry& e, const std::wstring& column, std::wstring& dest,
+                       std::wstring* key = nullptr) const
     {
         dest = folded(column);
+        if (key) key->clear();
         if (e.relation && !e.relation->is_view) {
             const pgs_view_names::relation& r = *e.relation;
             std::wstring name = column;
@@ -313,13 +419,16 @@ private:
                                   [&](const auto& pair) { return tk_equal_no_case(pair.first, name); });
             if (it == r.columns.end()) return probe_result::absent;
             dest = pgs_unquote_name(it->second);
+            if (key) *key = it->first;
             return probe_result::found;
         }
         if (e.relation && e.relation->is_view) {
             if (!e.relation->outputs_known) return probe_result::found;
-            const bool has = std::any_of(e.relation->outputs.begin(), e.relation->outputs.end(),
+            const auto it = std::find_if(e.relation->outputs.begin(), e.relation->outputs.end(),
                                          [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
-            return has ? probe_result::found : probe_result::absent;
+            if (it == e.relation->outputs.end()) return probe_result::absent;
+            if (key) *key = *it;
+            return probe_result::found;
         }
         if (e.block >= 0) {
             const udb_view_scope& s = naming_scope(m_reader.scopes(), e.block);
@@ -473,34 +582,55 @@ private:
     }
 
     // current_timestamp() and its kin, as MySQL stores NOW(): PostgreSQL takes them without
-    // parentheses. MySQL's LOCALTIME is a date and time, PostgreSQL's LOCALTIMESTAMP.
+    // parentheses. MySQL's current date and time is a DATETIME of the session's zone, its
+    // fraction cut (LOCALTIME too): PostgreSQL's LOCALTIMESTAMP cut to the second, where its
+    // CURRENT_TIMESTAMP would print the fraction and the zone; with a precision,
+    // LOCALTIMESTAMP(n). CURRENT_TIME likewise is a TIME.
     void time_functions()
     {
         static const wchar_t* const names[] = {L"current_timestamp", L"current_date", L"current_time", L"localtime",
-                                              L"localtimestamp"};
+                                              L"localtimestamp", L"now"};
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (tokens()[i].kind != udb_token_kind::word) continue;
             if (!std::any_of(std::begin(names), std::end(names), [&](const wchar_t* w) { return m_reader.is_word(i, w); }))
                 continue;
             if (m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
-            if (m_reader.is_word(i, L"localtime")) put(i, L"localtimestamp");
             const std::size_t open = m_reader.next(i);
-            const std::size_t close = m_reader.next(open);
-            if (m_reader.is_symbol(open, L'(') && m_reader.is_symbol(close, L')')) clear(i + 1, close);
+            const bool call = m_reader.is_symbol(open, L'(');
+            if (m_reader.is_word(i, L"now") && !call) continue;  // a column's name
+            // No precision, or 0: cut to the second (PostgreSQL's precision rounds).
+            const std::size_t arg = m_reader.next(open);
+            const bool zero = call && tokens()[arg].kind == udb_token_kind::number && tokens()[arg].text == L"0" &&
+                              m_reader.is_symbol(m_reader.next(arg), L')');
+            const bool empty = call && (m_reader.is_symbol(arg, L')') || zero);
+            if (empty) clear(i + 1, zero ? m_reader.next(arg) : arg);
+            if (m_reader.is_word(i, L"current_date")) continue;
+            const bool time = m_reader.is_word(i, L"current_time");
+            if (call && !empty) put(i, time ? L"localtime" : L"localtimestamp");
+            else put(i, time ? L"date_trunc('second', localtimestamp)::time" : L"date_trunc('second', localtimestamp)");
         }
     }
 
     // MySQL's CONCAT() is NULL when any argument is; PostgreSQL's skips NULL arguments. Each
     // argument becomes text joined by ||, which is NULL as in MySQL: CONCAT(a, b) is
     // ((a)::text || (b)::text).
+    // A truth value among the arguments is 1 or 0 in MySQL's text, true or false in
+    // PostgreSQL's: it becomes (...)::int (CONCAT_WS too).
     void concatenations()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            if (!m_reader.is_word(i, L"concat") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const bool ws = m_reader.is_word(i, L"concat_ws");
+            if ((!ws && !m_reader.is_word(i, L"concat")) || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
             const std::size_t open = m_reader.next(i);
             if (!m_reader.is_symbol(open, L'(')) continue;
             const std::size_t close = group_end(open);
             if (close == npos) continue;
+            for (const auto& [first, last] : arguments(open, close)) {
+                if (first == npos || !is_truth(first, last)) continue;
+                put(first, L"(" + output_of(first));
+                put(last, output_of(last) + L")::int");
+            }
+            if (ws) continue;
             put(i, std::wstring());
             put(open, L"((");
             int depth = 0;
@@ -552,8 +682,310 @@ private:
                 if (args.size() != 2 || !is_whole_number(args[1], 0))
                     refuse(L"it calls " + name + L" with a length that is not a number of 0 or more: MySQL "
                            L"gives '' for a negative one, PostgreSQL all but that many characters");
+            } else if (m_reader.is_word(i, L"bit_and") || m_reader.is_word(i, L"bit_or") ||
+                       m_reader.is_word(i, L"bit_xor") || m_reader.is_word(i, L"bit_count")) {
+                refuse(L"it calls " + name + L", which works on unsigned 64-bit integers in MySQL (BIT_AND of no "
+                       L"rows is 18446744073709551615) and otherwise in PostgreSQL");
+            } else if (m_reader.is_word(i, L"length")) {
+                // MySQL's LENGTH counts bytes, PostgreSQL's characters.
+                put(i, L"octet_length");
+            } else if (m_reader.is_word(i, L"lpad") || m_reader.is_word(i, L"rpad")) {
+                // LPAD('ab', 4, '') is NULL in MySQL, 'ab' in PostgreSQL.
+                const auto args = arguments(open, close);
+                if (args.size() == 3 && args[2].first == args[2].second && args[2].first != npos &&
+                    tokens()[args[2].first].kind == udb_token_kind::string && tokens()[args[2].first].value.empty())
+                    refuse(L"it calls " + name + L" with an empty filler, which gives NULL in MySQL and the text "
+                           L"itself in PostgreSQL");
+            } else if (m_reader.is_word(i, L"ascii")) {
+                refuse(L"it calls ascii, which gives the first byte in the column's character set in MySQL and "
+                       L"the first character's code in PostgreSQL");
+            } else if (m_reader.is_word(i, L"trim")) {
+                trim_characters(open, close);
+            } else if (m_reader.is_word(i, L"extract")) {
+                extract_field(i, open, close);
+            } else if (m_reader.is_word(i, L"mod")) {
+                // MOD(x, 0) is NULL in MySQL, an error in PostgreSQL.
+                const auto args = arguments(open, close);
+                if (args.size() == 2 && args[1].first != npos) not_zero(args[1].first, args[1].second, false);
             }
         }
+    }
+
+    // TRIM([BOTH | LEADING | TRAILING] [remstr] FROM str): MySQL removes remstr as a whole text
+    // (TRIM(BOTH 'ab' FROM 'abba') is 'ba'), PostgreSQL any of its characters (''). They agree
+    // when remstr is one character.
+    void trim_characters(std::size_t open, std::size_t close) const
+    {
+        std::size_t from = npos;
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_word(k, L"from")) {
+                from = k;
+                break;
+            }
+        }
+        if (from == npos) return;  // TRIM(str): blanks in both
+        std::size_t first = m_reader.next(open);
+        if (m_reader.is_word(first, L"both") || m_reader.is_word(first, L"leading") || m_reader.is_word(first, L"trailing"))
+            first = m_reader.next(first);
+        if (first == from) return;  // blanks
+        const std::size_t last = m_reader.previous(from);
+        if (first != last || tokens()[first].kind != udb_token_kind::string || tokens()[first].value.size() != 1)
+            refuse(L"it calls trim with what to remove that is not one character: MySQL removes it as a whole "
+                   L"text, PostgreSQL any of its characters");
+    }
+
+    // EXTRACT(field FROM x): PostgreSQL's SECOND holds the fraction (30.500000), MySQL's is whole
+    // (30) and becomes trunc(...); MySQL's WEEK counts from Sunday (PostgreSQL's is the ISO week)
+    // and its MICROSECOND leaves the seconds out, which PostgreSQL's counts: both are refused.
+    void extract_field(std::size_t name, std::size_t open, std::size_t close)
+    {
+        const std::size_t field = m_reader.next(open);
+        if (m_reader.is_word(field, L"week") || m_reader.is_word(field, L"microsecond"))
+            refuse(L"it extracts the " + tokens()[field].text + L" of a date, which PostgreSQL counts otherwise");
+        if (m_reader.is_word(field, L"second")) {
+            put(name, L"trunc(" + output_of(name));
+            put(close, output_of(close) + L")");
+        }
+    }
+
+    // The tables' columns the column name n may read: each table and the column's name there
+    // (as the keys of its names map).
+    std::vector<std::pair<const pgs_view_names::relation*, std::wstring>> table_columns(const udb_view_name& n) const
+    {
+        std::vector<std::pair<const pgs_view_names::relation*, std::wstring>> found;
+        if (n.scope < 0) return found;
+        const std::wstring& column = tokens()[n.parts.back()].value;
+        std::wstring dest, key;
+        auto add = [&](const source_entry& e) {
+            if (e.kinds) {
+                const auto& outputs = naming_scope(m_reader.scopes(), e.block).outputs;
+                const auto it = std::find_if(outputs.begin(), outputs.end(),
+                                             [&](const std::wstring& o) { return tk_equal_no_case(o, column); });
+                if (it != outputs.end()) found.emplace_back(e.kinds, *it);
+                return;
+            }
+            if (probe(e, column, dest, &key) == probe_result::found && !key.empty()) found.emplace_back(e.relation, key);
+        };
+        if (n.parts.size() == 2) {
+            if (const source_entry* e = entry_named(n.scope, m_reader.part(n, 0))) add(*e);
+        } else if (n.parts.size() == 1) {
+            for (int s = n.scope; s >= 0 && found.empty(); s = m_reader.scopes()[static_cast<std::size_t>(s)].parent)
+                for (const source_entry& e : m_entries[static_cast<std::size_t>(s)]) add(e);
+        }
+        return found;
+    }
+
+    // Whether the column name n reads a table's date or time column (any of the tables it may
+    // read, for a name without its table).
+    bool reads_dates(const udb_view_name& n) const
+    {
+        for (const auto& [r, key] : table_columns(n))
+            if (std::any_of(r->dates.begin(), r->dates.end(), [&](const std::wstring& d) { return tk_equal_no_case(d, key); }))
+                return true;
+        return false;
+    }
+
+    bool reads_small_integers(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->integers.begin(), rk.first->integers.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
+    // The scale of COALESCE(...) whose parentheses are open..close when each argument's is told:
+    // the largest; -1 otherwise.
+    int coalesce_scale(std::size_t open, std::size_t close) const
+    {
+        int scale = -1;
+        for (const auto& [first, last] : arguments(open, close)) {
+            const int s = first == npos ? -1 : operand_scale(first, last);
+            if (s < 0) return -1;
+            scale = std::max(scale, s);
+        }
+        return scale;
+    }
+
+    // MySQL's COALESCE (and CASE) of integers and decimals has the largest scale of its arguments
+    // (COALESCE(NULL, 0) of a DECIMAL(8,2) column prints 0.00); PostgreSQL's the value's: it is
+    // rounded to that scale where the arguments' scales are told and differ.
+    void coalesce_scales()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"coalesce") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            const int scale = coalesce_scale(open, close);
+            if (scale <= 0) continue;
+            bool differ = false;
+            for (const auto& [first, last] : arguments(open, close))
+                if (operand_scale(first, last) != scale) differ = true;
+            if (!differ) continue;
+            put(i, L"round(" + output_of(i));
+            put(close, output_of(close) + L", " + std::to_wstring(scale) + L")");
+        }
+        // CASE likewise, over its THEN and ELSE values (NULL among them).
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"case")) continue;
+            const std::size_t end = group_end(i);
+            if (end == npos) continue;
+            std::vector<int> scales;
+            std::size_t branch = npos;
+            bool told = true;
+            for (std::size_t k = m_reader.next(i); k != npos && k <= end; k = m_reader.next(k)) {
+                const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+                if (stop && branch != npos) {
+                    const std::size_t last = m_reader.previous(k);
+                    if (branch == last && m_reader.is_word(branch, L"null")) {
+                        // no scale of its own
+                    } else {
+                        const int s = last >= branch ? sum_scale(branch, last) : -1;
+                        if (s < 0) told = false;
+                        scales.push_back(s);
+                    }
+                    branch = npos;
+                }
+                if (k == end) break;
+                if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                    branch = m_reader.next(k);
+                    continue;
+                }
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t close = group_end(k);
+                    if (close == npos) break;
+                    k = close;
+                }
+            }
+            if (!told || scales.empty()) continue;
+            const int scale = *std::max_element(scales.begin(), scales.end());
+            if (scale <= 0 || std::all_of(scales.begin(), scales.end(), [&](int s) { return s == scale; })) continue;
+            put(i, L"round(" + output_of(i));
+            put(end, output_of(end) + L", " + std::to_wstring(scale) + L")");
+        }
+    }
+
+    // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
+    // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
+    // integer column beside + - * becomes bigint.
+    void wide_integers()
+    {
+        std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
+        std::vector<bool> is_first(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*') || !reads_small_integers(n))
+                continue;
+            first_of[n.parts.back()] = n.parts.front();
+            is_first[n.parts.front()] = true;
+        }
+        std::vector<std::size_t> widen;
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
+            const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
+            if (before == npos || !ends_value(before)) continue;  // a sign, or t.* and the like
+            if (m_reader.is_symbol(i, L'*') && m_reader.is_symbol(before, L'.')) continue;
+            if (first_of[before] != npos) widen.push_back(before);
+            if (after != npos && is_first[after]) {
+                std::size_t last = after;
+                for (std::size_t dot = m_reader.next(last); m_reader.is_symbol(dot, L'.'); dot = m_reader.next(last))
+                    last = m_reader.next(dot);
+                if (last != npos && first_of[last] == after) widen.push_back(last);
+            }
+        }
+        std::sort(widen.begin(), widen.end());
+        widen.erase(std::unique(widen.begin(), widen.end()), widen.end());
+        for (std::size_t k : widen) put(k, output_of(k) + L"::bigint");
+    }
+
+    // MySQL's ! is NOT binding to its operand alone (!a = b is (NOT a) = b); MariaDB stores
+    // NOT EXISTS as !exists(...). PostgreSQL has no such operator: (NOT operand).
+    void negations()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'!') || m_reader.is_symbol(i + 1, L'=')) continue;
+            const std::size_t end = operand_end(m_reader.next(i));
+            if (end == npos) refuse(L"it negates with ! something that cannot be told apart");
+            put(i, L"(not ");
+            put(end, output_of(end) + L")");
+        }
+    }
+
+    // Whether token k ends a value (so that + or - after it adds or subtracts).
+    bool ends_value(std::size_t k) const
+    {
+        const udb_token& t = tokens()[k];
+        switch (t.kind) {
+        case udb_token_kind::name:
+        case udb_token_kind::string:
+        case udb_token_kind::number: return true;
+        case udb_token_kind::symbol: return t.text == L")";
+        case udb_token_kind::word:
+            return m_reader.is_word(k, L"end") || m_reader.is_word(k, L"null") ||
+                   std::any_of(m_reader.names().begin(), m_reader.names().end(), [&](const udb_view_name& n) {
+                       return n.role == udb_name_role::column && n.parts.back() == k;
+                   });
+        default: return false;
+        }
+    }
+
+    // The scale of the integer or decimal column n reads; -1 when it is not one, or not one
+    // table's column.
+    int exact_scale(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        if (found.size() != 1) return -1;
+        const auto& [r, key] = found.front();
+        for (const auto& [name, scale] : r->exact)
+            if (tk_equal_no_case(name, key)) return scale;
+        return -1;
+    }
+
+    // + and - read a date or time as a number in MySQL ('2024-01-31' + 1 is 20240132, and a
+    // difference of dates one of such numbers), as a date in PostgreSQL (2024-02-01, a count of
+    // days): refused where an operand is a table's date or time column, or CAST(... AS DATE).
+    // With INTERVAL both add to the date (PostgreSQL reads MySQL's INTERVAL 1 DAY otherwise,
+    // and refuses it).
+    void date_arithmetic()
+    {
+        std::vector<bool> first(tokens().size(), false), last(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || !reads_dates(n)) continue;
+            first[n.parts.front()] = true;
+            last[n.parts.back()] = true;
+        }
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"cast") && !m_reader.is_word(i, L"date")) continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(') || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            if (m_reader.is_word(i, L"cast") && !m_reader.is_word(m_reader.previous(close), L"date")) continue;
+            first[i] = true;
+            last[close] = true;
+        }
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-')) continue;
+            const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
+            if (m_reader.is_word(before, L"interval") || m_reader.is_word(after, L"interval")) continue;
+            if ((before != npos && last[before]) || (after != npos && first[after]))
+                refuse(L"it adds to or subtracts from a date or time with " + tokens()[i].text +
+                       L", which MySQL reads as a number (a date plus 1 is 20240132) and PostgreSQL as a date");
+        }
+    }
+
+    // The divisor first..last of / % MOD as NULL where it is 0: MySQL gives NULL for a division
+    // by zero, PostgreSQL an error. `exact`: an integer divisor also becomes numeric (+ 0.0),
+    // since MySQL's / never cuts the fraction PostgreSQL's cuts between integers; a double
+    // stays a double, as MySQL divides it.
+    void not_zero(std::size_t first, std::size_t last, bool exact)
+    {
+        put(first, L"nullif(" + output_of(first));
+        put(last, output_of(last) + (exact ? L" + 0.0, 0)" : L", 0)"));
     }
 
     // The arguments of the call whose parentheses are open..close: each its first and last
@@ -621,16 +1053,331 @@ private:
     }
 
     // MySQL's / never cuts a fraction (7 / 2 is 3.5000); PostgreSQL's does between integers.
-    // The divisor becomes numeric, so both read 3.5.
+    // An integer divisor becomes numeric, so both read 3.5; a divisor of 0 gives NULL in both
+    // (for % too).
     void divisions()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            if (!m_reader.is_symbol(i, L'/')) continue;
-            const std::size_t end = operand_end(m_reader.next(i));
+            const bool divide = m_reader.is_symbol(i, L'/');
+            if (!divide && !m_reader.is_symbol(i, L'%')) continue;
+            const std::size_t first = m_reader.next(i);
+            const std::size_t end = operand_end(first);
             if (end == npos) refuse(L"it divides by something that cannot be told apart");
-            if (!m_given[end]) put(end, tokens()[end].text);
-            m_out[end] += L"::numeric";
+            not_zero(first, end, divide);
         }
+    }
+
+    // The expressions of every select list, each its first and last token (its name after AS
+    // left out).
+    struct select_item {
+        std::size_t first, last;
+        int scope;  // its query block; -1 when not told
+    };
+    std::vector<select_item> select_items() const
+    {
+        std::vector<select_item> items;
+        // The reader opens a block at each SELECT, in order.
+        int block = -1;
+        std::size_t selects = 0;
+        for (std::size_t i = 0; i < tokens().size(); ++i)
+            if (m_reader.is_word(i, L"select")) ++selects;
+        const bool counted = selects == m_reader.scopes().size();
+        std::vector<bool> alias(tokens().size(), false);
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::output && n.clause == udb_clause::select_list) alias[n.parts.front()] = true;
+        static const wchar_t* const modifiers[] = {L"distinct", L"distinctrow", L"all", L"high_priority",
+                                                   L"straight_join", L"sql_small_result", L"sql_big_result",
+                                                   L"sql_buffer_result", L"sql_no_cache", L"sql_cache",
+                                                   L"sql_calc_found_rows"};
+        static const wchar_t* const ends[] = {L"from", L"where", L"group", L"having", L"order", L"limit", L"union",
+                                              L"except", L"intersect", L"into", L"for", L"lock", L"window"};
+        auto one_of = [&](std::size_t k, const auto& words) {
+            return std::any_of(std::begin(words), std::end(words), [&](const wchar_t* w) { return m_reader.is_word(k, w); });
+        };
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"select")) continue;
+            ++block;
+            std::size_t k = m_reader.next(i);
+            while (k != npos && one_of(k, modifiers)) k = m_reader.next(k);
+            std::size_t first = npos, last = npos;
+            auto finish = [&]() {
+                if (first != npos) items.push_back({first, last, counted ? block : -1});
+                first = last = npos;
+            };
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L')') || m_reader.is_symbol(k, L';') || one_of(k, ends)) break;
+                if (m_reader.is_symbol(k, L',') || m_reader.is_word(k, L"as") || alias[k]) {
+                    finish();
+                    continue;
+                }
+                if (first == npos) first = k;
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t end = group_end(k);
+                    if (end == npos) return items;
+                    k = end;
+                }
+                last = k;
+            }
+            finish();
+        }
+        return items;
+    }
+
+    // A comparison (or AND, OR, NOT, IN, LIKE, IS, EXISTS, TRUE) that is a whole result column
+    // is a number in MySQL, 1 or 0, and a boolean in PostgreSQL, which reads t or f: such a
+    // column becomes (...)::int.
+    void truth_values()
+    {
+        for (const auto& [first, last, scope] : select_items()) {
+            if (m_reader.is_word(first, L"case") && group_end(first) == last) {
+                case_truths(first, last);
+                continue;
+            }
+            if (!is_truth(first, last)) continue;
+            put(first, L"(" + output_of(first));
+            put(last, output_of(last) + L")::int");
+        }
+    }
+
+    // CASE ... THEN a > b ... END: each THEN and ELSE that is a truth value becomes a number.
+    void case_truths(std::size_t open, std::size_t end)
+    {
+        std::size_t branch = npos;
+        for (std::size_t k = m_reader.next(open); k != npos && k <= end; k = m_reader.next(k)) {
+            const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+            if (stop && branch != npos) {
+                const std::size_t last = m_reader.previous(k);
+                if (last >= branch && is_truth(branch, last)) {
+                    put(branch, L"(" + output_of(branch));
+                    put(last, output_of(last) + L")::int");
+                }
+                branch = npos;
+            }
+            if (k == end) break;
+            if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                branch = m_reader.next(k);
+                continue;
+            }
+            if (m_reader.is_symbol(k, L'(') || (k != open && m_reader.is_word(k, L"case"))) {
+                const std::size_t close = group_end(k);
+                if (close == npos) return;
+                k = close;
+            }
+        }
+    }
+
+    bool is_truth_operator(std::size_t k) const
+    {
+        static const wchar_t* const truth_words[] = {L"is", L"like", L"in", L"between", L"not", L"and", L"or",
+                                                     L"xor", L"exists", L"regexp", L"rlike", L"sounds", L"true",
+                                                     L"false"};
+        return m_reader.is_symbol(k, L'=') || m_reader.is_symbol(k, L'<') || m_reader.is_symbol(k, L'>') ||
+               (m_reader.is_symbol(k, L'!') && m_reader.is_symbol(k + 1, L'=')) ||
+               std::any_of(std::begin(truth_words), std::end(truth_words),
+                           [&](const wchar_t* w) { return m_reader.is_word(k, w); });
+    }
+
+    // Whether the expression first..last is a truth value at its own level, or in the
+    // parentheses around it (a > b) (not a call's, nor a subquery's).
+    bool is_truth(std::size_t first, std::size_t last) const
+    {
+        if (m_reader.is_word(first, L"select") || m_reader.is_word(first, L"with")) return false;
+        bool truth = false;
+        for (std::size_t k = first; k != npos && k <= last; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                const std::size_t end = group_end(k);
+                if (end == npos) return false;
+                const std::size_t before = m_reader.previous(k);
+                const bool call = k != first && before != npos &&
+                                  (tokens()[before].kind == udb_token_kind::word ||
+                                   tokens()[before].kind == udb_token_kind::name);
+                if (m_reader.is_symbol(k, L'(') && !call && end > m_reader.next(k) &&
+                    is_truth(m_reader.next(k), m_reader.previous(end)))
+                    truth = true;
+                k = end;
+                continue;
+            }
+            if (is_truth_operator(k)) truth = true;
+        }
+        return truth;
+    }
+
+    // A UNION's column has the largest scale of its blocks' (SELECT 1 UNION SELECT 2.50 gives
+    // 1.00 and 2.50 in MySQL): each block's value of a smaller scale is rounded to it, where
+    // every block's scale is told.
+    void union_scales()
+    {
+        const int main = m_reader.main_scope();
+        if (main < 0) return;
+        std::vector<int> members;
+        for (std::size_t s = 0; s < m_reader.scopes().size(); ++s)
+            if (static_cast<int>(s) == main || m_reader.scopes()[s].union_first == main) members.push_back(static_cast<int>(s));
+        if (members.size() < 2) return;
+        const auto items = select_items();
+        std::vector<std::vector<std::pair<std::size_t, std::size_t>>> columns(members.size());
+        for (const auto& [first, last, scope] : items)
+            for (std::size_t m = 0; m < members.size(); ++m)
+                if (scope == members[m]) columns[m].emplace_back(first, last);
+        const std::size_t width = columns.front().size();
+        if (std::any_of(columns.begin(), columns.end(), [&](const auto& c) { return c.size() != width; })) return;
+        for (std::size_t p = 0; p < width; ++p) {
+            std::vector<int> scales;
+            for (const auto& c : columns) {
+                const auto [first, last] = c[p];
+                if (first == last && m_reader.is_word(first, L"null")) {
+                    scales.push_back(-2);  // no scale of its own
+                    continue;
+                }
+                bool inexact = false;
+                scales.push_back(expr_scale(first, last, &inexact));
+            }
+            if (std::any_of(scales.begin(), scales.end(), [](int s) { return s == -1; })) continue;
+            const int scale = *std::max_element(scales.begin(), scales.end());
+            if (scale <= 0 || scale > 30) continue;
+            for (std::size_t m = 0; m < columns.size(); ++m) {
+                if (scales[m] == -2 || scales[m] == scale) continue;
+                const auto [first, last] = columns[m][p];
+                put(first, L"round(" + output_of(first));
+                put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
+            }
+        }
+    }
+
+    // MySQL's quotient of integers and decimals is a decimal of 4 decimals more than the
+    // dividend's (10 / 3 is 3.3333, 1.50 / 3 is 0.500000), rounded; so is an average
+    // (AVG(1, 2, 2) is 1.6667), and arithmetic on them keeps MySQL's scales (10 / 3 * 100 is
+    // 333.3333). PostgreSQL's numeric keeps 16 digits or more: a result column of such
+    // arithmetic, of operands whose scale the text tells (a table's integer or decimal column,
+    // a number, COUNT, SUM of such a column), is rounded to MySQL's scale. MySQL carries a
+    // quotient on with 9 decimals, so a quotient multiplied by 100000 or more may still
+    // differ in its last digits. Anything else is left as PostgreSQL computes it.
+    void exact_quotients()
+    {
+        const int main = m_reader.main_scope();
+        for (const auto& [first, last, scope] : select_items()) {
+            // The view's columns (of each block of its UNION): a derived table's or a
+            // subquery's quotient goes on with MySQL's unrounded digits.
+            if (main < 0 || scope < 0 ||
+                (scope != main && m_reader.scopes()[static_cast<std::size_t>(scope)].union_first != main))
+                continue;
+            const int scale = quotient_scale(first, last);
+            if (scale < 0 || scale > 30) continue;
+            put(first, L"round(" + output_of(first));
+            put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
+        }
+    }
+
+    // MySQL's scale of the expression first..last when it is a quotient or an average of
+    // operands whose scale the text tells; -1 otherwise.
+    int quotient_scale(std::size_t first, std::size_t last) const
+    {
+        bool inexact = false;
+        const int scale = expr_scale(first, last, &inexact);
+        return inexact ? scale : -1;
+    }
+
+    // The scale of a + b * c ... of such operands: a sum's the largest of its terms', a
+    // product's the sum of its factors'; -1 when an operand's is not told.
+    int sum_scale(std::size_t first, std::size_t last) const { return expr_scale(first, last, nullptr); }
+
+    // The same, with `inexact` given: also quotients (the dividend's scale and 4) and averages
+    // (their argument's and 4), which set `inexact`.
+    int expr_scale(std::size_t first, std::size_t last, bool* inexact) const
+    {
+        int sum = 0, product = 0;
+        bool divide = false, start = true;
+        for (std::size_t k = first; k != npos && k <= last;) {
+            std::size_t end = operand_end(k);
+            int scale = -1;
+            if (inexact && m_reader.is_word(k, L"avg") && m_reader.is_symbol(m_reader.next(k), L'(')) {
+                // AVG([DISTINCT] x) [OVER (...) | OVER w]
+                const std::size_t open = m_reader.next(k);
+                const std::size_t close = group_end(open);
+                if (close == npos) return -1;
+                end = close;
+                if (m_reader.is_word(m_reader.next(close), L"over")) {
+                    const std::size_t window = m_reader.next(m_reader.next(close));
+                    end = m_reader.is_symbol(window, L'(') ? group_end(window) : window;
+                }
+                std::size_t arg = m_reader.next(open);
+                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+                scale = expr_scale(arg, m_reader.previous(close), nullptr);
+                if (scale >= 0) scale += 4;
+                *inexact = true;
+            } else if (end != npos && end <= last) {
+                scale = operand_scale(k, end, inexact);
+            }
+            if (end == npos || end > last || scale < 0) return -1;
+            if (start) product = scale;
+            else if (divide) product += 4;  // the divisor's scale only had to be told
+            else product += scale;
+            start = false;
+            if (end == last) break;
+            const std::size_t op = m_reader.next(end);
+            if (m_reader.is_symbol(op, L'+') || m_reader.is_symbol(op, L'-')) {
+                sum = std::max(sum, product);
+                start = true;
+            } else if (m_reader.is_symbol(op, L'/') && inexact) {
+                divide = true;
+                *inexact = true;
+            } else if (m_reader.is_symbol(op, L'*')) {
+                divide = false;
+            } else {
+                return -1;
+            }
+            k = m_reader.next(op);
+        }
+        return std::max(sum, product);
+    }
+
+    // The scale of the operand first..last when it is an integer or a decimal the text tells:
+    // a number, a table's integer or decimal column, COUNT(...), SUM of such a column, each
+    // maybe signed; -1 otherwise.
+    int operand_scale(std::size_t first, std::size_t last, bool* inexact = nullptr) const
+    {
+        while (first != npos && first < last && (m_reader.is_symbol(first, L'-') || m_reader.is_symbol(first, L'+')))
+            first = m_reader.next(first);
+        if (first == npos || last == npos || first > last) return -1;
+        const udb_token& t = tokens()[first];
+        if (first == last && t.kind == udb_token_kind::number) {
+            if (t.text.find_first_of(L"eE") != std::wstring::npos) return -1;  // a double in MySQL
+            const std::size_t dot = t.text.find(L'.');
+            return dot == std::wstring::npos ? 0 : static_cast<int>(t.text.size() - dot - 1);
+        }
+        if (m_reader.is_symbol(first, L'(') && group_end(first) == last)
+            return expr_scale(m_reader.next(first), m_reader.previous(last), inexact);
+        const std::size_t open = m_reader.next(first);
+        if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
+            if (m_reader.is_word(first, L"count")) return 0;
+            if (m_reader.is_word(first, L"coalesce")) return coalesce_scale(open, last);
+            if (m_reader.is_word(first, L"cast")) {
+                // CAST(x AS DECIMAL(p, s)), as MySQL stores it
+                const std::size_t type_close = m_reader.previous(last);
+                if (!m_reader.is_symbol(type_close, L')')) return -1;
+                std::size_t type = type_close;
+                while (type != npos && type > open && !m_reader.is_symbol(type, L'(')) type = m_reader.previous(type);
+                const std::size_t word = m_reader.previous(type);
+                if (!m_reader.is_word(word, L"decimal") || !m_reader.is_word(m_reader.previous(word), L"as")) return -1;
+                const auto args = arguments(type, type_close);
+                if (args.size() == 1) return 0;
+                if (args.size() != 2 || args[1].first != args[1].second) return -1;
+                const udb_token& digits = tokens()[args[1].first];
+                if (digits.kind != udb_token_kind::number || digits.text.size() > 2 ||
+                    digits.text.find_first_not_of(L"0123456789") != std::wstring::npos)
+                    return -1;
+                return std::stoi(digits.text);
+            }
+            if (m_reader.is_word(first, L"sum")) {
+                std::size_t arg = m_reader.next(open);
+                if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
+                return sum_scale(arg, m_reader.previous(last));
+            }
+            return -1;
+        }
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return exact_scale(n);
+        return -1;
     }
 
     // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a
@@ -665,6 +1412,63 @@ private:
             place_nulls(last);
             if (k == npos) break;
             i = k - 1;
+        }
+    }
+
+    // MariaDB returns groups in the order of GROUP BY (NULL first), so GROUP BY ... LIMIT without
+    // ORDER BY picks the first groups: the PostgreSQL text says that order (MySQL's groups come
+    // in no order, which this order is one of).
+    void group_ordering()
+    {
+        static const wchar_t* const ends[] = {L"union", L"except", L"intersect", L"for", L"lock", L"into",
+                                              L"procedure", L"window", L"offset", L"fetch", L"with"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"group") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::vector<std::pair<std::size_t, std::size_t>> items;
+            std::size_t first = npos, last = npos, limit = npos;
+            bool in_items = true;
+            std::size_t k = m_reader.next(m_reader.next(i));
+            for (; k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                    const std::size_t end = group_end(k);
+                    if (end == npos) break;
+                    if (in_items) {
+                        if (first == npos) first = k;
+                        last = end;
+                    }
+                    k = end;
+                    continue;
+                }
+                if (m_reader.is_symbol(k, L')') || m_reader.is_symbol(k, L';') || m_reader.is_word(k, L"order") ||
+                    std::any_of(std::begin(ends), std::end(ends), [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                    break;
+                if (m_reader.is_word(k, L"limit")) {
+                    limit = k;
+                    break;
+                }
+                if (m_reader.is_word(k, L"having")) {
+                    in_items = false;
+                } else if (in_items && m_reader.is_symbol(k, L',')) {
+                    items.emplace_back(first, last);
+                    first = last = npos;
+                } else if (in_items) {
+                    if (m_reader.is_word(k, L"with") || m_reader.is_word(k, L"asc") || m_reader.is_word(k, L"desc"))
+                        break;  // WITH ROLLUP, GROUP BY a DESC: left to the server
+                    if (first == npos) first = k;
+                    last = k;
+                }
+            }
+            if (first != npos) items.emplace_back(first, last);
+            if (limit == npos || items.empty()) continue;
+            std::wstring order = L"order by ";
+            for (std::size_t n = 0; n < items.size(); ++n) {
+                if (items[n].first == npos) return;
+                if (n) order += L", ";
+                for (std::size_t t = items[n].first; t <= items[n].second; ++t)
+                    if (tokens()[t].kind != udb_token_kind::comment) order += output_of(t);
+                order += L" NULLS FIRST";
+            }
+            put(limit, order + L" " + output_of(limit));
         }
     }
 
@@ -720,6 +1524,7 @@ private:
     std::vector<std::wstring> m_out;
     std::vector<bool> m_given;
     std::vector<std::vector<source_entry>> m_entries;  // per block
+    std::vector<pgs_view_names::relation> m_block_kinds;  // per block read as a table
 };
 
 }  // namespace
@@ -728,6 +1533,22 @@ std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names*
 {
     tk_write_wlog(2, L"pgs_view_text(%s)", mysql_text.c_str());
     return view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).run();
+}
+
+void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
+                           pgs_view_names::relation& view)
+{
+    view.dates.clear();
+    view.exact.clear();
+    view.integers.clear();
+    try {
+        view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).output_kinds(view);
+    } catch (const pgs_exception&) {
+        // A text the rewriting refuses was not created: nothing reads it.
+        view.dates.clear();
+        view.exact.clear();
+        view.integers.clear();
+    }
 }
 
 bool pgs_view_outputs(const std::wstring& mysql_text, std::vector<std::wstring>& outputs)

@@ -11,10 +11,20 @@
 //    certainty (a table the run does not create, a column it left out or that several tables
 //    may hold, another database) refuses the view: it is never created over another table.
 //  - A join without ON or USING becomes CROSS JOIN (and CROSS JOIN with ON a plain JOIN); the
-//    current-time functions lose their empty parentheses; a divisor becomes numeric, since
-//    MySQL's / never cuts the fraction PostgreSQL's cuts between integers.
+//    current date and time is LOCALTIMESTAMP cut to the second (MySQL's DATETIME); an integer
+//    divisor becomes numeric, since MySQL's / never cuts the fraction PostgreSQL's cuts between
+//    integers, and NULL where it is 0 (for % and MOD too), since MySQL's division by zero is
+//    NULL. A view's column that is a quotient (or an average) of integers and decimals whose
+//    scales the text tells (a table's, a view's, a derived table's columns, numbers) is
+//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's; COALESCE has
+//    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
+//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
+//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
-//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^.
+//    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
+//    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
+//    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
+//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII.
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +46,15 @@ public:
         // (column name after the user's changes -> final name, quoted).
         const pgs_table_mutator* mutator = nullptr;
         udb_names_map::name_map columns;
+        // Its columns of dates and times (names as the keys of `columns`, or a view's outputs): MySQL reads them as
+        // numbers in + and -, PostgreSQL as dates.
+        std::vector<std::wstring> dates;
+        // Its columns of integers and decimals, with their scales (names as the keys of
+        // `columns`): MySQL writes their quotient and average with 4 more decimals.
+        std::vector<std::pair<std::wstring, int>> exact;
+        // Its columns of integers of 32 bits or less (names as the keys of `columns`): MySQL
+        // adds and multiplies them in 64 bits, PostgreSQL in their own.
+        std::vector<std::wstring> integers;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;
@@ -64,6 +83,11 @@ udb_names_map::name_map pgs_column_names_of(const udb_schema& columns, bool case
 // folded (unless case_sens) and quoted. Throws pgs_exception saying why the text cannot be
 // carried with its meaning.
 std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens);
+
+// The view's result columns that are dates, integers or decimals of a told scale (its dates,
+// integers and exact), as the views that read it need them.
+void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
+                           pgs_view_names::relation& view);
 
 // The names of a MySQL view's result columns; false when one of them is not plain (an
 // expression without AS, t.*).

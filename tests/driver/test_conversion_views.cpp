@@ -36,7 +36,10 @@ std::string names_schema()
            "INSERT INTO sys VALUES (1, 42, 43, 44, 45), (2, 52, 53, 54, 55);"
            "CREATE TABLE spatial_ref_sys (srid INT PRIMARY KEY, note VARCHAR(10));"
            "INSERT INTO spatial_ref_sys VALUES (4326, 'mine');"
-           "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);";
+           "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
+           "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
+           "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
+           " (2, NULL, NULL, -5, NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -99,6 +102,39 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_substr_negative", "select substr(p, -1) as s from t", true},
         {"v_left_negative", "select left(p, -1) as l from t", true},
         {"v_format", "select format(p, 2) as f from t", true},
+        // A division by zero is NULL; a truth value is 1 or 0; EXTRACT(SECOND) is whole, TRIM of
+        // one character alike.
+        {"v_zero_divisor", "select id, id / secret as q, (id + 1) / (secret - 1) as q2 from t"},
+        {"v_truth", "select id, id > 1 as g, p is null as n, (id in (1, 3)) as i, id = 2 or secret = 1 as o, "
+                    "exists (select 1 from t2 where t2.id > t.id) as e, true as tr from t"},
+        {"v_truth_case", "select id, case when id > 1 then secret = 1 else 0 end as c from t"},
+        {"v_percent", "select id, id / 3 * 100 as pct, avg(id) over () + 1 as a from t"},
+        {"v_union_scale", "select id, price from dated union all select 7, 1 union all select 8, null"},
+        {"v_truth_union", "select x.g from (select id > 1 as g from t) x where x.g = 1 union all select 5"},
+        {"v_extract", "select id, extract(second from stamp) as s, extract(year from born) as y from dated"},
+        {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},
+        // MySQL adds and multiplies INT columns in 64 bits.
+        {"v_wide", "select id, big + 1 as p, dated.big * 2 as m, 1 - big as s, sum(big + big) as t from dated group by id"},
+        // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
+        {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
+        {"v_coalesce_scale", "select id, coalesce(cast(nullif(id, 2) as decimal(6,2)), 0) as c, "
+                             "coalesce(price, 1) as p, coalesce(sum(price), 0) / 2 as h, "
+                             "case when id > 1 then id else price end as k from dated group by id"},
+        // A view read by another keeps its columns' kinds: a quotient's scale, 64-bit integers,
+        // a date refused in + and -.
+        {"v_dated_base", "select id, born, price * 2 as p2, big from dated"},
+        {"v_over_view", "select id, p2 / 3 as q, big + 1 as w from v_dated_base"},
+        {"v_over_view_date", "select id, born - 1 as d from v_dated_base", true},
+        {"v_derived_date", "select x.born + 1 as d from (select born from dated) x", true},
+        {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
+        {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
+        // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
+        // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).
+        {"v_bits", "select id, ~id as n from t", true},
+        {"v_date_plus", "select id, born + 1 as d from dated", true},
+        {"v_stamp_minus", "select id from dated where stamp - stamp = 0", true},
+        {"v_trim_two", "select trim(both 'ab' from p) as s from t", true},
+        {"v_week", "select extract(week from born) as w from dated", true},
         // Refused and reported: a binary literal, a column the user left out.
         {"v_hex", "select 0x41 as h", true},
         {"v_wizard_gone", "select gone from w_src", true},

@@ -57,8 +57,12 @@ std::string pgs_sequence_after_rows(std::string_view sequence, std::string_view 
     // pg_sequence_last_value() reads where the sequence stands without moving it (NULL before
     // its first value); nextval() would fail at the end of the range. The aliases are names no
     // table of the source can shadow inside the LATERAL part, whose table has an alias too.
-    std::string sql = "SELECT setval(pgs_s.seq, LEAST(pgs_n.next, pgs_q.seqmax)::bigint, pgs_n.next > pgs_q.seqmax) "
-                      "FROM (SELECT (";
+    // The sequence is left on the value before the next one, called, so that a later run (a
+    // merge) reads where it stands and never sets it back below the source's next value; only
+    // a next value at the start of the range is left uncalled.
+    std::string sql = "SELECT setval(pgs_s.seq, LEAST(CASE WHEN pgs_n.next - pgs_q.seqincrement >= pgs_q.seqmin "
+                      "THEN pgs_n.next - pgs_q.seqincrement ELSE pgs_n.next END, pgs_q.seqmax)::bigint, "
+                      "pgs_n.next - pgs_q.seqincrement >= pgs_q.seqmin) FROM (SELECT (";
     sql += sequence;
     sql += ")::regclass AS seq) AS pgs_s JOIN pg_sequence AS pgs_q ON pgs_q.seqrelid = pgs_s.seq, LATERAL (SELECT "
            "GREATEST(COALESCE(MAX(pgs_rows.";

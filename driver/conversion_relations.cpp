@@ -62,6 +62,18 @@ const conversion_relations::table* conversion_relations::find(const std::wstring
     return nullptr;
 }
 
+bool conversion_relations::is_unsigned_bigint_serial(const std::wstring& source, const std::wstring& column) const
+{
+    const table* t = find(source);
+    if (!t || t->mutator) return false;
+    for (std::size_t i = 0; i < t->columns.size(); ++i) {
+        const t_ftd& c = t->columns[i];
+        if (c.name == column || tk_equal_no_case(c.name, column))
+            return c.auto_increment && c.vartype == VT_UI8 && c.nativetype.empty();
+    }
+    return false;
+}
+
 const conversion_relations::table* conversion_relations::find_for_good(const std::wstring& source) const
 {
     if (auto it = m_by_name.find(source); it != m_by_name.end()) return &m_tables[it->second];

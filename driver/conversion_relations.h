@@ -34,6 +34,10 @@ public:
     void add_table(const std::wstring& source, const std::wstring& dest, const pgs_table_mutator* mutator,
                    bool with_keys, const udb_schema& columns);
 
+    // Whether the column `column` of the table `source` (added before, without the user's
+    // changes) is an unsigned BIGINT auto-increment column, which arrives as a bigint serial.
+    bool is_unsigned_bigint_serial(const std::wstring& source, const std::wstring& column) const;
+
     // Creates the keys of the tables added with_keys, in the order the source gave them, each
     // with its tables and columns under their destination names. A key whose parent table is
     // not in place, whose column was left out, or that the destination refuses is reported

@@ -221,6 +221,11 @@ private:
     static connection_lost_exception lost_after_rows(const lost_server& lost);
     // After the rows of every item: the foreign keys, then the views.
     void create_keys_and_views();
+    // An unsigned BIGINT auto-increment column arrives as a bigint serial, any other unsigned
+    // BIGINT as NUMERIC(20): a foreign key between the two could not be made. The key's
+    // columns of the table `listed_name` that refer to such a serial (of a table made before,
+    // or of the table itself) become bigint too; the rows of their key fit it.
+    void type_keys_like_their_serials(const std::wstring& listed_name, udb_schema& columns) const;
 
     pelmora_convertor& c_;
     frontend_hooks& hooks_;
@@ -473,6 +478,34 @@ conversion_outcome pelmora_convertor::run::execute()
     return conversion_outcome::completed;
 }
 
+void pelmora_convertor::run::type_keys_like_their_serials(const std::wstring& listed_name, udb_schema& columns) const
+{
+    const auto column_named = [&](const std::wstring& name) -> t_ftd* {
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (columns[i].name == name) return &columns[i];
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (tk_equal_no_case(columns[i].name, name)) return &columns[i];
+        return nullptr;
+    };
+    for (const udb_relationship& key : source_->get_relationships()) {
+        if (key.table != listed_name || key.fk_flds.size() != key.pk_flds.size()) continue;
+        const bool to_itself = key.ref_table == listed_name;
+        for (std::size_t i = 0; i < key.fk_flds.size(); ++i) {
+            t_ftd* child = column_named(key.fk_flds[i]);
+            if (!child || child->vartype != VT_UI8 || child->auto_increment || !child->nativetype.empty())
+                continue;
+            bool serial = false;
+            if (to_itself) {
+                const t_ftd* parent = column_named(key.pk_flds[i]);
+                serial = parent && parent->auto_increment && parent->vartype == VT_UI8 && parent->nativetype.empty();
+            } else {
+                serial = relations_.is_unsigned_bigint_serial(key.ref_table, key.pk_flds[i]);
+            }
+            if (serial) child->nativetype = L"BIGINT";
+        }
+    }
+}
+
 std::wstring pelmora_convertor::run::unique_table_name(const std::wstring& name)
 {
     const bool cs = c_.get_pgs_engine().is_case_sens;
@@ -587,6 +620,8 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     // A table this run makes (not one already there that it appends to) takes the source's
     // defaults and NOT NULL as far as it can.
     const bool made_here = !existed || mode == udb_mode_overwrite_tables;
+    if (made_here && is_table && !tm)
+        type_keys_like_their_serials(listed_name, columns);
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)

@@ -233,6 +233,51 @@ TEST_F(conversion_relations_test, script_loaded_with_psql_gives_the_same_keys_an
 // Live (false) and by a script loaded with psql (true).
 class index_name_collision_test : public conversion_relations_test, public ::testing::WithParamInterface<bool> {};
 
+// The usual web-application shape: unsigned BIGINT auto-increment ids, and unsigned BIGINT
+// columns referring to them (to another table, to the table itself). Their keys arrive with
+// their rules; an unsigned BIGINT that refers to nothing keeps its full range.
+TEST_P(index_name_collision_test, keys_to_unsigned_bigint_serials_are_made)
+{
+    source(R"sql(
+CREATE TABLE customer (id BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)) ENGINE=InnoDB;
+CREATE TABLE purchase (id BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, customer_id BIGINT UNSIGNED NULL,
+  parent_id BIGINT UNSIGNED NULL, big BIGINT UNSIGNED NULL,
+  CONSTRAINT fk_purchase_customer FOREIGN KEY (customer_id) REFERENCES customer (id) ON DELETE SET NULL,
+  CONSTRAINT fk_purchase_parent FOREIGN KEY (parent_id) REFERENCES purchase (id) ON DELETE CASCADE) ENGINE=InnoDB;
+INSERT INTO customer VALUES (1, 'a'), (9223372036854775807, 'b');
+INSERT INTO purchase VALUES (1, 9223372036854775807, NULL, 18446744073709551615), (2, 1, 1, 0);
+)sql");
+    const std::vector<std::wstring> tables = {L"purchase", L"customer"};
+    test_env::scratch_dir dir("qdrv_rel_u8");
+    const std::string path = dir.path() + "/out.sql";
+    if (GetParam()) {
+        conv->b_direct = false;
+        conv->set_destination(tk_utf8_to_unicode(path));
+    }
+    conv->selected_tables = tables;
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(conv->failures.keys.load(), 0u) << testing::PrintToString(hooks.reports());
+    EXPECT_EQ(conv->failures.rows.load(), 0u) << testing::PrintToString(hooks.reports());
+
+    test_env::pg_scratch_db loaded("qdrv_rel_u8_load");
+    std::string conninfo = test_env::pg_conninfo(dest_name);
+    if (GetParam()) {
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(loaded.name(), path, said), 0) << said;
+        EXPECT_EQ(said.find("WARNING"), std::string::npos) << said;
+        conninfo = loaded.conninfo();
+    }
+    EXPECT_EQ(pg_rows(conninfo, pg_keys), (strings{"fk_purchase_customer|purchase|customer|customer_id|id|n",
+                                                   "fk_purchase_parent|purchase|purchase|parent_id|id|c"}));
+    EXPECT_EQ(pg_rows(conninfo, "SELECT column_name || ' ' || data_type FROM information_schema.columns "
+                                "WHERE table_name = 'purchase' ORDER BY ordinal_position"),
+              (strings{"id bigint", "customer_id bigint", "parent_id bigint", "big numeric"}));
+    EXPECT_EQ(pg_rows(conninfo, "SELECT concat_ws('|', id, customer_id, parent_id, big) FROM purchase ORDER BY id"),
+              (strings{"1|9223372036854775807|18446744073709551615", "2|1|1|0"}));
+}
+
 TEST_P(index_name_collision_test, index_named_like_a_table_gets_a_name_of_its_own)
 {
     // An index named like its own table, and one named like another table of the run.

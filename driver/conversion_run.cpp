@@ -897,13 +897,18 @@ std::vector<std::size_t> pelmora_convertor::run::source_key_positions(const udb_
 void pelmora_convertor::run::merge_on_source_key(pgs_recordset& live, const udb_schema& columns,
                                                  const std::vector<std::size_t>& key)
 {
-    // Columns pair up by position (the table there conforms to the source's columns).
+    // A column there is the one of the source's name, as the rows find it (else the one in
+    // the same place: a name PostgreSQL could not take as it was).
     const udb_schema& there = live.get_schema();
     if (key.empty() || there.size() != columns.size())
         return;
     std::vector<std::wstring> wanted;
-    for (const std::size_t at : key)
-        wanted.push_back(there[at].name);
+    for (const std::size_t at : key) {
+        std::size_t c = 0;
+        while (c < there.size() && !tk_equal_no_case(there[c].name, columns[at].name))
+            ++c;
+        wanted.push_back(there[c < there.size() ? c : at].name);
+    }
     std::sort(wanted.begin(), wanted.end());
     const udb_indexes& indexes = live.get_indexes();
     for (std::size_t i = 0; i < indexes.size(); ++i) {

@@ -313,4 +313,22 @@ INSTANTIATE_TEST_SUITE_P(modes, other_key_merge_test, ::testing::Combine(::testi
                                     (std::get<1>(info.param) ? "_copy" : "_insert");
                          });
 
+// A row with NULL in the key it is merged on that the table refuses for another reason is
+// reported once, as refused: it is not among the rows said to be appended.
+class null_key_merge_test : public driver_server_test {};
+
+TEST_F(null_key_merge_test, a_refused_row_with_null_in_the_key_is_not_said_appended)
+{
+    source("CREATE TABLE u (a INT, v INT, UNIQUE KEY (a)); INSERT INTO u VALUES (NULL,1),(NULL,-1),(1,2),(NULL,3)");
+    dest("CREATE TABLE u (a INTEGER UNIQUE, v INTEGER CHECK (v > 0))");
+    conv->set_mode(3);
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(rows("SELECT count(*) FROM u"), strings{"3"});
+    EXPECT_EQ(conv->failures.rows.load(), 1u);
+    ASSERT_EQ(hooks.continues.size(), 2u);
+    EXPECT_TRUE(contains(hooks.continues, "u, record #2: "));
+    EXPECT_TRUE(contains(hooks.continues, "public.u: 2 rows hold NULL in the key they are merged on"));
+}
+
 }  // namespace

@@ -610,8 +610,7 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         if (auto* live = dynamic_cast<pgs_recordset*>(dst.get())) {
             live->set_rows_by_insert(true);
             merge_on_source_key(*live, columns, source_key);
-        }
-        else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
+        } else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
             script->set_rows_by_insert(true);
     }
 

@@ -152,6 +152,13 @@ private:
     // rows. A key the rows there do not allow fails the item before any row is appended.
     void complete_keys_for_merge(const std::wstring& full_name, const udb_schema& columns,
                                  const udb_indexes& indexes);
+    // The positions among the source's columns of its primary key, else its first unique key
+    // (none when a column of it is not among them).
+    static std::vector<std::size_t> source_key_positions(const udb_schema& columns, const udb_indexes& indexes);
+    // A live table merged into finds its rows by the unique index there on those columns,
+    // where it has one, rather than by its own primary key.
+    static void merge_on_source_key(pgs_recordset& live, const udb_schema& columns,
+                                    const std::vector<std::size_t>& key);
     // Merge and Synchronize into an existing table without a key: said once.
     void report_keyless(const std::wstring& full_name, udb_recordset& dst);
     // After a live table's rows, whichever way they ended: the rows still on their way
@@ -622,6 +629,11 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
     const bool made_here = !existed || mode == udb_mode_overwrite_tables;
     if (made_here && is_table && !tm)
         type_keys_like_their_serials(listed_name, columns);
+    // The key a merge finds rows by is the source's (its primary key, else its first unique
+    // key), as a script names it: the table there may have another primary key.
+    std::vector<std::size_t> source_key;
+    if (existed && (mode == udb_mode_merge || mode == udb_mode_synchronize))
+        source_key = source_key_positions(columns, indexes);
     std::unique_ptr<udb_recordset> dst = dest_->create_table1(full_name, columns, indexes);
     indexes.clear();
     if (!dst)
@@ -630,9 +642,10 @@ pelmora_convertor::run::item_result pelmora_convertor::run::convert_item(const u
         relations_.add_table(listed_name, full_name, tm, true, columns);
 
     if (rows_by_insert) {
-        if (auto* live = dynamic_cast<pgs_recordset*>(dst.get()))
+        if (auto* live = dynamic_cast<pgs_recordset*>(dst.get())) {
             live->set_rows_by_insert(true);
-        else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
+            merge_on_source_key(*live, columns, source_key);
+        } else if (auto* script = dynamic_cast<pgs_dmp_recordset*>(dst.get()))
             script->set_rows_by_insert(true);
     }
 
@@ -896,6 +909,53 @@ bool pelmora_convertor::run::copy_rows(const std::wstring& listed_name, udb_reco
         }
         throw;
     }
+}
+
+std::vector<std::size_t> pelmora_convertor::run::source_key_positions(const udb_schema& columns,
+                                                                      const udb_indexes& indexes)
+{
+    const udb_index* chosen = nullptr;
+    for (std::size_t i = 0; i < indexes.size() && !(chosen && chosen->primary); ++i)
+        if (indexes[i].primary || (indexes[i].unique && !chosen))
+            chosen = &indexes[i];
+    std::vector<std::size_t> key;
+    for (std::size_t f = 0; chosen && f < chosen->fields.size(); ++f) {
+        const int at = columns.get_field_idx(chosen->fields[f]);
+        if (at < 0)
+            return {};
+        key.push_back(static_cast<std::size_t>(at));
+    }
+    return key;
+}
+
+void pelmora_convertor::run::merge_on_source_key(pgs_recordset& live, const udb_schema& columns,
+                                                 const std::vector<std::size_t>& key)
+{
+    // A column there is the one of the source's name, as the rows find it (else the one in
+    // the same place: a name PostgreSQL could not take as it was).
+    const udb_schema& there = live.get_schema();
+    if (key.empty() || there.size() != columns.size())
+        return;
+    std::vector<std::wstring> wanted;
+    for (const std::size_t at : key) {
+        std::size_t c = 0;
+        while (c < there.size() && !tk_equal_no_case(there[c].name, columns[at].name))
+            ++c;
+        wanted.push_back(there[c < there.size() ? c : at].name);
+    }
+    std::sort(wanted.begin(), wanted.end());
+    const udb_indexes& indexes = live.get_indexes();
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        if (!indexes[i].unique && !indexes[i].primary)
+            continue;
+        std::vector<std::wstring> fields = indexes[i].fields;
+        std::sort(fields.begin(), fields.end());
+        if (fields == wanted) {
+            live.set_key_pos(static_cast<int>(i));
+            return;
+        }
+    }
+    // No unique index there on the source's key: the table's own key, as before.
 }
 
 void pelmora_convertor::run::complete_keys_for_merge(const std::wstring& full_name, const udb_schema& columns,

@@ -29,6 +29,18 @@ void pgs_batch_sender::take_rejected(std::vector<pgs_rejected_row> rows)
     rejected.insert(rejected.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
 }
 
+void pgs_batch_sender::count_null_key_refusals(std::size_t first) noexcept
+{
+    if (null_key_rows.empty()) return;
+    for (std::size_t i = first; i < rejected.size(); ++i) {
+        const std::uint64_t from = rejected[i].record_number;
+        const auto b = std::lower_bound(null_key_rows.begin(), null_key_rows.end(), from);
+        const auto e = std::lower_bound(b, null_key_rows.end(), from + rejected[i].rows);
+        null_key_rows_not_stored += std::uint64_t(e - b);
+    }
+    null_key_rows.clear();
+}
+
 void pgs_batch_sender::take(pgs_writer_pool_news&& news)
 {
     take_rejected(std::move(news.rejected));
@@ -64,6 +76,7 @@ void pgs_batch_sender::hand_on(bool may_use_writers)
         m_pool->submit(this, std::move(pending));
         pending = std::move(next);
         pending.clear_rows();
+        null_key_rows.clear();  // a table with a key keeps its batches here
         return;
     }
     store_here();
@@ -73,6 +86,7 @@ void pgs_batch_sender::store_here()
 {
     release_connection();
     if (before_store) before_store();
+    const std::size_t refused_before = rejected.size();
     try {
         pgs_store_batch(m_db.connection(), pending, rejected);
     } catch (const pgs_connection_lost_exception& e) {
@@ -80,8 +94,11 @@ void pgs_batch_sender::store_here()
         if (lost.empty()) lost = e.what();
         rows_lost += pending.rows();
         pending.clear_rows();
+        null_key_rows_not_stored += null_key_rows.size();
+        null_key_rows.clear();
         return;
     }
+    count_null_key_refusals(refused_before);
     if (pending.fell_back && !key_unusable) {
         key_unusable = true;
         if (on_key_unusable) on_key_unusable();
@@ -95,6 +112,7 @@ void pgs_batch_sender::commit()
             release_connection();
             m_pool->submit(this, std::move(pending));
             pending = pgs_row_batch();
+            null_key_rows.clear();
         }
         take(m_pool->wait(this));
         // Refused rows in record order, whichever writer met them first.
@@ -121,6 +139,8 @@ void pgs_batch_sender::abandon() noexcept
         tk_write_log(3, "%llu rows were not stored: their table was not finished",
                      static_cast<unsigned long long>(pending.rows()));
     pending.clear_rows();
+    null_key_rows_not_stored += null_key_rows.size();
+    null_key_rows.clear();
     release_connection();
     if (m_pool) {
         // The writers hold this sender's batches by its address: it must outlive them.

@@ -47,6 +47,10 @@ public:
     // that were not stored and not counted out yet. Nothing more is stored.
     std::string lost;
     std::uint64_t rows_lost = 0;
+    // The record numbers of pending rows with NULL in the key a merge names (in order), and
+    // how many such rows the server refused or never got: those were not appended.
+    std::vector<std::uint64_t> null_key_rows;
+    std::uint64_t null_key_rows_not_stored = 0;
 
     // After a row was added to pending: the first row of a batch claims the
     // main connection.
@@ -76,6 +80,9 @@ private:
     void release_connection() noexcept;
     void store_here();
     void take_rejected(std::vector<pgs_rejected_row> rows);
+    // After the pending rows were stored here: counts the NULL-key rows among those refused
+    // from position first of rejected on.
+    void count_null_key_refusals(std::size_t first) noexcept;
     void take(pgs_writer_pool_news&& news);
 
     pgs_database& m_db;

@@ -391,6 +391,7 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
     for (std::size_t f : s.conflict_key_fields)
         if (record[f].is_empty()) {
             ++m_rows_with_null_key;
+            s.sender.null_key_rows.push_back(record_number);
             break;
         }
     b.end_row(record_number);
@@ -399,6 +400,12 @@ void pgs_recordset::slow_append(udb_record& record, std::uint64_t record_number)
         tk_write_log(2, "Right before commit");
         s.sender.hand_on(s.may_use_writers());
     }
+}
+
+std::uint64_t pgs_recordset::get_rows_with_null_key() const noexcept
+{
+    const std::uint64_t not_stored = m_impl->sender.null_key_rows_not_stored;
+    return m_rows_with_null_key > not_stored ? m_rows_with_null_key - not_stored : 0;
 }
 
 void pgs_recordset::set_key_conflict(pgs_key_conflict form)

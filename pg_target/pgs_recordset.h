@@ -116,7 +116,8 @@ public:
     std::int64_t get_copy_count() const noexcept { return m_copy_count; }
     // Rows appended with a conflict clause while NULL stood in the key it names:
     // such a row matches no row there, so it was appended whatever the table held.
-    std::uint64_t get_rows_with_null_key() const noexcept { return m_rows_with_null_key; }
+    // Rows the server refused are not among them.
+    std::uint64_t get_rows_with_null_key() const noexcept;
 
     // Rows go by INSERT whatever the engine's fast_insert says (a table that
     // already holds rows a new one may collide with).

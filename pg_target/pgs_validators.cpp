@@ -305,3 +305,8 @@ void pgs_in_validator::add_destination_names(const std::vector<std::wstring>& na
         restricted_names.push_back(n);
     }
 }
+
+void pgs_in_validator::release_dropped_names(const std::vector<std::wstring>& names)
+{
+    for (const auto& n : names) release_name(n);
+}

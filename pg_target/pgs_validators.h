@@ -119,4 +119,10 @@ public:
     // lists them: these are never handed out, so no index of the run replaces or collides with
     // an index of another table.
     void add_destination_names(const std::vector<std::wstring>& names);
+
+    // Names the run freed in the destination (the indexes and key constraints that went
+    // with a table it dropped to make it anew, as the catalog listed them): each gives back
+    // one use of the name, so the table made again gets the names the dropped one had,
+    // while a name that another relation still holds stays taken.
+    void release_dropped_names(const std::vector<std::wstring>& names);
 };

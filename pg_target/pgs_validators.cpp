@@ -300,7 +300,10 @@ void pgs_in_validator::add_index_names(const udb_indexes& indexes)
 
 void pgs_in_validator::add_destination_names(const std::vector<std::wstring>& names)
 {
+    std::unordered_map<std::wstring, std::size_t> read;
     for (const auto& n : names) {
+        if (++read[n] <= m_destination[n]) continue;  // an earlier read has this use
+        ++m_destination[n];
         add_existing_name(n);
         restricted_names.push_back(n);
     }
@@ -308,5 +311,9 @@ void pgs_in_validator::add_destination_names(const std::vector<std::wstring>& na
 
 void pgs_in_validator::release_dropped_names(const std::vector<std::wstring>& names)
 {
-    for (const auto& n : names) release_name(n);
+    for (const auto& n : names) {
+        auto it = m_destination.find(n);
+        if (it != m_destination.end() && it->second > 0) --it->second;
+        release_name(n);
+    }
 }

@@ -1,7 +1,8 @@
 // A rerun into the destination of an earlier run gives every table, index, key constraint and
 // sequence the name the first run gave it, in every mode: a table overwritten in mode 1 takes
 // back the names its dropped predecessor held, while a name that another table of the
-// destination holds still makes the run's index take a name of its own.
+// destination holds still makes the run's index take a name of its own. A script loaded again
+// names everything as its first load did.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "console_test_support.h"
+#include "support/psql_load.h"
 
 namespace {
 
@@ -36,10 +38,11 @@ protected:
         dst.exec("CREATE TABLE user_t (a INTEGER); CREATE INDEX ix_held ON user_t (a)");
     }
 
-    void run(int mode, const strings& more = {})
+    // more: further options; script: the script to write instead of converting live.
+    void run(int mode, const strings& more = {}, const std::string& script = {})
     {
-        strings args = connection_options() +
-                       strings{"--src=" + src.name(), "--dest=" + dst.name(), "--mode=" + std::to_string(mode)};
+        strings args = connection_options() + strings{"--src=" + src.name(), "--mode=" + std::to_string(mode)};
+        args = args + (script.empty() ? strings{"--dest=" + dst.name()} : strings{"--dump", "--dest=" + script});
         if (GetParam()) args.push_back("--case_sens");
         const run_result r = run_quindrel(args + more);
         ASSERT_EQ(r.status, 0) << "mode " << mode << "\n" << r.err;
@@ -86,6 +89,20 @@ TEST_P(rerun_names_test, every_mode_keeps_the_names_of_the_first_run)
         EXPECT_EQ(names(), first) << "mode " << r.mode << (r.more.empty() ? "" : " " + r.more.front());
     }
     EXPECT_EQ(dst.value("SELECT count(*) FROM c"), "2");
+
+    // A mode-1 script does not know the destination: loaded again, it names everything as the
+    // load before did.
+    const std::string script = dir.file("rerun.sql");
+    run(1, {}, script);
+    strings loads[2];
+    for (strings& after : loads) {
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(dst.name(), script, said), 0) << said;
+        EXPECT_EQ(said.find("WARNING"), std::string::npos) << said;
+        after = names();
+    }
+    EXPECT_EQ(loads[1], loads[0]);
+    EXPECT_NE(std::find(loads[1].begin(), loads[1].end(), "user_t.ix_held"), loads[1].end());
 }
 
 INSTANTIATE_TEST_SUITE_P(case_sens, rerun_names_test, ::testing::Bool(),

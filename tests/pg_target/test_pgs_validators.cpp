@@ -215,6 +215,8 @@ TEST(pgs_in_validator, released_names_are_free_while_no_other_holder_remains)
 {
     pgs_in_validator v;
     v.add_destination_names({L"ix_n", L"ix_n00000", L"ix_n00001", L"shared", L"shared", L"primary", L"primary00000"});
+    // The destination opened again: the same catalog, nothing more to count.
+    v.add_destination_names({L"ix_n00000", L"shared", L"shared", L"primary"});
     EXPECT_EQ(v.get_safe_name(L"ix_n"), L"ix_n00002");
 
     v.release_dropped_names({L"ix_n00000", L"shared", L"never_there"});

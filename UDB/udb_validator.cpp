@@ -59,16 +59,21 @@ void udb_validator::release_name(const std::wstring& name)
     const bool restricted = m_restricted.release(folded);
     const bool existing = m_existing.release(folded);
     if (!restricted && !existing) return;
-    // A numbered name that is free again is where the search for its stem resumes.
-    const std::size_t n = folded.size();
+    // A numbered name that is free again is where the search for its stem resumes. The
+    // searches keep their stems as they made them, lower-cased; the name comes as the
+    // catalog has it.
+    const std::size_t n = name.size();
     if (n <= 5) return;
     std::uint32_t counter = 0;
     for (std::size_t i = n - 5; i < n; ++i) {
-        if (folded[i] < L'0' || folded[i] > L'9') return;
-        counter = counter * 10 + static_cast<std::uint32_t>(folded[i] - L'0');
+        if (name[i] < L'0' || name[i] > L'9') return;
+        counter = counter * 10 + static_cast<std::uint32_t>(name[i] - L'0');
     }
-    auto it = m_next_counter.find(folded.substr(0, n - 5));
-    if (it != m_next_counter.end() && it->second > counter) it->second = counter;
+    const std::wstring stem = name.substr(0, n - 5);
+    for (const std::wstring& key : {stem, tk_to_lower(stem)}) {
+        auto it = m_next_counter.find(key);
+        if (it != m_next_counter.end() && it->second > counter) it->second = counter;
+    }
 }
 
 void udb_validator::catch_up()
@@ -87,13 +92,13 @@ bool udb_validator::is_restricted(const std::wstring& name)
 std::uint32_t udb_validator::first_counter(const std::wstring& stem)
 {
     catch_up();
-    auto it = m_next_counter.find(tk_fold_case(stem));
+    auto it = m_next_counter.find(stem);
     return it == m_next_counter.end() ? 0 : it->second;
 }
 
 void udb_validator::note_counter(const std::wstring& stem, std::uint32_t counter)
 {
-    m_next_counter[tk_fold_case(stem)] = counter;
+    m_next_counter[stem] = counter;
 }
 
 bool udb_validator::is_acceptable(const std::wstring& name)

@@ -47,9 +47,10 @@ public:
 
     // Records a taken name (no check for one already there).
     void add_existing_name(const std::wstring& name);
-    // Gives back one use of a taken name whose holder is gone (an index dropped with
-    // its table): the name is restricted or taken only while some other use of it
-    // remains in the lists. A name never recorded is left alone.
+    // Gives back one use of a name whose holder is gone (an index dropped with its
+    // table), from each list that holds it: the name is restricted or taken only
+    // while some other use of it remains. A name never recorded is left alone; the
+    // caller releases only a use it recorded itself.
     void release_name(const std::wstring& name);
     // Records a rename made by the owner (the first pair for an old name stays).
     void add_mapped_pair(const std::wstring& old_name, const std::wstring& new_name);
@@ -72,7 +73,7 @@ protected:
     // (restricted, taken or not acceptable), and names are only added, so it stays
     // refused: a later search for the same stem goes on from there and finds the
     // same name a search from 0 would. Releasing a numbered name moves its stem's
-    // counter back to it. Stems count case-folded, as the names they make do.
+    // counter back to it.
     std::uint32_t first_counter(const std::wstring& stem);
     void note_counter(const std::wstring& stem, std::uint32_t counter);
 

@@ -311,9 +311,12 @@ void pgs_in_validator::add_destination_names(const std::vector<std::wstring>& na
 
 void pgs_in_validator::release_dropped_names(const std::vector<std::wstring>& names)
 {
+    // Only a use the catalog gave: the run's own uses of the name and the names it reserves
+    // stay as they are.
     for (const auto& n : names) {
         auto it = m_destination.find(n);
-        if (it != m_destination.end() && it->second > 0) --it->second;
+        if (it == m_destination.end() || it->second == 0) continue;
+        --it->second;
         release_name(n);
     }
 }

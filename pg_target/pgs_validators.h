@@ -124,8 +124,9 @@ public:
 
     // Names the run freed in the destination (the indexes and key constraints that went
     // with a table it dropped to make it anew, as the catalog listed them): each gives back
-    // one use of the name, so the table made again gets the names the dropped one had,
-    // while a name that another relation still holds stays taken.
+    // one use of the name that the catalog gave, so the table made again gets the names the
+    // dropped one had, while a name that another relation still holds (or that the run took
+    // or reserved) stays taken.
     void release_dropped_names(const std::vector<std::wstring>& names);
 
 private:

@@ -225,10 +225,16 @@ TEST(pgs_in_validator, released_names_are_free_while_no_other_holder_remains)
     EXPECT_FALSE(v.is_acceptable(L"shared"));  // held twice, given back once
     EXPECT_TRUE(v.is_acceptable(L"never_there"));
 
-    // Names compare ignoring case, as everywhere in the validator.
-    v.release_dropped_names({L"PRIMARY", L"SHARED"});
-    EXPECT_TRUE(v.is_acceptable(L"Primary"));
-    EXPECT_FALSE(v.is_duplicated(L"primary"));
+    // Only a use the catalog gave goes: not the run's own, nor a name the run reserves.
+    v.restricted_names.push_back(L"run_view");
+    v.add_existing_name(L"run_ix");
+    v.release_dropped_names({L"run_view", L"run_ix"});
+    EXPECT_FALSE(v.is_acceptable(L"run_view"));
+    EXPECT_TRUE(v.is_duplicated(L"run_ix"));
+
+    v.release_dropped_names({L"primary", L"shared"});
+    EXPECT_TRUE(v.is_acceptable(L"Primary"));  // names compare ignoring case
+    EXPECT_FALSE(v.is_duplicated(L"PRIMARY"));
     EXPECT_TRUE(v.is_acceptable(L"shared"));
     EXPECT_EQ(v.get_safe_name(L"PRIMARY"), L"primary");
 

@@ -38,9 +38,42 @@ bool udb_validator::folded_names::catch_up(const std::vector<std::wstring>& list
         indexed = 0;
         same_list = false;
     }
-    for (; indexed < list.size(); ++indexed) names.insert(tk_fold_case(list[indexed]));
+    for (; indexed < list.size(); ++indexed) ++names[tk_fold_case(list[indexed])];
     if (indexed > 0) last = list[indexed - 1];
     return same_list;
+}
+
+bool udb_validator::folded_names::release(const std::wstring& folded)
+{
+    auto it = names.find(folded);
+    if (it == names.end()) return false;
+    if (--it->second == 0) names.erase(it);
+    return true;
+}
+
+void udb_validator::release_name(const std::wstring& name)
+{
+    tk_write_wlog(1, L"udb_validator::release_name(%s)", name.c_str());
+    catch_up();
+    const std::wstring folded = tk_fold_case(name);
+    const bool restricted = m_restricted.release(folded);
+    const bool existing = m_existing.release(folded);
+    if (!restricted && !existing) return;
+    // A numbered name that is free again is where the search for its stem resumes. The
+    // searches keep their stems as they made them, lower-cased; the name comes as the
+    // catalog has it.
+    const std::size_t n = name.size();
+    if (n <= 5) return;
+    std::uint32_t counter = 0;
+    for (std::size_t i = n - 5; i < n; ++i) {
+        if (name[i] < L'0' || name[i] > L'9') return;
+        counter = counter * 10 + static_cast<std::uint32_t>(name[i] - L'0');
+    }
+    const std::wstring stem = name.substr(0, n - 5);
+    for (const std::wstring& key : {stem, tk_to_lower(stem)}) {
+        auto it = m_next_counter.find(key);
+        if (it != m_next_counter.end() && it->second > counter) it->second = counter;
+    }
 }
 
 void udb_validator::catch_up()

@@ -47,6 +47,11 @@ public:
 
     // Records a taken name (no check for one already there).
     void add_existing_name(const std::wstring& name);
+    // Gives back one use of a name whose holder is gone (an index dropped with its
+    // table), from each list that holds it: the name is restricted or taken only
+    // while some other use of it remains. A name never recorded is left alone; the
+    // caller releases only a use it recorded itself.
+    void release_name(const std::wstring& name);
     // Records a rename made by the owner (the first pair for an old name stays).
     void add_mapped_pair(const std::wstring& old_name, const std::wstring& new_name);
 
@@ -55,7 +60,7 @@ public:
     // The rules, filled by the derived classes (callers may add reserved words).
     // The two name lists only grow (push_back, add_existing_name); the lookups
     // fold the names added since the last lookup into their sets. A list that is
-    // replaced or emptied is read again whole.
+    // replaced or emptied is read again whole (and forgets the names released).
     std::uint32_t max_length;
     t_names_map names_map;
     std::vector<wchar_t> illegal_chars;
@@ -65,16 +70,18 @@ public:
 protected:
     // Numbered safe names: the first counter worth trying after `stem`, and the
     // counter a search has just answered with. Every counter below it was refused
-    // (restricted, taken or not acceptable), and names are only ever added, so it
-    // stays refused: a later search for the same stem goes on from there and finds
-    // the same name a search from 0 would.
+    // (restricted, taken or not acceptable), and names are only added, so it stays
+    // refused: a later search for the same stem goes on from there and finds the
+    // same name a search from 0 would. Releasing a numbered name moves its stem's
+    // counter back to it.
     std::uint32_t first_counter(const std::wstring& stem);
     void note_counter(const std::wstring& stem, std::uint32_t counter);
 
 private:
-    // One name list as a set of case-folded names, and how much of it is in the set.
+    // One name list as case-folded names with how often the list holds each, less
+    // the uses released, and how much of the list is counted.
     struct folded_names {
-        std::unordered_set<std::wstring> names;
+        std::unordered_map<std::wstring, std::size_t> names;
         std::size_t indexed = 0;
         std::wstring last;  // the list's entry at indexed - 1, to notice a replaced list
 
@@ -82,6 +89,8 @@ private:
         // replaced or shortened (and so read again whole).
         bool catch_up(const std::vector<std::wstring>& list);
         bool contains(const std::wstring& folded) const { return names.count(folded) != 0; }
+        // Takes one use of the name off; true when the name was counted.
+        bool release(const std::wstring& folded);
     };
     // Brings both sets up to their lists; forgets the counters when a list was replaced.
     void catch_up();

@@ -1036,6 +1036,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
     // user's view, a foreign key of a table the run does not convert) keeps the table from
     // being dropped: the server's refusal names those objects, and nothing is dropped.
     std::string sql;
+    std::vector<std::wstring> dropped;
     try {
         pgs_connection& conn = connection();
         conn.make_room();
@@ -1064,6 +1065,14 @@ bool pgs_database::delete_tab(const std::wstring& name)
                 tx.exec(sql);
             }
         }
+        // The table's indexes (its key constraints among them) go with it: their names
+        // are free for the table made again.
+        if (!table_oid.empty() && !table_oid[0][0].is_null())
+            for (const auto& row : tx.exec_params("SELECT c.relname FROM pg_catalog.pg_index i JOIN "
+                                                  "pg_catalog.pg_class c ON c.oid = i.indexrelid WHERE "
+                                                  "i.indrelid = $1 ORDER BY 1",
+                                                  table_oid[0][0].c_str()))
+                dropped.push_back(tk_utf8_to_unicode(row[0].c_str()));
         sql = "DROP TABLE IF EXISTS " + table_sql;
         tk_write_log(2, "query=%s", sql.c_str());
         tx.exec(sql);
@@ -1073,6 +1082,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
         throw pgs_exception::from_current("Cannot overwrite table " + tk_unicode_to_utf8(folded) +
                                           " (it was left as it was): ");
     }
+    tk_singleton<pgs_engine>::get_instance()->in_validator().release_dropped_names(dropped);
     // The list holds names as the server or the creation gave them.
     return udb_database::delete_tab(get_full_name(folded));
 }

@@ -300,8 +300,23 @@ void pgs_in_validator::add_index_names(const udb_indexes& indexes)
 
 void pgs_in_validator::add_destination_names(const std::vector<std::wstring>& names)
 {
+    std::unordered_map<std::wstring, std::size_t> read;
     for (const auto& n : names) {
+        if (++read[n] <= m_destination[n]) continue;  // an earlier read has this use
+        ++m_destination[n];
         add_existing_name(n);
         restricted_names.push_back(n);
+    }
+}
+
+void pgs_in_validator::release_dropped_names(const std::vector<std::wstring>& names)
+{
+    // Only a use the catalog gave: the run's own uses of the name and the names it reserves
+    // stay as they are.
+    for (const auto& n : names) {
+        auto it = m_destination.find(n);
+        if (it == m_destination.end() || it->second == 0) continue;
+        --it->second;
+        release_name(n);
     }
 }

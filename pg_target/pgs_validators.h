@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "TK/tk_singleton.h"
@@ -117,6 +118,18 @@ public:
 
     // Index (and constraint) names already present in the destination schema, as the catalog
     // lists them: these are never handed out, so no index of the run replaces or collides with
-    // an index of another table.
+    // an index of another table. Reading the same catalog again (the destination opened once
+    // more) adds only the uses the earlier reads did not have.
     void add_destination_names(const std::vector<std::wstring>& names);
+
+    // Names the run freed in the destination (the indexes and key constraints that went
+    // with a table it dropped to make it anew, as the catalog listed them): each gives back
+    // one use of the name that the catalog gave, so the table made again gets the names the
+    // dropped one had, while a name that another relation still holds (or that the run took
+    // or reserved) stays taken.
+    void release_dropped_names(const std::vector<std::wstring>& names);
+
+private:
+    // The uses of each destination name recorded so far (a name may stand in several schemas).
+    std::unordered_map<std::wstring, std::size_t> m_destination;
 };

@@ -177,3 +177,26 @@ TEST(udb_validator, numbered_names_follow_each_other)
     EXPECT_TRUE(v.is_duplicated(L"PRIMARY00999"));
     EXPECT_FALSE(v.is_duplicated(L"primary01000"));
 }
+
+// A released name is free once no use of it is left, in either list; a released numbered
+// name is found again by the next search for its stem, and the searches after it go on past
+// the names still taken.
+TEST(udb_validator, released_names_come_back_in_counter_order)
+{
+    test_validator v(63);
+    for (const wchar_t* n : {L"primary", L"primary00000", L"primary00001", L"primary00002", L"ix", L"IX"})
+        v.add_existing_name(n);
+    v.restricted_names.push_back(L"ix_r");
+    EXPECT_EQ(v.get_safe_name(L"PRIMARY"), L"primary00003");
+
+    v.release_name(L"PRIMARY00001");
+    v.release_name(L"ix");
+    v.release_name(L"ix_r");
+    v.release_name(L"unknown");
+    EXPECT_FALSE(v.is_duplicated(L"primary00001"));
+    EXPECT_EQ(v.get_safe_name(L"PRIMARY"), L"primary00001");
+    v.add_existing_name(L"primary00001");
+    EXPECT_EQ(v.get_safe_name(L"PRIMARY"), L"primary00003");
+    EXPECT_TRUE(v.is_duplicated(L"ix"));  // one use is left
+    EXPECT_TRUE(v.is_acceptable(L"ix_r"));
+}

@@ -208,6 +208,48 @@ TEST(pgs_in_validator, numbers_many_primary_keys_in_order)
     EXPECT_EQ(made.back(), L"primary02000");
 }
 
+// A table dropped to be made again gives back the names of its indexes: a released name is
+// free unless something else still holds it (the same name in another schema, the run's own
+// use), and a released numbered name is found again although the search had passed it.
+TEST(pgs_in_validator, released_names_are_free_while_no_other_holder_remains)
+{
+    pgs_in_validator v;
+    v.add_destination_names({L"ix_n", L"ix_n00000", L"ix_n00001", L"shared", L"shared", L"primary", L"primary00000"});
+    // The destination opened again: the same catalog, nothing more to count.
+    v.add_destination_names({L"ix_n00000", L"shared", L"shared", L"primary"});
+    EXPECT_EQ(v.get_safe_name(L"ix_n"), L"ix_n00002");
+
+    v.release_dropped_names({L"ix_n00000", L"shared", L"never_there"});
+    EXPECT_FALSE(v.is_acceptable(L"ix_n"));
+    EXPECT_EQ(v.get_safe_name(L"ix_n"), L"ix_n00000");
+    EXPECT_FALSE(v.is_acceptable(L"shared"));  // held twice, given back once
+    EXPECT_TRUE(v.is_acceptable(L"never_there"));
+
+    // Only a use the catalog gave goes: not the run's own, nor a name the run reserves.
+    v.restricted_names.push_back(L"run_view");
+    v.add_existing_name(L"run_ix");
+    v.release_dropped_names({L"run_view", L"run_ix"});
+    EXPECT_FALSE(v.is_acceptable(L"run_view"));
+    EXPECT_TRUE(v.is_duplicated(L"run_ix"));
+
+    v.release_dropped_names({L"primary", L"shared"});
+    EXPECT_TRUE(v.is_acceptable(L"Primary"));  // names compare ignoring case
+    EXPECT_FALSE(v.is_duplicated(L"PRIMARY"));
+    EXPECT_TRUE(v.is_acceptable(L"shared"));
+    EXPECT_EQ(v.get_safe_name(L"PRIMARY"), L"primary");
+
+    // Taken again by the run: refused again, and never given back twice.
+    v.restricted_names.push_back(L"primary");
+    v.add_existing_name(L"primary");
+    EXPECT_FALSE(v.is_acceptable(L"primary"));
+    EXPECT_EQ(v.get_safe_name(L"primary"), L"primary00001");
+    v.release_dropped_names({L"ix_n00000", L"ix_n00000"});
+    EXPECT_EQ(v.get_safe_name(L"ix_n"), L"ix_n00000");
+    v.add_existing_name(L"ix_n00000");
+    v.restricted_names.push_back(L"ix_n00000");
+    EXPECT_EQ(v.get_safe_name(L"ix_n"), L"ix_n00002");
+}
+
 // The names made here are the names the server keeps: nothing is cut by PostgreSQL's 63-byte
 // limit, and case folding and quoting name the same objects as the server's own rules.
 TEST(pgs_names_server, made_names_survive_unchanged)

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <map>
 
 #include "SQL/sql_database.h"
@@ -505,12 +506,16 @@ bool sql_table::mariadb_catalog()
     return info && std::strstr(info, "MariaDB");
 }
 
-bool sql_table::read_float_default_exactly(const std::wstring& column, std::wstring& digits)
+bool sql_table::read_server_default(const std::wstring& column, const std::string& form,
+                                    const std::function<bool(const std::string&)>& take)
 {
-    // As read_default_exactly: over an empty outer-join row, else a row of the table.
+    // DEFAULT() is evaluated by the server, in the column's own form. Over an empty outer-join
+    // row it answers NULL for a NOT NULL column; a row of the table then serves.
     const std::string quoted = tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(column));
     const std::string table = quoted_table_name();
-    const std::string value = "CAST(DEFAULT(t." + quoted + ") + 0e0 AS CHAR)";
+    std::string value = form;
+    for (std::size_t at = value.find('@'); at != std::string::npos; at = value.find('@', at + quoted.size() + 2))
+        value.replace(at, 1, "t." + quoted);
     const std::string queries[] = {"SELECT " + value + " FROM (SELECT 1) AS x LEFT JOIN " + table + " AS t ON 0",
                                    "SELECT " + value + " FROM " + table + " AS t LIMIT 1"};
     for (const std::string& q : queries) {
@@ -521,10 +526,7 @@ bool sql_table::read_float_default_exactly(const std::wstring& column, std::wstr
             if (rs->is_eof()) continue;
             udb_record* r = rs->get_item();
             if (!r || r->size() == 0 || (*r)[0].is_empty()) continue;
-            const std::string text = (*r)[0].to_string();
-            if (!sql_is_number_text(text)) continue;
-            digits = tk_utf8_to_unicode(text);
-            return true;
+            if (take((*r)[0].to_string())) return true;
         } catch (const tk_exception& e) {
             tk_write_log(3, "The default of a column was not read whole: %s", e.what());
         }
@@ -532,29 +534,19 @@ bool sql_table::read_float_default_exactly(const std::wstring& column, std::wstr
     return false;
 }
 
+bool sql_table::read_float_default_exactly(const std::wstring& column, std::wstring& digits)
+{
+    return read_server_default(column, "CAST(DEFAULT(@) + 0e0 AS CHAR)", [&](const std::string& text) {
+        if (!sql_is_number_text(text)) return false;
+        digits = tk_utf8_to_unicode(text);
+        return true;
+    });
+}
+
 bool sql_table::read_default_exactly(const std::wstring& column, bool binary, std::vector<std::uint8_t>& bytes)
 {
-    // DEFAULT() is evaluated by the server, in the column's own form. Over an empty outer-join
-    // row it answers NULL for a NOT NULL column; a row of the table then serves.
-    const std::string quoted = tk_unicode_to_utf8(sql_engine::instance()->get_safe_name(column));
-    const std::string table = quoted_table_name();
-    const std::string value = binary ? "DEFAULT(t." + quoted + ")" : "CONVERT(DEFAULT(t." + quoted + ") USING utf8mb4)";
-    const std::string queries[] = {"SELECT HEX(" + value + ") FROM (SELECT 1) AS x LEFT JOIN " + table + " AS t ON 0",
-                                   "SELECT HEX(" + value + ") FROM " + table + " AS t LIMIT 1"};
-    for (const std::string& q : queries) {
-        try {
-            auto rs = db().run_query(q);
-            if (!rs) continue;
-            rs->reset();
-            if (rs->is_eof()) continue;
-            udb_record* r = rs->get_item();
-            if (!r || r->size() == 0 || (*r)[0].is_empty()) continue;
-            if (bytes_of_hex((*r)[0].to_string(), bytes)) return true;
-        } catch (const tk_exception& e) {
-            tk_write_log(3, "The default of a column was not read whole: %s", e.what());
-        }
-    }
-    return false;
+    return read_server_default(column, binary ? "HEX(DEFAULT(@))" : "HEX(CONVERT(DEFAULT(@) USING utf8mb4))",
+                               [&](const std::string& text) { return bytes_of_hex(text, bytes); });
 }
 
 void sql_table::read_indexes()

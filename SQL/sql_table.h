@@ -1,4 +1,6 @@
 #pragma once
+
+#include <functional>
 // One MySQL table opened as a recordset: its rows stream as sql_recordset reads them; its
 // constructor also refines the column descriptors from SHOW COLUMNS (declared VARCHAR/CHAR
 // length, FLOAT(M,D) as decimal, TEXT types, defaults), reads the indexes from SHOW INDEX
@@ -66,6 +68,10 @@ private:
     // catalog shows six digits only. False when it cannot be read (a NOT NULL column of an
     // empty table).
     bool read_float_default_exactly(const std::wstring& column, std::wstring& digits);
+    // The first answer `take` accepts of the server's DEFAULT() of a column, read as `form`
+    // (an expression in which '@' stands for the column).
+    bool read_server_default(const std::wstring& column, const std::string& form,
+                             const std::function<bool(const std::string&)>& take);
     void read_indexes();
     void read_foreign_keys();
 

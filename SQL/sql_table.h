@@ -1,6 +1,4 @@
 #pragma once
-
-#include <functional>
 // One MySQL table opened as a recordset: its rows stream as sql_recordset reads them; its
 // constructor also refines the column descriptors from SHOW COLUMNS (declared VARCHAR/CHAR
 // length, FLOAT(M,D) as decimal, TEXT types, defaults), reads the indexes from SHOW INDEX
@@ -10,6 +8,7 @@
 // called or the table object goes; after a row of more than 1,000,000 bytes every later row of
 // the engine goes as a statement of its own, its values above 1,048,576 bytes as long data.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 

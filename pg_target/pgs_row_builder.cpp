@@ -391,15 +391,22 @@ template <bool Sql>
         return;
     }
     reserve_for_large_value(out, field);
+    append_written<Sql>(out, field, col);
+    if (once) field.release_content();
+}
+
+template <bool Sql>
+inline void pgs_row_builder::append_written(std::string& out, const udb_field& field, const pgs_column_plan& col)
+{
     const std::size_t at = out.size();
     if constexpr (Sql)
         pgs_append_sql_value(out, field, col.value);
     else
         pgs_append_copy_value(out, field, col.value);
     const std::string_view text = std::string_view(out).substr(at);
+    if (m_refuse_nulls && col.not_null && text == (Sql ? "NULL" : "\\N")) refuse_null(col);
     if (m_encoder) m_encoder->check(text, col.label);
     check_written(text, field, col, Sql);
-    if (once) field.release_content();
 }
 
 template <bool Sql>
@@ -424,15 +431,7 @@ void pgs_row_builder::append_value(std::string& out, const udb_field& field, std
         }
         reserve_for_large_value(out, field);
     }
-    const std::size_t at = out.size();
-    if constexpr (Sql)
-        pgs_append_sql_value(out, field, col.value);
-    else
-        pgs_append_copy_value(out, field, col.value);
-    const std::string_view text = std::string_view(out).substr(at);
-    if (m_refuse_nulls && col.not_null && text == (Sql ? "NULL" : "\\N")) refuse_null(col);
-    if (m_encoder) m_encoder->check(text, col.label);
-    check_written(text, field, col, Sql);
+    append_written<Sql>(out, field, col);
 }
 
 void pgs_row_builder::append_copy_line(std::string& out, const udb_record& record, const pgs_record_layout& layout)

@@ -141,6 +141,9 @@ private:
     template <bool Sql>
     void append_value(std::string& out, const udb_field& field, std::size_t field_index, std::size_t column,
                       udb_field* own = nullptr, pgs_row_batch* batch = nullptr);
+    // A value written as it is, then checked (NULL in a NOT NULL column, the client encoding).
+    template <bool Sql>
+    void append_written(std::string& out, const udb_field& field, const pgs_column_plan& col);
     template <bool Sql>
     void append_large_value(std::string& out, udb_field& field, std::size_t field_index, const pgs_column_plan& col,
                             pgs_row_batch& batch);

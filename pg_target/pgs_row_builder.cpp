@@ -390,6 +390,15 @@ template <bool Sql>
         batch.add_piece(std::move(text));
         return;
     }
+    if (!Sql && once && field.is_binary() && col.value.kind == pgs_value_kind::bytea) {
+        // Turned into its COPY field where it stands (the reader left room for the hexadecimal
+        // digits) and handed over; the digits need no encoding check.
+        std::vector<std::uint8_t> bytes = field.take_byte_vector();
+        pgs_make_copy_bytea(bytes);
+        check_written(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), field, col, Sql);
+        batch.add_piece(std::move(bytes));
+        return;
+    }
     reserve_for_large_value(out, field);
     const std::size_t at = out.size();
     if constexpr (Sql)

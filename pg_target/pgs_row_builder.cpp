@@ -395,7 +395,8 @@ template <bool Sql>
         // digits) and handed over; the digits need no encoding check.
         std::vector<std::uint8_t> bytes = field.take_byte_vector();
         pgs_make_copy_bytea(bytes);
-        check_written(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), field, col, Sql);
+        const std::string_view digits(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        check_written(digits, field, col, Sql);
         batch.add_piece(std::move(bytes));
         return;
     }

@@ -586,6 +586,14 @@ std::string ole_variant::take_utf8_text() noexcept
     return text;
 }
 
+std::vector<std::uint8_t> ole_variant::take_byte_vector() noexcept
+{
+    if (!pf_is_byte_array_kind(src.vt)) return {};
+    std::vector<std::uint8_t> bytes;
+    bytes.swap(src.parray.data);
+    return bytes;
+}
+
 // ---------------------------------------------------------------------------
 // Kinds, text and bytes
 
@@ -599,7 +607,7 @@ bool ole_variant::is_date_or_string_type(VARTYPE vt) noexcept
     return vt == VT_DATE || vt == VT_BSTR;
 }
 
-void ole_variant::allocate_safe_array(std::uint32_t size)
+void ole_variant::allocate_safe_array(std::uint32_t size, std::size_t room)
 {
     if (!pf_is_byte_array_kind(src.vt) || src.parray.dims != 1) {
         clear();
@@ -609,6 +617,11 @@ void ole_variant::allocate_safe_array(std::uint32_t size)
     } else if (src.parray.data.capacity() > kept_capacity && size < src.parray.data.capacity() / 2) {
         // The bytes are replaced whole: a much smaller value does not keep a large one's room.
         std::vector<std::uint8_t>().swap(src.parray.data);
+    }
+    if (room > src.parray.data.capacity()) {
+        // The old bytes are replaced: not copied into the new room.
+        std::vector<std::uint8_t>().swap(src.parray.data);
+        src.parray.data.reserve(room);
     }
     src.parray.data.resize(size);
 }
@@ -626,7 +639,9 @@ void ole_variant::attach_binary(const std::uint8_t* bytes, std::size_t count)
                                " bytes is larger than a field value can hold (4,294,967,295 bytes)",
                            1);
     }
-    allocate_safe_array(std::uint32_t(count));
+    // A large array gets room for its hexadecimal form (a short prefix and two digits a byte):
+    // a COPY writer makes it where the bytes stand. The room is not touched until then.
+    allocate_safe_array(std::uint32_t(count), count >= kept_capacity ? 2 * count + 8 : 0);
     if (count) std::memcpy(src.parray.data.data(), bytes, count);
 }
 

@@ -126,9 +126,12 @@ public:
 
     // --- replacing the content ---------------------------------------------
     // Makes the value a one-dimensional byte array of `size` bytes, lower
-    // bound 0 (an existing byte array keeps its kind and is resized).
-    void allocate_safe_array(std::uint32_t size);
+    // bound 0 (an existing byte array keeps its kind and is resized), with room
+    // for at least `room` bytes.
+    void allocate_safe_array(std::uint32_t size, std::size_t room = 0);
     // More than 4,294,967,295 bytes: tk_exception (level 1), never a cut value.
+    // A large array (64 KB or more) gets room for its hexadecimal form (two digits a byte and
+    // a short prefix): a writer turns it into that text where it stands instead of copying it.
     void attach_binary(const std::vector<std::uint8_t>& bytes);
     void attach_binary(const std::uint8_t* bytes, std::size_t count);
     void attach_string(std::string_view utf8_text);
@@ -146,6 +149,9 @@ public:
     // A text kept as UTF-8 (utf8_text() not null) handed over whole, without a copy; the value
     // is left as release_content() leaves it. Any other value: an empty string, the value stays.
     std::string take_utf8_text() noexcept;
+    // A byte array's bytes handed over whole with their room, without a copy; the value is
+    // left as release_content() leaves it. Any other value: an empty vector, the value stays.
+    std::vector<std::uint8_t> take_byte_vector() noexcept;
 
     // --- reading ------------------------------------------------------------
     // Hands out a long text or byte array in pieces. Callers loop from

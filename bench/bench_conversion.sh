@@ -15,8 +15,8 @@
 #    keys) by live COPY, next to the same pipe run table after table on bare
 #    tables, and the pipe followed by the keys, indexes and foreign keys;
 #  - large values: one row holding a text of LARGE_VALUE_MB megabytes (plain, and with a tab
-#    every 8 bytes), and 1,000 rows of 1 MB texts, by live COPY and live INSERT, with peak
-#    memory (bounded by the bytes in flight, not by the row count);
+#    every 8 bytes) and a byte array of as many megabytes, and 1,000 rows of 1 MB texts, by live
+#    COPY and live INSERT, with peak memory (bounded by the bytes in flight, not by the row count);
 #  - many small tables (3 columns, a primary key, 10 rows each) by live COPY:
 #    the time per table at 100 tables and at the larger counts, which must not
 #    grow with the number of tables before it;
@@ -265,6 +265,11 @@ if [ "$large_mb" -gt 0 ]; then
     INSERT INTO t VALUES (1, REPEAT('abcdefg\\t', $large_mb * 131072))"
   large_run "one value of $large_mb MB, a tab in 8, live COPY" 1 $((large_mb * 1048576)) --fast_insert
   large_run "one value of $large_mb MB, a tab in 8, live INSERT" 1 $((large_mb * 1048576))
+  # A byte array of the same size: by COPY its hexadecimal digits, twice its bytes.
+  my "${src}_large" -e "DROP TABLE t; CREATE TABLE t (id INT PRIMARY KEY, body LONGBLOB);
+    INSERT INTO t VALUES (1, REPEAT(UNHEX('00FF5C0941420A0D'), $large_mb * 131072))"
+  large_run "one byte array of $large_mb MB, live COPY" 1 $((large_mb * 1048576)) --fast_insert
+  large_run "one byte array of $large_mb MB, live INSERT" 1 $((large_mb * 1048576))
   my "${src}_large" -e "DROP TABLE t; CREATE TABLE t (id INT PRIMARY KEY, body MEDIUMTEXT);
     INSERT INTO t SELECT seq, REPEAT(CHAR(97 + seq % 26), 1048576) FROM seq_1_to_1000"
   large_run "1,000 rows of 1 MB, live COPY" 1000 1048576000 --fast_insert

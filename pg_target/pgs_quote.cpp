@@ -257,6 +257,22 @@ void pgs_append_copy_bytea(std::string& out, const std::uint8_t* data, std::size
     pgs_append_hex(out, data, size);
 }
 
+void pgs_make_copy_bytea(std::vector<std::uint8_t>& bytes)
+{
+    const std::size_t size = bytes.size();
+    bytes.resize(3 + 2 * size);
+    std::uint8_t* p = bytes.data();
+    // From the end backwards: byte i goes to 3 + 2i and 4 + 2i, past every byte not yet read.
+    for (std::size_t i = size; i-- > 0;) {
+        const std::uint8_t b = p[i];
+        p[3 + 2 * i] = std::uint8_t(hex_digits[b >> 4]);
+        p[4 + 2 * i] = std::uint8_t(hex_digits[b & 0x0F]);
+    }
+    p[0] = '\\';
+    p[1] = '\\';
+    p[2] = 'x';
+}
+
 // ---- COPY text format ------------------------------------------------------------------------
 
 void pgs_append_copy_null(std::string& out)

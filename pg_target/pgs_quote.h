@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---- UTF-8 -------------------------------------------------------------------------------
 
@@ -66,6 +67,10 @@ void pgs_append_bytea_literal_hex(std::string& out, std::string_view hex_digits)
 
 // COPY text-format field of a bytea value: \\x4142 (the COPY reader turns the doubled backslash
 // into one, and the bytea input reads the hexadecimal form).
+// The bytes replaced by their COPY field (what pgs_append_copy_bytea writes for them), made
+// where they stand: for a large value that is not copied. Room for it is used when the vector
+// has it.
+void pgs_make_copy_bytea(std::vector<std::uint8_t>& bytes);
 void pgs_append_copy_bytea(std::string& out, const std::uint8_t* data, std::size_t size);
 
 // ---- COPY text format ------------------------------------------------------------------------

@@ -96,7 +96,7 @@ void copy_in(PGconn* c, const pgs_row_batch& b, std::size_t begin, std::size_t e
     std::size_t at = begin;
     for (; p != b.pieces.end() && p->at < end; ++p) {
         put_copy_data(c, text.substr(at, p->at - at), command);
-        put_copy_data(c, p->text, command);
+        put_copy_data(c, p->view(), command);
         at = p->at;
     }
     put_copy_data(c, text.substr(at, end - at), command);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pg_target/pgs_exception.h"
@@ -37,9 +38,17 @@ struct pgs_row_batch {
     // COPY: large values handed over whole rather than copied into text. Each stands before
     // the byte of text at its offset (inside its row's range: a row's line ends after them);
     // they are in row order.
+    // A piece is a text or, for a byte array turned into its COPY field where it stood, the
+    // vector that held the bytes.
     struct piece {
         std::size_t at;
         std::string text;
+        std::vector<std::uint8_t> bytes;
+        std::string_view view() const noexcept
+        {
+            if (!bytes.empty()) return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+            return text;
+        }
     };
     std::vector<piece> pieces;
     std::size_t piece_bytes = 0;  // the bytes of the pieces
@@ -52,14 +61,19 @@ struct pgs_row_batch {
     void add_piece(std::string value)
     {
         piece_bytes += value.size();
-        pieces.push_back({text.size(), std::move(value)});
+        pieces.push_back({text.size(), std::move(value), {}});
+    }
+    void add_piece(std::vector<std::uint8_t> value)
+    {
+        piece_bytes += value.size();
+        pieces.push_back({text.size(), std::string(), std::move(value)});
     }
     // Takes text from `size` on out again, with the pieces that stand there.
     void cut_to(std::size_t size)
     {
         text.resize(size);
         while (!pieces.empty() && pieces.back().at >= size) {
-            piece_bytes -= pieces.back().text.size();
+            piece_bytes -= pieces.back().view().size();
             pieces.pop_back();
         }
     }

@@ -390,6 +390,16 @@ template <bool Sql>
         batch.add_piece(std::move(text));
         return;
     }
+    if (!Sql && once && field.is_binary() && col.value.kind == pgs_value_kind::bytea) {
+        // Turned into its COPY field where it stands (the reader left room for the hexadecimal
+        // digits) and handed over; the digits need no encoding check.
+        std::vector<std::uint8_t> bytes = field.take_byte_vector();
+        pgs_make_copy_bytea(bytes);
+        const std::string_view digits(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        check_written(digits, field, col, Sql);
+        batch.add_piece(std::move(bytes));
+        return;
+    }
     reserve_for_large_value(out, field);
     append_written<Sql>(out, field, col);
     if (once) field.release_content();

@@ -127,7 +127,8 @@ public:
     // The same rows written into a live batch's text, where a text or byte array of
     // hand_over_size bytes or more is not held twice: a text of a text column kept as UTF-8
     // goes into a COPY line without a copy (escaped where it stands and handed over to the
-    // batch as one of its pieces), any other is released once it is written. Either way its
+    // batch as one of its pieces), and so does a byte array of a bytea column (turned into its
+    // hexadecimal COPY field where it stands); any other is released once it is written. Either way its
     // field is left an empty text or an empty byte array (ole_variant::release_content): the
     // caller makes no further use of the record's values beyond whether they are NULL. A field
     // that fills more than one column keeps its value.

@@ -706,6 +706,18 @@ TEST(ole_variant, released_or_taken_content_leaves_an_empty_value_of_the_kind)
     blob.release_content();
     EXPECT_TRUE(blob.is_binary());
     EXPECT_TRUE(blob.get_byte_vector().empty());
+    // A large byte array is read with room for its hexadecimal digits and handed over with it.
+    ole_variant large;
+    large.attach_binary(std::vector<std::uint8_t>(100000, 7));
+    const std::uint8_t* bytes = large.get_byte_vector().data();
+    const std::vector<std::uint8_t> taken_bytes = large.take_byte_vector();
+    EXPECT_EQ(taken_bytes.data(), bytes);
+    EXPECT_EQ(taken_bytes, std::vector<std::uint8_t>(100000, 7));
+    EXPECT_GE(taken_bytes.capacity(), 200003u);
+    EXPECT_TRUE(large.is_binary());
+    EXPECT_TRUE(large.get_byte_vector().empty());
+    EXPECT_TRUE(number.take_byte_vector().empty());
+    EXPECT_EQ(number.to_long(), 42);
     for (const ole_variant* v : {&text, &wide}) {
         EXPECT_EQ(v->get_vt(), VT_BSTR);
         EXPECT_FALSE(v->is_empty());

@@ -94,6 +94,23 @@ TEST(pgs_quote, bytea_and_null_forms)
     std::string out;
     pgs_append_copy_bytea(out, bytes, sizeof bytes);
     EXPECT_EQ(out, "\\\\x0041FF5C");
+    // Made where the bytes stand, with room for the digits and without, every byte value at
+    // every place (each byte moves to twice its place and more while the bytes before it wait).
+    std::vector<std::uint8_t> all(1000);
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = std::uint8_t(i * 7 + i / 256);
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(4), all.size()}) {
+        for (const bool room : {true, false}) {
+            std::vector<std::uint8_t> v;
+            if (room) v.reserve(2 * size + 3);
+            v.assign(all.begin(), all.begin() + std::ptrdiff_t(size));
+            const std::uint8_t* held = v.data();
+            std::string expected;
+            pgs_append_copy_bytea(expected, all.data(), size);
+            pgs_make_copy_bytea(v);
+            EXPECT_EQ(std::string(v.begin(), v.end()), expected) << size << (room ? " with room" : "");
+            if (room && size) EXPECT_EQ(v.data(), held) << size;  // not moved
+        }
+    }
     out.clear();
     pgs_append_bytea_literal(out, bytes, sizeof bytes);
     EXPECT_EQ(out, "DECODE('0041FF5C','hex')");

@@ -303,8 +303,19 @@ TEST_F(pgs_recordset_live, rows_of_any_size_stay_in_the_copy_stream)
 // batch rather than copied, several to a batch and first in their lines, among small rows, with
 // a row the server refuses: the batch is replayed in pieces, and every other row arrives as it
 // was, by COPY as by INSERT.
-TEST_F(pgs_recordset_live, large_texts_arrive_whole_among_small_rows_and_refused_ones)
+TEST_F(pgs_recordset_live, large_texts_and_byte_arrays_arrive_whole_among_small_rows_and_refused_ones)
 {
+    // Every byte value, a large array in the rows whose text is small and the other way round.
+    const auto bytes = [](int id) {
+        std::vector<std::uint8_t> b(id % 2 ? 70000 : 3);
+        for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::uint8_t(i * 13 + std::size_t(id));
+        return b;
+    };
+    const auto hex = [&](int id) {
+        std::string h;
+        for (std::uint8_t c : bytes(id)) h += "0123456789abcdef"[c >> 4], h += "0123456789abcdef"[c & 15];
+        return h;
+    };
     const auto text = [](int id) {
         std::string s;
         if (id % 2) return "small " + std::to_string(id) + "\t\\";
@@ -315,7 +326,8 @@ TEST_F(pgs_recordset_live, large_texts_arrive_whole_among_small_rows_and_refused
         SCOPED_TRACE(copy ? "COPY" : "INSERT");
         engine().fast_insert = copy;
         const std::string table = copy ? "handed_copy" : "handed_ins";
-        auto rs = create(tk_utf8_to_unicode(table), {{L"body", VT_BSTR}, {L"id", VT_I4}, {L"note", VT_BSTR}});
+        auto rs = create(tk_utf8_to_unicode(table),
+                         {{L"body", VT_BSTR}, {L"id", VT_I4}, {L"note", VT_BSTR}, {L"bin", VT_BYTE_ARRAY}});
         sql("alter table " + table + " add constraint good_note check (note <> 'bad')");
         std::vector<std::uint64_t> refused;
         const auto reported = [&](const pgs_rows_rejected_exception& e) {
@@ -323,8 +335,10 @@ TEST_F(pgs_recordset_live, large_texts_arrive_whole_among_small_rows_and_refused
         };
         for (int id = 1; id <= 12; ++id) {
             udb_record r = make_record({{L"body", ole_variant()}, {L"id", ole_variant(id)},
-                                        {L"note", ole_variant(std::string(id == 6 || id == 9 ? "bad" : "ok"))}});
+                                        {L"note", ole_variant(std::string(id == 6 || id == 9 ? "bad" : "ok"))},
+                                        {L"bin", ole_variant()}});
             r[0].attach_string(text(id));
+            r[3].attach_binary(bytes(id));  // as the reader fills a field
             try {
                 rs->append_record(r);
             } catch (const pgs_rows_rejected_exception& e) {
@@ -342,7 +356,8 @@ TEST_F(pgs_recordset_live, large_texts_arrive_whole_among_small_rows_and_refused
         for (int id = 1; id <= 12; ++id) {
             if (id == 6 || id == 9) continue;
             EXPECT_EQ(sql1("select count(*) from " + table + " where id = " + std::to_string(id) +
-                           " and note = 'ok' and body = " + pgs_quote_literal(std::string_view(text(id)))),
+                           " and note = 'ok' and body = " + pgs_quote_literal(std::string_view(text(id))) +
+                           " and bin = decode('" + hex(id) + "', 'hex')"),
                       "1")
                 << id;
         }

@@ -113,7 +113,7 @@ std::string sent_text(const pgs_row_batch& b)
     std::size_t at = 0;
     for (const auto& p : b.pieces) {
         s.append(b.text, at, p.at - at);
-        s += p.text;
+        s += p.view();
         at = p.at;
     }
     s.append(b.text, at);
@@ -169,16 +169,22 @@ TEST_P(large_text_in_a_batch, is_written_as_the_same_text_and_not_held_twice)
         batch.prefix = "INSERT INTO t VALUES ";
         for (int row = 1; row <= 2; ++row) {
             udb_record r = source;
-            r[1].attach_string(c.text);  // as the reader fills a field (a copy keeps no room)
+            // As the reader fills a field (a copy keeps no room).
+            r[1].attach_string(c.text);
+            r[3].attach_binary(source[3].get_byte_vector());
             sql ? rows.append_sql_values(expected, r, layout) : rows.append_copy_line(expected, r, layout);
             if (sql && row == 1) expected += ", ";
             const char* held = r[1].utf8_text()->data();
+            const std::uint8_t* held_bytes = r[3].get_byte_vector().data();
             batch.start_row();
             sql ? rows.append_sql_values(batch, r, layout) : rows.append_copy_line(batch, r, layout);
             batch.end_row(std::uint64_t(row));
             if (!sql) {
-                ASSERT_EQ(batch.pieces.size(), std::size_t(row));
-                EXPECT_EQ(batch.pieces.back().text.data(), held);  // handed over, not copied
+                // Handed over, not copied: the text, and the byte array turned into its digits
+                // in the room the reader left.
+                ASSERT_EQ(batch.pieces.size(), std::size_t(2 * row));
+                EXPECT_EQ(batch.pieces[2 * row - 2].text.data(), held);
+                EXPECT_EQ(batch.pieces[2 * row - 1].bytes.data(), held_bytes);
             }
             // Left behind: an empty text and an empty byte array, neither NULL; small values stay.
             EXPECT_EQ(r[1].get_vt(), VT_BSTR);
@@ -217,34 +223,48 @@ TEST(pgs_row_builder, a_large_text_filling_two_columns_is_written_for_both)
     EXPECT_EQ(sent_text(batch), big + "\t" + big + "\n");
 }
 
-TEST(pgs_row_builder, a_row_refused_after_its_large_text_leaves_the_batch_as_it_was)
+TEST(pgs_row_builder, a_row_refused_after_its_large_values_leaves_the_batch_as_it_was)
 {
     udb_schema s;
     s.add_column(t_ftd(0, L"big", VT_BSTR, false, false));
+    s.add_column(t_ftd(0, L"bin", VT_BYTE_ARRAY, false, false));
     s.add_column(t_ftd(0, L"code", VT_BSTR, false, false));
     std::vector<pgs_column_plan> plans;
     plans.push_back(pgs_plan_declared_column(s[0], L"big", L""));
-    plans.push_back(pgs_plan_declared_column(s[1], L"code", L"VARCHAR(3)"));
+    plans.push_back(pgs_plan_declared_column(s[1], L"bin", L""));
+    plans.push_back(pgs_plan_declared_column(s[2], L"code", L"VARCHAR(3)"));
     pgs_row_builder rows(std::move(plans));
     const std::string big(100000, 'q');
-    udb_record ok = make_record({{L"big", ole_variant(big)}, {L"code", ole_variant(std::string("abc"))}});
+    const std::vector<std::uint8_t> bin(70000, 0x5c);
+    const auto record = [&](const char* code) {
+        udb_record r = make_record({{L"big", ole_variant()}, {L"bin", ole_variant()},
+                                    {L"code", ole_variant(std::string(code))}});
+        r[0].attach_string(big);
+        r[1].attach_binary(bin);
+        return r;
+    };
+    udb_record ok = record("abc");
     const pgs_record_layout layout = pgs_match_fields(ok, s);
     pgs_row_batch batch;
     batch.start_row();
     rows.append_copy_line(batch, ok, layout);
     batch.end_row(1);
     const std::string kept = sent_text(batch);
-    udb_record bad = make_record({{L"big", ole_variant(big)}, {L"code", ole_variant(std::string("abcd"))}});
+    udb_record bad = record("abcd");
     batch.start_row();
     EXPECT_THROW(rows.append_copy_line(batch, bad, layout), pgs_exception);
     EXPECT_EQ(sent_text(batch), kept);
     EXPECT_EQ(batch.bytes(), kept.size());
     // A row that failed half way, whose pieces are taken back out by the next start_row.
     batch.add_piece(big);
+    batch.add_piece(bin);
     batch.start_row();
     EXPECT_EQ(sent_text(batch), kept);
-    EXPECT_EQ(batch.pieces.size(), 1u);
-    EXPECT_EQ(kept, big + "\tabc\n");
+    EXPECT_EQ(batch.pieces.size(), 2u);
+    EXPECT_EQ(batch.bytes(), kept.size());
+    std::string hex;
+    for (std::size_t i = 0; i < bin.size(); ++i) hex += "5C";
+    EXPECT_EQ(kept, big + "\t\\\\x" + hex + "\tabc\n");
 }
 
 // --- the same refusals, live and in the script -------------------------------------------

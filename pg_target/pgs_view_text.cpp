@@ -584,12 +584,14 @@ private:
     // current_timestamp() and its kin, as MySQL stores NOW(): PostgreSQL takes them without
     // parentheses. MySQL's current date and time is a DATETIME of the session's zone, its
     // fraction cut (LOCALTIME too): PostgreSQL's LOCALTIMESTAMP cut to the second, where its
-    // CURRENT_TIMESTAMP would print the fraction and the zone; with a precision,
-    // LOCALTIMESTAMP(n). CURRENT_TIME likewise is a TIME.
+    // CURRENT_TIMESTAMP would print the fraction and the zone. MySQL cuts to a precision of 1 to
+    // 5 digits where PostgreSQL's LOCALTIMESTAMP(n) rounds (.99996 would become the next
+    // second): date_bin cuts to 10^(6-n) microseconds. CURRENT_TIME likewise is a TIME. SYSDATE
+    // is the time of the call: clock_timestamp() in the session's zone, cut the same way.
     void time_functions()
     {
         static const wchar_t* const names[] = {L"current_timestamp", L"current_date", L"current_time", L"localtime",
-                                              L"localtimestamp", L"now"};
+                                              L"localtimestamp", L"now", L"sysdate", L"curdate", L"curtime"};
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (tokens()[i].kind != udb_token_kind::word) continue;
             if (!std::any_of(std::begin(names), std::end(names), [&](const wchar_t* w) { return m_reader.is_word(i, w); }))
@@ -597,17 +599,39 @@ private:
             if (m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
             const std::size_t open = m_reader.next(i);
             const bool call = m_reader.is_symbol(open, L'(');
-            if (m_reader.is_word(i, L"now") && !call) continue;  // a column's name
-            // No precision, or 0: cut to the second (PostgreSQL's precision rounds).
+            const bool sysdate = m_reader.is_word(i, L"sysdate");
+            if ((m_reader.is_word(i, L"now") || sysdate || m_reader.is_word(i, L"curdate") ||
+                 m_reader.is_word(i, L"curtime")) && !call)
+                continue;  // a column's name
             const std::size_t arg = m_reader.next(open);
-            const bool zero = call && tokens()[arg].kind == udb_token_kind::number && tokens()[arg].text == L"0" &&
-                              m_reader.is_symbol(m_reader.next(arg), L')');
-            const bool empty = call && (m_reader.is_symbol(arg, L')') || zero);
-            if (empty) clear(i + 1, zero ? m_reader.next(arg) : arg);
-            if (m_reader.is_word(i, L"current_date")) continue;
-            const bool time = m_reader.is_word(i, L"current_time");
-            if (call && !empty) put(i, time ? L"localtime" : L"localtimestamp");
-            else put(i, time ? L"date_trunc('second', localtimestamp)::time" : L"date_trunc('second', localtimestamp)");
+            std::wstring digits = L"0";
+            std::size_t close = arg;
+            if (call && !m_reader.is_symbol(arg, L')')) {
+                close = m_reader.next(arg);
+                if (tokens()[arg].kind != udb_token_kind::number || tokens()[arg].text.size() != 1 ||
+                    tokens()[arg].text[0] < L'0' || tokens()[arg].text[0] > L'6' || !m_reader.is_symbol(close, L')'))
+                    refuse(L"it calls " + tokens()[i].text + L" with a precision that is not 0 to 6");
+                digits = tokens()[arg].text;
+            }
+            if (m_reader.is_word(i, L"current_date") || m_reader.is_word(i, L"curdate")) {
+                if (call) clear(i + 1, close);
+                put(i, L"current_date");
+                continue;
+            }
+            const bool time = m_reader.is_word(i, L"current_time") || m_reader.is_word(i, L"curtime");
+            const std::wstring now = sysdate ? L"clock_timestamp()::timestamp" : L"localtimestamp";
+            std::wstring cut;
+            if (digits == L"0") cut = L"date_trunc('second', " + now + L")";
+            else if (digits == L"6") cut = now;
+            else {
+                std::wstring step = L"1";
+                step.append(static_cast<std::size_t>(6 - (digits[0] - L'0')), L'0');
+                cut = L"date_bin('" + step + L" microseconds', " + now + L", timestamp '2000-01-01')::timestamp(" +
+                      digits + L")";
+            }
+            if (time) cut += L"::time" + (digits == L"0" ? std::wstring() : L"(" + digits + L")");
+            if (call) clear(i + 1, close);
+            put(i, cut);
         }
     }
 
@@ -690,12 +714,19 @@ private:
                 // MySQL's LENGTH counts bytes, PostgreSQL's characters.
                 put(i, L"octet_length");
             } else if (m_reader.is_word(i, L"lpad") || m_reader.is_word(i, L"rpad")) {
-                // LPAD('ab', 4, '') is NULL in MySQL, 'ab' in PostgreSQL.
+                // LPAD('ab', 4, '') is NULL in MySQL, 'ab' in PostgreSQL: the filler must be a
+                // text that is not empty, as a column's could be. A negative length gives NULL in
+                // MySQL, '' in PostgreSQL: any but a whole number becomes
+                // nullif(greatest(n, -1), -1).
                 const auto args = arguments(open, close);
-                if (args.size() == 3 && args[2].first == args[2].second && args[2].first != npos &&
-                    tokens()[args[2].first].kind == udb_token_kind::string && tokens()[args[2].first].value.empty())
-                    refuse(L"it calls " + name + L" with an empty filler, which gives NULL in MySQL and the text "
-                           L"itself in PostgreSQL");
+                if (args.size() != 3 || args[2].first != args[2].second || args[2].first == npos ||
+                    tokens()[args[2].first].kind != udb_token_kind::string || tokens()[args[2].first].value.empty())
+                    refuse(L"it calls " + name + L" with a filler that is not a text written out, or empty, which "
+                           L"gives NULL in MySQL and the text itself in PostgreSQL");
+                if (args[1].first != npos && !is_whole_number(args[1], 0)) {
+                    put(args[1].first, L"nullif(greatest(" + output_of(args[1].first));
+                    put(args[1].second, output_of(args[1].second) + L", -1), -1)");
+                }
             } else if (m_reader.is_word(i, L"ascii")) {
                 refuse(L"it calls ascii, which gives the first byte in the column's character set in MySQL and "
                        L"the first character's code in PostgreSQL");
@@ -872,7 +903,7 @@ private:
 
     // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
     // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
-    // integer column beside + - * becomes bigint.
+    // integer column beside + - * or after a minus sign becomes bigint.
     void wide_integers()
     {
         std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
@@ -887,9 +918,11 @@ private:
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
             const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
-            if (before == npos || !ends_value(before)) continue;  // a sign, or t.* and the like
-            if (m_reader.is_symbol(i, L'*') && m_reader.is_symbol(before, L'.')) continue;
-            if (first_of[before] != npos) widen.push_back(before);
+            const bool sign = before == npos || !ends_value(before);
+            // -x of an INT's smallest value is beyond INT: a minus sign widens too.
+            if (sign && !m_reader.is_symbol(i, L'-')) continue;  // a plus sign, or t.* and the like
+            if (!sign && m_reader.is_symbol(i, L'*') && m_reader.is_symbol(before, L'.')) continue;
+            if (!sign && first_of[before] != npos) widen.push_back(before);
             if (after != npos && is_first[after]) {
                 std::size_t last = after;
                 for (std::size_t dot = m_reader.next(last); m_reader.is_symbol(dot, L'.'); dot = m_reader.next(last))

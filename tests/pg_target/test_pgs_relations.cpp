@@ -330,13 +330,19 @@ INSTANTIATE_TEST_SUITE_P(
         refine_case{"prefix_inside_literal", L"select 'db is `db`.t' as s", L"select 'db is `db`.t' as s"},
         refine_case{"minus_minus", L"select 1--1 as x", L"select 1- -1 as x"},
         // The current moment, as MySQL stores NOW(): a date and time of the session's zone, cut
-        // to the second (PostgreSQL's CURRENT_TIMESTAMP would print the fraction and the zone).
+        // to the second (PostgreSQL's CURRENT_TIMESTAMP would print the fraction and the zone),
+        // or to the precision asked (PostgreSQL's LOCALTIMESTAMP(n) rounds); SYSDATE the moment
+        // of the call.
         refine_case{"time_functions",
                     L"select current_timestamp(), current_date( ), localtime(), current_timestamp(3), current_time, "
-                    L"now, now(0) from t where now() > '2000-01-01'",
+                    L"now, now(0), sysdate(2), curdate(), curtime(1), now(6) from t where now() > '2000-01-01'",
                     L"select date_trunc('second', localtimestamp), current_date, date_trunc('second', localtimestamp), "
-                    L"localtimestamp(3), date_trunc('second', localtimestamp)::time, now, date_trunc('second', localtimestamp) from t where "
-                    L"date_trunc('second', localtimestamp) > '2000-01-01'"},
+                    L"date_bin('1000 microseconds', localtimestamp, timestamp '2000-01-01')::timestamp(3), "
+                    L"date_trunc('second', localtimestamp)::time, now, date_trunc('second', localtimestamp), "
+                    L"date_bin('10000 microseconds', clock_timestamp()::timestamp, timestamp '2000-01-01')::timestamp(2), "
+                    L"current_date, date_bin('100000 microseconds', localtimestamp, timestamp '2000-01-01')::timestamp(1)::time(1), "
+                    L"localtimestamp from t where date_trunc('second', localtimestamp) > '2000-01-01'"},
+        refine_case{"time_precision_of_a_column", L"select now(p) from t", nullptr},
         // MariaDB's groups come in GROUP BY's order: GROUP BY ... LIMIT picks the first ones.
         refine_case{"group_limit", L"select `a`, count(0) AS `c` from `t` group by `t`.`a`, (b + 1) having c > 1 limit 3",
                     L"select \"a\", count(0) AS \"c\" from \"t\" group by \"t\".\"a\", (b + 1) having c > 1 "

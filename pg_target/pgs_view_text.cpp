@@ -685,10 +685,8 @@ private:
             const std::wstring& name = tokens()[i].text;
             if (m_reader.is_word(i, L"log")) {
                 if (arguments(open, close).size() == 1) put(i, L"ln");
-            } else if (m_reader.is_word(i, L"variance")) {
-                put(i, L"var_pop");
-            } else if (m_reader.is_word(i, L"std") || m_reader.is_word(i, L"stddev")) {
-                put(i, L"stddev_pop");
+            } else if (is_deviation(i)) {
+                deviation(i, open, close);
             } else if (m_reader.is_word(i, L"format")) {
                 refuse(L"it calls format, which writes a number with group separators in MySQL and fills a "
                        L"pattern in PostgreSQL");
@@ -717,7 +715,7 @@ private:
                 // LPAD('ab', 4, '') is NULL in MySQL, 'ab' in PostgreSQL: the filler must be a
                 // text that is not empty, as a column's could be. A negative length gives NULL in
                 // MySQL, '' in PostgreSQL: any but a whole number becomes
-                // nullif(greatest(n, -1), -1).
+                // nullif(greatest(n, -1), -1)::int (an int, as PostgreSQL's LPAD takes).
                 const auto args = arguments(open, close);
                 if (args.size() != 3 || args[2].first != args[2].second || args[2].first == npos ||
                     tokens()[args[2].first].kind != udb_token_kind::string || tokens()[args[2].first].value.empty())
@@ -725,7 +723,7 @@ private:
                            L"gives NULL in MySQL and the text itself in PostgreSQL");
                 if (args[1].first != npos && !is_whole_number(args[1], 0)) {
                     put(args[1].first, L"nullif(greatest(" + output_of(args[1].first));
-                    put(args[1].second, output_of(args[1].second) + L", -1), -1)");
+                    put(args[1].second, output_of(args[1].second) + L", -1), -1)::int");
                 }
             } else if (m_reader.is_word(i, L"ascii")) {
                 refuse(L"it calls ascii, which gives the first byte in the column's character set in MySQL and "
@@ -740,6 +738,31 @@ private:
                 if (args.size() == 2 && args[1].first != npos) not_zero(args[1].first, args[1].second, false);
             }
         }
+    }
+
+    // STD, STDDEV, VARIANCE and their _POP and _SAMP forms: MySQL computes them in doubles,
+    // PostgreSQL exactly in numeric for integers and decimals, which differs in the digits of
+    // large values (a VARIANCE of INT values is 2308700804248205300.0000 in MySQL); and VARIANCE
+    // and STD(DEV) are the population's. The argument becomes float8, the result numeric of the
+    // double's shortest text, which round() and the scales of exact_quotients take. MariaDB's
+    // window form gives other values: refused.
+    bool is_deviation(std::size_t i) const
+    {
+        static const wchar_t* const names[] = {L"std", L"stddev", L"stddev_pop", L"stddev_samp",
+                                              L"variance", L"var_pop", L"var_samp"};
+        return std::any_of(std::begin(names), std::end(names), [&](const wchar_t* w) { return m_reader.is_word(i, w); });
+    }
+    void deviation(std::size_t name, std::size_t open, std::size_t close)
+    {
+        if (m_reader.is_word(m_reader.next(close), L"over"))
+            refuse(L"it calls " + tokens()[name].text + L" over a window, which MariaDB computes otherwise");
+        const std::size_t first = m_reader.next(open), last = m_reader.previous(close);
+        if (first == close || m_reader.is_word(first, L"distinct")) return;  // left to the server
+        if (m_reader.is_word(name, L"variance")) put(name, L"var_pop");
+        else if (m_reader.is_word(name, L"std") || m_reader.is_word(name, L"stddev")) put(name, L"stddev_pop");
+        put(first, L"(" + output_of(first));
+        put(last, output_of(last) + L")::float8");
+        put(close, output_of(close) + L"::text::numeric");
     }
 
     // TRIM([BOTH | LEADING | TRAILING] [remstr] FROM str): MySQL removes remstr as a whole text
@@ -903,7 +926,7 @@ private:
 
     // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
     // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
-    // integer column beside + - * or after a minus sign becomes bigint.
+    // integer column beside + - *, after a minus sign or in ABS() becomes bigint.
     void wide_integers()
     {
         std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
@@ -916,6 +939,13 @@ private:
         }
         std::vector<std::size_t> widen;
         for (std::size_t i = 0; i < tokens().size(); ++i) {
+            // ABS of an INT column: its smallest value's is beyond INT too.
+            if (m_reader.is_word(i, L"abs") && !m_reader.is_symbol(m_reader.previous(i), L'.') &&
+                m_reader.is_symbol(m_reader.next(i), L'(')) {
+                const std::size_t open = m_reader.next(i), close = group_end(open), last = m_reader.previous(close);
+                if (close != npos && last != npos && first_of[last] == m_reader.next(open)) widen.push_back(last);
+                continue;
+            }
             if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
             const std::size_t before = m_reader.previous(i), after = m_reader.next(i);
             const bool sign = before == npos || !ends_value(before);
@@ -1322,7 +1352,7 @@ private:
         for (std::size_t k = first; k != npos && k <= last;) {
             std::size_t end = operand_end(k);
             int scale = -1;
-            if (inexact && m_reader.is_word(k, L"avg") && m_reader.is_symbol(m_reader.next(k), L'(')) {
+            if (inexact && (m_reader.is_word(k, L"avg") || is_deviation(k)) && m_reader.is_symbol(m_reader.next(k), L'(')) {
                 // AVG([DISTINCT] x) [OVER (...) | OVER w]
                 const std::size_t open = m_reader.next(k);
                 const std::size_t close = group_end(open);

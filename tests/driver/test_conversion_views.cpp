@@ -39,7 +39,7 @@ std::string names_schema()
            "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
            "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
            "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
-           " (2, NULL, NULL, -5, NULL);";
+           " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -115,6 +115,19 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_trim_one", "select id, trim(leading 'a' from p) as s from t"},
         // MySQL adds and multiplies INT columns in 64 bits.
         {"v_wide", "select id, big + 1 as p, dated.big * 2 as m, 1 - big as s, sum(big + big) as t from dated group by id"},
+        // A negated INT (its smallest value too) is a 64-bit integer.
+        {"v_negate", "select id, -big as n, abs(big) as a, - dated.big - 1 as m from dated"},
+        // MySQL cuts the current moment to the precision asked (PostgreSQL would round).
+        {"v_now_cut", "select now(1) <= now(6) and now(2) <= now(6) and now(3) <= now(6) and now(4) <= now(6) and "
+                      "now(5) <= now(6) and current_timestamp(2) <= now(6) and curtime(3) <= curtime(6) as c, "
+                      "sysdate(2) >= now() as s, curdate() <= now() as d"},
+        // STD and VARIANCE are doubles in MySQL, with 4 decimals more than an exact argument.
+        {"v_deviation", "select round(std(big), 2) as v, std(big) as s, var_samp(price) as p, "
+                        "stddev_samp(big) * 2 as d, variance(id + 0.5) + 1 as i from dated"},
+        {"v_deviation_window", "select std(id) over () as s from t", true},
+        // LPAD and RPAD: a negative length is NULL; a filler that may be empty is refused.
+        {"v_pad", "select id, lpad(p, id - 2, 'xy') as l, rpad(concat(id, 'a'), 3, '-') as r from t"},
+        {"v_pad_column", "select lpad(p, 5, p) as l from t", true},
         // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
         {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
         {"v_coalesce_scale", "select id, coalesce(cast(nullif(id, 2) as decimal(6,2)), 0) as c, "

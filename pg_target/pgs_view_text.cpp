@@ -650,9 +650,11 @@ private:
             const std::size_t close = group_end(open);
             if (close == npos) continue;
             for (const auto& [first, last] : arguments(open, close)) {
-                if (first == npos || !is_truth(first, last)) continue;
-                put(first, L"(" + output_of(first));
-                put(last, output_of(last) + L")::int");
+                if (first == npos) continue;
+                if (is_truth(first, last)) {
+                    put(first, L"(" + output_of(first));
+                    put(last, output_of(last) + L")::int");
+                }
             }
             if (ws) continue;
             put(i, std::wstring());
@@ -685,6 +687,18 @@ private:
             const std::wstring& name = tokens()[i].text;
             if (m_reader.is_word(i, L"log")) {
                 if (arguments(open, close).size() == 1) put(i, L"ln");
+            } else if (m_reader.is_word(i, L"year") || m_reader.is_word(i, L"month") || m_reader.is_word(i, L"day") ||
+                       m_reader.is_word(i, L"dayofmonth")) {
+                // YEAR(d), MONTH(d) and DAY(d) of a table's date column: date_part(...)::int, of
+                // the column as a timestamp (a TIME column is refused by the server).
+                // Of anything else (a text MySQL reads as a date, or NULL when it is none) the
+                // name is left to the server, which has no such function.
+                const auto args = arguments(open, close);
+                if (args.size() != 1 || !is_date_column(args[0].first, args[0].second)) continue;
+                const bool day = m_reader.is_word(i, L"dayofmonth");
+                put(i, L"date_part");
+                put(open, L"('" + (day ? std::wstring(L"day") : tk_to_lower(name)) + L"', (");
+                put(close, L")::timestamp)::int");
             } else if (is_deviation(i)) {
                 deviation(i, open, close);
             } else if (m_reader.is_word(i, L"format")) {
@@ -842,6 +856,16 @@ private:
         return false;
     }
 
+    // Whether first..last is just the name of a table's date or time column.
+    bool is_date_column(std::size_t first, std::size_t last) const
+    {
+        if (first == npos) return false;
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return reads_dates(n);
+        return false;
+    }
+
     bool reads_small_integers(const udb_view_name& n) const
     {
         const auto found = table_columns(n);
@@ -864,13 +888,24 @@ private:
         return scale;
     }
 
-    // MySQL's COALESCE (and CASE) of integers and decimals has the largest scale of its arguments
+    // MySQL's COALESCE (IFNULL, and CASE) of integers and decimals has the largest scale of its arguments
     // (COALESCE(NULL, 0) of a DECIMAL(8,2) column prints 0.00); PostgreSQL's the value's: it is
     // rounded to that scale where the arguments' scales are told and differ.
     void coalesce_scales()
     {
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            if (!m_reader.is_word(i, L"coalesce") || m_reader.is_symbol(m_reader.previous(i), L'.')) continue;
+            const bool ifnull = m_reader.is_word(i, L"ifnull");
+            if ((!ifnull && !m_reader.is_word(i, L"coalesce")) || m_reader.is_symbol(m_reader.previous(i), L'.'))
+                continue;
+            const std::size_t after = m_reader.next(i);
+            // MySQL's IFNULL(a, b) is COALESCE(a, b), taken where its result is written alike:
+            // integers and decimals whose scales are told. Otherwise (a text beside a date or
+            // a double is a text in MySQL, that type in PostgreSQL) the server refuses the name.
+            if (ifnull) {
+                const std::size_t end = m_reader.is_symbol(after, L'(') ? group_end(after) : npos;
+                if (end == npos || arguments(after, end).size() != 2 || coalesce_scale(after, end) < 0) continue;
+                put(i, L"coalesce");
+            }
             const std::size_t open = m_reader.next(i);
             if (!m_reader.is_symbol(open, L'(')) continue;
             const std::size_t close = group_end(open);
@@ -1328,6 +1363,22 @@ private:
             put(first, L"round(" + output_of(first));
             put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
         }
+        // An argument of CONCAT is written with MySQL's scale too (CONCAT(10 / 3) is '3.3333').
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if ((!m_reader.is_word(i, L"concat") && !m_reader.is_word(i, L"concat_ws")) ||
+                m_reader.is_symbol(m_reader.previous(i), L'.'))
+                continue;
+            const std::size_t open = m_reader.next(i);
+            if (!m_reader.is_symbol(open, L'(')) continue;
+            const std::size_t close = group_end(open);
+            if (close == npos) continue;
+            for (const auto& [first, last] : arguments(open, close)) {
+                const int scale = first == npos ? -1 : quotient_scale(first, last);
+                if (scale < 0 || scale > 30) continue;
+                put(first, L"round(" + output_of(first));
+                put(last, output_of(last) + L", " + std::to_wstring(scale) + L")");
+            }
+        }
     }
 
     // MySQL's scale of the expression first..last when it is a quotient or an average of
@@ -1412,7 +1463,12 @@ private:
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
             if (m_reader.is_word(first, L"count")) return 0;
-            if (m_reader.is_word(first, L"coalesce")) return coalesce_scale(open, last);
+            if (m_reader.is_word(first, L"coalesce") || m_reader.is_word(first, L"ifnull"))
+                return coalesce_scale(open, last);
+            if (m_reader.is_word(first, L"nullif")) {  // its first argument's
+                const auto args = arguments(open, last);
+                return args.size() == 2 && args[0].first != npos ? operand_scale(args[0].first, args[0].second) : -1;
+            }
             if (m_reader.is_word(first, L"cast")) {
                 // CAST(x AS DECIMAL(p, s)), as MySQL stores it
                 const std::size_t type_close = m_reader.previous(last);

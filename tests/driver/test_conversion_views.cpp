@@ -128,6 +128,13 @@ std::vector<view_case> view_cases(const std::string& source_db)
         // LPAD and RPAD: a negative length is NULL; a filler that may be empty is refused.
         {"v_pad", "select id, lpad(p, id - 2, 'xy') as l, rpad(concat(id, 'a'), 3, '-') as r from t"},
         {"v_pad_column", "select lpad(p, 5, p) as l from t", true},
+        // YEAR, MONTH and DAY of a date column; IFNULL as COALESCE with MySQL's scale; a
+        // quotient in CONCAT with MySQL's digits.
+        {"v_date_parts", "select id, year(stamp) as y, month(stamp) as m, dayofmonth(born) as d, day(stamp) as d2, "
+                         "cast(stamp as date) as c from dated"},
+        {"v_ifnull", "select id, ifnull(price, 0) as a, ifnull(nullif(big, -5), 0.5) as b from dated"},
+        {"v_concat_scale", "select concat(1.50, 'x') as a, concat(price, 'x') as b, concat(id / 3) as c, "
+                           "concat_ws('-', avg(id), 1e0) as e from dated group by id"},
         // MariaDB returns groups in GROUP BY's order, NULL first: LIMIT picks the same ones.
         {"v_group_limit", "select nullif(secret, 0) as s, count(*) as n from t group by nullif(secret, 0) limit 1"},
         {"v_coalesce_scale", "select id, coalesce(cast(nullif(id, 2) as decimal(6,2)), 0) as c, "

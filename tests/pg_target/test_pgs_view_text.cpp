@@ -162,6 +162,20 @@ INSTANTIATE_TEST_SUITE_P(
                                    L"`n`.* from `n` where (`i` - `i`) * 3 > 0",
                   L"select \"n\".\"i\"::bigint + 1 AS \"a\", 2 * \"i\"::bigint AS \"b\", -\"i\"::bigint AS \"c\", "
                   L"\"dec\" - 1 AS \"d\", \"n\".* from \"public\".\"n\" where (\"i\"::bigint - \"i\"::bigint) * 3 > 0"},
+        // IFNULL is COALESCE where its result is written alike (the scales told); YEAR and the
+        // like only of a date column; LPAD's length is NULL below 0; ABS of an INT is 64-bit.
+        name_case{"ifnull_year_lpad",
+                  L"select ifnull(`dec`, 0) AS `a`, ifnull(`f`, 1) AS `b`, ifnull(`f`, 'x') AS `c`, year(`i`) AS `y`, "
+                  L"lpad(`f`, `i`, 'ab') AS `l`, abs(`n`.`i`) AS `s` from `n`",
+                  L"select round(coalesce(\"dec\", 0), 3) AS \"a\", ifnull(\"f\", 1) AS \"b\", "
+                  L"ifnull(\"f\", 'x') AS \"c\", year(\"i\") AS \"y\", "
+                  L"lpad(\"f\", nullif(greatest(\"i\", -1), -1)::int, 'ab') AS \"l\", "
+                  L"abs(\"n\".\"i\"::bigint) AS \"s\" from \"public\".\"n\""},
+        name_case{"year_of_a_date", L"select year(`born`) AS `y`, day(`d`.`born`) AS `d` from `d`",
+                  L"select date_part('year', (\"born\")::timestamp)::int AS \"y\", "
+                  L"date_part('day', (\"d\".\"born\")::timestamp)::int AS \"d\" from \"public\".\"d\""},
+        name_case{"lpad_of_a_column_filler", L"select lpad(`id`, 3, `id`) from `t`", nullptr},
+        name_case{"deviation_over_a_window", L"select std(`i`) over () from `n`", nullptr},
         // Refused: what cannot be resolved with certainty.
         name_case{"table_not_converted", L"select 1 from `nope`", nullptr},
         name_case{"column_not_there", L"select `t`.`nope` from `t`", nullptr},

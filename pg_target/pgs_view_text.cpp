@@ -757,7 +757,7 @@ private:
     // STD, STDDEV, VARIANCE and their _POP and _SAMP forms: MySQL computes them in doubles,
     // PostgreSQL exactly in numeric for integers and decimals, which differs in the digits of
     // large values (a VARIANCE of INT values is 2308700804248205300.0000 in MySQL); and VARIANCE
-    // and STD(DEV) are the population's. The argument becomes float8, the result numeric of the
+    // and STD(DEV) are the population's. An exact argument becomes float8, the result numeric of the
     // double's shortest text, which round() and the scales of exact_quotients take. MariaDB's
     // window form gives other values: refused.
     bool is_deviation(std::size_t i) const
@@ -774,8 +774,12 @@ private:
         if (first == close || m_reader.is_word(first, L"distinct")) return;  // left to the server
         if (m_reader.is_word(name, L"variance")) put(name, L"var_pop");
         else if (m_reader.is_word(name, L"std") || m_reader.is_word(name, L"stddev")) put(name, L"stddev_pop");
-        put(first, L"(" + output_of(first));
-        put(last, output_of(last) + L")::float8");
+        // An integer or a decimal becomes a double; a double is one already, and anything else
+        // (a text, which MySQL reads as a number) is left to the server, which refuses it.
+        if (operand_scale(first, last) >= 0) {
+            put(first, L"(" + output_of(first));
+            put(last, output_of(last) + L")::float8");
+        }
         put(close, output_of(close) + L"::text::numeric");
     }
 

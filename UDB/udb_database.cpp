@@ -54,10 +54,12 @@ void udb_database::update_name_index() const
     for (; ix.count < table_names.size(); ++ix.count) {
         const std::wstring& n = table_names[ix.count];
         ix.exact.try_emplace(n, int(ix.count));
-        ix.folded.try_emplace(tk_fold_case(n), int(ix.count));
+        ix.folded.try_emplace(fold_table_name(n), int(ix.count));
     }
     if (ix.count > 0 && ix.last != table_names[ix.count - 1]) ix.last = table_names[ix.count - 1];
 }
+
+std::wstring udb_database::fold_table_name(std::wstring_view name) const { return tk_fold_case(name); }
 
 int udb_database::find_table(const std::wstring& table) const
 {
@@ -79,10 +81,11 @@ int udb_database::find_table(const std::wstring& table) const
             stale = true;
         }
         if (!case_sensitive) {
-            auto f = m_name_index.folded.find(tk_fold_case(table));
+            const std::wstring folded = fold_table_name(table);
+            auto f = m_name_index.folded.find(folded);
             if (f != m_name_index.folded.end()) {
                 const std::wstring* n = at(f->second);
-                if (n && tk_equal_no_case(*n, table)) return f->second;
+                if (n && fold_table_name(*n) == folded) return f->second;
                 stale = true;
             }
         }

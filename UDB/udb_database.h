@@ -124,6 +124,9 @@ public:
 protected:
     // Position of the name in the table-name list, or -1.
     int find_table(const std::wstring& name) const;
+    // The form two names share when a database that ignores case takes them for one table
+    // (every letter's case by default).
+    virtual std::wstring fold_table_name(std::wstring_view name) const;
 
     std::int32_t mode;
     std::wstring name;

@@ -57,6 +57,8 @@ const conversion_relations::table* conversion_relations::find(const std::wstring
     // names may write a reference.
     for (const table& t : m_tables)
         if (t.source == source) return &t;
+    // A source table of that very name that the run does not convert is the one meant.
+    if (m_source_tables.count(source)) return nullptr;
     for (const table& t : m_tables)
         if (tk_equal_no_case(t.source, source)) return &t;
     return nullptr;

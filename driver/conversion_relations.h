@@ -33,6 +33,9 @@ public:
     // columns of a table the run did not create itself.
     void add_table(const std::wstring& source, const std::wstring& dest, const pgs_table_mutator* mutator,
                    bool with_keys, const udb_schema& columns);
+    // Every table of the source: a key that refers to one of them by its very name refers to
+    // that table, never to another the run converts whose name differs from it only in case.
+    void set_source_tables(const std::vector<std::wstring>& names) { m_source_tables.insert(names.begin(), names.end()); }
 
     // Whether the column `column` of the table `source` (added before, without the user's
     // changes) is an unsigned BIGINT auto-increment column, which arrives as a bigint serial.
@@ -113,6 +116,7 @@ private:
     std::unordered_map<std::wstring, std::size_t> m_by_name;  // source name -> first position in m_tables
     bool m_early_allowed = false;
     std::unordered_set<std::wstring> m_planned, m_planned_folded;
+    std::unordered_set<std::wstring> m_source_tables;
     std::size_t m_keys_read = 0;           // of the source keys given to create_ready_keys
     std::vector<std::size_t> m_undecided;  // their positions, still to be offered
     std::vector<std::vector<std::wstring>> m_cycles;

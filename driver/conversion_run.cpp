@@ -356,6 +356,7 @@ conversion_outcome pelmora_convertor::run::execute()
     const std::size_t listed = c_.query_list.size();
     const std::vector<std::wstring>& names = source_->get_table_names();
     const std::unordered_set<std::wstring> source_tables(names.begin(), names.end());
+    relations_.set_source_tables(names);
     auto server_takes = [&](const std::wstring& name) {
         return source_->test_query(L"SELECT 1 FROM " + source_->quote_table_name(name) + L" LIMIT 0");
     };

@@ -100,6 +100,8 @@ std::vector<present_index> read_present_indexes(pgs_connection& conn, const std:
 
 // --- pgs_base_db -------------------------------------------------------------
 
+std::wstring pgs_base_db::fold_table_name(std::wstring_view name) const { return tk_to_lower(name); }
+
 pgs_base_db::pgs_base_db(std::wstring name, std::int32_t mode, bool case_sensitive)
     : udb_database(std::move(name), mode, case_sensitive)
 {

@@ -143,6 +143,10 @@ public:
     void take_back_early_keys();
 
 protected:
+    // Unquoted names fold only A-Z, as PostgreSQL folds them: "Ärger" and "ärger" are two
+    // tables there, and a name that differs from a table's only in another letter's case
+    // names no table.
+    std::wstring fold_table_name(std::wstring_view name) const override;
     // Builds the indexes of a table just created by `table` now, or keeps both builders
     // for build_deferred_indexes(). `indexes` is read at once.
     void build_or_defer_indexes(std::unique_ptr<pgs_schema_initializer> table, const std::wstring& name,

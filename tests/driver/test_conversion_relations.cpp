@@ -360,6 +360,42 @@ TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)
     }
 }
 
+TEST_P(index_name_collision_test, a_key_to_a_table_left_out_never_goes_to_one_equal_to_it_but_for_case)
+{
+    // The server keeps the case: Parent and parent are two tables, and a key to Parent, which
+    // the run does not convert, is not made to parent, even where parent's rows would take it.
+    source("CREATE TABLE Parent (id INT PRIMARY KEY); CREATE TABLE parent (id INT PRIMARY KEY);"
+           "CREATE TABLE kid (id INT PRIMARY KEY, big_id INT, small_id INT,"
+           " CONSTRAINT fk_big FOREIGN KEY (big_id) REFERENCES Parent (id),"
+           " CONSTRAINT fk_small FOREIGN KEY (small_id) REFERENCES parent (id));"
+           "INSERT INTO Parent VALUES (2); INSERT INTO parent VALUES (2); INSERT INTO kid VALUES (1, 2, 2);");
+    test_env::scratch_dir dir("qdrv_case_out");
+    const std::string path = dir.path() + "/out.sql";
+    if (GetParam()) {
+        conv->b_direct = false;
+        conv->set_destination(tk_utf8_to_unicode(path));
+    }
+    conv->selected_tables = {L"kid", L"parent"};
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_EQ(conv->failures.keys.load(), 1u) << testing::PrintToString(hooks.reports());
+    EXPECT_TRUE(contains(hooks.reports(), "The referenced table 'Parent' was not converted"))
+        << testing::PrintToString(hooks.reports());
+
+    std::string conninfo = test_env::pg_conninfo(dest_name);
+    std::unique_ptr<test_env::pg_scratch_db> loaded;
+    if (GetParam()) {
+        loaded = std::make_unique<test_env::pg_scratch_db>("qdrv_case_out_load");
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(loaded->name(), path, said), 0) << said;
+        conninfo = loaded->conninfo();
+    }
+    EXPECT_EQ(pg_rows(conninfo, "SELECT conname || '>' || confrelid::regclass::text FROM pg_constraint "
+                                "WHERE contype = 'f' ORDER BY 1"),
+              strings{"fk_small>parent"});
+}
+
 // Holds the run before the rows of a table until a condition on the destination holds (or 60
 // s pass), and notes whether it held.
 class hold_before_table_hooks : public recording_hooks {

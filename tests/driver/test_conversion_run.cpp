@@ -587,6 +587,27 @@ TEST_F(conversion_run_test, a_column_that_gets_another_name_is_said)
     EXPECT_TRUE(hooks.reports().empty());
 }
 
+// PostgreSQL folds only A-Z: "ÄRGER" and "Ärger" land on one name, "ärger" is a table of its own
+// there and takes its own rows, also when a merge runs again.
+TEST_F(conversion_run_test, names_that_differ_in_the_case_of_a_letter_beyond_a_to_z_are_tables_of_their_own)
+{
+    source("CREATE TABLE `ÄRGER` (id INT PRIMARY KEY, a INT); INSERT INTO `ÄRGER` VALUES (1, 10);"
+           "CREATE TABLE `Ärger` (id INT PRIMARY KEY, b INT); INSERT INTO `Ärger` VALUES (2, 20);"
+           "CREATE TABLE `ärger` (id INT PRIMARY KEY, c INT); INSERT INTO `ärger` VALUES (3, 30), (4, 40)");
+    conv->selected_tables = {L"ÄRGER", L"Ärger", L"ärger"};
+    for (int mode : {0, 3}) {
+        SCOPED_TRACE(mode);
+        hooks.lines.clear();
+        conv->set_mode(mode);
+        run();
+        EXPECT_EQ(conv->outcome(), conversion_outcome::completed);
+        EXPECT_TRUE(hooks.reports().empty());
+        EXPECT_EQ(rows("SELECT 'A', id, a FROM \"Ärger\" UNION ALL SELECT 'B', id, b FROM \"Ärger00000\" "
+                       "UNION ALL SELECT 'C', id, c FROM \"ärger\" ORDER BY 2"),
+                  (std::vector<std::string>{"A|1|10", "B|2|20", "C|3|30", "C|4|40"}));
+    }
+}
+
 TEST_F(conversion_run_test, a_stop_during_a_table_leaves_no_transaction_open_and_the_rows_counted_are_stored)
 {
     source("CREATE TABLE s (id INT PRIMARY KEY, v VARCHAR(20));"

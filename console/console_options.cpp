@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <sys/stat.h>
 
 #include "TK/tk_exception.h"
+#include "TK/tk_file_names.h"
 #include "TK/tk_list_file.h"
 #include "TK/tk_log.h"
 #include "TK/tk_strings.h"
@@ -177,6 +180,37 @@ std::string unknown_argument_text(std::string_view argument)
     return "unknown option " + tk_visible_text(argument.substr(0, argument.find('=')));
 }
 
+// The options that take a value and may be given only once: a second value
+// would silently replace the first (a second --dest names another database
+// to overwrite). --profile may be repeated: each one is loaded in turn.
+bool is_single_value_option(int id)
+{
+    return id != opt_profile && id != opt_help;
+}
+
+std::string option_name(int id)
+{
+    for (const cmd_line_option* entry = console_options; entry->prefix[0]; ++entry) {
+        if (entry->id == id) {
+            std::string name = entry->prefix;
+            if (name.ends_with("="))
+                name.pop_back();
+            return name;
+        }
+    }
+    return std::string();
+}
+
+// Whether two paths name one file: the same file when both exist, else the
+// same full path.
+bool names_same_file(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return tk_file_name(a).get_full_path() == tk_file_name(b).get_full_path();
+}
+
 }  // namespace
 
 bool parse_mode_value(const char* text, int& mode)
@@ -282,6 +316,10 @@ bool parse_cmd_line(int argc, char* const* argv)
     std::vector<const char*> profiles;
     bool command_line_logfile = false;
     {
+        std::map<int, std::string> given;
+        const char* logfile = nullptr;
+        const char* dest = nullptr;
+        bool dump = false;
         ansi_cmd_line cursor(argc, argv, console_options);
         while (cursor.has_more()) {
             switch (cursor.get_current_id()) {
@@ -294,9 +332,24 @@ bool parse_cmd_line(int argc, char* const* argv)
                 break;
             case opt_logfile:
                 command_line_logfile = true;
+                logfile = cursor.get_current_value();
+                break;
+            case opt_dest:
+                dest = cursor.get_current_value();
+                break;
+            case opt_dump:
+                dump = true;
                 break;
             default:
                 break;
+            }
+            const int id = cursor.get_current_id();
+            if (id >= 0 && is_single_value_option(id)) {
+                const auto [at, first] = given.emplace(id, cursor.get_current_value());
+                // The value stays out of the message: it may be a password.
+                if (!first && at->second != cursor.get_current_value())
+                    exit_with_message("The option " + option_name(id) +
+                                      " is given more than once with different values: give it once.");
             }
             cursor.next();
         }
@@ -305,6 +358,11 @@ bool parse_cmd_line(int argc, char* const* argv)
                 tk_write_log(2, "Unrecognised parameter: %s", is_password_argument(argument) ? "***" : argument);
             exit_with_message(unknown_argument_text(cursor.get_unrecognised().front()) + "\n" + console_usage_text);
         }
+        // Checked before the log file is opened (which empties it): the log
+        // would overwrite the script, or an earlier script would be lost.
+        if (dump && logfile && dest && *logfile && *dest && names_same_file(logfile, dest))
+            exit_with_message("The log file '" + tk_visible_text(std::string_view(logfile)) +
+                              "' is the script file: give the log another name. Nothing was converted.");
     }
     for (const char* profile : profiles)
         load_profile_option(profile, command_line_logfile);

@@ -74,11 +74,8 @@ tk_small_file tk_read_small_file(const std::string& path, std::size_t max_bytes)
         result.error_number = err;
         return result;
     }
-    if (S_ISDIR(st.st_mode)) {
-        result.status = tk_small_file_status::missing;
-        return result;
-    }
-    // A device or a pipe may never end (/dev/zero): it is not read at all.
+    // A folder, a device or a pipe: a device may never end (/dev/zero), and
+    // none of them is read at all.
     if (!S_ISREG(st.st_mode)) {
         result.status = tk_small_file_status::not_a_file;
         return result;

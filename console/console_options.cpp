@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <sys/stat.h>
 
@@ -180,27 +179,6 @@ std::string unknown_argument_text(std::string_view argument)
     return "unknown option " + tk_visible_text(argument.substr(0, argument.find('=')));
 }
 
-// The options that take a value and may be given only once: a second value
-// would silently replace the first (a second --dest names another database
-// to overwrite). --profile may be repeated: each one is loaded in turn.
-bool is_single_value_option(int id)
-{
-    return id != opt_profile && id != opt_help;
-}
-
-std::string option_name(int id)
-{
-    for (const cmd_line_option* entry = console_options; entry->prefix[0]; ++entry) {
-        if (entry->id == id) {
-            std::string name = entry->prefix;
-            if (name.ends_with("="))
-                name.pop_back();
-            return name;
-        }
-    }
-    return std::string();
-}
-
 // Whether two paths name one file: the same file when both exist, else the
 // same full path.
 bool names_same_file(const std::string& a, const std::string& b)
@@ -275,6 +253,10 @@ std::vector<std::wstring> read_tab_file(const std::string& path)
             if (name.empty())
                 continue;
         }
+        // No MySQL name ends in a space, so a line of spaces names no table:
+        // it is a blank line, not a table to report missing.
+        if (name.find_first_not_of(' ') == std::string_view::npos)
+            continue;
         if (!tk_is_text_line(name))
             exit_with_message("Table names file is not a text file (it holds a zero byte, a control character or "
                               "bytes that are not UTF-8): " + path);
@@ -316,7 +298,6 @@ bool parse_cmd_line(int argc, char* const* argv)
     std::vector<const char*> profiles;
     bool command_line_logfile = false;
     {
-        std::map<int, std::string> given;
         const char* logfile = nullptr;
         const char* dest = nullptr;
         bool dump = false;
@@ -342,14 +323,6 @@ bool parse_cmd_line(int argc, char* const* argv)
                 break;
             default:
                 break;
-            }
-            const int id = cursor.get_current_id();
-            if (id >= 0 && is_single_value_option(id)) {
-                const auto [at, first] = given.emplace(id, cursor.get_current_value());
-                // The value stays out of the message: it may be a password.
-                if (!first && at->second != cursor.get_current_value())
-                    exit_with_message("The option " + option_name(id) +
-                                      " is given more than once with different values: give it once.");
             }
             cursor.next();
         }

@@ -157,7 +157,9 @@ TEST_F(profile_file, bad_input)
 {
     udb_profile p;
     EXPECT_THROW(p.load(path("missing.pmr")), tk_exception);
-    EXPECT_THROW(p.load(tk_utf8_to_unicode(dir.string())), tk_exception);
+    // A folder exists: it is named as what it is, not as missing.
+    EXPECT_FALSE(p.load(tk_utf8_to_unicode(dir.string())));
+    EXPECT_EQ(p.load_error(), "it is not a regular file (a folder, device, pipe or socket)");
 
     // Refused whole, the line named: nothing of the file is taken.
     struct refused {

@@ -267,7 +267,9 @@ INSTANTIATE_TEST_SUITE_P(
         tab_file_case{"no_bom_last_line_without_end", "orders\nitems", {L"orders", L"items"}},
         tab_file_case{"blanks_are_part_of_the_name", " orders \n", {L" orders "}},
         tab_file_case{"bom_alone_on_the_first_line", "\xEF\xBB\xBF\norders\n", {L"orders"}},
-        tab_file_case{"bom_after_empty_lines", "\n\n\xEF\xBB\xBForders\n", {L"orders"}}),
+        tab_file_case{"bom_after_empty_lines", "\n\n\xEF\xBB\xBForders\n", {L"orders"}},
+        // No source table is named only with spaces: such a line is blank, not a missing table.
+        tab_file_case{"lines_of_spaces_are_blank", "\xEF\xBB\xBF  \r\norders\n   \r\n \nitems\n", {L"orders", L"items"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct bad_tab_file_case {
@@ -299,6 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         bad_tab_file_case{"binary", "\x7F" "ELF\x02\x01\x01\n", "Table names file is not a text file"},
         bad_tab_file_case{"invalid_utf8", "orders\n\xC3\x28\n", "Table names file is not a text file"},
         bad_tab_file_case{"only_empty_lines", "\n\r\n\n", "Table names file lists no table"},
+        bad_tab_file_case{"only_spaces", "  \r\n \n", "Table names file lists no table"},
         bad_tab_file_case{"empty_file", "", "Table names file lists no table"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -331,9 +334,29 @@ TEST_F(console_options_test, a_second_table_file_replaces_the_first)
 TEST_F(console_options_test, a_missing_or_folder_table_file_ends_the_program)
 {
     scratch dir;
-    const std::string text = "Table names file does not exist.\nPlease verify the correct path/name was given.\n";
-    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.file("nosuch.txt")})), text);
-    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.path()})), text);
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.file("nosuch.txt")})),
+              "Table names file does not exist.\nPlease verify the correct path/name was given.\n");
+    EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.path()})),
+              "Table names file cannot be read: " + dir.path() +
+                  ": it is not a regular file (a folder, device, pipe or socket)\n");
+}
+
+// The log is emptied when it is opened: a log file that is the script would
+// lose the earlier script, or be written over by the new one.
+TEST_F(console_options_test, a_log_file_that_is_the_script_file_is_refused_and_the_script_kept)
+{
+    scratch dir;
+    const std::string script = dir.write("out.sql", "-- earlier script\n");
+    // The same file by the same name, by another spelling, and a script not yet written.
+    for (const auto& [dest, log] : {std::pair{script, script}, std::pair{script, dir.path() + "/./out.sql"},
+                                    std::pair{dir.path() + "/./new.sql", dir.file("new.sql")}}) {
+        EXPECT_EQ(parse_to_exit({"--src=s", "--dest=" + dest, "--dump", "--logfile=" + log}),
+                  "The log file '" + log + "' is the script file: give the log another name. Nothing was "
+                  "converted.\n");
+    }
+    std::ifstream in(script);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "-- earlier script\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new.sql")));
 }
 
 // The command line wins over a profile whatever their order; the profile fills what the
@@ -405,6 +428,10 @@ TEST_F(console_options_test, a_profile_that_cannot_be_loaded_ends_the_program)
                   "' cannot be loaded: line 1 \"mode=0\" comes before the first [section] header. Nothing was "
                   "converted.\n");
     EXPECT_EQ(conv.get_destination(), L"");
+    EXPECT_EQ(parse_to_exit(with_names({"--profile=" + dir.path()})),
+              "The profile '" + dir.path() +
+                  "' cannot be loaded: it is not a regular file (a folder, device, pipe or socket). Nothing was "
+                  "converted.\n");
     const std::string bad_mode = dir.write("mode.profile", "[Generic settings]\nmode=7\n");
     EXPECT_THROW(parse(with_names({"--profile=" + bad_mode})), tk_exception);
 }

@@ -481,8 +481,16 @@ bool parse_cmd_line(int argc, char* const* argv)
     auto pick = [&](const std::optional<std::string>& given, const std::string& loaded, const char* preset) {
         return given ? *given : profile_loaded ? loaded : std::string(preset);
     };
-    if (conn.pg_port || !profile_loaded)
-        conv.pgs_port = parse_pg_port(conn.pg_port.value_or("5432"));
+    if (conn.pg_port || !profile_loaded) {
+        try {
+            conv.pgs_port = parse_pg_port(conn.pg_port.value_or("5432"));
+        } catch (const tk_exception&) {
+            // Named, as the error comes before any connection says which one.
+            throw tk_exception("Invalid port number '" + tk_visible_text(std::string_view(*conn.pg_port)) +
+                                   "' given for PostgreSQL (--pgport)",
+                               1);
+        }
+    }
     conv.pgs_host = pick(conn.pg_host, conv.pgs_host, "");
     conv.pgs_user = pick(conn.pg_user, conv.pgs_user, "");
     conv.pgs_password = pick(conn.pg_password, conv.pgs_password, "");

@@ -176,7 +176,8 @@ TEST_F(console_options_test, ports_empty_pg_port_is_none_and_a_bad_one_is_refuse
             parse(with_names({bad}));
             ADD_FAILURE() << bad << " was accepted";
         } catch (const tk_exception& e) {
-            EXPECT_STREQ(e.what(), "Invalid port number") << bad;
+            EXPECT_EQ(std::string(e.what()),
+                      "Invalid port number '" + std::string(bad + 9) + "' given for PostgreSQL (--pgport)");
             EXPECT_EQ(e.get_level(), 1);
         }
     }

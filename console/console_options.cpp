@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TK/tk_exception.h"
 #include "TK/tk_file_names.h"
@@ -189,6 +191,20 @@ bool names_same_file(const std::string& a, const std::string& b)
     return tk_file_name(a).get_full_path() == tk_file_name(b).get_full_path();
 }
 
+// Opening a named pipe for writing waits until some program reads it, and a
+// stop signal does not end that wait: a pipe without a reader is refused.
+bool log_file_can_be_opened(const char* path)
+{
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return true;
+    const int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno != ENXIO;
+    ::close(fd);
+    return true;
+}
+
 }  // namespace
 
 bool parse_mode_value(const char* text, int& mode)
@@ -365,6 +381,9 @@ bool parse_cmd_line(int argc, char* const* argv)
             break;
         case opt_logfile:
             tk_write_log(1, "parse_cmd_line - got logfile %s", value);
+            if (!log_file_can_be_opened(value))
+                exit_with_message("The log file '" + tk_visible_text(std::string_view(value)) +
+                                  "' is a pipe that no program reads. Nothing was converted.");
             conv.set_logfile(value);
             break;
         case opt_mode: {
@@ -454,7 +473,7 @@ bool parse_cmd_line(int argc, char* const* argv)
             tk_write_log(2, "\tgot client encoding %s", value);
             std::wstring encoding = find_client_encoding(value);
             if (encoding.empty())
-                exit_with_message(std::string("Unknown PostgreSQL encoding '") + value + "'");
+                exit_with_message("Unknown PostgreSQL encoding '" + tk_visible_text(std::string_view(value)) + "'");
             // A script is written in this encoding; the live connection keeps
             // UTF-8 (exact) and refuses the rows this encoding cannot hold.
             conv.client_encoding = std::move(encoding);

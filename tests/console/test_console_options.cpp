@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "TK/tk_exception.h"
@@ -228,7 +229,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "Invalid schema name 'a.b': a schema name is one name and cannot hold a '.'\n"},
         exit_case{"unknown_encoding", {"--src=s", "--dest=d", "--encoding=klingon"},
                   "Unknown PostgreSQL encoding 'klingon'\n"},
-        exit_case{"empty_encoding", {"--src=s", "--dest=d", "--encoding="}, "Unknown PostgreSQL encoding ''\n"}),
+        exit_case{"empty_encoding", {"--src=s", "--dest=d", "--encoding="}, "Unknown PostgreSQL encoding ''\n"},
+        exit_case{"encoding_with_control_characters", {"--src=s", "--dest=d", "--encoding=x\ny\x1B[31m"},
+                  "Unknown PostgreSQL encoding 'x\\ny\\x1B[31m'\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(console_options_test, a_log_file_that_is_a_folder_raises_its_error)
@@ -340,6 +343,16 @@ TEST_F(console_options_test, a_missing_or_folder_table_file_ends_the_program)
     EXPECT_EQ(parse_to_exit(with_names({"--tab_file=" + dir.path()})),
               "Table names file cannot be read: " + dir.path() +
                   ": it is not a regular file (a folder, device, pipe or socket)\n");
+}
+
+// Opening a pipe that nobody reads would wait for ever, deaf to stop signals.
+TEST_F(console_options_test, a_log_file_that_is_a_pipe_nobody_reads_is_refused)
+{
+    scratch dir;
+    const std::string pipe = dir.file("log.pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(parse_to_exit(with_names({"--logfile=" + pipe})),
+              "The log file '" + pipe + "' is a pipe that no program reads. Nothing was converted.\n");
 }
 
 // The log is emptied when it is opened: a log file that is the script would

@@ -23,6 +23,22 @@ namespace {
 
 const char* const line_end = "\r\n";
 
+}  // namespace
+
+// A script that keeps tables where it is loaded chooses them with \if, which psql reads from
+// version 10 on. An older psql reports \if as an unknown command and goes on with both
+// branches: it would add the rows to tables the mode keeps and make what exists again. psql 10
+// and later skip this block; an older one runs what is inside it, so the unknown \endif that
+// follows stops the load there, with psql's error status, before the first table.
+const char* const psql_version_guard =
+    "-- Loading this script needs psql 10 or later.\r\n"
+    "\\if false\r\n"
+    "\\echo This script needs psql 10 or later; it was stopped before its first table.\r\n"
+    "\\set ON_ERROR_STOP on\r\n"
+    "\\endif\r\n";
+
+namespace {
+
 bool case_sens()
 {
     return pgs_engine::get_instance()->is_case_sens;
@@ -113,6 +129,7 @@ pgs_dmp_database::pgs_dmp_database(const std::wstring& path, const pgs_dump_opti
     // server with standard_conforming_strings on reads; a server set otherwise would take a
     // backslash before an apostrophe as an escape and let the value end the literal.
     m_out.write("SET standard_conforming_strings = on;\r\n");
+    if (keeps_existing_tables()) m_out.write(psql_version_guard);
     tk_write_log(2, "pgs_dmp_database::ctor - END");
 }
 

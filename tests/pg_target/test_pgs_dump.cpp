@@ -894,6 +894,76 @@ TEST_F(psql_load_test, a_script_deciding_when_loaded_drops_only_what_its_mode_dr
     }
 }
 
+// A script that keeps tables chooses them with \if (psql 10 and later). An older psql takes \if,
+// \else and \endif for unknown commands and would run every branch: rows added to a table the
+// mode keeps. Such a psql (played here by renaming those commands, which is how it reads them)
+// stops before the first table with an error status, even without ON_ERROR_STOP; psql 10 and
+// later load the script as before and leave ON_ERROR_STOP as the user set it.
+TEST_F(psql_load_test, a_psql_without_if_stops_before_a_keeping_script_changes_anything)
+{
+    udb_schema s;
+    s.add_column(column(L"id", VT_I4));
+    s.add_column(column(L"note", VT_BSTR));
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    auto query = [&](const std::string& sql) {
+        pqxx::nontransaction tx(c);
+        const auto r = tx.exec(sql);
+        return r.empty() || r[0][0].is_null() ? std::string() : r[0][0].as<std::string>();
+    };
+    const char* kept_rows = "SELECT string_agg(id || '|' || note, ',' ORDER BY id) FROM kept";
+    for (const pgs_existing_table rule :
+         {pgs_existing_table::keep, pgs_existing_table::merge, pgs_existing_table::overwrite}) {
+        SCOPED_TRACE(static_cast<int>(rule));
+        pgs_dump_options o = plain_options();
+        o.existing_tables = rule;
+        {
+            auto db = open(o);
+            udb_indexes idx;
+            {
+                auto rs = db->create_table1(L"kept", s, idx);
+                for (int id : {1, 2}) {
+                    udb_record r = make_record(s, {id, L"script"});
+                    rs->append_record(r);
+                }
+            }
+            db->close();
+        }
+        const std::string script = read_file(path);
+        query("DROP TABLE IF EXISTS kept, after_error; CREATE TABLE kept (id integer, note text);"
+              "INSERT INTO kept VALUES (1, 'pg only')");
+
+        // psql 9: every meta-command of the conditional blocks is unknown to it.
+        std::string old = script;
+        for (const char* command : {"\\if ", "\\else\r", "\\endif\r"})
+            for (std::size_t at = old.find(command); at != std::string::npos; at = old.find(command, at + 2))
+                if (at == 0 || old[at - 1] == '\n') old.insert(at + 1, "old_");
+        const std::string old_path = path + ".old.sql";
+        {
+            std::ofstream out(old_path, std::ios::binary);
+            out << old;
+        }
+        std::string output;
+        EXPECT_NE(run_psql(dbname, old_path, output, false), 0) << output;
+        EXPECT_NE(output.find("needs psql 10 or later"), std::string::npos) << output;
+        EXPECT_EQ(query(kept_rows), "1|pg only");
+        EXPECT_EQ(query("SELECT count(*) FROM pg_class WHERE relname = 'kept'"), "1");
+        std::remove(old_path.c_str());
+
+        // psql 15, without ON_ERROR_STOP: the guard is skipped and does not set it.
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::app);
+            out << "SELECT 1/0;\r\nCREATE TABLE after_error ();\r\n";
+        }
+        ASSERT_EQ(run_psql(dbname, path, output, false), 0) << output;
+        EXPECT_EQ(output.find("needs psql"), std::string::npos) << output;
+        EXPECT_EQ(query("SELECT count(*) FROM pg_class WHERE relname = 'after_error'"), "1") << output;
+        EXPECT_EQ(query(kept_rows), rule == pgs_existing_table::keep        ? "1|pg only"
+                                    : rule == pgs_existing_table::overwrite ? "1|script,2|script"
+                                                                            : "1|pg only,1|script,2|script")
+            << output;
+    }
+}
+
 // Rows the server would refuse fail on their own, before any of them reaches the script, with
 // the report a live run gives: a NULL (a zero date) in a NOT NULL column, and a text holding the
 // character U+0000 (PostgreSQL text cannot hold it; cutting it there would lose data silently).

@@ -676,7 +676,25 @@ void pgs_dmp_database::note_left_out(const std::wstring& what, const std::string
     // One comment line: a line break in the reason would end the comment.
     for (char& c : line)
         if (c == '\r' || c == '\n') c = ' ';
-    m_out.write(line + "\r\n");
+    line += "\r\n";
+    try {
+        m_out.write(line);
+    } catch (const pgs_exception&) {
+        // The script's encoding cannot hold a character of the name or of the reason (often the
+        // very reason the item was left out): the note names such characters by their code
+        // points instead of ending the whole run.
+        std::string plain;
+        for (const wchar_t c : tk_utf8_to_unicode(line)) {
+            if (static_cast<std::uint32_t>(c) < 0x80) {
+                plain += static_cast<char>(c);
+            } else {
+                char code[16];
+                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+                plain += code;
+            }
+        }
+        m_out.write(plain);
+    }
 }
 
 void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)

@@ -18,6 +18,7 @@
 #include "TK/ole_variant.h"
 #include "TK/tk_exception.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_failure.h"
 #include "UDB/udb_record.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_dmp_recordset.h"
@@ -625,6 +626,29 @@ TEST_F(script_test, after_its_encoding_statement_the_script_is_in_that_encoding_
 }
 
 // ---- failures ---------------------------------------------------------------------------------
+
+// A view the script's encoding cannot hold (its name or its text) is left out alone, as a live
+// run leaves it: counted, noted in the script by its characters' code points, and the views
+// after it and the rest of the script are written.
+TEST_F(script_test, a_view_the_script_encoding_cannot_hold_fails_alone)
+{
+    udb_failure_counts counts;
+    udb_failure_counting counting(counts);
+    auto db = open();
+    db->query(L"set client_encoding to 'LATIN1'");
+    db->create_views({{L"v\u20ac", L"SELECT 1 AS a"},
+                      {L"priced", L"SELECT '5 \u20ac' AS price"},
+                      {L"zo\u00eb", L"SELECT 2 AS b"}});
+    db->create_relationships({});
+    db->close();
+    EXPECT_EQ(counts.views.load(), 2u);
+    const std::string text = read_file(path);
+    EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
+    EXPECT_NE(text.find("-- View 'priced' was not converted: "), std::string::npos) << text;
+    EXPECT_NE(text.find("VIEW \"public\".\"zo\xeb\" AS SELECT 2 AS b"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xe2\x82\xac"), std::string::npos);
+}
+
 
 TEST_F(script_test, table_met_twice_fails_that_item_only)
 {

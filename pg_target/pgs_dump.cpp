@@ -553,6 +553,19 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
         const std::wstring unique = L"CREATE UNIQUE INDEX " + pgs_quote_identifier(std::wstring_view(index)) + L" ON " +
                                     pgs_engine::get_instance()->make_name3(parent, true) + L"(" + columns + L")";
         const std::wstring what = L"Foreign key '" + key.name + L"' of table '" + child + L"'";
+        if (pgs_encoder* encoder = m_out.encoder()) {
+            // Checked before any of its lines is written (a conditional block must not stay
+            // open): a key the script's encoding cannot hold is left out alone, as the server
+            // of a live run refuses it alone.
+            try {
+                std::string scratch;
+                encoder->append(scratch, tk_unicode_to_utf8(sql + unique + what));
+            } catch (const pgs_exception& e) {
+                note_left_out(what, e.what());
+                udb_report_failure(pgs_failure_of(udb_failure_kind::foreign_key, child, what, e));
+                continue;
+            }
+        }
         if (!keeps_existing_tables()) {
             send_guarded(sql, what, unique);
             continue;

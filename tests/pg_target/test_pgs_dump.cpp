@@ -627,29 +627,6 @@ TEST_F(script_test, after_its_encoding_statement_the_script_is_in_that_encoding_
 
 // ---- failures ---------------------------------------------------------------------------------
 
-// A view the script's encoding cannot hold (its name or its text) is left out alone, as a live
-// run leaves it: counted, noted in the script by its characters' code points, and the views
-// after it and the rest of the script are written.
-TEST_F(script_test, a_view_the_script_encoding_cannot_hold_fails_alone)
-{
-    udb_failure_counts counts;
-    udb_failure_counting counting(counts);
-    auto db = open();
-    db->query(L"set client_encoding to 'LATIN1'");
-    db->create_views({{L"v\u20ac", L"SELECT 1 AS a"},
-                      {L"priced", L"SELECT '5 \u20ac' AS price"},
-                      {L"zo\u00eb", L"SELECT 2 AS b"}});
-    db->create_relationships({});
-    db->close();
-    EXPECT_EQ(counts.views.load(), 2u);
-    const std::string text = read_file(path);
-    EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
-    EXPECT_NE(text.find("-- View 'priced' was not converted: "), std::string::npos) << text;
-    EXPECT_NE(text.find("VIEW \"public\".\"zo\xeb\" AS SELECT 2 AS b"), std::string::npos) << text;
-    EXPECT_EQ(text.find("\xe2\x82\xac"), std::string::npos);
-}
-
-
 TEST_F(script_test, table_met_twice_fails_that_item_only)
 {
     auto db = open();
@@ -985,6 +962,58 @@ TEST_F(psql_load_test, a_psql_without_if_stops_before_a_keeping_script_changes_a
                                     : rule == pgs_existing_table::overwrite ? "1|script,2|script"
                                                                             : "1|pg only,1|script,2|script")
             << output;
+    }
+}
+
+// A view or a foreign key the script's encoding cannot hold (its name or its text) is left out
+// alone, as a live run leaves it: counted, noted in the script by its characters' code points,
+// and the rest is written; in a script that keeps tables, no conditional block is left open.
+TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone)
+{
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    auto query = [&](const std::string& sql) {
+        pqxx::nontransaction tx(c);
+        return tx.exec(sql)[0][0].as<std::string>();
+    };
+    for (const pgs_existing_table rule : {pgs_existing_table::replace, pgs_existing_table::keep}) {
+        SCOPED_TRACE(static_cast<int>(rule));
+        udb_failure_counts counts;
+        udb_failure_counting counting(counts);
+        pgs_dump_options o = plain_options();
+        o.existing_tables = rule;
+        {
+            auto db = open(o);
+            db->query(L"set client_encoding to 'LATIN1'");
+            udb_schema s;
+            s.add_column(column(L"id", VT_I4, 0, true));
+            s.add_column(column(L"r", VT_I4));
+            for (const wchar_t* table : {L"par", L"kid"}) {
+                udb_indexes idx;
+                idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+                db->create_table1(table, s, idx);
+            }
+            db->create_relationships({udb_relationship(L"fk\u20ac", L"", L"kid", L"par", {L"r"}, {L"id"}, L""),
+                                      udb_relationship(L"fk_ok", L"", L"kid", L"par", {L"r"}, {L"id"}, L"")});
+            db->create_views({{L"v\u20ac", L"SELECT 1 AS a"},
+                              {L"priced", L"SELECT '5 \u20ac' AS price"},
+                              {L"zo\u00eb", L"SELECT 2 AS b"}});
+            db->close();
+        }
+        EXPECT_EQ(counts.views.load(), 2u);
+        EXPECT_EQ(counts.keys.load(), 1u);
+        const std::string text = read_file(path);
+        EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
+        EXPECT_NE(text.find("-- View 'priced' was not converted: "), std::string::npos) << text;
+        EXPECT_NE(text.find("-- Foreign key 'fkU+20AC' of table 'kid' was not converted: "), std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("\xe2\x82\xac"), std::string::npos);
+
+        query("DROP VIEW IF EXISTS \"zo\u00eb\"; DROP TABLE IF EXISTS kid, par; SELECT 1");
+        std::string output;
+        ASSERT_EQ(run_psql(dbname, path, output), 0) << output << text;
+        EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
+        EXPECT_EQ(query("SELECT string_agg(conname, ',') FROM pg_constraint WHERE contype = 'f'"), "fk_ok");
+        EXPECT_EQ(query("SELECT count(*) FROM pg_views WHERE viewname = 'zo\u00eb'"), "1");
     }
 }
 

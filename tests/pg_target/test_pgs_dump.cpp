@@ -965,8 +965,8 @@ TEST_F(psql_load_test, a_psql_without_if_stops_before_a_keeping_script_changes_a
     }
 }
 
-// A view or a foreign key the script's encoding cannot hold (its name or its text) is left out
-// alone, as a live run leaves it: counted, noted in the script by its characters' code points,
+// A view, a foreign key or a column default the script's encoding cannot hold (its name or its
+// text) is left out alone, as a live run leaves it: counted, noted in the script by its characters' code points,
 // and the rest is written; in a script that keeps tables, no conditional block is left open.
 TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone)
 {
@@ -987,10 +987,16 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
             udb_schema s;
             s.add_column(column(L"id", VT_I4, 0, true));
             s.add_column(column(L"r", VT_I4));
+            s.add_column(column(L"cur", VT_BSTR, 5));
+            s[2].default_value = ole_variant(L"\u20ac");
+            s.add_column(column(L"n", VT_BSTR, 5));
+            s[3].default_value = ole_variant(L"\u00eb");
             for (const wchar_t* table : {L"par", L"kid"}) {
                 udb_indexes idx;
                 idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
-                db->create_table1(table, s, idx);
+                auto rs = db->create_table1(table, s, idx);
+                udb_record r = make_record(s, {1, 1, L"x", L"y"});
+                rs->append_record(r);
             }
             db->create_relationships({udb_relationship(L"fk\u20ac", L"", L"kid", L"par", {L"r"}, {L"id"}, L""),
                                       udb_relationship(L"fk_ok", L"", L"kid", L"par", {L"r"}, {L"id"}, L"")});
@@ -1001,6 +1007,8 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
         }
         EXPECT_EQ(counts.views.load(), 2u);
         EXPECT_EQ(counts.keys.load(), 1u);
+        EXPECT_EQ(counts.columns.load(), 2u);
+        EXPECT_EQ(counts.tables.load(), 0u);
         const std::string text = read_file(path);
         EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
         EXPECT_NE(text.find("-- View 'priced' was not converted: "), std::string::npos) << text;
@@ -1014,6 +1022,12 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
         EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
         EXPECT_EQ(query("SELECT string_agg(conname, ',') FROM pg_constraint WHERE contype = 'f'"), "fk_ok");
         EXPECT_EQ(query("SELECT count(*) FROM pg_views WHERE viewname = 'zo\u00eb'"), "1");
+        // Both tables with their row; only the default of "cur" is missing.
+        EXPECT_EQ(query("SELECT (SELECT count(*) FROM par) + (SELECT count(*) FROM kid)"), "2");
+        EXPECT_EQ(query("SELECT string_agg(table_name || '.' || column_name || '=' || coalesce(column_default, '-'), "
+                        "',' ORDER BY table_name, column_name) FROM information_schema.columns WHERE table_name "
+                        "IN ('par', 'kid') AND column_name IN ('cur', 'n')"),
+                  "kid.cur=-,kid.n='\u00eb'::character varying,par.cur=-,par.n='\u00eb'::character varying");
     }
 }
 

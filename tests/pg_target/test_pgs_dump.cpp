@@ -965,10 +965,10 @@ TEST_F(psql_load_test, a_psql_without_if_stops_before_a_keeping_script_changes_a
     }
 }
 
-// A view, a foreign key or a column default the script's encoding cannot hold (its name or its
+// A view, a foreign key, an index or a column default the script's encoding cannot hold (its name or its
 // text) is left out alone, as a live run leaves it: counted, noted in the script by its characters' code points,
 // and the rest is written; in a script that keeps tables, no conditional block is left open.
-TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone)
+TEST_F(psql_load_test, what_the_script_encoding_cannot_hold_fails_alone)
 {
     pqxx::connection c(test_env::pg_conninfo(dbname));
     auto query = [&](const std::string& sql) {
@@ -994,6 +994,7 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
             for (const wchar_t* table : {L"par", L"kid"}) {
                 udb_indexes idx;
                 idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+                idx.push_back(udb_index(L"i\u20ac", false, false, {L"r"}));
                 auto rs = db->create_table1(table, s, idx);
                 udb_record r = make_record(s, {1, 1, L"x", L"y"});
                 rs->append_record(r);
@@ -1008,6 +1009,7 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
         EXPECT_EQ(counts.views.load(), 2u);
         EXPECT_EQ(counts.keys.load(), 1u);
         EXPECT_EQ(counts.columns.load(), 2u);
+        EXPECT_EQ(counts.indexes.load(), 2u);
         EXPECT_EQ(counts.tables.load(), 0u);
         const std::string text = read_file(path);
         EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
@@ -1022,7 +1024,9 @@ TEST_F(psql_load_test, a_view_or_key_the_script_encoding_cannot_hold_fails_alone
         EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
         EXPECT_EQ(query("SELECT string_agg(conname, ',') FROM pg_constraint WHERE contype = 'f'"), "fk_ok");
         EXPECT_EQ(query("SELECT count(*) FROM pg_views WHERE viewname = 'zo\u00eb'"), "1");
-        // Both tables with their row; only the default of "cur" is missing.
+        // Both tables with their row and primary key; only the default of "cur" and the index
+        // named beyond the encoding are missing.
+        EXPECT_EQ(query("SELECT count(*) FROM pg_index WHERE indrelid IN ('par'::regclass, 'kid'::regclass)"), "2");
         EXPECT_EQ(query("SELECT (SELECT count(*) FROM par) + (SELECT count(*) FROM kid)"), "2");
         EXPECT_EQ(query("SELECT string_agg(table_name || '.' || column_name || '=' || coalesce(column_default, '-'), "
                         "',' ORDER BY table_name, column_name) FROM information_schema.columns WHERE table_name "

@@ -23,6 +23,22 @@ namespace {
 
 const char* const line_end = "\r\n";
 
+}  // namespace
+
+// A script that keeps tables where it is loaded chooses them with \if, which psql reads from
+// version 10 on. An older psql reports \if as an unknown command and goes on with both
+// branches: it would add the rows to tables the mode keeps and make what exists again. psql 10
+// and later skip this block; an older one runs what is inside it, so the unknown \endif that
+// follows stops the load there, with psql's error status, before the first table.
+const char* const psql_version_guard =
+    "-- Loading this script needs psql 10 or later.\r\n"
+    "\\if false\r\n"
+    "\\echo This script needs psql 10 or later; it was stopped before its first table.\r\n"
+    "\\set ON_ERROR_STOP on\r\n"
+    "\\endif\r\n";
+
+namespace {
+
 bool case_sens()
 {
     return pgs_engine::get_instance()->is_case_sens;
@@ -113,6 +129,7 @@ pgs_dmp_database::pgs_dmp_database(const std::wstring& path, const pgs_dump_opti
     // server with standard_conforming_strings on reads; a server set otherwise would take a
     // backslash before an apostrophe as an escape and let the value end the literal.
     m_out.write("SET standard_conforming_strings = on;\r\n");
+    if (keeps_existing_tables()) m_out.write(psql_version_guard);
     tk_write_log(2, "pgs_dmp_database::ctor - END");
 }
 
@@ -374,11 +391,20 @@ std::unique_ptr<udb_recordset> pgs_dmp_database::write_table(const std::wstring&
                           L"The extension 'uuid-ossp' of table '" + name + L"'");
         for (const auto& [at, clause] : defaults) {
             const std::wstring& column = builder->get_columns()[at].name;
-            write_guarded(L"EXECUTE " +
-                              pgs_dollar_quote(L"ALTER TABLE " + table_q + L" ALTER COLUMN " + column +
-                                               L" SET DEFAULT " + clause) +
-                              L";",
-                          L"The default of column '" + pgs_unquote_name(column) + L"' of table '" + name + L"'");
+            const std::wstring what =
+                L"The default of column '" + pgs_unquote_name(column) + L"' of table '" + name + L"'";
+            try {
+                write_guarded(L"EXECUTE " +
+                                  pgs_dollar_quote(L"ALTER TABLE " + table_q + L" ALTER COLUMN " + column +
+                                                   L" SET DEFAULT " + clause) +
+                                  L";",
+                              what);
+            } catch (const pgs_exception& e) {
+                // A default the script's encoding cannot hold costs that default only (the
+                // statement is written whole or not at all), as the live server refuses it.
+                note_left_out(what, e.what());
+                udb_report_failure(pgs_failure_of(udb_failure_kind::column, name, what, e));
+            }
         }
     }
     // Foreign keys written later follow the columns the builder renamed.
@@ -536,6 +562,19 @@ void pgs_dmp_database::create_relationships(const std::vector<udb_relationship>&
         const std::wstring unique = L"CREATE UNIQUE INDEX " + pgs_quote_identifier(std::wstring_view(index)) + L" ON " +
                                     pgs_engine::get_instance()->make_name3(parent, true) + L"(" + columns + L")";
         const std::wstring what = L"Foreign key '" + key.name + L"' of table '" + child + L"'";
+        if (pgs_encoder* encoder = m_out.encoder()) {
+            // Checked before any of its lines is written (a conditional block must not stay
+            // open): a key the script's encoding cannot hold is left out alone, as the server
+            // of a live run refuses it alone.
+            try {
+                std::string scratch;
+                encoder->append(scratch, tk_unicode_to_utf8(sql + unique + what));
+            } catch (const pgs_exception& e) {
+                note_left_out(what, e.what());
+                udb_report_failure(pgs_failure_of(udb_failure_kind::foreign_key, child, what, e));
+                continue;
+            }
+        }
         if (!keeps_existing_tables()) {
             send_guarded(sql, what, unique);
             continue;
@@ -646,7 +685,15 @@ std::size_t pgs_dmp_database::write_indexes(pgs_indexes_initializer& indexes)
         if (!unnamed.empty())
             body = L"BEGIN\r\n" + body + L"\r\nEXCEPTION WHEN duplicate_table OR duplicate_object THEN\r\nEXECUTE " +
                    pgs_dollar_quote(unnamed) + L";\r\nEND;";
-        write_guarded(body, step.what);
+        try {
+            write_guarded(body, step.what);
+        } catch (const pgs_exception& e) {
+            // Its name or text is beyond the script's encoding: this index only, written not
+            // at all (as the live server refuses it alone); the table and its rows stay.
+            ++failed;
+            note_left_out(step.what, e.what());
+            udb_report_failure(pgs_failure_of(step.kind, step.table, step.what, e));
+        }
     }
     return failed;
 }
@@ -659,7 +706,25 @@ void pgs_dmp_database::note_left_out(const std::wstring& what, const std::string
     // One comment line: a line break in the reason would end the comment.
     for (char& c : line)
         if (c == '\r' || c == '\n') c = ' ';
-    m_out.write(line + "\r\n");
+    line += "\r\n";
+    try {
+        m_out.write(line);
+    } catch (const pgs_exception&) {
+        // The script's encoding cannot hold a character of the name or of the reason (often the
+        // very reason the item was left out): the note names such characters by their code
+        // points instead of ending the whole run.
+        std::string plain;
+        for (const wchar_t c : tk_utf8_to_unicode(line)) {
+            if (static_cast<std::uint32_t>(c) < 0x80) {
+                plain += static_cast<char>(c);
+            } else {
+                char code[16];
+                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+                plain += code;
+            }
+        }
+        m_out.write(plain);
+    }
 }
 
 void pgs_dmp_database::create_sequences(const std::vector<udb_sequence>& list)

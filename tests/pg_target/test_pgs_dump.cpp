@@ -18,6 +18,7 @@
 #include "TK/ole_variant.h"
 #include "TK/tk_exception.h"
 #include "TK/tk_strings.h"
+#include "UDB/udb_failure.h"
 #include "UDB/udb_record.h"
 #include "UDB/udb_schema.h"
 #include "pg_target/pgs_dmp_recordset.h"
@@ -891,6 +892,146 @@ TEST_F(psql_load_test, a_script_deciding_when_loaded_drops_only_what_its_mode_dr
                       "1");
             EXPECT_EQ(query("INSERT INTO made(note) VALUES ('new') RETURNING id"), "4");
         }
+    }
+}
+
+// A script that keeps tables chooses them with \if (psql 10 and later). An older psql takes \if,
+// \else and \endif for unknown commands and would run every branch: rows added to a table the
+// mode keeps. Such a psql (played here by renaming those commands, which is how it reads them)
+// stops before the first table with an error status, even without ON_ERROR_STOP; psql 10 and
+// later load the script as before and leave ON_ERROR_STOP as the user set it.
+TEST_F(psql_load_test, a_psql_without_if_stops_before_a_keeping_script_changes_anything)
+{
+    udb_schema s;
+    s.add_column(column(L"id", VT_I4));
+    s.add_column(column(L"note", VT_BSTR));
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    auto query = [&](const std::string& sql) {
+        pqxx::nontransaction tx(c);
+        const auto r = tx.exec(sql);
+        return r.empty() || r[0][0].is_null() ? std::string() : r[0][0].as<std::string>();
+    };
+    const char* kept_rows = "SELECT string_agg(id || '|' || note, ',' ORDER BY id) FROM kept";
+    for (const pgs_existing_table rule :
+         {pgs_existing_table::keep, pgs_existing_table::merge, pgs_existing_table::overwrite}) {
+        SCOPED_TRACE(static_cast<int>(rule));
+        pgs_dump_options o = plain_options();
+        o.existing_tables = rule;
+        {
+            auto db = open(o);
+            udb_indexes idx;
+            {
+                auto rs = db->create_table1(L"kept", s, idx);
+                for (int id : {1, 2}) {
+                    udb_record r = make_record(s, {id, L"script"});
+                    rs->append_record(r);
+                }
+            }
+            db->close();
+        }
+        const std::string script = read_file(path);
+        query("DROP TABLE IF EXISTS kept, after_error; CREATE TABLE kept (id integer, note text);"
+              "INSERT INTO kept VALUES (1, 'pg only')");
+
+        // psql 9: every meta-command of the conditional blocks is unknown to it.
+        std::string old = script;
+        for (const char* command : {"\\if ", "\\else\r", "\\endif\r"})
+            for (std::size_t at = old.find(command); at != std::string::npos; at = old.find(command, at + 2))
+                if (at == 0 || old[at - 1] == '\n') old.insert(at + 1, "old_");
+        const std::string old_path = path + ".old.sql";
+        {
+            std::ofstream out(old_path, std::ios::binary);
+            out << old;
+        }
+        std::string output;
+        EXPECT_NE(run_psql(dbname, old_path, output, false), 0) << output;
+        EXPECT_NE(output.find("needs psql 10 or later"), std::string::npos) << output;
+        EXPECT_EQ(query(kept_rows), "1|pg only");
+        EXPECT_EQ(query("SELECT count(*) FROM pg_class WHERE relname = 'kept'"), "1");
+        std::remove(old_path.c_str());
+
+        // psql 15, without ON_ERROR_STOP: the guard is skipped and does not set it.
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::app);
+            out << "SELECT 1/0;\r\nCREATE TABLE after_error ();\r\n";
+        }
+        ASSERT_EQ(run_psql(dbname, path, output, false), 0) << output;
+        EXPECT_EQ(output.find("needs psql"), std::string::npos) << output;
+        EXPECT_EQ(query("SELECT count(*) FROM pg_class WHERE relname = 'after_error'"), "1") << output;
+        EXPECT_EQ(query(kept_rows), rule == pgs_existing_table::keep        ? "1|pg only"
+                                    : rule == pgs_existing_table::overwrite ? "1|script,2|script"
+                                                                            : "1|pg only,1|script,2|script")
+            << output;
+    }
+}
+
+// A view, a foreign key, an index or a column default the script's encoding cannot hold (its name or its
+// text) is left out alone, as a live run leaves it: counted, noted in the script by its characters' code points,
+// and the rest is written; in a script that keeps tables, no conditional block is left open.
+TEST_F(psql_load_test, what_the_script_encoding_cannot_hold_fails_alone)
+{
+    pqxx::connection c(test_env::pg_conninfo(dbname));
+    auto query = [&](const std::string& sql) {
+        pqxx::nontransaction tx(c);
+        return tx.exec(sql)[0][0].as<std::string>();
+    };
+    for (const pgs_existing_table rule : {pgs_existing_table::replace, pgs_existing_table::keep}) {
+        SCOPED_TRACE(static_cast<int>(rule));
+        udb_failure_counts counts;
+        udb_failure_counting counting(counts);
+        pgs_dump_options o = plain_options();
+        o.existing_tables = rule;
+        {
+            auto db = open(o);
+            db->query(L"set client_encoding to 'LATIN1'");
+            udb_schema s;
+            s.add_column(column(L"id", VT_I4, 0, true));
+            s.add_column(column(L"r", VT_I4));
+            s.add_column(column(L"cur", VT_BSTR, 5));
+            s[2].default_value = ole_variant(L"\u20ac");
+            s.add_column(column(L"n", VT_BSTR, 5));
+            s[3].default_value = ole_variant(L"\u00eb");
+            for (const wchar_t* table : {L"par", L"kid"}) {
+                udb_indexes idx;
+                idx.push_back(udb_index(L"PRIMARY", true, true, {L"id"}));
+                idx.push_back(udb_index(L"i\u20ac", false, false, {L"r"}));
+                auto rs = db->create_table1(table, s, idx);
+                udb_record r = make_record(s, {1, 1, L"x", L"y"});
+                rs->append_record(r);
+            }
+            db->create_relationships({udb_relationship(L"fk\u20ac", L"", L"kid", L"par", {L"r"}, {L"id"}, L""),
+                                      udb_relationship(L"fk_ok", L"", L"kid", L"par", {L"r"}, {L"id"}, L"")});
+            db->create_views({{L"v\u20ac", L"SELECT 1 AS a"},
+                              {L"priced", L"SELECT '5 \u20ac' AS price"},
+                              {L"zo\u00eb", L"SELECT 2 AS b"}});
+            db->close();
+        }
+        EXPECT_EQ(counts.views.load(), 2u);
+        EXPECT_EQ(counts.keys.load(), 1u);
+        EXPECT_EQ(counts.columns.load(), 2u);
+        EXPECT_EQ(counts.indexes.load(), 2u);
+        EXPECT_EQ(counts.tables.load(), 0u);
+        const std::string text = read_file(path);
+        EXPECT_NE(text.find("-- View 'vU+20AC' was not converted: "), std::string::npos) << text;
+        EXPECT_NE(text.find("-- View 'priced' was not converted: "), std::string::npos) << text;
+        EXPECT_NE(text.find("-- Foreign key 'fkU+20AC' of table 'kid' was not converted: "), std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("\xe2\x82\xac"), std::string::npos);
+
+        query("DROP VIEW IF EXISTS \"zo\u00eb\"; DROP TABLE IF EXISTS kid, par; SELECT 1");
+        std::string output;
+        ASSERT_EQ(run_psql(dbname, path, output), 0) << output << text;
+        EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
+        EXPECT_EQ(query("SELECT string_agg(conname, ',') FROM pg_constraint WHERE contype = 'f'"), "fk_ok");
+        EXPECT_EQ(query("SELECT count(*) FROM pg_views WHERE viewname = 'zo\u00eb'"), "1");
+        // Both tables with their row and primary key; only the default of "cur" and the index
+        // named beyond the encoding are missing.
+        EXPECT_EQ(query("SELECT count(*) FROM pg_index WHERE indrelid IN ('par'::regclass, 'kid'::regclass)"), "2");
+        EXPECT_EQ(query("SELECT (SELECT count(*) FROM par) + (SELECT count(*) FROM kid)"), "2");
+        EXPECT_EQ(query("SELECT string_agg(table_name || '.' || column_name || '=' || coalesce(column_default, '-'), "
+                        "',' ORDER BY table_name, column_name) FROM information_schema.columns WHERE table_name "
+                        "IN ('par', 'kid') AND column_name IN ('cur', 'n')"),
+                  "kid.cur=-,kid.n='\u00eb'::character varying,par.cur=-,par.n='\u00eb'::character varying");
     }
 }
 

@@ -22,9 +22,11 @@ inline std::string read_file(const std::string& path)
     return ss.str();
 }
 
-// Runs psql -v ON_ERROR_STOP=1 -f script on the database; returns its exit status and gives
-// what it printed (both streams) in output.
-inline int run_psql(const std::string& db, const std::string& script, std::string& output)
+// Runs psql -v ON_ERROR_STOP=1 -f script on the database (without the variable when
+// on_error_stop is false); returns its exit status and gives what it printed (both streams) in
+// output.
+inline int run_psql(const std::string& db, const std::string& script, std::string& output,
+                    bool on_error_stop = true)
 {
     const char* bin = std::getenv("TEST_PG_BIN");
     const std::string psql = std::string(bin && *bin ? bin : "/usr/lib/postgresql/15/bin") + "/psql";
@@ -37,7 +39,7 @@ inline int run_psql(const std::string& db, const std::string& script, std::strin
         dup2(fd, 1);
         dup2(fd, 2);
         const std::string port = std::to_string(pg.port);
-        execl(psql.c_str(), "psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pg.host.c_str(), "-p",
+        execl(psql.c_str(), "psql", "-X", "-q", "-v", on_error_stop ? "ON_ERROR_STOP=1" : "ECHO=none", "-h", pg.host.c_str(), "-p",
               port.c_str(), "-U", pg.user.c_str(), "-d", db.c_str(), "-f", script.c_str(), (char*)nullptr);
         _exit(127);
     }

@@ -371,9 +371,10 @@ void sql_table::read_columns()
                 d.default_is_source_expression = true;
                 break;
             }
-            // The catalog shows the bytes as text (MariaDB) or in hexadecimal (MySQL: 0x2D).
+            // The catalog shows the bytes as text (MariaDB) or in hexadecimal (MySQL: 0x2D). A
+            // zero byte (MariaDB's \0) is a byte like any other: the text is taken whole.
             std::vector<std::uint8_t> bytes;
-            const std::string utf8 = tk_unicode_to_utf8(def);
+            const std::string utf8 = pf_wide_to_utf8(def);
             const bool hex = !mariadb_catalog() && utf8.size() >= 2 && utf8[0] == '0' &&
                              (utf8[1] == 'x' || utf8[1] == 'X') && bytes_of_hex(std::string_view(utf8).substr(2), bytes);
             if (!hex) bytes.assign(utf8.begin(), utf8.end());

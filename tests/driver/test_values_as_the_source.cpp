@@ -145,6 +145,9 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"vx VARBINARY(4) DEFAULT X'FF00'", "encode(vx, 'hex')", "ff00", false},
         {"bl BLOB DEFAULT 'abc'", "encode(bl, 'hex')", "616263", false},
         {"be VARBINARY(4) DEFAULT ''", "coalesce(encode(be, 'hex'), 'NULL')", "", false},
+        // Zero bytes are bytes: the catalog shows them as \0 among the others.
+        {"bz BINARY(4) DEFAULT X'0001'", "encode(bz, 'hex')", "00010000", false},
+        {"vz VARBINARY(4) DEFAULT X'410042'", "encode(vz, 'hex')", "410042", false},
         {"bt BIT(8) DEFAULT b'101'", "bt", "5", false},
         // The catalog shows a FLOAT's default with six digits; the column's float is carried.
         {"fl FLOAT DEFAULT 1.17549435e-38", "fl::float8", "1.1754943508222875e-38", false},

@@ -1,6 +1,8 @@
 #include "SQL/sql_engine.h"
 
+#include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <cstdio>
 
 #include "SQL/sql_database.h"
@@ -175,10 +177,53 @@ std::unique_ptr<udb_database> sql_engine::create_db(const std::wstring& name)
     return open_db(name, 2, std::wstring());
 }
 
+void sql_engine::use_plain_sql_text()
+{
+    // The server's SQL mode changes how it shows the catalog (ANSI_QUOTES quotes the names of
+    // SHOW CREATE TABLE with ", ORACLE writes functions with a schema) and how it reads the
+    // statements the catalog is read with (NO_BACKSLASH_ESCAPES, PIPES_AS_CONCAT,
+    // EMPTY_STRING_IS_NULL): the session leaves those modes out and keeps the others.
+    static constexpr std::string_view k_text_modes[] = {
+        "ANSI", "ANSI_QUOTES", "DB2", "EMPTY_STRING_IS_NULL", "MAXDB", "MSSQL", "NO_BACKSLASH_ESCAPES",
+        "NO_FIELD_OPTIONS", "NO_KEY_OPTIONS", "NO_TABLE_OPTIONS", "ORACLE", "PIPES_AS_CONCAT", "POSTGRESQL"};
+    static constexpr std::string_view query = "SELECT @@SESSION.sql_mode";
+    if (mysql_real_query(conn.get(), query.data(), static_cast<unsigned long>(query.size())) != 0) {
+        tk_write_log(2, "Cannot read sql_mode: %s", mysql_error(conn.get()));
+        return;
+    }
+    sql_result_ptr r(mysql_store_result(conn.get()));
+    MYSQL_ROW row = r ? mysql_fetch_row(r.get()) : nullptr;
+    if (!row || !row[0]) return;
+    const std::string_view modes(row[0]);
+    std::string kept;
+    bool dropped = false;
+    for (std::size_t start = 0; start <= modes.size();) {
+        std::size_t end = modes.find(',', start);
+        if (end == std::string_view::npos) end = modes.size();
+        const std::string_view mode = modes.substr(start, end - start);
+        if (std::find(std::begin(k_text_modes), std::end(k_text_modes), mode) != std::end(k_text_modes)) {
+            dropped = true;
+        } else if (!mode.empty()) {
+            // A mode is a word of letters, digits and underscores: safe between quotes.
+            if (!kept.empty()) kept += ',';
+            kept += mode;
+        }
+        start = end + 1;
+    }
+    if (!dropped) return;
+    tk_write_log(2, "Session sql_mode: %s", kept.c_str());
+    try {
+        execute("SET SESSION sql_mode = '" + kept + "'");
+    } catch (const tk_exception& e) {
+        tk_write_log(2, "Cannot set sql_mode: %s", e.what());
+    }
+}
+
 std::unique_ptr<udb_database> sql_engine::open_db(const std::wstring& name, std::int32_t mode, const std::wstring&)
 {
     tk_write_wlog(2, L"sql_engine::open_db (%s)", name.c_str());
     tk_write_wlog(3, L"Opening MySQL database '%s'", name.c_str());
+    use_plain_sql_text();
     if (mysql_select_db(conn.get(), tk_unicode_to_utf8(name).c_str()) != 0) throw sql_exception(conn.get());
     return std::make_unique<sql_database>(name, conn.get(), mode);
 }

@@ -91,6 +91,8 @@ public:
 
 private:
     std::string database_name_in_statement(const std::wstring& name) const;
+    // Leaves out of the session's SQL mode the modes that change how SQL text is written or read.
+    void use_plain_sql_text();
 
     std::wstring default_charset = L"utf8";
     bool charset_from_properties = false;

@@ -316,6 +316,46 @@ TEST_P(index_name_collision_test, index_named_like_a_table_gets_a_name_of_its_ow
 INSTANTIATE_TEST_SUITE_P(forms, index_name_collision_test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "script" : "live"; });
 
+// A server whose SQL mode quotes names with " (ANSI_QUOTES) or reads no backslash escapes
+// shows its catalog otherwise: the keys, a JSON column's own check and the defaults still
+// arrive as with the plain mode.
+TEST_P(index_name_collision_test, keys_and_defaults_arrive_whatever_the_servers_sql_mode)
+{
+    source(R"sql(
+CREATE TABLE `par\ent` (id INT PRIMARY KEY, code VARCHAR(10), UNIQUE KEY uc (code)) ENGINE=InnoDB;
+CREATE TABLE kid (id INT PRIMARY KEY, pid INT, code VARCHAR(10) DEFAULT 'a\\b''c', j JSON,
+  CONSTRAINT `fk\pid` FOREIGN KEY (pid) REFERENCES `par\ent` (id) ON DELETE CASCADE,
+  CONSTRAINT fk_code FOREIGN KEY (code) REFERENCES `par\ent` (code) ON UPDATE SET NULL) ENGINE=InnoDB;
+INSERT INTO `par\ent` VALUES (1, 'x'), (2, 'a\\b''c'); INSERT INTO kid VALUES (1, 1, 'x', '{}');
+)sql");
+    conv->get_sql_engine().execute("SET SESSION sql_mode = 'ANSI_QUOTES,NO_BACKSLASH_ESCAPES,PIPES_AS_CONCAT'");
+    test_env::scratch_dir dir("qdrv_rel_mode");
+    const std::string path = dir.path() + "/out.sql";
+    if (GetParam()) {
+        conv->b_direct = false;
+        conv->set_destination(tk_utf8_to_unicode(path));
+    }
+    conv->selected_tables = {L"kid", L"par\\ent"};
+    conv->check_dest();
+    run();
+    ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
+    EXPECT_TRUE(hooks.reports().empty()) << testing::PrintToString(hooks.reports());
+
+    std::string conninfo = test_env::pg_conninfo(dest_name);
+    std::unique_ptr<test_env::pg_scratch_db> loaded;
+    if (GetParam()) {
+        loaded = std::make_unique<test_env::pg_scratch_db>("qdrv_rel_mode_load");
+        std::string said;
+        ASSERT_EQ(test_env::run_psql(loaded->name(), path, said), 0) << said;
+        EXPECT_EQ(said.find("WARNING"), std::string::npos) << said;
+        conninfo = loaded->conninfo();
+    }
+    EXPECT_EQ(pg_rows(conninfo, pg_keys),
+              (strings{"fk\\pid|kid|\"par\\ent\"|pid|id|c", "fk_code|kid|\"par\\ent\"|code|code|a"}));
+    pg_rows(conninfo, "INSERT INTO kid (id) VALUES (2)");
+    EXPECT_EQ(pg_rows(conninfo, "SELECT code FROM kid WHERE id = 2"), (strings{"a\\b'c"}));
+}
+
 TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)
 {
     // Two parents equal but for case: folded, the second gets a name of its own, and each key

@@ -156,6 +156,29 @@ std::wstring unquote_literal(std::wstring_view q)
     return out;
 }
 
+// The first member of an ENUM column's type ("enum('a''b','c')" gives a'b); false for another
+// type.
+bool first_enum_member(const std::wstring& type, std::wstring& member)
+{
+    static constexpr std::wstring_view head = L"enum('";
+    if (type.size() < head.size() || !tk_equal_no_case(std::wstring_view(type).substr(0, head.size()), head))
+        return false;
+    const std::size_t open = head.size() - 1;
+    for (std::size_t i = open + 1; i < type.size(); ++i) {
+        if (type[i] == L'\\') {
+            ++i;
+        } else if (type[i] == L'\'') {
+            if (i + 1 < type.size() && type[i + 1] == L'\'') {
+                ++i;
+                continue;
+            }
+            member = unquote_literal(std::wstring_view(type).substr(open, i - open + 1));
+            return true;
+        }
+    }
+    return false;
+}
+
 // MariaDB keeps a string default quoted and an expression bare; MySQL keeps the bare text and
 // marks an expression DEFAULT_GENERATED.
 stored_default read_stored_default(const udb_field& value, const std::wstring& extra, bool mariadb)
@@ -318,6 +341,15 @@ void sql_table::read_columns()
             if (d.vartype == VT_BSTR && sql_charset_may_lose_bytes(it->second.charset)) {
                 const int at = schema.get_field_idx(col);
                 if (at >= 0) read_column_checked(static_cast<std::size_t>(at), it->second.charset);
+            }
+        }
+        if (d.b_not_null && def_is_null && !def_is_expression) {
+            // An ENUM NOT NULL without a DEFAULT clause has its first member as default: the
+            // server gives it to a row that leaves the column out, in strict mode too.
+            if (std::wstring first; first_enum_member(type, first)) {
+                tk_write_wlog(2, L"ENUM NOT NULL: its first member '%s' is its default", first.c_str());
+                def = first;
+                def_is_null = false;
             }
         }
         const bool binary_column = d.vartype == VT_BYTE_ARRAY || d.vartype == VT_BLOB;

@@ -149,6 +149,11 @@ TEST_P(values_as_the_source_test, defaults_are_carried_or_named)
         {"bz BINARY(4) DEFAULT X'0001'", "encode(bz, 'hex')", "00010000", false},
         {"vz VARBINARY(4) DEFAULT X'410042'", "encode(vz, 'hex')", "410042", false},
         {"bt BIT(8) DEFAULT b'101'", "bt", "5", false},
+        // An ENUM NOT NULL without a DEFAULT clause takes its first member.
+        {"ef ENUM('it''s', 'b') NOT NULL", "ef", "it's", false},
+        {"eb ENUM('x\\\\y', 'b') NOT NULL", "eb", "x\\y", false},
+        {"ee ENUM('', 'b') NOT NULL", "ee", "", false},
+        {"eo ENUM('a', 'b')", "coalesce(eo, 'NULL')", "NULL", false},
         // The catalog shows a FLOAT's default with six digits; the column's float is carried.
         {"fl FLOAT DEFAULT 1.17549435e-38", "fl::float8", "1.1754943508222875e-38", false},
         {"fn FLOAT NOT NULL DEFAULT 16777217", "fn::float8", "16777216", false},

@@ -79,6 +79,7 @@ bool sql_database::test_query(const std::wstring& statement)
 std::string sql_database::prepare_refusal(const std::wstring& statement)
 {
     tk_write_wlog(2, L"sql_database::query(%s)", statement.c_str());
+    sql_engine::instance()->use_source_sql_text();
     std::string text = tk_unicode_to_utf8(statement);
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
     if (!stmt) {
@@ -308,6 +309,7 @@ std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& table
         tk_write_wlog(2, L"Table '%s' does not exists", table.c_str());
         throw tk_exception(L"Table '" + table + L"' does not exist in the MySQL database '" + name + L"'", 0);
     }
+    sql_engine::instance()->use_plain_sql_text();
     // The server compares table names by case on most systems: use the name as listed.
     const std::wstring& listed = table_names[static_cast<std::size_t>(find_table(table))];
     return std::make_unique<sql_table>(this, listed, relationships, mode_);
@@ -317,6 +319,7 @@ std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& query
                                                        std::int32_t)
 {
     tk_write_wlog(2, L"sql_database::get_query(%s,%s)", query_name.c_str(), sql_text.c_str());
+    sql_engine::instance()->use_source_sql_text();
     return std::make_unique<sql_recordset>(this, query_name, sql_text, relationships);
 }
 

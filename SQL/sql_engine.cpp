@@ -109,6 +109,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
         throw e;
     }
     connected = true;
+    sql_mode_read = false;
 
     // utf8mb4 carries every character (4-byte ones such as emoji included); "utf8" is the
     // fallback for servers that do not know it. mysql_set_character_set sends SET NAMES and
@@ -177,12 +178,27 @@ std::unique_ptr<udb_database> sql_engine::create_db(const std::wstring& name)
     return open_db(name, 2, std::wstring());
 }
 
+void sql_engine::set_session_sql_mode(const std::string& modes)
+{
+    tk_write_log(2, "Session sql_mode: %s", modes.c_str());
+    try {
+        execute("SET SESSION sql_mode = '" + modes + "'");
+    } catch (const tk_exception& e) {
+        tk_write_log(2, "Cannot set sql_mode: %s", e.what());
+    }
+}
+
 void sql_engine::use_plain_sql_text()
 {
+    if (sql_mode_read) {
+        if (source_sql_mode != plain_sql_mode && !sql_mode_plain) set_session_sql_mode(plain_sql_mode);
+        sql_mode_plain = true;
+        return;
+    }
     // The server's SQL mode changes how it shows the catalog (ANSI_QUOTES quotes the names of
     // SHOW CREATE TABLE with ", ORACLE writes functions with a schema) and how it reads the
     // statements the catalog is read with (NO_BACKSLASH_ESCAPES, PIPES_AS_CONCAT,
-    // EMPTY_STRING_IS_NULL): the session leaves those modes out and keeps the others.
+    // EMPTY_STRING_IS_NULL): the catalog is read without those modes, the others kept.
     static constexpr std::string_view k_text_modes[] = {
         "ANSI", "ANSI_QUOTES", "DB2", "EMPTY_STRING_IS_NULL", "MAXDB", "MSSQL", "NO_BACKSLASH_ESCAPES",
         "NO_FIELD_OPTIONS", "NO_KEY_OPTIONS", "NO_TABLE_OPTIONS", "ORACLE", "PIPES_AS_CONCAT", "POSTGRESQL"};
@@ -196,27 +212,30 @@ void sql_engine::use_plain_sql_text()
     if (!row || !row[0]) return;
     const std::string_view modes(row[0]);
     std::string kept;
-    bool dropped = false;
     for (std::size_t start = 0; start <= modes.size();) {
         std::size_t end = modes.find(',', start);
         if (end == std::string_view::npos) end = modes.size();
         const std::string_view mode = modes.substr(start, end - start);
-        if (std::find(std::begin(k_text_modes), std::end(k_text_modes), mode) != std::end(k_text_modes)) {
-            dropped = true;
-        } else if (!mode.empty()) {
-            // A mode is a word of letters, digits and underscores: safe between quotes.
+        // A mode is a word of letters, digits and underscores: safe between quotes.
+        if (!mode.empty() && std::find(std::begin(k_text_modes), std::end(k_text_modes), mode) == std::end(k_text_modes)) {
             if (!kept.empty()) kept += ',';
             kept += mode;
         }
         start = end + 1;
     }
-    if (!dropped) return;
-    tk_write_log(2, "Session sql_mode: %s", kept.c_str());
-    try {
-        execute("SET SESSION sql_mode = '" + kept + "'");
-    } catch (const tk_exception& e) {
-        tk_write_log(2, "Cannot set sql_mode: %s", e.what());
-    }
+    source_sql_mode.assign(modes);
+    plain_sql_mode = kept;
+    sql_mode_read = true;
+    sql_mode_plain = true;
+    if (source_sql_mode != plain_sql_mode) set_session_sql_mode(plain_sql_mode);
+}
+
+void sql_engine::use_source_sql_text()
+{
+    // A query of the user's own is read as the server reads it for its other sessions.
+    if (!sql_mode_read || source_sql_mode == plain_sql_mode || !sql_mode_plain) return;
+    set_session_sql_mode(source_sql_mode);
+    sql_mode_plain = false;
 }
 
 std::unique_ptr<udb_database> sql_engine::open_db(const std::wstring& name, std::int32_t mode, const std::wstring&)

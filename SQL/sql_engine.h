@@ -82,6 +82,12 @@ public:
     // The character set the session runs with ("utf8mb4", or "utf8" on servers without it).
     const std::string& get_session_charset() const noexcept { return session_charset; }
 
+    // The catalog is read with the session's SQL mode without the modes that change how SQL
+    // text is written or read (ANSI_QUOTES, NO_BACKSLASH_ESCAPES, ...); a query of the user's
+    // own runs with the server's mode as it was. Each switches only when the modes differ.
+    void use_plain_sql_text();
+    void use_source_sql_text();
+
     // Sends one statement (UTF-8) that yields no rows; sql_exception on failure.
     void execute(const std::string& statement);
 
@@ -91,8 +97,7 @@ public:
 
 private:
     std::string database_name_in_statement(const std::wstring& name) const;
-    // Leaves out of the session's SQL mode the modes that change how SQL text is written or read.
-    void use_plain_sql_text();
+    void set_session_sql_mode(const std::string& modes);
 
     std::wstring default_charset = L"utf8";
     bool charset_from_properties = false;
@@ -110,6 +115,11 @@ private:
     std::unique_ptr<st_mysql, closer> conn;
     std::int32_t max_packet_size = 0;
     std::string session_charset;
+    // The session's SQL mode as the server gave it, and without the text modes.
+    std::string source_sql_mode;
+    std::string plain_sql_mode;
+    bool sql_mode_read = false;
+    bool sql_mode_plain = true;
 };
 
 // Restores the engine's blob-to-text switch when a catalogue read ends, by any path.

@@ -318,7 +318,8 @@ INSTANTIATE_TEST_SUITE_P(forms, index_name_collision_test, ::testing::Bool(),
 
 // A server whose SQL mode quotes names with " (ANSI_QUOTES) or reads no backslash escapes
 // shows its catalog otherwise: the keys, a JSON column's own check and the defaults still
-// arrive as with the plain mode.
+// arrive as with the plain mode, and a query of the user's own still means what it means on
+// that server.
 TEST_P(index_name_collision_test, keys_and_defaults_arrive_whatever_the_servers_sql_mode)
 {
     source(R"sql(
@@ -336,6 +337,7 @@ INSERT INTO `par\ent` VALUES (1, 'x'), (2, 'a\\b''c'); INSERT INTO kid VALUES (1
         conv->set_destination(tk_utf8_to_unicode(path));
     }
     conv->selected_tables = {L"kid", L"par\\ent"};
+    conv->query_list = {{L"q", L"SELECT id, \"code\" || '!' AS c FROM kid"}};
     conv->check_dest();
     run();
     ASSERT_EQ(conv->outcome(), conversion_outcome::completed);
@@ -354,6 +356,7 @@ INSERT INTO `par\ent` VALUES (1, 'x'), (2, 'a\\b''c'); INSERT INTO kid VALUES (1
               (strings{"fk\\pid|kid|\"par\\ent\"|pid|id|c", "fk_code|kid|\"par\\ent\"|code|code|a"}));
     pg_rows(conninfo, "INSERT INTO kid (id) VALUES (2)");
     EXPECT_EQ(pg_rows(conninfo, "SELECT code FROM kid WHERE id = 2"), (strings{"a\\b'c"}));
+    EXPECT_EQ(pg_rows(conninfo, "SELECT c FROM q"), (strings{"x!"}));
 }
 
 TEST_P(index_name_collision_test, keys_follow_tables_renamed_for_case)

@@ -320,7 +320,9 @@ void sql_table::read_columns()
         bool def_is_null = row.size() >= 2 && row[row.size() - 2].is_empty();
         bool def_is_expression = false;
         bool def_from_catalog = false;
+        bool computed = false;
         if (auto it = stored.find(col); it != stored.end()) {
+            computed = !it->second.generated.empty();
             def = it->second.text;
             def_is_null = it->second.none;
             def_is_expression = it->second.expression;
@@ -343,7 +345,7 @@ void sql_table::read_columns()
                 if (at >= 0) read_column_checked(static_cast<std::size_t>(at), it->second.charset);
             }
         }
-        if (d.b_not_null && def_is_null && !def_is_expression) {
+        if (d.b_not_null && def_is_null && !def_is_expression && !computed) {
             // An ENUM NOT NULL without a DEFAULT clause has its first member as default: the
             // server gives it to a row that leaves the column out, in strict mode too.
             if (std::wstring first; first_enum_member(type, first)) {

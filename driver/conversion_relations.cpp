@@ -434,6 +434,59 @@ udb_view_list conversion_relations::in_dependency_order(const udb_view_list& vie
     return out;
 }
 
+udb_view_list conversion_relations::views_made_again(const udb_view_list& views, const std::vector<std::wstring>& tables)
+{
+    // What each view reads: the single names of its FROM clauses that are not its own common
+    // table expressions; a name with a database before it can never be read.
+    struct reads {
+        std::vector<std::wstring> names;
+        bool other_database = false;
+    };
+    std::vector<reads> read(views.size());
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        const udb_view_reader reader(views[i].second);
+        for (const udb_view_name& name : reader.names()) {
+            if (name.role != udb_name_role::table) continue;
+            if (name.parts.size() != 1) {
+                read[i].other_database = true;
+                continue;
+            }
+            const std::wstring& first = reader.part(name, 0);
+            const bool cte = std::any_of(reader.scopes().begin(), reader.scopes().end(), [&](const udb_view_scope& s) {
+                return std::any_of(s.ctes.begin(), s.ctes.end(),
+                                   [&](const auto& c) { return tk_equal_no_case(c.first, first); });
+            });
+            if (!cte) read[i].names.push_back(first);
+        }
+    }
+    // Names are matched as the views' names are found when they are made: ignoring case too.
+    const auto among = [](const std::wstring& name, const std::vector<std::wstring>& list) {
+        return std::any_of(list.begin(), list.end(), [&](const std::wstring& n) { return tk_equal_no_case(n, name); });
+    };
+    std::vector<bool> kept(views.size(), true);
+    for (bool changed = true; changed;) {
+        changed = false;
+        std::vector<std::wstring> kept_views;
+        for (std::size_t i = 0; i < views.size(); ++i)
+            if (kept[i]) kept_views.push_back(views[i].first);
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            if (!kept[i]) continue;
+            const bool readable = !read[i].other_database &&
+                                  std::all_of(read[i].names.begin(), read[i].names.end(), [&](const std::wstring& n) {
+                                      return among(n, tables) || among(n, kept_views);
+                                  });
+            if (!readable) {
+                kept[i] = false;
+                changed = true;
+            }
+        }
+    }
+    udb_view_list out;
+    for (std::size_t i = 0; i < views.size(); ++i)
+        if (kept[i]) out.push_back(views[i]);
+    return out;
+}
+
 std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_db& dest, const std::wstring& schema,
                                                                  bool case_sens) const
 {

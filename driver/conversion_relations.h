@@ -86,6 +86,11 @@ public:
     // The views ordered so that each comes after the views its text reads, the order
     // otherwise kept.
     static udb_view_list in_dependency_order(const udb_view_list& views);
+    // Of `views`, those a run converting the tables `tables` (source names) can make again:
+    // each table a view reads in its FROM clauses is one of `tables` or another view kept.
+    // A view reading anything else (a table the run leaves out, another database) is refused
+    // when the views are made, so it is not among what an overwritten table may take along.
+    static udb_view_list views_made_again(const udb_view_list& views, const std::vector<std::wstring>& tables);
 
     // The tables the views of the run may read: each source table under its destination name
     // (in `schema`, public when empty), with its columns as the destination named them.

@@ -1102,14 +1102,18 @@ void pelmora_convertor::run::tell_remade_relations(const std::vector<std::size_t
     const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
     auto kept_as = [&](const std::wstring& name) { return pgs_truncate_identifier(pgs_fold_name(name, cs)); };
     std::vector<std::pair<std::wstring, std::wstring>> remade;
+    std::vector<std::wstring> tables;
     const auto& mutators = c_.get_table_mutators();
     for (std::size_t index : plan) {
         const std::wstring& name = c_.query_list[index].first;
+        tables.push_back(name);
         auto it = mutators.find(name);
         const bool renamed = it != mutators.end() && it->second && !it->second->get_new_name().empty();
         remade.emplace_back(schema, kept_as(renamed ? it->second->get_new_name() : name));
     }
-    for (const udb_view& view : views_of_run())
+    // A view that reads a table the run leaves out is refused, not made again: one there
+    // keeps the table it reads from being overwritten, as a view of the user's own does.
+    for (const udb_view& view : conversion_relations::views_made_again(views_of_run(), tables))
         remade.emplace_back(schema, kept_as(view.first));
     if (script)
         script->set_remade_relations(remade);

@@ -5,6 +5,7 @@
 // user made there must be untouched whenever the run does not own it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -353,6 +354,56 @@ TEST_F(console_names_test, mode_1_makes_again_the_key_of_a_child_it_had_to_keep)
     EXPECT_NE(r.err.find("Foreign key '" + before[0] + "' of table"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 foreign keys"), std::string::npos) << r.err;
     EXPECT_EQ(dst.rows("SELECT pid FROM c"), strings{"1"});
+}
+
+// A view of an earlier full conversion that also reads a table this run leaves out cannot be
+// made again: mode 1 keeps it, and with it the table it reads, live and by script, instead of
+// dropping it with the table and then refusing it.
+TEST_F(console_names_test, mode_1_keeps_a_view_that_reads_a_table_it_leaves_out)
+{
+    src.exec("CREATE TABLE a (id INT PRIMARY KEY, v VARCHAR(10)); CREATE TABLE b (id INT PRIMARY KEY, w VARCHAR(10));"
+             "INSERT INTO a VALUES (1, 'one'); INSERT INTO b VALUES (1, 'uno');"
+             "CREATE VIEW va AS SELECT id, v FROM a;"
+             "CREATE VIEW vab AS SELECT a.id, a.v, b.w FROM a JOIN b ON b.id = a.id;"
+             "CREATE VIEW vvab AS SELECT id FROM vab;");
+    const std::string list = dir.write("a.txt", "a\n");
+    const char* const views = "SELECT viewname FROM pg_views WHERE schemaname = 'public' ORDER BY 1";
+    for (const bool live : {true, false}) {
+        SCOPED_TRACE(live ? "live" : "script");
+        pg_destination dst;
+        ASSERT_EQ(run_quindrel(connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name(), "--views"})
+                      .status,
+                  0);
+        dst.exec("INSERT INTO a VALUES (2, 'pg only')");
+        const strings args = strings{"--src=" + src.name(), "--views", "--mode=1", "--tab_file=" + list};
+        const std::string script = dir.file("m1.sql");
+        const run_result r = run_quindrel(connection_options() + args +
+                                          (live ? strings{"--dest=" + dst.name()} : strings{"--dest=" + script, "--dump"}));
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("View 'vab': The view cannot be converted: it reads 'b'"), std::string::npos) << r.err;
+        std::string loaded;
+        if (live) {
+            EXPECT_NE(r.err.find("a: Cannot overwrite table public.a (it was left as it was): "), std::string::npos)
+                << r.err;
+            EXPECT_NE(r.err.find("view vab depends on table a"), std::string::npos) << r.err;
+        } else {
+            const auto pg = test_env::pg();
+            const char* bin = std::getenv("TEST_PG_BIN");
+            setenv("PGPASSWORD", pg.password.c_str(), 1);
+            const std::string command = (bin ? std::string(bin) + "/psql" : std::string("psql")) +
+                                        " -q -X -v ON_ERROR_STOP=1 -h " + pg.host + " -p " + std::to_string(pg.port) +
+                                        " -U " + pg.user + " -d " + dst.name() + " -f " + script + " >" +
+                                        dir.file("psql.out") + " 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0);
+            loaded = read_file(dir.file("psql.out"));
+            EXPECT_NE(loaded.find("WARNING:  Table 'public.a' was not overwritten"), std::string::npos) << loaded;
+            EXPECT_NE(loaded.find("view vab depends on table a"), std::string::npos) << loaded;
+        }
+        // The views stand as they were, the table keeps its rows.
+        EXPECT_EQ(dst.rows(views), (strings{"va", "vab", "vvab"})) << loaded;
+        EXPECT_EQ(dst.rows("SELECT id FROM vab ORDER BY id"), strings{"1"});
+        EXPECT_EQ(dst.rows("SELECT id FROM a ORDER BY id"), (strings{"1", "2"}));
+    }
 }
 
 }  // namespace

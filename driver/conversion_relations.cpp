@@ -220,6 +220,7 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         if (!child || !child->with_keys) continue;
         if (std::find(seen.begin(), seen.end(), key_id(child->source, key.name)) != seen.end()) continue;
         seen.emplace_back(child->source, key.name);
+        m_taken_up.emplace(tk_to_lower(pgs_base_db::get_full_name(child->dest)), tk_to_lower(key.name));
         // Created beside the rows (or reported there, as below).
         if (m_handed_over.count(key_id(child->source, key.name))) continue;
 
@@ -276,6 +277,11 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         udb_report_failure(failure);
     }
     return failed;
+}
+
+bool conversion_relations::took_up_key(const std::wstring& table, const std::wstring& name) const
+{
+    return m_taken_up.count({tk_to_lower(table), tk_to_lower(name)}) != 0;
 }
 
 std::vector<std::size_t> conversion_relations::load_order(

@@ -356,6 +356,54 @@ TEST_F(console_names_test, mode_1_makes_again_the_key_of_a_child_it_had_to_keep)
     EXPECT_EQ(dst.rows("SELECT pid FROM c"), strings{"1"});
 }
 
+// A child the run must leave as it was loses, with the parent the run replaces, every key to
+// it: the source's key is made again, but one the source does not have (the user's own), and
+// with --skip_idx any, is named and counted, live and when the script is loaded.
+TEST_F(console_names_test, mode_1_names_the_keys_a_child_it_had_to_keep_lost)
+{
+    src.exec("CREATE TABLE p (id INT PRIMARY KEY); CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+             " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p(id)); INSERT INTO p VALUES (1); INSERT INTO c VALUES (10, 1);");
+    const char* const keys = "SELECT conname FROM pg_constraint WHERE contype = 'f' ORDER BY 1";
+    for (const bool live : {true, false})
+        for (const bool skip_idx : {false, true}) {
+            SCOPED_TRACE(std::string(live ? "live" : "script") + (skip_idx ? " --skip_idx" : ""));
+            pg_destination dst;
+            ASSERT_EQ(run_quindrel(connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name()}).status,
+                      0);
+            dst.exec("CREATE VIEW users_view AS SELECT * FROM c; ALTER TABLE c ADD COLUMN pid2 integer"
+                     " CONSTRAINT users_key REFERENCES p (id)");
+            const std::string script = dir.file("m1.sql");
+            strings args = connection_options() + strings{"--src=" + src.name(), "--mode=1"} +
+                           (live ? strings{"--dest=" + dst.name()} : strings{"--dest=" + script, "--dump"});
+            if (skip_idx) args.push_back("--skip_idx");
+            const run_result r = run_quindrel(args);
+            std::string said = r.err;
+            if (live) {
+                EXPECT_EQ(r.status, 1) << r.out << r.err;
+                EXPECT_NE(r.err.find(skip_idx ? "0 indexes, 2 foreign keys" : "0 indexes, 1 foreign keys"),
+                          std::string::npos)
+                    << r.err;
+            } else {
+                ASSERT_EQ(r.status, 0) << r.out << r.err;
+                const auto pg = test_env::pg();
+                const char* bin = std::getenv("TEST_PG_BIN");
+                setenv("PGPASSWORD", pg.password.c_str(), 1);
+                const std::string command = (bin ? std::string(bin) + "/psql" : std::string("psql")) +
+                                            " -q -X -v ON_ERROR_STOP=1 -h " + pg.host + " -p " +
+                                            std::to_string(pg.port) + " -U " + pg.user + " -d " + dst.name() +
+                                            " -f " + script + " >" + dir.file("psql.out") + " 2>&1";
+                EXPECT_EQ(std::system(command.c_str()), 0);
+                said = read_file(dir.file("psql.out"));
+            }
+            const std::string lost = live ? "' of table 'public.c': It was dropped with the table it refers to"
+                                          : "' of table 'public.c' was dropped with the table it refers to";
+            EXPECT_NE(said.find("Foreign key 'users_key" + lost), std::string::npos) << said;
+            EXPECT_EQ(said.find("Foreign key 'c_p" + lost) != std::string::npos, skip_idx) << said;
+            EXPECT_EQ(dst.rows(keys), skip_idx ? strings{} : strings{"c_p"});
+            EXPECT_EQ(dst.rows("SELECT id FROM c"), strings{"10"});
+        }
+}
+
 // A view of an earlier full conversion that also reads a table this run leaves out cannot be
 // made again: mode 1 keeps it, and with it the table it reads, live and by script, instead of
 // dropping it with the table and then refusing it.

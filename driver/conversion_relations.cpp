@@ -227,6 +227,26 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         const std::wstring label = key_label(key, child->source);
         const table* parent = find(key.ref_table);
         if (!parent) {
+            // A table merged into may have the key already, made by an earlier run that
+            // converted both tables: it stands, and nothing is left out. Where another source
+            // table's name differs from the parent's only in case, the key there may refer to
+            // either: it is reported.
+            const bool one_of_its_name =
+                std::count_if(m_source_tables.begin(), m_source_tables.end(),
+                              [&](const std::wstring& t) { return tk_equal_no_case(t, key.ref_table); }) <= 1;
+            if (auto* live = dynamic_cast<pgs_database*>(&dest); live && one_of_its_name) {
+                bool stands = false;
+                try {
+                    stands = live->has_foreign_key(child->dest, key.name, key.ref_table);
+                } catch (const pgs_exception& e) {
+                    leave_out(child->source, label, e);
+                    continue;
+                }
+                if (stands) {
+                    tk_write_wlog(3, L"%s already exists", label.c_str());
+                    continue;
+                }
+            }
             leave_out(child->source, label, tk_exception(L"The referenced table '" + key.ref_table +
                                               L"' was not converted; the key was not created.",
                                           0));

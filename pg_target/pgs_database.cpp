@@ -1117,6 +1117,28 @@ std::vector<pgs_database::dropped_key> pgs_database::keys_lost_with_kept_tables(
     return lost;
 }
 
+bool pgs_database::has_foreign_key(const std::wstring& table, const std::wstring& name, const std::wstring& parent)
+{
+    const std::wstring full = get_full_name(table);
+    const std::wstring parent_full = full.substr(0, full.find(L'.') + 1) + parent;
+    try {
+        pgs_connection& conn = connection();
+        conn.make_room();
+        pqxx::work tx(conn.get(), "existing_key");
+        const bool found =
+            tx.exec_params("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint k WHERE k.contype = 'f' AND "
+                           "k.conrelid = to_regclass($1) AND k.confrelid = to_regclass($2) AND "
+                           "('\"' || replace(k.conname, '\"', '\"\"') || '\"' = $3 OR quote_ident(k.conname) = $3))",
+                           tk_unicode_to_utf8(quote_table_name(full)), tk_unicode_to_utf8(quote_table_name(parent_full)),
+                           tk_unicode_to_utf8(make_one_name(name)))[0][0]
+                .as<bool>();
+        tx.commit();
+        return found;
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current("Cannot look at the foreign keys of table " + tk_unicode_to_utf8(full) + ": ");
+    }
+}
+
 std::unique_ptr<udb_recordset> pgs_database::get_table(const std::wstring& name, std::int32_t mode)
 {
     tk_write_wlog(2, L"pgs_database::get_table(%s)", name.c_str());

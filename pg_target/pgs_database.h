@@ -265,6 +265,9 @@ public:
     // The keys delete_tab dropped whose table is still the one it was (the run could not
     // overwrite it) and has no key of that name now.
     std::vector<dropped_key> keys_lost_with_kept_tables();
+    // Whether the table `table` (schema.name) already has the foreign key `name` to the table
+    // `parent` of its schema, each named as the run's statements name them.
+    bool has_foreign_key(const std::wstring& table, const std::wstring& name, const std::wstring& parent);
     std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
                                              std::int32_t mode) override;
     void get_schema_info(std::vector<std::wstring>& schemas) override;

@@ -404,6 +404,28 @@ TEST_F(console_names_test, mode_1_names_the_keys_a_child_it_had_to_keep_lost)
         }
 }
 
+// Merging one table of an earlier full conversion: its key to a table the run leaves out
+// stands there, so nothing is left out; a table the run makes itself has no such key.
+TEST_F(console_names_test, a_merge_of_one_table_finds_its_key_to_a_table_left_out_in_place)
+{
+    src.exec("CREATE TABLE p (id INT PRIMARY KEY); CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+             " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p(id)); INSERT INTO p VALUES (1); INSERT INTO c VALUES (10, 1);");
+    const std::string list = dir.write("c.txt", "c\n");
+    pg_destination dst;
+    const strings args = connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name()};
+    ASSERT_EQ(run_quindrel(args).status, 0);
+    for (const char* mode : {"--mode=3", "--mode=4", "--mode=1"}) {
+        SCOPED_TRACE(mode);
+        const run_result r = run_quindrel(args + strings{mode, "--tab_file=" + list});
+        const bool made_anew = std::string(mode) == "--mode=1";
+        EXPECT_EQ(r.status, made_anew ? 1 : 0) << r.out << r.err;
+        EXPECT_EQ(r.err.find("Foreign key 'c_p' of table 'c': The referenced table 'p' was not converted") !=
+                      std::string::npos,
+                  made_anew)
+            << r.err;
+    }
+}
+
 // A view of an earlier full conversion that also reads a table this run leaves out cannot be
 // made again: mode 1 keeps it, and with it the table it reads, live and by script, instead of
 // dropping it with the table and then refusing it.

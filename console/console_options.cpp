@@ -317,6 +317,7 @@ bool parse_cmd_line(int argc, char* const* argv)
         const char* logfile = nullptr;
         const char* dest = nullptr;
         std::vector<const char*> tab_files;
+        std::vector<const char*> ssl_files;
         bool dump = false;
         ansi_cmd_line cursor(argc, argv, console_options);
         while (cursor.has_more()) {
@@ -330,6 +331,10 @@ bool parse_cmd_line(int argc, char* const* argv)
                 break;
             case opt_tab_file:
                 tab_files.push_back(cursor.get_current_value());
+                break;
+            case opt_ssl_root_cert:
+            case opt_ssl_revoc_list:
+                ssl_files.push_back(cursor.get_current_value());
                 break;
             case opt_logfile:
                 command_line_logfile = true;
@@ -372,6 +377,10 @@ bool parse_cmd_line(int argc, char* const* argv)
         for (const char* input : tab_files) {
             refuse_over_input(logfile, "log file", input, "table list");
             if (dump) refuse_over_input(dest, "script file", input, "table list");
+        }
+        for (const char* input : ssl_files) {
+            refuse_over_input(logfile, "log file", input, "SSL file");
+            if (dump) refuse_over_input(dest, "script file", input, "SSL file");
         }
     }
     for (const char* profile : profiles)

@@ -390,6 +390,7 @@ TEST_F(console_options_test, a_log_or_script_that_is_the_table_list_or_the_profi
         {{"--dest=d", "--profile=" + profile, "--logfile=" + profile}, "The log file '" + profile + "' is the profile: give the log"},
         {{"--dump", "--dest=" + list, "--tab_file=" + list}, "The script file '" + list + "' is the table list: give the script"},
         {{"--profile=" + profile, "--dest=" + profile, "--dump"}, "The script file '" + profile + "' is the profile: give the script"},
+        {{"--dest=d", "--ssl_root_cert=" + list, "--logfile=" + list}, "The log file '" + list + "' is the SSL file: give the log"},
     };
     for (const input_case& c : cases) {
         std::vector<std::string> args = c.args;

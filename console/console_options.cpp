@@ -316,6 +316,8 @@ bool parse_cmd_line(int argc, char* const* argv)
     {
         const char* logfile = nullptr;
         const char* dest = nullptr;
+        std::vector<const char*> tab_files;
+        std::vector<const char*> ssl_files;
         bool dump = false;
         ansi_cmd_line cursor(argc, argv, console_options);
         while (cursor.has_more()) {
@@ -326,6 +328,13 @@ bool parse_cmd_line(int argc, char* const* argv)
                 throw console_exit{0};
             case opt_profile:
                 profiles.push_back(cursor.get_current_value());
+                break;
+            case opt_tab_file:
+                tab_files.push_back(cursor.get_current_value());
+                break;
+            case opt_ssl_root_cert:
+            case opt_ssl_revoc_list:
+                ssl_files.push_back(cursor.get_current_value());
                 break;
             case opt_logfile:
                 command_line_logfile = true;
@@ -352,6 +361,27 @@ bool parse_cmd_line(int argc, char* const* argv)
         if (dump && logfile && dest && *logfile && *dest && names_same_file(logfile, dest))
             exit_with_message("The log file '" + tk_visible_text(std::string_view(logfile)) +
                               "' is the script file: give the log another name. Nothing was converted.");
+        // Nor may the log or the script take the place of a file the run reads: the
+        // profile or the table list would be lost.
+        const auto refuse_over_input = [](const char* output, const char* what, const char* input,
+                                          const char* read_as) {
+            if (output && input && *output && *input && names_same_file(output, input))
+                exit_with_message(std::string("The ") + what + " '" + tk_visible_text(std::string_view(output)) +
+                                  "' is the " + read_as + ": give the " + (what[0] == 'l' ? "log" : "script") +
+                                  " another name. Nothing was converted.");
+        };
+        for (const char* input : profiles) {
+            refuse_over_input(logfile, "log file", input, "profile");
+            if (dump) refuse_over_input(dest, "script file", input, "profile");
+        }
+        for (const char* input : tab_files) {
+            refuse_over_input(logfile, "log file", input, "table list");
+            if (dump) refuse_over_input(dest, "script file", input, "table list");
+        }
+        for (const char* input : ssl_files) {
+            refuse_over_input(logfile, "log file", input, "SSL file");
+            if (dump) refuse_over_input(dest, "script file", input, "SSL file");
+        }
     }
     for (const char* profile : profiles)
         load_profile_option(profile, command_line_logfile);

@@ -220,12 +220,33 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         if (!child || !child->with_keys) continue;
         if (std::find(seen.begin(), seen.end(), key_id(child->source, key.name)) != seen.end()) continue;
         seen.emplace_back(child->source, key.name);
+        m_taken_up.emplace(tk_to_lower(pgs_base_db::get_full_name(child->dest)), tk_to_lower(key.name));
         // Created beside the rows (or reported there, as below).
         if (m_handed_over.count(key_id(child->source, key.name))) continue;
 
         const std::wstring label = key_label(key, child->source);
         const table* parent = find(key.ref_table);
         if (!parent) {
+            // A table merged into may have the key already, made by an earlier run that
+            // converted both tables: it stands, and nothing is left out. Where another source
+            // table's name differs from the parent's only in case, the key there may refer to
+            // either: it is reported.
+            const bool one_of_its_name =
+                std::count_if(m_source_tables.begin(), m_source_tables.end(),
+                              [&](const std::wstring& t) { return tk_equal_no_case(t, key.ref_table); }) <= 1;
+            if (auto* live = dynamic_cast<pgs_database*>(&dest); live && one_of_its_name) {
+                bool stands = false;
+                try {
+                    stands = live->has_foreign_key(child->dest, key.name, key.ref_table);
+                } catch (const pgs_exception& e) {
+                    leave_out(child->source, label, e);
+                    continue;
+                }
+                if (stands) {
+                    tk_write_wlog(3, L"%s already exists", label.c_str());
+                    continue;
+                }
+            }
             leave_out(child->source, label, tk_exception(L"The referenced table '" + key.ref_table +
                                               L"' was not converted; the key was not created.",
                                           0));
@@ -276,6 +297,11 @@ std::uint64_t conversion_relations::create_keys(const std::vector<udb_relationsh
         udb_report_failure(failure);
     }
     return failed;
+}
+
+bool conversion_relations::took_up_key(const std::wstring& table, const std::wstring& name) const
+{
+    return m_taken_up.count({tk_to_lower(table), tk_to_lower(name)}) != 0;
 }
 
 std::vector<std::size_t> conversion_relations::load_order(
@@ -431,6 +457,59 @@ udb_view_list conversion_relations::in_dependency_order(const udb_view_list& vie
             break;
         }
     }
+    return out;
+}
+
+udb_view_list conversion_relations::views_made_again(const udb_view_list& views, const std::vector<std::wstring>& tables)
+{
+    // What each view reads: the single names of its FROM clauses that are not its own common
+    // table expressions; a name with a database before it can never be read.
+    struct reads {
+        std::vector<std::wstring> names;
+        bool other_database = false;
+    };
+    std::vector<reads> read(views.size());
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        const udb_view_reader reader(views[i].second);
+        for (const udb_view_name& name : reader.names()) {
+            if (name.role != udb_name_role::table) continue;
+            if (name.parts.size() != 1) {
+                read[i].other_database = true;
+                continue;
+            }
+            const std::wstring& first = reader.part(name, 0);
+            const bool cte = std::any_of(reader.scopes().begin(), reader.scopes().end(), [&](const udb_view_scope& s) {
+                return std::any_of(s.ctes.begin(), s.ctes.end(),
+                                   [&](const auto& c) { return tk_equal_no_case(c.first, first); });
+            });
+            if (!cte) read[i].names.push_back(first);
+        }
+    }
+    // Names are matched as the views' names are found when they are made: ignoring case too.
+    const auto among = [](const std::wstring& name, const std::vector<std::wstring>& list) {
+        return std::any_of(list.begin(), list.end(), [&](const std::wstring& n) { return tk_equal_no_case(n, name); });
+    };
+    std::vector<bool> kept(views.size(), true);
+    for (bool changed = true; changed;) {
+        changed = false;
+        std::vector<std::wstring> kept_views;
+        for (std::size_t i = 0; i < views.size(); ++i)
+            if (kept[i]) kept_views.push_back(views[i].first);
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            if (!kept[i]) continue;
+            const bool readable = !read[i].other_database &&
+                                  std::all_of(read[i].names.begin(), read[i].names.end(), [&](const std::wstring& n) {
+                                      return among(n, tables) || among(n, kept_views);
+                                  });
+            if (!readable) {
+                kept[i] = false;
+                changed = true;
+            }
+        }
+    }
+    udb_view_list out;
+    for (std::size_t i = 0; i < views.size(); ++i)
+        if (kept[i]) out.push_back(views[i]);
     return out;
 }
 

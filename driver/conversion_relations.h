@@ -49,6 +49,9 @@ public:
     // Keys handed over by create_ready_keys are left to the destination (which reports a
     // refusal as this would), except those it handed back undone.
     std::uint64_t create_keys(const std::vector<udb_relationship>& source_keys, pgs_base_db& dest);
+    // Whether create_keys took up a key of that name (ignoring case) for the destination
+    // table `table` (schema.name): it made it, or reported it.
+    bool took_up_key(const std::wstring& table, const std::wstring& name) const;
 
     // Keys may be created before the last table (create_ready_keys): `planned` the source
     // names of every table the run converts, `cycles` the tables that refer to each other in a
@@ -86,6 +89,11 @@ public:
     // The views ordered so that each comes after the views its text reads, the order
     // otherwise kept.
     static udb_view_list in_dependency_order(const udb_view_list& views);
+    // Of `views`, those a run converting the tables `tables` (source names) can make again:
+    // each table a view reads in its FROM clauses is one of `tables` or another view kept.
+    // A view reading anything else (a table the run leaves out, another database) is refused
+    // when the views are made, so it is not among what an overwritten table may take along.
+    static udb_view_list views_made_again(const udb_view_list& views, const std::vector<std::wstring>& tables);
 
     // The tables the views of the run may read: each source table under its destination name
     // (in `schema`, public when empty), with its columns as the destination named them.
@@ -121,5 +129,6 @@ private:
     std::vector<std::size_t> m_undecided;  // their positions, still to be offered
     std::vector<std::vector<std::wstring>> m_cycles;
     std::map<key_id, std::wstring> m_handed_over;  // key -> its label
+    std::set<std::pair<std::wstring, std::wstring>> m_taken_up;  // (table, key), both lowered
     std::set<key_id> m_at_the_end;                 // keys decided for create_keys
 };

@@ -1102,14 +1102,18 @@ void pelmora_convertor::run::tell_remade_relations(const std::vector<std::size_t
     const std::wstring schema = pgs_fold_name(c_.pgs_schema.empty() ? L"public" : c_.pgs_schema, cs);
     auto kept_as = [&](const std::wstring& name) { return pgs_truncate_identifier(pgs_fold_name(name, cs)); };
     std::vector<std::pair<std::wstring, std::wstring>> remade;
+    std::vector<std::wstring> tables;
     const auto& mutators = c_.get_table_mutators();
     for (std::size_t index : plan) {
         const std::wstring& name = c_.query_list[index].first;
+        tables.push_back(name);
         auto it = mutators.find(name);
         const bool renamed = it != mutators.end() && it->second && !it->second->get_new_name().empty();
         remade.emplace_back(schema, kept_as(renamed ? it->second->get_new_name() : name));
     }
-    for (const udb_view& view : views_of_run())
+    // A view that reads a table the run leaves out is refused, not made again: one there
+    // keeps the table it reads from being overwritten, as a view of the user's own does.
+    for (const udb_view& view : conversion_relations::views_made_again(views_of_run(), tables))
         remade.emplace_back(schema, kept_as(view.first));
     if (script)
         script->set_remade_relations(remade);
@@ -1184,6 +1188,25 @@ void pelmora_convertor::run::create_keys_and_views()
             progress(L"Tables were created without indexes: their foreign keys were not created\r\n");
     } else
         relations_.create_keys(source_->get_relationships(), *dest_);
+    // A table the run could not overwrite lost its keys to the tables it did overwrite: those
+    // the source gives are made again above (or reported there); any other is reported here.
+    if (auto* live = dynamic_cast<pgs_database*>(dest_.get())) {
+        std::vector<pgs_database::dropped_key> lost;
+        report_failure_of(udb_failure_kind::foreign_key, std::wstring(),
+                          [&] { lost = live->keys_lost_with_kept_tables(); });
+        for (const pgs_database::dropped_key& key : lost) {
+            if (!c_.skip_idx && relations_.took_up_key(key.table, key.name)) continue;
+            tk_write_wlog(3, L"Foreign key '%s' of table '%s' was lost", key.name.c_str(), key.table.c_str());
+            udb_failure f = failure_named(
+                udb_failure_kind::foreign_key, std::wstring(),
+                c_.skip_idx ? L"It was dropped with the table it refers to, which the run made again without "
+                              L"indexes; it was not made again."
+                            : L"It was dropped with the table it refers to, which the run made again; the source "
+                              L"has no such key, so it was not made again.");
+            f.object = L"Foreign key '" + key.name + L"' of table '" + key.table + L"'";
+            udb_report_failure(f);
+        }
+    }
     // A view asked for by name (a profile's list) that the source lacks is said, as a
     // missing table is, rather than left out unnoticed.
     const udb_view_list& source_views = source_->get_views();

@@ -993,9 +993,9 @@ std::size_t pgs_database::complete_keys_for_merge(const std::wstring& given_name
 }
 
 // The foreign keys of other tables that refer to the table ($1: its oid): schema and table of
-// the key, the key's name.
+// the key, the key's name, the oid of the key's table.
 const char* const pgs_referring_keys_sql =
-    "SELECT n.nspname, c.relname, k.conname FROM pg_constraint k "
+    "SELECT n.nspname, c.relname, k.conname, k.conrelid FROM pg_constraint k "
     "JOIN pg_class c ON c.oid = k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE k.contype = 'f' AND k.confrelid = $1 AND k.conrelid <> k.confrelid ORDER BY 1, 2, 3";
 
@@ -1039,6 +1039,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
     // being dropped: the server's refusal names those objects, and nothing is dropped.
     std::string sql;
     std::vector<std::wstring> dropped;
+    std::vector<dropped_key> keys_dropped;
     try {
         pgs_connection& conn = connection();
         conn.make_room();
@@ -1053,6 +1054,9 @@ bool pgs_database::delete_tab(const std::wstring& name)
                       pgs_quote_identifier(std::string_view(key[2].c_str()));
                 tk_write_log(3, "Overwriting %s: %s", table_sql.c_str(), sql.c_str());
                 tx.exec(sql);
+                keys_dropped.push_back({key[3].as<std::uint32_t>(),
+                                        tk_utf8_to_unicode(std::string(key[0].c_str()) + "." + key[1].c_str()),
+                                        tk_utf8_to_unicode(key[2].c_str())});
             }
             std::string views;
             for (const auto& view : tx.exec_params(pgs_reading_views_sql, id)) {
@@ -1079,6 +1083,7 @@ bool pgs_database::delete_tab(const std::wstring& name)
         tk_write_log(2, "query=%s", sql.c_str());
         tx.exec(sql);
         tx.commit();
+        m_dropped_keys.insert(m_dropped_keys.end(), keys_dropped.begin(), keys_dropped.end());
     } catch (const pqxx::pqxx_exception& e) {
         tk_write_log(3, "%s", e.base().what());
         throw pgs_exception::from_current("Cannot overwrite table " + tk_unicode_to_utf8(folded) +
@@ -1087,6 +1092,51 @@ bool pgs_database::delete_tab(const std::wstring& name)
     tk_singleton<pgs_engine>::get_instance()->in_validator().release_dropped_names(dropped);
     // The list holds names as the server or the creation gave them.
     return udb_database::delete_tab(get_full_name(folded));
+}
+
+std::vector<pgs_database::dropped_key> pgs_database::keys_lost_with_kept_tables()
+{
+    std::vector<dropped_key> lost;
+    if (m_dropped_keys.empty()) return lost;
+    try {
+        pgs_connection& conn = connection();
+        conn.make_room();
+        pqxx::work tx(conn.get(), "kept_tables_keys");
+        // A table the run overwrote has another oid now: only a table left as it was still
+        // has the one its key was dropped from.
+        for (const dropped_key& key : m_dropped_keys)
+            if (tx.exec_params("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_class WHERE oid = $1) AND NOT EXISTS "
+                               "(SELECT 1 FROM pg_catalog.pg_constraint WHERE conrelid = $1 AND conname = $2)",
+                               key.table_oid, tk_unicode_to_utf8(key.name))[0][0]
+                    .as<bool>())
+                lost.push_back(key);
+        tx.commit();
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current("Cannot look at the foreign keys of the tables left as they were: ");
+    }
+    return lost;
+}
+
+bool pgs_database::has_foreign_key(const std::wstring& table, const std::wstring& name, const std::wstring& parent)
+{
+    const std::wstring full = get_full_name(table);
+    const std::wstring parent_full = full.substr(0, full.find(L'.') + 1) + parent;
+    try {
+        pgs_connection& conn = connection();
+        conn.make_room();
+        pqxx::work tx(conn.get(), "existing_key");
+        const bool found =
+            tx.exec_params("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_constraint k WHERE k.contype = 'f' AND "
+                           "k.conrelid = to_regclass($1) AND k.confrelid = to_regclass($2) AND "
+                           "('\"' || replace(k.conname, '\"', '\"\"') || '\"' = $3 OR quote_ident(k.conname) = $3))",
+                           tk_unicode_to_utf8(quote_table_name(full)), tk_unicode_to_utf8(quote_table_name(parent_full)),
+                           tk_unicode_to_utf8(make_one_name(name)))[0][0]
+                .as<bool>();
+        tx.commit();
+        return found;
+    } catch (const pqxx::pqxx_exception&) {
+        throw pgs_exception::from_current("Cannot look at the foreign keys of table " + tk_unicode_to_utf8(full) + ": ");
+    }
 }
 
 std::unique_ptr<udb_recordset> pgs_database::get_table(const std::wstring& name, std::int32_t mode)

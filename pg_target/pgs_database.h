@@ -255,6 +255,19 @@ public:
     // The relations the run makes again, as the destination keeps them (schema, name: folded
     // and cut as the server keeps them): the tables it overwrites, the views it converts.
     void set_remade_relations(std::vector<std::pair<std::wstring, std::wstring>> relations);
+    // A foreign key of another table that delete_tab dropped with the table it refers to:
+    // the oid of its table then, the table (schema.name) and the key's name.
+    struct dropped_key {
+        std::uint32_t table_oid = 0;
+        std::wstring table;
+        std::wstring name;
+    };
+    // The keys delete_tab dropped whose table is still the one it was (the run could not
+    // overwrite it) and has no key of that name now.
+    std::vector<dropped_key> keys_lost_with_kept_tables();
+    // Whether the table `table` (schema.name) already has the foreign key `name` to the table
+    // `parent` of its schema, each named as the run's statements name them.
+    bool has_foreign_key(const std::wstring& table, const std::wstring& name, const std::wstring& parent);
     std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql_text,
                                              std::int32_t mode) override;
     void get_schema_info(std::vector<std::wstring>& schemas) override;
@@ -332,4 +345,5 @@ private:
     std::unique_ptr<pgs_writer_pool> m_writers;
     bool m_writers_started = false;
     std::vector<std::pair<std::wstring, std::wstring>> m_remade;
+    std::vector<dropped_key> m_dropped_keys;
 };

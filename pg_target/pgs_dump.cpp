@@ -144,8 +144,20 @@ void pgs_dmp_database::close()
     end_table_block();
     // Temporary, so a session ended early loses them too; a script loaded with \i into a
     // session of the user's leaves nothing behind.
-    if (m_overwrite_ready)
-        m_out.write("DROP FUNCTION pg_temp.quindrel_overwrite(text, text);\r\nDROP TABLE pg_temp.quindrel_remade;\r\n");
+    if (m_overwrite_ready) {
+        // A table left as it was lost its keys to the tables the script overwrote: one the
+        // script did not make again (it has no such key, or --skip_idx) is named.
+        m_out.write("\r\nDO $quindrel$\r\nDECLARE\r\nquindrel_r record;\r\nBEGIN\r\n"
+                    "FOR quindrel_r IN SELECT d.nspname, d.relname, d.conname FROM pg_temp.quindrel_dropped d "
+                    "WHERE EXISTS (SELECT 1 FROM pg_catalog.pg_class c WHERE c.oid = d.relid) AND NOT EXISTS "
+                    "(SELECT 1 FROM pg_catalog.pg_constraint k WHERE k.conrelid = d.relid AND k.conname = d.conname) "
+                    "ORDER BY 1, 2, 3 LOOP\r\n"
+                    "RAISE WARNING '%', format('Foreign key ''%s'' of table ''%s.%s'' was dropped with the table it "
+                    "refers to, which the script made again; it was not made again.', quindrel_r.conname, "
+                    "quindrel_r.nspname, quindrel_r.relname);\r\nEND LOOP;\r\nEND\r\n$quindrel$;\r\n"
+                    "DROP FUNCTION pg_temp.quindrel_overwrite(text, text);\r\nDROP TABLE pg_temp.quindrel_remade;\r\n"
+                    "DROP TABLE pg_temp.quindrel_dropped;\r\n");
+    }
     m_out.close();
 }
 
@@ -190,7 +202,8 @@ void pgs_dmp_database::write_overwrite_function()
         "FOR quindrel_r IN EXECUTE " + pgs_quote_literal(std::string_view(pgs_referring_keys_sql)) +
         " USING quindrel_id LOOP\r\nIF " + remade +
         " THEN\r\nEXECUTE format('ALTER TABLE %I.%I DROP CONSTRAINT %I', quindrel_r.nspname, quindrel_r.relname, "
-        "quindrel_r.conname);\r\nEND IF;\r\nEND LOOP;\r\n"
+        "quindrel_r.conname);\r\nINSERT INTO pg_temp.quindrel_dropped VALUES (quindrel_r.conrelid, quindrel_r.nspname, "
+        "quindrel_r.relname, quindrel_r.conname);\r\nEND IF;\r\nEND LOOP;\r\n"
         "FOR quindrel_r IN EXECUTE " + pgs_quote_literal(std::string_view(pgs_reading_views_sql)) +
         " USING quindrel_id LOOP\r\nIF " + remade +
         " THEN\r\nquindrel_views := coalesce(quindrel_views || ', ', '') || format('%I.%I', quindrel_r.nspname, "
@@ -202,6 +215,7 @@ void pgs_dmp_database::write_overwrite_function()
         "rows): ' || SQLERRM || CASE WHEN quindrel_detail = '' THEN '' ELSE E'\\n' || quindrel_detail END;\r\n"
         "RETURN false;\r\nEND\r\n";
     m_out.write("\r\nCREATE TEMP TABLE quindrel_remade (nspname text, relname text);\r\n"
+                "CREATE TEMP TABLE quindrel_dropped (relid oid, nspname text, relname text, conname text);\r\n"
                 "CREATE FUNCTION pg_temp.quindrel_overwrite(quindrel_table text, quindrel_what text) RETURNS boolean "
                 "LANGUAGE plpgsql AS " +
                 tk_unicode_to_utf8(pgs_dollar_quote(tk_utf8_to_unicode(body))) + ";\r\n");

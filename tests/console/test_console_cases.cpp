@@ -5,6 +5,7 @@
 // user made there must be untouched whenever the run does not own it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -353,6 +354,126 @@ TEST_F(console_names_test, mode_1_makes_again_the_key_of_a_child_it_had_to_keep)
     EXPECT_NE(r.err.find("Foreign key '" + before[0] + "' of table"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 foreign keys"), std::string::npos) << r.err;
     EXPECT_EQ(dst.rows("SELECT pid FROM c"), strings{"1"});
+}
+
+// A child the run must leave as it was loses, with the parent the run replaces, every key to
+// it: the source's key is made again, but one the source does not have (the user's own), and
+// with --skip_idx any, is named and counted, live and when the script is loaded.
+TEST_F(console_names_test, mode_1_names_the_keys_a_child_it_had_to_keep_lost)
+{
+    src.exec("CREATE TABLE p (id INT PRIMARY KEY); CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+             " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p(id)); INSERT INTO p VALUES (1); INSERT INTO c VALUES (10, 1);");
+    const char* const keys = "SELECT conname FROM pg_constraint WHERE contype = 'f' ORDER BY 1";
+    for (const bool live : {true, false})
+        for (const bool skip_idx : {false, true}) {
+            SCOPED_TRACE(std::string(live ? "live" : "script") + (skip_idx ? " --skip_idx" : ""));
+            pg_destination dst;
+            ASSERT_EQ(run_quindrel(connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name()}).status,
+                      0);
+            dst.exec("CREATE VIEW users_view AS SELECT * FROM c; ALTER TABLE c ADD COLUMN pid2 integer"
+                     " CONSTRAINT users_key REFERENCES p (id)");
+            const std::string script = dir.file("m1.sql");
+            strings args = connection_options() + strings{"--src=" + src.name(), "--mode=1"} +
+                           (live ? strings{"--dest=" + dst.name()} : strings{"--dest=" + script, "--dump"});
+            if (skip_idx) args.push_back("--skip_idx");
+            const run_result r = run_quindrel(args);
+            std::string said = r.err;
+            if (live) {
+                EXPECT_EQ(r.status, 1) << r.out << r.err;
+                EXPECT_NE(r.err.find(skip_idx ? "0 indexes, 2 foreign keys" : "0 indexes, 1 foreign keys"),
+                          std::string::npos)
+                    << r.err;
+            } else {
+                ASSERT_EQ(r.status, 0) << r.out << r.err;
+                const auto pg = test_env::pg();
+                const char* bin = std::getenv("TEST_PG_BIN");
+                setenv("PGPASSWORD", pg.password.c_str(), 1);
+                const std::string command = (bin ? std::string(bin) + "/psql" : std::string("psql")) +
+                                            " -q -X -v ON_ERROR_STOP=1 -h " + pg.host + " -p " +
+                                            std::to_string(pg.port) + " -U " + pg.user + " -d " + dst.name() +
+                                            " -f " + script + " >" + dir.file("psql.out") + " 2>&1";
+                EXPECT_EQ(std::system(command.c_str()), 0);
+                said = read_file(dir.file("psql.out"));
+            }
+            const std::string lost = live ? "' of table 'public.c': It was dropped with the table it refers to"
+                                          : "' of table 'public.c' was dropped with the table it refers to";
+            EXPECT_NE(said.find("Foreign key 'users_key" + lost), std::string::npos) << said;
+            EXPECT_EQ(said.find("Foreign key 'c_p" + lost) != std::string::npos, skip_idx) << said;
+            EXPECT_EQ(dst.rows(keys), skip_idx ? strings{} : strings{"c_p"});
+            EXPECT_EQ(dst.rows("SELECT id FROM c"), strings{"10"});
+        }
+}
+
+// Merging one table of an earlier full conversion: its key to a table the run leaves out
+// stands there, so nothing is left out; a table the run makes itself has no such key.
+TEST_F(console_names_test, a_merge_of_one_table_finds_its_key_to_a_table_left_out_in_place)
+{
+    src.exec("CREATE TABLE p (id INT PRIMARY KEY); CREATE TABLE c (id INT PRIMARY KEY, pid INT,"
+             " CONSTRAINT c_p FOREIGN KEY (pid) REFERENCES p(id)); INSERT INTO p VALUES (1); INSERT INTO c VALUES (10, 1);");
+    const std::string list = dir.write("c.txt", "c\n");
+    pg_destination dst;
+    const strings args = connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name()};
+    ASSERT_EQ(run_quindrel(args).status, 0);
+    for (const char* mode : {"--mode=3", "--mode=4", "--mode=1"}) {
+        SCOPED_TRACE(mode);
+        const run_result r = run_quindrel(args + strings{mode, "--tab_file=" + list});
+        const bool made_anew = std::string(mode) == "--mode=1";
+        EXPECT_EQ(r.status, made_anew ? 1 : 0) << r.out << r.err;
+        EXPECT_EQ(r.err.find("Foreign key 'c_p' of table 'c': The referenced table 'p' was not converted") !=
+                      std::string::npos,
+                  made_anew)
+            << r.err;
+    }
+}
+
+// A view of an earlier full conversion that also reads a table this run leaves out cannot be
+// made again: mode 1 keeps it, and with it the table it reads, live and by script, instead of
+// dropping it with the table and then refusing it.
+TEST_F(console_names_test, mode_1_keeps_a_view_that_reads_a_table_it_leaves_out)
+{
+    src.exec("CREATE TABLE a (id INT PRIMARY KEY, v VARCHAR(10)); CREATE TABLE b (id INT PRIMARY KEY, w VARCHAR(10));"
+             "INSERT INTO a VALUES (1, 'one'); INSERT INTO b VALUES (1, 'uno');"
+             "CREATE VIEW va AS SELECT id, v FROM a;"
+             "CREATE VIEW vab AS SELECT a.id, a.v, b.w FROM a JOIN b ON b.id = a.id;"
+             "CREATE VIEW vvab AS SELECT id FROM vab;");
+    const std::string list = dir.write("a.txt", "a\n");
+    const char* const views = "SELECT viewname FROM pg_views WHERE schemaname = 'public' ORDER BY 1";
+    for (const bool live : {true, false}) {
+        SCOPED_TRACE(live ? "live" : "script");
+        pg_destination dst;
+        ASSERT_EQ(run_quindrel(connection_options() + strings{"--src=" + src.name(), "--dest=" + dst.name(), "--views"})
+                      .status,
+                  0);
+        dst.exec("INSERT INTO a VALUES (2, 'pg only')");
+        const strings args = strings{"--src=" + src.name(), "--views", "--mode=1", "--tab_file=" + list};
+        const std::string script = dir.file("m1.sql");
+        const run_result r = run_quindrel(connection_options() + args +
+                                          (live ? strings{"--dest=" + dst.name()} : strings{"--dest=" + script, "--dump"}));
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("View 'vab': The view cannot be converted: it reads 'b'"), std::string::npos) << r.err;
+        std::string loaded;
+        if (live) {
+            EXPECT_NE(r.err.find("a: Cannot overwrite table public.a (it was left as it was): "), std::string::npos)
+                << r.err;
+            EXPECT_NE(r.err.find("view vab depends on table a"), std::string::npos) << r.err;
+        } else {
+            const auto pg = test_env::pg();
+            const char* bin = std::getenv("TEST_PG_BIN");
+            setenv("PGPASSWORD", pg.password.c_str(), 1);
+            const std::string command = (bin ? std::string(bin) + "/psql" : std::string("psql")) +
+                                        " -q -X -v ON_ERROR_STOP=1 -h " + pg.host + " -p " + std::to_string(pg.port) +
+                                        " -U " + pg.user + " -d " + dst.name() + " -f " + script + " >" +
+                                        dir.file("psql.out") + " 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0);
+            loaded = read_file(dir.file("psql.out"));
+            EXPECT_NE(loaded.find("WARNING:  Table 'public.a' was not overwritten"), std::string::npos) << loaded;
+            EXPECT_NE(loaded.find("view vab depends on table a"), std::string::npos) << loaded;
+        }
+        // The views stand as they were, the table keeps its rows.
+        EXPECT_EQ(dst.rows(views), (strings{"va", "vab", "vvab"})) << loaded;
+        EXPECT_EQ(dst.rows("SELECT id FROM vab ORDER BY id"), strings{"1"});
+        EXPECT_EQ(dst.rows("SELECT id FROM a ORDER BY id"), (strings{"1", "2"}));
+    }
 }
 
 }  // namespace

@@ -373,6 +373,36 @@ TEST_F(console_options_test, a_log_file_that_is_the_script_file_is_refused_and_t
     EXPECT_FALSE(std::filesystem::exists(dir.file("new.sql")));
 }
 
+// Nor may the log or the script be a file the run reads: the table list or the profile would
+// be emptied by the log, or replaced by the script at the end of the run.
+TEST_F(console_options_test, a_log_or_script_that_is_the_table_list_or_the_profile_is_refused_and_the_file_kept)
+{
+    scratch dir;
+    const std::string list = dir.write("tables.txt", "orders\n");
+    const std::string profile = dir.write("run.pmr", "[Generic settings]\nmode=3\n");
+    struct input_case {
+        std::vector<std::string> args;
+        std::string said;
+    };
+    const input_case cases[] = {
+        {{"--dest=d", "--tab_file=" + list, "--logfile=" + dir.path() + "/./tables.txt"},
+         "The log file '" + dir.path() + "/./tables.txt' is the table list: give the log another name."},
+        {{"--dest=d", "--profile=" + profile, "--logfile=" + profile}, "The log file '" + profile + "' is the profile: give the log"},
+        {{"--dump", "--dest=" + list, "--tab_file=" + list}, "The script file '" + list + "' is the table list: give the script"},
+        {{"--profile=" + profile, "--dest=" + profile, "--dump"}, "The script file '" + profile + "' is the profile: give the script"},
+        {{"--dest=d", "--ssl_root_cert=" + list, "--logfile=" + list}, "The log file '" + list + "' is the SSL file: give the log"},
+    };
+    for (const input_case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--src=s");
+        const std::string err = parse_to_exit(args);
+        EXPECT_TRUE(err.starts_with(c.said)) << err;
+        EXPECT_TRUE(err.ends_with(" another name. Nothing was converted.\n")) << err;
+    }
+    EXPECT_EQ(console_test::read_file(list), "orders\n");
+    EXPECT_EQ(console_test::read_file(profile), "[Generic settings]\nmode=3\n");
+}
+
 // The command line wins over a profile whatever their order; the profile fills what the
 // command line does not give, and a section it lacks leaves the options as given.
 TEST_F(console_options_test, options_win_over_the_profile_whatever_the_order)

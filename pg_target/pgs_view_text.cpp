@@ -252,6 +252,7 @@ public:
         truth_values();
         null_ordering();
         group_ordering();
+        two_argument_logs();
         return assemble();
     }
 
@@ -306,6 +307,11 @@ private:
             case udb_token_kind::binary:
                 refuse(L"the literal " + t[i].text +
                        L" is a byte string or a number by its context in MySQL, which PostgreSQL does not read alike");
+            case udb_token_kind::number:
+                // 1e0 is a double in MySQL and numeric in PostgreSQL (0.1e0 + 0.2e0 is
+                // 0.30000000000000004 there, 0.3 here).
+                if (t[i].text.find_first_of(L"eE") != std::wstring::npos) put(i, L"(" + t[i].text + L"::float8)");
+                break;
             case udb_token_kind::word:
                 // $tag$ opens a quoted text in PostgreSQL.
                 if (t[i].text.front() == L'$') refuse(L"the word " + t[i].text + L" would start a quoted text");
@@ -686,7 +692,31 @@ private:
             if (close == npos) continue;
             const std::wstring& name = tokens()[i].text;
             if (m_reader.is_word(i, L"log")) {
-                if (arguments(open, close).size() == 1) put(i, L"ln");
+                const std::size_t count = arguments(open, close).size();
+                if (count == 1) {
+                    put(i, L"ln");
+                    in_doubles(open, close);
+                } else if (count == 2) {
+                    m_logs.push_back(i);
+                }
+            } else if (m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"exp") || m_reader.is_word(i, L"ln") ||
+                       m_reader.is_word(i, L"log10") || m_reader.is_word(i, L"pow") || m_reader.is_word(i, L"power")) {
+                in_doubles(open, close);
+            } else if (m_reader.is_word(i, L"round")) {
+                integer_round(open, close);
+            } else if (name.size() > 7 && tk_equal_no_case(name.substr(0, 7), L"regexp_")) {
+                refuse(L"it calls " + name + L": MySQL's regular expressions are another dialect and match case "
+                       L"as the collation does (its REGEXP_REPLACE replaces every match, PostgreSQL's the first)");
+            } else if (m_reader.is_word(i, L"cast")) {
+                time_cast(open, close);
+            } else if (m_reader.is_word(i, L"to_char")) {
+                const auto args = arguments(open, close);
+                if (args.size() != 2 || args[1].first == npos || args[1].first != args[1].second ||
+                    tokens()[args[1].first].kind != udb_token_kind::string ||
+                    !is_plain_date_format(tokens()[args[1].first].value))
+                    refuse(L"it calls to_char with a format that is not written out of numbers of the date and "
+                           L"time alone (YYYY, MM, DD, HH24, MI, SS): MariaDB writes the names of months and "
+                           L"days and reads several fields otherwise than PostgreSQL");
             } else if (m_reader.is_word(i, L"year") || m_reader.is_word(i, L"month") || m_reader.is_word(i, L"day") ||
                        m_reader.is_word(i, L"dayofmonth")) {
                 // YEAR(d), MONTH(d) and DAY(d) of a table's date column: date_part(...)::int, of
@@ -752,6 +782,137 @@ private:
                 if (args.size() == 2 && args[1].first != npos) not_zero(args[1].first, args[1].second, false);
             }
         }
+    }
+
+    // SQRT, EXP, LN, LOG, LOG10 and POW compute in doubles in MySQL; PostgreSQL computes them
+    // in numeric for a numeric argument, to other digits (POW(1.25, 2) is 1.5625000000000000,
+    // POWER(2, 0.5) 1.4142135623730950 where MySQL gives 1.4142135623730951): each argument
+    // becomes float8, within the call's own parentheses.
+    void in_doubles(std::size_t open, std::size_t close)
+    {
+        put(open, output_of(open) + L"(");
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_symbol(k, L',')) put(k, L")::float8" + output_of(k) + L"(");
+        }
+        put(close, L")::float8" + output_of(close));
+    }
+
+    // MySQL's LOG(B, X) is ln(X) / ln(B) in doubles, NULL for B = 1; PostgreSQL's log(b, x)
+    // computes in numeric (LOG(10, 1000) is 2.9999999999999996 in MySQL, 3.0000000000000000
+    // there). Written last, as the arguments are read in the other order.
+    void two_argument_logs()
+    {
+        for (std::size_t i : m_logs) {
+            const std::size_t open = m_reader.next(i), close = group_end(open);
+            const auto args = arguments(open, close);
+            const std::wstring& word = tokens()[i].text;
+            const std::wstring head = output_of(i), tail = output_of(close);
+            const std::size_t comma = m_reader.next(args[0].second);
+            if (args[0].first == npos || args[1].first == npos || head.size() < word.size() ||
+                head.compare(head.size() - word.size(), word.size(), word) != 0 || output_of(open) != L"(" ||
+                !m_reader.is_symbol(comma, L',') || output_of(comma) != L"," || tail.empty() || tail.front() != L')')
+                refuse(L"it calls log with a base in a form that cannot be rewritten");
+            auto text_of = [&](std::size_t from, std::size_t to) {
+                std::wstring out;
+                for (std::size_t k = from; k <= to; ++k)
+                    if (tokens()[k].kind != udb_token_kind::comment) out += output_of(k);
+                return out;
+            };
+            const std::wstring base = text_of(args[0].first, args[0].second);
+            const std::wstring value = text_of(args[1].first, args[1].second);
+            clear(open, close);
+            put(i, head.substr(0, head.size() - word.size()) + L"(ln((" + value + L")::float8) / nullif(ln((" + base +
+                       L")::float8), 0)" + tail);
+        }
+    }
+
+    // ROUND(x, d) of an integer is that integer in MySQL for d of 0 or more (ROUND(15, 2) is
+    // 15), numeric with d decimals in PostgreSQL (15.00): d becomes 0. A computed d may be
+    // either: refused.
+    void integer_round(std::size_t open, std::size_t close)
+    {
+        const auto args = arguments(open, close);
+        if (args.size() != 2 || args[0].first == npos || args[1].first == npos ||
+            !is_integer_operand(args[0].first, args[0].second))
+            return;
+        if (is_whole_number(args[1], 0)) {
+            put(args[1].first, L"0");
+            return;
+        }
+        const std::size_t digits = m_reader.next(args[1].first);
+        if (m_reader.is_symbol(args[1].first, L'-') && digits == args[1].second && is_whole_number({digits, digits}, 0))
+            return;  // a negative number of places rounds alike
+        refuse(L"it rounds an integer to a computed number of places: MySQL keeps it an integer, PostgreSQL "
+               L"writes the decimals");
+    }
+
+    // Whether first..last is an integer: a number without a fraction, a table's integer column,
+    // COUNT(...).
+    bool is_integer_operand(std::size_t first, std::size_t last) const
+    {
+        const udb_token& t = tokens()[first];
+        if (first == last && t.kind == udb_token_kind::number)
+            return t.text.find_first_not_of(L"0123456789") == std::wstring::npos;
+        if (m_reader.is_word(first, L"count") && m_reader.is_symbol(m_reader.next(first), L'(') &&
+            group_end(m_reader.next(first)) == last)
+            return true;
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return reads_small_integers(n);
+        return false;
+    }
+
+    // CAST(x AS TIME[(n)]): MariaDB cuts the fraction of a second to n digits (none without n),
+    // MySQL rounds it, PostgreSQL's TIME keeps 6 digits and its TIME(n) rounds. They agree where x
+    // holds no fraction: a table's date or time column of whole seconds, a text without one.
+    void time_cast(std::size_t open, std::size_t close) const
+    {
+        std::size_t as = npos;
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_word(k, L"as")) as = k;
+        }
+        if (as == npos || !m_reader.is_word(m_reader.next(as), L"time")) return;
+        const std::size_t first = m_reader.next(open), last = m_reader.previous(as);
+        if (first == as) return;
+        if (first == last && tokens()[first].kind == udb_token_kind::string &&
+            tokens()[first].value.find(L'.') == std::wstring::npos)
+            return;
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || n.parts.front() != first || n.parts.back() != last) continue;
+            const auto found = table_columns(n);
+            if (!found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+                    return std::any_of(rk.first->whole_seconds.begin(), rk.first->whole_seconds.end(),
+                                       [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+                }))
+                return;
+        }
+        refuse(L"it casts to TIME what may hold a fraction of a second, which MariaDB cuts, MySQL rounds and "
+               L"PostgreSQL keeps or rounds");
+    }
+
+    // A to_char format of YYYY, YY, MM, DD, HH24, HH12, HH, MI and SS between - / : . , and
+    // blanks, which MariaDB and PostgreSQL write alike.
+    static bool is_plain_date_format(const std::wstring& format)
+    {
+        static const wchar_t* const fields[] = {L"YYYY", L"YY", L"MM", L"DD", L"HH24", L"HH12", L"HH", L"MI", L"SS"};
+        for (std::size_t k = 0; k < format.size();) {
+            if (std::wstring_view(L"-/:., ").find(format[k]) != std::wstring_view::npos) {
+                ++k;
+                continue;
+            }
+            const wchar_t* const* field = std::find_if(std::begin(fields), std::end(fields), [&](const wchar_t* f) {
+                return format.compare(k, std::wcslen(f), f) == 0;
+            });
+            if (field == std::end(fields)) return false;
+            k += std::wcslen(*field);
+        }
+        return true;
     }
 
     // STD, STDDEV, VARIANCE and their _POP and _SAMP forms: MySQL computes them in doubles,
@@ -1648,6 +1809,7 @@ private:
     std::vector<bool> m_given;
     std::vector<std::vector<source_entry>> m_entries;  // per block
     std::vector<pgs_view_names::relation> m_block_kinds;  // per block read as a table
+    std::vector<std::size_t> m_logs;  // the LOG(B, X) calls
 };
 
 }  // namespace

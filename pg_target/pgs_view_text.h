@@ -19,12 +19,14 @@
 //    rounded to the scale MySQL gives it, 4 decimals more than the dividend's; COALESCE has
 //    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
 //    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
-//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups.
+//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups;
+//    1e0, SQRT, EXP, LN, LOG and POW compute in doubles; ROUND keeps an integer an integer.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
 //    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
 //    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
-//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII.
+//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII, the
+//    REGEXP_ functions, TO_CHAR of names, CAST to TIME of a fraction of a second.
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,11 +51,14 @@ public:
         // Its columns of dates and times (names as the keys of `columns`, or a view's outputs): MySQL reads them as
         // numbers in + and -, PostgreSQL as dates.
         std::vector<std::wstring> dates;
+        // Its date and time columns without fractions of a second (names as the keys of `columns`).
+        std::vector<std::wstring> whole_seconds;
         // Its columns of integers and decimals, with their scales (names as the keys of
         // `columns`): MySQL writes their quotient and average with 4 more decimals.
         std::vector<std::pair<std::wstring, int>> exact;
-        // Its columns of integers of 32 bits or less (names as the keys of `columns`): MySQL
-        // adds and multiplies them in 64 bits, PostgreSQL in their own.
+        // Its columns of signed integers of 64 bits or less and of unsigned ones of 32 (names
+        // as the keys of `columns`): MySQL adds and multiplies them in 64 bits, PostgreSQL in
+        // their own; MySQL's ROUND keeps them integers.
         std::vector<std::wstring> integers;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;

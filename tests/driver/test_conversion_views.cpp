@@ -39,7 +39,10 @@ std::string names_schema()
            "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
            "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
            "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
-           " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);";
+           " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);"
+           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2));"
+           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57'), (2, -7, NULL, NULL),"
+           " (3, NULL, '2000-01-01 00:00:00', '00:00:00');";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -148,6 +151,26 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_derived_date", "select x.born + 1 as d from (select born from dated) x", true},
         {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
+        // MySQL computes 1e0, SQRT, EXP, LN, LOG and POW in doubles (PostgreSQL's numeric gives
+        // other digits); LOG(B, X) is ln(X) / ln(B), NULL for a base of 1.
+        {"v_doubles", "select id, 0.1e0 + 0.2e0 as f, 1e0 / 3 as q, price * 1.5e0 as m, sqrt(price) as r, "
+                      "exp(price) as x, ln(price + 1) as l, log(price + 1) as l1, log10(price + 1) as t, "
+                      "pow(price, 2) as p, power(2, 0.5) as p2, log(10, abs(big) + 993) as b, log(1, 8) as b1 "
+                      "from dated"},
+        // ROUND keeps an integer an integer (ROUND(15, 2) is 15).
+        {"v_round_integer", "select id, round(g, 2) as a, round(id, 1) as b, round(15, 3) as c, round(g, -1) as e, "
+                            "round(count(*), 2) as k, round(1.25, 3) as f from nums group by id"},
+        {"v_round_computed", "select round(id, secret) as r from t", true},
+        // MariaDB's TO_CHAR writes names otherwise; CAST AS TIME cuts a fraction of a second,
+        // which PostgreSQL keeps: taken where there is none.
+        {"v_to_char_numbers", "select id, to_char(stamp, 'YYYY-MM-DD HH24:MI:SS') as s from dated"},
+        {"v_to_char_month", "select to_char(born, 'MONTH') as m from dated", true},
+        {"v_time_whole", "select id, cast(w as time) as a, cast('10:11:12' as time) as c from nums"},
+        {"v_time_fraction", "select cast(t2 as time(1)) as t from nums", true},
+        {"v_time_literal", "select cast('10:11:12.57' as time) as t", true},
+        // Regular expressions are another dialect (REGEXP_REPLACE replaces every match in MySQL).
+        {"v_regexp_replace", "select regexp_replace(p, 'b', 'X') as r from t", true},
+        {"v_regexp_substr", "select regexp_substr(p, 'q') as r from t", true},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
         // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).
         {"v_bits", "select id, ~id as n from t", true},

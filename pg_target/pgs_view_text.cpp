@@ -1666,10 +1666,12 @@ private:
 
     // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a
     // window) says where NULL goes, so a view with ORDER BY ... LIMIT keeps the rows MySQL gives.
+    // A window's ORDER BY ends where its frame (ROWS, RANGE) begins.
     void null_ordering()
     {
         static const wchar_t* const clause_ends[] = {L"limit", L"union", L"except", L"intersect", L"for", L"lock",
-                                                     L"into", L"procedure", L"window", L"offset", L"fetch"};
+                                                     L"into", L"procedure", L"window", L"offset", L"fetch",
+                                                     L"rows", L"range", L"groups"};
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (!m_reader.is_word(i, L"order") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
             std::size_t last = npos;  // the item's last token so far

@@ -98,6 +98,10 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},
         {"v_order_nulls_desc", "select id from t order by nullif(id, 3) desc, id limit 2"},
         {"v_window_nulls", "select id, row_number() over (order by nullif(id, 2)) as r from t"},
+        // A window's frame follows its ORDER BY.
+        {"v_window_frame", "select id, sum(id) over (order by nullif(id, 2) rows between 1 preceding and current row) "
+                           "as s, first_value(id) over (order by nullif(secret, 0) desc range between unbounded "
+                           "preceding and current row) as f from t"},
         // Refused where the result could differ: GREATEST with a NULL argument, SUBSTR from 0
         // or a negative position, LEFT with a negative length.
         {"v_greatest", "select greatest(id, nullif(id, 2)) as g from t", true},

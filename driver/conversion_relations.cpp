@@ -460,6 +460,7 @@ std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_
             const pgs_field_mutator* fm = t.mutator ? t.mutator->get_field_mutator(c.name) : nullptr;
             const std::wstring name = fm ? fm->get_new_name() : c.name;
             if (c.vartype == VT_DATE) r.dates.push_back(name);
+            if (c.sorts_by_place) r.by_place.push_back(name);
             if (fm) continue;  // its type is the user's
             if (c.vartype == VT_DATE && c.scale <= 0) r.whole_seconds.push_back(name);
             switch (c.vartype) {

@@ -222,6 +222,7 @@ public:
                 if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last) column = &n;
             const bool cast_date = m_reader.is_word(first, L"cast") && m_reader.is_word(m_reader.previous(last), L"date");
             if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
+            if (column && reads_by_place(*column)) r.by_place.push_back(output);
             if (union_) continue;
             if (column && reads_small_integers(*column)) r.integers.push_back(output);
             // A quotient has its scale where it is a view's column; in a derived table MySQL
@@ -252,6 +253,7 @@ public:
         truth_values();
         null_ordering();
         group_ordering();
+        place_orderings();
         two_argument_logs();
         return assemble();
     }
@@ -1029,6 +1031,85 @@ private:
             if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
                 return reads_dates(n);
         return false;
+    }
+
+    // Whether the column name n reads a table's ENUM or SET column.
+    bool reads_by_place(const udb_view_name& n) const
+    {
+        for (const auto& [r, key] : table_columns(n))
+            if (std::any_of(r->by_place.begin(), r->by_place.end(), [&](const std::wstring& c) { return tk_equal_no_case(c, key); }))
+                return true;
+        return false;
+    }
+
+    // Whether first..last is an ENUM or SET column, or the name a select list gives one.
+    bool sorts_by_place(std::size_t first, std::size_t last) const
+    {
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return reads_by_place(n);
+        if (first != last || (tokens()[first].kind != udb_token_kind::word && tokens()[first].kind != udb_token_kind::name))
+            return false;
+        for (const auto& [item_first, item_last, scope] : select_items()) {
+            const std::size_t after = m_reader.next(item_last);
+            const std::size_t alias = m_reader.is_word(after, L"as") ? m_reader.next(after) : after;
+            if (alias == npos || !tk_equal_no_case(tokens()[alias].value, tokens()[first].value)) continue;
+            for (const udb_view_name& n : m_reader.names())
+                if (n.role == udb_name_role::column && n.parts.front() == item_first && n.parts.back() == item_last &&
+                    reads_by_place(n))
+                    return true;
+        }
+        return false;
+    }
+
+    // MySQL sorts an ENUM or SET column by the values' place in its type ('zz' before 'aa' in
+    // ENUM('zz', 'aa')), PostgreSQL's text column by the text: a view that orders by one (ORDER
+    // BY, a window's, GROUP BY ... LIMIT, which picks the first groups) is refused.
+    void place_orderings() const
+    {
+        static const wchar_t* const ends[] = {L"union", L"except", L"intersect", L"for", L"lock", L"into",
+                                              L"procedure", L"window", L"offset", L"fetch", L"rows", L"range",
+                                              L"groups", L"order", L"with"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            const bool group = m_reader.is_word(i, L"group");
+            if ((!group && !m_reader.is_word(i, L"order")) || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::vector<std::pair<std::size_t, std::size_t>> items;
+            std::size_t first = npos, last = npos;
+            bool collecting = true, limit = false;
+            int depth = 0;
+            for (std::size_t k = m_reader.next(m_reader.next(i)); k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(')) {
+                    ++depth;
+                } else if (m_reader.is_symbol(k, L')')) {
+                    if (--depth < 0) break;
+                } else if (depth == 0) {
+                    if (m_reader.is_symbol(k, L';') ||
+                        std::any_of(std::begin(ends), std::end(ends), [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                        break;
+                    if (m_reader.is_word(k, L"limit")) {
+                        limit = true;
+                        break;
+                    }
+                    if (m_reader.is_word(k, L"having")) collecting = false;
+                    if (!collecting) continue;
+                    if (m_reader.is_symbol(k, L',')) {
+                        items.emplace_back(first, last);
+                        first = last = npos;
+                        continue;
+                    }
+                    if (m_reader.is_word(k, L"asc") || m_reader.is_word(k, L"desc")) continue;
+                }
+                if (!collecting) continue;
+                if (first == npos) first = k;
+                last = k;
+            }
+            items.emplace_back(first, last);
+            if (group && !limit) continue;
+            for (const auto& [f, l] : items)
+                if (f != npos && sorts_by_place(f, l))
+                    refuse(L"it orders by an ENUM or SET column, which MySQL sorts by the values' place in the type "
+                           L"and PostgreSQL as text");
+        }
     }
 
     bool reads_small_integers(const udb_view_name& n) const

@@ -40,9 +40,9 @@ std::string names_schema()
            "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
            "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
            " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);"
-           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2));"
-           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57'), (2, -7, NULL, NULL),"
-           " (3, NULL, '2000-01-01 00:00:00', '00:00:00');";
+           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2), k ENUM('zz', 'aa', 'mm'));"
+           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57', 'zz'), (2, -7, NULL, NULL, 'aa'),"
+           " (3, NULL, '2000-01-01 00:00:00', '00:00:00', NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -172,6 +172,12 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_time_whole", "select id, cast(w as time) as a, cast('10:11:12' as time) as c from nums"},
         {"v_time_fraction", "select cast(t2 as time(1)) as t from nums", true},
         {"v_time_literal", "select cast('10:11:12.57' as time) as t", true},
+        // MySQL sorts an ENUM by the values' place in the type ('zz' first), and compares it as text.
+        {"v_enum_text", "select id, k from nums where k < 'b' or k is null"},
+        {"v_enum_order", "select id, k from nums order by k limit 1", true},
+        {"v_enum_alias", "select id, k as kk from nums order by kk", true},
+        {"v_enum_window", "select id, row_number() over (order by k desc) as r from nums", true},
+        {"v_enum_group", "select k, count(*) as c from nums group by k limit 1", true},
         // Regular expressions are another dialect (REGEXP_REPLACE replaces every match in MySQL).
         {"v_regexp_replace", "select regexp_replace(p, 'b', 'X') as r from t", true},
         {"v_regexp_substr", "select regexp_substr(p, 'q') as r from t", true},

@@ -1661,7 +1661,8 @@ private:
                 }
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                scale = expr_scale(arg, m_reader.previous(close), nullptr);
+                bool quotient = false;  // AVG(x / 2) has the quotient's scale and 4
+                scale = expr_scale(arg, m_reader.previous(close), &quotient);
                 if (scale >= 0) scale += 4;
                 *inexact = true;
             } else if (end != npos && end <= last) {
@@ -1704,8 +1705,22 @@ private:
             const std::size_t dot = t.text.find(L'.');
             return dot == std::wstring::npos ? 0 : static_cast<int>(t.text.size() - dot - 1);
         }
-        if (m_reader.is_symbol(first, L'(') && group_end(first) == last)
-            return expr_scale(m_reader.next(first), m_reader.previous(last), inexact);
+        if (m_reader.is_symbol(first, L'(') && group_end(first) == last) {
+            const std::size_t inner = m_reader.next(first);
+            if (m_reader.is_word(inner, L"select")) return subquery_scale(first, last, inexact);
+            return expr_scale(inner, m_reader.previous(last), inexact);
+        }
+        // CASE has the largest scale of its THEN and ELSE values (NULL has none).
+        if (m_reader.is_word(first, L"case") && group_end(first) == last) {
+            int scale = -1;
+            for (const auto& [branch, end] : case_values(first, last)) {
+                if (branch == end && m_reader.is_word(branch, L"null")) continue;
+                const int s = expr_scale(branch, end, inexact);
+                if (s < 0) return -1;
+                scale = std::max(scale, s);
+            }
+            return scale;
+        }
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
             if (m_reader.is_word(first, L"count")) return 0;
@@ -1732,16 +1747,56 @@ private:
                     return -1;
                 return std::stoi(digits.text);
             }
-            if (m_reader.is_word(first, L"sum")) {
+            // SUM, MIN, MAX and ABS keep their argument's scale (a quotient's too).
+            if (m_reader.is_word(first, L"sum") || m_reader.is_word(first, L"min") || m_reader.is_word(first, L"max") ||
+                m_reader.is_word(first, L"abs")) {
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                return sum_scale(arg, m_reader.previous(last));
+                return expr_scale(arg, m_reader.previous(last), inexact);
             }
             return -1;
         }
         for (const udb_view_name& n : m_reader.names())
             if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
                 return exact_scale(n);
+        return -1;
+    }
+
+    // The THEN and ELSE values of CASE ... END (open..end): each its first and last token.
+    std::vector<std::pair<std::size_t, std::size_t>> case_values(std::size_t open, std::size_t end) const
+    {
+        std::vector<std::pair<std::size_t, std::size_t>> values;
+        std::size_t branch = npos;
+        for (std::size_t k = m_reader.next(open); k != npos && k <= end; k = m_reader.next(k)) {
+            const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+            if (stop && branch != npos) {
+                const std::size_t last = m_reader.previous(k);
+                if (last != npos && last >= branch) values.emplace_back(branch, last);
+                branch = npos;
+            }
+            if (k == end) break;
+            if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                branch = m_reader.next(k);
+                continue;
+            }
+            if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                const std::size_t close = group_end(k);
+                if (close == npos) return {};
+                k = close;
+            }
+        }
+        return values;
+    }
+
+    // The scale of a scalar subquery (open..close its parentheses): its one column's, when
+    // it is no UNION.
+    int subquery_scale(std::size_t open, std::size_t close, bool* inexact) const
+    {
+        for (std::size_t k = open; k != npos && k <= close; k = m_reader.next(k))
+            if (m_reader.is_word(k, L"union") || m_reader.is_word(k, L"except") || m_reader.is_word(k, L"intersect"))
+                return -1;
+        for (const auto& [first, last, scope] : select_items())
+            if (first > open && last < close) return expr_scale(first, last, inexact);
         return -1;
     }
 

@@ -16,7 +16,8 @@
 //    integers, and NULL where it is 0 (for % and MOD too), since MySQL's division by zero is
 //    NULL. A view's column that is a quotient (or an average) of integers and decimals whose
 //    scales the text tells (a table's, a view's, a derived table's columns, numbers) is
-//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's; COALESCE has
+//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's (through SUM,
+//    MIN, MAX, AVG, ABS, CASE and a scalar subquery too); COALESCE has
 //    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
 //    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
 //    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups;

@@ -172,6 +172,10 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_time_whole", "select id, cast(w as time) as a, cast('10:11:12' as time) as c from nums"},
         {"v_time_fraction", "select cast(t2 as time(1)) as t from nums", true},
         {"v_time_literal", "select cast('10:11:12.57' as time) as t", true},
+        // A quotient in SUM, MIN, MAX, AVG, ABS, CASE or a scalar subquery keeps MySQL's scale.
+        {"v_quotient_aggregates", "select avg(id / 2) as a, sum(id / 3) as s, max(id / 3) as m, min(-id / 7) as mi from t"},
+        {"v_quotient_nested", "select id, abs(id / 3) as a, (select t2.id / 3 from t2 where t2.id = t.id * 10) as sq, "
+                              "case when id > 1 then id / 3 end as c from t"},
         // MySQL sorts an ENUM by the values' place in the type ('zz' first), and compares it as text.
         {"v_enum_text", "select id, k from nums where k < 'b' or k is null"},
         {"v_enum_order", "select id, k from nums order by k limit 1", true},

@@ -223,6 +223,7 @@ public:
             const bool cast_date = m_reader.is_word(first, L"cast") && m_reader.is_word(m_reader.previous(last), L"date");
             if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
             if (column && reads_by_place(*column)) r.by_place.push_back(output);
+            if (column && reads_whole_seconds(*column)) r.whole_seconds.push_back(output);
             if (union_) continue;
             if (column && reads_small_integers(*column)) r.integers.push_back(output);
             // A quotient has its scale where it is a view's column; in a derived table MySQL
@@ -659,6 +660,12 @@ private:
             if (close == npos) continue;
             for (const auto& [first, last] : arguments(open, close)) {
                 if (first == npos) continue;
+                for (const udb_view_name& n : m_reader.names())
+                    if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last &&
+                        reads_dates(n) && !reads_whole_seconds(n))
+                        refuse(L"it joins into a text a date or time column that may hold a fraction of a second, "
+                               L"which MySQL writes with every digit of its type (10:20:30.500) and PostgreSQL "
+                               L"without trailing zeros");
                 if (is_truth(first, last)) {
                     put(first, L"(" + output_of(first));
                     put(last, output_of(last) + L")::int");
@@ -887,12 +894,7 @@ private:
             return;
         for (const udb_view_name& n : m_reader.names()) {
             if (n.role != udb_name_role::column || n.parts.front() != first || n.parts.back() != last) continue;
-            const auto found = table_columns(n);
-            if (!found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
-                    return std::any_of(rk.first->whole_seconds.begin(), rk.first->whole_seconds.end(),
-                                       [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
-                }))
-                return;
+            if (reads_whole_seconds(n)) return;
         }
         refuse(L"it casts to TIME what may hold a fraction of a second, which MariaDB cuts, MySQL rounds and "
                L"PostgreSQL keeps or rounds");
@@ -1031,6 +1033,16 @@ private:
             if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
                 return reads_dates(n);
         return false;
+    }
+
+    // Whether the column name n reads only date and time columns of whole seconds.
+    bool reads_whole_seconds(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->whole_seconds.begin(), rk.first->whole_seconds.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
     }
 
     // Whether the column name n reads a table's ENUM or SET column.

@@ -27,8 +27,9 @@
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
 //    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
 //    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII, the
-//    REGEXP_ functions, TO_CHAR of names, CAST to TIME of a fraction of a second, ordering by
-//    an ENUM or SET column (by the values' place in the type in MySQL).
+//    REGEXP_ functions, TO_CHAR of names, CAST to TIME or CONCAT of a date or time that may
+//    hold a fraction of a second, ordering by an ENUM or SET column (by the values' place in
+//    the type in MySQL).
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +54,8 @@ public:
         // Its columns of dates and times (names as the keys of `columns`, or a view's outputs): MySQL reads them as
         // numbers in + and -, PostgreSQL as dates.
         std::vector<std::wstring> dates;
-        // Its date and time columns without fractions of a second (names as the keys of `columns`).
+        // Its date and time columns without fractions of a second (names as the keys of
+        // `columns`, or a view's outputs).
         std::vector<std::wstring> whole_seconds;
         // Its ENUM and SET columns (names as the keys of `columns`, or a view's outputs): MySQL
         // sorts them by the values' place in the type, PostgreSQL as text.

@@ -172,6 +172,10 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_time_whole", "select id, cast(w as time) as a, cast('10:11:12' as time) as c from nums"},
         {"v_time_fraction", "select cast(t2 as time(1)) as t from nums", true},
         {"v_time_literal", "select cast('10:11:12.57' as time) as t", true},
+        // MySQL writes every fractional digit of the type into a text (.50), PostgreSQL not.
+        {"v_concat_whole", "select nums.id, concat('at ', w) as a, concat_ws('/', w, born) as b from nums, dated "
+                           "where nums.id = dated.id"},
+        {"v_concat_fraction", "select concat(stamp, '') as s from dated", true},
         // A quotient in SUM, MIN, MAX, AVG, ABS, CASE or a scalar subquery keeps MySQL's scale.
         {"v_quotient_aggregates", "select avg(id / 2) as a, sum(id / 3) as s, max(id / 3) as m, min(-id / 7) as mi from t"},
         {"v_quotient_nested", "select id, abs(id / 3) as a, (select t2.id / 3 from t2 where t2.id = t.id * 10) as sq, "

@@ -1735,7 +1735,13 @@ private:
         }
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
-            if (m_reader.is_word(first, L"count")) return 0;
+            // Functions of an integer result (LENGTH(p) / 2 is 1.5000).
+            static const wchar_t* const integer_functions[] = {
+                L"count", L"length", L"char_length", L"character_length", L"octet_length", L"bit_length",
+                L"year", L"month", L"day", L"dayofmonth"};
+            if (std::any_of(std::begin(integer_functions), std::end(integer_functions),
+                            [&](const wchar_t* w) { return m_reader.is_word(first, w); }))
+                return 0;
             if (m_reader.is_word(first, L"coalesce") || m_reader.is_word(first, L"ifnull"))
                 return coalesce_scale(open, last);
             if (m_reader.is_word(first, L"nullif")) {  // its first argument's

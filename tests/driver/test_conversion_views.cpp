@@ -178,6 +178,8 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_concat_fraction", "select concat(stamp, '') as s from dated", true},
         // A quotient in SUM, MIN, MAX, AVG, ABS, CASE or a scalar subquery keeps MySQL's scale.
         {"v_quotient_aggregates", "select avg(id / 2) as a, sum(id / 3) as s, max(id / 3) as m, min(-id / 7) as mi from t"},
+        {"v_quotient_functions", "select id, length(p) / 2 as l, char_length(p) / 3 as c, year(stamp) / 7 as y "
+                                 "from t join dated using (id)"},
         {"v_quotient_nested", "select id, abs(id / 3) as a, (select t2.id / 3 from t2 where t2.id = t.id * 10) as sq, "
                               "case when id > 1 then id / 3 end as c from t"},
         // MySQL sorts an ENUM by the values' place in the type ('zz' first), and compares it as text.

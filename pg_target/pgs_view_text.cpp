@@ -255,6 +255,7 @@ public:
         null_ordering();
         group_ordering();
         place_orderings();
+        limit_offsets();
         two_argument_logs();
         return assemble();
     }
@@ -1778,6 +1779,21 @@ private:
             if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
                 return exact_scale(n);
         return -1;
+    }
+
+    // MySQL stores LIMIT n OFFSET m as LIMIT m,n, which PostgreSQL does not read.
+    void limit_offsets()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"limit")) continue;
+            const std::size_t offset = m_reader.next(i), comma = m_reader.next(offset), count = m_reader.next(comma);
+            if (offset == npos || count == npos || !m_reader.is_symbol(comma, L',') ||
+                tokens()[offset].kind != udb_token_kind::number || tokens()[count].kind != udb_token_kind::number)
+                continue;
+            put(offset, output_of(count));
+            put(comma, L" offset ");
+            put(count, tokens()[offset].text);
+        }
     }
 
     // The THEN and ELSE values of CASE ... END (open..end): each its first and last token.

@@ -96,6 +96,7 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_substr", "select id, substr(p, 2) as s, substr(p, 1, 1) as s1, left(p, 1) as l, right(p, 0) as r from t"},
         // MySQL sorts NULL first (PostgreSQL last): ORDER BY ... LIMIT picks the same rows.
         {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},
+        {"v_limit_offset", "select id from t order by id limit 2 offset 1"},
         {"v_order_nulls_desc", "select id from t order by nullif(id, 3) desc, id limit 2"},
         {"v_window_nulls", "select id, row_number() over (order by nullif(id, 2)) as r from t"},
         // A window's frame follows its ORDER BY.

@@ -470,6 +470,7 @@ std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_
                 r.exact.emplace_back(name, 0);
                 break;
             case VT_UI8: r.exact.emplace_back(name, 0); break;
+            case VT_R4: r.singles.push_back(name); break;
             case VT_DECIMAL: case VT_CY: r.exact.emplace_back(name, c.scale); break;
             default: break;
             }

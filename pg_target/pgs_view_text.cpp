@@ -224,6 +224,7 @@ public:
             if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
             if (column && reads_by_place(*column)) r.by_place.push_back(output);
             if (column && reads_whole_seconds(*column)) r.whole_seconds.push_back(output);
+            if (column && reads_singles(*column)) r.singles.push_back(output);
             if (union_) continue;
             if (column && reads_small_integers(*column)) r.integers.push_back(output);
             // A quotient has its scale where it is a view's column; in a derived table MySQL
@@ -1036,6 +1037,16 @@ private:
         return false;
     }
 
+    // Whether the column name n reads a table's FLOAT column.
+    bool reads_singles(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->singles.begin(), rk.first->singles.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
     // Whether the column name n reads only date and time columns of whole seconds.
     bool reads_whole_seconds(const udb_view_name& n) const
     {
@@ -1220,24 +1231,32 @@ private:
 
     // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
     // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
-    // integer column beside + - *, after a minus sign or in ABS() becomes bigint.
+    // integer column beside + - *, after a minus sign or in ABS() becomes bigint. Likewise
+    // MySQL computes FLOAT in doubles (a FLOAT of 1.1 times itself is 1.210000052452088, and
+    // SUM of FLOAT a double), PostgreSQL's real in real (1.21): such a column beside + - *
+    // and in SUM() becomes float8.
     void wide_integers()
     {
         std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
         std::vector<bool> is_first(tokens().size(), false);
+        std::vector<bool> single(tokens().size(), false);  // a FLOAT column: float8, not bigint
         for (const udb_view_name& n : m_reader.names()) {
-            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*') || !reads_small_integers(n))
-                continue;
+            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*')) continue;
+            const bool is_single = reads_singles(n);
+            if (!is_single && !reads_small_integers(n)) continue;
             first_of[n.parts.back()] = n.parts.front();
             is_first[n.parts.front()] = true;
+            single[n.parts.back()] = is_single;
         }
         std::vector<std::size_t> widen;
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            // ABS of an INT column: its smallest value's is beyond INT too.
-            if (m_reader.is_word(i, L"abs") && !m_reader.is_symbol(m_reader.previous(i), L'.') &&
-                m_reader.is_symbol(m_reader.next(i), L'(')) {
+            // ABS of an INT column: its smallest value's is beyond INT too. SUM of a FLOAT
+            // column adds in doubles in MySQL.
+            const bool abs = m_reader.is_word(i, L"abs"), sum = m_reader.is_word(i, L"sum");
+            if ((abs || sum) && !m_reader.is_symbol(m_reader.previous(i), L'.') && m_reader.is_symbol(m_reader.next(i), L'(')) {
                 const std::size_t open = m_reader.next(i), close = group_end(open), last = m_reader.previous(close);
-                if (close != npos && last != npos && first_of[last] == m_reader.next(open)) widen.push_back(last);
+                if (close != npos && last != npos && first_of[last] == m_reader.next(open) && single[last] == sum)
+                    widen.push_back(last);
                 continue;
             }
             if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
@@ -1256,7 +1275,7 @@ private:
         }
         std::sort(widen.begin(), widen.end());
         widen.erase(std::unique(widen.begin(), widen.end()), widen.end());
-        for (std::size_t k : widen) put(k, output_of(k) + L"::bigint");
+        for (std::size_t k : widen) put(k, output_of(k) + (single[k] ? L"::float8" : L"::bigint"));
     }
 
     // MySQL's ! is NOT binding to its operand alone (!a = b is (NOT a) = b); MariaDB stores
@@ -1995,16 +2014,20 @@ std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names*
 void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
                            pgs_view_names::relation& view)
 {
-    view.dates.clear();
-    view.exact.clear();
-    view.integers.clear();
+    auto forget = [&] {
+        view.dates.clear();
+        view.whole_seconds.clear();
+        view.by_place.clear();
+        view.exact.clear();
+        view.integers.clear();
+        view.singles.clear();
+    };
+    forget();
     try {
         view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).output_kinds(view);
     } catch (const pgs_exception&) {
         // A text the rewriting refuses was not created: nothing reads it.
-        view.dates.clear();
-        view.exact.clear();
-        view.integers.clear();
+        forget();
     }
 }
 

@@ -19,7 +19,8 @@
 //    rounded to the scale MySQL gives it, 4 decimals more than the dividend's (through SUM,
 //    MIN, MAX, AVG, ABS, CASE and a scalar subquery too); COALESCE has
 //    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
-//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
+//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits, and
+//    its FLOAT column in + - * and SUM float8, since MySQL computes them in doubles;
 //    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups;
 //    1e0, SQRT, EXP, LN, LOG and POW compute in doubles; ROUND keeps an integer an integer.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
@@ -67,6 +68,9 @@ public:
         // as the keys of `columns`): MySQL adds and multiplies them in 64 bits, PostgreSQL in
         // their own; MySQL's ROUND keeps them integers.
         std::vector<std::wstring> integers;
+        // Its FLOAT columns (names as the keys of `columns`, or a view's outputs): MySQL
+        // computes with them in doubles, PostgreSQL's real in real.
+        std::vector<std::wstring> singles;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;

@@ -40,9 +40,10 @@ std::string names_schema()
            "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
            "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
            " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);"
-           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2), k ENUM('zz', 'aa', 'mm'));"
-           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57', 'zz'), (2, -7, NULL, NULL, 'aa'),"
-           " (3, NULL, '2000-01-01 00:00:00', '00:00:00', NULL);";
+           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2), k ENUM('zz', 'aa', 'mm'),"
+           " fl FLOAT);"
+           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57', 'zz', 1.1),"
+           " (2, -7, NULL, NULL, 'aa', 2.2), (3, NULL, '2000-01-01 00:00:00', '00:00:00', NULL, NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -162,6 +163,11 @@ std::vector<view_case> view_cases(const std::string& source_db)
                       "exp(price) as x, ln(price + 1) as l, log(price + 1) as l1, log10(price + 1) as t, "
                       "pow(price, 2) as p, power(2, 0.5) as p2, log(10, abs(big) + 993) as b, log(1, 8) as b1 "
                       "from dated"},
+        // MySQL computes FLOAT in doubles: FLOAT 1.1 * 1.1 is 1.210000052452088, its SUM a double.
+        {"v_float", "select id, fl * fl as f2, fl + fl as s, - nums.fl * 2 as n from nums"},
+        {"v_float_sum", "select sum(fl) as s, avg(fl) as a, max(fl) as m from nums"},
+        {"v_float_base", "select id, fl from nums"},
+        {"v_float_over", "select id, fl * fl as f2 from v_float_base"},
         // ROUND keeps an integer an integer (ROUND(15, 2) is 15).
         {"v_round_integer", "select id, round(g, 2) as a, round(id, 1) as b, round(15, 3) as c, round(g, -1) as e, "
                             "round(count(*), 2) as k, round(1.25, 3) as f from nums group by id"},

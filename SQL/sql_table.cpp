@@ -298,6 +298,7 @@ void sql_table::read_columns()
 
         unsigned long n1 = 0;
         int p = 0, s = 0;
+        d.sorts_by_place = type.rfind(L"enum(", 0) == 0 || type.rfind(L"set(", 0) == 0;
         if (leading_size(type, L"varchar(", n1) || leading_size(type, L"char(", n1)) {
             // The declared length in characters (the description gives bytes).
             tk_write_log(2, "Refining type/size for varchar(%d)", static_cast<int>(n1));

@@ -88,6 +88,9 @@ struct t_ftd {
     // NOT NULL in the source, though b_not_null is off so that values without a form in the
     // destination (zero dates) can arrive as NULL: set again after the rows when none did.
     bool not_null_after_rows = false;
+    // A MySQL ENUM or SET: MySQL sorts its values by their place in the type, a text column of
+    // the destination by the text.
+    bool sorts_by_place = false;
     // What of the source column's definition no destination gets (an ON UPDATE clause, a
     // default the source server cannot show whole), one sentence per item naming it: the run
     // reports each, so the column never arrives changed without a word.

@@ -539,13 +539,17 @@ std::unique_ptr<pgs_view_names> conversion_relations::view_names(const pgs_base_
             const pgs_field_mutator* fm = t.mutator ? t.mutator->get_field_mutator(c.name) : nullptr;
             const std::wstring name = fm ? fm->get_new_name() : c.name;
             if (c.vartype == VT_DATE) r.dates.push_back(name);
+            if (c.sorts_by_place) r.by_place.push_back(name);
             if (fm) continue;  // its type is the user's
+            if (c.vartype == VT_DATE && c.scale <= 0) r.whole_seconds.push_back(name);
             switch (c.vartype) {
             case VT_I1: case VT_I2: case VT_I4: case VT_INT: case VT_UI1: case VT_UI2: case VT_UI4: case VT_UINT:
+            case VT_I8:
                 r.integers.push_back(name);
                 r.exact.emplace_back(name, 0);
                 break;
-            case VT_I8: case VT_UI8: r.exact.emplace_back(name, 0); break;
+            case VT_UI8: r.exact.emplace_back(name, 0); break;
+            case VT_R4: r.singles.push_back(name); break;
             case VT_DECIMAL: case VT_CY: r.exact.emplace_back(name, c.scale); break;
             default: break;
             }

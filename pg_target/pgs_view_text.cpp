@@ -222,6 +222,9 @@ public:
                 if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last) column = &n;
             const bool cast_date = m_reader.is_word(first, L"cast") && m_reader.is_word(m_reader.previous(last), L"date");
             if ((column && reads_dates(*column)) || cast_date) r.dates.push_back(output);
+            if (column && reads_by_place(*column)) r.by_place.push_back(output);
+            if (column && reads_whole_seconds(*column)) r.whole_seconds.push_back(output);
+            if (column && reads_singles(*column)) r.singles.push_back(output);
             if (union_) continue;
             if (column && reads_small_integers(*column)) r.integers.push_back(output);
             // A quotient has its scale where it is a view's column; in a derived table MySQL
@@ -252,6 +255,9 @@ public:
         truth_values();
         null_ordering();
         group_ordering();
+        place_orderings();
+        limit_offsets();
+        two_argument_logs();
         return assemble();
     }
 
@@ -306,6 +312,11 @@ private:
             case udb_token_kind::binary:
                 refuse(L"the literal " + t[i].text +
                        L" is a byte string or a number by its context in MySQL, which PostgreSQL does not read alike");
+            case udb_token_kind::number:
+                // 1e0 is a double in MySQL and numeric in PostgreSQL (0.1e0 + 0.2e0 is
+                // 0.30000000000000004 there, 0.3 here).
+                if (t[i].text.find_first_of(L"eE") != std::wstring::npos) put(i, L"(" + t[i].text + L"::float8)");
+                break;
             case udb_token_kind::word:
                 // $tag$ opens a quoted text in PostgreSQL.
                 if (t[i].text.front() == L'$') refuse(L"the word " + t[i].text + L" would start a quoted text");
@@ -651,6 +662,12 @@ private:
             if (close == npos) continue;
             for (const auto& [first, last] : arguments(open, close)) {
                 if (first == npos) continue;
+                for (const udb_view_name& n : m_reader.names())
+                    if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last &&
+                        reads_dates(n) && !reads_whole_seconds(n))
+                        refuse(L"it joins into a text a date or time column that may hold a fraction of a second, "
+                               L"which MySQL writes with every digit of its type (10:20:30.500) and PostgreSQL "
+                               L"without trailing zeros");
                 if (is_truth(first, last)) {
                     put(first, L"(" + output_of(first));
                     put(last, output_of(last) + L")::int");
@@ -686,7 +703,31 @@ private:
             if (close == npos) continue;
             const std::wstring& name = tokens()[i].text;
             if (m_reader.is_word(i, L"log")) {
-                if (arguments(open, close).size() == 1) put(i, L"ln");
+                const std::size_t count = arguments(open, close).size();
+                if (count == 1) {
+                    put(i, L"ln");
+                    in_doubles(open, close);
+                } else if (count == 2) {
+                    m_logs.push_back(i);
+                }
+            } else if (m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"exp") || m_reader.is_word(i, L"ln") ||
+                       m_reader.is_word(i, L"log10") || m_reader.is_word(i, L"pow") || m_reader.is_word(i, L"power")) {
+                in_doubles(open, close);
+            } else if (m_reader.is_word(i, L"round")) {
+                integer_round(open, close);
+            } else if (name.size() > 7 && tk_equal_no_case(name.substr(0, 7), L"regexp_")) {
+                refuse(L"it calls " + name + L": MySQL's regular expressions are another dialect and match case "
+                       L"as the collation does (its REGEXP_REPLACE replaces every match, PostgreSQL's the first)");
+            } else if (m_reader.is_word(i, L"cast")) {
+                time_cast(open, close);
+            } else if (m_reader.is_word(i, L"to_char")) {
+                const auto args = arguments(open, close);
+                if (args.size() != 2 || args[1].first == npos || args[1].first != args[1].second ||
+                    tokens()[args[1].first].kind != udb_token_kind::string ||
+                    !is_plain_date_format(tokens()[args[1].first].value))
+                    refuse(L"it calls to_char with a format that is not written out of numbers of the date and "
+                           L"time alone (YYYY, MM, DD, HH24, MI, SS): MariaDB writes the names of months and "
+                           L"days and reads several fields otherwise than PostgreSQL");
             } else if (m_reader.is_word(i, L"year") || m_reader.is_word(i, L"month") || m_reader.is_word(i, L"day") ||
                        m_reader.is_word(i, L"dayofmonth")) {
                 // YEAR(d), MONTH(d) and DAY(d) of a table's date column: date_part(...)::int, of
@@ -752,6 +793,132 @@ private:
                 if (args.size() == 2 && args[1].first != npos) not_zero(args[1].first, args[1].second, false);
             }
         }
+    }
+
+    // SQRT, EXP, LN, LOG, LOG10 and POW compute in doubles in MySQL; PostgreSQL computes them
+    // in numeric for a numeric argument, to other digits (POW(1.25, 2) is 1.5625000000000000,
+    // POWER(2, 0.5) 1.4142135623730950 where MySQL gives 1.4142135623730951): each argument
+    // becomes float8, within the call's own parentheses.
+    void in_doubles(std::size_t open, std::size_t close)
+    {
+        put(open, output_of(open) + L"(");
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_symbol(k, L',')) put(k, L")::float8" + output_of(k) + L"(");
+        }
+        put(close, L")::float8" + output_of(close));
+    }
+
+    // MySQL's LOG(B, X) is ln(X) / ln(B) in doubles, NULL for B = 1; PostgreSQL's log(b, x)
+    // computes in numeric (LOG(10, 1000) is 2.9999999999999996 in MySQL, 3.0000000000000000
+    // there). Written last, as the arguments are read in the other order.
+    void two_argument_logs()
+    {
+        for (std::size_t i : m_logs) {
+            const std::size_t open = m_reader.next(i), close = group_end(open);
+            const auto args = arguments(open, close);
+            const std::wstring& word = tokens()[i].text;
+            const std::wstring head = output_of(i), tail = output_of(close);
+            const std::size_t comma = m_reader.next(args[0].second);
+            if (args[0].first == npos || args[1].first == npos || head.size() < word.size() ||
+                head.compare(head.size() - word.size(), word.size(), word) != 0 || output_of(open) != L"(" ||
+                !m_reader.is_symbol(comma, L',') || output_of(comma) != L"," || tail.empty() || tail.front() != L')')
+                refuse(L"it calls log with a base in a form that cannot be rewritten");
+            auto text_of = [&](std::size_t from, std::size_t to) {
+                std::wstring out;
+                for (std::size_t k = from; k <= to; ++k)
+                    if (tokens()[k].kind != udb_token_kind::comment) out += output_of(k);
+                return out;
+            };
+            const std::wstring base = text_of(args[0].first, args[0].second);
+            const std::wstring value = text_of(args[1].first, args[1].second);
+            clear(open, close);
+            put(i, head.substr(0, head.size() - word.size()) + L"(ln((" + value + L")::float8) / nullif(ln((" + base +
+                       L")::float8), 0)" + tail);
+        }
+    }
+
+    // ROUND(x, d) of an integer is that integer in MySQL for d of 0 or more (ROUND(15, 2) is
+    // 15), numeric with d decimals in PostgreSQL (15.00): d becomes 0. A computed d may be
+    // either: refused.
+    void integer_round(std::size_t open, std::size_t close)
+    {
+        const auto args = arguments(open, close);
+        if (args.size() != 2 || args[0].first == npos || args[1].first == npos ||
+            !is_integer_operand(args[0].first, args[0].second))
+            return;
+        if (is_whole_number(args[1], 0)) {
+            put(args[1].first, L"0");
+            return;
+        }
+        const std::size_t digits = m_reader.next(args[1].first);
+        if (m_reader.is_symbol(args[1].first, L'-') && digits == args[1].second && is_whole_number({digits, digits}, 0))
+            return;  // a negative number of places rounds alike
+        refuse(L"it rounds an integer to a computed number of places: MySQL keeps it an integer, PostgreSQL "
+               L"writes the decimals");
+    }
+
+    // Whether first..last is an integer: a number without a fraction, a table's integer column,
+    // COUNT(...).
+    bool is_integer_operand(std::size_t first, std::size_t last) const
+    {
+        const udb_token& t = tokens()[first];
+        if (first == last && t.kind == udb_token_kind::number)
+            return t.text.find_first_not_of(L"0123456789") == std::wstring::npos;
+        if (m_reader.is_word(first, L"count") && m_reader.is_symbol(m_reader.next(first), L'(') &&
+            group_end(m_reader.next(first)) == last)
+            return true;
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return reads_small_integers(n);
+        return false;
+    }
+
+    // CAST(x AS TIME[(n)]): MariaDB cuts the fraction of a second to n digits (none without n),
+    // MySQL rounds it, PostgreSQL's TIME keeps 6 digits and its TIME(n) rounds. They agree where x
+    // holds no fraction: a table's date or time column of whole seconds, a text without one.
+    void time_cast(std::size_t open, std::size_t close) const
+    {
+        std::size_t as = npos;
+        int depth = 0;
+        for (std::size_t k = m_reader.next(open); k != npos && k < close; k = m_reader.next(k)) {
+            if (m_reader.is_symbol(k, L'(')) ++depth;
+            else if (m_reader.is_symbol(k, L')')) --depth;
+            else if (depth == 0 && m_reader.is_word(k, L"as")) as = k;
+        }
+        if (as == npos || !m_reader.is_word(m_reader.next(as), L"time")) return;
+        const std::size_t first = m_reader.next(open), last = m_reader.previous(as);
+        if (first == as) return;
+        if (first == last && tokens()[first].kind == udb_token_kind::string &&
+            tokens()[first].value.find(L'.') == std::wstring::npos)
+            return;
+        for (const udb_view_name& n : m_reader.names()) {
+            if (n.role != udb_name_role::column || n.parts.front() != first || n.parts.back() != last) continue;
+            if (reads_whole_seconds(n)) return;
+        }
+        refuse(L"it casts to TIME what may hold a fraction of a second, which MariaDB cuts, MySQL rounds and "
+               L"PostgreSQL keeps or rounds");
+    }
+
+    // A to_char format of YYYY, YY, MM, DD, HH24, HH12, HH, MI and SS between - / : . , and
+    // blanks, which MariaDB and PostgreSQL write alike.
+    static bool is_plain_date_format(const std::wstring& format)
+    {
+        static const wchar_t* const fields[] = {L"YYYY", L"YY", L"MM", L"DD", L"HH24", L"HH12", L"HH", L"MI", L"SS"};
+        for (std::size_t k = 0; k < format.size();) {
+            if (std::wstring_view(L"-/:., ").find(format[k]) != std::wstring_view::npos) {
+                ++k;
+                continue;
+            }
+            const wchar_t* const* field = std::find_if(std::begin(fields), std::end(fields), [&](const wchar_t* f) {
+                return format.compare(k, std::wcslen(f), f) == 0;
+            });
+            if (field == std::end(fields)) return false;
+            k += std::wcslen(*field);
+        }
+        return true;
     }
 
     // STD, STDDEV, VARIANCE and their _POP and _SAMP forms: MySQL computes them in doubles,
@@ -870,6 +1037,105 @@ private:
         return false;
     }
 
+    // Whether the column name n reads a table's FLOAT column.
+    bool reads_singles(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->singles.begin(), rk.first->singles.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
+    // Whether the column name n reads only date and time columns of whole seconds.
+    bool reads_whole_seconds(const udb_view_name& n) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
+            return std::any_of(rk.first->whole_seconds.begin(), rk.first->whole_seconds.end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
+    // Whether the column name n reads a table's ENUM or SET column.
+    bool reads_by_place(const udb_view_name& n) const
+    {
+        for (const auto& [r, key] : table_columns(n))
+            if (std::any_of(r->by_place.begin(), r->by_place.end(), [&](const std::wstring& c) { return tk_equal_no_case(c, key); }))
+                return true;
+        return false;
+    }
+
+    // Whether first..last is an ENUM or SET column, or the name a select list gives one.
+    bool sorts_by_place(std::size_t first, std::size_t last) const
+    {
+        for (const udb_view_name& n : m_reader.names())
+            if (n.role == udb_name_role::column && n.parts.front() == first && n.parts.back() == last)
+                return reads_by_place(n);
+        if (first != last || (tokens()[first].kind != udb_token_kind::word && tokens()[first].kind != udb_token_kind::name))
+            return false;
+        for (const auto& [item_first, item_last, scope] : select_items()) {
+            const std::size_t after = m_reader.next(item_last);
+            const std::size_t alias = m_reader.is_word(after, L"as") ? m_reader.next(after) : after;
+            if (alias == npos || !tk_equal_no_case(tokens()[alias].value, tokens()[first].value)) continue;
+            for (const udb_view_name& n : m_reader.names())
+                if (n.role == udb_name_role::column && n.parts.front() == item_first && n.parts.back() == item_last &&
+                    reads_by_place(n))
+                    return true;
+        }
+        return false;
+    }
+
+    // MySQL sorts an ENUM or SET column by the values' place in its type ('zz' before 'aa' in
+    // ENUM('zz', 'aa')), PostgreSQL's text column by the text: a view that orders by one (ORDER
+    // BY, a window's, GROUP BY ... LIMIT, which picks the first groups) is refused.
+    void place_orderings() const
+    {
+        static const wchar_t* const ends[] = {L"union", L"except", L"intersect", L"for", L"lock", L"into",
+                                              L"procedure", L"window", L"offset", L"fetch", L"rows", L"range",
+                                              L"groups", L"order", L"with"};
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            const bool group = m_reader.is_word(i, L"group");
+            if ((!group && !m_reader.is_word(i, L"order")) || !m_reader.is_word(m_reader.next(i), L"by")) continue;
+            std::vector<std::pair<std::size_t, std::size_t>> items;
+            std::size_t first = npos, last = npos;
+            bool collecting = true, limit = false;
+            int depth = 0;
+            for (std::size_t k = m_reader.next(m_reader.next(i)); k != npos; k = m_reader.next(k)) {
+                if (m_reader.is_symbol(k, L'(')) {
+                    ++depth;
+                } else if (m_reader.is_symbol(k, L')')) {
+                    if (--depth < 0) break;
+                } else if (depth == 0) {
+                    if (m_reader.is_symbol(k, L';') ||
+                        std::any_of(std::begin(ends), std::end(ends), [&](const wchar_t* w) { return m_reader.is_word(k, w); }))
+                        break;
+                    if (m_reader.is_word(k, L"limit")) {
+                        limit = true;
+                        break;
+                    }
+                    if (m_reader.is_word(k, L"having")) collecting = false;
+                    if (!collecting) continue;
+                    if (m_reader.is_symbol(k, L',')) {
+                        items.emplace_back(first, last);
+                        first = last = npos;
+                        continue;
+                    }
+                    if (m_reader.is_word(k, L"asc") || m_reader.is_word(k, L"desc")) continue;
+                }
+                if (!collecting) continue;
+                if (first == npos) first = k;
+                last = k;
+            }
+            items.emplace_back(first, last);
+            if (group && !limit) continue;
+            for (const auto& [f, l] : items)
+                if (f != npos && sorts_by_place(f, l))
+                    refuse(L"it orders by an ENUM or SET column, which MySQL sorts by the values' place in the type "
+                           L"and PostgreSQL as text");
+        }
+    }
+
     bool reads_small_integers(const udb_view_name& n) const
     {
         const auto found = table_columns(n);
@@ -965,24 +1231,32 @@ private:
 
     // MySQL adds, subtracts and multiplies integers in 64 bits (an INT of 2147483647 plus 1 is
     // 2147483648), PostgreSQL in the operands' own type, where that overflows: a table's
-    // integer column beside + - *, after a minus sign or in ABS() becomes bigint.
+    // integer column beside + - *, after a minus sign or in ABS() becomes bigint. Likewise
+    // MySQL computes FLOAT in doubles (a FLOAT of 1.1 times itself is 1.210000052452088, and
+    // SUM of FLOAT a double), PostgreSQL's real in real (1.21): such a column beside + - *
+    // and in SUM() becomes float8.
     void wide_integers()
     {
         std::vector<std::size_t> first_of(tokens().size(), npos);  // last part -> the name's first
         std::vector<bool> is_first(tokens().size(), false);
+        std::vector<bool> single(tokens().size(), false);  // a FLOAT column: float8, not bigint
         for (const udb_view_name& n : m_reader.names()) {
-            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*') || !reads_small_integers(n))
-                continue;
+            if (n.role != udb_name_role::column || m_reader.is_symbol(n.parts.back(), L'*')) continue;
+            const bool is_single = reads_singles(n);
+            if (!is_single && !reads_small_integers(n)) continue;
             first_of[n.parts.back()] = n.parts.front();
             is_first[n.parts.front()] = true;
+            single[n.parts.back()] = is_single;
         }
         std::vector<std::size_t> widen;
         for (std::size_t i = 0; i < tokens().size(); ++i) {
-            // ABS of an INT column: its smallest value's is beyond INT too.
-            if (m_reader.is_word(i, L"abs") && !m_reader.is_symbol(m_reader.previous(i), L'.') &&
-                m_reader.is_symbol(m_reader.next(i), L'(')) {
+            // ABS of an INT column: its smallest value's is beyond INT too. SUM of a FLOAT
+            // column adds in doubles in MySQL.
+            const bool abs = m_reader.is_word(i, L"abs"), sum = m_reader.is_word(i, L"sum");
+            if ((abs || sum) && !m_reader.is_symbol(m_reader.previous(i), L'.') && m_reader.is_symbol(m_reader.next(i), L'(')) {
                 const std::size_t open = m_reader.next(i), close = group_end(open), last = m_reader.previous(close);
-                if (close != npos && last != npos && first_of[last] == m_reader.next(open)) widen.push_back(last);
+                if (close != npos && last != npos && first_of[last] == m_reader.next(open) && single[last] == sum)
+                    widen.push_back(last);
                 continue;
             }
             if (!m_reader.is_symbol(i, L'+') && !m_reader.is_symbol(i, L'-') && !m_reader.is_symbol(i, L'*')) continue;
@@ -1001,7 +1275,7 @@ private:
         }
         std::sort(widen.begin(), widen.end());
         widen.erase(std::unique(widen.begin(), widen.end()), widen.end());
-        for (std::size_t k : widen) put(k, output_of(k) + L"::bigint");
+        for (std::size_t k : widen) put(k, output_of(k) + (single[k] ? L"::float8" : L"::bigint"));
     }
 
     // MySQL's ! is NOT binding to its operand alone (!a = b is (NOT a) = b); MariaDB stores
@@ -1419,7 +1693,8 @@ private:
                 }
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                scale = expr_scale(arg, m_reader.previous(close), nullptr);
+                bool quotient = false;  // AVG(x / 2) has the quotient's scale and 4
+                scale = expr_scale(arg, m_reader.previous(close), &quotient);
                 if (scale >= 0) scale += 4;
                 *inexact = true;
             } else if (end != npos && end <= last) {
@@ -1462,11 +1737,31 @@ private:
             const std::size_t dot = t.text.find(L'.');
             return dot == std::wstring::npos ? 0 : static_cast<int>(t.text.size() - dot - 1);
         }
-        if (m_reader.is_symbol(first, L'(') && group_end(first) == last)
-            return expr_scale(m_reader.next(first), m_reader.previous(last), inexact);
+        if (m_reader.is_symbol(first, L'(') && group_end(first) == last) {
+            const std::size_t inner = m_reader.next(first);
+            if (m_reader.is_word(inner, L"select")) return subquery_scale(first, last, inexact);
+            return expr_scale(inner, m_reader.previous(last), inexact);
+        }
+        // CASE has the largest scale of its THEN and ELSE values (NULL has none).
+        if (m_reader.is_word(first, L"case") && group_end(first) == last) {
+            int scale = -1;
+            for (const auto& [branch, end] : case_values(first, last)) {
+                if (branch == end && m_reader.is_word(branch, L"null")) continue;
+                const int s = expr_scale(branch, end, inexact);
+                if (s < 0) return -1;
+                scale = std::max(scale, s);
+            }
+            return scale;
+        }
         const std::size_t open = m_reader.next(first);
         if (m_reader.is_symbol(open, L'(') && group_end(open) == last) {
-            if (m_reader.is_word(first, L"count")) return 0;
+            // Functions of an integer result (LENGTH(p) / 2 is 1.5000).
+            static const wchar_t* const integer_functions[] = {
+                L"count", L"length", L"char_length", L"character_length", L"octet_length", L"bit_length",
+                L"year", L"month", L"day", L"dayofmonth"};
+            if (std::any_of(std::begin(integer_functions), std::end(integer_functions),
+                            [&](const wchar_t* w) { return m_reader.is_word(first, w); }))
+                return 0;
             if (m_reader.is_word(first, L"coalesce") || m_reader.is_word(first, L"ifnull"))
                 return coalesce_scale(open, last);
             if (m_reader.is_word(first, L"nullif")) {  // its first argument's
@@ -1490,10 +1785,12 @@ private:
                     return -1;
                 return std::stoi(digits.text);
             }
-            if (m_reader.is_word(first, L"sum")) {
+            // SUM, MIN, MAX and ABS keep their argument's scale (a quotient's too).
+            if (m_reader.is_word(first, L"sum") || m_reader.is_word(first, L"min") || m_reader.is_word(first, L"max") ||
+                m_reader.is_word(first, L"abs")) {
                 std::size_t arg = m_reader.next(open);
                 if (m_reader.is_word(arg, L"distinct")) arg = m_reader.next(arg);
-                return sum_scale(arg, m_reader.previous(last));
+                return expr_scale(arg, m_reader.previous(last), inexact);
             }
             return -1;
         }
@@ -1503,12 +1800,67 @@ private:
         return -1;
     }
 
+    // MySQL stores LIMIT n OFFSET m as LIMIT m,n, which PostgreSQL does not read.
+    void limit_offsets()
+    {
+        for (std::size_t i = 0; i < tokens().size(); ++i) {
+            if (!m_reader.is_word(i, L"limit")) continue;
+            const std::size_t offset = m_reader.next(i), comma = m_reader.next(offset), count = m_reader.next(comma);
+            if (offset == npos || count == npos || !m_reader.is_symbol(comma, L',') ||
+                tokens()[offset].kind != udb_token_kind::number || tokens()[count].kind != udb_token_kind::number)
+                continue;
+            put(offset, output_of(count));
+            put(comma, L" offset ");
+            put(count, tokens()[offset].text);
+        }
+    }
+
+    // The THEN and ELSE values of CASE ... END (open..end): each its first and last token.
+    std::vector<std::pair<std::size_t, std::size_t>> case_values(std::size_t open, std::size_t end) const
+    {
+        std::vector<std::pair<std::size_t, std::size_t>> values;
+        std::size_t branch = npos;
+        for (std::size_t k = m_reader.next(open); k != npos && k <= end; k = m_reader.next(k)) {
+            const bool stop = k == end || m_reader.is_word(k, L"when") || m_reader.is_word(k, L"else");
+            if (stop && branch != npos) {
+                const std::size_t last = m_reader.previous(k);
+                if (last != npos && last >= branch) values.emplace_back(branch, last);
+                branch = npos;
+            }
+            if (k == end) break;
+            if (m_reader.is_word(k, L"then") || m_reader.is_word(k, L"else")) {
+                branch = m_reader.next(k);
+                continue;
+            }
+            if (m_reader.is_symbol(k, L'(') || m_reader.is_word(k, L"case")) {
+                const std::size_t close = group_end(k);
+                if (close == npos) return {};
+                k = close;
+            }
+        }
+        return values;
+    }
+
+    // The scale of a scalar subquery (open..close its parentheses): its one column's, when
+    // it is no UNION.
+    int subquery_scale(std::size_t open, std::size_t close, bool* inexact) const
+    {
+        for (std::size_t k = open; k != npos && k <= close; k = m_reader.next(k))
+            if (m_reader.is_word(k, L"union") || m_reader.is_word(k, L"except") || m_reader.is_word(k, L"intersect"))
+                return -1;
+        for (const auto& [first, last, scope] : select_items())
+            if (first > open && last < close) return expr_scale(first, last, inexact);
+        return -1;
+    }
+
     // MySQL sorts NULL before every value, PostgreSQL after: each ORDER BY item (of a query or a
     // window) says where NULL goes, so a view with ORDER BY ... LIMIT keeps the rows MySQL gives.
+    // A window's ORDER BY ends where its frame (ROWS, RANGE) begins.
     void null_ordering()
     {
         static const wchar_t* const clause_ends[] = {L"limit", L"union", L"except", L"intersect", L"for", L"lock",
-                                                     L"into", L"procedure", L"window", L"offset", L"fetch"};
+                                                     L"into", L"procedure", L"window", L"offset", L"fetch",
+                                                     L"rows", L"range", L"groups"};
         for (std::size_t i = 0; i < tokens().size(); ++i) {
             if (!m_reader.is_word(i, L"order") || !m_reader.is_word(m_reader.next(i), L"by")) continue;
             std::size_t last = npos;  // the item's last token so far
@@ -1648,6 +2000,7 @@ private:
     std::vector<bool> m_given;
     std::vector<std::vector<source_entry>> m_entries;  // per block
     std::vector<pgs_view_names::relation> m_block_kinds;  // per block read as a table
+    std::vector<std::size_t> m_logs;  // the LOG(B, X) calls
 };
 
 }  // namespace
@@ -1661,16 +2014,20 @@ std::wstring pgs_view_text(const std::wstring& mysql_text, const pgs_view_names*
 void pgs_view_output_kinds(const std::wstring& mysql_text, const pgs_view_names* names, bool case_sens,
                            pgs_view_names::relation& view)
 {
-    view.dates.clear();
-    view.exact.clear();
-    view.integers.clear();
+    auto forget = [&] {
+        view.dates.clear();
+        view.whole_seconds.clear();
+        view.by_place.clear();
+        view.exact.clear();
+        view.integers.clear();
+        view.singles.clear();
+    };
+    forget();
     try {
         view_rewriter(mysql_text.substr(0, mysql_text.find(L'\0')), names, case_sens).output_kinds(view);
     } catch (const pgs_exception&) {
         // A text the rewriting refuses was not created: nothing reads it.
-        view.dates.clear();
-        view.exact.clear();
-        view.integers.clear();
+        forget();
     }
 }
 

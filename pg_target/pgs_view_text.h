@@ -16,15 +16,21 @@
 //    integers, and NULL where it is 0 (for % and MOD too), since MySQL's division by zero is
 //    NULL. A view's column that is a quotient (or an average) of integers and decimals whose
 //    scales the text tells (a table's, a view's, a derived table's columns, numbers) is
-//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's; COALESCE has
+//    rounded to the scale MySQL gives it, 4 decimals more than the dividend's (through SUM,
+//    MIN, MAX, AVG, ABS, CASE and a scalar subquery too); COALESCE has
 //    its arguments' largest scale; a truth value as a result column or in CONCAT is 1 or 0;
-//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits;
-//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups.
+//    a table's integer column in + - * is bigint, since MySQL computes them in 64 bits, and
+//    its FLOAT column in + - * and SUM float8, since MySQL computes them in doubles;
+//    LENGTH counts bytes; ! is NOT of its operand; GROUP BY ... LIMIT orders by the groups;
+//    1e0, SQRT, EXP, LN, LOG and POW compute in doubles; ROUND keeps an integer an integer.
 //  - What PostgreSQL would read otherwise than MySQL refuses the view: a second statement, a
 //    backslash or a /*! */ comment outside quotes, a binary literal (0x41, X'41', b'1'), ||, ^,
 //    the bit operators and aggregates (MySQL's work on unsigned 64-bit integers), + and - on a
 //    table's date or time column or on CAST(... AS DATE) (a number in MySQL: a date plus 1 is
-//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII.
+//    20240132), TRIM of more than one character, EXTRACT of WEEK or MICROSECOND, ASCII, the
+//    REGEXP_ functions, TO_CHAR of names, CAST to TIME or CONCAT of a date or time that may
+//    hold a fraction of a second, ordering by an ENUM or SET column (by the values' place in
+//    the type in MySQL).
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,12 +55,22 @@ public:
         // Its columns of dates and times (names as the keys of `columns`, or a view's outputs): MySQL reads them as
         // numbers in + and -, PostgreSQL as dates.
         std::vector<std::wstring> dates;
+        // Its date and time columns without fractions of a second (names as the keys of
+        // `columns`, or a view's outputs).
+        std::vector<std::wstring> whole_seconds;
+        // Its ENUM and SET columns (names as the keys of `columns`, or a view's outputs): MySQL
+        // sorts them by the values' place in the type, PostgreSQL as text.
+        std::vector<std::wstring> by_place;
         // Its columns of integers and decimals, with their scales (names as the keys of
         // `columns`): MySQL writes their quotient and average with 4 more decimals.
         std::vector<std::pair<std::wstring, int>> exact;
-        // Its columns of integers of 32 bits or less (names as the keys of `columns`): MySQL
-        // adds and multiplies them in 64 bits, PostgreSQL in their own.
+        // Its columns of signed integers of 64 bits or less and of unsigned ones of 32 (names
+        // as the keys of `columns`): MySQL adds and multiplies them in 64 bits, PostgreSQL in
+        // their own; MySQL's ROUND keeps them integers.
         std::vector<std::wstring> integers;
+        // Its FLOAT columns (names as the keys of `columns`, or a view's outputs): MySQL
+        // computes with them in doubles, PostgreSQL's real in real.
+        std::vector<std::wstring> singles;
         // A view: its result columns' names, when every one is plain.
         std::vector<std::wstring> outputs;
         bool outputs_known = false;

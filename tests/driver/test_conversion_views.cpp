@@ -39,7 +39,11 @@ std::string names_schema()
            "CREATE TABLE w_src (id INT PRIMARY KEY, c INT, gone INT); INSERT INTO w_src VALUES (1, 7, 8);"
            "CREATE TABLE dated (id INT PRIMARY KEY, born DATE, stamp DATETIME(2), big INT, price DECIMAL(6,2));"
            "INSERT INTO dated VALUES (1, '2024-01-31', '2024-01-31 10:20:30.50', 2147483647, 1.50),"
-           " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);";
+           " (2, NULL, NULL, -5, NULL), (3, NULL, NULL, -2147483648, 0.25);"
+           "CREATE TABLE nums (id INT PRIMARY KEY, g BIGINT, w DATETIME, t2 TIME(2), k ENUM('zz', 'aa', 'mm'),"
+           " fl FLOAT);"
+           "INSERT INTO nums VALUES (1, 15, '2024-01-31 10:20:30', '10:11:12.57', 'zz', 1.1),"
+           " (2, -7, NULL, NULL, 'aa', 2.2), (3, NULL, '2000-01-01 00:00:00', '00:00:00', NULL, NULL);";
 }
 
 // One view of the table: its name in MySQL, its SELECT, and whether the conversion must refuse
@@ -93,8 +97,13 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_substr", "select id, substr(p, 2) as s, substr(p, 1, 1) as s1, left(p, 1) as l, right(p, 0) as r from t"},
         // MySQL sorts NULL first (PostgreSQL last): ORDER BY ... LIMIT picks the same rows.
         {"v_order_nulls", "select id, nullif(id, 1) as n from t order by n limit 2"},
+        {"v_limit_offset", "select id from t order by id limit 2 offset 1"},
         {"v_order_nulls_desc", "select id from t order by nullif(id, 3) desc, id limit 2"},
         {"v_window_nulls", "select id, row_number() over (order by nullif(id, 2)) as r from t"},
+        // A window's frame follows its ORDER BY.
+        {"v_window_frame", "select id, sum(id) over (order by nullif(id, 2) rows between 1 preceding and current row) "
+                           "as s, first_value(id) over (order by nullif(secret, 0) desc range between unbounded "
+                           "preceding and current row) as f from t"},
         // Refused where the result could differ: GREATEST with a NULL argument, SUBSTR from 0
         // or a negative position, LEFT with a negative length.
         {"v_greatest", "select greatest(id, nullif(id, 2)) as g from t", true},
@@ -148,6 +157,47 @@ std::vector<view_case> view_cases(const std::string& source_db)
         {"v_derived_date", "select x.born + 1 as d from (select born from dated) x", true},
         {"v_not_exists", "select id from t where not exists (select 1 from t2 where t2.id = t.id * 10)"},
         {"v_concat_truth", "select id, concat('x', id > 1) as s, concat_ws('-', p is null, id = 2) as w from t"},
+        // MySQL computes 1e0, SQRT, EXP, LN, LOG and POW in doubles (PostgreSQL's numeric gives
+        // other digits); LOG(B, X) is ln(X) / ln(B), NULL for a base of 1.
+        {"v_doubles", "select id, 0.1e0 + 0.2e0 as f, 1e0 / 3 as q, price * 1.5e0 as m, sqrt(price) as r, "
+                      "exp(price) as x, ln(price + 1) as l, log(price + 1) as l1, log10(price + 1) as t, "
+                      "pow(price, 2) as p, power(2, 0.5) as p2, log(10, abs(big) + 993) as b, log(1, 8) as b1 "
+                      "from dated"},
+        // MySQL computes FLOAT in doubles: FLOAT 1.1 * 1.1 is 1.210000052452088, its SUM a double.
+        {"v_float", "select id, fl * fl as f2, fl + fl as s, - nums.fl * 2 as n from nums"},
+        {"v_float_sum", "select sum(fl) as s, avg(fl) as a, max(fl) as m from nums"},
+        {"v_float_base", "select id, fl from nums"},
+        {"v_float_over", "select id, fl * fl as f2 from v_float_base"},
+        // ROUND keeps an integer an integer (ROUND(15, 2) is 15).
+        {"v_round_integer", "select id, round(g, 2) as a, round(id, 1) as b, round(15, 3) as c, round(g, -1) as e, "
+                            "round(count(*), 2) as k, round(1.25, 3) as f from nums group by id"},
+        {"v_round_computed", "select round(id, secret) as r from t", true},
+        // MariaDB's TO_CHAR writes names otherwise; CAST AS TIME cuts a fraction of a second,
+        // which PostgreSQL keeps: taken where there is none.
+        {"v_to_char_numbers", "select id, to_char(stamp, 'YYYY-MM-DD HH24:MI:SS') as s from dated"},
+        {"v_to_char_month", "select to_char(born, 'MONTH') as m from dated", true},
+        {"v_time_whole", "select id, cast(w as time) as a, cast('10:11:12' as time) as c from nums"},
+        {"v_time_fraction", "select cast(t2 as time(1)) as t from nums", true},
+        {"v_time_literal", "select cast('10:11:12.57' as time) as t", true},
+        // MySQL writes every fractional digit of the type into a text (.50), PostgreSQL not.
+        {"v_concat_whole", "select nums.id, concat('at ', w) as a, concat_ws('/', w, born) as b from nums, dated "
+                           "where nums.id = dated.id"},
+        {"v_concat_fraction", "select concat(stamp, '') as s from dated", true},
+        // A quotient in SUM, MIN, MAX, AVG, ABS, CASE or a scalar subquery keeps MySQL's scale.
+        {"v_quotient_aggregates", "select avg(id / 2) as a, sum(id / 3) as s, max(id / 3) as m, min(-id / 7) as mi from t"},
+        {"v_quotient_functions", "select id, length(p) / 2 as l, char_length(p) / 3 as c, year(stamp) / 7 as y "
+                                 "from t join dated using (id)"},
+        {"v_quotient_nested", "select id, abs(id / 3) as a, (select t2.id / 3 from t2 where t2.id = t.id * 10) as sq, "
+                              "case when id > 1 then id / 3 end as c from t"},
+        // MySQL sorts an ENUM by the values' place in the type ('zz' first), and compares it as text.
+        {"v_enum_text", "select id, k from nums where k < 'b' or k is null"},
+        {"v_enum_order", "select id, k from nums order by k limit 1", true},
+        {"v_enum_alias", "select id, k as kk from nums order by kk", true},
+        {"v_enum_window", "select id, row_number() over (order by k desc) as r from nums", true},
+        {"v_enum_group", "select k, count(*) as c from nums group by k limit 1", true},
+        // Regular expressions are another dialect (REGEXP_REPLACE replaces every match in MySQL).
+        {"v_regexp_replace", "select regexp_replace(p, 'b', 'X') as r from t", true},
+        {"v_regexp_substr", "select regexp_substr(p, 'q') as r from t", true},
         // Refused where MySQL reads otherwise: bit operators (unsigned 64-bit), a date in + or -
         // (a number), TRIM of several characters, EXTRACT(WEEK) (from Sunday).
         {"v_bits", "select id, ~id as n from t", true},

@@ -257,7 +257,7 @@ public:
         group_ordering();
         place_orderings();
         limit_offsets();
-        two_argument_logs();
+        repeated_arguments();
         return assemble();
     }
 
@@ -706,10 +706,15 @@ private:
                 const std::size_t count = arguments(open, close).size();
                 if (count == 1) {
                     put(i, L"ln");
-                    in_doubles(open, close);
+                    positive_double(open, close);
                 } else if (count == 2) {
-                    m_logs.push_back(i);
+                    m_repeated.push_back(i);
                 }
+            } else if ((m_reader.is_word(i, L"ln") || m_reader.is_word(i, L"log10")) &&
+                       arguments(open, close).size() == 1) {
+                positive_double(open, close);
+            } else if (m_reader.is_word(i, L"sqrt") && arguments(open, close).size() == 1) {
+                m_repeated.push_back(i);
             } else if (m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"exp") || m_reader.is_word(i, L"ln") ||
                        m_reader.is_word(i, L"log10") || m_reader.is_word(i, L"pow") || m_reader.is_word(i, L"power")) {
                 in_doubles(open, close);
@@ -754,6 +759,8 @@ private:
                 if (args.size() < 2 || !is_whole_number(args[1], 1))
                     refuse(L"it calls " + name + L" from a position that is not a positive number: MySQL counts "
                            L"a negative one from the end and gives '' for 0, PostgreSQL does neither");
+                // A negative length gives '' in MySQL, an error in PostgreSQL.
+                if (args.size() == 3 && args[2].first != npos && !is_whole_number(args[2], 0)) m_repeated.push_back(i);
             } else if (m_reader.is_word(i, L"left") || m_reader.is_word(i, L"right")) {
                 const auto args = arguments(open, close);
                 if (args.size() != 2 || !is_whole_number(args[1], 0))
@@ -811,33 +818,87 @@ private:
         put(close, L")::float8" + output_of(close));
     }
 
-    // MySQL's LOG(B, X) is ln(X) / ln(B) in doubles, NULL for B = 1; PostgreSQL's log(b, x)
-    // computes in numeric (LOG(10, 1000) is 2.9999999999999996 in MySQL, 3.0000000000000000
-    // there). Written last, as the arguments are read in the other order.
-    void two_argument_logs()
+    // LN, LOG and LOG10 of 0 or less are NULL in MySQL, an error in PostgreSQL: the one
+    // argument, in doubles, becomes NULL unless it is above 0 (greatest is 0 for NULL too).
+    void positive_double(std::size_t open, std::size_t close)
     {
-        for (std::size_t i : m_logs) {
+        put(open, output_of(open) + L"nullif(greatest((");
+        put(close, L")::float8, 0), 0)" + output_of(close));
+    }
+
+    // The calls that repeat an argument, written once every other pass is done and the
+    // innermost first, so that an outer one repeats the inner one's rewritten text.
+    // MySQL's LOG(B, X) is ln(X) / ln(B) in doubles, NULL for B = 1 and for B or X of 0 or
+    // less; PostgreSQL's log(b, x) computes in numeric (LOG(10, 1000) is 2.9999999999999996 in
+    // MySQL, 3.0000000000000000 there) and fails for 0 or less. SQRT of a negative number is
+    // NULL in MySQL, an error in PostgreSQL; so is SUBSTR with a negative length, '' in MySQL.
+    // A repeated argument PostgreSQL would compute anew each time it is written (RAND()) is
+    // refused.
+    void repeated_arguments()
+    {
+        std::sort(m_repeated.begin(), m_repeated.end(), std::greater<>());
+        for (std::size_t i : m_repeated) {
             const std::size_t open = m_reader.next(i), close = group_end(open);
             const auto args = arguments(open, close);
             const std::wstring& word = tokens()[i].text;
+            const bool log = m_reader.is_word(i, L"log"), root = m_reader.is_word(i, L"sqrt");
+            const auto repeated = root ? args[0] : args.back();
+            if (!log && repeated.first != npos && is_volatile(repeated.first, repeated.second))
+                refuse(L"it calls " + word + L" of a value computed anew on each call, which cannot be "
+                       L"rewritten to give NULL where MySQL does");
+            if (!log && !root) {
+                // SUBSTR's length: 0 where negative, and an int, as PostgreSQL's SUBSTR takes (a
+                // computed one is a bigint here, as MySQL computes it); past an int's range it
+                // gives the rest of the text alike.
+                const std::wstring length = L"(" + text_of(args[2].first, args[2].second) + L")";
+                clear(args[2].first, args[2].second);
+                put(args[2].first, L"CASE WHEN " + length + L" < 0 THEN 0 WHEN " + length +
+                                       L" > 2147483647 THEN 2147483647 ELSE " + length + L"::int END");
+                continue;
+            }
             const std::wstring head = output_of(i), tail = output_of(close);
-            const std::size_t comma = m_reader.next(args[0].second);
-            if (args[0].first == npos || args[1].first == npos || head.size() < word.size() ||
-                head.compare(head.size() - word.size(), word.size(), word) != 0 || output_of(open) != L"(" ||
-                !m_reader.is_symbol(comma, L',') || output_of(comma) != L"," || tail.empty() || tail.front() != L')')
-                refuse(L"it calls log with a base in a form that cannot be rewritten");
-            auto text_of = [&](std::size_t from, std::size_t to) {
-                std::wstring out;
-                for (std::size_t k = from; k <= to; ++k)
-                    if (tokens()[k].kind != udb_token_kind::comment) out += output_of(k);
-                return out;
-            };
-            const std::wstring base = text_of(args[0].first, args[0].second);
-            const std::wstring value = text_of(args[1].first, args[1].second);
+            bool plain = head.size() >= word.size() && head.compare(head.size() - word.size(), word.size(), word) == 0 &&
+                         output_of(open) == L"(" && !tail.empty() && tail.front() == L')';
+            for (std::size_t a = 0; a < args.size(); ++a) {
+                if (args[a].first == npos) plain = false;
+                else if (a + 1 < args.size() && (!m_reader.is_symbol(m_reader.next(args[a].second), L',') ||
+                                                 output_of(m_reader.next(args[a].second)) != L","))
+                    plain = false;
+            }
+            if (!plain) refuse(L"it calls " + word + L" in a form that cannot be rewritten");
+            std::wstring call;
+            if (log) {
+                const std::wstring base = text_of(args[0].first, args[0].second);
+                const std::wstring value = text_of(args[1].first, args[1].second);
+                call = L"(ln(nullif(greatest((" + value + L")::float8, 0), 0)) / nullif(ln(nullif(greatest((" + base +
+                       L")::float8, 0), 0)), 0)";
+            } else {
+                const std::wstring value = L"(" + text_of(args[0].first, args[0].second) + L")::float8";
+                call = L"sqrt(CASE WHEN " + value + L" >= 0 THEN " + value + L" END";
+            }
             clear(open, close);
-            put(i, head.substr(0, head.size() - word.size()) + L"(ln((" + value + L")::float8) / nullif(ln((" + base +
-                       L")::float8), 0)" + tail);
+            put(i, head.substr(0, head.size() - word.size()) + call + tail);
         }
+    }
+
+    // The text tokens from..to give so far, without comments.
+    std::wstring text_of(std::size_t from, std::size_t to) const
+    {
+        std::wstring out;
+        for (std::size_t k = from; k <= to; ++k)
+            if (tokens()[k].kind != udb_token_kind::comment) out += output_of(k);
+        return out;
+    }
+
+    // Whether tokens first..last call a function whose value differs from one call to the next.
+    bool is_volatile(std::size_t first, std::size_t last) const
+    {
+        for (std::size_t k = first; k != npos && k <= last; k = m_reader.next(k))
+            if ((m_reader.is_word(k, L"rand") || m_reader.is_word(k, L"uuid") || m_reader.is_word(k, L"uuid_short") ||
+                 m_reader.is_word(k, L"sysdate") || m_reader.is_word(k, L"sys_guid")) &&
+                m_reader.is_symbol(m_reader.next(k), L'('))
+                return true;
+        return false;
     }
 
     // ROUND(x, d) of an integer is that integer in MySQL for d of 0 or more (ROUND(15, 2) is
@@ -2000,7 +2061,7 @@ private:
     std::vector<bool> m_given;
     std::vector<std::vector<source_entry>> m_entries;  // per block
     std::vector<pgs_view_names::relation> m_block_kinds;  // per block read as a table
-    std::vector<std::size_t> m_logs;  // the LOG(B, X) calls
+    std::vector<std::size_t> m_repeated;  // the LOG(B, X), SQRT and SUBSTR calls repeating an argument
 };
 
 }  // namespace

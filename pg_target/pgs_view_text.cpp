@@ -713,6 +713,11 @@ private:
             } else if ((m_reader.is_word(i, L"ln") || m_reader.is_word(i, L"log10")) &&
                        arguments(open, close).size() == 1) {
                 positive_double(open, close);
+            } else if (m_reader.is_word(i, L"log2") && arguments(open, close).size() == 1) {
+                // PostgreSQL has no log2: ln(x) / ln(2), as MySQL computes it.
+                put(i, L"(ln");
+                positive_double(open, close);
+                put(close, output_of(close) + L" / ln(2::float8))");
             } else if (m_reader.is_word(i, L"sqrt") && arguments(open, close).size() == 1) {
                 m_repeated.push_back(i);
             } else if (m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"exp") || m_reader.is_word(i, L"ln") ||
@@ -818,7 +823,7 @@ private:
         put(close, L")::float8" + output_of(close));
     }
 
-    // LN, LOG and LOG10 of 0 or less are NULL in MySQL, an error in PostgreSQL: the one
+    // LN, LOG, LOG2 and LOG10 of 0 or less are NULL in MySQL, an error in PostgreSQL: the one
     // argument, in doubles, becomes NULL unless it is above 0 (greatest is 0 for NULL too).
     void positive_double(std::size_t open, std::size_t close)
     {

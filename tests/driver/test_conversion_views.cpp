@@ -163,14 +163,16 @@ std::vector<view_case> view_cases(const std::string& source_db)
                       "exp(price) as x, ln(price + 1) as l, log(price + 1) as l1, log10(price + 1) as t, "
                       "pow(price, 2) as p, power(2, 0.5) as p2, log(10, abs(big) + 993) as b, log(1, 8) as b1 "
                       "from dated"},
-        // Outside their domain MySQL gives NULL where PostgreSQL fails: SQRT below 0, LN, LOG
-        // and LOG10 at 0 or below, LOG(B, X) for either so, SUBSTR with a negative length ('').
+        // Outside their domain MySQL gives NULL where PostgreSQL fails: SQRT below 0, LN, LOG,
+        // LOG2 (which PostgreSQL lacks) and LOG10 at 0 or below, LOG(B, X) for either so;
+        // SUBSTR with a negative length gives ''.
         {"v_domain_null", "select id, sqrt(g) as r, sqrt(g - 15) as r0, ln(g) as l, log(g - 15) as l1, "
                           "log10(g) as t, log(g, 8) as b, log(2, g) as b2, log(2, log(2, g)) as b3, "
                           "log(-2, 8) as b4, substr('abcdef', 2, 2 - id) as s, "
                           "mid(concat('x', g), 1, nullif(id, 3) - 2) as s1, "
                           "mid('abc', 1, -1) as s2, substr('abcdef', 2, g * 1000000000) as s3, "
-                          "substr('abcdef', 1, id / 2) as s4, sqrt(1 - ln(g)) as r1 from nums"},
+                          "substr('abcdef', 1, id / 2) as s4, sqrt(1 - ln(g)) as r1, "
+                          "log2(g) as t2, log2(id * 8 - 8) as t3, log2(7) as t4 from nums"},
         {"v_sqrt_random", "select sqrt(rand() - 0.5) as r from t", true},
         {"v_substr_random", "select substr(p, 1, floor(rand() * 3) - 1) as s from t", true},
         // MySQL computes FLOAT in doubles: FLOAT 1.1 * 1.1 is 1.210000052452088, its SUM a double.

@@ -718,7 +718,8 @@ private:
                 put(i, L"(ln");
                 positive_double(open, close);
                 put(close, output_of(close) + L" / ln(2::float8))");
-            } else if (m_reader.is_word(i, L"sqrt") && arguments(open, close).size() == 1) {
+            } else if ((m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"acos") || m_reader.is_word(i, L"asin")) &&
+                       arguments(open, close).size() == 1) {
                 m_repeated.push_back(i);
             } else if (m_reader.is_word(i, L"sqrt") || m_reader.is_word(i, L"exp") || m_reader.is_word(i, L"ln") ||
                        m_reader.is_word(i, L"log10") || m_reader.is_word(i, L"pow") || m_reader.is_word(i, L"power")) {
@@ -836,7 +837,8 @@ private:
     // MySQL's LOG(B, X) is ln(X) / ln(B) in doubles, NULL for B = 1 and for B or X of 0 or
     // less; PostgreSQL's log(b, x) computes in numeric (LOG(10, 1000) is 2.9999999999999996 in
     // MySQL, 3.0000000000000000 there) and fails for 0 or less. SQRT of a negative number is
-    // NULL in MySQL, an error in PostgreSQL; so is SUBSTR with a negative length, '' in MySQL.
+    // NULL in MySQL, an error in PostgreSQL, as are ACOS and ASIN outside -1..1; so is SUBSTR
+    // with a negative length, '' in MySQL.
     // A repeated argument PostgreSQL would compute anew each time it is written (RAND()) is
     // refused.
     void repeated_arguments()
@@ -847,11 +849,12 @@ private:
             const auto args = arguments(open, close);
             const std::wstring& word = tokens()[i].text;
             const bool log = m_reader.is_word(i, L"log"), root = m_reader.is_word(i, L"sqrt");
-            const auto repeated = root ? args[0] : args.back();
+            const bool arc = m_reader.is_word(i, L"acos") || m_reader.is_word(i, L"asin");
+            const auto repeated = root || arc ? args[0] : args.back();
             if (!log && repeated.first != npos && is_volatile(repeated.first, repeated.second))
                 refuse(L"it calls " + word + L" of a value computed anew on each call, which cannot be "
                        L"rewritten to give NULL where MySQL does");
-            if (!log && !root) {
+            if (!log && !root && !arc) {
                 // SUBSTR's length: 0 where negative, and an int, as PostgreSQL's SUBSTR takes (a
                 // computed one is a bigint here, as MySQL computes it); past an int's range it
                 // gives the rest of the text alike.
@@ -879,7 +882,8 @@ private:
                        L")::float8, 0), 0)), 0)";
             } else {
                 const std::wstring value = L"(" + text_of(args[0].first, args[0].second) + L")::float8";
-                call = L"sqrt(CASE WHEN " + value + L" >= 0 THEN " + value + L" END";
+                call = tk_to_lower(word) + L"(CASE WHEN " + value + (root ? L" >= 0" : L" BETWEEN -1 AND 1") +
+                       L" THEN " + value + L" END";
             }
             clear(open, close);
             put(i, head.substr(0, head.size() - word.size()) + call + tail);

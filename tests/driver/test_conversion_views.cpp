@@ -165,14 +165,15 @@ std::vector<view_case> view_cases(const std::string& source_db)
                       "from dated"},
         // Outside their domain MySQL gives NULL where PostgreSQL fails: SQRT below 0, LN, LOG,
         // LOG2 (which PostgreSQL lacks) and LOG10 at 0 or below, LOG(B, X) for either so;
-        // SUBSTR with a negative length gives ''.
+        // ACOS and ASIN outside -1..1; SUBSTR with a negative length gives ''.
         {"v_domain_null", "select id, sqrt(g) as r, sqrt(g - 15) as r0, ln(g) as l, log(g - 15) as l1, "
                           "log10(g) as t, log(g, 8) as b, log(2, g) as b2, log(2, log(2, g)) as b3, "
                           "log(-2, 8) as b4, substr('abcdef', 2, 2 - id) as s, "
                           "mid(concat('x', g), 1, nullif(id, 3) - 2) as s1, "
                           "mid('abc', 1, -1) as s2, substr('abcdef', 2, g * 1000000000) as s3, "
                           "substr('abcdef', 1, id / 2) as s4, sqrt(1 - ln(g)) as r1, "
-                          "log2(g) as t2, log2(id * 8 - 8) as t3, log2(7) as t4 from nums"},
+                          "log2(g) as t2, log2(id * 8 - 8) as t3, log2(7) as t4, acos(id - 2) as a, "
+                          "asin(g / 10) as a1, acos(1.5e0) as a2 from nums"},
         {"v_sqrt_random", "select sqrt(rand() - 0.5) as r from t", true},
         {"v_substr_random", "select substr(p, 1, floor(rand() * 3) - 1) as s from t", true},
         // MySQL computes FLOAT in doubles: FLOAT 1.1 * 1.1 is 1.210000052452088, its SUM a double.

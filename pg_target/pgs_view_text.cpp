@@ -1087,15 +1087,30 @@ private:
         return found;
     }
 
-    // Whether the column name n reads a table's date or time column (any of the tables it may
-    // read, for a name without its table).
-    bool reads_dates(const udb_view_name& n) const
+    using column_list = std::vector<std::wstring> pgs_view_names::relation::*;
+
+    // Whether any of the tables the column name n may read lists it in its column list.
+    bool reads_any(const udb_view_name& n, column_list list) const
     {
         for (const auto& [r, key] : table_columns(n))
-            if (std::any_of(r->dates.begin(), r->dates.end(), [&](const std::wstring& d) { return tk_equal_no_case(d, key); }))
+            if (std::any_of((r->*list).begin(), (r->*list).end(), [&](const std::wstring& c) { return tk_equal_no_case(c, key); }))
                 return true;
         return false;
     }
+
+    // Whether the column name n reads a table, and every table it may read lists it.
+    bool reads_only(const udb_view_name& n, column_list list) const
+    {
+        const auto found = table_columns(n);
+        return !found.empty() && std::all_of(found.begin(), found.end(), [list](const auto& rk) {
+            return std::any_of((rk.first->*list).begin(), (rk.first->*list).end(),
+                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
+        });
+    }
+
+    // Whether the column name n reads a table's date or time column (any of the tables it may
+    // read, for a name without its table).
+    bool reads_dates(const udb_view_name& n) const { return reads_any(n, &pgs_view_names::relation::dates); }
 
     // Whether first..last is just the name of a table's date or time column.
     bool is_date_column(std::size_t first, std::size_t last) const
@@ -1108,33 +1123,16 @@ private:
     }
 
     // Whether the column name n reads a table's FLOAT column.
-    bool reads_singles(const udb_view_name& n) const
-    {
-        const auto found = table_columns(n);
-        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
-            return std::any_of(rk.first->singles.begin(), rk.first->singles.end(),
-                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
-        });
-    }
+    bool reads_singles(const udb_view_name& n) const { return reads_only(n, &pgs_view_names::relation::singles); }
 
     // Whether the column name n reads only date and time columns of whole seconds.
     bool reads_whole_seconds(const udb_view_name& n) const
     {
-        const auto found = table_columns(n);
-        return !found.empty() && std::all_of(found.begin(), found.end(), [](const auto& rk) {
-            return std::any_of(rk.first->whole_seconds.begin(), rk.first->whole_seconds.end(),
-                               [&](const std::wstring& c) { return tk_equal_no_case(c, rk.second); });
-        });
+        return reads_only(n, &pgs_view_names::relation::whole_seconds);
     }
 
     // Whether the column name n reads a table's ENUM or SET column.
-    bool reads_by_place(const udb_view_name& n) const
-    {
-        for (const auto& [r, key] : table_columns(n))
-            if (std::any_of(r->by_place.begin(), r->by_place.end(), [&](const std::wstring& c) { return tk_equal_no_case(c, key); }))
-                return true;
-        return false;
-    }
+    bool reads_by_place(const udb_view_name& n) const { return reads_any(n, &pgs_view_names::relation::by_place); }
 
     // Whether first..last is an ENUM or SET column, or the name a select list gives one.
     bool sorts_by_place(std::size_t first, std::size_t last) const
